@@ -1,0 +1,20 @@
+# The Win32 bindings, the two programs and their resources (Windows builds only).
+enable_language(RC)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 1251")
+
+file(GLOB NORVALE_WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp src/ui/win32/*.cpp)
+add_library(norvale_win32 STATIC ${NORVALE_WIN32_SOURCES})
+target_include_directories(norvale_win32 PUBLIC src)
+target_compile_definitions(norvale_win32 PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+target_link_libraries(norvale_win32 PUBLIC norvale_portable setupapi advapi32 comctl32 comdlg32 user32 gdi32 kernel32)
+
+# The runtime is linked in, so the programs need nothing beyond the system's DLLs.
+set(NORVALE_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/app/norvale.cpp)
+  set(NORVALE_RESOURCES ${CMAKE_SOURCE_DIR}/src/ui/resources/norvale.rc)
+  add_executable(norvale WIN32 app/norvale.cpp ${NORVALE_RESOURCES})
+  target_link_libraries(norvale PRIVATE norvale_win32 ${NORVALE_STATIC_RUNTIME})
+  add_executable(norvale-sim WIN32 app/norvale-sim.cpp ${NORVALE_RESOURCES})
+  target_link_libraries(norvale-sim PRIVATE norvale_win32 norvale_sim ${NORVALE_STATIC_RUNTIME})
+endif()

@@ -1,0 +1,60 @@
+// Every text the operator sees in the log and the status bar, as Windows-1251 bytes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/Cp1251.h"
+
+namespace norvale::text {
+
+inline constexpr std::string_view kLineEnd = "\r\n";
+
+// Status bar, part 0.
+inline constexpr Cp1251Text kStatusConnected{u8"Подключен"};
+inline constexpr Cp1251Text kStatusDisconnected{u8"Не подключен"};
+
+// Presence.
+inline constexpr Cp1251Text kPhoneConnected{u8"Телефон подключен\r\n"};
+inline constexpr Cp1251Text kPhoneDisconnected{u8"Телефон отключен\r\n"};
+inline constexpr Cp1251Text kBootVersion{u8"Версия Boot'a: "};
+inline constexpr Cp1251Text kMode{u8"Режим: "};
+inline constexpr Cp1251Text kCg1Start{u8"Начало CG1 - "};
+
+// Commands.
+inline constexpr Cp1251Text kSendingLoader{u8"Посылка загрузчика\r\n"};
+inline constexpr Cp1251Text kWritingData{u8"Запись данных в телефон\r\n"};
+inline constexpr Cp1251Text kReadingBlock{u8"Чтение блока данных "};
+inline constexpr Cp1251Text kStartingPhone{u8"Запуск телефона\r\n"};
+inline constexpr Cp1251Text kSettingBlank{u8"Установка режима Blank\r\n"};
+inline constexpr Cp1251Text kSuccess{u8"Успешно\r\n"};
+
+// The only error form: this prefix, a reason, a line end.
+inline constexpr Cp1251Text kErrorPrefix{u8"ОШИБКА - "};
+inline constexpr Cp1251Text kPhoneNotConnected{u8"Телефон не подключен"};
+
+// Reasons of the error lines. Each is one short line after the prefix; where a file is named,
+// its name follows the reason.
+inline constexpr Cp1251Text kNoAnswerFromPhone{u8"нет связи с телефоном"};
+inline constexpr Cp1251Text kCannotReadFile{u8"не удалось прочитать файл "};
+inline constexpr Cp1251Text kFileInUse{u8"файл занят другой программой: "};
+inline constexpr Cp1251Text kFileTooLarge{u8"файл слишком большой: "};
+inline constexpr Cp1251Text kImageTooShort{u8"файл образа короче записываемой области: "};
+inline constexpr Cp1251Text kBadAddressRange{u8"неверный диапазон адресов"};
+inline constexpr Cp1251Text kCannotCreateFile{u8"не удалось создать файл "};
+inline constexpr Cp1251Text kFileExists{u8"файл уже существует: "};
+inline constexpr Cp1251Text kReadInterrupted{u8"чтение прервано, сохранено байт: "};
+inline constexpr Cp1251Text kCannotWriteFile{u8"не удалось записать в файл, сохранено байт: "};
+
+// "ОШИБКА - " + reason + detail + "\r\n", the one form of every error line.
+inline std::string errorLine(std::string_view reason, std::string_view detail = {}) {
+    std::string line;
+    line.reserve(kErrorPrefix.view().size() + reason.size() + detail.size() + 2);
+    line += kErrorPrefix.view();
+    line += reason;
+    line += detail;
+    line += kLineEnd;
+    return line;
+}
+
+}  // namespace norvale::text

@@ -1,0 +1,16 @@
+// Seam: sleeping.
+#pragma once
+
+#include <cstdint>
+
+namespace norvale {
+
+// Contract: sleep() returns after `ms` milliseconds of this clock's time. The real clock sleeps;
+// the simulator's virtual clock only advances, so timed state machines run at once in tests.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual void sleep(std::uint32_t ms) = 0;
+};
+
+}  // namespace norvale

@@ -1,0 +1,38 @@
+// Seam: one device I/O control request to the flash-mode driver.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "platform/DeviceHandle.h"
+
+namespace norvale {
+
+struct ControlResult {
+    // The driver completed the request and reported success. False when it rejected the request,
+    // when it did not complete within the wait time, or when its completion reported failure.
+    bool completed = false;
+    // Bytes the completion reported as transferred (GetOverlappedResult's count); 0 unless completed.
+    std::uint32_t transferred = 0;
+};
+
+// Contract:
+// - control() issues exactly one request with `code`, handing the driver `input` as the input
+//   buffer and `output` as the output buffer at exactly their sizes (an empty span is a null
+//   buffer of size 0), and returns once the request has completed, or has failed, or `waitMs`
+//   milliseconds have passed since it was issued, whichever is first.
+// - A request the driver rejects outright returns at once, not after the wait time.
+// - A request still outstanding when the wait time has passed is cancelled before control()
+//   returns, so nothing writes into `output` afterwards; it reports not completed.
+// - Calls on different threads share nothing; the port keeps no state between calls that
+//   affects the result of a later call.
+// - The handle is the caller's: control() neither opens nor closes it.
+class DriverPort {
+public:
+    virtual ~DriverPort() = default;
+    virtual ControlResult control(DeviceHandle device, std::uint32_t code,
+                                  std::span<const std::uint8_t> input,
+                                  std::span<std::uint8_t> output, std::uint32_t waitMs) = 0;
+};
+
+}  // namespace norvale

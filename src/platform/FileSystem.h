@@ -1,0 +1,52 @@
+// Seam: the files the tool reads (loader images, images, configuration) and the dumps it writes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace norvale {
+
+enum class FileError {
+    none,
+    notFound,          // no such file or folder
+    alreadyExists,     // createNew on an existing name
+    sharingViolation,  // another program holds it open without sharing
+    accessDenied,      // no permission, read-only for a write, a folder
+    invalidName,       // a name the file system rejects (empty, ':' and the like)
+    diskFull,
+    other,
+};
+
+// An open file. Closing is the destructor's job, so a file is closed on every path.
+// Contract: size() is the file's length, or nullopt when it can't be taken; readExact() reads the
+// next buffer.size() bytes and fails unless it got them all; append() writes all of the bytes at
+// the end and fails (with lastError() telling why) unless they were all written.
+class File {
+public:
+    virtual ~File() = default;
+    virtual std::optional<std::uint64_t> size() = 0;
+    virtual bool readExact(std::span<std::uint8_t> buffer) = 0;
+    virtual bool append(std::span<const std::uint8_t> bytes) = 0;
+    virtual FileError lastError() const = 0;
+};
+
+struct OpenedFile {
+    std::unique_ptr<File> file;  // null on failure
+    FileError error = FileError::none;
+};
+
+// Contract: names are relative to the working directory and may use '\' as the separator
+// (".\bin\loader.bin"); openForReading() opens an existing file for reading and lets other
+// programs read it meanwhile; createNew() creates a file that did not exist, for writing, shared
+// with nobody, and never touches an existing file of that name.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    virtual OpenedFile openForReading(const std::string& name) = 0;
+    virtual OpenedFile createNew(const std::string& name) = 0;
+};
+
+}  // namespace norvale

@@ -1,0 +1,27 @@
+// Transfers of one command, with the first failure turned into the command's one error line.
+#include "protocol/CommandContext.h"
+
+#include "core/OperatorTexts.h"
+
+namespace norvale {
+
+bool CommandContext::send(std::span<const std::uint8_t> bytes, std::uint32_t waitMs) {
+    if (services_.link.writePipe(device(), kPipe, bytes, waitMs)) return true;
+    fail(text::kNoAnswerFromPhone);
+    return false;
+}
+
+std::optional<Bytes> CommandContext::receive(std::uint32_t maxBytes, std::uint32_t waitMs) {
+    ReadReply reply = services_.link.readPipe(device(), kPipe, maxBytes, waitMs);
+    if (reply.completed) return std::move(reply.data);
+    fail(text::kNoAnswerFromPhone);
+    return std::nullopt;
+}
+
+void CommandContext::fail(std::string_view reason, std::string_view detail) {
+    if (failed_) return;
+    failed_ = true;
+    services_.log.append(text::errorLine(reason, detail));
+}
+
+}  // namespace norvale

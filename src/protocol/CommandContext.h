@@ -1,0 +1,65 @@
+// What one command worker works with: the session, the log, the seams, and the device it took.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "core/OperationLog.h"
+#include "core/SessionState.h"
+#include "platform/DialogView.h"
+#include "platform/Platform.h"
+#include "protocol/PhoneLink.h"
+
+namespace norvale {
+
+// The long-lived parts every command and the presence handling share.
+struct Services {
+    SessionState& state;
+    OperationLog& log;
+    Platform& platform;
+    DialogView& view;  // the address fields are read through it
+    PhoneLink link{platform.driver};
+};
+
+// One command's view of the phone. The device is taken once, when the worker starts, so an
+// arrival that replaces the session's device can't change the handle under a running command,
+// and the handle stays open until the command lets go of it.
+//
+// Every transfer goes through send() and receive(). The first failed transfer logs the one
+// "ОШИБКА - " line of the command and marks it failed; a command checks their results and ends
+// at once, so it never logs "Успешно" for data that did not reach the phone.
+class CommandContext {
+public:
+    explicit CommandContext(Services& services)
+        : services_(services), device_(services.state.device.load()) {}
+
+    Services& services() { return services_; }
+    SessionState& state() { return services_.state; }
+    OperationLog& log() { return services_.log; }
+    Platform& platform() { return services_.platform; }
+    DialogView& view() { return services_.view; }
+    DeviceHandle device() const { return device_ ? device_->handle() : kInvalidDevice; }
+
+    // Writes to pipe 2; false (the error already logged) when the write did not complete.
+    bool send(std::span<const std::uint8_t> bytes, std::uint32_t waitMs);
+    // Reads from pipe 2; nullopt (the error already logged) when the read did not complete. A
+    // read that completed with no data is a value, empty: what it means is the caller's call.
+    std::optional<Bytes> receive(std::uint32_t maxBytes, std::uint32_t waitMs);
+
+    // Logs "ОШИБКА - " + reason + detail once per command; later calls log nothing.
+    void fail(std::string_view reason, std::string_view detail = {});
+    bool failed() const { return failed_; }
+
+private:
+    Services& services_;
+    std::shared_ptr<const OpenDevice> device_;
+    bool failed_ = false;
+};
+
+using CommandBody = std::function<void(CommandContext&)>;
+
+}  // namespace norvale

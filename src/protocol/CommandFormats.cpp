@@ -1,0 +1,98 @@
+// Builders of the framed boot-ROM commands and the loader's byte arguments.
+#include "protocol/CommandFormats.h"
+
+#include <cassert>
+
+namespace norvale {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void putBigEndian32(std::uint8_t* out, std::uint32_t value) {
+    out[0] = static_cast<std::uint8_t>(value >> 24);
+    out[1] = static_cast<std::uint8_t>(value >> 16);
+    out[2] = static_cast<std::uint8_t>(value >> 8);
+    out[3] = static_cast<std::uint8_t>(value);
+}
+
+}  // namespace
+
+std::string formatHexAddress(std::uint32_t value) {
+    std::string text(8, '0');
+    for (int i = 7; i >= 0; --i) {
+        text[static_cast<std::size_t>(i)] = kHexDigits[value & 0xF];
+        value >>= 4;
+    }
+    return text;
+}
+
+std::uint32_t parseHexAddress(std::string_view text) {
+    std::uint32_t value = 0;
+    const std::size_t limit = text.size() < 8 ? text.size() : 8;
+    for (std::size_t i = 0; i < limit; ++i) {
+        const char c = text[i];
+        std::uint32_t digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<std::uint32_t>(c - '0');
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        } else {
+            break;
+        }
+        value = (value << 4) | digit;
+    }
+    return value;
+}
+
+std::array<std::uint8_t, kAddrPacketSize> buildAddrPacket(std::uint32_t address) {
+    std::array<std::uint8_t, kAddrPacketSize> packet{kStx, 'A', 'D', 'D', 'R', kRs};
+    const std::string digits = formatHexAddress(address);
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        packet[6 + i] = static_cast<std::uint8_t>(digits[i]);
+        sum += static_cast<std::uint8_t>(digits[i]);
+    }
+    packet[14] = static_cast<std::uint8_t>(kHexDigits[(sum >> 4) & 0xF]);
+    packet[15] = static_cast<std::uint8_t>(kHexDigits[sum & 0xF]);
+    packet[16] = kEtx;
+    return packet;
+}
+
+Bytes buildBinPacket(std::span<const std::uint8_t> data) {
+    assert(!data.empty() && data.size() <= kMaxBinData);
+    const auto n = static_cast<std::uint16_t>(data.size());
+    Bytes packet;
+    packet.reserve(data.size() + 9);
+    packet.insert(packet.end(), {kStx, 'B', 'I', 'N', kRs});
+    const auto high = static_cast<std::uint8_t>(n >> 8);
+    const auto low = static_cast<std::uint8_t>(n);
+    packet.push_back(high);
+    packet.push_back(low);
+    unsigned sum = high + low;
+    for (const std::uint8_t byte : data) sum += byte;
+    packet.insert(packet.end(), data.begin(), data.end());
+    packet.push_back(static_cast<std::uint8_t>(sum));
+    packet.push_back(kEtx);
+    return packet;
+}
+
+std::array<std::uint8_t, 1> commandByte(LoaderCommand command) {
+    return {static_cast<std::uint8_t>(command)};
+}
+
+std::array<std::uint8_t, 4> encodeAddress(std::uint32_t address) {
+    std::array<std::uint8_t, 4> bytes{};
+    putBigEndian32(bytes.data(), address);
+    return bytes;
+}
+
+std::array<std::uint8_t, 9> buildReadRequest(std::uint32_t start, std::uint32_t count) {
+    std::array<std::uint8_t, 9> request{'R'};
+    putBigEndian32(request.data() + 1, start);
+    putBigEndian32(request.data() + 5, count);
+    return request;
+}
+
+}  // namespace norvale

@@ -1,0 +1,21 @@
+// The worker frame: no phone, or bootstrap then body; busy cleared last on every path.
+#include "protocol/CommandWorker.h"
+
+#include "core/OperatorTexts.h"
+#include "protocol/LoaderBootstrap.h"
+
+namespace norvale {
+
+void runCommandWorker(Services& services, const CommandBody& body) {
+    if (!services.state.connected.load()) {
+        services.log.append(text::errorLine(text::kPhoneNotConnected));
+    } else {
+        // The context holds the device for the whole command and lets go of it before busy is
+        // cleared, so a replaced handle is closed before the next command can start.
+        CommandContext command(services);
+        if (LoaderBootstrap(command) && body) body(command);
+    }
+    services.state.busy.store(false);
+}
+
+}  // namespace norvale

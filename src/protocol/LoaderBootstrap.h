@@ -1,0 +1,28 @@
+// Uploads the loader code into the phone's RAM at the start of every command.
+#pragma once
+
+#include <cstdint>
+
+#include "protocol/CommandContext.h"
+
+namespace norvale {
+
+inline constexpr char kLoaderImage[] = ".\\bin\\loader.bin";
+inline constexpr char kJumpImage[] = ".\\bin\\LTE2_jump.bin";
+inline constexpr char kRamLoaderImage[] = ".\\bin\\ram.bin";
+
+inline constexpr char kInitialLoaderBase[] = "03FD0000";
+inline constexpr char kJumpLoaderBase[] = "03FEF800";
+inline constexpr std::uint32_t kJumpImageAddress = 0x03FEF800;
+inline constexpr std::uint32_t kRamLoaderSize = 2048;
+
+// loader.bin (and, on the first command of the run, LTE2_jump.bin) as ADDR/BIN pairs, the stage
+// reply, 'A', ram.bin and its reply. Returns true when every step completed; otherwise it has
+// logged one error line (a missing or unreadable image, or a failed transfer) and the command's
+// body must not run.
+bool LoaderBootstrap(CommandContext& command);
+
+// ADDR packet for parseHexAddress(loaderBaseText) + offset, then its reply.
+bool sendAddress(CommandContext& command, std::uint32_t offset);
+
+}  // namespace norvale

@@ -1,0 +1,87 @@
+// Pipe write, pipe read and string query records over the driver seam.
+#include "protocol/PhoneLink.h"
+
+#include <array>
+
+namespace norvale {
+namespace {
+
+void putLittleEndian32(std::uint8_t* out, std::uint32_t value) {
+    out[0] = static_cast<std::uint8_t>(value);
+    out[1] = static_cast<std::uint8_t>(value >> 8);
+    out[2] = static_cast<std::uint8_t>(value >> 16);
+    out[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+std::uint32_t getLittleEndian32(const std::uint8_t* in) {
+    return static_cast<std::uint32_t>(in[0]) | (static_cast<std::uint32_t>(in[1]) << 8) |
+           (static_cast<std::uint32_t>(in[2]) << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
+}
+
+}  // namespace
+
+Bytes buildPipeWriteRecord(std::uint8_t pipe, std::span<const std::uint8_t> data) {
+    Bytes record(data.size() + kWriteRecordOverhead);
+    record[0] = pipe;
+    putLittleEndian32(record.data() + 1, static_cast<std::uint32_t>(data.size()));
+    std::copy(data.begin(), data.end(), record.begin() + 5);
+    record.back() = kWriteRecordTrailer;
+    return record;
+}
+
+std::array<std::uint8_t, 5> buildPipeReadRecord(std::uint8_t pipe, std::uint32_t maxBytes) {
+    std::array<std::uint8_t, 5> record{pipe};
+    putLittleEndian32(record.data() + 1, maxBytes);
+    return record;
+}
+
+Bytes decodeReadReply(std::span<const std::uint8_t> buffer, std::uint32_t transferred,
+                      std::uint32_t maxBytes) {
+    // A driver that reports more than it was given room for is not believed past the buffer.
+    const std::size_t delivered = transferred < buffer.size() ? transferred : buffer.size();
+    if (delivered < kReadReplyPrefixSize) return {};
+    std::size_t length = delivered - kReadReplyPrefixSize;
+    if (length > maxBytes) length = maxBytes;
+    const auto first = buffer.begin() + kReadReplyPrefixSize;
+    return Bytes(first, first + static_cast<std::ptrdiff_t>(length));
+}
+
+std::string decodeStringReply(std::span<const std::uint8_t> buffer, std::uint32_t transferred) {
+    const std::size_t delivered = transferred < buffer.size() ? transferred : buffer.size();
+    if (delivered < 4) return {};
+    std::size_t units = getLittleEndian32(buffer.data());
+    const std::size_t held = (delivered - 4) / 2;
+    if (units > held) units = held;
+    if (units > kMaxStringUnits) units = kMaxStringUnits;
+    std::string text(units, '\0');
+    // Characters above U+00FF keep only their low byte: the identifying strings are ASCII.
+    for (std::size_t i = 0; i < units; ++i) text[i] = static_cast<char>(buffer[4 + 2 * i]);
+    return text;
+}
+
+bool PhoneLink::writePipe(DeviceHandle device, std::uint8_t pipe,
+                          std::span<const std::uint8_t> data, std::uint32_t waitMs) const {
+    const Bytes record = buildPipeWriteRecord(pipe, data);
+    return driver_.control(device, kIoctlPipeWrite, record, {}, waitMs).completed;
+}
+
+ReadReply PhoneLink::readPipe(DeviceHandle device, std::uint8_t pipe, std::uint32_t maxBytes,
+                              std::uint32_t waitMs) const {
+    const auto record = buildPipeReadRecord(pipe, maxBytes);
+    std::array<std::uint8_t, kReadReplyBufferSize> reply{};
+    const ControlResult result = driver_.control(device, kIoctlPipeRead, record, reply, waitMs);
+    if (!result.completed) return {};
+    return {true, decodeReadReply(reply, result.transferred, maxBytes)};
+}
+
+StringReply PhoneLink::queryString(DeviceHandle device, std::uint16_t selector) const {
+    const std::array<std::uint8_t, 2> input{static_cast<std::uint8_t>(selector),
+                                            static_cast<std::uint8_t>(selector >> 8)};
+    std::array<std::uint8_t, kStringReplyBufferSize> reply{};
+    const ControlResult result =
+        driver_.control(device, kIoctlGetString, input, reply, kStringQueryWaitMs);
+    if (!result.completed) return {};
+    return {true, decodeStringReply(reply, result.transferred)};
+}
+
+}  // namespace norvale
