@@ -1,0 +1,57 @@
+// The monitor thread: polls for a phone, announces it, waits for its removal, pauses, again.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/DialogView.h"
+#include "platform/Platform.h"
+#include "presence/FlashInterfaceFinder.h"
+#include "protocol/PhoneLink.h"
+
+namespace norvale {
+
+inline constexpr std::uint32_t kScanIntervalMs = 1000;
+inline constexpr std::uint32_t kRemovalPauseMs = 5000;
+
+// wParam of the presence notification.
+inline constexpr std::uintptr_t kPresenceArrived = 1;
+inline constexpr std::uintptr_t kPresenceLeft = 0;
+
+// Runs on its own thread from the dialog's start to the end of the process. The notifications
+// are sent, not posted: while the UI thread handles an arrival nothing here runs, so the scan
+// never overlaps the open, and the device path is touched by this thread alone.
+class ConnectionMonitor {
+public:
+    enum class State {
+        scanning,    // scan, then 1000 ms
+        announcing,  // a phone was found: arrival notification
+        watching,    // blocking wait for a change under the phone's registry key
+        removing,    // path released, removal notification
+        pausing,     // 5000 ms, so a phone is announced no sooner than 6 s after its removal
+    };
+
+    ConnectionMonitor(Platform& platform, DialogView& view)
+        : platform_(platform), view_(view), link_(platform.driver) {}
+
+    // The thread's procedure: runs step() for ever. There is no stop signal; the thread ends
+    // with the process.
+    [[noreturn]] void run();
+
+    // Does the work of the current state and moves on to the next; returns the new state. A
+    // step blocks as long as its work does (the clock's sleeps, the dialog's handling, the
+    // removal watch).
+    State step();
+
+    State state() const { return state_; }
+
+private:
+    Platform& platform_;
+    DialogView& view_;
+    PhoneLink link_;
+    State state_ = State::scanning;
+    std::optional<std::string> watchedPath_;  // the phone being watched, from its scan on
+};
+
+}  // namespace norvale

@@ -1,0 +1,62 @@
+// The boot version, mode and CG1 start lines logged on arrival.
+#include "presence/PhoneInfo.h"
+
+#include "core/OperatorTexts.h"
+#include "protocol/WholeFile.h"
+
+namespace norvale {
+namespace {
+
+// Where the shown fields sit in the replies and in the configuration file.
+constexpr std::size_t kBootVersionOffset = 18;
+constexpr std::size_t kBootVersionLength = 4;
+constexpr std::size_t kModeOffset = 6;
+constexpr std::size_t kModeLength = 6;
+constexpr std::size_t kCg1Offset = 7;
+constexpr std::size_t kCg1Length = 8;
+
+std::string line(std::string_view label, std::string_view value) {
+    std::string text(label);
+    text += value;
+    text += text::kLineEnd;
+    return text;
+}
+
+// One framed command and its reply, neither waited for: the boot ROM answers at once, and a
+// phone that doesn't must not hold up the dialog.
+Bytes exchange(Services& services, DeviceHandle device, std::span<const std::uint8_t> packet,
+               std::uint32_t replySize) {
+    services.link.writePipe(device, kPipe, packet, 0);
+    return services.link.readPipe(device, kPipe, replySize, 0).data;
+}
+
+}  // namespace
+
+std::string textField(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t count) {
+    std::string text;
+    for (std::size_t i = offset; i < bytes.size() && i < offset + count && bytes[i] != 0; ++i) {
+        text += static_cast<char>(bytes[i]);
+    }
+    return text;
+}
+
+void readPhoneInfo(Services& services) {
+    // Held for the two exchanges, so the handle stays open even if a worker lets go meanwhile.
+    const std::shared_ptr<const OpenDevice> device = services.state.device.load();
+    const DeviceHandle handle = device ? device->handle() : kInvalidDevice;
+
+    const Bytes hardware = exchange(services, handle, rqhwPacket, kRqhwReplySize);
+    services.log.append(
+        line(text::kBootVersion, textField(hardware, kBootVersionOffset, kBootVersionLength)));
+
+    const Bytes mode = exchange(services, handle, enumPacket, kEnumReplySize);
+    services.log.append(line(text::kMode, textField(mode, kModeOffset, kModeLength)));
+
+    // Read with read sharing, so a read-only file or one another program is reading still
+    // gives its line. A file that can't be read, or an empty one, gives no line at all.
+    const LoadedFile config = loadWholeFile(services.platform.files, kConfigurationFile);
+    if (config.outcome != LoadOutcome::loaded) return;
+    services.log.append(line(text::kCg1Start, textField(config.data, kCg1Offset, kCg1Length)));
+}
+
+}  // namespace norvale

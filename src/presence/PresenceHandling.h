@@ -1,0 +1,18 @@
+// What the UI thread does when the monitor reports a phone's arrival or removal.
+#pragma once
+
+#include "protocol/CommandContext.h"
+
+namespace norvale {
+
+// UI thread only. Sets connected, logs the arrival, shows "Подключен", opens the flash interface
+// as the session's new device (also when nothing could be opened) and logs the phone's
+// information. The device it replaces is closed once no running command holds it any more.
+// busy is left alone: it belongs to the command runner.
+void handleArrival(Services& services);
+
+// UI thread only. Clears connected, logs the removal and an empty line, shows "Не подключен".
+// The device stays: a command still running goes on with the handle it took.
+void handleRemoval(Services& services);
+
+}  // namespace norvale
