@@ -45,6 +45,8 @@ inline constexpr Cp1251Text kCannotCreateFile{u8"не удалось созда�
 inline constexpr Cp1251Text kFileExists{u8"файл уже существует: "};
 inline constexpr Cp1251Text kReadInterrupted{u8"чтение прервано, сохранено байт: "};
 inline constexpr Cp1251Text kCannotWriteFile{u8"не удалось записать в файл, сохранено байт: "};
+inline constexpr Cp1251Text kInvalidFileName{u8"недопустимое имя файла: "};
+inline constexpr Cp1251Text kWriteNotConfirmed{u8"телефон не подтвердил запись блока "};
 
 // "ОШИБКА - " + reason + detail + "\r\n", the one form of every error line.
 inline std::string errorLine(std::string_view reason, std::string_view detail = {}) {

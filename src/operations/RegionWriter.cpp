@@ -1,0 +1,131 @@
+// The image writer: one image per command, 'F' slices in paced chunks, 'Z' and "Успешно" last.
+#include "operations/RegionWriter.h"
+
+#include <algorithm>
+#include <span>
+
+#include "core/OperatorTexts.h"
+#include "protocol/CommandFormats.h"
+#include "protocol/WholeFile.h"
+
+namespace norvale {
+namespace {
+
+constexpr std::uint32_t kChunkReplySize = 4;
+constexpr std::uint32_t kChunkReplyWaitMs = 20000;
+constexpr std::uint32_t kBlockReplySize = 5;
+
+// Runs a whole plan: the slices in order, then 'Z'. Any failure ends it where it happened.
+void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices) {
+    RegionWriter writer(command, minimumImageSize(slices));
+    for (const ImageSlice& slice : slices) {
+        if (!writer.writeSlice(slice.address, slice.fromOffset, slice.toOffset)) {
+            writer.dropImage();
+            return;
+        }
+    }
+    writer.finishWrite();
+    writer.dropImage();
+}
+
+}  // namespace
+
+RegionWriter::RegionWriter(CommandContext& command, std::uint64_t minimumImageSize)
+    : command_(command), minimumImageSize_(minimumImageSize) {}
+
+bool RegionWriter::loadImage() {
+    const std::optional<std::string> chosen = command_.platform().chooser.chooseImageFile();
+    if (!chosen) return false;  // the operator cancelled: nothing to report
+    LoadedFile loaded = loadWholeFile(command_.platform().files, *chosen);
+    if (loaded.outcome != LoadOutcome::loaded) {
+        command_.fail(loadFailureReason(loaded.outcome), *chosen);
+        return false;
+    }
+    // Checked for the whole command before its first 'F', so a short image never leaves a
+    // region half written.
+    if (loaded.data.size() < minimumImageSize_) {
+        command_.fail(text::kImageTooShort, *chosen);
+        return false;
+    }
+    image_ = std::move(loaded.data);
+    imageName_ = *chosen;
+    command_.log().append(text::kWritingData);
+    return true;
+}
+
+bool RegionWriter::writeSlice(std::uint32_t address, std::uint32_t fromOffset,
+                              std::uint32_t toOffset) {
+    if (command_.failed()) return false;
+    if (!image_ && !loadImage()) return false;
+    if (fromOffset >= image_->size()) {
+        // Only a caller that passes slices past its own minimum gets here; the image is never
+        // read past its end and nothing of the slice is sent.
+        command_.fail(text::kImageTooShort, imageName_);
+        return false;
+    }
+    if (!command_.send(commandByte(LoaderCommand::flash), 0)) return false;
+    if (!command_.send(encodeAddress(address), 0)) return false;
+    std::uint64_t offset = fromOffset;
+    do {
+        if (!sendChunk(address, static_cast<std::uint32_t>(offset))) return false;
+        offset += kChunkSize;
+    } while (offset < toOffset);
+    const std::optional<Bytes> blockReply = command_.receive(kBlockReplySize, 0);
+    if (!blockReply) return false;
+    if (blockReply->empty()) {
+        command_.fail(text::kWriteNotConfirmed, formatHexAddress(address));
+        return false;
+    }
+    return true;
+}
+
+bool RegionWriter::sendChunk(std::uint32_t address, std::uint32_t offset) {
+    if (offset >= image_->size()) {
+        command_.fail(text::kImageTooShort, imageName_);
+        return false;
+    }
+    const std::size_t n = std::min<std::size_t>(image_->size() - offset, kChunkSize);
+    if (!command_.send(std::span(*image_).subspan(offset, n), 0)) return false;
+    // The reply only paces the transfer, but a reply without data means the phone did not take
+    // the chunk: going on would report a block as written that may not be.
+    const std::optional<Bytes> reply = command_.receive(kChunkReplySize, kChunkReplyWaitMs);
+    if (!reply) return false;
+    if (reply->empty()) {
+        command_.fail(text::kWriteNotConfirmed, formatHexAddress(address));
+        return false;
+    }
+    return true;
+}
+
+bool RegionWriter::finishWrite() {
+    if (command_.failed()) return false;
+    if (!command_.send(commandByte(LoaderCommand::end), 0)) return false;
+    command_.log().append(text::kSuccess);
+    return true;
+}
+
+void RegionWriter::dropImage() {
+    image_.reset();
+    imageName_.clear();
+}
+
+void writeBoot(CommandContext& command) { writeSlices(command, bootSlices()); }
+
+void writePds(CommandContext& command) { writeSlices(command, pdsSlices()); }
+
+void writePanic(CommandContext& command) { writeSlices(command, panicSlices()); }
+
+void writeBlockRange(CommandContext& command) {
+    const std::uint32_t end = parseHexAddress(command.view().fieldText(AddressField::end));
+    const std::uint32_t start = parseHexAddress(command.view().fieldText(AddressField::start));
+    const std::optional<std::vector<ImageSlice>> slices = blockRangeSlices(start, end);
+    // Nothing to write (Start above End, End + 1 wrapping to 0) or more than any image holds:
+    // refused before the operator is asked for a file, so no "Успешно" for nothing written.
+    if (!slices || slices->empty()) {
+        command.fail(text::kBadAddressRange);
+        return;
+    }
+    writeSlices(command, *slices);
+}
+
+}  // namespace norvale

@@ -1,0 +1,57 @@
+// Writing an image file into flash blocks with the loader's 'F' command, and the four write bodies.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "operations/WritePlan.h"
+#include "protocol/CommandContext.h"
+
+namespace norvale {
+
+// The engine of one write command. It asks the operator for the image on the command's first
+// slice, holds the whole file while the command runs, and lets go of it in dropImage() or, at the
+// latest, when it is destroyed.
+//
+// Every failure ends the command: a failed transfer (CommandContext has logged it), an image that
+// can't be read or is too short (logged here), or a cancelled file dialog (silent). After a
+// failure nothing more is sent.
+class RegionWriter {
+public:
+    // `minimumImageSize`: the image length the whole command needs (see minimumImageSize()), so
+    // that an image too short for a later slice is refused before the first 'F'.
+    RegionWriter(CommandContext& command, std::uint64_t minimumImageSize);
+    ~RegionWriter() { dropImage(); }
+    RegionWriter(const RegionWriter&) = delete;
+    RegionWriter& operator=(const RegionWriter&) = delete;
+
+    // Loads the image on the command's first call, then sends 'F', the block address and the
+    // image bytes [fromOffset, toOffset) in chunks of up to 4096 bytes, each followed by its
+    // 4-byte reply, and reads the block's 5-byte reply. False, with nothing sent for this slice
+    // when the image could not be had, when the slice did not reach the phone whole.
+    bool writeSlice(std::uint32_t address, std::uint32_t fromOffset, std::uint32_t toOffset);
+    // 'Z', then "Успешно". False (and no "Успешно") when 'Z' did not reach the phone.
+    bool finishWrite();
+    void dropImage();
+
+private:
+    bool loadImage();
+    bool sendChunk(std::uint32_t address, std::uint32_t offset);
+
+    CommandContext& command_;
+    std::uint64_t minimumImageSize_;
+    std::optional<Bytes> image_;
+    std::string imageName_;
+};
+
+// The command bodies. Each runs after the loader bootstrap on the command's worker.
+void writeBoot(CommandContext& command);
+void writePds(CommandContext& command);
+void writePanic(CommandContext& command);
+// The blocks from the Start field to the End field. A range with nothing to write is refused
+// before the file dialog.
+void writeBlockRange(CommandContext& command);
+
+}  // namespace norvale
