@@ -1,0 +1,228 @@
+// C stdio files with errno mapped to FileError; create-new through an exclusive low-level open.
+#include "HostFileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <io.h>
+#include <share.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace norvale {
+namespace {
+
+bool seekTo(std::FILE* file, std::int64_t offset, int origin) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, origin) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), origin) == 0;
+#endif
+}
+
+std::int64_t position(std::FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return static_cast<std::int64_t>(ftello(file));
+#endif
+}
+
+class HostFile final : public File {
+public:
+    HostFile(std::FILE* stream, std::shared_ptr<HostFileSystem::Shared> shared,
+             std::optional<std::uint64_t> reportedSize)
+        : stream_(stream), shared_(std::move(shared)), reportedSize_(reportedSize) {
+        ++shared_->live;
+        ++shared_->opened;
+    }
+    HostFile(const HostFile&) = delete;
+    HostFile& operator=(const HostFile&) = delete;
+    ~HostFile() override {
+        std::fclose(stream_);
+        --shared_->live;
+    }
+
+    std::optional<std::uint64_t> size() override {
+        if (reportedSize_) return reportedSize_;
+        const std::int64_t here = position(stream_);
+        if (here < 0 || !seekTo(stream_, 0, SEEK_END)) return fail(errno);
+        const std::int64_t end = position(stream_);
+        if (end < 0 || !seekTo(stream_, here, SEEK_SET)) return fail(errno);
+        return static_cast<std::uint64_t>(end);
+    }
+
+    bool readExact(std::span<std::uint8_t> buffer) override {
+        errno = 0;
+        if (std::fread(buffer.data(), 1, buffer.size(), stream_) == buffer.size()) return true;
+        lastError_ = std::ferror(stream_) && errno != 0 ? fileErrorFromErrno(errno)
+                                                        : FileError::other;
+        return false;
+    }
+
+    bool append(std::span<const std::uint8_t> bytes) override {
+        std::size_t allowed = bytes.size();
+        {
+            std::lock_guard lock(shared_->mutex);
+            if (shared_->spaceLeft) {
+                allowed = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(allowed, *shared_->spaceLeft));
+                *shared_->spaceLeft -= allowed;
+            }
+        }
+        errno = 0;
+        if (!seekTo(stream_, 0, SEEK_END) ||
+            std::fwrite(bytes.data(), 1, allowed, stream_) != allowed ||
+            std::fflush(stream_) != 0) {
+            lastError_ = errno != 0 ? fileErrorFromErrno(errno) : FileError::other;
+            return false;
+        }
+        if (allowed < bytes.size()) {
+            lastError_ = FileError::diskFull;
+            return false;
+        }
+        return true;
+    }
+
+    FileError lastError() const override { return lastError_; }
+
+private:
+    std::nullopt_t fail(int error) {
+        lastError_ = fileErrorFromErrno(error);
+        return std::nullopt;
+    }
+
+    std::FILE* stream_;
+    std::shared_ptr<HostFileSystem::Shared> shared_;
+    std::optional<std::uint64_t> reportedSize_;
+    FileError lastError_ = FileError::none;
+};
+
+}  // namespace
+
+FileError fileErrorFromErrno(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR: return FileError::notFound;
+        case EEXIST: return FileError::alreadyExists;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+        case EBADF: return FileError::accessDenied;
+        case ENOSPC: return FileError::diskFull;
+        case EINVAL:
+        case ENAMETOOLONG: return FileError::invalidName;
+        default: return FileError::other;
+    }
+}
+
+HostFileSystem::HostFileSystem() : shared_(std::make_shared<Shared>()) {}
+
+std::string HostFileSystem::hostPath(const std::string& name) {
+#ifdef _WIN32
+    return name;
+#else
+    std::string path = name;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+#endif
+}
+
+bool HostFileSystem::acceptableName(const std::string& name) {
+    if (name.empty()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        const bool driveColon = c == ':' && i == 1 &&
+                                ((name[0] >= 'A' && name[0] <= 'Z') ||
+                                 (name[0] >= 'a' && name[0] <= 'z'));
+        if (c < 0x20 || (c == ':' && !driveColon)) return false;
+        if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') return false;
+    }
+    return true;
+}
+
+OpenedFile HostFileSystem::openForReading(const std::string& name) {
+    if (!acceptableName(name)) return {nullptr, FileError::invalidName};
+    const std::string path = hostPath(name);
+    if (const auto error = plannedFailure(path)) return {nullptr, *error};
+    // Some C runtimes open a folder for reading; Windows refuses it.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) return {nullptr, FileError::accessDenied};
+    errno = 0;
+    return wrap(std::fopen(path.c_str(), "rb"), path);
+}
+
+OpenedFile HostFileSystem::createNew(const std::string& name) {
+    if (!acceptableName(name)) return {nullptr, FileError::invalidName};
+    const std::string path = hostPath(name);
+    if (const auto error = plannedFailure(path)) return {nullptr, *error};
+    // An exclusive create is the one way to never touch an existing file, even one created an
+    // instant earlier by someone else.
+    errno = 0;
+#ifdef _WIN32
+    const int fd = _sopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYRW,
+                          _S_IREAD | _S_IWRITE);
+    std::FILE* stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (fd >= 0 && !stream) _close(fd);
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    std::FILE* stream = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (fd >= 0 && !stream) ::close(fd);
+#endif
+    return wrap(stream, path);
+}
+
+OpenedFile HostFileSystem::wrap(std::FILE* stream, const std::string& path) {
+    if (!stream) return {nullptr, errno != 0 ? fileErrorFromErrno(errno) : FileError::other};
+    std::optional<std::uint64_t> reported;
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (const auto size = shared_->sizes.find(path); size != shared_->sizes.end()) {
+            reported = size->second;
+        }
+    }
+    return {std::make_unique<HostFile>(stream, shared_, reported),
+            FileError::none};
+}
+
+std::optional<FileError> HostFileSystem::plannedFailure(const std::string& path) {
+    std::lock_guard lock(shared_->mutex);
+    const auto found = shared_->failing.find(path);
+    if (found == shared_->failing.end()) return std::nullopt;
+    return found->second;
+}
+
+void HostFileSystem::failOpening(const std::string& name, FileError error) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->failing[hostPath(name)] = error;
+}
+
+void HostFileSystem::reportSize(const std::string& name, std::uint64_t size) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->sizes[hostPath(name)] = size;
+}
+
+void HostFileSystem::limitSpace(std::optional<std::uint64_t> bytes) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->spaceLeft = bytes;
+}
+
+void HostFileSystem::clearFaults() {
+    std::lock_guard lock(shared_->mutex);
+    shared_->failing.clear();
+    shared_->sizes.clear();
+    shared_->spaceLeft.reset();
+}
+
+std::size_t HostFileSystem::liveFiles() const { return shared_->live.load(); }
+
+std::uint64_t HostFileSystem::filesOpened() const { return shared_->opened.load(); }
+
+}  // namespace norvale

@@ -1,0 +1,67 @@
+// Files of the host, through the C runtime, with fault hooks for what a test machine can't stage.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/FileSystem.h"
+
+namespace norvale {
+
+// Names are relative to the working directory; '\' separates folders on every host. A name that
+// Windows would refuse (empty, or holding one of <>"|?* or a ':' other than a drive's) is refused
+// here too, so the tests see the same outcome on every host.
+//
+// The hooks stand in for what can't be arranged portably: a file another program holds without
+// sharing, a read-only file (Wine running as root ignores the attribute), a file too large to
+// create, a full disk. They apply to every file opened after they are set.
+class HostFileSystem final : public FileSystem {
+public:
+    HostFileSystem();
+
+    OpenedFile openForReading(const std::string& name) override;
+    OpenedFile createNew(const std::string& name) override;
+
+    // Opening or creating `name` fails with `error`, touching nothing.
+    void failOpening(const std::string& name, FileError error);
+    // size() of `name` reports `size` whatever the file holds (nothing is allocated for it).
+    void reportSize(const std::string& name, std::uint64_t size);
+    // From now on, appends to any file fail with diskFull once `bytes` more have been written;
+    // the append that crosses the limit writes what fits. nullopt lifts the limit.
+    void limitSpace(std::optional<std::uint64_t> bytes);
+    void clearFaults();
+
+    std::size_t liveFiles() const;
+    std::uint64_t filesOpened() const;
+
+    // The name as the host's C runtime takes it.
+    static std::string hostPath(const std::string& name);
+    static bool acceptableName(const std::string& name);
+
+    // State that open files share with their file system (and may outlive it).
+    struct Shared {
+        std::mutex mutex;
+        std::map<std::string, FileError> failing;
+        std::map<std::string, std::uint64_t> sizes;
+        std::optional<std::uint64_t> spaceLeft;
+        std::atomic<std::size_t> live{0};
+        std::atomic<std::uint64_t> opened{0};
+    };
+
+private:
+    std::optional<FileError> plannedFailure(const std::string& path);
+    OpenedFile wrap(std::FILE* stream, const std::string& path);
+
+    std::shared_ptr<Shared> shared_;
+};
+
+// The error a failed C runtime call left in errno, as the seam reports it.
+FileError fileErrorFromErrno(int error);
+
+}  // namespace norvale

@@ -1,0 +1,484 @@
+// The simulated driver: record checks, faults, trace and the enumeration of attached phones.
+#include "SimDriver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "protocol/PhoneLink.h"
+
+namespace norvale {
+namespace {
+
+constexpr std::string_view kClassKey =
+    "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\"
+    "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\";
+constexpr std::uint16_t kManufacturerSelector = 0x0103;
+constexpr std::uint16_t kInterfaceSelector = 0x0002;
+// The fixed part of SP_DEVICE_INTERFACE_DETAIL_DATA_A in the 32-bit layout.
+constexpr std::uint32_t kDetailHeaderSize = 5;
+constexpr std::uint32_t kErrorInvalidHandle = 6;
+
+std::uint32_t littleEndian32(std::span<const std::uint8_t> bytes) {
+    return std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) |
+           (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
+}
+
+void putLittleEndian32(std::span<std::uint8_t> out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Paths and registry keys compare without regard to ASCII case, as Windows compares them.
+bool sameName(const std::string& a, const std::string& b) {
+    const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+               return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
+           });
+}
+
+std::optional<std::string> environmentText(const char* name) {
+#ifdef _MSC_VER
+    char* value = nullptr;
+    std::size_t length = 0;
+    if (_dupenv_s(&value, &length, name) != 0 || value == nullptr) return std::nullopt;
+    std::string text(value);
+    std::free(value);
+    return text;
+#else
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+#endif
+}
+
+std::string failed(std::string line) { return line + " FAIL"; }
+
+std::string withHex(std::string line, std::span<const std::uint8_t> bytes) {
+    if (!bytes.empty()) line += ' ' + SimTrace::hex(bytes);
+    return line;
+}
+
+}  // namespace
+
+SimDriver::SimDriver(Clock& clock) : clock_(clock) {}
+
+SimDriver::~SimDriver() {
+    std::unique_lock lock(mutex_);
+    for (auto& iface : interfaces_) detachLocked(*iface);
+    changed_.wait(lock, [&] { return watchers_ == 0; });
+}
+
+std::unique_ptr<SimDriver> SimDriver::fromEnvironment(Clock& clock) {
+    auto driver = std::make_unique<SimDriver>(clock);
+    driver->keepTrace(false);
+    driver->attach();
+    driver->applyEnvironment();
+    return driver;
+}
+
+void SimDriver::applyEnvironment() {
+    if (const auto faults = environmentText("NORVALE_SIM_FAULTS")) {
+        const ParsedSimFaults parsed = parseSimFaults(*faults);
+        for (const std::string& item : parsed.rejected) {
+            std::fprintf(stderr, "norvale-sim: NORVALE_SIM_FAULTS: ignoring '%s' "
+                                 "(expected unplug@N, nodata@N or hang@N, N from 1)\n",
+                         item.c_str());
+        }
+        std::lock_guard lock(mutex_);
+        faults_.insert(faults_.end(), parsed.faults.begin(), parsed.faults.end());
+    }
+    if (const auto path = environmentText("NORVALE_SIM_TRACE"); path && !path->empty()) {
+        if (!traceToFile(*path)) {
+            std::fprintf(stderr, "norvale-sim: NORVALE_SIM_TRACE: can't open '%s'\n",
+                         path->c_str());
+        }
+    }
+}
+
+SimInterfaceId SimDriver::attach(SimInterfaceOptions options, std::shared_ptr<SimPhone> phone) {
+    std::lock_guard lock(mutex_);
+    auto iface = std::make_shared<Interface>();
+    iface->id = nextId_++;
+    if (options.devicePath.empty()) {
+        options.devicePath = "\\\\?\\usb#vid_22b8&pid_4903#5&1b2c3d4e&0&" +
+                             std::to_string(iface->id) +
+                             "#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
+    }
+    iface->registryKey = registryKeyFor(options.devicePath);
+    iface->options = std::move(options);
+    iface->phone = phone ? std::move(phone) : std::make_shared<SimPhone>();
+    interfaces_.push_back(iface);
+    return iface->id;
+}
+
+bool SimDriver::detach(SimInterfaceId id) {
+    std::lock_guard lock(mutex_);
+    Interface* iface = findById(id);
+    if (!iface || !iface->attached) return false;
+    detachLocked(*iface);
+    return true;
+}
+
+void SimDriver::detachAll() {
+    std::lock_guard lock(mutex_);
+    for (auto& iface : interfaces_) detachLocked(*iface);
+}
+
+bool SimDriver::attached(SimInterfaceId id) const {
+    std::lock_guard lock(mutex_);
+    const Interface* iface = findById(id);
+    return iface && iface->attached;
+}
+
+std::shared_ptr<SimPhone> SimDriver::phone(SimInterfaceId id) const {
+    std::lock_guard lock(mutex_);
+    const Interface* iface = findById(id);
+    return iface ? iface->phone : nullptr;
+}
+
+std::string SimDriver::devicePathOf(SimInterfaceId id) const {
+    std::lock_guard lock(mutex_);
+    const Interface* iface = findById(id);
+    return iface ? iface->options.devicePath : std::string{};
+}
+
+std::string SimDriver::registryKeyOf(SimInterfaceId id) const {
+    std::lock_guard lock(mutex_);
+    const Interface* iface = findById(id);
+    return iface ? iface->registryKey : std::string{};
+}
+
+std::string SimDriver::registryKeyFor(const std::string& devicePath) {
+    // The system files the interface under its path with "\\?\" turned into "##?#".
+    std::string key{kClassKey};
+    const std::size_t pathStart = key.size();
+    key += devicePath;
+    key += "\\#\\Control";
+    for (std::size_t offset : {0u, 1u, 3u}) key[pathStart + offset] = '#';
+    return key;
+}
+
+unsigned SimDriver::openAttempts(SimInterfaceId id) const {
+    std::lock_guard lock(mutex_);
+    const Interface* iface = findById(id);
+    return iface ? iface->openAttempts : 0;
+}
+
+void SimDriver::setOpenSetFails(bool fails) {
+    std::lock_guard lock(mutex_);
+    openSetFails_ = fails;
+}
+
+void SimDriver::addFault(SimFaultKind kind, std::uint64_t transfer) {
+    std::lock_guard lock(mutex_);
+    faults_.push_back({kind, transfer});
+}
+
+void SimDriver::clearFaults() {
+    std::lock_guard lock(mutex_);
+    faults_.clear();
+}
+
+std::uint64_t SimDriver::pipeTransfers() const {
+    std::lock_guard lock(mutex_);
+    return transfers_;
+}
+
+void SimDriver::setLinkModel(SimLinkModel model) {
+    std::lock_guard lock(mutex_);
+    link_ = model;
+}
+
+double SimDriver::modelledLinkMs() const {
+    std::lock_guard lock(mutex_);
+    return modelledMs_;
+}
+
+SimEnumerationCounters SimDriver::counters() const {
+    std::lock_guard lock(mutex_);
+    SimEnumerationCounters counters = counters_;
+    counters.liveSets = sets_.size();
+    counters.liveHandles = handles_.size();
+    return counters;
+}
+
+unsigned SimDriver::watchersWaiting() const {
+    std::lock_guard lock(mutex_);
+    return watchers_;
+}
+
+bool SimDriver::waitForWatchers(unsigned count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return watchers_ >= count; });
+}
+
+ControlResult SimDriver::control(DeviceHandle device, std::uint32_t code,
+                                 std::span<const std::uint8_t> input,
+                                 std::span<std::uint8_t> output, std::uint32_t waitMs) {
+    Outcome outcome;
+    {
+        std::lock_guard lock(mutex_);
+        std::optional<SimFaultKind> fault;
+        if (code == kIoctlPipeWrite || code == kIoctlPipeRead) {
+            fault = takeFault(++transfers_);
+            if (fault == SimFaultKind::unplug) unplugFor(device);
+        }
+        Interface* target = attachedTarget(device);
+        switch (code) {
+            case kIoctlPipeWrite: outcome = pipeWrite(target, input, output, waitMs, fault); break;
+            case kIoctlPipeRead: outcome = pipeRead(target, input, output, waitMs, fault); break;
+            case kIoctlGetString: outcome = queryString(target, input, output); break;
+            default: {
+                char line[32];
+                std::snprintf(line, sizeof line, "C %08lx FAIL", static_cast<unsigned long>(code));
+                trace_.add(line);
+            }
+        }
+    }
+    // Time passes outside the lock, so a hung request doesn't hold up the other threads.
+    if (outcome.sleepMs != 0) clock_.sleep(outcome.sleepMs);
+    return outcome.result;
+}
+
+SimDriver::Outcome SimDriver::pipeWrite(Interface* target, std::span<const std::uint8_t> input,
+                                        std::span<std::uint8_t> output, std::uint32_t waitMs,
+                                        std::optional<SimFaultKind> fault) {
+    const std::uint8_t pipe = input.empty() ? 0 : input[0];
+    const std::size_t declared = input.size() >= 5 ? littleEndian32(input.subspan(1, 4)) : 0;
+    // The whole record is the header, the data and one trailing byte: nothing more, nothing less.
+    const bool wellFormed = input.size() >= kWriteRecordOverhead && output.empty() &&
+                            declared == input.size() - kWriteRecordOverhead;
+    const auto data = input.size() > 5
+                          ? input.subspan(5, std::min(declared, input.size() - 5))
+                          : std::span<const std::uint8_t>{};
+    const std::string line = withHex("W " + std::to_string(pipe), data);
+    if (!target || !wellFormed || pipe != kPipe) {
+        trace_.add(failed(line));
+        return {};
+    }
+    if (fault == SimFaultKind::hang) {
+        trace_.add(failed(line));
+        return {{}, waitMs};
+    }
+    // nodata on a write: the driver completes it, but the bytes never reach the phone.
+    if (fault != SimFaultKind::nodata &&
+        target->phone->write(data) == SimPhone::WriteEffect::leftFlashMode) {
+        detachLocked(*target);
+    }
+    trace_.add(line);
+    return {{true, 0}, linkTime(data.size())};
+}
+
+SimDriver::Outcome SimDriver::pipeRead(Interface* target, std::span<const std::uint8_t> input,
+                                       std::span<std::uint8_t> output, std::uint32_t waitMs,
+                                       std::optional<SimFaultKind> fault) {
+    const std::uint8_t pipe = input.empty() ? 0 : input[0];
+    const std::uint32_t maxBytes = input.size() >= 5 ? littleEndian32(input.subspan(1, 4)) : 0;
+    const bool wellFormed = input.size() == 5 && output.size() == kReadReplyBufferSize;
+    const std::string line = "R " + std::to_string(pipe) + ' ' + std::to_string(maxBytes);
+    if (!target || !wellFormed || pipe != kPipe) {
+        trace_.add(failed(line));
+        return {};
+    }
+    if (fault == SimFaultKind::hang) {
+        trace_.add(failed(line));
+        return {{}, waitMs};
+    }
+    Bytes data;
+    if (fault != SimFaultKind::nodata) {
+        const std::size_t room = output.size() - kReadReplyPrefixSize;
+        data = target->phone->read(static_cast<std::uint32_t>(std::min<std::size_t>(maxBytes, room)));
+    }
+    putLittleEndian32(output, static_cast<std::uint32_t>(data.size()));
+    std::copy(data.begin(), data.end(), output.begin() + kReadReplyPrefixSize);
+    trace_.add(withHex(line, data));
+    return {{true, static_cast<std::uint32_t>(kReadReplyPrefixSize + data.size())},
+            linkTime(data.size())};
+}
+
+SimDriver::Outcome SimDriver::queryString(Interface* target, std::span<const std::uint8_t> input,
+                                          std::span<std::uint8_t> output) {
+    const std::uint16_t selector = static_cast<std::uint16_t>(
+        (input.size() > 0 ? input[0] : 0) | (input.size() > 1 ? input[1] << 8 : 0));
+    char head[16];
+    std::snprintf(head, sizeof head, "Q %04x", static_cast<unsigned>(selector));
+    const bool wellFormed = input.size() == 2 && output.size() == kStringReplyBufferSize;
+    const std::string* text = nullptr;
+    if (target && selector == kManufacturerSelector) text = &target->options.manufacturerString;
+    if (target && selector == kInterfaceSelector) text = &target->options.interfaceString;
+    if (!target || !wellFormed || !text) {
+        trace_.add(failed(head));
+        return {};
+    }
+    const std::size_t units = std::min(text->size(), kMaxStringUnits);
+    putLittleEndian32(output, static_cast<std::uint32_t>(units));
+    Bytes delivered(text->begin(), text->begin() + static_cast<std::ptrdiff_t>(units));
+    for (std::size_t i = 0; i < units; ++i) {
+        output[4 + 2 * i] = delivered[i];
+        output[5 + 2 * i] = 0;
+    }
+    trace_.add(withHex(head, delivered));
+    return {{true, static_cast<std::uint32_t>(4 + 2 * units)}, 0};
+}
+
+std::optional<SimFaultKind> SimDriver::takeFault(std::uint64_t transfer) {
+    // Several faults at one transfer: removal outranks a hang, which outranks a lost reply.
+    const auto rank = [](SimFaultKind kind) {
+        return kind == SimFaultKind::unplug ? 0 : kind == SimFaultKind::hang ? 1 : 2;
+    };
+    std::optional<SimFaultKind> chosen;
+    for (const SimFault& fault : faults_) {
+        if (fault.transfer == transfer && (!chosen || rank(fault.kind) < rank(*chosen))) {
+            chosen = fault.kind;
+        }
+    }
+    return chosen;
+}
+
+void SimDriver::unplugFor(DeviceHandle device) {
+    // The phone the request is for; a request that names none takes the first attached phone.
+    Interface* target = attachedTarget(device);
+    if (!target) {
+        for (auto& iface : interfaces_) {
+            if (iface->attached) {
+                target = iface.get();
+                break;
+            }
+        }
+    }
+    if (target) detachLocked(*target);
+}
+
+std::uint32_t SimDriver::linkTime(std::size_t bytes) {
+    if (link_.roundTripMs <= 0 && link_.bytesPerMs <= 0) return 0;
+    double ms = link_.roundTripMs;
+    if (link_.bytesPerMs > 0) ms += static_cast<double>(bytes) / link_.bytesPerMs;
+    modelledMs_ += ms;
+    unsleptMs_ += ms;
+    const double whole = std::floor(unsleptMs_);
+    unsleptMs_ -= whole;
+    return static_cast<std::uint32_t>(whole);
+}
+
+SimDriver::Interface* SimDriver::findById(SimInterfaceId id) const {
+    for (const auto& iface : interfaces_) {
+        if (iface->id == id) return iface.get();
+    }
+    return nullptr;
+}
+
+SimDriver::Interface* SimDriver::attachedTarget(DeviceHandle device) const {
+    const auto handle = handles_.find(device.bits);
+    if (!device.valid() || handle == handles_.end() || !handle->second->attached) return nullptr;
+    return handle->second.get();
+}
+
+void SimDriver::detachLocked(Interface& iface) {
+    iface.attached = false;
+    changed_.notify_all();
+}
+
+DeviceSet SimDriver::openSet() {
+    std::lock_guard lock(mutex_);
+    if (openSetFails_) return {};
+    ++counters_.setsOpened;
+    // Like SetupAPI, the set is a snapshot: a phone attached later is not in it.
+    std::vector<std::shared_ptr<Interface>> members;
+    for (const auto& iface : interfaces_) {
+        if (iface->attached) members.push_back(iface);
+    }
+    const std::uintptr_t bits = nextSet_;
+    nextSet_ += 8;
+    sets_.emplace(bits, std::move(members));
+    return {bits};
+}
+
+std::optional<InterfaceRef> SimDriver::member(DeviceSet set, std::uint32_t index) {
+    std::lock_guard lock(mutex_);
+    ++counters_.memberCalls;
+    const auto found = sets_.find(set.bits);
+    if (found == sets_.end()) {
+        ++counters_.unknownSetCalls;
+        return std::nullopt;
+    }
+    if (index >= found->second.size()) return std::nullopt;
+    return InterfaceRef{found->second[index]->id, index};
+}
+
+SimDriver::Interface* SimDriver::setMember(DeviceSet set, const InterfaceRef& member) {
+    const auto found = sets_.find(set.bits);
+    if (found == sets_.end()) {
+        ++counters_.unknownSetCalls;
+        return nullptr;
+    }
+    if (member.index >= found->second.size()) return nullptr;
+    Interface* iface = found->second[member.index].get();
+    return iface->id == member.bits ? iface : nullptr;
+}
+
+DetailSizeResult SimDriver::detailSize(DeviceSet set, const InterfaceRef& member) {
+    std::lock_guard lock(mutex_);
+    ++counters_.detailSizeCalls;
+    const Interface* iface = setMember(set, member);
+    if (!iface) return {false, kErrorInvalidHandle, 0};
+    if (iface->options.sizeQueryError != 0) return {false, iface->options.sizeQueryError, 0};
+    const auto size = kDetailHeaderSize + iface->options.devicePath.size() + 1;
+    return {true, kErrorInsufficientBuffer, static_cast<std::uint32_t>(size)};
+}
+
+std::optional<std::string> SimDriver::devicePath(DeviceSet set, const InterfaceRef& member,
+                                                 std::uint32_t requiredSize) {
+    std::lock_guard lock(mutex_);
+    ++counters_.devicePathCalls;
+    const Interface* iface = setMember(set, member);
+    if (!iface || iface->options.failDetailFetch) return std::nullopt;
+    if (requiredSize < kDetailHeaderSize + iface->options.devicePath.size() + 1) {
+        return std::nullopt;
+    }
+    ++counters_.pathsDelivered;
+    return iface->options.devicePath;
+}
+
+void SimDriver::closeSet(DeviceSet set) {
+    std::lock_guard lock(mutex_);
+    if (sets_.erase(set.bits) == 0) ++counters_.badSetCloses;
+}
+
+DeviceHandle SimDriver::open(const std::string& devicePath) {
+    std::lock_guard lock(mutex_);
+    ++counters_.openCalls;
+    for (const auto& iface : interfaces_) {
+        if (!iface->attached || !sameName(iface->options.devicePath, devicePath)) continue;
+        ++iface->openAttempts;
+        if (iface->options.failOpen) return kInvalidDevice;
+        const DeviceHandle handle{nextHandle_};
+        nextHandle_ += 4;
+        handles_.emplace(handle.bits, iface);
+        return handle;
+    }
+    return kInvalidDevice;
+}
+
+void SimDriver::close(DeviceHandle device) {
+    std::lock_guard lock(mutex_);
+    if (!device.valid() || handles_.erase(device.bits) == 0) ++counters_.badHandleCloses;
+}
+
+bool SimDriver::waitForChange(const std::string& keyPath) {
+    std::unique_lock lock(mutex_);
+    std::shared_ptr<Interface> watched;
+    for (const auto& iface : interfaces_) {
+        if (iface->attached && sameName(iface->registryKey, keyPath)) watched = iface;
+    }
+    if (!watched) return false;
+    ++watchers_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !watched->attached; });
+    --watchers_;
+    changed_.notify_all();
+    return true;
+}
+
+}  // namespace norvale

@@ -1,0 +1,192 @@
+// The simulated flash-mode driver: control requests, interface enumeration and removal watch.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SimFaults.h"
+#include "SimPhone.h"
+#include "SimTrace.h"
+#include "platform/Clock.h"
+#include "platform/DriverPort.h"
+#include "platform/InterfaceEnumerator.h"
+#include "platform/RemovalWatch.h"
+
+namespace norvale {
+
+using SimInterfaceId = std::uint32_t;
+
+// One attached flash-mode interface as the system sees it, with the test hooks that make a
+// member misbehave during enumeration.
+struct SimInterfaceOptions {
+    std::string devicePath;                                     // empty: a unique path is made
+    std::string manufacturerString = "Motorola Inc.";           // selector 0x0103
+    std::string interfaceString = "Motorola Flash Interface";   // selector 0x0002
+    std::uint32_t sizeQueryError = 0;  // non-zero: the detail size query fails with this error
+    bool failDetailFetch = false;
+    bool failOpen = false;             // as when another program holds it without sharing
+};
+
+// Optional timing of the USB link for the benchmark: each completed pipe transfer advances the
+// driver's clock by roundTripMs + bytes / bytesPerMs instead of taking real time.
+struct SimLinkModel {
+    double roundTripMs = 0;
+    double bytesPerMs = 0;  // 0: bytes cost nothing
+};
+
+struct SimEnumerationCounters {
+    std::size_t liveSets = 0;
+    std::size_t liveHandles = 0;
+    std::uint64_t setsOpened = 0;
+    std::uint64_t memberCalls = 0;
+    std::uint64_t detailSizeCalls = 0;
+    std::uint64_t devicePathCalls = 0;
+    std::uint64_t pathsDelivered = 0;
+    std::uint64_t openCalls = 0;
+    // Misuse: closing a set or handle that is unknown or already closed, or naming an unknown set.
+    std::uint64_t badSetCloses = 0;
+    std::uint64_t badHandleCloses = 0;
+    std::uint64_t unknownSetCalls = 0;
+};
+
+// Contract, beyond the three seams it implements:
+// - Requests carry exactly the records the phone link builds; a request whose code, pipe or
+//   buffer sizes don't match is rejected at once (not completed), and so is one on a closed
+//   handle, on kInvalidDevice or on an interface that was detached.
+// - Interfaces are enumerated in attach order; each open() gives a fresh handle.
+// - detach() (or the phone restarting with 'S' 'A', or an unplug fault) makes later requests on
+//   the interface's handles fail, takes it out of the enumeration and wakes the removal watch on
+//   its key.
+// - Every call may come from any thread. The removal watch blocks without holding the lock.
+class SimDriver final : public DriverPort, public InterfaceEnumerator, public RemovalWatch {
+public:
+    explicit SimDriver(Clock& clock);
+    SimDriver(const SimDriver&) = delete;
+    SimDriver& operator=(const SimDriver&) = delete;
+    // Detaches everything and waits until no thread is left inside waitForChange().
+    ~SimDriver() override;
+
+    // The driver of norvale-sim.exe: one default phone, faults and trace file from the
+    // environment, no in-memory trace.
+    static std::unique_ptr<SimDriver> fromEnvironment(Clock& clock);
+    // Applies NORVALE_SIM_FAULTS (bad items are skipped with a note on stderr) and
+    // NORVALE_SIM_TRACE (the trace file).
+    void applyEnvironment();
+
+    // A new phone unless `phone` is given (attaching the same phone again keeps its flash).
+    SimInterfaceId attach(SimInterfaceOptions options = {},
+                          std::shared_ptr<SimPhone> phone = nullptr);
+    bool detach(SimInterfaceId id);
+    void detachAll();
+    bool attached(SimInterfaceId id) const;
+    std::shared_ptr<SimPhone> phone(SimInterfaceId id) const;
+    // Runs `inspect` on the phone under the driver's lock, for tests that look at a phone while
+    // other threads talk to it.
+    template <class Inspect>
+    auto withPhone(SimInterfaceId id, Inspect&& inspect) const {
+        std::lock_guard lock(mutex_);
+        return inspect(static_cast<const SimPhone&>(*findById(id)->phone));
+    }
+    std::string devicePathOf(SimInterfaceId id) const;
+    std::string registryKeyOf(SimInterfaceId id) const;
+    // The key under HKEY_LOCAL_MACHINE where the system keeps the interface with this path.
+    static std::string registryKeyFor(const std::string& devicePath);
+    // open() calls that named this interface, failed ones included.
+    unsigned openAttempts(SimInterfaceId id) const;
+
+    void setOpenSetFails(bool fails);
+    void addFault(SimFaultKind kind, std::uint64_t transfer);
+    void clearFaults();
+    std::uint64_t pipeTransfers() const;
+
+    void setLinkModel(SimLinkModel model);
+    double modelledLinkMs() const;
+
+    bool traceToFile(const std::string& path) { return trace_.appendToFile(path); }
+    void keepTrace(bool keep) { trace_.keepInMemory(keep); }
+    std::vector<std::string> trace() const { return trace_.lines(); }
+    void clearTrace() { trace_.clear(); }
+
+    SimEnumerationCounters counters() const;
+    // Threads blocked in waitForChange() now; waitForWatchers() blocks (in real time, at most
+    // `timeout`) until at least `count` are, so a test knows the monitor reached its wait.
+    unsigned watchersWaiting() const;
+    bool waitForWatchers(unsigned count, std::chrono::milliseconds timeout) const;
+
+    ControlResult control(DeviceHandle device, std::uint32_t code,
+                          std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                          std::uint32_t waitMs) override;
+
+    DeviceSet openSet() override;
+    std::optional<InterfaceRef> member(DeviceSet set, std::uint32_t index) override;
+    DetailSizeResult detailSize(DeviceSet set, const InterfaceRef& member) override;
+    std::optional<std::string> devicePath(DeviceSet set, const InterfaceRef& member,
+                                          std::uint32_t requiredSize) override;
+    void closeSet(DeviceSet set) override;
+    DeviceHandle open(const std::string& devicePath) override;
+    void close(DeviceHandle device) override;
+
+    bool waitForChange(const std::string& keyPath) override;
+
+private:
+    struct Interface {
+        SimInterfaceId id = 0;
+        SimInterfaceOptions options;
+        std::string registryKey;
+        std::shared_ptr<SimPhone> phone;
+        bool attached = true;
+        unsigned openAttempts = 0;
+    };
+    // What a request ends with: its result, and clock time to spend once the lock is released.
+    struct Outcome {
+        ControlResult result;
+        std::uint32_t sleepMs = 0;
+    };
+
+    Outcome pipeWrite(Interface* target, std::span<const std::uint8_t> input,
+                      std::span<std::uint8_t> output, std::uint32_t waitMs,
+                      std::optional<SimFaultKind> fault);
+    Outcome pipeRead(Interface* target, std::span<const std::uint8_t> input,
+                     std::span<std::uint8_t> output, std::uint32_t waitMs,
+                     std::optional<SimFaultKind> fault);
+    Outcome queryString(Interface* target, std::span<const std::uint8_t> input,
+                        std::span<std::uint8_t> output);
+    std::optional<SimFaultKind> takeFault(std::uint64_t transfer);
+    void unplugFor(DeviceHandle device);
+    std::uint32_t linkTime(std::size_t bytes);
+    Interface* findById(SimInterfaceId id) const;
+    Interface* attachedTarget(DeviceHandle device) const;
+    Interface* setMember(DeviceSet set, const InterfaceRef& member);
+    void detachLocked(Interface& iface);
+
+    Clock& clock_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    SimTrace trace_;
+
+    std::vector<std::shared_ptr<Interface>> interfaces_;  // every interface ever attached
+    std::map<std::uintptr_t, std::shared_ptr<Interface>> handles_;
+    std::map<std::uintptr_t, std::vector<std::shared_ptr<Interface>>> sets_;
+    SimInterfaceId nextId_ = 1;
+    std::uintptr_t nextHandle_ = 0x100;
+    std::uintptr_t nextSet_ = 0x5E70000;
+    bool openSetFails_ = false;
+    unsigned watchers_ = 0;
+    SimEnumerationCounters counters_;
+
+    std::vector<SimFault> faults_;
+    std::uint64_t transfers_ = 0;
+
+    SimLinkModel link_;
+    double modelledMs_ = 0;
+    double unsleptMs_ = 0;  // fractions of a millisecond not yet given to the clock
+};
+
+}  // namespace norvale
