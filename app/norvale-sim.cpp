@@ -1,0 +1,24 @@
+// norvale-sim.exe: the same dialog with a simulated phone attached in place of the USB driver.
+#include <windows.h>
+
+#include "platform/Platform.h"
+#include "platform/win32/Win32Clock.h"
+#include "platform/win32/Win32FileChooser.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32ThreadStarter.h"
+#include "sim/SimDriver.h"
+#include "ui/win32/DialogProgram.h"
+
+// The simulator stands in for the driver, the interface enumeration and the removal watch only;
+// files, the file chooser, sleeping and threads are the real ones, so the program behaves as the
+// product does in everything but the phone.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    using namespace norvale;
+    Win32Clock clock;
+    auto sim = SimDriver::fromEnvironment(clock);
+    Win32FileSystem files;
+    Win32FileChooser chooser;
+    Win32ThreadStarter threads;
+    Platform platform{*sim, *sim, *sim, files, chooser, clock, threads};
+    runDialogProgram(instance, platform);
+}

@@ -1,0 +1,25 @@
+// norvale.exe: the operator dialog over the real driver, SetupAPI, registry, files and threads.
+#include <windows.h>
+
+#include "platform/Platform.h"
+#include "platform/win32/Win32Clock.h"
+#include "platform/win32/Win32DriverPort.h"
+#include "platform/win32/Win32FileChooser.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32InterfaceEnumerator.h"
+#include "platform/win32/Win32RemovalWatch.h"
+#include "platform/win32/Win32ThreadStarter.h"
+#include "ui/win32/DialogProgram.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    using namespace norvale;
+    Win32DriverPort driver;
+    Win32InterfaceEnumerator interfaces;
+    Win32RemovalWatch removalWatch;
+    Win32FileSystem files;
+    Win32FileChooser chooser;
+    Win32Clock clock;
+    Win32ThreadStarter threads;
+    Platform platform{driver, interfaces, removalWatch, files, chooser, clock, threads};
+    runDialogProgram(instance, platform);
+}
