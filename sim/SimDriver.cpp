@@ -156,7 +156,9 @@ std::string SimDriver::registryKeyFor(const std::string& devicePath) {
     const std::size_t pathStart = key.size();
     key += devicePath;
     key += "\\#\\Control";
-    for (std::size_t offset : {0u, 1u, 3u}) key[pathStart + offset] = '#';
+    for (std::size_t offset : {0u, 1u, 3u}) {
+        if (offset < devicePath.size()) key[pathStart + offset] = '#';
+    }
     return key;
 }
 
