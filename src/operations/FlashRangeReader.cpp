@@ -54,7 +54,8 @@ ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count) {
             return ReadEnd::stopped;
         }
         if (!dump.append(*reply)) {
-            command.fail(text::kCannotWriteFile, std::to_string(saved));
+            // A write that failed part way may have kept some of the reply: the file says.
+            command.fail(text::kCannotWriteFile, std::to_string(dump.size().value_or(saved)));
             return ReadEnd::stopped;
         }
         saved += reply->size();

@@ -1,0 +1,194 @@
+// "Прочитать данные" against the simulated phone: the request, the replies, the dump file and its
+// name, and what happens when the range, the file or the phone lets the command down.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "OperationsRig.h"
+#include "operations/FlashRangeReader.h"
+
+namespace norvale {
+namespace {
+
+using namespace norvale::testing;
+using Lines = std::vector<std::string>;
+
+std::string readingLine(std::string_view name) {
+    std::string line(text::kReadingBlock.view());
+    line += name;
+    line += text::kLineEnd;
+    return logged(line);
+}
+
+// The replies to a read request for `count` bytes from `start`, as the phone serves its flash.
+Lines replies(OperationsRig& rig, std::uint32_t start, std::uint64_t count) {
+    Lines lines;
+    for (std::uint64_t done = 0; done < count; done += 4096) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(4096, count - done));
+        lines.push_back("R 2 4096 " + hexOf(rig.flash(start + static_cast<std::uint32_t>(done), n)));
+    }
+    return lines;
+}
+
+// The whole transcript of a read that went well.
+Lines completeRead(OperationsRig& rig, std::string_view name, std::string_view request,
+                   std::uint32_t start, std::uint64_t count) {
+    Lines lines{readingLine(name), writtenHex(std::string(request))};
+    const Lines data = replies(rig, start, count);
+    lines.insert(lines.end(), data.begin(), data.end());
+    lines.push_back(logged(text::kSuccess));
+    lines.push_back(writtenHex("5a"));
+    return lines;
+}
+
+TEST(FlashRangeReader, TheInitialFieldsReadPdsIntoPdsBinAndSayUspeshnoBeforeZ) {
+    OperationsRig rig;
+    const Lines transcript = rig.run(readRangeToFile);
+
+    const Lines expected = completeRead(rig, "PDS.bin", "521001000000010000", 0x10010000, 0x10000);
+    ASSERT_EQ(expected.size(), 2u + 16 + 2);
+    expectTranscript(transcript, expected);
+    EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x10000));
+    EXPECT_EQ(rig.files(), Lines{"PDS.bin"});
+    EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
+}
+
+TEST(FlashRangeReader, KnownRegionsAreReadIntoTheirNamedFiles) {
+    OperationsRig rig;
+    struct Case {
+        const char* start;
+        const char* end;
+        const char* name;
+        const char* request;
+        std::uint32_t count;
+    };
+    for (const Case& c : {Case{"10040000", "10091FFF", "CG3.bin", "521004000000052000", 0x52000},
+                          Case{"10040000", "1009FFFF", "CG3.bin", "521004000000060000", 0x60000},
+                          Case{"11FE0000", "11FFFFFF", "CG18.bin", "5211fe000000020000", 0x20000},
+                          Case{"12FE0000", "12FFFFFF", "CG18.bin", "5212fe000000020000", 0x20000},
+                          Case{"13FE0000", "13FFFFFF", "CG18.bin", "5213fe000000020000", 0x20000}}) {
+        SCOPED_TRACE(c.start);
+        rig.fields(c.start, c.end);
+        const std::uint32_t start = parseHexAddress(c.start);
+        expectTranscript(rig.run(readRangeToFile),
+                         completeRead(rig, c.name, c.request, start, c.count));
+        EXPECT_EQ(fileBytes(c.name), rig.flash(start, c.count));
+        std::filesystem::remove(c.name);
+    }
+}
+
+TEST(FlashRangeReader, OtherRangesAreNamedFromTheFieldTexts) {
+    OperationsRig rig;
+    rig.fields("10030000", "1003ffff");
+    expectTranscript(rig.run(readRangeToFile),
+                     completeRead(rig, "10030000-1003ffff.bin", "521003000000010000", 0x10030000,
+                                  0x10000));
+    rig.fields("3000", "3FFF");  // a Start text shorter than 8 stands alone
+    expectTranscript(rig.run(readRangeToFile),
+                     completeRead(rig, "3000", "520000300000001000", 0x3000, 0x1000));
+    EXPECT_EQ(fileBytes("3000"), rig.flash(0x3000, 0x1000));
+    EXPECT_EQ(rig.files(), (Lines{"10030000-1003ffff.bin", "3000"}));
+}
+
+TEST(FlashRangeReader, OneByteAndOneByteMoreThanAReplyAreReadWhole) {
+    OperationsRig rig;
+    rig.fields("10030000", "10030000");
+    expectTranscript(rig.run(readRangeToFile),
+                     completeRead(rig, "10030000-10030000.bin", "521003000000000001", 0x10030000, 1));
+    EXPECT_EQ(fileBytes("10030000-10030000.bin"), rig.flash(0x10030000, 1));
+
+    rig.fields("10031000", "10032000");
+    const Lines transcript = rig.run(readRangeToFile);
+    expectTranscript(transcript, completeRead(rig, "10031000-10032000.bin", "521003100000001001",
+                                              0x10031000, 0x1001));
+    EXPECT_EQ(transcript[3], "R 2 4096 " + hexOf(rig.flash(0x10032000, 1)));
+    EXPECT_EQ(fileBytes("10031000-10032000.bin"), rig.flash(0x10031000, 0x1001));
+}
+
+// Mend: dump files are never overwritten, and a name that can't be used says why.
+TEST(FlashRangeReader, ADumpFileThatCannotBeCreatedStopsTheCommandBeforeTheRequest) {
+    OperationsRig rig;
+    rig.run(readRangeToFile);
+    const Bytes first = fileBytes("PDS.bin");
+    expectTranscript(rig.run(readRangeToFile),
+                     {readingLine("PDS.bin"), errorLogged(text::kFileExists, "PDS.bin")});
+    EXPECT_EQ(fileBytes("PDS.bin"), first);
+
+    putFile("Boot.bin", {1, 2, 3});
+    rig.fields("10000000", "1000FFFF");
+    expectTranscript(rig.run(readRangeToFile),
+                     {readingLine("Boot.bin"), errorLogged(text::kFileExists, "Boot.bin")});
+    EXPECT_EQ(fileBytes("Boot.bin"), (Bytes{1, 2, 3}));
+
+    struct Case {
+        const char* start;
+        const char* name;
+    };
+    // "1:" is refused by Windows; "nul" and "con" would swallow the dump; "" names nothing.
+    for (const Case& c : {Case{"1:", "1:"}, Case{"nul", "nul"}, Case{"Con", "Con"}, Case{"", ""},
+                          Case{"..\\1", "..\\1"}}) {
+        rig.fields(c.start, "0000FFFF");
+        expectTranscript(rig.run(readRangeToFile),
+                         {readingLine(c.name), errorLogged(text::kInvalidFileName, c.name)});
+    }
+
+    rig.fields("10030000", "1003FFFF");
+    rig.sim.files.failOpening("10030000-1003FFFF.bin", FileError::accessDenied);
+    expectTranscript(rig.run(readRangeToFile),
+                     {readingLine("10030000-1003FFFF.bin"),
+                      errorLogged(text::kCannotCreateFile, "10030000-1003FFFF.bin")});
+    EXPECT_EQ(rig.files(), (Lines{"Boot.bin", "PDS.bin"}));
+}
+
+// Mend: Start above End is refused, with no file and nothing sent.
+TEST(FlashRangeReader, StartAboveEndIsRefusedWithoutAFile) {
+    OperationsRig rig;
+    rig.fields("10030000", "3FFFF");
+    expectTranscript(rig.run(readRangeToFile), {errorLogged(text::kBadAddressRange)});
+    rig.fields("00000000", "FFFFFFFF");  // 4 GB: more than a request can ask for
+    expectTranscript(rig.run(readRangeToFile), {errorLogged(text::kBadAddressRange)});
+    EXPECT_EQ(rig.files(), Lines{});
+}
+
+// Mend: a reply without data, or a dump that can't take more, ends the loop; the file keeps
+// what arrived, the log says how much, no "Успешно", and 'Z' still ends the loader's read.
+TEST(FlashRangeReader, AReplyWithoutDataEndsTheReadAndKeepsWhatArrived) {
+    OperationsRig rig;
+    // Transfers of the body: 1 the request, 2 and 3 two replies, 4 the third read.
+    const Lines transcript = rig.run(readRangeToFile, {{SimFaultKind::nodata, 4}});
+    Lines expected{readingLine("PDS.bin"), writtenHex("521001000000010000")};
+    const Lines data = replies(rig, 0x10010000, 0x2000);
+    expected.insert(expected.end(), data.begin(), data.end());
+    expected.insert(expected.end(), {"R 2 4096", errorLogged(text::kReadInterrupted, "8192"),
+                                     writtenHex("5a")});
+    expectTranscript(transcript, expected);
+    EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x2000));
+    EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
+}
+
+TEST(FlashRangeReader, AFullDiskEndsTheReadAndSaysHowMuchTheDumpHolds) {
+    OperationsRig rig;
+    rig.sim.files.limitSpace(5000);
+    const Lines transcript = rig.run(readRangeToFile);
+    rig.sim.files.limitSpace(std::nullopt);
+    Lines expected{readingLine("PDS.bin"), writtenHex("521001000000010000")};
+    const Lines data = replies(rig, 0x10010000, 0x2000);
+    expected.insert(expected.end(), data.begin(), data.end());
+    expected.insert(expected.end(), {errorLogged(text::kCannotWriteFile, "5000"), writtenHex("5a")});
+    expectTranscript(transcript, expected);
+    EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 5000));
+}
+
+// Mend: a failed transfer ends the command at once: no "Успешно", no 'Z', the file is closed.
+TEST(FlashRangeReader, AFailedTransferEndsTheReadAtOnce) {
+    OperationsRig rig;
+    const Lines transcript = rig.run(readRangeToFile, {{SimFaultKind::unplug, 3}});
+    expectTranscript(transcript, {readingLine("PDS.bin"), writtenHex("521001000000010000"),
+                                  replies(rig, 0x10010000, 0x1000)[0], "R 2 4096 FAIL",
+                                  errorLogged(text::kNoAnswerFromPhone)});
+    EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x1000));
+    EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
+}
+
+}  // namespace
+}  // namespace norvale
