@@ -1,0 +1,197 @@
+// The loader upload that opens every command, as the simulated phone's driver sees it.
+#include <gtest/gtest.h>
+
+#include "integration/OperationsRig.h"
+#include "protocol/LoaderBootstrap.h"
+
+namespace norvale::testing {
+namespace {
+
+std::string asciiHex(std::string_view text) {
+    return hexOf({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
+// An ADDR packet's trace line, from the address text and checksum characters it must carry.
+std::string addrLine(std::string_view address, std::string_view checksum) {
+    return "W 2 02" + asciiHex("ADDR") + "1e" + asciiHex(address) + asciiHex(checksum) + "03";
+}
+
+// A BIN packet's trace line for `data`: length high byte first, the 8-bit sum, ETX.
+std::string binLine(std::span<const std::uint8_t> data) {
+    const auto n = static_cast<unsigned>(data.size());
+    unsigned sum = (n >> 8) + (n & 0xFF);
+    for (const std::uint8_t byte : data) sum += byte;
+    const std::uint8_t frame[] = {static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+    const std::uint8_t tail[] = {static_cast<std::uint8_t>(sum), 0x03};
+    return "W 2 02" + asciiHex("BIN") + "1e" + hexOf(frame) + hexOf(data) + hexOf(tail);
+}
+
+const std::string kAck = readLine(1024, "\x02" "ACK\x03");
+
+class LoaderBootstrapTest : public ::testing::Test {
+protected:
+    LoaderBootstrapTest() {
+        putFile("bin/loader.bin", loader);
+        putFile("bin/LTE2_jump.bin", jump);
+        putFile("bin/ram.bin", ram);
+    }
+
+    // One click's worth: busy set, the worker frame with a body that notes it ran.
+    bool runCommand() {
+        rig.sim.driver.clearTrace();
+        rig.log.appends_.clear();
+        bool bodyRan = false;
+        rig.state.busy = true;
+        runCommandWorker(rig.services, [&](CommandContext&) { bodyRan = true; });
+        EXPECT_FALSE(rig.state.busy.load());
+        return bodyRan;
+    }
+
+    std::vector<std::string> logLines() const {
+        std::vector<std::string> lines;
+        for (const auto& append : rig.log.appends_) lines.push_back(append.text);
+        return lines;
+    }
+
+    OperationsRig rig;
+    const Bytes loader = patternImage(5000, 0x41);
+    const Bytes jump = patternImage(300, 0x52);
+    const Bytes ram = patternImage(2048, 0x63);
+};
+
+TEST_F(LoaderBootstrapTest, FirstCommandUploadsLoaderThenJumpImageThenRamLoader) {
+    EXPECT_TRUE(runCommand());
+
+    const std::span<const std::uint8_t> image(loader);
+    EXPECT_EQ(rig.sim.driver.trace(), (std::vector<std::string>{
+        addrLine("03FD0000", "AD"), kAck, binLine(image.subspan(0, 2048)), kAck,
+        addrLine("03FD0800", "B5"), kAck, binLine(image.subspan(2048, 2048)), kAck,
+        addrLine("03FD1000", "AE"), kAck, binLine(image.subspan(4096, 904)), kAck,
+        addrLine("03FEF800", "CC"), kAck, binLine(jump), kAck,
+        readLine(5, "JMP01"),
+        "W 2 41",
+        written(ram),
+        readLine(12, "RAM LOADER 1"),
+    }));
+    EXPECT_EQ(logLines(), (std::vector<std::string>{text::kSendingLoader.str(), "JMP01\r\n",
+                                                    "RAM LOADER 1\r\n"}));
+    EXPECT_EQ(rig.state.loaderBaseText, "03FEF800");
+    // Each BIN packet is followed by a 16 ms pause.
+    EXPECT_EQ(rig.sim.clock.now(), 4u * 16u);
+}
+
+TEST_F(LoaderBootstrapTest, LaterCommandsUploadTheLoaderAtTheJumpAddressAndSkipTheJumpImage) {
+    ASSERT_TRUE(runCommand());
+    EXPECT_TRUE(runCommand());
+
+    const std::span<const std::uint8_t> image(loader);
+    EXPECT_EQ(rig.sim.driver.trace(), (std::vector<std::string>{
+        addrLine("03FEF800", "CC"), kAck, binLine(image.subspan(0, 2048)), kAck,
+        addrLine("03FF0000", "AF"), kAck, binLine(image.subspan(2048, 2048)), kAck,
+        addrLine("03FF0800", "B7"), kAck, binLine(image.subspan(4096, 904)), kAck,
+        readLine(5, "JMP01"),
+        "W 2 41",
+        written(ram),
+        readLine(12, "RAM LOADER 1"),
+    }));
+    EXPECT_TRUE(rig.sim.driver.withPhone(rig.sim.phoneId, [&](const SimPhone& phone) {
+        return phone.ram(0x03FEF800, loader.size()) == loader;
+    }));
+}
+
+TEST_F(LoaderBootstrapTest, MissingJumpImageIsNamedAndTriedOnlyOnce) {
+    std::filesystem::remove("bin/LTE2_jump.bin");
+
+    EXPECT_FALSE(runCommand());
+    EXPECT_TRUE(rig.state.jumpStageDone.load());
+    EXPECT_EQ(rig.state.loaderBaseText, "03FD0000");
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+        text::kSendingLoader.str(), text::errorLine(text::kCannotReadFile, ".\\bin\\LTE2_jump.bin")}));
+    // Nothing after the loader upload: no 'A', no RAM loader.
+    const std::vector<std::string> trace = rig.sim.driver.trace();
+    ASSERT_EQ(trace.size(), 12u);
+    EXPECT_EQ(trace.back(), kAck);
+
+    // The next command uploads loader.bin to 03FD0000 again and goes straight on to the RAM loader.
+    EXPECT_TRUE(runCommand());
+    const std::vector<std::string> second = rig.sim.driver.trace();
+    ASSERT_EQ(second.size(), 16u);
+    EXPECT_EQ(second[0], addrLine("03FD0000", "AD"));
+    EXPECT_EQ(second[12], readLine(5, "LDR01"));
+    EXPECT_EQ(second[13], "W 2 41");
+}
+
+TEST_F(LoaderBootstrapTest, WithoutAPhoneEveryCommandSaysSoAndSendsNothing) {
+    rig.state.connected = false;
+    EXPECT_FALSE(runCommand());
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"\xce\xd8\xc8\xc1\xca\xc0 - "
+                                                    "\xd2\xe5\xeb\xe5\xf4\xee\xed \xed\xe5 "
+                                                    "\xef\xee\xe4\xea\xeb\xfe\xf7\xe5\xed\r\n"}));
+    EXPECT_TRUE(rig.sim.driver.trace().empty());
+}
+
+TEST_F(LoaderBootstrapTest, AMissingOrEmptyLoaderImageIsNamedAndTheBodyDoesNotRun) {
+    std::filesystem::remove("bin/loader.bin");
+    EXPECT_FALSE(runCommand());
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+        text::kSendingLoader.str(), text::errorLine(text::kCannotReadFile, ".\\bin\\loader.bin")}));
+    EXPECT_TRUE(rig.sim.driver.trace().empty());
+
+    putFile("bin/loader.bin", {});
+    EXPECT_FALSE(runCommand());
+    EXPECT_EQ(logLines().back(), text::errorLine(text::kCannotReadFile, ".\\bin\\loader.bin"));
+
+    putFile("bin/loader.bin", loader);
+    rig.sim.files.failOpening(".\\bin\\ram.bin", FileError::sharingViolation);
+    EXPECT_FALSE(runCommand());
+    EXPECT_EQ(logLines().back(), text::errorLine(text::kFileInUse, ".\\bin\\ram.bin"));
+    EXPECT_NE(rig.sim.driver.trace().back(), "W 2 41") << "'A' must not go out without its loader";
+    EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
+}
+
+TEST_F(LoaderBootstrapTest, RamLoaderIsAlwaysExactly2048BytesZeroPaddedNeverStale) {
+    const Bytes shortRam = patternImage(100, 0x77);
+    putFile("bin/ram.bin", shortRam);
+    EXPECT_TRUE(runCommand());
+    Bytes padded = shortRam;
+    padded.resize(2048, 0);
+    EXPECT_EQ(rig.sim.driver.trace()[rig.sim.driver.trace().size() - 2], written(padded));
+
+    const Bytes longRam = patternImage(3000, 0x78);
+    putFile("bin/ram.bin", longRam);
+    EXPECT_TRUE(runCommand());
+    EXPECT_EQ(rig.sim.driver.trace()[rig.sim.driver.trace().size() - 2],
+              written(std::span(longRam).first(2048)));
+}
+
+TEST_F(LoaderBootstrapTest, AFailedTransferEndsTheCommandWithOneErrorLine) {
+    // The phone is pulled before the third transfer: the first BIN packet.
+    rig.sim.driver.addFault(SimFaultKind::unplug, 3);
+    EXPECT_FALSE(runCommand());
+    EXPECT_EQ(rig.sim.driver.trace(), (std::vector<std::string>{
+        addrLine("03FD0000", "AD"), kAck,
+        binLine(std::span(loader).first(2048)) + " FAIL"}));
+    EXPECT_EQ(logLines(), (std::vector<std::string>{text::kSendingLoader.str(),
+                                                    text::errorLine(text::kNoAnswerFromPhone)}));
+}
+
+TEST_F(LoaderBootstrapTest, AHungReplyFailsAfterItsWaitAndNothingMoreIsSent) {
+    rig.sim.driver.addFault(SimFaultKind::hang, 2);
+    EXPECT_FALSE(runCommand());
+    EXPECT_EQ(rig.sim.driver.trace(),
+              (std::vector<std::string>{addrLine("03FD0000", "AD"), "R 2 1024 FAIL"}));
+    EXPECT_EQ(rig.sim.clock.now(), 20000u);
+    EXPECT_EQ(logLines().back(), text::errorLine(text::kNoAnswerFromPhone));
+}
+
+TEST_F(LoaderBootstrapTest, AnInterfaceThatCouldNotBeOpenedFailsAtOnceNotAfterAMinute) {
+    rig.state.device.store(std::make_shared<const OpenDevice>(kInvalidDevice, rig.sim.driver));
+    EXPECT_FALSE(runCommand());
+    EXPECT_EQ(rig.sim.driver.trace(),
+              (std::vector<std::string>{addrLine("03FD0000", "AD") + " FAIL"}));
+    EXPECT_EQ(rig.sim.clock.now(), 0u);
+    EXPECT_EQ(logLines().back(), text::errorLine(text::kNoAnswerFromPhone));
+}
+
+}  // namespace
+}  // namespace norvale::testing
