@@ -1,0 +1,300 @@
+// The monitor's states and timing on the virtual clock, alone and with the dialog and a worker.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "integration/PresenceRig.h"
+#include "presence/ConnectionMonitor.h"
+#include "ui/MainDialog.h"
+#include "ui/resources/resource.h"
+
+namespace norvale {
+namespace {
+
+using namespace presence_testing;
+using State = ConnectionMonitor::State;
+using namespace std::chrono_literals;
+
+// A removal watch whose key can never be opened; it remembers the keys it was asked for.
+class UnopenableWatch final : public RemovalWatch {
+public:
+    bool waitForChange(const std::string& keyPath) override {
+        keys.push_back(keyPath);
+        return false;
+    }
+    std::vector<std::string> keys;
+};
+
+// The monitor stepped on the test's own thread: every notification is noted with its time.
+class MonitorSteps : public ::testing::Test {
+protected:
+    MonitorSteps() : sim(SimPlatform::Phone::none) {
+        screen.setPresenceHandler(
+            [this](std::uintptr_t wParam) { notes.emplace_back(wParam, sim.clock.now()); });
+    }
+
+    SimPlatform sim;
+    UnopenableWatch watch;
+    Platform platform{sim.driver, sim.driver, watch, sim.files, sim.chooser, sim.clock, sim.threads};
+    MemoryDialogView screen;
+    ConnectionMonitor monitor{platform, screen};
+    std::vector<std::pair<std::uintptr_t, std::uint64_t>> notes;
+};
+
+TEST_F(MonitorSteps, ScansOnceASecondWhileNoPhoneIsThere) {
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(monitor.step(), State::scanning);
+        EXPECT_EQ(sim.clock.now(), 1000u * i);
+    }
+    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(sim.driver.counters().setsOpened, 3u);
+    EXPECT_EQ(sim.driver.counters().liveSets, 0u);
+}
+
+TEST_F(MonitorSteps, AKeyThatCantBeWatchedCountsAsARemovalAndThePhoneComesBackEverySixSeconds) {
+    const SimInterfaceId phone = sim.driver.attach();
+
+    const State expected[] = {State::announcing, State::watching, State::removing, State::pausing,
+                              State::scanning,   State::announcing, State::watching};
+    for (State state : expected) EXPECT_EQ(monitor.step(), state);
+
+    EXPECT_EQ(notes, (std::vector<std::pair<std::uintptr_t, std::uint64_t>>{
+                         {1, 1000}, {0, 1000}, {1, 7000}}));
+    // The key is the one the system keeps the watched interface under.
+    EXPECT_EQ(watch.keys, std::vector<std::string>{sim.driver.registryKeyOf(phone)});
+    EXPECT_EQ(sim.driver.counters().liveHandles, 0u);
+}
+
+// The programs' wiring: the dialog starts the monitor on its own thread and hands its
+// notifications to the product's arrival and removal handling. The monitor here stops between
+// steps once the test ends; until then it is the product's loop.
+class MonitorStory : public ::testing::Test {
+protected:
+    explicit MonitorStory(SimPlatform::Phone phone = SimPlatform::Phone::attached)
+        : rig(phone), controller(rig.services, productCommandBodies(), hooks()) {
+        simPhone = rig.sim.driver.phone(rig.sim.phoneId);
+        if (!simPhone) simPhone = std::make_shared<SimPhone>();
+        rig.screen.setPresenceHandler([this](std::uintptr_t w) { controller.onPresence(w); });
+        rig.sim.clock.setSleepHook([this](std::uint32_t) {
+            const std::uint64_t when = attachAt.load();
+            if (when != 0 && rig.sim.clock.now() == when) rig.sim.driver.attach({}, simPhone);
+            // Virtual seconds pass at once; this keeps a scanning monitor from spinning.
+            std::this_thread::sleep_for(100us);
+        });
+    }
+    ~MonitorStory() override {
+        stop = true;
+        rig.sim.driver.detachAll();  // wakes a monitor in its removal watch
+        rig.sim.threads.joinAll();
+    }
+
+    PresenceHooks hooks() {
+        PresenceHooks product = productPresenceHooks(rig.services);
+        product.monitor = [this] {
+            ConnectionMonitor monitor(rig.sim.platform, rig.view);
+            while (!stop) monitor.step();
+        };
+        product.onRemoval = [this, removal = product.onRemoval] {
+            removal();
+            if (reattachOnRemoval.exchange(false)) rig.sim.driver.attach({}, simPhone);
+        };
+        return product;
+    }
+
+    void start() {
+        rig.screen.runOnUiThread([this] { controller.onInitDialog(); });
+    }
+
+    // The journal once it holds `count` entries (or whatever it holds after 10 s).
+    std::vector<std::string> journalOf(std::size_t count) const {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (rig.view.entries().size() < count && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        return rig.view.entries();
+    }
+
+    static std::vector<std::string> arrivalAt(std::uint64_t ms, std::string_view boot = "0C60") {
+        return {logAt(ms, text::kPhoneConnected), statusAt(ms, text::kStatusConnected),
+                logAt(ms, line(text::kBootVersion, boot)), logAt(ms, line(text::kMode, "FLASH ")),
+                logAt(ms, line(text::kCg1Start, "100A0000"))};
+    }
+    static std::vector<std::string> removalAt(std::uint64_t ms) {
+        return {logAt(ms, text::kPhoneDisconnected), logAt(ms, "\r\n"),
+                statusAt(ms, text::kStatusDisconnected)};
+    }
+    static std::vector<std::string> joined(std::vector<std::vector<std::string>> parts) {
+        std::vector<std::string> all;
+        for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    }
+
+    PresenceRig rig;
+    std::shared_ptr<SimPhone> simPhone;  // the phone that comes back when re-attached
+    std::atomic<bool> stop{false};
+    std::atomic<bool> reattachOnRemoval{false};
+    std::atomic<std::uint64_t> attachAt{0};
+    MainDialog controller;
+};
+
+TEST_F(MonitorStory, AnnouncesTheAttachedPhoneAfterASecondAndAReattachOnlyAfterThePause) {
+    rig.folder.put("KESTRIN.ini", "CG1ADR=100A0000");
+    start();
+    EXPECT_EQ(journalOf(5), arrivalAt(1000));
+    EXPECT_TRUE(rig.state.connected);
+
+    // Unplugged, and plugged in again at once, while the removal is being shown.
+    ASSERT_TRUE(rig.sim.driver.waitForWatchers(1, 10s));
+    reattachOnRemoval = true;
+    rig.sim.driver.detach(rig.sim.phoneId);
+    EXPECT_EQ(journalOf(13), joined({arrivalAt(1000), removalAt(1000), arrivalAt(7000)}));
+
+    // The second connection's handle replaced the first, which was closed.
+    EXPECT_EQ(rig.sim.driver.counters().liveHandles, 1u);
+    EXPECT_EQ(rig.sim.driver.counters().badHandleCloses, 0u);
+}
+
+class MonitorStoryWithoutPhone : public MonitorStory {
+protected:
+    MonitorStoryWithoutPhone() : MonitorStory(SimPlatform::Phone::none) {}
+};
+
+TEST_F(MonitorStoryWithoutPhone, APhonePluggedInWhileScanningIsAnnouncedAfterTheNextScan) {
+    rig.folder.put("KESTRIN.ini", "CG1ADR=100A0000");
+    attachAt = 3000;
+    start();
+    EXPECT_EQ(journalOf(5), arrivalAt(4000));
+}
+
+TEST_F(MonitorStoryWithoutPhone, WithTwoPhonesTheFirstOfEachKindIsWatchedAndOpened) {
+    rig.folder.put("KESTRIN.ini", "CG1ADR=100A0000");
+    // The first interface names the flash interface but isn't a phone in flash mode to the
+    // scan; the second is both.
+    SimInterfaceOptions notScanned;
+    notScanned.manufacturerString = "Acme";
+    const SimInterfaceId opened =
+        rig.sim.driver.attach(notScanned, std::make_shared<SimPhone>(SimPhoneOptions{"AAAA"}));
+    const SimInterfaceId watched =
+        rig.sim.driver.attach({}, std::make_shared<SimPhone>(SimPhoneOptions{"BBBB"}));
+    start();
+    EXPECT_EQ(journalOf(5), arrivalAt(1000, "AAAA"));
+
+    ASSERT_TRUE(rig.sim.driver.waitForWatchers(1, 10s));
+    rig.sim.driver.detach(opened);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(rig.sim.driver.watchersWaiting(), 1u);  // not the watched phone
+    EXPECT_EQ(rig.view.entries().size(), 5u);
+
+    rig.sim.driver.detach(watched);
+    EXPECT_EQ(journalOf(8), joined({arrivalAt(1000, "AAAA"), removalAt(1000)}));
+}
+
+// A command worker, the monitor and the UI thread at once: the phone leaves flash mode under a
+// command, so the removal is shown while the worker may still be logging.
+class MonitorStoryWithCommands : public MonitorStory {
+protected:
+    MonitorStoryWithCommands() {
+        std::filesystem::create_directory("bin");
+        rig.folder.put("bin/loader.bin", std::string(3000, '\x11'));
+        rig.folder.put("bin/LTE2_jump.bin", std::string(100, '\x22'));
+        rig.folder.put("bin/ram.bin", std::string(2048, '\x33'));
+        rig.folder.put("KESTRIN.ini", "CG1ADR=100A0000");
+    }
+
+    void click(std::uintptr_t id) {
+        rig.screen.runOnUiThread([&] { controller.onCommand(id); });
+    }
+    bool waitUntilIdle() const {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (rig.state.busy && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        return !rig.state.busy;
+    }
+    // The log's lines, the empty line of a removal included.
+    std::vector<std::string> logLines() const {
+        std::vector<std::string> lines;
+        const std::string log = rig.screen.logText();
+        for (std::size_t at = 0; at < log.size();) {
+            const std::size_t end = log.find("\r\n", at);
+            lines.push_back(log.substr(at, end - at + 2));
+            at = end + 2;
+        }
+        return lines;
+    }
+};
+
+TEST_F(MonitorStoryWithCommands, StartingThePhoneEndsItsConnection) {
+    start();
+    ASSERT_TRUE(rig.screen.waitForLog(text::kCg1Start.view(), 10s));
+    ASSERT_TRUE(rig.sim.driver.waitForWatchers(1, 10s));
+    click(IDC_START_PHONE);
+    ASSERT_TRUE(waitUntilIdle());
+    // The status is set last in the removal handling: once it shows, both lines are in.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (rig.screen.statusText() != text::kStatusDisconnected.view() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+
+    std::vector<std::string> lines = logLines();
+    ASSERT_GE(lines.size(), 10u);
+    // Whichever of the worker's last line and the removal came first, each is whole and in order.
+    const auto removal = std::find(lines.begin(), lines.end(), text::kPhoneDisconnected.str());
+    ASSERT_NE(removal, lines.end());
+    ASSERT_LT(removal + 1, lines.end());
+    EXPECT_EQ(*(removal + 1), "\r\n");
+    lines.erase(removal, removal + 2);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         text::kPhoneConnected.str(), line(text::kBootVersion, "0C60"),
+                         line(text::kMode, "FLASH "), line(text::kCg1Start, "100A0000"),
+                         text::kSendingLoader.str(), "JMP01\r\n", "RAM LOADER 1\r\n",
+                         text::kStartingPhone.str(), text::kSuccess.str()}));
+    EXPECT_FALSE(rig.state.connected);
+}
+
+TEST_F(MonitorStoryWithCommands, AnUnplugUnderACommandIsShownAndTheNextConnectionWorks) {
+    start();
+    ASSERT_TRUE(rig.screen.waitForLog(text::kCg1Start.view(), 10s));
+    ASSERT_TRUE(rig.sim.driver.waitForWatchers(1, 10s));
+    reattachOnRemoval = true;
+    rig.sim.driver.addFault(SimFaultKind::unplug, rig.sim.driver.pipeTransfers() + 3);
+    click(IDC_BLANK_MODE);
+    ASSERT_TRUE(waitUntilIdle());
+    const std::string failure = text::errorLine(text::kNoAnswerFromPhone);
+    EXPECT_TRUE(rig.screen.waitForLog(failure, 10s));
+
+    // The removal, then the phone back after the pause, on a new handle; the worker's old one
+    // was closed when both it and the session had let go. The worker's error line may come
+    // anywhere after the loader line.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    std::vector<std::string> lines;
+    while ((lines = logLines()).size() < 12 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    const auto error = std::find(lines.begin(), lines.end(), failure);
+    ASSERT_NE(error, lines.end());
+    EXPECT_GT(error - lines.begin(), 4);
+    lines.erase(error);
+    const std::vector<std::string> arrival{
+        text::kPhoneConnected.str(), line(text::kBootVersion, "0C60"),
+        line(text::kMode, "FLASH "), line(text::kCg1Start, "100A0000")};
+    std::vector<std::string> expected = arrival;
+    expected.insert(expected.end(), {text::kSendingLoader.str(), text::kPhoneDisconnected.str(),
+                                     "\r\n"});
+    expected.insert(expected.end(), arrival.begin(), arrival.end());
+    EXPECT_EQ(lines, expected);
+    EXPECT_TRUE(rig.state.connected);
+    EXPECT_EQ(rig.screen.statusText(), text::kStatusConnected.str());
+    EXPECT_EQ(rig.sim.driver.counters().liveHandles, 1u);
+
+    click(IDC_BLANK_MODE);
+    ASSERT_TRUE(waitUntilIdle());
+    EXPECT_TRUE(rig.screen.waitForLog(text::kSettingBlank.view(), 10s));
+}
+
+}  // namespace
+}  // namespace norvale
