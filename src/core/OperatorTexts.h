@@ -21,6 +21,10 @@ inline constexpr Cp1251Text kBootVersion{u8"Версия Boot'a: "};
 inline constexpr Cp1251Text kMode{u8"Режим: "};
 inline constexpr Cp1251Text kCg1Start{u8"Начало CG1 - "};
 
+// The image file dialog's one filter: description and pattern, each ending in a zero byte; the
+// text's own terminator ends the list.
+inline constexpr Cp1251Text kImageFileFilter{u8"All files\0*.*\0"};
+
 // Commands.
 inline constexpr Cp1251Text kSendingLoader{u8"Посылка загрузчика\r\n"};
 inline constexpr Cp1251Text kWritingData{u8"Запись данных в телефон\r\n"};

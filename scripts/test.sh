@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The project's test command: installs what is missing, then builds and runs every suite.
+#
+#   scripts/test.sh            all steps
+#   scripts/test.sh native w64 only the named steps
+#
+# Each step runs on its own; a failing step doesn't stop the others, but the script exits
+# non-zero and the summary at the end names it. Build trees go to build/<step>; set
+# NORVALE_BUILD_PREFIX to put them elsewhere (e.g. /tmp/nv- gives /tmp/nv-native). To add a suite, write a step_<name> function and list it in all_steps.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_prefix=${NORVALE_BUILD_PREFIX:-$root/build/}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+all_steps=(native w64 w32)
+
+# The GoogleTest totals of the last ctest run in a build tree, so a passing run still shows what
+# it ran.
+gtest_summary() {
+  local log=$1/Testing/Temporary/LastTest.log
+  [ -f "$log" ] || return 0
+  grep -E '^\[==========\] .* ran\.|^\[  PASSED  \]|^\[  FAILED  \]|^\[  SKIPPED \]' "$log" || true
+}
+
+configure_and_build() {
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" --parallel "$jobs"
+}
+
+# Portable layers against the simulator, with AddressSanitizer and UBSan.
+step_native() {
+  local dir=${build_prefix}native
+  configure_and_build "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVALE_SANITIZE=ON
+  local rc=0
+  (cd "$dir" && ctest --output-on-failure --timeout 900) || rc=$?
+  gtest_summary "$dir"
+  return "$rc"
+}
+
+# The Windows bindings, the dialog and the portable suite as a 64-bit Windows program, run by
+# CTest under Wine in a prefix of the project's own.
+step_w64() {
+  local dir=${build_prefix}w64
+  configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+  export WINEPREFIX=${build_prefix}wineprefix
+  export WINEDEBUG=-all
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    echo "Creating the Wine prefix $WINEPREFIX"
+    wineboot --init >/dev/null 2>&1
+    wineserver -w
+  fi
+
+  # The dialog tests need a display; without one, a virtual one.
+  local runner=()
+  if [ -z "${DISPLAY:-}" ]; then runner=(xvfb-run -a); fi
+  local rc=0
+  (cd "$dir" && "${runner[@]}" ctest --output-on-failure --timeout 900) || rc=$?
+  gtest_summary "$dir"
+  return "$rc"
+}
+
+# The 32-bit Windows programs and tests: compiled and linked completely (nothing here can run a
+# 32-bit program), which proves among others the 32-bit SetupAPI record sizes.
+step_w32() {
+  configure_and_build "${build_prefix}w32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+}
+
+steps=("$@")
+if [ "${#steps[@]}" -eq 0 ]; then steps=("${all_steps[@]}"); fi
+for step in "${steps[@]}"; do
+  if ! declare -F "step_$step" >/dev/null; then
+    echo "Unknown step '$step'; steps: ${all_steps[*]}" >&2
+    exit 2
+  fi
+done
+
+"$root/scripts/install-deps.sh"
+
+summary=()
+failed=0
+for step in "${steps[@]}"; do
+  echo
+  echo "==== $step"
+  started=$SECONDS
+  # A subshell outside any condition, so `set -e` holds inside the step.
+  set +e
+  (set -euo pipefail; "step_$step")
+  rc=$?
+  set -e
+  took=$((SECONDS - started))
+  if [ "$rc" -eq 0 ]; then
+    summary+=("PASS  $step (${took} s)")
+  else
+    summary+=("FAIL  $step (${took} s, exit $rc)")
+    failed=1
+  fi
+done
+
+echo
+echo "==== summary"
+printf '%s\n' "${summary[@]}"
+exit "$failed"

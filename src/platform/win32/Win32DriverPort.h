@@ -1,0 +1,34 @@
+// The driver seam over DeviceIoControl, with a per-call event and OVERLAPPED record.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/DriverPort.h"
+
+namespace norvale {
+
+using DeviceIoControlFn = BOOL(WINAPI*)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD,
+                                        LPOVERLAPPED);
+using CancelIoExFn = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+
+// Each call creates its own manual-reset event and OVERLAPPED record and releases them before
+// it returns, so calls on different threads share nothing. The entry points are injectable so
+// tests can stand in for the phone maker's driver; a fake must behave as the I/O manager does
+// (status and count in Internal/InternalHigh, the event signalled on completion, and a
+// cancelled request completed with STATUS_CANCELLED).
+class Win32DriverPort final : public DriverPort {
+public:
+    explicit Win32DriverPort(DeviceIoControlFn deviceIoControl = ::DeviceIoControl,
+                             CancelIoExFn cancelIoEx = ::CancelIoEx)
+        : deviceIoControl_(deviceIoControl), cancelIoEx_(cancelIoEx) {}
+
+    ControlResult control(DeviceHandle device, std::uint32_t code,
+                          std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                          std::uint32_t waitMs) override;
+
+private:
+    DeviceIoControlFn deviceIoControl_;
+    CancelIoExFn cancelIoEx_;
+};
+
+}  // namespace norvale

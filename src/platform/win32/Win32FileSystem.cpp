@@ -1,0 +1,107 @@
+// Files opened with CreateFileA, each owned by a File that closes it on every path.
+#include "platform/win32/Win32FileSystem.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "platform/win32/Win32Handles.h"
+
+namespace norvale {
+
+FileError fileErrorFromWin32(DWORD error) {
+    switch (error) {
+    case ERROR_SUCCESS: return FileError::none;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return FileError::notFound;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return FileError::alreadyExists;
+    case ERROR_SHARING_VIOLATION: return FileError::sharingViolation;
+    case ERROR_ACCESS_DENIED: return FileError::accessDenied;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY: return FileError::invalidName;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return FileError::diskFull;
+    default: return FileError::other;
+    }
+}
+
+namespace {
+
+// ReadFile and WriteFile move at most a DWORD's worth per call.
+constexpr std::size_t kMaxTransfer = std::numeric_limits<DWORD>::max();
+
+class Win32File final : public File {
+public:
+    explicit Win32File(UniqueFile handle) : handle_(std::move(handle)) {}
+
+    std::optional<std::uint64_t> size() override {
+        LARGE_INTEGER size{};
+        if (!::GetFileSizeEx(handle_.get(), &size)) return fail(), std::nullopt;
+        return static_cast<std::uint64_t>(size.QuadPart);
+    }
+
+    bool readExact(std::span<std::uint8_t> buffer) override {
+        while (!buffer.empty()) {
+            const DWORD want = static_cast<DWORD>(std::min(buffer.size(), kMaxTransfer));
+            DWORD got = 0;
+            if (!::ReadFile(handle_.get(), buffer.data(), want, &got, nullptr)) return fail();
+            // A successful read of nothing is the end of the file: the bytes aren't there.
+            if (got == 0) {
+                error_ = FileError::other;
+                return false;
+            }
+            buffer = buffer.subspan(got);
+        }
+        return true;
+    }
+
+    bool append(std::span<const std::uint8_t> bytes) override {
+        if (!::SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_END)) return fail();
+        while (!bytes.empty()) {
+            const DWORD want = static_cast<DWORD>(std::min(bytes.size(), kMaxTransfer));
+            DWORD put = 0;
+            if (!::WriteFile(handle_.get(), bytes.data(), want, &put, nullptr)) return fail();
+            if (put == 0) {
+                error_ = FileError::other;
+                return false;
+            }
+            bytes = bytes.subspan(put);
+        }
+        return true;
+    }
+
+    FileError lastError() const override { return error_; }
+
+private:
+    bool fail() {
+        error_ = fileErrorFromWin32(::GetLastError());
+        return false;
+    }
+
+    UniqueFile handle_;
+    FileError error_ = FileError::none;
+};
+
+OpenedFile opened(UniqueFile handle) {
+    if (!handle) return {nullptr, fileErrorFromWin32(::GetLastError())};
+    return {std::make_unique<Win32File>(std::move(handle)), FileError::none};
+}
+
+}  // namespace
+
+OpenedFile Win32FileSystem::openForReading(const std::string& name) {
+    // An empty name would otherwise surface as whatever the system makes of it.
+    if (name.empty()) return {nullptr, FileError::invalidName};
+    return opened(UniqueFile{::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)});
+}
+
+OpenedFile Win32FileSystem::createNew(const std::string& name) {
+    if (name.empty()) return {nullptr, FileError::invalidName};
+    // CREATE_NEW fails on an existing name instead of truncating it: a dump never overwrites.
+    return opened(UniqueFile{::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)});
+}
+
+}  // namespace norvale

@@ -1,0 +1,61 @@
+// Threads started through CreateThread, and the owners that close Win32 handles.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+
+#include "platform/win32/Win32Handles.h"
+#include "platform/win32/Win32ThreadStarter.h"
+
+namespace norvale {
+namespace {
+
+bool isOpen(HANDLE handle) {
+    DWORD flags = 0;
+    return ::GetHandleInformation(handle, &flags) != FALSE;
+}
+
+TEST(Win32ThreadStarterTest, RunsTheBodyOnANewThreadAndFreesItAfterwards) {
+    Win32ThreadStarter threads;
+    const UniqueHandle ran{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    ASSERT_TRUE(ran);
+    DWORD bodyThread = 0;
+    auto token = std::make_shared<int>(0);  // held by the body; freed with it
+
+    ASSERT_TRUE(threads.start([&bodyThread, &ran, token] {
+        bodyThread = ::GetCurrentThreadId();
+        ::SetEvent(ran.get());
+    }));
+    ASSERT_EQ(::WaitForSingleObject(ran.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_NE(bodyThread, ::GetCurrentThreadId());
+    for (int i = 0; i < 500 && token.use_count() > 1; ++i) ::Sleep(10);
+    EXPECT_EQ(token.use_count(), 1);
+}
+
+TEST(Win32HandlesTest, EachHandleIsClosedOnceByWhicheverOwnerHoldsIt) {
+    HANDLE raw = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(raw, nullptr);
+    {
+        UniqueHandle first{raw};
+        UniqueHandle second{std::move(first)};
+        EXPECT_FALSE(first);
+        EXPECT_EQ(second.get(), raw);
+        {
+            UniqueHandle third;
+            third = std::move(second);
+        }
+        EXPECT_FALSE(isOpen(raw));
+    }
+
+    // A failed CreateFileA is not an open file, and the owner leaves it alone.
+    UniqueFile missing{::CreateFileA("Z:\\norvale\\no\\such\\file", GENERIC_READ, 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr)};
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.get(), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(UniqueHkey{});
+    EXPECT_FALSE(UniqueDevInfo{});
+}
+
+}  // namespace
+}  // namespace norvale
