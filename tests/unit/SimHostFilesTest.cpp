@@ -128,12 +128,12 @@ TEST(ScriptedFileChooser, GivesItsAnswersInOrderThenCancels) {
 TEST(StdThreadStarter, JoinAllWaitsForThreadsStartedMeanwhile) {
     StdThreadStarter threads;
     std::atomic<int> ran{0};
+    threads.failNextStart();
+    EXPECT_FALSE(threads.start([&] { ran += 100; }));
     ASSERT_TRUE(threads.start([&] {
         ++ran;
         threads.start([&] { ++ran; });
     }));
-    threads.failNextStart();
-    EXPECT_FALSE(threads.start([&] { ran += 100; }));
     threads.joinAll();
     EXPECT_EQ(ran.load(), 2);
     EXPECT_EQ(threads.started(), 2u);
