@@ -55,8 +55,10 @@ std::optional<std::string> environmentText(const char* name) {
 
 std::string failed(std::string line) { return line + " FAIL"; }
 
-std::string withHex(std::string line, std::span<const std::uint8_t> bytes) {
-    if (!bytes.empty()) line += ' ' + SimTrace::hex(bytes);
+// The hex is left out when the trace goes nowhere: for a 4096-byte transfer it is most of the
+// simulator's time, which a long dump with no trace kept would spend for nothing.
+std::string withHex(const SimTrace& trace, std::string line, std::span<const std::uint8_t> bytes) {
+    if (!bytes.empty() && trace.active()) line += ' ' + SimTrace::hex(bytes);
     return line;
 }
 
@@ -255,7 +257,7 @@ SimDriver::Outcome SimDriver::pipeWrite(Interface* target, std::span<const std::
     const auto data = input.size() > 5
                           ? input.subspan(5, std::min(declared, input.size() - 5))
                           : std::span<const std::uint8_t>{};
-    const std::string line = withHex("W " + std::to_string(pipe), data);
+    const std::string line = withHex(trace_, "W " + std::to_string(pipe), data);
     if (!target || !wellFormed || pipe != kPipe) {
         trace_.add(failed(line));
         return {};
@@ -295,7 +297,7 @@ SimDriver::Outcome SimDriver::pipeRead(Interface* target, std::span<const std::u
     }
     putLittleEndian32(output, static_cast<std::uint32_t>(data.size()));
     std::copy(data.begin(), data.end(), output.begin() + kReadReplyPrefixSize);
-    trace_.add(withHex(line, data));
+    trace_.add(withHex(trace_, line, data));
     return {{true, static_cast<std::uint32_t>(kReadReplyPrefixSize + data.size())},
             linkTime(data.size())};
 }
@@ -321,7 +323,7 @@ SimDriver::Outcome SimDriver::queryString(Interface* target, std::span<const std
         output[4 + 2 * i] = delivered[i];
         output[5 + 2 * i] = 0;
     }
-    trace_.add(withHex(head, delivered));
+    trace_.add(withHex(trace_, head, delivered));
     return {{true, static_cast<std::uint32_t>(4 + 2 * units)}, 0};
 }
 

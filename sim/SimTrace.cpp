@@ -20,6 +20,11 @@ void SimTrace::keepInMemory(bool keep) {
     if (!keep) lines_ = {};
 }
 
+bool SimTrace::active() const {
+    std::lock_guard lock(mutex_);
+    return keep_ || file_ != nullptr;
+}
+
 void SimTrace::add(const std::string& line) {
     std::lock_guard lock(mutex_);
     if (keep_) lines_.push_back(line);

@@ -24,6 +24,8 @@ public:
     // opened; the previous file, if any, is closed either way.
     bool appendToFile(const std::string& path);
     void keepInMemory(bool keep);
+    // Whether an added line is kept or written anywhere.
+    bool active() const;
     void add(const std::string& line);
     std::vector<std::string> lines() const;
     void clear();
