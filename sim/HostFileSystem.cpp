@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fcntl.h>
@@ -104,6 +105,19 @@ private:
     FileError lastError_ = FileError::none;
 };
 
+// Why the last open failed. The C runtime says EACCES both for a file without permission and for
+// one another program holds without sharing; on Windows the system's own code tells them apart.
+FileError openError() {
+#ifdef _WIN32
+    constexpr unsigned long kSharingViolation = 32;
+    constexpr unsigned long kLockViolation = 33;
+    if (errno == EACCES && (_doserrno == kSharingViolation || _doserrno == kLockViolation)) {
+        return FileError::sharingViolation;
+    }
+#endif
+    return errno != 0 ? fileErrorFromErrno(errno) : FileError::other;
+}
+
 }  // namespace
 
 FileError fileErrorFromErrno(int error) {
@@ -180,7 +194,7 @@ OpenedFile HostFileSystem::createNew(const std::string& name) {
 }
 
 OpenedFile HostFileSystem::wrap(std::FILE* stream, const std::string& path) {
-    if (!stream) return {nullptr, errno != 0 ? fileErrorFromErrno(errno) : FileError::other};
+    if (!stream) return {nullptr, openError()};
     std::optional<std::uint64_t> reported;
     {
         std::lock_guard lock(shared_->mutex);

@@ -58,6 +58,12 @@ TEST_F(HostFileSystemTest, CreateNewWritesAFreshFileAndNeverTouchesAnExistingOne
     EXPECT_EQ(fileBytes(dir / "PDS.bin"), (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(files.createNew(name("bin")).error, FileError::alreadyExists);
     EXPECT_EQ(files.createNew(name("nofolder\\x.bin")).error, FileError::notFound);
+#ifdef _WIN32
+    // A dump being written is shared with nobody, and Windows says so.
+    const OpenedFile held = files.createNew(name("held.bin"));
+    ASSERT_TRUE(held.file);
+    EXPECT_EQ(files.openForReading(name("held.bin")).error, FileError::sharingViolation);
+#endif
 }
 
 TEST_F(HostFileSystemTest, OpenForReadingGivesSizeAndContentAndTellsFailuresApart) {
