@@ -26,7 +26,7 @@ std::uint32_t littleEndian32(std::span<const std::uint8_t> bytes) {
 }
 
 void putLittleEndian32(std::span<std::uint8_t> out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // Paths and registry keys compare without regard to ASCII case, as Windows compares them.
@@ -293,7 +293,8 @@ SimDriver::Outcome SimDriver::pipeRead(Interface* target, std::span<const std::u
     Bytes data;
     if (fault != SimFaultKind::nodata) {
         const std::size_t room = output.size() - kReadReplyPrefixSize;
-        data = target->phone->read(static_cast<std::uint32_t>(std::min<std::size_t>(maxBytes, room)));
+        data = target->phone->read(
+            static_cast<std::uint32_t>(std::min<std::size_t>(maxBytes, room)));
     }
     putLittleEndian32(output, static_cast<std::uint32_t>(data.size()));
     std::copy(data.begin(), data.end(), output.begin() + kReadReplyPrefixSize);

@@ -51,7 +51,8 @@ ParsedSimFaults parseSimFaults(std::string_view text) {
         text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
         if (item.empty()) continue;
         const std::size_t at = item.find('@');
-        const auto kind = at == std::string_view::npos ? std::nullopt : kindNamed(item.substr(0, at));
+        const auto kind =
+            at == std::string_view::npos ? std::nullopt : kindNamed(item.substr(0, at));
         const auto number =
             at == std::string_view::npos ? std::nullopt : transferNumber(item.substr(at + 1));
         if (kind && number) {

@@ -67,18 +67,21 @@ TEST_F(SimDriverTest, ARequestWhoseRecordOrBuffersAreNotExactlyRightIsRejected) 
 
     EXPECT_TRUE(driver.control(device, kIoctlPipeWrite, write, {}, 0).completed);
     // The header plus data without the trailing byte: one byte short.
-    EXPECT_FALSE(driver.control(device, kIoctlPipeWrite, std::span(write).first(6), {}, 0).completed);
+    EXPECT_FALSE(
+        driver.control(device, kIoctlPipeWrite, std::span(write).first(6), {}, 0).completed);
     EXPECT_FALSE(driver.control(device, kIoctlPipeWrite, write, reply, 0).completed);
     Bytes otherPipe = write;
     otherPipe[0] = 1;
     EXPECT_FALSE(driver.control(device, kIoctlPipeWrite, otherPipe, {}, 0).completed);
 
-    EXPECT_FALSE(driver.control(device, kIoctlPipeRead, read, std::span(reply).first(4100), 0).completed);
+    EXPECT_FALSE(
+        driver.control(device, kIoctlPipeRead, read, std::span(reply).first(4100), 0).completed);
     const ControlResult good = driver.control(device, kIoctlPipeRead, read, reply, 0);
     EXPECT_TRUE(good.completed);
     EXPECT_EQ(good.transferred, 8u);  // prefix + the first 4 bytes of the stage reply
 
-    EXPECT_FALSE(driver.control(device, kIoctlGetString, selector, std::span(text).first(260), 0).completed);
+    EXPECT_FALSE(
+        driver.control(device, kIoctlGetString, selector, std::span(text).first(260), 0).completed);
     const std::array<std::uint8_t, 2> unknownSelector{0x04, 0x00};
     EXPECT_FALSE(driver.control(device, kIoctlGetString, unknownSelector, text, 0).completed);
     const ControlResult query = driver.control(device, kIoctlGetString, selector, text, 0);
@@ -89,8 +92,8 @@ TEST_F(SimDriverTest, ARequestWhoseRecordOrBuffersAreNotExactlyRightIsRejected) 
     EXPECT_FALSE(driver.control(device, 0x80002014, selector, text, 0).completed);
 
     EXPECT_EQ(driver.trace(),
-              (Lines{"W 2 5a", "W 2 5a FAIL", "W 2 5a FAIL", "W 1 5a FAIL", "R 2 4 FAIL", "R 2 4 4c445230",
-                     "Q 0002 FAIL", "Q 0004 FAIL",
+              (Lines{"W 2 5a", "W 2 5a FAIL", "W 2 5a FAIL", "W 1 5a FAIL", "R 2 4 FAIL",
+                     "R 2 4 4c445230", "Q 0002 FAIL", "Q 0004 FAIL",
                      "Q 0002 4d6f746f726f6c6120466c61736820496e74657266616365",
                      "C 80002014 FAIL"}));
 }

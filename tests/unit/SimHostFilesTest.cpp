@@ -23,7 +23,8 @@ Bytes fileBytes(const fs::path& path) {
 
 void putFile(const fs::path& path, const Bytes& data) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
 }
 
 class HostFileSystemTest : public ::testing::Test {

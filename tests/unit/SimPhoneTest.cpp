@@ -15,7 +15,9 @@ Bytes bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 Bytes pattern(std::size_t size, std::uint8_t seed) {
     Bytes data(size);
-    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 251);
+    for (std::size_t i = 0; i < size; ++i) {
+        data[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 251);
+    }
     return data;
 }
 
@@ -45,7 +47,9 @@ protected:
     void write(std::span<const std::uint8_t> data) {
         EXPECT_TRUE(link.writePipe(device, kPipe, data, 0));
     }
-    void write(char command) { write(std::array<std::uint8_t, 1>{static_cast<std::uint8_t>(command)}); }
+    void write(char command) {
+        write(std::array<std::uint8_t, 1>{static_cast<std::uint8_t>(command)});
+    }
     Bytes read(std::uint32_t maxBytes) {
         const ReadReply reply = link.readPipe(device, kPipe, maxBytes, 0);
         EXPECT_TRUE(reply.completed);
@@ -116,9 +120,11 @@ TEST_F(SimPhoneTest, PhoneOptionsShapeTheIdentityReplies) {
         {}, std::make_shared<SimPhone>(SimPhoneOptions{"0D12", 20, std::string("FL\0SH ", 6)}));
     const DeviceHandle handle = driver.open(driver.devicePathOf(other));
     link.writePipe(handle, kPipe, rqhwPacket, 0);
-    EXPECT_EQ(link.readPipe(handle, kPipe, 32, 0).data, bytes("\x02" "RQHW" "\x1E" "LTE2 BOOT V=0D"));
+    EXPECT_EQ(link.readPipe(handle, kPipe, 32, 0).data,
+              bytes("\x02" "RQHW" "\x1E" "LTE2 BOOT V=0D"));
     link.writePipe(handle, kPipe, enumPacket, 0);
-    EXPECT_EQ(link.readPipe(handle, kPipe, 256, 0).data, bytes({"\x02" "ENUM" "\x1E" "FL\0SH " "\x03", 13}));
+    EXPECT_EQ(link.readPipe(handle, kPipe, 256, 0).data,
+              bytes({"\x02" "ENUM" "\x1E" "FL\0SH " "\x03", 13}));
 }
 
 TEST_F(SimPhoneTest, StageReplyTellsWhetherTheJumpImageWasUploaded) {
