@@ -1,0 +1,44 @@
+// The benchmark's command line.
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace norvale::bench {
+
+// The parts, by the names --parts takes.
+inline constexpr const char* kPartDump = "dump";        // CG1 dump against a file copy
+inline constexpr const char* kPartLink = "link";        // CG1 dump over the link model
+inline constexpr const char* kPartWrites = "writes";    // Panic and a 1 MB block range
+inline constexpr const char* kPartMemory = "memory";    // peak memory of a 64 KB and a CG1 dump
+inline constexpr const char* kPartLog = "log";          // 10 000 log lines, in-memory view
+inline constexpr const char* kPartLogWin32 = "log-win32";  // the same through the Win32 view
+
+struct BenchOptions {
+    double roundTripMs = 1.0;
+    double bytesPerMs = 1216.0;
+    int repeat = 5;
+    int logLines = 10000;
+    std::set<std::string> parts;  // empty until parsed: every part this build has
+    // Set when the process is a child started to measure one dump's peak memory alone.
+    std::optional<std::string> childDumpStart;
+    std::optional<std::string> childDumpEnd;
+    bool help = false;
+
+    bool runs(const std::string& part) const { return parts.count(part) != 0; }
+};
+
+struct ParsedOptions {
+    BenchOptions options;
+    std::string error;  // empty when the command line was understood
+};
+
+// `available`: the parts this build can run, taken when --parts is not given.
+ParsedOptions parseBenchOptions(const std::vector<std::string>& arguments,
+                                const std::vector<std::string>& available);
+
+std::string benchUsage(const std::string& program, const std::vector<std::string>& available);
+
+}  // namespace norvale::bench

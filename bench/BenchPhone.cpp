@@ -1,0 +1,89 @@
+// The benchmark's simulated phone: scratch folder, loader images, and timed command runs.
+#include "BenchPhone.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+
+#include "Stopwatch.h"
+#include "core/OperatorTexts.h"
+#include "protocol/CommandWorker.h"
+
+namespace norvale::bench {
+
+Bytes patternBytes(std::size_t size, std::uint8_t seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8) * 13);
+    }
+    return bytes;
+}
+
+void putFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+BenchPhone::BenchPhone() : previous_(std::filesystem::current_path()) {
+    static std::atomic<unsigned> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    folder_ = std::filesystem::temp_directory_path() /
+              ("norvale-bench-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(folder_ / "bin");
+    std::filesystem::current_path(folder_);
+    putFile("bin/loader.bin", patternBytes(3000, 0x11));
+    putFile("bin/LTE2_jump.bin", patternBytes(100, 0x22));
+    putFile("bin/ram.bin", patternBytes(2048, 0x33));
+    sim.driver.keepTrace(false);
+    state.connected = true;
+    state.device.store(std::make_shared<const OpenDevice>(
+        sim.driver.open(sim.driver.devicePathOf(sim.phoneId)), sim.driver));
+}
+
+BenchPhone::~BenchPhone() {
+    state.device.store(nullptr);
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+BodyRun BenchPhone::run(const CommandBody& body) {
+    view.clearLog();
+    BodyRun result;
+    bool bodyRan = false;
+    state.busy = true;
+    runCommandWorker(services, [&](CommandContext& command) {
+        bodyRan = true;
+        timedDriver.reset();
+        const double linkBefore = sim.driver.modelledLinkMs();
+        const Stopwatch stopwatch;
+        body(command);
+        result.wallMs = stopwatch.elapsedMs();
+        result.simulatorMs = timedDriver.insideMs();
+        result.requests = timedDriver.requests();
+        result.modelledLinkMs = sim.driver.modelledLinkMs() - linkBefore;
+    });
+    const std::string text = view.logText();
+    const std::string_view success = text::kSuccess.view();
+    result.succeeded = bodyRan && text.find(text::kErrorPrefix.view()) == std::string::npos &&
+                       text.size() >= success.size() &&
+                       text.compare(text.size() - success.size(), success.size(), success) == 0;
+    return result;
+}
+
+void BenchPhone::fields(std::string_view start, std::string_view end) {
+    view.setFieldText(AddressField::start, start);
+    view.setFieldText(AddressField::end, end);
+}
+
+void BenchPhone::pickImage(const std::string& name, const Bytes& bytes) {
+    putFile(folder_ / name, bytes);
+    sim.chooser.choose(name);
+}
+
+void BenchPhone::setLinkModel(double roundTripMs, double bytesPerMs) {
+    sim.driver.setLinkModel({roundTripMs, bytesPerMs});
+}
+
+}  // namespace norvale::bench

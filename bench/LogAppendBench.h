@@ -1,0 +1,26 @@
+// Log appends through the controller's log: the cost of a line early and late in a long log.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "BenchOptions.h"
+#include "ResultTable.h"
+#include "core/OperationLog.h"
+
+namespace norvale::bench {
+
+// Appends `lines` log lines of the kinds a long session writes, one at a time, and returns each
+// append's wall time in microseconds.
+std::vector<double> timeLogAppends(OperationLog& log, int lines);
+
+// Rows for part 5 from repeated runs of timeLogAppends(): the mean cost of lines 91-110 against
+// that of the last 20 lines (the median of the runs), the whole run, and a note with the mean
+// cost of each tenth of the run, which shows how the cost moves with the log's length.
+void addLogRows(ResultTable& table, const std::string& viewName,
+                const std::vector<std::vector<double>>& runs);
+
+// Part 5 with the in-memory dialog view of the simulator.
+void benchLogInMemory(const BenchOptions& options, ResultTable& table);
+
+}  // namespace norvale::bench

@@ -1,0 +1,33 @@
+// The Linux-only part: peak resident memory, measured in child processes of this program.
+#include <unistd.h>
+
+#include <climits>
+#include <stdexcept>
+
+#include "MemoryBench.h"
+#include "PlatformParts.h"
+
+namespace norvale::bench {
+namespace {
+
+std::string thisProgram() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) throw std::runtime_error("can't find /proc/self/exe");
+    return std::string(path, static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+std::vector<PlatformPart> platformParts() {
+    return {{kPartMemory, [](const BenchOptions&, ResultTable& table) {
+                 benchPeakMemory(thisProgram(), table);
+             }}};
+}
+
+std::optional<int> runPlatformChild(const BenchOptions& options) {
+    if (!options.childDumpStart || !options.childDumpEnd) return std::nullopt;
+    return runMemoryChild(*options.childDumpStart, *options.childDumpEnd);
+}
+
+}  // namespace norvale::bench
