@@ -117,7 +117,9 @@ TEST_F(Win32RegisteredInterfaceTest, WalksThePresentInterfaceStepByStep) {
     // Closing the set drops its members: the same reference means nothing to a later set.
     const DeviceSet later = interfaces.openSet();
     ASSERT_TRUE(later.valid());
-    if (later.bits == set.bits) EXPECT_FALSE(interfaces.detailSize(later, *member).sizeKnown);
+    if (later.bits == set.bits) {
+        EXPECT_FALSE(interfaces.detailSize(later, *member).sizeKnown);
+    }
     interfaces.closeSet(later);
 }
 
