@@ -29,8 +29,8 @@ public:
 
     // Loads the image on the command's first call, then sends 'F', the block address and the
     // image bytes [fromOffset, toOffset) in chunks of up to 4096 bytes, each followed by its
-    // 4-byte reply, and reads the block's 5-byte reply. False, with nothing sent for this slice
-    // when the image could not be had, when the slice did not reach the phone whole.
+    // 4-byte reply, and reads the block's 5-byte reply. False when no image could be had
+    // (nothing of the slice is sent then) or when the slice did not reach the phone whole.
     bool writeSlice(std::uint32_t address, std::uint32_t fromOffset, std::uint32_t toOffset);
     // 'Z', then "Успешно". False (and no "Успешно") when 'Z' did not reach the phone.
     bool finishWrite();
