@@ -74,10 +74,13 @@ void benchLogWin32(const BenchOptions& options, ResultTable& table) {
     PaneAfterRun pane;
     for (int i = 0; i < options.repeat; ++i) runs.push_back(runOneDialog(options.logLines, pane));
     addLogRows(table, "Win32 dialog view", runs);
+    // The pane shows one line more than was appended: the empty one after the last line end.
+    const bool trimmed = pane.lines <= options.logLines;
     table.note("part 5, Win32 dialog view: after the last line the pane held " +
                std::to_string(pane.length) + " characters in " + std::to_string(pane.lines) +
-               " lines, its limit " + std::to_string(pane.limit) + " characters; older lines " +
-               "were trimmed as new ones came");
+               " lines (its limit " + std::to_string(pane.limit) + " characters); " +
+               (trimmed ? "the oldest lines had been trimmed to make room"
+                        : "nothing had to be trimmed"));
 }
 
 }  // namespace norvale::bench
