@@ -11,8 +11,14 @@ target_link_libraries(norvale_win32 PUBLIC norvale_portable setupapi advapi32 co
 # The runtime is linked in, so the programs need nothing beyond the system's DLLs.
 set(NORVALE_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
+# The dialog template, icon, manifest and version; the Windows tests link them too, to drive the
+# real dialog.
+set(NORVALE_RESOURCE_DIR ${CMAKE_SOURCE_DIR}/src/ui/resources)
+set(NORVALE_RESOURCES ${NORVALE_RESOURCE_DIR}/norvale.rc)
+set_source_files_properties(${NORVALE_RESOURCES} PROPERTIES OBJECT_DEPENDS
+  "${NORVALE_RESOURCE_DIR}/resource.h;${NORVALE_RESOURCE_DIR}/norvale.ico;${NORVALE_RESOURCE_DIR}/norvale.manifest")
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/app/norvale.cpp)
-  set(NORVALE_RESOURCES ${CMAKE_SOURCE_DIR}/src/ui/resources/norvale.rc)
   add_executable(norvale WIN32 app/norvale.cpp ${NORVALE_RESOURCES})
   target_link_libraries(norvale PRIVATE norvale_win32 ${NORVALE_STATIC_RUNTIME})
   add_executable(norvale-sim WIN32 app/norvale-sim.cpp ${NORVALE_RESOURCES})

@@ -9,6 +9,7 @@
 
 #include "core/OperatorTexts.h"
 #include "integration/OperationsRig.h"
+#include "unit/GatedThreads.h"
 #include "sim/MemoryDialogView.h"
 #include "sim/SimPlatform.h"
 #include "ui/MainDialog.h"
@@ -28,31 +29,7 @@ const std::string kDisconnectedStatus = "\xCD\xE5 \xEF\xEE\xE4\xEA\xEB\xFE\xF7\x
 
 constexpr std::uintptr_t kCommandIds[] = {1037, 1038, 1039, 1041, 1042, 1043, 1044};
 
-// Real threads whose bodies wait at a gate until the test opens it, so a test can click while a
-// worker is known to be running.
-class GatedThreads final : public ThreadStarter {
-public:
-    explicit GatedThreads(StdThreadStarter& threads) : threads_(threads) {}
-    bool start(std::function<void()> body) override {
-        const bool started = threads_.start([gate = gate_, body = std::move(body)] {
-            gate.wait();
-            body();
-        });
-        if (started) ++started_;
-        return started;
-    }
-    void open() {
-        if (!opened_.exchange(true)) opener_.set_value();
-    }
-    int started() const { return started_.load(); }
-
-private:
-    StdThreadStarter& threads_;
-    std::promise<void> opener_;
-    std::shared_future<void> gate_ = opener_.get_future().share();
-    std::atomic<bool> opened_{false};
-    std::atomic<int> started_{0};
-};
+using testing::GatedThreads;
 
 class MainDialogTest : public ::testing::Test {
 protected:

@@ -17,6 +17,11 @@ int fieldId(AddressField field) {
     return field == AddressField::start ? IDC_START_ADDRESS : IDC_END_ADDRESS;
 }
 
+// When the log is full, this share of its limit is freed at once: a change at the top of the
+// text costs a repaint of the whole pane, so it is done once per few hundred lines rather than
+// for every line, which keeps the cost of a line flat however long the session runs.
+constexpr std::size_t kFreedShareOfLimit = 4;  // a quarter
+
 // Makes room for `incoming` characters at the log's selection by dropping whole lines from the
 // top, so that the edit control's text limit never swallows a new line. The control keeps its
 // own limit; only the oldest lines give way, and the selection moves with the text it marks.
@@ -37,7 +42,9 @@ void makeRoom(HWND log, std::size_t incoming) {
     if (after <= limit) return;
 
     // Cut at the start of the line after the one that holds the last character that must go.
-    const std::size_t mustGo = after - limit;
+    const std::size_t mustGo =
+        std::min(length, std::max(after - limit, limit / kFreedShareOfLimit));
+    if (mustGo == 0) return;
     const LRESULT line = SendMessageW(log, EM_LINEFROMCHAR, mustGo - 1, 0);
     const LRESULT nextLine = SendMessageW(log, EM_LINEINDEX, line + 1, 0);
     const std::size_t cut = nextLine < 0 ? length : static_cast<std::size_t>(nextLine);
