@@ -1,6 +1,11 @@
 // The boot version, mode and CG1 start lines logged on arrival.
 #include "presence/PhoneInfo.h"
 
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
 #include "core/OperatorTexts.h"
 #include "protocol/WholeFile.h"
 
@@ -30,8 +35,8 @@ Bytes exchange(Services& services, DeviceHandle device, std::span<const std::uin
     return services.link.readPipe(device, kPipe, replySize, 0).data;
 }
 
-}  // namespace
-
+// The `count` bytes of `bytes` from `offset`, ending early at the first zero byte or at the end
+// of `bytes`: replies and files may be shorter than the field.
 std::string textField(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t count) {
     std::string text;
     for (std::size_t i = offset; i < bytes.size() && i < offset + count && bytes[i] != 0; ++i) {
@@ -40,8 +45,10 @@ std::string textField(std::span<const std::uint8_t> bytes, std::size_t offset, s
     return text;
 }
 
+}  // namespace
+
 void readPhoneInfo(Services& services) {
-    // Held for the two exchanges, so the handle stays open even if a worker lets go meanwhile.
+    // Taken once: both exchanges go to the interface the arrival has just opened.
     const std::shared_ptr<const OpenDevice> device = services.state.device.load();
     const DeviceHandle handle = device ? device->handle() : kInvalidDevice;
 

@@ -1,9 +1,7 @@
 // What the operator is told about a phone that has just arrived.
 #pragma once
 
-#include <cstddef>
-#include <span>
-#include <string>
+#include <cstdint>
 
 #include "protocol/CommandContext.h"
 
@@ -13,10 +11,6 @@ inline constexpr char kConfigurationFile[] = ".\\KESTRIN.ini";
 
 inline constexpr std::uint32_t kRqhwReplySize = 32;
 inline constexpr std::uint32_t kEnumReplySize = 256;
-
-// The `count` bytes of `bytes` from `offset`, ending early at the first zero byte or at the end
-// of `bytes`: replies and files may be shorter than the field.
-std::string textField(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t count);
 
 // Asks the phone on the session's device for its boot version (RQHW) and mode (ENUM), without
 // waiting for either reply, and logs both lines; then logs the CG1 start address from the
