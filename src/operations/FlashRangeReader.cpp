@@ -90,9 +90,11 @@ void readRangeToFile(CommandContext& command) {
     const ReadEnd outcome = receiveRange(command, *dump, count);
     dump.reset();  // closed, with what arrived, before anything more is said or sent
     if (outcome == ReadEnd::transferFailed) return;
+    // 'Z' ends the loader's read also after a stop, so the loader does not keep unsent data. It
+    // goes out before "Успешно": success is only said once every transfer of the command has
+    // completed, the last one included.
+    if (!command.send(commandByte(LoaderCommand::end), 0)) return;
     if (outcome == ReadEnd::complete) command.log().append(text::kSuccess);
-    // Ends the loader's read also after a stop, so the loader does not keep unsent data.
-    command.send(commandByte(LoaderCommand::end), 0);
 }
 
 }  // namespace norvale

@@ -36,12 +36,12 @@ Lines completeRead(OperationsRig& rig, std::string_view name, std::string_view r
     Lines lines{readingLine(name), writtenHex(std::string(request))};
     const Lines data = replies(rig, start, count);
     lines.insert(lines.end(), data.begin(), data.end());
-    lines.push_back(logged(text::kSuccess));
     lines.push_back(writtenHex("5a"));
+    lines.push_back(logged(text::kSuccess));
     return lines;
 }
 
-TEST(FlashRangeReader, TheInitialFieldsReadPdsIntoPdsBinAndSayUspeshnoBeforeZ) {
+TEST(FlashRangeReader, TheInitialFieldsReadPdsIntoPdsBinAndSayUspeshnoOnlyAfterZ) {
     OperationsRig rig;
     const Lines transcript = rig.run(readRangeToFile);
 
@@ -188,6 +188,19 @@ TEST(FlashRangeReader, AFailedTransferEndsTheReadAtOnce) {
                                   errorLogged(text::kNoAnswerFromPhone)});
     EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x1000));
     EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
+}
+
+// The dump is whole, but the phone is gone before 'Z': the command did not complete, so no
+// "Успешно"; the file keeps every byte that arrived.
+TEST(FlashRangeReader, APhonePulledBeforeTheFinalZIsNoSuccess) {
+    OperationsRig rig;
+    const Lines transcript = rig.run(readRangeToFile, {{SimFaultKind::unplug, 18}});
+    Lines expected{readingLine("PDS.bin"), writtenHex("521001000000010000")};
+    const Lines data = replies(rig, 0x10010000, 0x10000);
+    expected.insert(expected.end(), data.begin(), data.end());
+    expected.insert(expected.end(), {writtenHex("5a") + " FAIL", errorLogged(text::kNoAnswerFromPhone)});
+    expectTranscript(transcript, expected);
+    EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x10000));
 }
 
 }  // namespace
