@@ -6,7 +6,9 @@
 #
 # Each step runs on its own; a failing step doesn't stop the others, but the script exits
 # non-zero and the summary at the end names it. Build trees go to build/<step>; set
-# NORVALE_BUILD_PREFIX to put them elsewhere (e.g. /tmp/nv- gives /tmp/nv-native). To add a suite, write a step_<name> function and list it in all_steps.
+# NORVALE_BUILD_PREFIX to put them elsewhere (e.g. /tmp/nv- gives /tmp/nv-native).
+# To add a suite (ThreadSanitizer, fuzzers, a format check), write a step_<name> function and
+# list it in all_steps.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -223,7 +223,8 @@ TEST_F(Win32DriverPortTest, ARejectedRequestReturnsAtOnceWhateverTheWaitTime) {
     EXPECT_FALSE(result.completed);
     EXPECT_LT(elapsed, 1000u);
     ASSERT_EQ(driver.seen.size(), 1u);
-    EXPECT_EQ(driver.seen[0].input, (Bytes{0x02, 0x01, 0x00, 0x00, 0x00, 'S', kWriteRecordTrailer}));
+    EXPECT_EQ(driver.seen[0].input,
+              (Bytes{0x02, 0x01, 0x00, 0x00, 0x00, 'S', kWriteRecordTrailer}));
     EXPECT_TRUE(eventClosed(driver.seen[0].event));
     EXPECT_TRUE(driver.cancels.empty());
 }

@@ -79,8 +79,8 @@ protected:
         ASSERT_TRUE(::SetupDiRegisterDeviceInfo(set_, &device, 0, nullptr, nullptr, nullptr));
         SP_DEVICE_INTERFACE_DATA iface{};
         iface.cbSize = sizeof(iface);
-        ASSERT_TRUE(
-            ::SetupDiCreateDeviceInterfaceA(set_, &device, &kFlashInterfaceClass, nullptr, 0, &iface));
+        ASSERT_TRUE(::SetupDiCreateDeviceInterfaceA(set_, &device, &kFlashInterfaceClass, nullptr,
+                                                    0, &iface));
         // An interface counts as present once its Control key says it is linked.
         setLinked(1);
     }

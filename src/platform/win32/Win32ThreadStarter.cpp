@@ -11,7 +11,8 @@ namespace norvale {
 namespace {
 
 DWORD WINAPI runBody(LPVOID parameter) {
-    const std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(parameter));
+    using Body = std::function<void()>;
+    const std::unique_ptr<Body> body(static_cast<Body*>(parameter));
     (*body)();
     return 0;
 }
