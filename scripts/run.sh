@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Builds norvale-sim.exe and opens it under Wine, in a working folder that holds the project's
+# own made-up loader images, with a simulated phone attached.
+#
+#   scripts/run.sh                    open the program; without a display, take a screenshot
+#   scripts/run.sh --screenshot FILE  run it headless for a few seconds and save the screen to FILE
+#
+# Without a display (or with --screenshot) the program runs inside Xvfb for NORVALE_RUN_SECONDS
+# seconds (default 8), the screen is saved as a PNG, and the program is closed. Wine runs with
+# LANG=C: the dialog's Russian texts must not depend on the system's code page.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+shot=""
+case "${1:-}" in
+  "") ;;
+  --screenshot)
+    shot=${2:?--screenshot needs a file name}
+    [[ $shot = /* ]] || shot=$PWD/$shot
+    ;;
+  *)
+    echo "usage: scripts/run.sh [--screenshot FILE]" >&2
+    exit 2
+    ;;
+esac
+seconds=${NORVALE_RUN_SECONDS:-8}
+
+"$root/scripts/install-deps.sh"
+
+build=$root/build/run-w64
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DNORVALE_TESTS=OFF -DNORVALE_BENCH=OFF >/dev/null
+cmake --build "$build" --target norvale-sim
+
+# The working folder: the program, .\bin\ with the loader images, .\KESTRIN.ini.
+work=$root/build/run
+mkdir -p "$work"
+"$root/scripts/make-sample-loaders.sh" "$work"
+cp "$build/norvale-sim.exe" "$work/"
+
+# A Wine prefix of the run's own, so closing the program can't touch anything else under Wine.
+export WINEPREFIX=$root/build/wineprefix-run
+export WINEDEBUG=-all
+export LANG=C LC_ALL=C
+
+headless=0
+if [ -n "$shot" ] || [ -z "${DISPLAY:-}" ]; then headless=1; fi
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "Creating the Wine prefix $WINEPREFIX (once)"
+  mkdir -p "$WINEPREFIX"
+  if [ "$headless" = 1 ]; then
+    xvfb-run -a sh -c 'wineboot --init >/dev/null 2>&1; wineserver -w'
+  else
+    wineboot --init >/dev/null 2>&1
+    wineserver -w
+  fi
+fi
+
+if [ "$headless" = 0 ]; then
+  cd "$work"
+  exec wine norvale-sim.exe
+fi
+
+[ -n "$shot" ] || shot=$work/norvale-sim.png
+mkdir -p "$(dirname "$shot")"
+rm -f "$shot"
+# Wine's own desktop window draws the dialog's caption and frame, which bare Xvfb would not.
+width=800
+height=400
+export NORVALE_RUN_WORK=$work NORVALE_RUN_SHOT=$shot NORVALE_RUN_SECONDS=$seconds
+xvfb-run -a -s "-screen 0 ${width}x${height}x24" bash -c '
+  cd "$NORVALE_RUN_WORK"
+  wine explorer /desktop=Norvale,'"${width}x${height}"' norvale-sim.exe &
+  sleep "$NORVALE_RUN_SECONDS"
+  import -window root "$NORVALE_RUN_SHOT"
+  wineserver -k
+  wait
+' >/dev/null 2>&1 || true
+if [ ! -s "$shot" ]; then
+  echo "No screenshot was made" >&2
+  exit 1
+fi
+# Only the dialog: the plain desktop around it is cut away.
+convert "$shot" -trim +repage "$shot"
+echo "Ran norvale-sim.exe for $seconds s without a display; screenshot: $shot"
