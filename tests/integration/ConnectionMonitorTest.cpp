@@ -1,8 +1,10 @@
 // The monitor's states and timing on the virtual clock, alone and with the dialog and a worker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 #include <utility>
 
