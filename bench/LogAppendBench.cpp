@@ -80,11 +80,13 @@ void addLogRows(ResultTable& table, const std::string& viewName,
                formatFixed(earlyUs, 2) + " us", "", std::nullopt});
     table.add({"5", "  mean cost of lines " + std::to_string(lateFirst + 1) + "-" + count,
                formatFixed(lateUs, 2) + " us", "", std::nullopt});
-    table.add({"5", "  last 100 lines / lines around the 100th", formatFixed(ratio, 2) + "x", "<= 2x",
-               ratio <= 2.0});
-    std::string curve = "part 5, " + viewName + ": mean us per line by tenth of the run:";
+    table.add({"5", "  last lines / lines around the 100th", formatFixed(ratio, 2) + "x",
+               "<= 2x", ratio <= 2.0});
+    std::string curve = "#5, " + viewName + ": mean us per line by tenth of the run:";
     for (const std::vector<double>& tenth : tenths) {
-        if (!tenth.empty()) curve += " " + formatFixed(median(tenth), 2);
+        if (tenth.empty()) continue;
+        curve += ' ';
+        curve += formatFixed(median(tenth), 2);
     }
     table.note(curve);
 }

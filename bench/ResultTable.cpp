@@ -12,7 +12,7 @@ bool ResultTable::anyMissed() const {
 }
 
 std::string ResultTable::render() const {
-    const std::vector<std::string> heads{"Part", "Measure", "Value", "Target", "Met"};
+    const std::vector<std::string> heads{"#", "Measure", "Value", "Target", "Met"};
     std::vector<std::vector<std::string>> cells;
     for (const ResultRow& row : rows_) {
         const std::string met = !row.met ? "" : *row.met ? "yes" : "NO";
@@ -21,7 +21,9 @@ std::string ResultTable::render() const {
     std::vector<std::size_t> widths;
     for (const std::string& head : heads) widths.push_back(head.size());
     for (const auto& line : cells) {
-        for (std::size_t i = 0; i < line.size(); ++i) widths[i] = std::max(widths[i], line[i].size());
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            widths[i] = std::max(widths[i], line[i].size());
+        }
     }
     std::string out;
     const auto emit = [&](const std::vector<std::string>& line) {

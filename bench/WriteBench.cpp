@@ -35,9 +35,10 @@ void benchWrite(const BenchOptions& options, ResultTable& table, const WriteCase
         // The first run is a warm-up (the simulated flash takes its pages then); it is checked,
         // not counted.
         if (i == 0) {
-            const Bytes flash = phone.sim.driver.withPhone(phone.sim.phoneId, [&](const SimPhone& p) {
-                return p.readFlash(write.flashAddress, write.imageSize);
-            });
+            const Bytes flash =
+                phone.sim.driver.withPhone(phone.sim.phoneId, [&](const SimPhone& p) {
+                    return p.readFlash(write.flashAddress, write.imageSize);
+                });
             if (flash != image) throw std::runtime_error(std::string(write.name) + " wrote wrong");
             continue;
         }

@@ -6,8 +6,8 @@
 
 namespace norvale::bench {
 
-// Part 3: "Записать Panic" (128 KB, 32 chunks) and "Записать б. блок" over 10040000 to 1013FFFF
-// (eight 128 KB blocks, 256 chunks), over a link with no latency.
+// The `writes` part: "Записать Panic" (128 KB, 32 chunks) and "Записать б. блок" over
+// 10040000 to 1013FFFF (eight 128 KB blocks, 256 chunks), over a link with no latency.
 void benchWrites(const BenchOptions& options, ResultTable& table);
 
 }  // namespace norvale::bench

@@ -64,7 +64,8 @@ int runMemoryChild(const std::string& startText, const std::string& endText) {
         const BodyRun run = phone.run(readRangeToFile);
         const long after = peakResidentKb();
         if (!run.succeeded) {
-            std::printf("the dump of %s to %s did not succeed\n", startText.c_str(), endText.c_str());
+            std::printf("the dump of %s to %s did not succeed\n", startText.c_str(),
+                        endText.c_str());
             return 1;
         }
         std::printf("%s %ld %ld\n", kChildReport, before, after);
@@ -85,7 +86,7 @@ void benchPeakMemory(const std::string& self, ResultTable& table) {
                std::to_string(large.afterKb) + " kB", "", std::nullopt});
     table.add({"4", "CG1 peak - 64 KB peak", std::to_string(growthKb) + " kB", "<= 1024 kB",
                growthKb <= 1024});
-    table.note("part 4: each dump in a child process of its own; peak before the dump " +
+    table.note("#4: each dump in a child process of its own; peak before the dump " +
                std::to_string(small.beforeKb) + " kB and " + std::to_string(large.beforeKb) +
                " kB (the simulated phone and the loader images set up)");
 }

@@ -8,7 +8,7 @@
 
 namespace norvale::bench {
 
-// Part 4: runs this program again once per dump (64 KB, then CG1), so that each peak (VmHWM) is
+// The `memory` part: runs this program again once per dump (64 KB, then CG1), so that each peak (VmHWM) is
 // that dump's alone, and compares the two.
 void benchPeakMemory(const std::string& self, ResultTable& table);
 
