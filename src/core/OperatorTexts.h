@@ -48,6 +48,7 @@ inline constexpr Cp1251Text kBadAddressRange{u8"неверный диапазо�
 inline constexpr Cp1251Text kCannotCreateFile{u8"не удалось создать файл "};
 inline constexpr Cp1251Text kFileExists{u8"файл уже существует: "};
 inline constexpr Cp1251Text kReadInterrupted{u8"чтение прервано, сохранено байт: "};
+inline constexpr Cp1251Text kReadTooLong{u8"телефон прислал больше запрошенного, сохранено байт: "};
 inline constexpr Cp1251Text kCannotWriteFile{u8"не удалось записать в файл, сохранено байт: "};
 inline constexpr Cp1251Text kInvalidFileName{u8"недопустимое имя файла: "};
 inline constexpr Cp1251Text kWriteNotConfirmed{u8"телефон не подтвердил запись блока "};

@@ -60,6 +60,12 @@ ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count) {
         }
         saved += reply->size();
     }
+    // More than was asked for means the replies are out of step (a reply of the bootstrap that
+    // came late, say): the dump then holds bytes that are not the range's, so it is no success.
+    if (saved != count) {
+        command.fail(text::kReadTooLong, std::to_string(saved));
+        return ReadEnd::stopped;
+    }
     return ReadEnd::complete;
 }
 
