@@ -22,7 +22,9 @@ all_steps=(native w64 w32)
 gtest_summary() {
   local log=$1/Testing/Temporary/LastTest.log
   [ -f "$log" ] || return 0
-  grep -E '^\[==========\] .* ran\.|^\[  PASSED  \]|^\[  FAILED  \]|^\[  SKIPPED \]' "$log" || true
+  # From each program's closing "[==========] ... ran." line: its totals and the failures list.
+  awk '/^\[==========\] Running /{p=0} /^\[==========\] .* ran\./{p=1} p' "$log" |
+    grep -E '^\[==========\]|^\[  (PASSED|FAILED|SKIPPED)  ?\]|FAILED TESTS?$' || true
 }
 
 configure_and_build() {
@@ -54,7 +56,8 @@ step_w64() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     echo "Creating the Wine prefix $WINEPREFIX"
-    wineboot --init >/dev/null 2>&1
+    # No Mono or Gecko: nothing here needs them, and their installers would ask on screen.
+    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1
     wineserver -w
   fi
 
@@ -74,38 +77,42 @@ step_w32() {
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
 }
 
-steps=("$@")
-if [ "${#steps[@]}" -eq 0 ]; then steps=("${all_steps[@]}"); fi
-for step in "${steps[@]}"; do
-  if ! declare -F "step_$step" >/dev/null; then
-    echo "Unknown step '$step'; steps: ${all_steps[*]}" >&2
-    exit 2
-  fi
-done
+# The whole run is one function, read completely before it starts: editing this file while it
+# runs (a checkout, a pull) can't change what the run does half-way.
+main() {
+  local steps=("$@") step started rc took summary=() failed=0
+  if [ "${#steps[@]}" -eq 0 ]; then steps=("${all_steps[@]}"); fi
+  for step in "${steps[@]}"; do
+    if ! declare -F "step_$step" >/dev/null; then
+      echo "Unknown step '$step'; steps: ${all_steps[*]}" >&2
+      return 2
+    fi
+  done
 
-"$root/scripts/install-deps.sh"
+  "$root/scripts/install-deps.sh"
 
-summary=()
-failed=0
-for step in "${steps[@]}"; do
+  for step in "${steps[@]}"; do
+    echo
+    echo "==== $step"
+    started=$SECONDS
+    # A subshell outside any condition, so `set -e` holds inside the step.
+    set +e
+    (set -euo pipefail; "step_$step")
+    rc=$?
+    set -e
+    took=$((SECONDS - started))
+    if [ "$rc" -eq 0 ]; then
+      summary+=("PASS  $step (${took} s)")
+    else
+      summary+=("FAIL  $step (${took} s, exit $rc)")
+      failed=1
+    fi
+  done
+
   echo
-  echo "==== $step"
-  started=$SECONDS
-  # A subshell outside any condition, so `set -e` holds inside the step.
-  set +e
-  (set -euo pipefail; "step_$step")
-  rc=$?
-  set -e
-  took=$((SECONDS - started))
-  if [ "$rc" -eq 0 ]; then
-    summary+=("PASS  $step (${took} s)")
-  else
-    summary+=("FAIL  $step (${took} s, exit $rc)")
-    failed=1
-  fi
-done
+  echo "==== summary"
+  printf '%s\n' "${summary[@]}"
+  return "$failed"
+}
 
-echo
-echo "==== summary"
-printf '%s\n' "${summary[@]}"
-exit "$failed"
+main "$@"; exit

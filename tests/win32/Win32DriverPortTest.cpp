@@ -206,8 +206,8 @@ TEST_F(Win32DriverPortTest, ACompletionThatReportsFailureDeliversNothing) {
     driver.reply = {0, 0, 0, 0, 0x41, 0x42};
     driver.transferred = 6;
     std::vector<std::uint8_t> output(kReadReplyBufferSize);
-    const ControlResult result = port.control(kFakeDevice, kIoctlPipeRead,
-                                              buildPipeReadRecord(kPipe, 2), output, 1000);
+    const ControlResult result =
+        port.control(kFakeDevice, kIoctlPipeRead, buildPipeReadRecord(kPipe, 2), output, 1000);
     EXPECT_FALSE(result.completed);
     EXPECT_EQ(result.transferred, 0u);
     EXPECT_EQ(PhoneLink(port).readPipe(kFakeDevice, kPipe, 2, 1000).data, Bytes{});
@@ -243,8 +243,8 @@ TEST_F(Win32DriverPortTest, ARequestStillPendingAfterTheWaitIsCancelledBeforeRet
     Win32DriverPort port(pendingDriver, cancellingDriver);
     std::vector<std::uint8_t> output(kReadReplyBufferSize);
     const ULONGLONG start = ::GetTickCount64();
-    const ControlResult result = port.control(kFakeDevice, kIoctlPipeRead,
-                                              buildPipeReadRecord(kPipe, 32), output, 200);
+    const ControlResult result =
+        port.control(kFakeDevice, kIoctlPipeRead, buildPipeReadRecord(kPipe, 32), output, 200);
     const ULONGLONG elapsed = ::GetTickCount64() - start;
 
     EXPECT_FALSE(result.completed);
@@ -265,12 +265,12 @@ TEST_F(Win32DriverPortTest, ACompletionArrivingDuringTheWaitEndsTheWait) {
         // Completes the request the way an interrupt-time completion would, from elsewhere.
         while (driver.pending == nullptr) ::Sleep(10);
         ::Sleep(100);
-        complete(driver.pending, output.data(), static_cast<DWORD>(output.size()),
-                 kStatusSuccess, Bytes{1, 2, 3, 4, 0x5A, 0xA5}, 6);
+        complete(driver.pending, output.data(), static_cast<DWORD>(output.size()), kStatusSuccess,
+                 Bytes{1, 2, 3, 4, 0x5A, 0xA5}, 6);
     });
     const ULONGLONG start = ::GetTickCount64();
-    const ControlResult result = port.control(kFakeDevice, kIoctlPipeRead,
-                                              buildPipeReadRecord(kPipe, 2), output, 30000);
+    const ControlResult result =
+        port.control(kFakeDevice, kIoctlPipeRead, buildPipeReadRecord(kPipe, 2), output, 30000);
     const ULONGLONG elapsed = ::GetTickCount64() - start;
     completer.join();
 
@@ -315,8 +315,7 @@ TEST_F(Win32DriverPortRealPendingTest, IsCancelledAfterTheWaitAndCanBeIssuedAgai
         ::Sleep(200);
         if (connected) ::CloseHandle(end);
     });
-    const ControlResult second = port.control(toDeviceHandle(pipe_), kPipeListen, {}, {},
-                                              30000);
+    const ControlResult second = port.control(toDeviceHandle(pipe_), kPipeListen, {}, {}, 30000);
     client.join();
     EXPECT_TRUE(connected);
     EXPECT_TRUE(second.completed);

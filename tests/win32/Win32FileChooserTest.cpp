@@ -79,8 +79,8 @@ TEST_F(Win32FileChooserTest, CancellingGivesNothing) {
 TEST_F(Win32FileChooserTest, GivesTheChosenPathAndLeavesTheWorkingDirectoryAlone) {
     char temp[MAX_PATH] = {};
     ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
-    const std::string folder = std::string(temp) + "norvale-chooser-" +
-                               std::to_string(::GetCurrentProcessId());
+    const std::string folder =
+        std::string(temp) + "norvale-chooser-" + std::to_string(::GetCurrentProcessId());
     // A run that failed half-way may have left the folder behind.
     ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr) ||
                 ::GetLastError() == ERROR_ALREADY_EXISTS);

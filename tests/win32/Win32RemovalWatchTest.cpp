@@ -74,8 +74,8 @@ TEST_F(Win32RemovalWatchTest, ReturnsOnceASubkeyAppearsBelowTheKey) {
     const bool changed = watchThrough([&](int i) {
         const std::string below = path_ + "\\Sub\\Deeper" + std::to_string(i);
         HKEY key = nullptr;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, below.c_str(), 0, nullptr, 0,
-                                    KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, below.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         ::RegCloseKey(key);
     });

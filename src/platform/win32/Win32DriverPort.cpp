@@ -36,9 +36,9 @@ ControlResult Win32DriverPort::control(DeviceHandle device, std::uint32_t code,
     void* const in = input.empty() ? nullptr : const_cast<std::uint8_t*>(input.data());
     void* const out = output.empty() ? nullptr : output.data();
 
-    const BOOL issued = deviceIoControl_(handle, code, in, static_cast<DWORD>(input.size()), out,
-                                         static_cast<DWORD>(output.size()), returnedOut,
-                                         &overlapped);
+    const BOOL issued =
+        deviceIoControl_(handle, code, in, static_cast<DWORD>(input.size()), out,
+                         static_cast<DWORD>(output.size()), returnedOut, &overlapped);
     // A request the driver (or the system, for a bad handle) turned away never signals the
     // event: waiting for it would only stall the caller for the whole wait time.
     if (!issued && ::GetLastError() != ERROR_IO_PENDING) return {};

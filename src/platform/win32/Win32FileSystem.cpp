@@ -10,19 +10,19 @@ namespace norvale {
 
 FileError fileErrorFromWin32(DWORD error) {
     switch (error) {
-    case ERROR_SUCCESS: return FileError::none;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return FileError::notFound;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return FileError::alreadyExists;
-    case ERROR_SHARING_VIOLATION: return FileError::sharingViolation;
-    case ERROR_ACCESS_DENIED: return FileError::accessDenied;
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_DIRECTORY: return FileError::invalidName;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return FileError::diskFull;
-    default: return FileError::other;
+        case ERROR_SUCCESS: return FileError::none;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return FileError::notFound;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: return FileError::alreadyExists;
+        case ERROR_SHARING_VIOLATION: return FileError::sharingViolation;
+        case ERROR_ACCESS_DENIED: return FileError::accessDenied;
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_DIRECTORY: return FileError::invalidName;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return FileError::diskFull;
+        default: return FileError::other;
     }
 }
 
