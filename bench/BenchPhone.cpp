@@ -56,11 +56,13 @@ BodyRun BenchPhone::run(const CommandBody& body) {
     runCommandWorker(services, [&](CommandContext& command) {
         bodyRan = true;
         timedDriver.reset();
+        timedFiles.reset();
         const double linkBefore = sim.driver.modelledLinkMs();
         const Stopwatch stopwatch;
         body(command);
         result.wallMs = stopwatch.elapsedMs();
         result.simulatorMs = timedDriver.insideMs();
+        result.fileMs = timedFiles.insideMs();
         result.requests = timedDriver.requests();
         result.modelledLinkMs = sim.driver.modelledLinkMs() - linkBefore;
     });

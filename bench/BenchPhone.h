@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "TimedDriverPort.h"
+#include "TimedFileSystem.h"
 #include "core/SessionState.h"
 #include "protocol/CommandContext.h"
 #include "sim/MemoryDialogView.h"
@@ -24,8 +25,10 @@ struct BodyRun {
     bool succeeded = false;     // the body ran and ended with "Успешно" and no error line
     double wallMs = 0;          // the body, from its first statement to its return
     double simulatorMs = 0;     // of that, inside the simulated driver (see TimedDriverPort)
+    double fileMs = 0;          // of that, in the file layer (see TimedFileSystem)
     double modelledLinkMs = 0;  // link time the model charged for the body's transfers
     std::uint64_t requests = 0; // driver requests the body made
+    // Norvale's own time: everything but the simulated driver, the file layer included.
     double ownMs() const { return wallMs - simulatorMs; }
 };
 
@@ -53,7 +56,8 @@ public:
 
     SimPlatform sim;
     TimedDriverPort timedDriver{sim.driver};
-    Platform platform{timedDriver, sim.driver, sim.driver, sim.files,
+    TimedFileSystem timedFiles{sim.files};
+    Platform platform{timedDriver, sim.driver, sim.driver, timedFiles,
                       sim.chooser, sim.clock,  sim.threads};
     MemoryDialogView view;
     ViewLog log{view};
