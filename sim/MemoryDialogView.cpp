@@ -59,6 +59,20 @@ void MemoryDialogView::endDialog(std::intptr_t result) {
     endResult_ = result;
 }
 
+void MemoryDialogView::showProgress(std::uint64_t done, std::uint64_t total) {
+    std::lock_guard lock(ui_);
+    ++progressCallCount_;
+    if (progressCalls_.size() < kKeptProgressCalls) {
+        progressCalls_.push_back(ProgressCall::shown(done, total));
+    }
+}
+
+void MemoryDialogView::endProgress() {
+    std::lock_guard lock(ui_);
+    ++progressCallCount_;
+    if (progressCalls_.size() < kKeptProgressCalls) progressCalls_.push_back(ProgressCall::ended());
+}
+
 void MemoryDialogView::setPresenceHandler(std::function<void(std::uintptr_t)> handler) {
     std::lock_guard lock(ui_);
     presenceHandler_ = std::move(handler);
@@ -104,6 +118,22 @@ std::optional<unsigned> MemoryDialogView::fieldLimit(AddressField which) const {
 std::optional<std::intptr_t> MemoryDialogView::endResult() const {
     std::lock_guard lock(ui_);
     return endResult_;
+}
+
+std::vector<ProgressCall> MemoryDialogView::progressCalls() const {
+    std::lock_guard lock(ui_);
+    return progressCalls_;
+}
+
+std::size_t MemoryDialogView::progressCallCount() const {
+    std::lock_guard lock(ui_);
+    return progressCallCount_;
+}
+
+void MemoryDialogView::clearProgressCalls() {
+    std::lock_guard lock(ui_);
+    progressCalls_.clear();
+    progressCallCount_ = 0;
 }
 
 bool MemoryDialogView::waitForLog(std::string_view needle, std::chrono::milliseconds timeout) const {

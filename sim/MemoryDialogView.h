@@ -9,10 +9,25 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/DialogView.h"
 
 namespace norvale {
+
+// One call of showProgress() or endProgress(), as the view recorded it.
+struct ProgressCall {
+    enum class Kind { show, end };
+    Kind kind = Kind::show;
+    std::uint64_t done = 0;   // show only
+    std::uint64_t total = 0;  // show only
+
+    static ProgressCall shown(std::uint64_t done, std::uint64_t total) {
+        return {Kind::show, done, total};
+    }
+    static ProgressCall ended() { return {Kind::end, 0, 0}; }
+    friend bool operator==(const ProgressCall&, const ProgressCall&) = default;
+};
 
 // Thread-safe stand-in for the dialog window, for the controller's tests and story tests.
 //
@@ -34,6 +49,8 @@ public:
     std::string fieldText(AddressField field) override;
     void sendPresence(std::uintptr_t wParam) override;
     void endDialog(std::intptr_t result) override;
+    void showProgress(std::uint64_t done, std::uint64_t total) override;
+    void endProgress() override;
 
     // Where sendPresence() delivers, normally the controller's onPresence.
     void setPresenceHandler(std::function<void(std::uintptr_t)> handler);
@@ -51,6 +68,13 @@ public:
     std::string storedFieldText(AddressField field) const;
     std::optional<unsigned> fieldLimit(AddressField field) const;
     std::optional<std::intptr_t> endResult() const;
+    // The progress calls in order: the first kKeptProgressCalls of them, so that a long read
+    // (4800 replies for CG1) costs no more memory than a short one; progressCallCount() counts
+    // them all.
+    static constexpr std::size_t kKeptProgressCalls = 1024;
+    std::vector<ProgressCall> progressCalls() const;
+    std::size_t progressCallCount() const;
+    void clearProgressCalls();
 
     // Waits until the log contains `needle`; false when `timeout` passed first.
     bool waitForLog(std::string_view needle, std::chrono::milliseconds timeout) const;
@@ -74,6 +98,8 @@ private:
     Field end_;
     std::optional<std::intptr_t> endResult_;
     std::function<void(std::uintptr_t)> presenceHandler_;
+    std::vector<ProgressCall> progressCalls_;
+    std::size_t progressCallCount_ = 0;
 };
 
 }  // namespace norvale

@@ -7,6 +7,7 @@
 
 #include "core/OperatorTexts.h"
 #include "operations/DumpFileName.h"
+#include "operations/TransferProgress.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {
@@ -41,9 +42,11 @@ std::unique_ptr<File> createDump(CommandContext& command, const std::string& nam
 
 enum class ReadEnd { complete, transferFailed, stopped };
 
-// Streams the replies of the request into `dump` until the range is served. Counting in 64
-// bits keeps a range that ends at FFFFFFFF from wrapping back below End.
+// Streams the replies of the request into `dump` until the range is served, counting the saved
+// bytes as the command's progress. Counting in 64 bits keeps a range that ends at FFFFFFFF from
+// wrapping back below End.
 ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count) {
+    TransferProgress progress(command.view(), count);
     std::uint64_t saved = 0;
     while (saved < count) {
         const std::optional<Bytes> reply = command.receive(kReplySize, kReplyWaitMs);
@@ -59,6 +62,7 @@ ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count) {
             return ReadEnd::stopped;
         }
         saved += reply->size();
+        progress.advance(reply->size());
     }
     // More than was asked for means the replies are out of step (a reply of the bootstrap that
     // came late, say): the dump then holds bytes that are not the range's, so it is no success.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <span>
+#include <utility>
 
 #include "core/OperatorTexts.h"
 #include "protocol/CommandFormats.h"
@@ -17,7 +18,7 @@ constexpr std::uint32_t kBlockReplySize = 5;
 
 // Runs a whole plan: the slices in order, then 'Z'. Any failure ends it where it happened.
 void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices) {
-    RegionWriter writer(command, minimumImageSize(slices));
+    RegionWriter writer(command, slices);
     for (const ImageSlice& slice : slices) {
         if (!writer.writeSlice(slice.address, slice.fromOffset, slice.toOffset)) {
             writer.dropImage();
@@ -30,8 +31,8 @@ void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices)
 
 }  // namespace
 
-RegionWriter::RegionWriter(CommandContext& command, std::uint64_t minimumImageSize)
-    : command_(command), minimumImageSize_(minimumImageSize) {}
+RegionWriter::RegionWriter(CommandContext& command, std::vector<ImageSlice> plan)
+    : command_(command), plan_(std::move(plan)) {}
 
 bool RegionWriter::loadImage() {
     const std::optional<std::string> chosen = command_.platform().chooser.chooseImageFile();
@@ -43,13 +44,14 @@ bool RegionWriter::loadImage() {
     }
     // Checked for the whole command before its first 'F', so a short image never leaves a
     // region half written.
-    if (loaded.data.size() < minimumImageSize_) {
+    if (loaded.data.size() < minimumImageSize(plan_)) {
         command_.fail(text::kImageTooShort, *chosen);
         return false;
     }
     image_ = std::move(loaded.data);
     imageName_ = *chosen;
     command_.log().append(text::kWritingData);
+    progress_.emplace(command_.view(), bytesToSend(plan_, image_->size()));
     return true;
 }
 
@@ -94,6 +96,7 @@ bool RegionWriter::sendChunk(std::uint32_t address, std::uint32_t offset) {
         command_.fail(text::kWriteNotConfirmed, formatHexAddress(address));
         return false;
     }
+    progress_->advance(n);
     return true;
 }
 
@@ -105,6 +108,7 @@ bool RegionWriter::finishWrite() {
 }
 
 void RegionWriter::dropImage() {
+    progress_.reset();
     image_.reset();
     imageName_.clear();
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "operations/TransferProgress.h"
 #include "operations/WritePlan.h"
 #include "protocol/CommandContext.h"
 
@@ -18,11 +19,15 @@ namespace norvale {
 // Every failure ends the command: a failed transfer (CommandContext has logged it), an image that
 // can't be read or is too short (logged here), or a cancelled file dialog (silent). After a
 // failure nothing more is sent.
+//
+// From the image's load to dropImage() the command's progress counts the chunk bytes the phone
+// has taken against all that the plan sends with that image (bytesToSend()).
 class RegionWriter {
 public:
-    // `minimumImageSize`: the image length the whole command needs (see minimumImageSize()), so
-    // that an image too short for a later slice is refused before the first 'F'.
-    RegionWriter(CommandContext& command, std::uint64_t minimumImageSize);
+    // `plan`: the slices the command will write, in order. The image length they need (see
+    // minimumImageSize()) is checked at the load, so that an image too short for a later slice is
+    // refused before the first 'F'.
+    RegionWriter(CommandContext& command, std::vector<ImageSlice> plan);
     ~RegionWriter() { dropImage(); }
     RegionWriter(const RegionWriter&) = delete;
     RegionWriter& operator=(const RegionWriter&) = delete;
@@ -41,9 +46,10 @@ private:
     bool sendChunk(std::uint32_t address, std::uint32_t offset);
 
     CommandContext& command_;
-    std::uint64_t minimumImageSize_;
+    std::vector<ImageSlice> plan_;
     std::optional<Bytes> image_;
     std::string imageName_;
+    std::optional<TransferProgress> progress_;
 };
 
 // The command bodies. Each runs after the loader bootstrap on the command's worker.

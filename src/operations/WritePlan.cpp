@@ -1,6 +1,8 @@
 // The slice tables of the fixed regions and the walk of the block-range command.
 #include "operations/WritePlan.h"
 
+#include <algorithm>
+
 namespace norvale {
 namespace {
 
@@ -51,6 +53,16 @@ std::uint64_t minimumImageSize(const std::vector<ImageSlice>& slices) {
         if (slice.toOffset > extent) extent = slice.toOffset;
     }
     return extent == 0 ? 0 : extent - kChunkSize + 1;
+}
+
+std::uint64_t bytesToSend(const std::vector<ImageSlice>& slices, std::uint64_t imageSize) {
+    std::uint64_t total = 0;
+    for (const ImageSlice& slice : slices) {
+        const std::uint64_t from = std::min<std::uint64_t>(slice.fromOffset, imageSize);
+        const std::uint64_t to = std::min<std::uint64_t>(slice.toOffset, imageSize);
+        total += to - from;
+    }
+    return total;
 }
 
 }  // namespace norvale

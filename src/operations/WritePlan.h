@@ -39,4 +39,8 @@ std::optional<std::vector<ImageSlice>> blockRangeSlices(std::uint32_t start, std
 // image would leave some chunk with nothing to send. 0 for an empty plan.
 std::uint64_t minimumImageSize(const std::vector<ImageSlice>& slices);
 
+// The image bytes a plan sends with an image of `imageSize` bytes (at least minimumImageSize()):
+// every slice's bytes that the image holds, which is what the command's progress counts up to.
+std::uint64_t bytesToSend(const std::vector<ImageSlice>& slices, std::uint64_t imageSize);
+
 }  // namespace norvale

@@ -15,6 +15,11 @@ enum class AddressField { start, end };
 // - fieldText() may be called from any thread and returns at most 8 characters.
 // - sendPresence() may be called from any thread but the UI thread; it hands the monitor's
 //   arrival (1) or removal (0) notification to the UI thread and returns once it was handled.
+// - showProgress() and endProgress() may be called from any thread. While a command moves data,
+//   showProgress() tells how many of its `total` bytes have gone or come so far (done <= total,
+//   total > 0); endProgress() says it is over, on every path, and is harmless when nothing was
+//   shown. They show on the program's taskbar button only: the log and the status bar are not
+//   touched. A view with nowhere to show progress keeps the defaults, which do nothing.
 // - Everything else is called on the UI thread only.
 class DialogView {
 public:
@@ -30,6 +35,8 @@ public:
     virtual std::string fieldText(AddressField field) = 0;
     virtual void sendPresence(std::uintptr_t wParam) = 0;
     virtual void endDialog(std::intptr_t result) = 0;
+    virtual void showProgress(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
+    virtual void endProgress() {}
 };
 
 }  // namespace norvale
