@@ -74,7 +74,8 @@ void addLogRows(ResultTable& table, const std::string& viewName,
     const double ratio = lateUs / earlyUs;
     const std::string count = std::to_string(lines);
     table.add({"5", viewName + ": " + count + " log lines through ViewLog",
-               formatFixed(median(totals), 1) + " ms", "", std::nullopt});
+               formatFixed(median(totals), median(totals) < 10 ? 3 : 1) + " ms", "",
+               std::nullopt});
     table.add({"5", "  mean cost of lines " + std::to_string(earlyFirst + 1) + "-" +
                         std::to_string(earlyFirst + window),
                formatFixed(earlyUs, 2) + " us", "", std::nullopt});

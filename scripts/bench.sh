@@ -92,9 +92,9 @@ if [ -n "$wine_run" ]; then
   echo
   echo "==== 64-bit Windows build under $(wine --version 2>/dev/null)${runner:+, on Xvfb}"
   # One dialog run unless --repeat says otherwise: under Wine every line is painted, which makes
-  # a run of 10 000 lines take minutes.
+  # a run of 10 000 lines take minutes. Xvfb's goodbye on stderr is dropped.
   "${runner[@]}" wine "${build_prefix}bench-w64/bench/norvale-bench.exe" --parts "$wine_run" \
-    --repeat 1 "${passed[@]}" 2> >(grep -v '^X connection to .* broken' >&2) | tr -d '\r' ||
-    failed=1
+    --repeat 1 "${passed[@]}" 2>&1 |
+    { grep --line-buffered -v '^X connection to .* broken' || true; } | tr -d '\r' || failed=1
 fi
 exit "$failed"
