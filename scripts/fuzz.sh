@@ -2,20 +2,27 @@
 # Builds the libFuzzer targets with clang and runs each for SECONDS (default 5) from the corpus
 # kept in tests/fuzz/corpus. New inputs go to build/fuzz-work, not into the repository; copy the
 # interesting ones into the corpus by hand. Longer runs: ./scripts/fuzz.sh 600
+# NORVALE_BUILD_PREFIX puts the build trees elsewhere, as for scripts/test.sh.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 seconds="${1:-5}"
+prefix="${NORVALE_BUILD_PREFIX:-build/}"
+build="${prefix}fuzz"
+results="${prefix}fuzz-work"
 
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DNORVALE_FUZZ=ON \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/fuzz >/dev/null
+# Quiet unless something goes wrong: then the compiler's words are what the reader needs.
+if ! output=$(CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DNORVALE_FUZZ=ON \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo 2>&1 && cmake --build "$build" 2>&1); then
+  echo "$output" | tail -n 60
+  exit 1
+fi
 
-for target in parse_hex_address read_reply string_reply dump_file_name sim_packets; do
-  work="build/fuzz-work/$target"
+for target in parse_hex_address read_reply string_reply phone_link dump_file_name sim_packets; do
+  work="$results/$target"
   mkdir -p "$work"
-  log="build/fuzz-work/$target.log"
-  if ! "build/fuzz/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
-      -artifact_prefix="build/fuzz-work/$target-" "$work" "tests/fuzz/corpus/$target" >"$log" 2>&1; then
+  log="$results/$target.log"
+  if ! "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
+      -artifact_prefix="$results/$target-" "$work" "tests/fuzz/corpus/$target" >"$log" 2>&1; then
     echo "fuzz_$target found a fault:"
     tail -n 40 "$log"
     exit 1

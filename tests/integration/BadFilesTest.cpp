@@ -112,7 +112,9 @@ TEST(BadFiles, FourGigabytesOrMoreIsRefusedBeforeAByteIsAllocated) {
             EXPECT_LT(watch.bytes(), kMuchLessThanTheFile);
             EXPECT_EQ(command.log.back(), text::errorLine(text::kFileTooLarge, loader));
             EXPECT_EQ(command.log.size(), std::string_view(loader) == kRamLoaderImage ? 3u : 2u);
-            if (std::string_view(loader) == kLoaderImage) EXPECT_TRUE(command.trace.empty());
+            if (std::string_view(loader) == kLoaderImage) {
+                EXPECT_TRUE(command.trace.empty());
+            }
             for (const std::string& line : command.trace) EXPECT_NE(line, writtenHex("41"));
             EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
         }

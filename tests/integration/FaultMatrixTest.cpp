@@ -231,7 +231,9 @@ public:
             EXPECT_EQ(errors.front()->traceLines, at + 1);
             const bool endsRead = emptyAt && command_.kind == Kind::read;
             EXPECT_EQ(trace.size(), at + (endsRead ? 2 : 1)) << "sent on after the failure";
-            if (endsRead) EXPECT_EQ(trace.back(), writtenHex("5a"));
+            if (endsRead) {
+                EXPECT_EQ(trace.back(), writtenHex("5a"));
+            }
         } else {
             // Every transfer completed: the command either did its work or says why not, once.
             EXPECT_EQ(successes.size() + errors.size(), 1u);
@@ -378,6 +380,10 @@ struct MatrixCase {
     const Command* command;
     bool later;
 };
+
+void PrintTo(const MatrixCase& matrixCase, std::ostream* out) {
+    *out << matrixCase.command->name << (matrixCase.later ? ", later" : ", first");
+}
 
 class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
 
