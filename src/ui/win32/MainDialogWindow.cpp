@@ -25,6 +25,12 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case kAppendLogMessage:
         binding->view.appendOnUiThread(*reinterpret_cast<const std::wstring*>(lParam));
         return TRUE;
+    case kShowProgressMessage:
+        binding->view.showProgressOnUiThread(*reinterpret_cast<const ProgressValue*>(lParam));
+        return TRUE;
+    case kEndProgressMessage:
+        binding->view.endProgressOnUiThread();
+        return TRUE;
     default:
         return FALSE;
     }

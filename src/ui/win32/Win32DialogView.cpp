@@ -111,4 +111,22 @@ void Win32DialogView::endDialog(std::intptr_t result) {
     EndDialog(window(), result);
 }
 
+void Win32DialogView::showProgress(std::uint64_t done, std::uint64_t total) {
+    const std::uint64_t step = total == 0 ? 0 : done * kProgressSteps / total;
+    if (shownStep_.exchange(step) == step) return;
+    const ProgressValue value{done, total};
+    SendMessageW(window(), kShowProgressMessage, 0, reinterpret_cast<LPARAM>(&value));
+}
+
+void Win32DialogView::endProgress() {
+    if (shownStep_.exchange(kNoProgress) == kNoProgress) return;
+    SendMessageW(window(), kEndProgressMessage, 0, 0);
+}
+
+void Win32DialogView::showProgressOnUiThread(const ProgressValue& value) {
+    taskbar_.show(window(), value.done, value.total);
+}
+
+void Win32DialogView::endProgressOnUiThread() { taskbar_.end(window()); }
+
 }  // namespace norvale
