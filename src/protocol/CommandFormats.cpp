@@ -1,6 +1,7 @@
 // Builders of the framed boot-ROM commands and the loader's byte arguments.
 #include "protocol/CommandFormats.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace norvale {
@@ -63,18 +64,17 @@ std::array<std::uint8_t, kAddrPacketSize> buildAddrPacket(std::uint32_t address)
 Bytes buildBinPacket(std::span<const std::uint8_t> data) {
     assert(!data.empty() && data.size() <= kMaxBinData);
     const auto n = static_cast<std::uint16_t>(data.size());
-    Bytes packet;
-    packet.reserve(data.size() + 9);
-    packet.insert(packet.end(), {kStx, 'B', 'I', 'N', kRs});
     const auto high = static_cast<std::uint8_t>(n >> 8);
     const auto low = static_cast<std::uint8_t>(n);
-    packet.push_back(high);
-    packet.push_back(low);
     unsigned sum = high + low;
     for (const std::uint8_t byte : data) sum += byte;
-    packet.insert(packet.end(), data.begin(), data.end());
-    packet.push_back(static_cast<std::uint8_t>(sum));
-    packet.push_back(kEtx);
+    // Sized once and filled in place: STX "BIN" RS, the length, the data, the checksum, ETX.
+    Bytes packet(data.size() + 9);
+    const std::array<std::uint8_t, 7> head{kStx, 'B', 'I', 'N', kRs, high, low};
+    const auto afterHead = std::copy(head.begin(), head.end(), packet.begin());
+    const auto afterData = std::copy(data.begin(), data.end(), afterHead);
+    afterData[0] = static_cast<std::uint8_t>(sum);
+    afterData[1] = kEtx;
     return packet;
 }
 
