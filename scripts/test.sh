@@ -15,7 +15,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_prefix=${NORVALE_BUILD_PREFIX:-$root/build/}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-all_steps=(native tsan fuzz w64 w32)
+all_steps=(native tsan fuzz w64 w32 format)
 
 # The GoogleTest totals of the last ctest run in a build tree, so a passing run still shows what
 # it ran.
@@ -84,6 +84,9 @@ step_w64() {
   local dir=${build_prefix}w64
   configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  # The runtime is linked in: the programs import nothing but the system's DLLs.
+  "$root/scripts/check-imports.sh" pei-x86-64 "$dir/norvale.exe" "$dir/norvale-sim.exe"
+  "$root/scripts/check-imports.sh" --self-test
 
   export WINEPREFIX=${build_prefix}wineprefix
   export WINEDEBUG=-all
@@ -105,10 +108,21 @@ step_w64() {
 }
 
 # The 32-bit Windows programs and tests: compiled and linked completely (nothing here can run a
-# 32-bit program), which proves among others the 32-bit SetupAPI record sizes.
+# 32-bit program), which proves at compile time what differs between the architectures (the
+# SetupAPI record sizes) and what must not (the driver records and reply buffers); then each
+# program is checked to be a 32-bit one that imports only the system's DLLs.
 step_w32() {
-  configure_and_build "${build_prefix}w32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  local dir=${build_prefix}w32
+  configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  "$root/scripts/check-imports.sh" pei-i386 "$dir/norvale.exe" "$dir/norvale-sim.exe" \
+    "$dir/tests/norvale_win32_tests.exe"
+}
+
+# The tracked C++ sources against .clang-format: any difference fails, with the places shown.
+step_format() {
+  cd "$root"
+  git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format --dry-run --Werror
 }
 
 # The whole run is one function, read completely before it starts: editing this file while it
