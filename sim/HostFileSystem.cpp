@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 
 #ifdef _WIN32
@@ -62,8 +62,8 @@ public:
     bool readExact(std::span<std::uint8_t> buffer) override {
         errno = 0;
         if (std::fread(buffer.data(), 1, buffer.size(), stream_) == buffer.size()) return true;
-        lastError_ = std::ferror(stream_) && errno != 0 ? fileErrorFromErrno(errno)
-                                                        : FileError::other;
+        lastError_ =
+            std::ferror(stream_) && errno != 0 ? fileErrorFromErrno(errno) : FileError::other;
         return false;
     }
 
@@ -72,8 +72,8 @@ public:
         {
             std::lock_guard lock(shared_->mutex);
             if (shared_->spaceLeft) {
-                allowed = static_cast<std::size_t>(
-                    std::min<std::uint64_t>(allowed, *shared_->spaceLeft));
+                allowed =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(allowed, *shared_->spaceLeft));
                 *shared_->spaceLeft -= allowed;
             }
         }
@@ -153,9 +153,9 @@ bool HostFileSystem::acceptableName(const std::string& name) {
     if (name.empty()) return false;
     for (std::size_t i = 0; i < name.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
-        const bool driveColon = c == ':' && i == 1 &&
-                                ((name[0] >= 'A' && name[0] <= 'Z') ||
-                                 (name[0] >= 'a' && name[0] <= 'z'));
+        const bool driveColon =
+            c == ':' && i == 1 &&
+            ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
         if (c < 0x20 || (c == ':' && !driveColon)) return false;
         if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') return false;
     }
@@ -202,8 +202,7 @@ OpenedFile HostFileSystem::wrap(std::FILE* stream, const std::string& path) {
             reported = size->second;
         }
     }
-    return {std::make_unique<HostFile>(stream, shared_, reported),
-            FileError::none};
+    return {std::make_unique<HostFile>(stream, shared_, reported), FileError::none};
 }
 
 std::optional<FileError> HostFileSystem::plannedFailure(const std::string& path) {

@@ -136,7 +136,8 @@ void MemoryDialogView::clearProgressCalls() {
     progressCallCount_ = 0;
 }
 
-bool MemoryDialogView::waitForLog(std::string_view needle, std::chrono::milliseconds timeout) const {
+bool MemoryDialogView::waitForLog(std::string_view needle,
+                                  std::chrono::milliseconds timeout) const {
     std::unique_lock lock(ui_);
     return logChanged_.wait_for(lock, timeout,
                                 [&] { return log_.find(needle) != std::string::npos; });

@@ -11,9 +11,8 @@
 namespace norvale {
 namespace {
 
-constexpr std::string_view kClassKey =
-    "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\"
-    "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\";
+constexpr std::string_view kClassKey = "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\"
+                                       "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\";
 constexpr std::uint16_t kManufacturerSelector = 0x0103;
 constexpr std::uint16_t kInterfaceSelector = 0x0002;
 // The fixed part of SP_DEVICE_INTERFACE_DETAIL_DATA_A in the 32-bit layout.
@@ -32,8 +31,7 @@ void putLittleEndian32(std::span<std::uint8_t> out, std::uint32_t value) {
 // Paths and registry keys compare without regard to ASCII case, as Windows compares them.
 bool sameName(const std::string& a, const std::string& b) {
     const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
                return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
            });
 }
@@ -84,8 +82,9 @@ void SimDriver::applyEnvironment() {
     if (const auto faults = environmentText("NORVALE_SIM_FAULTS")) {
         const ParsedSimFaults parsed = parseSimFaults(*faults);
         for (const std::string& item : parsed.rejected) {
-            std::fprintf(stderr, "norvale-sim: NORVALE_SIM_FAULTS: ignoring '%s' "
-                                 "(expected unplug@N, nodata@N or hang@N, N from 1)\n",
+            std::fprintf(stderr,
+                         "norvale-sim: NORVALE_SIM_FAULTS: ignoring '%s' "
+                         "(expected unplug@N, nodata@N or hang@N, N from 1)\n",
                          item.c_str());
         }
         std::lock_guard lock(mutex_);
@@ -105,8 +104,7 @@ SimInterfaceId SimDriver::attach(SimInterfaceOptions options, std::shared_ptr<Si
     iface->id = nextId_++;
     if (options.devicePath.empty()) {
         options.devicePath = "\\\\?\\usb#vid_22b8&pid_4903#5&1b2c3d4e&0&" +
-                             std::to_string(iface->id) +
-                             "#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
+                             std::to_string(iface->id) + "#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
     }
     iface->registryKey = registryKeyFor(options.devicePath);
     iface->options = std::move(options);
@@ -254,9 +252,8 @@ SimDriver::Outcome SimDriver::pipeWrite(Interface* target, std::span<const std::
     // The whole record is the header, the data and one trailing byte: nothing more, nothing less.
     const bool wellFormed = input.size() >= kWriteRecordOverhead && output.empty() &&
                             declared == input.size() - kWriteRecordOverhead;
-    const auto data = input.size() > 5
-                          ? input.subspan(5, std::min(declared, input.size() - 5))
-                          : std::span<const std::uint8_t>{};
+    const auto data = input.size() > 5 ? input.subspan(5, std::min(declared, input.size() - 5))
+                                       : std::span<const std::uint8_t>{};
     const std::string line = withHex(trace_, "W " + std::to_string(pipe), data);
     if (!target || !wellFormed || pipe != kPipe) {
         trace_.add(failed(line));
@@ -293,8 +290,8 @@ SimDriver::Outcome SimDriver::pipeRead(Interface* target, std::span<const std::u
     Bytes data;
     if (fault != SimFaultKind::nodata) {
         const std::size_t room = output.size() - kReadReplyPrefixSize;
-        data = target->phone->read(
-            static_cast<std::uint32_t>(std::min<std::size_t>(maxBytes, room)));
+        data =
+            target->phone->read(static_cast<std::uint32_t>(std::min<std::size_t>(maxBytes, room)));
     }
     putLittleEndian32(output, static_cast<std::uint32_t>(data.size()));
     std::copy(data.begin(), data.end(), output.begin() + kReadReplyPrefixSize);

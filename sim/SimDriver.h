@@ -26,12 +26,12 @@ using SimInterfaceId = std::uint32_t;
 // One attached flash-mode interface as the system sees it, with the test hooks that make a
 // member misbehave during enumeration.
 struct SimInterfaceOptions {
-    std::string devicePath;                                     // empty: a unique path is made
-    std::string manufacturerString = "Motorola Inc.";           // selector 0x0103
-    std::string interfaceString = "Motorola Flash Interface";   // selector 0x0002
+    std::string devicePath;                                    // empty: a unique path is made
+    std::string manufacturerString = "Motorola Inc.";          // selector 0x0103
+    std::string interfaceString = "Motorola Flash Interface";  // selector 0x0002
     std::uint32_t sizeQueryError = 0;  // non-zero: the detail size query fails with this error
     bool failDetailFetch = false;
-    bool failOpen = false;             // as when another program holds it without sharing
+    bool failOpen = false;  // as when another program holds it without sharing
 };
 
 // Optional timing of the USB link for the benchmark: each completed pipe transfer advances the

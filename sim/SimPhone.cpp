@@ -7,8 +7,10 @@
 namespace norvale {
 namespace {
 
-constexpr std::string_view kAck{"\x02" "ACK" "\x03"};
-constexpr std::string_view kNak{"\x02" "NAK" "\x03"};
+// STX (\002), ETX (\003) and RS (\036) as three-digit octal escapes: unlike a hex escape, no
+// letter after one can be taken into it.
+constexpr std::string_view kAck{"\002ACK\003"};
+constexpr std::string_view kNak{"\002NAK\003"};
 constexpr std::string_view kStageBeforeJump{"LDR01"};
 constexpr std::string_view kStageAfterJump{"JMP01"};
 constexpr std::string_view kRamLoaderStarted{"RAM LOADER 1"};
@@ -17,9 +19,9 @@ constexpr std::string_view kChunkOutsideFlash{"CHER"};
 constexpr std::string_view kBlockStored{"BLKOK"};
 constexpr std::string_view kBlockOutsideFlash{"BLKER"};
 // RQHW reply around the boot version: offsets 0-17, then the version at 18-21, then 22-31.
-constexpr std::string_view kRqhwHead{"\x02" "RQHW" "\x1E" "LTE2 BOOT V="};
-constexpr std::string_view kRqhwTail{" SIM 0001" "\x03"};
-constexpr std::string_view kEnumHead{"\x02" "ENUM" "\x1E"};
+constexpr std::string_view kRqhwHead{"\002RQHW\036LTE2 BOOT V="};
+constexpr std::string_view kRqhwTail{" SIM 0001\003"};
+constexpr std::string_view kEnumHead{"\002ENUM\036"};
 
 std::uint8_t zeroByte(std::uint32_t) { return 0; }
 
@@ -119,9 +121,8 @@ Bytes SimPhone::read(std::uint32_t maxBytes) {
         reply = std::move(replies_.front());
         replies_.pop_front();
     } else if (streamNext_ < streamEnd_) {
-        const std::size_t length =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kReadReplySize,
-                                                             streamEnd_ - streamNext_));
+        const std::size_t length = static_cast<std::size_t>(
+            std::min<std::uint64_t>(kReadReplySize, streamEnd_ - streamNext_));
         reply.resize(length);
         flash_.read(static_cast<std::uint32_t>(streamNext_), reply);
         streamNext_ += length;
@@ -181,15 +182,15 @@ void SimPhone::framedCommand(std::span<const std::uint8_t> data) {
         queue(reply);
         return;
     }
-    const bool upload = startsWith(data, "\x02" "ADDR") || startsWith(data, "\x02" "BIN");
+    const bool upload = startsWith(data, "\002ADDR") || startsWith(data, "\002BIN");
     if (upload) {
         // New loader code is coming: the boot ROM is in charge again.
         state_ = State::bootRom;
         dropReadData();
     }
-    const bool accepted = startsWith(data, "\x02" "ADDR") ? acceptAddrPacket(data)
-                          : startsWith(data, "\x02" "BIN") ? acceptBinPacket(data)
-                                                            : false;
+    const bool accepted = startsWith(data, "\002ADDR")  ? acceptAddrPacket(data)
+                          : startsWith(data, "\002BIN") ? acceptBinPacket(data)
+                                                        : false;
     if (!accepted) ++rejectedPackets_;
     queue(accepted ? kAck : kNak);
 }
@@ -273,8 +274,6 @@ void SimPhone::receiveChunk(std::span<const std::uint8_t> chunk) {
     }
 }
 
-void SimPhone::queue(std::string_view reply) {
-    replies_.emplace_back(reply.begin(), reply.end());
-}
+void SimPhone::queue(std::string_view reply) { replies_.emplace_back(reply.begin(), reply.end()); }
 
 }  // namespace norvale

@@ -42,7 +42,8 @@ public:
     }
 
     constexpr std::string_view view() const { return {bytes_, size_}; }
-    constexpr operator std::string_view() const { return view(); }  // NOLINT(google-explicit-constructor)
+    // NOLINTNEXTLINE(google-explicit-constructor)
+    constexpr operator std::string_view() const { return view(); }
     std::string str() const { return std::string(view()); }
 
 private:

@@ -16,7 +16,8 @@ namespace norvale {
 // closes a handle under a running command, and no handle outlives every user.
 class OpenDevice {
 public:
-    OpenDevice(DeviceHandle handle, InterfaceEnumerator& closer) : handle_(handle), closer_(closer) {}
+    OpenDevice(DeviceHandle handle, InterfaceEnumerator& closer)
+        : handle_(handle), closer_(closer) {}
     ~OpenDevice() {
         if (handle_.valid()) closer_.close(handle_);
     }

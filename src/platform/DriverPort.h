@@ -12,7 +12,8 @@ struct ControlResult {
     // The driver completed the request and reported success. False when it rejected the request,
     // when it did not complete within the wait time, or when its completion reported failure.
     bool completed = false;
-    // Bytes the completion reported as transferred (GetOverlappedResult's count); 0 unless completed.
+    // Bytes the completion reported as transferred (GetOverlappedResult's count); 0 unless
+    // completed.
     std::uint32_t transferred = 0;
 };
 
