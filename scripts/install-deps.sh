@@ -8,7 +8,8 @@ packages=(
   googletest libgtest-dev
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine wine64 xvfb xauth x11-utils imagemagick
-  clang libclang-rt-14-dev llvm clang-format
+  clang libclang-rt-14-dev llvm clang-format clang-tidy
+  unzip
 )
 
 missing=()
