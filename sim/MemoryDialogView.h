@@ -71,7 +71,7 @@ public:
     // The progress calls in order: the first kKeptProgressCalls of them, so that a long read
     // (4800 replies for CG1) costs no more memory than a short one; progressCallCount() counts
     // them all.
-    static constexpr std::size_t kKeptProgressCalls = 1024;
+    static constexpr std::size_t kKeptProgressCalls = 256;
     std::vector<ProgressCall> progressCalls() const;
     std::size_t progressCallCount() const;
     void clearProgressCalls();
