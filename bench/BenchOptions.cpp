@@ -83,7 +83,9 @@ std::string benchUsage(const std::string& program, const std::vector<std::string
     return "usage: " + program +
            " [--parts LIST] [--round-trip-ms MS] [--bytes-per-ms N] [--repeat N]"
            " [--log-lines N]\n"
-           "  --parts LIST        comma-separated, from " + parts + " (default: all)\n"
+           "  --parts LIST        comma-separated, from " +
+           parts +
+           " (default: all)\n"
            "  --round-trip-ms MS  link model: time per transfer (default 1)\n"
            "  --bytes-per-ms N    link model: bytes per millisecond (default 1216, USB full"
            " speed)\n"

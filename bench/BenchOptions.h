@@ -9,11 +9,11 @@
 namespace norvale::bench {
 
 // The parts, by the names --parts takes.
-inline constexpr const char* kPartDump = "dump";        // CG1 dump against a file copy
-inline constexpr const char* kPartLink = "link";        // CG1 dump over the link model
-inline constexpr const char* kPartWrites = "writes";    // Panic and a 1 MB block range
-inline constexpr const char* kPartMemory = "memory";    // peak memory of a 64 KB and a CG1 dump
-inline constexpr const char* kPartLog = "log";          // 10 000 log lines, in-memory view
+inline constexpr const char* kPartDump = "dump";           // CG1 dump against a file copy
+inline constexpr const char* kPartLink = "link";           // CG1 dump over the link model
+inline constexpr const char* kPartWrites = "writes";       // Panic and a 1 MB block range
+inline constexpr const char* kPartMemory = "memory";       // peak memory of a 64 KB and a CG1 dump
+inline constexpr const char* kPartLog = "log";             // 10 000 log lines, in-memory view
 inline constexpr const char* kPartLogWin32 = "log-win32";  // the same through the Win32 view
 
 struct BenchOptions {

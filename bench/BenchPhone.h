@@ -22,12 +22,12 @@ void putFile(const std::filesystem::path& path, const Bytes& bytes);
 
 // What one command's body cost.
 struct BodyRun {
-    bool succeeded = false;     // the body ran and ended with "Успешно" and no error line
-    double wallMs = 0;          // the body, from its first statement to its return
-    double simulatorMs = 0;     // of that, inside the simulated driver (see TimedDriverPort)
-    double fileMs = 0;          // of that, in the file layer (see TimedFileSystem)
-    double modelledLinkMs = 0;  // link time the model charged for the body's transfers
-    std::uint64_t requests = 0; // driver requests the body made
+    bool succeeded = false;      // the body ran and ended with "Успешно" and no error line
+    double wallMs = 0;           // the body, from its first statement to its return
+    double simulatorMs = 0;      // of that, inside the simulated driver (see TimedDriverPort)
+    double fileMs = 0;           // of that, in the file layer (see TimedFileSystem)
+    double modelledLinkMs = 0;   // link time the model charged for the body's transfers
+    std::uint64_t requests = 0;  // driver requests the body made
     // Norvale's own time: everything but the simulated driver, the file layer included.
     double ownMs() const { return wallMs - simulatorMs; }
 };

@@ -132,9 +132,10 @@ void benchDumpOverLinkModel(const BenchOptions& options, ResultTable& table) {
     const double share = median(shares);
     const std::string model = formatFixed(options.roundTripMs, 2) + " ms per transfer, " +
                               formatFixed(options.bytesPerMs, 0) + " bytes/ms";
-    table.add({"2", "CG1 dump, modelled link time (" + model + ", " + std::to_string(requests) +
-                        " transfers)",
-               formatFixed(linkMs, 0) + " ms", "", std::nullopt});
+    table.add(
+        {"2",
+         "CG1 dump, modelled link time (" + model + ", " + std::to_string(requests) + " transfers)",
+         formatFixed(linkMs, 0) + " ms", "", std::nullopt});
     table.add({"2", "  Norvale's own time (wall time minus time inside the simulated driver)",
                formatFixed(median(own), 1) + " ms", "", std::nullopt});
     table.add({"2", "    of which in the file layer (create, appends, close)",

@@ -23,9 +23,13 @@ std::vector<std::string> sessionLines() {
     std::string reading(text::kReadingBlock.view());
     reading += "CG1.bin";
     reading += text::kLineEnd;
-    return {text::kPhoneConnected.str(), text::kSendingLoader.str(), text::kWritingData.str(),
-            text::kSuccess.str(),        reading,
-            text::errorLine(text::kNoAnswerFromPhone), text::kPhoneDisconnected.str()};
+    return {text::kPhoneConnected.str(),
+            text::kSendingLoader.str(),
+            text::kWritingData.str(),
+            text::kSuccess.str(),
+            reading,
+            text::errorLine(text::kNoAnswerFromPhone),
+            text::kPhoneDisconnected.str()};
 }
 
 double meanOf(const std::vector<double>& values, std::size_t first, std::size_t count) {
@@ -74,15 +78,15 @@ void addLogRows(ResultTable& table, const std::string& viewName,
     const double ratio = lateUs / earlyUs;
     const std::string count = std::to_string(lines);
     table.add({"5", viewName + ": " + count + " log lines through ViewLog",
-               formatFixed(median(totals), median(totals) < 10 ? 3 : 1) + " ms", "",
-               std::nullopt});
-    table.add({"5", "  mean cost of lines " + std::to_string(earlyFirst + 1) + "-" +
-                        std::to_string(earlyFirst + window),
+               formatFixed(median(totals), median(totals) < 10 ? 3 : 1) + " ms", "", std::nullopt});
+    table.add({"5",
+               "  mean cost of lines " + std::to_string(earlyFirst + 1) + "-" +
+                   std::to_string(earlyFirst + window),
                formatFixed(earlyUs, 2) + " us", "", std::nullopt});
     table.add({"5", "  mean cost of lines " + std::to_string(lateFirst + 1) + "-" + count,
                formatFixed(lateUs, 2) + " us", "", std::nullopt});
-    table.add({"5", "  last lines / lines around the 100th", formatFixed(ratio, 2) + "x",
-               "<= 2x", ratio <= 2.0});
+    table.add({"5", "  last lines / lines around the 100th", formatFixed(ratio, 2) + "x", "<= 2x",
+               ratio <= 2.0});
     std::string curve = "#5, " + viewName + ": mean us per line by tenth of the run:";
     for (const std::vector<double>& tenth : tenths) {
         if (tenth.empty()) continue;

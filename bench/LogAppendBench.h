@@ -14,9 +14,9 @@ namespace norvale::bench {
 // append's wall time in microseconds.
 std::vector<double> timeLogAppends(OperationLog& log, int lines);
 
-// Rows for the log parts from repeated runs of timeLogAppends(): the mean cost of lines 51-150 (around
-// the 100th) against that of the last 100 lines (the median of the runs), the whole run, and a
-// note with the mean cost of each tenth of the run, which shows how the cost moves with the
+// Rows for the log parts from repeated runs of timeLogAppends(): the mean cost of lines 51-150
+// (around the 100th) against that of the last 100 lines (the median of the runs), the whole run,
+// and a note with the mean cost of each tenth of the run, which shows how the cost moves with the
 // log's length.
 void addLogRows(ResultTable& table, const std::string& viewName,
                 const std::vector<std::vector<double>>& runs);

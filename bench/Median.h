@@ -15,8 +15,8 @@ inline double median(std::vector<double> values) {
                      values.end());
     const double upper = values[middle];
     if (values.size() % 2 != 0) return upper;
-    const double lower = *std::max_element(values.begin(),
-                                           values.begin() + static_cast<std::ptrdiff_t>(middle));
+    const double lower =
+        *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle));
     return (lower + upper) / 2;
 }
 

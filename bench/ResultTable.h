@@ -8,10 +8,10 @@
 namespace norvale::bench {
 
 struct ResultRow {
-    std::string part;     // "1" to "5", the part of the benchmark the figure belongs to
-    std::string measure;  // what was measured, and how
-    std::string value;    // the figure with its unit
-    std::string target;   // empty for a figure that has none
+    std::string part;         // "1" to "5", the part of the benchmark the figure belongs to
+    std::string measure;      // what was measured, and how
+    std::string value;        // the figure with its unit
+    std::string target;       // empty for a figure that has none
     std::optional<bool> met;  // nullopt when there is no target
 };
 

@@ -45,8 +45,9 @@ void benchWrite(const BenchOptions& options, ResultTable& table, const WriteCase
         wallMs.push_back(run.wallMs);
         perChunkUs.push_back(1000.0 * run.ownMs() / static_cast<double>(chunks));
     }
-    table.add({"3", std::string(write.name) + ", body wall time (" + std::to_string(chunks) +
-                        " chunks, image load included)",
+    table.add({"3",
+               std::string(write.name) + ", body wall time (" + std::to_string(chunks) +
+                   " chunks, image load included)",
                formatFixed(median(wallMs), 2) + " ms", "", std::nullopt});
     table.add({"3", "  Norvale's own time per chunk (outside the simulated driver)",
                formatFixed(median(perChunkUs), 1) + " us", "", std::nullopt});

@@ -8,8 +8,8 @@
 
 namespace norvale::bench {
 
-// The `memory` part: runs this program again once per dump (64 KB, then CG1), so that each peak (VmHWM) is
-// that dump's alone, and compares the two.
+// The `memory` part: runs this program again once per dump (64 KB, then CG1), so that each peak
+// (VmHWM) is that dump's alone, and compares the two.
 void benchPeakMemory(const std::string& self, ResultTable& table);
 
 // The child's side: dumps Start to End through a fresh simulated phone and prints its peak

@@ -76,11 +76,11 @@ void benchLogWin32(const BenchOptions& options, ResultTable& table) {
     addLogRows(table, "Win32 dialog view", runs);
     // The pane shows one line more than was appended: the empty one after the last line end.
     const bool trimmed = pane.lines <= options.logLines;
-    table.note("#5, Win32 dialog view: after the last line the pane held " +
-               std::to_string(pane.length) + " characters in " + std::to_string(pane.lines) +
-               " lines (its limit " + std::to_string(pane.limit) + " characters); " +
-               (trimmed ? "the oldest lines had been trimmed to make room"
-                        : "nothing had to be trimmed"));
+    table.note(
+        "#5, Win32 dialog view: after the last line the pane held " + std::to_string(pane.length) +
+        " characters in " + std::to_string(pane.lines) + " lines (its limit " +
+        std::to_string(pane.limit) + " characters); " +
+        (trimmed ? "the oldest lines had been trimmed to make room" : "nothing had to be trimmed"));
 }
 
 }  // namespace norvale::bench

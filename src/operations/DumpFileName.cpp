@@ -40,8 +40,7 @@ constexpr std::array<std::string_view, 4> kDeviceNames{"CON", "PRN", "AUX", "NUL
 constexpr std::array<std::string_view, 2> kNumberedDeviceNames{"COM", "LPT"};
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) ==
                       std::toupper(static_cast<unsigned char>(y));
            });
@@ -74,8 +73,8 @@ bool isPlainFileName(std::string_view name) {
     return !isDeviceName(name);
 }
 
-std::string dumpFileName(std::string_view startText, std::string_view endText,
-                         std::uint32_t start, std::uint32_t end) {
+std::string dumpFileName(std::string_view startText, std::string_view endText, std::uint32_t start,
+                         std::uint32_t end) {
     for (const NamedRange& range : kNamedRanges) {
         if (range.start == start && range.end == end) return range.name;
     }

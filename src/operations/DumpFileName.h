@@ -13,8 +13,8 @@ namespace norvale {
 // terminator right after it and the name ends at the first terminator, so a short End text drops
 // the extension ("10030000-3FFFF") and a short Start text stands alone ("3000", or "" when empty).
 // Texts longer than 8 characters are cut to 8, as the fields hold no more.
-std::string dumpFileName(std::string_view startText, std::string_view endText,
-                         std::uint32_t start, std::uint32_t end);
+std::string dumpFileName(std::string_view startText, std::string_view endText, std::uint32_t start,
+                         std::uint32_t end);
 
 // Whether `name` names a file of its own in the working directory: not empty, no folder or drive
 // part, no character Windows refuses in a file name, and no device name (CON, NUL, COM1, ...),

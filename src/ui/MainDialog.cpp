@@ -69,8 +69,8 @@ void MainDialog::startWorker(const CommandBody& body) {
     state.busy.store(true);
     Services& services = services_;
     // The worker gets its own copy of the body: nothing of the dialog is touched after the click.
-    const bool started = services_.platform.threads.start(
-        [&services, body] { runCommandWorker(services, body); });
+    const bool started =
+        services_.platform.threads.start([&services, body] { runCommandWorker(services, body); });
     // No thread means no worker to clear busy; leaving it set would lock every button for good.
     if (!started) state.busy.store(false);
 }

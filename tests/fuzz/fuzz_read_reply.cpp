@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const norvale::Bytes reply = norvale::decodeReadReply(buffer, transferred, maxBytes);
     if (reply.size() > maxBytes) std::abort();
     if (reply.size() + norvale::kReadReplyPrefixSize > buffer.size()) std::abort();
-    if (!reply.empty() && std::memcmp(reply.data(), buffer.data() + 4, reply.size()) != 0) std::abort();
+    if (!reply.empty() && std::memcmp(reply.data(), buffer.data() + 4, reply.size()) != 0)
+        std::abort();
     if (transferred < 4 && !reply.empty()) std::abort();
     return 0;
 }

@@ -40,7 +40,8 @@ protected:
 
     SimPlatform sim;
     UnopenableWatch watch;
-    Platform platform{sim.driver, sim.driver, watch, sim.files, sim.chooser, sim.clock, sim.threads};
+    Platform platform{sim.driver,  sim.driver, watch,      sim.files,
+                      sim.chooser, sim.clock,  sim.threads};
     MemoryDialogView screen;
     ConnectionMonitor monitor{platform, screen};
     std::vector<std::pair<std::uintptr_t, std::uint64_t>> notes;
@@ -59,7 +60,7 @@ TEST_F(MonitorSteps, ScansOnceASecondWhileNoPhoneIsThere) {
 TEST_F(MonitorSteps, AKeyThatCantBeWatchedCountsAsARemovalAndThePhoneComesBackEverySixSeconds) {
     const SimInterfaceId phone = sim.driver.attach();
 
-    const State expected[] = {State::announcing, State::watching, State::removing, State::pausing,
+    const State expected[] = {State::announcing, State::watching,   State::removing, State::pausing,
                               State::scanning,   State::announcing, State::watching};
     for (State state : expected) EXPECT_EQ(monitor.step(), state);
 
@@ -282,11 +283,11 @@ TEST_F(MonitorStoryWithCommands, AnUnplugUnderACommandIsShownAndTheNextConnectio
     EXPECT_GT(error - lines.begin(), 4);
     lines.erase(error);
     const std::vector<std::string> arrival{
-        text::kPhoneConnected.str(), line(text::kBootVersion, "0C60"),
-        line(text::kMode, "FLASH "), line(text::kCg1Start, "100A0000")};
+        text::kPhoneConnected.str(), line(text::kBootVersion, "0C60"), line(text::kMode, "FLASH "),
+        line(text::kCg1Start, "100A0000")};
     std::vector<std::string> expected = arrival;
-    expected.insert(expected.end(), {text::kSendingLoader.str(), text::kPhoneDisconnected.str(),
-                                     "\r\n"});
+    expected.insert(expected.end(),
+                    {text::kSendingLoader.str(), text::kPhoneDisconnected.str(), "\r\n"});
     expected.insert(expected.end(), arrival.begin(), arrival.end());
     EXPECT_EQ(lines, expected);
     EXPECT_TRUE(rig.state.connected);

@@ -25,7 +25,8 @@ Lines replies(OperationsRig& rig, std::uint32_t start, std::uint64_t count) {
     Lines lines;
     for (std::uint64_t done = 0; done < count; done += 4096) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(4096, count - done));
-        lines.push_back("R 2 4096 " + hexOf(rig.flash(start + static_cast<std::uint32_t>(done), n)));
+        lines.push_back("R 2 4096 " +
+                        hexOf(rig.flash(start + static_cast<std::uint32_t>(done), n)));
     }
     return lines;
 }
@@ -62,11 +63,12 @@ TEST(FlashRangeReader, KnownRegionsAreReadIntoTheirNamedFiles) {
         const char* request;
         std::uint32_t count;
     };
-    for (const Case& c : {Case{"10040000", "10091FFF", "CG3.bin", "521004000000052000", 0x52000},
-                          Case{"10040000", "1009FFFF", "CG3.bin", "521004000000060000", 0x60000},
-                          Case{"11FE0000", "11FFFFFF", "CG18.bin", "5211fe000000020000", 0x20000},
-                          Case{"12FE0000", "12FFFFFF", "CG18.bin", "5212fe000000020000", 0x20000},
-                          Case{"13FE0000", "13FFFFFF", "CG18.bin", "5213fe000000020000", 0x20000}}) {
+    for (const Case& c :
+         {Case{"10040000", "10091FFF", "CG3.bin", "521004000000052000", 0x52000},
+          Case{"10040000", "1009FFFF", "CG3.bin", "521004000000060000", 0x60000},
+          Case{"11FE0000", "11FFFFFF", "CG18.bin", "5211fe000000020000", 0x20000},
+          Case{"12FE0000", "12FFFFFF", "CG18.bin", "5212fe000000020000", 0x20000},
+          Case{"13FE0000", "13FFFFFF", "CG18.bin", "5213fe000000020000", 0x20000}}) {
         SCOPED_TRACE(c.start);
         rig.fields(c.start, c.end);
         const std::uint32_t start = parseHexAddress(c.start);
@@ -80,9 +82,9 @@ TEST(FlashRangeReader, KnownRegionsAreReadIntoTheirNamedFiles) {
 TEST(FlashRangeReader, OtherRangesAreNamedFromTheFieldTexts) {
     OperationsRig rig;
     rig.fields("10030000", "1003ffff");
-    expectTranscript(rig.run(readRangeToFile),
-                     completeRead(rig, "10030000-1003ffff.bin", "521003000000010000", 0x10030000,
-                                  0x10000));
+    expectTranscript(
+        rig.run(readRangeToFile),
+        completeRead(rig, "10030000-1003ffff.bin", "521003000000010000", 0x10030000, 0x10000));
     rig.fields("3000", "3FFF");  // a Start text shorter than 8 stands alone
     expectTranscript(rig.run(readRangeToFile),
                      completeRead(rig, "3000", "520000300000001000", 0x3000, 0x1000));
@@ -93,8 +95,8 @@ TEST(FlashRangeReader, OtherRangesAreNamedFromTheFieldTexts) {
 TEST(FlashRangeReader, OneByteAndOneByteMoreThanAReplyAreReadWhole) {
     OperationsRig rig;
     rig.fields("10030000", "10030000");
-    expectTranscript(rig.run(readRangeToFile),
-                     completeRead(rig, "10030000-10030000.bin", "521003000000000001", 0x10030000, 1));
+    expectTranscript(rig.run(readRangeToFile), completeRead(rig, "10030000-10030000.bin",
+                                                            "521003000000000001", 0x10030000, 1));
     EXPECT_EQ(fileBytes("10030000-10030000.bin"), rig.flash(0x10030000, 1));
 
     rig.fields("10031000", "10032000");
@@ -159,8 +161,8 @@ TEST(FlashRangeReader, AReplyWithoutDataEndsTheReadAndKeepsWhatArrived) {
     Lines expected{readingLine("PDS.bin"), writtenHex("521001000000010000")};
     const Lines data = replies(rig, 0x10010000, 0x2000);
     expected.insert(expected.end(), data.begin(), data.end());
-    expected.insert(expected.end(), {"R 2 4096", errorLogged(text::kReadInterrupted, "8192"),
-                                     writtenHex("5a")});
+    expected.insert(expected.end(),
+                    {"R 2 4096", errorLogged(text::kReadInterrupted, "8192"), writtenHex("5a")});
     expectTranscript(transcript, expected);
     EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x2000));
     EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
@@ -174,7 +176,8 @@ TEST(FlashRangeReader, AFullDiskEndsTheReadAndSaysHowMuchTheDumpHolds) {
     Lines expected{readingLine("PDS.bin"), writtenHex("521001000000010000")};
     const Lines data = replies(rig, 0x10010000, 0x2000);
     expected.insert(expected.end(), data.begin(), data.end());
-    expected.insert(expected.end(), {errorLogged(text::kCannotWriteFile, "5000"), writtenHex("5a")});
+    expected.insert(expected.end(),
+                    {errorLogged(text::kCannotWriteFile, "5000"), writtenHex("5a")});
     expectTranscript(transcript, expected);
     EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 5000));
 }
@@ -198,7 +201,8 @@ TEST(FlashRangeReader, APhonePulledBeforeTheFinalZIsNoSuccess) {
     Lines expected{readingLine("PDS.bin"), writtenHex("521001000000010000")};
     const Lines data = replies(rig, 0x10010000, 0x10000);
     expected.insert(expected.end(), data.begin(), data.end());
-    expected.insert(expected.end(), {writtenHex("5a") + " FAIL", errorLogged(text::kNoAnswerFromPhone)});
+    expected.insert(expected.end(),
+                    {writtenHex("5a") + " FAIL", errorLogged(text::kNoAnswerFromPhone)});
     expectTranscript(transcript, expected);
     EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x10000));
 }

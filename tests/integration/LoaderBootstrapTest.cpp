@@ -26,7 +26,8 @@ std::string binLine(std::span<const std::uint8_t> data) {
     return "W 2 02" + asciiHex("BIN") + "1e" + hexOf(frame) + hexOf(data) + hexOf(tail);
 }
 
-const std::string kAck = readLine(1024, "\x02" "ACK\x03");
+const std::string kAck = readLine(1024, "\x02"
+                                        "ACK\x03");
 
 class LoaderBootstrapTest : public ::testing::Test {
 protected:
@@ -64,15 +65,27 @@ TEST_F(LoaderBootstrapTest, FirstCommandUploadsLoaderThenJumpImageThenRamLoader)
 
     const std::span<const std::uint8_t> image(loader);
     EXPECT_EQ(rig.sim.driver.trace(), (std::vector<std::string>{
-        addrLine("03FD0000", "AD"), kAck, binLine(image.subspan(0, 2048)), kAck,
-        addrLine("03FD0800", "B5"), kAck, binLine(image.subspan(2048, 2048)), kAck,
-        addrLine("03FD1000", "AE"), kAck, binLine(image.subspan(4096, 904)), kAck,
-        addrLine("03FEF800", "CC"), kAck, binLine(jump), kAck,
-        readLine(5, "JMP01"),
-        "W 2 41",
-        written(ram),
-        readLine(12, "RAM LOADER 1"),
-    }));
+                                          addrLine("03FD0000", "AD"),
+                                          kAck,
+                                          binLine(image.subspan(0, 2048)),
+                                          kAck,
+                                          addrLine("03FD0800", "B5"),
+                                          kAck,
+                                          binLine(image.subspan(2048, 2048)),
+                                          kAck,
+                                          addrLine("03FD1000", "AE"),
+                                          kAck,
+                                          binLine(image.subspan(4096, 904)),
+                                          kAck,
+                                          addrLine("03FEF800", "CC"),
+                                          kAck,
+                                          binLine(jump),
+                                          kAck,
+                                          readLine(5, "JMP01"),
+                                          "W 2 41",
+                                          written(ram),
+                                          readLine(12, "RAM LOADER 1"),
+                                      }));
     EXPECT_EQ(logLines(), (std::vector<std::string>{text::kSendingLoader.str(), "JMP01\r\n",
                                                     "RAM LOADER 1\r\n"}));
     EXPECT_EQ(rig.state.loaderBaseText, "03FEF800");
@@ -86,14 +99,23 @@ TEST_F(LoaderBootstrapTest, LaterCommandsUploadTheLoaderAtTheJumpAddressAndSkipT
 
     const std::span<const std::uint8_t> image(loader);
     EXPECT_EQ(rig.sim.driver.trace(), (std::vector<std::string>{
-        addrLine("03FEF800", "CC"), kAck, binLine(image.subspan(0, 2048)), kAck,
-        addrLine("03FF0000", "AF"), kAck, binLine(image.subspan(2048, 2048)), kAck,
-        addrLine("03FF0800", "B7"), kAck, binLine(image.subspan(4096, 904)), kAck,
-        readLine(5, "JMP01"),
-        "W 2 41",
-        written(ram),
-        readLine(12, "RAM LOADER 1"),
-    }));
+                                          addrLine("03FEF800", "CC"),
+                                          kAck,
+                                          binLine(image.subspan(0, 2048)),
+                                          kAck,
+                                          addrLine("03FF0000", "AF"),
+                                          kAck,
+                                          binLine(image.subspan(2048, 2048)),
+                                          kAck,
+                                          addrLine("03FF0800", "B7"),
+                                          kAck,
+                                          binLine(image.subspan(4096, 904)),
+                                          kAck,
+                                          readLine(5, "JMP01"),
+                                          "W 2 41",
+                                          written(ram),
+                                          readLine(12, "RAM LOADER 1"),
+                                      }));
     EXPECT_TRUE(rig.sim.driver.withPhone(rig.sim.phoneId, [&](const SimPhone& phone) {
         return phone.ram(0x03FEF800, loader.size()) == loader;
     }));
@@ -106,7 +128,8 @@ TEST_F(LoaderBootstrapTest, MissingJumpImageIsNamedAndTriedOnlyOnce) {
     EXPECT_TRUE(rig.state.jumpStageDone.load());
     EXPECT_EQ(rig.state.loaderBaseText, "03FD0000");
     EXPECT_EQ(logLines(), (std::vector<std::string>{
-        text::kSendingLoader.str(), text::errorLine(text::kCannotReadFile, ".\\bin\\LTE2_jump.bin")}));
+                              text::kSendingLoader.str(),
+                              text::errorLine(text::kCannotReadFile, ".\\bin\\LTE2_jump.bin")}));
     // Nothing after the loader upload: no 'A', no RAM loader.
     const std::vector<std::string> trace = rig.sim.driver.trace();
     ASSERT_EQ(trace.size(), 12u);
@@ -134,7 +157,8 @@ TEST_F(LoaderBootstrapTest, AMissingOrEmptyLoaderImageIsNamedAndTheBodyDoesNotRu
     std::filesystem::remove("bin/loader.bin");
     EXPECT_FALSE(runCommand());
     EXPECT_EQ(logLines(), (std::vector<std::string>{
-        text::kSendingLoader.str(), text::errorLine(text::kCannotReadFile, ".\\bin\\loader.bin")}));
+                              text::kSendingLoader.str(),
+                              text::errorLine(text::kCannotReadFile, ".\\bin\\loader.bin")}));
     EXPECT_TRUE(rig.sim.driver.trace().empty());
 
     putFile("bin/loader.bin", {});
@@ -168,9 +192,9 @@ TEST_F(LoaderBootstrapTest, AFailedTransferEndsTheCommandWithOneErrorLine) {
     // The phone is pulled before the third transfer: the first BIN packet.
     rig.sim.driver.addFault(SimFaultKind::unplug, 3);
     EXPECT_FALSE(runCommand());
-    EXPECT_EQ(rig.sim.driver.trace(), (std::vector<std::string>{
-        addrLine("03FD0000", "AD"), kAck,
-        binLine(std::span(loader).first(2048)) + " FAIL"}));
+    EXPECT_EQ(rig.sim.driver.trace(),
+              (std::vector<std::string>{addrLine("03FD0000", "AD"), kAck,
+                                        binLine(std::span(loader).first(2048)) + " FAIL"}));
     EXPECT_EQ(logLines(), (std::vector<std::string>{text::kSendingLoader.str(),
                                                     text::errorLine(text::kNoAnswerFromPhone)}));
 }

@@ -41,7 +41,8 @@ inline std::string errorLogged(std::string_view reason, std::string_view detail 
 
 // Trace lines run to 8 KB of hex: a mismatch is shown as its first differing line, shortened.
 inline std::string shortened(const std::string& line) {
-    return line.size() <= 96 ? line : line.substr(0, 96) + "...(" + std::to_string(line.size()) + ")";
+    return line.size() <= 96 ? line
+                             : line.substr(0, 96) + "...(" + std::to_string(line.size()) + ")";
 }
 inline void expectTranscript(const std::vector<std::string>& actual,
                              const std::vector<std::string>& expected) {
@@ -67,7 +68,8 @@ inline Bytes fileBytes(const std::filesystem::path& path) {
 
 inline void putFile(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 // Bytes that differ from the erased flash and from one offset to the next.
@@ -173,9 +175,8 @@ public:
     }
 
     Bytes flash(std::uint32_t address, std::size_t count) {
-        return sim.driver.withPhone(sim.phoneId, [&](const SimPhone& phone) {
-            return phone.readFlash(address, count);
-        });
+        return sim.driver.withPhone(
+            sim.phoneId, [&](const SimPhone& phone) { return phone.readFlash(address, count); });
     }
 
     // Files in the working folder other than the loader images.

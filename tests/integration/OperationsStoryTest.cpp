@@ -28,8 +28,8 @@ protected:
     }
 
     static bool endsWith(const std::string& log, std::string_view tail) {
-        return log.size() >= tail.size() && log.compare(log.size() - tail.size(), tail.size(),
-                                                        tail) == 0;
+        return log.size() >= tail.size() &&
+               log.compare(log.size() - tail.size(), tail.size(), tail) == 0;
     }
 
     OperationsRig rig;

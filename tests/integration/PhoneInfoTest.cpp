@@ -58,7 +58,9 @@ TEST_F(PhoneInfoTest, AsksWithoutWaitingAndLogsTheFieldsOfBothRepliesAndTheCg1St
                   "W 2 025251485703",
                   "R 2 32 " + hexOf("\x02RQHW\x1eLTE2 BOOT V=0C60 SIM 0001\x03"),
                   "W 2 02454e554d03",
-                  "R 2 256 " + hexOf("\x02" "ENUM\x1e" "FLASH \x03"),
+                  "R 2 256 " + hexOf("\x02"
+                                     "ENUM\x1e"
+                                     "FLASH \x03"),
               }));
 
     // Neither exchange waits: a phone that never answers costs no time at all.
@@ -80,7 +82,12 @@ TEST_F(PhoneInfoTest, FieldsEndAtTheReplysEndOrAtAZeroByte) {
         {{"0C60", 20, {}}, "0C", "FLASH "},
         {{"0C60", 18, {}}, "", "FLASH "},
         {{"0C60", 0, {}}, "", "FLASH "},
-        {{std::string("0\0" "60", 4), 32, std::string("FL\0ASH", 6)}, "0", "FL"},
+        {{std::string("0\0"
+                      "60",
+                      4),
+          32, std::string("FL\0ASH", 6)},
+         "0",
+         "FL"},
         {{"0C60", 32, std::string("\0LASH ", 6)}, "0C60", ""},
     };
     for (const Case& c : cases) {
@@ -109,10 +116,13 @@ TEST_F(PhoneInfoTest, TheCg1TextIsTheFilesBytesSevenToFourteenAsFarAsTheyGo) {
         std::string cg1;
     };
     const Case cases[] = {
-        {"CG1ADR=100", "100"},                    // 10 bytes
-        {"CG1ADR=", ""},                          // 7 bytes: the line with nothing in it
+        {"CG1ADR=100", "100"},  // 10 bytes
+        {"CG1ADR=", ""},        // 7 bytes: the line with nothing in it
         {"CG1", ""},
-        {std::string("CG1ADR=10\0" "A0000", 15), "10"},
+        {std::string("CG1ADR=10\0"
+                     "A0000",
+                     15),
+         "10"},
         {"CG1ADR=1000a000 and more", "1000a000"},  // shown as it stands, unchecked
     };
     for (const Case& c : cases) {

@@ -16,8 +16,8 @@ std::vector<std::string> arrivalEntries(std::string_view boot, std::string_view 
             logAt(0, line(text::kBootVersion, boot)), logAt(0, line(text::kMode, mode))};
 }
 
-const std::vector<std::string> kRemovalEntries{
-    logAt(0, text::kPhoneDisconnected), logAt(0, "\r\n"), statusAt(0, text::kStatusDisconnected)};
+const std::vector<std::string> kRemovalEntries{logAt(0, text::kPhoneDisconnected), logAt(0, "\r\n"),
+                                               statusAt(0, text::kStatusDisconnected)};
 
 TEST(PresenceHandling, ArrivalOpensTheFlashInterfaceAndTellsWhatIsAttached) {
     PresenceRig rig;
@@ -61,9 +61,9 @@ TEST(PresenceHandling, RemovalClearsConnectedButKeepsTheDevice) {
     handleRemoval(rig.services);
 
     EXPECT_EQ(rig.view.entries(), kRemovalEntries);
-    EXPECT_EQ(rig.screen.logText(),
-              text::kPhoneConnected.str() + line(text::kBootVersion, "0C60") +
-                  line(text::kMode, "FLASH ") + text::kPhoneDisconnected.str() + "\r\n");
+    EXPECT_EQ(rig.screen.logText(), text::kPhoneConnected.str() + line(text::kBootVersion, "0C60") +
+                                        line(text::kMode, "FLASH ") +
+                                        text::kPhoneDisconnected.str() + "\r\n");
     EXPECT_EQ(rig.screen.statusText(), text::kStatusDisconnected.str());
     EXPECT_FALSE(rig.state.connected);
     EXPECT_EQ(rig.state.device.load(), device);

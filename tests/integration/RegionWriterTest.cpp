@@ -75,7 +75,7 @@ TEST(RegionWriter, BootWithA0xFF00ByteImageSendsAShortLastChunk) {
     const Lines transcript = rig.run(writeBoot);
 
     expectTranscript(transcript, concat({kStarted, block(0x10000000, image, 0, 0x8000),
-                                  block(0x10008000, image, 0x8000, 0x10000), kFinished}));
+                                         block(0x10008000, image, 0x8000, 0x10000), kFinished}));
     // The second block's eighth chunk: 0xF00 bytes, then its reply and the block's reply.
     const std::size_t lastChunk = 1 + 19 + 2 + 14;
     ASSERT_GT(transcript.size(), lastChunk + 2);
@@ -118,11 +118,11 @@ TEST(RegionWriter, BlockRangeFromTheFieldsWritesUnalignedBlocksFromTheImageStart
     const Bytes whole = patternImage(0x40000, 5);
     rig.pickImage("range.img", whole);
     expectTranscript(rig.run(writeBlockRange),
-              concat({kStarted, block(0x10000000, whole, 0x00000, 0x08000),
-                      block(0x10008000, whole, 0x08000, 0x10000),
-                      block(0x10010000, whole, 0x10000, 0x18000),
-                      block(0x10018000, whole, 0x18000, 0x20000),
-                      block(0x10020000, whole, 0x20000, 0x40000), kFinished}));
+                     concat({kStarted, block(0x10000000, whole, 0x00000, 0x08000),
+                             block(0x10008000, whole, 0x08000, 0x10000),
+                             block(0x10010000, whole, 0x10000, 0x18000),
+                             block(0x10018000, whole, 0x18000, 0x20000),
+                             block(0x10020000, whole, 0x20000, 0x40000), kFinished}));
     EXPECT_EQ(rig.flash(0x10000000, 0x40000), whole);
 
     // End inside a block: the block after 1001C000 starts at 10024000 and is written whole.
@@ -130,8 +130,8 @@ TEST(RegionWriter, BlockRangeFromTheFieldsWritesUnalignedBlocksFromTheImageStart
     const Bytes split = patternImage(0x28000, 6);
     rig.pickImage("split.img", split);
     expectTranscript(rig.run(writeBlockRange),
-              concat({kStarted, block(0x1001C000, split, 0x0000, 0x8000),
-                      block(0x10024000, split, 0x8000, 0x28000), kFinished}));
+                     concat({kStarted, block(0x1001C000, split, 0x0000, 0x8000),
+                             block(0x10024000, split, 0x8000, 0x28000), kFinished}));
     EXPECT_EQ(rig.flash(0x1001C000, 0x8000), Bytes(split.begin(), split.begin() + 0x8000));
     EXPECT_EQ(rig.flash(0x10024000, 0x20000), Bytes(split.begin() + 0x8000, split.end()));
 }
@@ -230,9 +230,10 @@ TEST(RegionWriter, AFailedTransferEndsTheCommandAtOnce) {
 
     rig.pickImage("pds.img", image);
     // Transfers of the body: 1 'F', 2 address, 3 chunk, 4 its reply, 5 the next chunk.
-    expectTranscript(rig.run(writePds, {{SimFaultKind::unplug, 5}}),
-              (Lines{logged(text::kWritingData), writtenHex("46"), writtenHex("10010000"), chunk0,
-                     kChunkStored, chunk1 + " FAIL", errorLogged(text::kNoAnswerFromPhone)}));
+    expectTranscript(
+        rig.run(writePds, {{SimFaultKind::unplug, 5}}),
+        (Lines{logged(text::kWritingData), writtenHex("46"), writtenHex("10010000"), chunk0,
+               kChunkStored, chunk1 + " FAIL", errorLogged(text::kNoAnswerFromPhone)}));
 }
 
 TEST(RegionWriter, AChunkReplyThatNeverComesOrCarriesNothingEndsTheCommand) {
@@ -243,14 +244,15 @@ TEST(RegionWriter, AChunkReplyThatNeverComesOrCarriesNothingEndsTheCommand) {
         OperationsRig rig;
         rig.pickImage("pds.img", image);
         expectTranscript(rig.run(writePds, {{SimFaultKind::hang, 4}}),
-                  concat({head, {"R 2 4 FAIL", errorLogged(text::kNoAnswerFromPhone)}}));
+                         concat({head, {"R 2 4 FAIL", errorLogged(text::kNoAnswerFromPhone)}}));
     }
     {
         // Without a reply the phone may not have taken the chunk: no "Успешно" for that block.
         OperationsRig rig;
         rig.pickImage("pds.img", image);
-        expectTranscript(rig.run(writePds, {{SimFaultKind::nodata, 4}}),
-                  concat({head, {"R 2 4", errorLogged(text::kWriteNotConfirmed, "10010000")}}));
+        expectTranscript(
+            rig.run(writePds, {{SimFaultKind::nodata, 4}}),
+            concat({head, {"R 2 4", errorLogged(text::kWriteNotConfirmed, "10010000")}}));
     }
 }
 

@@ -9,7 +9,9 @@ namespace {
 Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 template <std::size_t N>
-Bytes asBytes(const std::array<std::uint8_t, N>& a) { return Bytes(a.begin(), a.end()); }
+Bytes asBytes(const std::array<std::uint8_t, N>& a) {
+    return Bytes(a.begin(), a.end());
+}
 
 TEST(ParseHexAddress, ReadsUpToEightDigitsOfEitherCaseAndStopsAtTheFirstOther) {
     EXPECT_EQ(parseHexAddress("10010000"), 0x10010000u);
@@ -21,7 +23,10 @@ TEST(ParseHexAddress, ReadsUpToEightDigitsOfEitherCaseAndStopsAtTheFirstOther) {
     EXPECT_EQ(parseHexAddress("12:4"), 0x12u);
     EXPECT_EQ(parseHexAddress("123456789"), 0x12345678u);
     EXPECT_EQ(parseHexAddress("FFFFFFFF"), 0xFFFFFFFFu);
-    EXPECT_EQ(parseHexAddress(std::string_view("1\0" "2", 3)), 0x1u);
+    EXPECT_EQ(parseHexAddress(std::string_view("1\0"
+                                               "2",
+                                               3)),
+              0x1u);
 }
 
 TEST(FormatHexAddress, IsEightUppercaseDigits) {
@@ -31,11 +36,19 @@ TEST(FormatHexAddress, IsEightUppercaseDigits) {
 }
 
 TEST(AddrPacket, CarriesTheAddressTextAndTheSumOfItsCharacters) {
-    EXPECT_EQ(asBytes(buildAddrPacket(0x03FD0000)), bytesOf("\x02" "ADDR\x1e" "03FD0000AD\x03"));
-    EXPECT_EQ(asBytes(buildAddrPacket(0x03FEF800)), bytesOf("\x02" "ADDR\x1e" "03FEF800CC\x03"));
+    EXPECT_EQ(asBytes(buildAddrPacket(0x03FD0000)), bytesOf("\x02"
+                                                            "ADDR\x1e"
+                                                            "03FD0000AD\x03"));
+    EXPECT_EQ(asBytes(buildAddrPacket(0x03FEF800)), bytesOf("\x02"
+                                                            "ADDR\x1e"
+                                                            "03FEF800CC\x03"));
     // The sum of "00000000" is 0x180: only its low byte is written, with a leading zero kept.
-    EXPECT_EQ(asBytes(buildAddrPacket(0)), bytesOf("\x02" "ADDR\x1e" "0000000080\x03"));
-    EXPECT_EQ(asBytes(buildAddrPacket(0x10000000)), bytesOf("\x02" "ADDR\x1e" "1000000081\x03"));
+    EXPECT_EQ(asBytes(buildAddrPacket(0)), bytesOf("\x02"
+                                                   "ADDR\x1e"
+                                                   "0000000080\x03"));
+    EXPECT_EQ(asBytes(buildAddrPacket(0x10000000)), bytesOf("\x02"
+                                                            "ADDR\x1e"
+                                                            "1000000081\x03"));
 }
 
 TEST(BinPacket, FramesLengthDataAndChecksum) {

@@ -38,7 +38,11 @@ TEST(DumpFileName, OtherRangesTakeTheTextsInTheFixedLayout) {
 
 TEST(DumpFileName, TextsLongerThanAFieldAreCutAndNeverOverrunTheLayout) {
     EXPECT_EQ(nameFor("1003000099", "1003FFFF99"), "10030000-1003FFFF.bin");
-    EXPECT_EQ(dumpFileName(std::string_view("30\0" "00", 5), "1", 0, 0), "30");
+    EXPECT_EQ(dumpFileName(std::string_view("30\0"
+                                            "00",
+                                            5),
+                           "1", 0, 0),
+              "30");
 }
 
 TEST(DumpFileName, OnlyAPlainNameInTheWorkingFolderIsAccepted) {

@@ -12,7 +12,8 @@ namespace {
 
 class FlashInterfaceFinderTest : public ::testing::Test {
 protected:
-    SimInterfaceId attach(std::string manufacturer, std::string interfaceString = "Motorola Flash") {
+    SimInterfaceId attach(std::string manufacturer,
+                          std::string interfaceString = "Motorola Flash") {
         SimInterfaceOptions options;
         options.manufacturerString = std::move(manufacturer);
         options.interfaceString = std::move(interfaceString);

@@ -9,11 +9,11 @@
 
 #include "core/OperatorTexts.h"
 #include "integration/OperationsRig.h"
-#include "unit/GatedThreads.h"
 #include "sim/MemoryDialogView.h"
 #include "sim/SimPlatform.h"
 #include "ui/MainDialog.h"
 #include "ui/ViewLog.h"
+#include "unit/GatedThreads.h"
 
 namespace norvale {
 namespace {
@@ -52,7 +52,7 @@ protected:
 
     SimPlatform sim{SimPlatform::Phone::none};
     GatedThreads threads{sim.threads};
-    Platform platform{sim.driver, sim.driver, sim.driver, sim.files,
+    Platform platform{sim.driver,  sim.driver, sim.driver, sim.files,
                       sim.chooser, sim.clock,  threads};
     SessionState state;
     MemoryDialogView view;
@@ -185,9 +185,8 @@ TEST_F(MainDialogTest, CloseFromTheSystemMenuIconCarriesSystemBitsAndStillCloses
 }
 
 TEST_F(MainDialogTest, PresenceNotificationsReachTheirHandlersOnTheUiThread) {
-    MainDialog dialog = makeDialog({{},
-                                    [&] { view.appendLog("arrival\r\n"); },
-                                    [&] { view.appendLog("removal\r\n"); }});
+    MainDialog dialog = makeDialog(
+        {{}, [&] { view.appendLog("arrival\r\n"); }, [&] { view.appendLog("removal\r\n"); }});
     view.setPresenceHandler([&](std::uintptr_t wParam) { EXPECT_TRUE(dialog.onPresence(wParam)); });
 
     // Sent from another thread, as the monitor does; each returns once handled.
@@ -206,11 +205,11 @@ TEST(MainDialogButtons, EachCommandButtonRunsItsOwnBodyAfterTheBootstrap) {
     const auto naming = [](std::string name) {
         return [name](CommandContext& command) { command.log().append(name + "\r\n"); };
     };
-    MainDialog dialog(rig.services,
-                      CommandBodies{naming("pds"), naming("boot"), naming("panic"),
-                                    naming("block range"), naming("blank"), naming("read"),
-                                    naming("start")},
-                      PresenceHooks{});
+    MainDialog dialog(
+        rig.services,
+        CommandBodies{naming("pds"), naming("boot"), naming("panic"), naming("block range"),
+                      naming("blank"), naming("read"), naming("start")},
+        PresenceHooks{});
     const std::pair<std::uintptr_t, std::string> buttons[] = {
         {1037, "pds"},   {1038, "boot"}, {1039, "panic"}, {1041, "block range"},
         {1042, "blank"}, {1043, "read"}, {1044, "start"}};

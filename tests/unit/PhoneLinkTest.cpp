@@ -133,7 +133,8 @@ TEST(DecodeReadReply, NeverBelievesACountBeyondTheBuffer) {
 
 Bytes stringReply(std::uint32_t unitCount, const std::u16string& units) {
     Bytes reply{static_cast<std::uint8_t>(unitCount), static_cast<std::uint8_t>(unitCount >> 8),
-                static_cast<std::uint8_t>(unitCount >> 16), static_cast<std::uint8_t>(unitCount >> 24)};
+                static_cast<std::uint8_t>(unitCount >> 16),
+                static_cast<std::uint8_t>(unitCount >> 24)};
     for (const char16_t unit : units) {
         reply.push_back(static_cast<std::uint8_t>(unit));
         reply.push_back(static_cast<std::uint8_t>(unit >> 8));
@@ -150,7 +151,8 @@ TEST(PhoneLinkQuery, SendsTheSelectorAndKeepsTheLowByteOfEachUnit) {
     PhoneLink link(driver);
 
     EXPECT_EQ(link.queryString(kDevice, 0x0002).text, "Motorola Flash");
-    EXPECT_EQ(link.queryString(kDevice, 0x0103).text, std::string("\x1c" "A"));
+    EXPECT_EQ(link.queryString(kDevice, 0x0103).text, std::string("\x1c"
+                                                                  "A"));
     ASSERT_EQ(driver.seen.size(), 2u);
     EXPECT_EQ(driver.seen[0].code, 0x80002010u);
     EXPECT_EQ(driver.seen[0].input, (Bytes{0x02, 0x00}));

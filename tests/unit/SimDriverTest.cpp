@@ -91,11 +91,10 @@ TEST_F(SimDriverTest, ARequestWhoseRecordOrBuffersAreNotExactlyRightIsRejected) 
 
     EXPECT_FALSE(driver.control(device, 0x80002014, selector, text, 0).completed);
 
-    EXPECT_EQ(driver.trace(),
-              (Lines{"W 2 5a", "W 2 5a FAIL", "W 2 5a FAIL", "W 1 5a FAIL", "R 2 4 FAIL",
-                     "R 2 4 4c445230", "Q 0002 FAIL", "Q 0004 FAIL",
-                     "Q 0002 4d6f746f726f6c6120466c61736820496e74657266616365",
-                     "C 80002014 FAIL"}));
+    EXPECT_EQ(driver.trace(), (Lines{"W 2 5a", "W 2 5a FAIL", "W 2 5a FAIL", "W 1 5a FAIL",
+                                     "R 2 4 FAIL", "R 2 4 4c445230", "Q 0002 FAIL", "Q 0004 FAIL",
+                                     "Q 0002 4d6f746f726f6c6120466c61736820496e74657266616365",
+                                     "C 80002014 FAIL"}));
 }
 
 TEST_F(SimDriverTest, TraceHasOneLinePerRequestInMemoryAndInTheFile) {
@@ -112,7 +111,11 @@ TEST_F(SimDriverTest, TraceHasOneLinePerRequestInMemoryAndInTheFile) {
 
     const Lines expected{
         "W 2 025251485703",
-        "R 2 32 025251485" "71e4c544532" "20424f4f5420563d30433630" "2053494d2030303031" "03",
+        "R 2 32 025251485"
+        "71e4c544532"
+        "20424f4f5420563d30433630"
+        "2053494d2030303031"
+        "03",
         "Q 0103 4d6f746f726f6c6120496e632e",
         "W 2 5a FAIL",
         "R 2 4 FAIL",
@@ -135,12 +138,12 @@ TEST_F(SimDriverTest, UnplugRemovesThePhoneBeforeTheNumberedTransfer) {
     auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key); });
     ASSERT_TRUE(driver.waitForWatchers(1, std::chrono::seconds(10)));
 
-    EXPECT_TRUE(link.writePipe(device, kPipe, rqhwPacket, 0));      // 1
-    EXPECT_TRUE(link.queryString(device, 0x0103).completed);       // queries don't count
-    EXPECT_TRUE(link.readPipe(device, kPipe, 32, 0).completed);     // 2
-    EXPECT_FALSE(link.writePipe(device, kPipe, enumPacket, 0));     // 3: the phone is gone
+    EXPECT_TRUE(link.writePipe(device, kPipe, rqhwPacket, 0));   // 1
+    EXPECT_TRUE(link.queryString(device, 0x0103).completed);     // queries don't count
+    EXPECT_TRUE(link.readPipe(device, kPipe, 32, 0).completed);  // 2
+    EXPECT_FALSE(link.writePipe(device, kPipe, enumPacket, 0));  // 3: the phone is gone
     EXPECT_TRUE(removal.get());
-    EXPECT_FALSE(link.readPipe(device, kPipe, 256, 0).completed);   // 4
+    EXPECT_FALSE(link.readPipe(device, kPipe, 256, 0).completed);  // 4
     EXPECT_FALSE(driver.attached(id));
     EXPECT_EQ(driver.pipeTransfers(), 4u);
     EXPECT_EQ(driver.trace().back(), "R 2 256 FAIL");
@@ -153,18 +156,18 @@ TEST_F(SimDriverTest, NodataCompletesTheReadEmptyAndHangFailsAfterTheWaitTime) {
     const auto read = buildPipeReadRecord(kPipe, 32);
     std::array<std::uint8_t, 4101> reply{};
 
-    link.writePipe(device, kPipe, rqhwPacket, 0);                          // 1
+    link.writePipe(device, kPipe, rqhwPacket, 0);                                        // 1
     const ControlResult empty = driver.control(device, kIoctlPipeRead, read, reply, 0);  // 2
     EXPECT_TRUE(empty.completed);
     EXPECT_EQ(empty.transferred, 4u);
     // The phone's reply was not taken by the empty read and comes with the next one.
-    EXPECT_EQ(link.readPipe(device, kPipe, 32, 0).data.size(), 32u);      // 3
+    EXPECT_EQ(link.readPipe(device, kPipe, 32, 0).data.size(), 32u);  // 3
 
-    EXPECT_FALSE(link.readPipe(device, kPipe, 4, 20000).completed);       // 4
+    EXPECT_FALSE(link.readPipe(device, kPipe, 4, 20000).completed);  // 4
     EXPECT_EQ(clock.now(), 20000u);
-    EXPECT_FALSE(writeZ(device, 0));                                       // 5: hangs, waits 0
+    EXPECT_FALSE(writeZ(device, 0));  // 5: hangs, waits 0
     EXPECT_EQ(clock.now(), 20000u);
-    EXPECT_TRUE(writeZ(device, 0));                                        // 6
+    EXPECT_TRUE(writeZ(device, 0));  // 6
     EXPECT_TRUE(driver.attached(id));
 
     const Lines trace = driver.trace();
@@ -178,9 +181,9 @@ TEST_F(SimDriverTest, TransfersAreCountedAcrossInterfacesAndAFaultHitsOnlyItsOwn
     const SimInterfaceId second = driver.attach();
     const DeviceHandle other = driver.open(driver.devicePathOf(second));
     driver.addFault(SimFaultKind::unplug, 2);
-    EXPECT_TRUE(writeZ(device));   // 1
-    EXPECT_FALSE(writeZ(other));   // 2: the phone it was sent to is removed
-    EXPECT_TRUE(writeZ(device));   // 3
+    EXPECT_TRUE(writeZ(device));  // 1
+    EXPECT_FALSE(writeZ(other));  // 2: the phone it was sent to is removed
+    EXPECT_TRUE(writeZ(device));  // 3
     EXPECT_TRUE(driver.attached(id));
     EXPECT_FALSE(driver.attached(second));
 }
@@ -188,9 +191,9 @@ TEST_F(SimDriverTest, TransfersAreCountedAcrossInterfacesAndAFaultHitsOnlyItsOwn
 TEST(SimFaultList, ParsesGoodItemsAndReportsTheRest) {
     const ParsedSimFaults parsed =
         parseSimFaults(" unplug@3, nodata@10 ,hang@7,,bogus@2,hang@0,hang@x,unplug,hang@-1");
-    EXPECT_EQ(parsed.faults, (std::vector<SimFault>{{SimFaultKind::unplug, 3},
-                                                    {SimFaultKind::nodata, 10},
-                                                    {SimFaultKind::hang, 7}}));
+    EXPECT_EQ(parsed.faults,
+              (std::vector<SimFault>{
+                  {SimFaultKind::unplug, 3}, {SimFaultKind::nodata, 10}, {SimFaultKind::hang, 7}}));
     EXPECT_EQ(parsed.rejected, (Lines{"bogus@2", "hang@0", "hang@x", "unplug", "hang@-1"}));
     EXPECT_TRUE(parseSimFaults("").faults.empty());
 }
@@ -280,11 +283,10 @@ TEST_F(SimDriverTest, EnumerationFollowsAttachOrderAndCountsWhatIsLeftOpen) {
 TEST_F(SimDriverTest, DetachWakesTheWatchFailsRequestsAndLeavesTheEnumeration) {
     const SimInterfaceId second = driver.attach();
     const std::string key = driver.registryKeyOf(id);
-    EXPECT_EQ(key,
-              "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\"
-              "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\"
-              "##?#usb#vid_22b8&pid_4903#5&1b2c3d4e&0&1#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}"
-              "\\#\\Control");
+    EXPECT_EQ(key, "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\"
+                   "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\"
+                   "##?#usb#vid_22b8&pid_4903#5&1b2c3d4e&0&1#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}"
+                   "\\#\\Control");
     auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key); });
     ASSERT_TRUE(driver.waitForWatchers(1, std::chrono::seconds(10)));
     EXPECT_EQ(removal.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
@@ -309,8 +311,8 @@ TEST_F(SimDriverTest, DetachWakesTheWatchFailsRequestsAndLeavesTheEnumeration) {
 TEST_F(SimDriverTest, LinkModelAdvancesTheClockByRoundTripAndBytes) {
     driver.setLinkModel({2.0, 1000.0});
     link.writePipe(device, kPipe, Bytes(4096, 0x55), 0);  // 2 + 4.096 ms
-    link.writePipe(device, kPipe, rqhwPacket, 0);          // 2 + 0.006 ms
-    link.readPipe(device, kPipe, 32, 0);                   // 2 + 0.032 ms
+    link.writePipe(device, kPipe, rqhwPacket, 0);         // 2 + 0.006 ms
+    link.readPipe(device, kPipe, 32, 0);                  // 2 + 0.032 ms
     EXPECT_NEAR(driver.modelledLinkMs(), 10.134, 1e-9);
     EXPECT_EQ(clock.now(), 10u);
 }

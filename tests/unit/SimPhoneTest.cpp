@@ -31,8 +31,12 @@ Bytes erased(std::uint32_t address, std::size_t count) {
     return data;
 }
 
-const Bytes kAck = bytes("\x02" "ACK" "\x03");
-const Bytes kNak = bytes("\x02" "NAK" "\x03");
+const Bytes kAck = bytes("\x02"
+                         "ACK"
+                         "\x03");
+const Bytes kNak = bytes("\x02"
+                         "NAK"
+                         "\x03");
 
 class SimPhoneTest : public ::testing::Test {
 protected:
@@ -104,14 +108,26 @@ TEST_F(SimPhoneTest, APacketWithABadChecksumOrLengthUploadsNothing) {
 
 TEST_F(SimPhoneTest, IdentityRepliesCarryBootVersionAndModeAtTheirOffsets) {
     write(rqhwPacket);
-    EXPECT_EQ(read(32), bytes("\x02" "RQHW" "\x1E" "LTE2 BOOT V=0C60 SIM 0001" "\x03"));
+    EXPECT_EQ(read(32), bytes("\x02"
+                              "RQHW"
+                              "\x1E"
+                              "LTE2 BOOT V=0C60 SIM 0001"
+                              "\x03"));
     write(enumPacket);
-    EXPECT_EQ(read(256), bytes("\x02" "ENUM" "\x1E" "FLASH " "\x03"));
+    EXPECT_EQ(read(256), bytes("\x02"
+                               "ENUM"
+                               "\x1E"
+                               "FLASH "
+                               "\x03"));
 
     startLoader();
     write('B');
     write(enumPacket);  // still answered while the loader runs
-    EXPECT_EQ(read(256), bytes("\x02" "ENUM" "\x1E" "BLANK " "\x03"));
+    EXPECT_EQ(read(256), bytes("\x02"
+                               "ENUM"
+                               "\x1E"
+                               "BLANK "
+                               "\x03"));
     EXPECT_TRUE(phone().blank());
 }
 
@@ -120,11 +136,17 @@ TEST_F(SimPhoneTest, PhoneOptionsShapeTheIdentityReplies) {
         {}, std::make_shared<SimPhone>(SimPhoneOptions{"0D12", 20, std::string("FL\0SH ", 6)}));
     const DeviceHandle handle = driver.open(driver.devicePathOf(other));
     link.writePipe(handle, kPipe, rqhwPacket, 0);
-    EXPECT_EQ(link.readPipe(handle, kPipe, 32, 0).data,
-              bytes("\x02" "RQHW" "\x1E" "LTE2 BOOT V=0D"));
+    EXPECT_EQ(link.readPipe(handle, kPipe, 32, 0).data, bytes("\x02"
+                                                              "RQHW"
+                                                              "\x1E"
+                                                              "LTE2 BOOT V=0D"));
     link.writePipe(handle, kPipe, enumPacket, 0);
-    EXPECT_EQ(link.readPipe(handle, kPipe, 256, 0).data,
-              bytes({"\x02" "ENUM" "\x1E" "FL\0SH " "\x03", 13}));
+    EXPECT_EQ(link.readPipe(handle, kPipe, 256, 0).data, bytes({"\x02"
+                                                                "ENUM"
+                                                                "\x1E"
+                                                                "FL\0SH "
+                                                                "\x03",
+                                                                13}));
 }
 
 TEST_F(SimPhoneTest, StageReplyTellsWhetherTheJumpImageWasUploaded) {

@@ -15,12 +15,11 @@ TEST(WritePlan, FixedRegionsTakeTheImageFromItsFirstByte) {
 }
 
 TEST(WritePlan, BlockRangeWalksUnalignedBlocksSizedByTheirOwnStart) {
-    EXPECT_EQ(blockRangeSlices(0x10000000, 0x1003FFFF),
-              (Slices{{0x10000000, 0x00000, 0x08000},
-                      {0x10008000, 0x08000, 0x10000},
-                      {0x10010000, 0x10000, 0x18000},
-                      {0x10018000, 0x18000, 0x20000},
-                      {0x10020000, 0x20000, 0x40000}}));
+    EXPECT_EQ(blockRangeSlices(0x10000000, 0x1003FFFF), (Slices{{0x10000000, 0x00000, 0x08000},
+                                                                {0x10008000, 0x08000, 0x10000},
+                                                                {0x10010000, 0x10000, 0x18000},
+                                                                {0x10018000, 0x18000, 0x20000},
+                                                                {0x10020000, 0x20000, 0x40000}}));
     EXPECT_EQ(blockRangeSlices(0x1001C000, 0x10030000),
               (Slices{{0x1001C000, 0x0000, 0x8000}, {0x10024000, 0x8000, 0x28000}}));
     // The fields' initial texts give the same slices as the PDS command.

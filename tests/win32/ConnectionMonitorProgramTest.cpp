@@ -87,9 +87,9 @@ public:
         std::wstring commandLine = L"\"" + path + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
-        const BOOL started = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr,
-                                            FALSE, 0, nullptr, folder_.c_str(), &startup,
-                                            &process_);
+        const BOOL started =
+            CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           folder_.c_str(), &startup, &process_);
         SetEnvironmentVariableW(L"NORVALE_SIM_FAULTS", nullptr);
         if (!started) {
             ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
@@ -172,9 +172,9 @@ TEST(ConnectionMonitorProgram, WithoutAPhoneTheProductShowsNotConnectedAndKeepsA
 TEST(ConnectionMonitorProgram, TheSimulatedPhoneIsAnnouncedAboutASecondAfterStart) {
     ProgramRun run(L"norvale-sim.exe", nullptr, "CG1ADR=100A0000\r\n");
     ASSERT_NE(run.dialog, nullptr);
-    const auto after = run.logBecomes(
-        L"Телефон подключен\r\nВерсия Boot'a: 0C60\r\nРежим: FLASH \r\n"
-        L"Начало CG1 - 100A0000\r\n");
+    const auto after =
+        run.logBecomes(L"Телефон подключен\r\nВерсия Boot'a: 0C60\r\nРежим: FLASH \r\n"
+                       L"Начало CG1 - 100A0000\r\n");
     ASSERT_TRUE(after.has_value()) << "log: " << testing::PrintToString(run.log());
     EXPECT_GE(*after, 900ms);
     EXPECT_LE(*after, 4000ms);

@@ -75,7 +75,8 @@ TEST(DialogBehaviour, ClearLogEmptiesTheLogWhileAWorkerWritesAndLaterLinesStartA
     EXPECT_GT(first, 0);
     EXPECT_LE(first, clearedAt + 1);
     std::wstring expected;
-    for (int n = first; n < written.load(); ++n) expected += L"line " + std::to_wstring(n) + L"\r\n";
+    for (int n = first; n < written.load(); ++n)
+        expected += L"line " + std::to_wstring(n) + L"\r\n";
     EXPECT_EQ(log, expected + kNotConnected);
 }
 
@@ -131,7 +132,9 @@ TEST(DialogBehaviour, AFullLogDropsItsOldestLinesSoEveryNewLineStillShows) {
     const auto limit = static_cast<std::size_t>(SendMessageW(log, EM_GETLIMITTEXT, 0, 0));
     ASSERT_GT(limit, 2000u);
     const std::string filler(limit / 50, 'x');
-    const auto line = [&](std::size_t n) { return "n" + std::to_string(n) + " " + filler + "\r\n"; };
+    const auto line = [&](std::size_t n) {
+        return "n" + std::to_string(n) + " " + filler + "\r\n";
+    };
     std::size_t lines = 0;
     for (std::size_t total = 0; total < limit * 2; total += line(lines++).size()) {
         ui.log.append(line(lines));

@@ -22,7 +22,8 @@ namespace norvale::testing {
 
 inline std::wstring windowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -86,7 +87,7 @@ public:
 
     SimPlatform sim{SimPlatform::Phone::none};
     GatedThreads threads{sim.threads};
-    Platform platform{sim.driver, sim.driver, sim.driver, sim.files,
+    Platform platform{sim.driver,  sim.driver, sim.driver, sim.files,
                       sim.chooser, sim.clock,  threads};
     SessionState state;
     Win32DialogView view;

@@ -48,8 +48,8 @@ const ControlRow kControls[] = {
     {-1, L"Button", L"Операции над телефоном", 210, 4, 195, 140, kChild | BS_GROUPBOX},
 };
 
-constexpr DWORD kDialogStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                               DS_MODALFRAME | DS_3DLOOK | DS_SETFONT;
+constexpr DWORD kDialogStyle =
+    WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_3DLOOK | DS_SETFONT;
 const wchar_t kCaption[] = L"Norvale      v 0.5";
 
 // Reads a DLGTEMPLATE (the classic form) and its items.
@@ -182,7 +182,8 @@ TEST(DialogWindow, OpensWithItsCaptionStyleAndSize) {
 
     RECT client;
     GetClientRect(ui.dialog, &client);
-    EXPECT_EQ((PixelBox{0, 0, client.right, client.bottom}), dialogUnits(ui.dialog, 0, 0, 413, 170));
+    EXPECT_EQ((PixelBox{0, 0, client.right, client.bottom}),
+              dialogUnits(ui.dialog, 0, 0, 413, 170));
 
     // The log, the first tab stop, has the focus.
     GUITHREADINFO info{sizeof info};
@@ -214,11 +215,11 @@ TEST(DialogWindow, EveryControlExistsInTabOrderWithItsIdClassTextStyleAndRectang
 
         const auto style = static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE));
         // The dialog manager may trade WS_BORDER for a sunken client edge in a 3-D dialog.
-        const DWORD border = style & WS_BORDER
-                                 ? WS_BORDER
-                                 : (GetWindowLongW(control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE
-                                        ? (row.style & WS_BORDER)
-                                        : 0);
+        const DWORD border =
+            style & WS_BORDER
+                ? WS_BORDER
+                : (GetWindowLongW(control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE ? (row.style & WS_BORDER)
+                                                                           : 0);
         EXPECT_EQ((style & ~WS_BORDER) | border, row.style);
 
         const RECT actual = clientRectOf(control, ui.dialog);

@@ -13,26 +13,18 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     if (binding == nullptr) return FALSE;  // WM_SETFONT and the like come before WM_INITDIALOG
 
     switch (message) {
-    case WM_INITDIALOG:
-        binding->view.attach(dialog);
-        return binding->controller.onInitDialog();
-    case WM_COMMAND:
-        return binding->controller.onCommand(wParam);
-    case WM_SYSCOMMAND:
-        return binding->controller.onSysCommand(wParam);
-    case kPresenceMessage:
-        return binding->controller.onPresence(wParam);
-    case kAppendLogMessage:
-        binding->view.appendOnUiThread(*reinterpret_cast<const std::wstring*>(lParam));
-        return TRUE;
-    case kShowProgressMessage:
-        binding->view.showProgressOnUiThread(*reinterpret_cast<const ProgressValue*>(lParam));
-        return TRUE;
-    case kEndProgressMessage:
-        binding->view.endProgressOnUiThread();
-        return TRUE;
-    default:
-        return FALSE;
+        case WM_INITDIALOG: binding->view.attach(dialog); return binding->controller.onInitDialog();
+        case WM_COMMAND: return binding->controller.onCommand(wParam);
+        case WM_SYSCOMMAND: return binding->controller.onSysCommand(wParam);
+        case kPresenceMessage: return binding->controller.onPresence(wParam);
+        case kAppendLogMessage:
+            binding->view.appendOnUiThread(*reinterpret_cast<const std::wstring*>(lParam));
+            return TRUE;
+        case kShowProgressMessage:
+            binding->view.showProgressOnUiThread(*reinterpret_cast<const ProgressValue*>(lParam));
+            return TRUE;
+        case kEndProgressMessage: binding->view.endProgressOnUiThread(); return TRUE;
+        default: return FALSE;
     }
 }
 

@@ -72,9 +72,7 @@ void Win32DialogView::appendOnUiThread(const std::wstring& text) {
     SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-void Win32DialogView::clearLog() {
-    SetDlgItemTextW(window(), IDC_LOG, L"");
-}
+void Win32DialogView::clearLog() { SetDlgItemTextW(window(), IDC_LOG, L""); }
 
 void Win32DialogView::createStatusBar(std::string_view text) {
     const std::wstring wide = wideFromCp1251(text);
@@ -107,9 +105,7 @@ void Win32DialogView::sendPresence(std::uintptr_t wParam) {
     SendMessageW(window(), kPresenceMessage, wParam, 0);
 }
 
-void Win32DialogView::endDialog(std::intptr_t result) {
-    EndDialog(window(), result);
-}
+void Win32DialogView::endDialog(std::intptr_t result) { EndDialog(window(), result); }
 
 void Win32DialogView::showProgress(std::uint64_t done, std::uint64_t total) {
     const std::uint64_t step = total == 0 ? 0 : done * kProgressSteps / total;
