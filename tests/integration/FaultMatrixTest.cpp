@@ -206,10 +206,11 @@ public:
         std::optional<std::size_t> failedAt;
         std::optional<std::size_t> emptyAt;
         for (std::size_t i = 0; i < trace.size() && !failedAt && !emptyAt; ++i) {
-            if (isFailed(trace[i]))
+            if (isFailed(trace[i])) {
                 failedAt = i;
-            else if (i >= body && isEmptyRead(trace[i]))
+            } else if (i >= body && isEmptyRead(trace[i])) {
                 emptyAt = i;
+            }
         }
         const bool shouldFail = failedAt || emptyAt;
 
