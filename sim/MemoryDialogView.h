@@ -42,11 +42,11 @@ public:
     void clearLog() override;
     void createStatusBar(std::string_view text) override;
     void setStatusText(std::string_view text) override;
-    void limitField(AddressField field, unsigned maxChars) override;
+    void limitField(AddressField which, unsigned maxChars) override;
     // Like WM_SETTEXT: stores the whole text, whatever the limit (the limit bounds typing).
-    void setFieldText(AddressField field, std::string_view text) override;
+    void setFieldText(AddressField which, std::string_view text) override;
     // The first 8 characters, as a read through an 8-character buffer gives them.
-    std::string fieldText(AddressField field) override;
+    std::string fieldText(AddressField which) override;
     void sendPresence(std::uintptr_t wParam) override;
     void endDialog(std::intptr_t result) override;
     void showProgress(std::uint64_t done, std::uint64_t total) override;
@@ -59,14 +59,14 @@ public:
     void runOnUiThread(const std::function<void()>& action);
 
     // The operator replaces the field's text by typing: the limit applies, as in an edit control.
-    void typeIntoField(AddressField field, std::string_view text);
+    void typeIntoField(AddressField which, std::string_view text);
 
     std::string logText() const;
     std::string statusText() const;
     bool statusBarCreated() const;
     // The whole stored text of the field, and its limit (nullopt until limitField()).
-    std::string storedFieldText(AddressField field) const;
-    std::optional<unsigned> fieldLimit(AddressField field) const;
+    std::string storedFieldText(AddressField which) const;
+    std::optional<unsigned> fieldLimit(AddressField which) const;
     std::optional<std::intptr_t> endResult() const;
     // The progress calls in order: the first kKeptProgressCalls of them, so that a long read
     // (4800 replies for CG1) costs no more memory than a short one; progressCallCount() counts
