@@ -19,6 +19,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     Win32FileSystem files;
     Win32FileChooser chooser;
     Win32ThreadStarter threads;
-    Platform platform{*sim, *sim, *sim, files, chooser, clock, threads};
+    Platform platform{*sim, *sim, *sim, *sim, files, chooser, clock, threads};
     runDialogProgram(instance, platform);
 }

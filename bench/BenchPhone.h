@@ -57,8 +57,8 @@ public:
     SimPlatform sim;
     TimedDriverPort timedDriver{sim.driver};
     TimedFileSystem timedFiles{sim.files};
-    Platform platform{timedDriver, sim.driver, sim.driver, timedFiles,
-                      sim.chooser, sim.clock,  sim.threads};
+    Platform platform{timedDriver, sim.driver,  sim.driver, sim.driver,
+                      timedFiles,  sim.chooser, sim.clock,  sim.threads};
     MemoryDialogView view;
     ViewLog log{view};
     SessionState state;

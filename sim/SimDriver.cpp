@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "protocol/PhoneLink.h"
+#include "protocol/DriverPhoneLink.h"
 
 namespace norvale {
 namespace {
@@ -73,12 +73,24 @@ SimDriver::~SimDriver() {
 std::unique_ptr<SimDriver> SimDriver::fromEnvironment(Clock& clock) {
     auto driver = std::make_unique<SimDriver>(clock);
     driver->keepTrace(false);
-    driver->attach();
-    driver->applyEnvironment();
+    const Road road = roadFromEnvironment();
+    SimInterfaceOptions options;
+    options.road = road;
+    driver->attach(options);
+    driver->applyEnvironment(road);
     return driver;
 }
 
-void SimDriver::applyEnvironment() {
+Road SimDriver::roadFromEnvironment() {
+    const auto road = environmentText("NORVALE_SIM_ROAD");
+    if (!road || road->empty() || *road == "driver") return Road::driver;
+    if (*road == "usb") return Road::usb;
+    std::fprintf(stderr, "norvale-sim: NORVALE_SIM_ROAD: ignoring '%s' (expected driver or usb)\n",
+                 road->c_str());
+    return Road::driver;
+}
+
+void SimDriver::applyEnvironment(Road road) {
     if (const auto faults = environmentText("NORVALE_SIM_FAULTS")) {
         const ParsedSimFaults parsed = parseSimFaults(*faults);
         for (const std::string& item : parsed.rejected) {
@@ -91,7 +103,9 @@ void SimDriver::applyEnvironment() {
         faults_.insert(faults_.end(), parsed.faults.begin(), parsed.faults.end());
     }
     if (const auto path = environmentText("NORVALE_SIM_TRACE"); path && !path->empty()) {
-        if (!traceToFile(*path)) {
+        if (traceToFile(*path)) {
+            trace_.add(road == Road::usb ? "# road usb" : "# road driver");
+        } else {
             std::fprintf(stderr, "norvale-sim: NORVALE_SIM_TRACE: can't open '%s'\n",
                          path->c_str());
         }
@@ -102,7 +116,9 @@ SimInterfaceId SimDriver::attach(SimInterfaceOptions options, std::shared_ptr<Si
     std::lock_guard lock(mutex_);
     auto iface = std::make_shared<Interface>();
     iface->id = nextId_++;
-    if (options.devicePath.empty()) {
+    if (options.devicePath.empty() && options.road == Road::usb) {
+        options.devicePath = "1-" + std::to_string(iface->id);  // bus 1, the port numbered after it
+    } else if (options.devicePath.empty()) {
         options.devicePath = "\\\\?\\usb#vid_22b8&pid_4903#5&1b2c3d4e&0&" +
                              std::to_string(iface->id) + "#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
     }
@@ -341,7 +357,8 @@ std::optional<SimFaultKind> SimDriver::takeFault(std::uint64_t transfer) {
 
 void SimDriver::unplugFor(DeviceHandle device) {
     // The phone the request is for; a request that names none takes the first attached phone.
-    Interface* target = attachedTarget(device);
+    Interface* target = attachedTarget(device, Road::driver);
+    if (!target) target = attachedTarget(device, Road::usb);
     if (!target) {
         for (auto& iface : interfaces_) {
             if (iface->attached) {
@@ -371,9 +388,10 @@ SimDriver::Interface* SimDriver::findById(SimInterfaceId id) const {
     return nullptr;
 }
 
-SimDriver::Interface* SimDriver::attachedTarget(DeviceHandle device) const {
+SimDriver::Interface* SimDriver::attachedTarget(DeviceHandle device, Road road) const {
     const auto handle = handles_.find(device.bits);
     if (!device.valid() || handle == handles_.end() || !handle->second->attached) return nullptr;
+    if (handle->second->options.road != road) return nullptr;
     return handle->second.get();
 }
 
@@ -389,7 +407,7 @@ DeviceSet SimDriver::openSet() {
     // Like SetupAPI, the set is a snapshot: a phone attached later is not in it.
     std::vector<std::shared_ptr<Interface>> members;
     for (const auto& iface : interfaces_) {
-        if (iface->attached) members.push_back(iface);
+        if (iface->attached && iface->options.road == Road::driver) members.push_back(iface);
     }
     const std::uintptr_t bits = nextSet_;
     nextSet_ += 8;
@@ -472,7 +490,154 @@ bool SimDriver::waitForChange(const std::string& keyPath) {
     std::unique_lock lock(mutex_);
     std::shared_ptr<Interface> watched;
     for (const auto& iface : interfaces_) {
-        if (iface->attached && sameName(iface->registryKey, keyPath)) watched = iface;
+        if (iface->attached && iface->options.road == Road::driver &&
+            sameName(iface->registryKey, keyPath)) {
+            watched = iface;
+        }
+    }
+    if (!watched) return false;
+    ++watchers_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !watched->attached; });
+    --watchers_;
+    changed_.notify_all();
+    return true;
+}
+
+std::vector<std::string> SimDriver::listPhones() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> phones;
+    for (const auto& iface : interfaces_) {
+        if (iface->attached && iface->options.road == Road::usb) {
+            phones.push_back(iface->options.devicePath);
+        }
+    }
+    return phones;
+}
+
+std::uint32_t SimDriver::maxPacketSize(DeviceHandle device) {
+    std::lock_guard lock(mutex_);
+    // Known from the descriptors read at the open, so it outlives the device's removal.
+    const auto handle = handles_.find(device.bits);
+    if (!device.valid() || handle == handles_.end()) return 0;
+    if (handle->second->options.road != Road::usb) return 0;
+    return handle->second->options.usbMaxPacketSize;
+}
+
+UsbTransfer SimDriver::bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,
+                               std::uint32_t waitMs) {
+    UsbOutcome outcome;
+    {
+        std::lock_guard lock(mutex_);
+        outcome = usbOut(device, data, waitMs);
+    }
+    if (outcome.sleepMs != 0) clock_.sleep(outcome.sleepMs);
+    return outcome.result;
+}
+
+UsbTransfer SimDriver::bulkIn(DeviceHandle device, std::span<std::uint8_t> buffer,
+                              std::uint32_t waitMs) {
+    UsbOutcome outcome;
+    {
+        std::lock_guard lock(mutex_);
+        outcome = usbIn(device, buffer, waitMs);
+    }
+    if (outcome.sleepMs != 0) clock_.sleep(outcome.sleepMs);
+    return outcome.result;
+}
+
+SimDriver::UsbOutcome SimDriver::usbOut(DeviceHandle device, std::span<const std::uint8_t> data,
+                                        std::uint32_t waitMs) {
+    const std::optional<SimFaultKind> fault = takeFault(++transfers_);
+    if (fault == SimFaultKind::unplug) unplugFor(device);
+    Interface* target = attachedTarget(device, Road::usb);
+    const std::string line = withHex(trace_, "W " + std::to_string(kPipe), data);
+    if (!target) {
+        trace_.add(failed(line));
+        return {{UsbStatus::gone, 0}, 0};
+    }
+    if (fault == SimFaultKind::hang) {
+        trace_.add(failed(line));
+        return {{UsbStatus::timedOut, 0}, waitMs};
+    }
+    // nodata on a write: the transfer completes, but the bytes never reach the phone.
+    if (fault != SimFaultKind::nodata &&
+        target->phone->write(data) == SimPhone::WriteEffect::leftFlashMode) {
+        detachLocked(*target);
+    }
+    trace_.add(line);
+    return {{UsbStatus::done, static_cast<std::uint32_t>(data.size())}, linkTime(data.size())};
+}
+
+SimDriver::UsbOutcome SimDriver::usbIn(DeviceHandle device, std::span<std::uint8_t> buffer,
+                                       std::uint32_t waitMs) {
+    const std::optional<SimFaultKind> fault = takeFault(++transfers_);
+    if (fault == SimFaultKind::unplug) unplugFor(device);
+    Interface* target = attachedTarget(device, Road::usb);
+    const std::string line = "R " + std::to_string(kPipe) + ' ' + std::to_string(buffer.size());
+    if (!target) {
+        trace_.add(failed(line));
+        return {{UsbStatus::gone, 0}, 0};
+    }
+    const std::uint32_t packet = target->options.usbMaxPacketSize;
+    if (packet == 0 || buffer.size() % packet != 0 || buffer.empty()) {
+        // A request that is no whole number of packets could overflow on a real device.
+        trace_.add(failed(line));
+        return {{UsbStatus::failed, 0}, 0};
+    }
+    if (fault == SimFaultKind::hang) {
+        trace_.add(failed(line));
+        return {{UsbStatus::timedOut, 0}, waitMs};
+    }
+    if (fault == SimFaultKind::nodata) {
+        trace_.add(line);  // one zero-length packet; the phone's reply, if any, waits
+        return {{UsbStatus::done, 0}, linkTime(0)};
+    }
+    const Bytes data = target->phone->read(static_cast<std::uint32_t>(buffer.size()));
+    if (data.empty()) {
+        // Nothing to say: the device answers NAK until the host gives up.
+        trace_.add(failed(line));
+        return {{UsbStatus::timedOut, 0}, waitMs};
+    }
+    std::copy(data.begin(), data.end(), buffer.begin());
+    trace_.add(withHex(trace_, line, data));
+    return {{UsbStatus::done, static_cast<std::uint32_t>(data.size())}, linkTime(data.size())};
+}
+
+UsbTransfer SimDriver::stringDescriptor(DeviceHandle device, UsbString which,
+                                        std::span<std::uint8_t> buffer) {
+    std::lock_guard lock(mutex_);
+    const std::uint16_t selector =
+        which == UsbString::manufacturer ? kManufacturerSelector : kInterfaceSelector;
+    char head[16];
+    std::snprintf(head, sizeof head, "Q %04x", static_cast<unsigned>(selector));
+    const Interface* target = attachedTarget(device, Road::usb);
+    if (!target) {
+        trace_.add(failed(head));
+        return {UsbStatus::gone, 0};
+    }
+    const std::string& text = which == UsbString::manufacturer ? target->options.manufacturerString
+                                                               : target->options.interfaceString;
+    // bLength is one byte: at most 126 UTF-16 units follow the two header bytes.
+    const std::size_t units = std::min<std::size_t>(text.size(), 126);
+    Bytes descriptor(2 + 2 * units, 0);
+    descriptor[0] = static_cast<std::uint8_t>(descriptor.size());
+    descriptor[1] = 3;
+    for (std::size_t i = 0; i < units; ++i) descriptor[2 + 2 * i] = static_cast<std::uint8_t>(text[i]);
+    const std::size_t delivered = std::min(descriptor.size(), buffer.size());
+    std::copy_n(descriptor.begin(), delivered, buffer.begin());
+    trace_.add(withHex(trace_, head, Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(units))));
+    return {UsbStatus::done, static_cast<std::uint32_t>(delivered)};
+}
+
+bool SimDriver::waitForRemoval(const std::string& location) {
+    std::unique_lock lock(mutex_);
+    std::shared_ptr<Interface> watched;
+    for (const auto& iface : interfaces_) {
+        if (iface->attached && iface->options.road == Road::usb &&
+            iface->options.devicePath == location) {
+            watched = iface;
+        }
     }
     if (!watched) return false;
     ++watchers_;

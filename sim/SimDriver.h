@@ -18,17 +18,22 @@
 #include "platform/DriverPort.h"
 #include "platform/InterfaceEnumerator.h"
 #include "platform/RemovalWatch.h"
+#include "platform/UsbPort.h"
 
 namespace norvale {
 
 using SimInterfaceId = std::uint32_t;
 
-// One attached flash-mode interface as the system sees it, with the test hooks that make a
-// member misbehave during enumeration.
+// One attached flash-mode phone as the system sees it, on the road it stands behind, with the
+// test hooks that make a member misbehave during enumeration.
 struct SimInterfaceOptions {
-    std::string devicePath;                                    // empty: a unique path is made
-    std::string manufacturerString = "Motorola Inc.";          // selector 0x0103
-    std::string interfaceString = "Motorola Flash Interface";  // selector 0x0002
+    // driver: an interface of the maker's driver; usb: a bare 22B8:4903 device on the bus.
+    Road road = Road::driver;
+    // The driver's device path, or the USB location; empty: a unique one is made.
+    std::string devicePath;
+    std::string manufacturerString = "Motorola Inc.";          // selector 0x0103; USB manufacturer
+    std::string interfaceString = "Motorola Flash Interface";  // selector 0x0002; USB product
+    std::uint32_t usbMaxPacketSize = 64;                       // the bulk IN endpoint's (full speed)
     std::uint32_t sizeQueryError = 0;  // non-zero: the detail size query fails with this error
     bool failDetailFetch = false;
     bool failOpen = false;  // as when another program holds it without sharing
@@ -56,16 +61,24 @@ struct SimEnumerationCounters {
     std::uint64_t unknownSetCalls = 0;
 };
 
-// Contract, beyond the three seams it implements:
+// Contract, beyond the four seams it implements:
 // - Requests carry exactly the records the phone link builds; a request whose code, pipe or
 //   buffer sizes don't match is rejected at once (not completed), and so is one on a closed
-//   handle, on kInvalidDevice or on an interface that was detached.
-// - Interfaces are enumerated in attach order; each open() gives a fresh handle.
+//   handle, on kInvalidDevice, on an interface that was detached or on a USB device.
+// - USB transfers carry the same data bytes without records; the trace shows them in the same
+//   W, R and Q lines (an R line names the bulk IN request's size). A bulk IN transfer when the
+//   phone has nothing to say waits out its wait time, as a device that keeps answering NAK does;
+//   a nodata fault on it delivers one zero-length packet.
+// - The driver enumerates only driver interfaces and the USB port lists only USB devices, each in
+//   attach order; each open() gives a fresh handle, good on its own road only.
 // - detach() (or the phone restarting with 'S' 'A', or an unplug fault) makes later requests on
 //   the interface's handles fail, takes it out of the enumeration and wakes the removal watch on
 //   its key.
 // - Every call may come from any thread. The removal watch blocks without holding the lock.
-class SimDriver final : public DriverPort, public InterfaceEnumerator, public RemovalWatch {
+class SimDriver final : public DriverPort,
+                        public InterfaceEnumerator,
+                        public RemovalWatch,
+                        public UsbPort {
 public:
     explicit SimDriver(Clock& clock);
     SimDriver(const SimDriver&) = delete;
@@ -73,12 +86,15 @@ public:
     // Detaches everything and waits until no thread is left inside waitForChange().
     ~SimDriver() override;
 
-    // The driver of norvale-sim.exe: one default phone, faults and trace file from the
+    // The simulator of norvale-sim.exe and norvale-cli --sim: one default phone on the road that
+    // NORVALE_SIM_ROAD names (driver, the default, or usb), faults and trace file from the
     // environment, no in-memory trace.
     static std::unique_ptr<SimDriver> fromEnvironment(Clock& clock);
     // Applies NORVALE_SIM_FAULTS (bad items are skipped with a note on stderr) and
-    // NORVALE_SIM_TRACE (the trace file).
-    void applyEnvironment();
+    // NORVALE_SIM_TRACE (the trace file, whose first line then names `road`).
+    void applyEnvironment(Road road = Road::driver);
+    // NORVALE_SIM_ROAD; an unknown value is noted on stderr and gives the driver road.
+    static Road roadFromEnvironment();
 
     // A new phone unless `phone` is given (attaching the same phone again keeps its flash).
     SimInterfaceId attach(SimInterfaceOptions options = {},
@@ -135,6 +151,18 @@ public:
 
     bool waitForChange(const std::string& keyPath) override;
 
+    std::vector<std::string> listPhones() override;
+    std::uint32_t maxPacketSize(DeviceHandle device) override;
+    UsbTransfer bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,
+                        std::uint32_t waitMs) override;
+    UsbTransfer bulkIn(DeviceHandle device, std::span<std::uint8_t> buffer,
+                       std::uint32_t waitMs) override;
+    UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
+                                 std::span<std::uint8_t> buffer) override;
+    // Transfers here end inside the call, under the lock: none is ever left to cancel.
+    void cancel(DeviceHandle /*device*/) override {}
+    bool waitForRemoval(const std::string& location) override;
+
 private:
     struct Interface {
         SimInterfaceId id = 0;
@@ -161,8 +189,17 @@ private:
     std::optional<SimFaultKind> takeFault(std::uint64_t transfer);
     void unplugFor(DeviceHandle device);
     std::uint32_t linkTime(std::size_t bytes);
+    // What a USB transfer ends with, and clock time to spend once the lock is released.
+    struct UsbOutcome {
+        UsbTransfer result;
+        std::uint32_t sleepMs = 0;
+    };
+    UsbOutcome usbOut(DeviceHandle device, std::span<const std::uint8_t> data,
+                      std::uint32_t waitMs);
+    UsbOutcome usbIn(DeviceHandle device, std::span<std::uint8_t> buffer, std::uint32_t waitMs);
     Interface* findById(SimInterfaceId id) const;
-    Interface* attachedTarget(DeviceHandle device) const;
+    // The attached interface a handle names on `road`, or null.
+    Interface* attachedTarget(DeviceHandle device, Road road = Road::driver) const;
     Interface* setMember(DeviceSet set, const InterfaceRef& member);
     void detachLocked(Interface& iface);
 

@@ -26,7 +26,7 @@ public:
     HostFileSystem files;
     ScriptedFileChooser chooser;
     StdThreadStarter threads;
-    Platform platform{driver, driver, driver, files, chooser, clock, threads};
+    Platform platform{driver, driver, driver, driver, files, chooser, clock, threads};
 
     // The phone attached at construction (0 when there is none).
     SimInterfaceId phoneId = 0;

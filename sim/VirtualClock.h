@@ -14,6 +14,7 @@ namespace norvale {
 class VirtualClock final : public Clock {
 public:
     void sleep(std::uint32_t ms) override;
+    std::uint64_t nowMs() const override { return now_.load(); }
 
     // Milliseconds slept on this clock so far, by all threads together.
     std::uint64_t now() const { return now_.load(); }

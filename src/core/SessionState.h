@@ -7,17 +7,17 @@
 #include <utility>
 
 #include "platform/DeviceHandle.h"
-#include "platform/InterfaceEnumerator.h"
 
 namespace norvale {
 
-// An open flash interface. It is shared between the session and any worker that took it at its
-// start; the handle is closed when the last of them lets go, so an arrival that replaces it never
-// closes a handle under a running command, and no handle outlives every user.
+// An open flash-mode device, on the road it was found on. It is shared between the session and
+// any worker that took it at its start; the handle is closed when the last of them lets go, so an
+// arrival that replaces it never closes a handle under a running command, and no handle outlives
+// every user.
 class OpenDevice {
 public:
-    OpenDevice(DeviceHandle handle, InterfaceEnumerator& closer)
-        : handle_(handle), closer_(closer) {}
+    OpenDevice(DeviceHandle handle, DeviceCloser& closer, Road road = Road::driver)
+        : handle_(handle), closer_(closer), road_(road) {}
     ~OpenDevice() {
         if (handle_.valid()) closer_.close(handle_);
     }
@@ -25,10 +25,12 @@ public:
     OpenDevice& operator=(const OpenDevice&) = delete;
 
     DeviceHandle handle() const { return handle_; }
+    Road road() const { return road_; }
 
 private:
     DeviceHandle handle_;
-    InterfaceEnumerator& closer_;
+    DeviceCloser& closer_;
+    Road road_;
 };
 
 struct SessionState {

@@ -8,6 +8,11 @@
 
 namespace norvale {
 
+// The flash-mode driver's control codes: device type 0x8000, METHOD_BUFFERED, FILE_ANY_ACCESS.
+inline constexpr std::uint32_t kIoctlGetString = 0x80002010;
+inline constexpr std::uint32_t kIoctlPipeWrite = 0x80002018;
+inline constexpr std::uint32_t kIoctlPipeRead = 0x8000201C;
+
 struct ControlResult {
     // The driver completed the request and reported success. False when it rejected the request,
     // when it did not complete within the wait time, or when its completion reported failure.

@@ -45,7 +45,7 @@ inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 // - open(): opens the path for reading and writing with read and write sharing, OPEN_EXISTING,
 //   synchronous I/O; kInvalidDevice on failure. A valid handle must be given back to close()
 //   exactly once, by whoever owns it then.
-class InterfaceEnumerator {
+class InterfaceEnumerator : public virtual DeviceCloser {
 public:
     virtual ~InterfaceEnumerator() = default;
     virtual DeviceSet openSet() = 0;
@@ -55,7 +55,7 @@ public:
                                                   std::uint32_t requiredSize) = 0;
     virtual void closeSet(DeviceSet set) = 0;
     virtual DeviceHandle open(const std::string& devicePath) = 0;
-    virtual void close(DeviceHandle device) = 0;
+    void close(DeviceHandle device) override = 0;
 };
 
 }  // namespace norvale

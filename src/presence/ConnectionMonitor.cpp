@@ -2,6 +2,7 @@
 #include "presence/ConnectionMonitor.h"
 
 #include "presence/RemovalKeyPath.h"
+#include "presence/UsbPhoneFinder.h"
 
 namespace norvale {
 
@@ -14,6 +15,11 @@ ConnectionMonitor::State ConnectionMonitor::step() {
         case State::scanning: {
             FlashInterfaceFinder finder(platform_.interfaces, link_);
             watchedPath_ = finder.scanForPhone();
+            watchedRoad_ = Road::driver;
+            if (!watchedPath_) {
+                watchedPath_ = UsbPhoneFinder(platform_.usb).scanForPhone();
+                watchedRoad_ = Road::usb;
+            }
             platform_.clock.sleep(kScanIntervalMs);
             state_ = watchedPath_ ? State::announcing : State::scanning;
             break;
@@ -25,7 +31,11 @@ ConnectionMonitor::State ConnectionMonitor::step() {
         case State::watching:
             // A key that can't be opened, or a wait that fails, counts as a removal too: a
             // phone still there is announced again after the pause.
-            platform_.removalWatch.waitForChange(removalKeyPath(*watchedPath_));
+            if (watchedRoad_ == Road::usb) {
+                platform_.usb.waitForRemoval(*watchedPath_);
+            } else {
+                platform_.removalWatch.waitForChange(removalKeyPath(*watchedPath_));
+            }
             state_ = State::removing;
             break;
         case State::removing:

@@ -29,10 +29,10 @@ std::string line(std::string_view label, std::string_view value) {
 
 // One framed command and its reply, neither waited for: the boot ROM answers at once, and a
 // phone that doesn't must not hold up the dialog.
-Bytes exchange(Services& services, DeviceHandle device, std::span<const std::uint8_t> packet,
+Bytes exchange(const PhoneLink& link, DeviceHandle device, std::span<const std::uint8_t> packet,
                std::uint32_t replySize) {
-    services.link.writePipe(device, kPipe, packet, 0);
-    return services.link.readPipe(device, kPipe, replySize, 0).data;
+    link.writePipe(device, kPipe, packet, 0);
+    return link.readPipe(device, kPipe, replySize, 0).data;
 }
 
 // The `count` bytes of `bytes` from `offset`, ending early at the first zero byte or at the end
@@ -51,12 +51,13 @@ void readPhoneInfo(Services& services) {
     // Taken once: both exchanges go to the interface the arrival has just opened.
     const std::shared_ptr<const OpenDevice> device = services.state.device.load();
     const DeviceHandle handle = device ? device->handle() : kInvalidDevice;
+    const PhoneLink& link = services.link(device ? device->road() : Road::driver);
 
-    const Bytes hardware = exchange(services, handle, rqhwPacket, kRqhwReplySize);
+    const Bytes hardware = exchange(link, handle, rqhwPacket, kRqhwReplySize);
     services.log.append(
         line(text::kBootVersion, textField(hardware, kBootVersionOffset, kBootVersionLength)));
 
-    const Bytes mode = exchange(services, handle, enumPacket, kEnumReplySize);
+    const Bytes mode = exchange(link, handle, enumPacket, kEnumReplySize);
     services.log.append(line(text::kMode, textField(mode, kModeOffset, kModeLength)));
 
     // Read with read sharing, so a read-only file or one another program is reading still

@@ -6,6 +6,7 @@
 #include "core/OperatorTexts.h"
 #include "presence/FlashInterfaceFinder.h"
 #include "presence/PhoneInfo.h"
+#include "presence/UsbPhoneFinder.h"
 
 namespace norvale {
 
@@ -14,11 +15,21 @@ void handleArrival(Services& services) {
     services.log.append(text::kPhoneConnected);
     services.view.setStatusText(text::kStatusConnected);
 
-    FlashInterfaceFinder finder(services.platform.interfaces, services.link);
-    const DeviceHandle handle = finder.openFlashInterface(kFlashPrefix);
+    // The driver's interfaces first, as the monitor scans them; a USB phone only when the driver
+    // has none to open.
+    FlashInterfaceFinder finder(services.platform.interfaces, services.driverLink);
+    std::shared_ptr<const OpenDevice> opened;
+    if (const DeviceHandle handle = finder.openFlashInterface(kFlashPrefix); handle.valid()) {
+        opened = std::make_shared<const OpenDevice>(handle, services.platform.interfaces);
+    } else if (const DeviceHandle usb = UsbPhoneFinder(services.platform.usb).openPhone();
+               usb.valid()) {
+        opened = std::make_shared<const OpenDevice>(usb, services.platform.usb, Road::usb);
+    } else {
+        // Nothing opened: commands fail later on the invalid handle.
+        opened = std::make_shared<const OpenDevice>(kInvalidDevice, services.platform.interfaces);
+    }
     // The old device's last owner closes it: the session now, or a worker that took it.
-    services.state.device.store(
-        std::make_shared<const OpenDevice>(handle, services.platform.interfaces));
+    services.state.device.store(std::move(opened));
 
     readPhoneInfo(services);
 }

@@ -6,13 +6,13 @@
 namespace norvale {
 
 bool CommandContext::send(std::span<const std::uint8_t> bytes, std::uint32_t waitMs) {
-    if (services_.link.writePipe(device(), kPipe, bytes, waitMs)) return true;
+    if (link().writePipe(device(), kPipe, bytes, waitMs)) return true;
     fail(text::kNoAnswerFromPhone);
     return false;
 }
 
 std::optional<Bytes> CommandContext::receive(std::uint32_t maxBytes, std::uint32_t waitMs) {
-    ReadReply reply = services_.link.readPipe(device(), kPipe, maxBytes, waitMs);
+    ReadReply reply = link().readPipe(device(), kPipe, maxBytes, waitMs);
     if (reply.completed) return std::move(reply.data);
     fail(text::kNoAnswerFromPhone);
     return std::nullopt;

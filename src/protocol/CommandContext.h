@@ -12,7 +12,8 @@
 #include "core/SessionState.h"
 #include "platform/DialogView.h"
 #include "platform/Platform.h"
-#include "protocol/PhoneLink.h"
+#include "protocol/DriverPhoneLink.h"
+#include "protocol/UsbPhoneLink.h"
 
 namespace norvale {
 
@@ -22,7 +23,14 @@ struct Services {
     OperationLog& log;
     Platform& platform;
     DialogView& view;  // the address fields are read through it
-    PhoneLink link{platform.driver};
+    DriverPhoneLink driverLink{platform.driver};
+    UsbPhoneLink usbLink{platform.usb, platform.clock};
+
+    // The road a device was opened on carries every transfer to it.
+    const PhoneLink& link(Road road) const {
+        if (road == Road::usb) return usbLink;
+        return driverLink;
+    }
 };
 
 // One command's view of the phone. The device is taken once, when the worker starts, so an
@@ -43,6 +51,10 @@ public:
     Platform& platform() { return services_.platform; }
     DialogView& view() { return services_.view; }
     DeviceHandle device() const { return device_ ? device_->handle() : kInvalidDevice; }
+    // The link of the road the command's device is on (the driver's when there is none).
+    const PhoneLink& link() const {
+        return services_.link(device_ ? device_->road() : Road::driver);
+    }
 
     // Writes to pipe 2; false (the error already logged) when the write did not complete.
     bool send(std::span<const std::uint8_t> bytes, std::uint32_t waitMs);

@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "protocol/PhoneLink.h"
+#include "protocol/DriverPhoneLink.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint32_t maxBytes = littleEndian32(data + 5);
     const std::span<const std::uint8_t> content(data + 9, size - 9);
     AnyDriver driver({completed, transferred, content});
-    const norvale::PhoneLink link(driver);
+    const norvale::DriverPhoneLink link(driver);
 
     // The buffer the driver saw, as the link's decoding sees it.
     const auto bufferByte = [&](std::size_t at) -> std::uint8_t {

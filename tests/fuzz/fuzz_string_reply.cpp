@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "protocol/PhoneLink.h"
+#include "protocol/DriverPhoneLink.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) return 0;

@@ -40,8 +40,8 @@ protected:
 
     SimPlatform sim;
     UnopenableWatch watch;
-    Platform platform{sim.driver,  sim.driver, watch,      sim.files,
-                      sim.chooser, sim.clock,  sim.threads};
+    Platform platform{sim.driver, sim.driver,  watch,     sim.driver,
+                      sim.files,  sim.chooser, sim.clock, sim.threads};
     MemoryDialogView screen;
     ConnectionMonitor monitor{platform, screen};
     std::vector<std::pair<std::uintptr_t, std::uint64_t>> notes;

@@ -34,7 +34,7 @@ TEST(PresenceHandling, ArrivalOpensTheFlashInterfaceAndTellsWhatIsAttached) {
     ASSERT_TRUE(rig.state.deviceHandle().valid());
     EXPECT_EQ(rig.sim.driver.counters().liveHandles, 1u);
     // The handle is the phone's: its transfers reach the phone.
-    EXPECT_EQ(PhoneLink(rig.sim.driver).queryString(rig.state.deviceHandle(), 2).text,
+    EXPECT_EQ(DriverPhoneLink(rig.sim.driver).queryString(rig.state.deviceHandle(), 2).text,
               "Motorola Flash Interface");
 }
 

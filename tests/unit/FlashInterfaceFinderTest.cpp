@@ -4,6 +4,7 @@
 #include <string>
 
 #include "presence/FlashInterfaceFinder.h"
+#include "protocol/DriverPhoneLink.h"
 #include "sim/SimDriver.h"
 #include "sim/VirtualClock.h"
 
@@ -39,7 +40,7 @@ protected:
 
     VirtualClock clock;
     SimDriver driver{clock};
-    PhoneLink link{driver};
+    DriverPhoneLink link{driver};
     FlashInterfaceFinder finder{driver, link};
 };
 

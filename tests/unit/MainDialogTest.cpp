@@ -52,8 +52,8 @@ protected:
 
     SimPlatform sim{SimPlatform::Phone::none};
     GatedThreads threads{sim.threads};
-    Platform platform{sim.driver,  sim.driver, sim.driver, sim.files,
-                      sim.chooser, sim.clock,  threads};
+    Platform platform{sim.driver, sim.driver,  sim.driver, sim.driver,
+                      sim.files,  sim.chooser, sim.clock,  threads};
     SessionState state;
     MemoryDialogView view;
     ViewLog log{view};

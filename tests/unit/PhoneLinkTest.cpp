@@ -4,10 +4,19 @@
 #include <algorithm>
 #include <deque>
 
-#include "protocol/PhoneLink.h"
+#include "protocol/DriverPhoneLink.h"
 
 namespace norvale {
 namespace {
+
+// The records and reply buffers are fixed byte layouts: nothing in them may follow the pointer
+// size, so the 32-bit and the 64-bit programs (this suite is compiled into both) hand the driver
+// the same bytes.
+static_assert(kReadReplyBufferSize == 4101);
+static_assert(kStringReplyBufferSize == 261);
+static_assert(kWriteRecordOverhead == 6);
+static_assert(kReadReplyPrefixSize == 4);
+static_assert(std::tuple_size_v<decltype(buildPipeReadRecord(0, 0))> == 5);
 
 struct SeenRequest {
     DeviceHandle device;
@@ -51,7 +60,7 @@ Bytes withPrefix(Bytes data) {
 
 TEST(PhoneLinkWrite, WrapsTheBytesInARecordWithLengthAndTrailingByte) {
     RecordingDriver driver;
-    PhoneLink link(driver);
+    DriverPhoneLink link(driver);
     EXPECT_TRUE(link.writePipe(kDevice, kPipe, std::array<std::uint8_t, 1>{'Z'}, 0));
     EXPECT_TRUE(link.writePipe(kDevice, kPipe, rqhwPacket, 60000));
 
@@ -68,7 +77,7 @@ TEST(PhoneLinkWrite, WrapsTheBytesInARecordWithLengthAndTrailingByte) {
 TEST(PhoneLinkWrite, ReportsARequestTheDriverDidNotComplete) {
     RecordingDriver driver;
     driver.script.push_back({false, {}, 0});
-    PhoneLink link(driver);
+    DriverPhoneLink link(driver);
     EXPECT_FALSE(link.writePipe(kDevice, kPipe, std::array<std::uint8_t, 1>{'B'}, 0));
 }
 
@@ -76,7 +85,7 @@ TEST(PhoneLinkRead, AsksForTheCallersSizeEveryTimeWithTheWholeReplyBuffer) {
     RecordingDriver driver;
     driver.script.push_back({true, withPrefix({'J', 'M', 'P', '0', '1'}), 9});
     driver.script.push_back({true, withPrefix(Bytes(32, 0x31)), 36});
-    PhoneLink link(driver);
+    DriverPhoneLink link(driver);
 
     EXPECT_EQ(link.readPipe(kDevice, kPipe, 5, 0).data, (Bytes{'J', 'M', 'P', '0', '1'}));
     EXPECT_EQ(link.readPipe(kDevice, kPipe, 32, 20000).data, Bytes(32, 0x31));
@@ -98,7 +107,7 @@ TEST(PhoneLinkRead, SkipsThePrefixAndCutsToTheRequestedSize) {
     RecordingDriver driver;
     driver.script.push_back({true, withPrefix(full), 4100});
     driver.script.push_back({true, withPrefix(Bytes(40, 0x55)), 44});
-    PhoneLink link(driver);
+    DriverPhoneLink link(driver);
 
     const ReadReply whole = link.readPipe(kDevice, kPipe, 4096, 60000);
     EXPECT_TRUE(whole.completed);
@@ -113,7 +122,7 @@ TEST(PhoneLinkRead, ShortOrFailedRepliesYieldNothingNeverAnEarlierReply) {
     driver.script.push_back({true, {0xAA, 0xBB, 0xCC}, 3});
     driver.script.push_back({true, {}, 0});
     driver.script.push_back({false, withPrefix({'X'}), 5});
-    PhoneLink link(driver);
+    DriverPhoneLink link(driver);
 
     EXPECT_EQ(link.readPipe(kDevice, kPipe, 1024, 0).data, (Bytes{'O', 'K'}));
     for (int i = 0; i < 3; ++i) {
@@ -148,7 +157,7 @@ TEST(PhoneLinkQuery, SendsTheSelectorAndKeepsTheLowByteOfEachUnit) {
     driver.script.push_back({true, flash, static_cast<std::uint32_t>(flash.size())});
     const Bytes cyrillic = stringReply(2, u"\u041CA");
     driver.script.push_back({true, cyrillic, static_cast<std::uint32_t>(cyrillic.size())});
-    PhoneLink link(driver);
+    DriverPhoneLink link(driver);
 
     EXPECT_EQ(link.queryString(kDevice, 0x0002).text, "Motorola Flash");
     EXPECT_EQ(link.queryString(kDevice, 0x0103).text, std::string("\x1c"
@@ -170,7 +179,7 @@ TEST(PhoneLinkQuery, TakesOnlyTheUnitsTheReplyHolds) {
     const Bytes full = stringReply(500, std::u16string(200, u'x'));
     driver.script.push_back({true, full, 261});
     driver.script.push_back({false, stringReply(4, u"Moto"), 12});
-    PhoneLink link(driver);
+    DriverPhoneLink link(driver);
 
     EXPECT_EQ(link.queryString(kDevice, 2).text, "");
     EXPECT_EQ(link.queryString(kDevice, 2).text, "Moto");

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <future>
 
-#include "protocol/PhoneLink.h"
+#include "protocol/DriverPhoneLink.h"
 #include "sim/SimDriver.h"
 #include "sim/VirtualClock.h"
 
@@ -49,7 +49,7 @@ class SimDriverTest : public ::testing::Test {
 protected:
     VirtualClock clock;
     SimDriver driver{clock};
-    PhoneLink link{driver};
+    DriverPhoneLink link{driver};
     SimInterfaceId id = driver.attach();
     DeviceHandle device = driver.open(driver.devicePathOf(id));
 
@@ -210,14 +210,15 @@ TEST(SimDriverEnvironment, FaultsAndTraceFileComeFromTheEnvironment) {
     setEnvironment("NORVALE_SIM_TRACE", "");
 
     EXPECT_NE(complaints.find("'oops'"), std::string::npos);
-    PhoneLink link(*driver);
+    DriverPhoneLink link(*driver);
     const DeviceHandle device = driver->open(kDefaultPath1);
     EXPECT_EQ(link.queryString(device, 0x0002).text, "Motorola Flash Interface");
     link.writePipe(device, kPipe, rqhwPacket, 0);
     EXPECT_EQ(link.readPipe(device, kPipe, 32, 0).data, Bytes{});
     EXPECT_EQ(driver->trace(), Lines{});  // the long-running program keeps no trace in memory
     driver.reset();
-    EXPECT_EQ(fileLines(path), (Lines{"Q 0002 4d6f746f726f6c6120466c61736820496e74657266616365",
+    EXPECT_EQ(fileLines(path), (Lines{"# road driver",
+                                      "Q 0002 4d6f746f726f6c6120466c61736820496e74657266616365",
                                       "W 2 025251485703", "R 2 32"}));
     std::filesystem::remove(path);
 }

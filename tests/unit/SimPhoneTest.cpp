@@ -4,7 +4,7 @@
 #include <future>
 #include <string_view>
 
-#include "protocol/PhoneLink.h"
+#include "protocol/DriverPhoneLink.h"
 #include "sim/SimDriver.h"
 #include "sim/VirtualClock.h"
 
@@ -42,7 +42,7 @@ class SimPhoneTest : public ::testing::Test {
 protected:
     VirtualClock clock;
     SimDriver driver{clock};
-    PhoneLink link{driver};
+    DriverPhoneLink link{driver};
     SimInterfaceId id = driver.attach();
     DeviceHandle device = driver.open(driver.devicePathOf(id));
 

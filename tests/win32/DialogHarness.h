@@ -87,8 +87,8 @@ public:
 
     SimPlatform sim{SimPlatform::Phone::none};
     GatedThreads threads{sim.threads};
-    Platform platform{sim.driver,  sim.driver, sim.driver, sim.files,
-                      sim.chooser, sim.clock,  threads};
+    Platform platform{sim.driver, sim.driver,  sim.driver, sim.driver,
+                      sim.files,  sim.chooser, sim.clock,  threads};
     SessionState state;
     Win32DialogView view;
     ViewLog log{view};

@@ -9,7 +9,7 @@
 
 #include "platform/win32/Win32DriverPort.h"
 #include "platform/win32/Win32HandleBits.h"
-#include "protocol/PhoneLink.h"
+#include "protocol/DriverPhoneLink.h"
 
 namespace norvale {
 namespace {
@@ -144,7 +144,7 @@ protected:
 
 TEST_F(Win32DriverPortTest, HandsEachRecordToTheDriverWithAFreshManualResetEvent) {
     Win32DriverPort port(completingDriver, unexpectedCancel);
-    const PhoneLink link(port);
+    const DriverPhoneLink link(port);
 
     driver.transferred = 0;
     const Bytes z{'Z'};
@@ -210,7 +210,7 @@ TEST_F(Win32DriverPortTest, ACompletionThatReportsFailureDeliversNothing) {
         port.control(kFakeDevice, kIoctlPipeRead, buildPipeReadRecord(kPipe, 2), output, 1000);
     EXPECT_FALSE(result.completed);
     EXPECT_EQ(result.transferred, 0u);
-    EXPECT_EQ(PhoneLink(port).readPipe(kFakeDevice, kPipe, 2, 1000).data, Bytes{});
+    EXPECT_EQ(DriverPhoneLink(port).readPipe(kFakeDevice, kPipe, 2, 1000).data, Bytes{});
 }
 
 TEST_F(Win32DriverPortTest, ARejectedRequestReturnsAtOnceWhateverTheWaitTime) {

@@ -8,6 +8,7 @@ namespace norvale {
 class Win32Clock final : public Clock {
 public:
     void sleep(std::uint32_t ms) override;
+    std::uint64_t nowMs() const override;
 };
 
 }  // namespace norvale

@@ -5,17 +5,9 @@
 
 #include "platform/win32/Win32HandleBits.h"
 #include "platform/win32/Win32Handles.h"
-#include "protocol/PhoneLink.h"
 
 namespace norvale {
 
-// The records and reply buffers are fixed byte layouts: nothing in them may follow the pointer
-// size, so the 32-bit and the 64-bit programs hand the driver the same bytes.
-static_assert(kReadReplyBufferSize == 4101);
-static_assert(kStringReplyBufferSize == 261);
-static_assert(kWriteRecordOverhead == 6);
-static_assert(kReadReplyPrefixSize == 4);
-static_assert(std::tuple_size_v<decltype(buildPipeReadRecord(0, 0))> == 5);
 static_assert(sizeof(DWORD) == 4, "buffer sizes are handed to the driver as 32-bit counts");
 
 ControlResult Win32DriverPort::control(DeviceHandle device, std::uint32_t code,

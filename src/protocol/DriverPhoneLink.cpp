@@ -1,5 +1,5 @@
-// Pipe write, pipe read and string query records over the driver seam.
-#include "protocol/PhoneLink.h"
+// The driver road: pipe write, pipe read and string query records over the driver seam.
+#include "protocol/DriverPhoneLink.h"
 
 #include <array>
 
@@ -59,13 +59,13 @@ std::string decodeStringReply(std::span<const std::uint8_t> buffer, std::uint32_
     return text;
 }
 
-bool PhoneLink::writePipe(DeviceHandle device, std::uint8_t pipe,
+bool DriverPhoneLink::writePipe(DeviceHandle device, std::uint8_t pipe,
                           std::span<const std::uint8_t> data, std::uint32_t waitMs) const {
     const Bytes record = buildPipeWriteRecord(pipe, data);
     return driver_.control(device, kIoctlPipeWrite, record, {}, waitMs).completed;
 }
 
-ReadReply PhoneLink::readPipe(DeviceHandle device, std::uint8_t pipe, std::uint32_t maxBytes,
+ReadReply DriverPhoneLink::readPipe(DeviceHandle device, std::uint8_t pipe, std::uint32_t maxBytes,
                               std::uint32_t waitMs) const {
     const auto record = buildPipeReadRecord(pipe, maxBytes);
     std::array<std::uint8_t, kReadReplyBufferSize> reply{};
@@ -74,7 +74,7 @@ ReadReply PhoneLink::readPipe(DeviceHandle device, std::uint8_t pipe, std::uint3
     return {true, decodeReadReply(reply, result.transferred, maxBytes)};
 }
 
-StringReply PhoneLink::queryString(DeviceHandle device, std::uint16_t selector) const {
+StringReply DriverPhoneLink::queryString(DeviceHandle device, std::uint16_t selector) const {
     const std::array<std::uint8_t, 2> input{static_cast<std::uint8_t>(selector),
                                             static_cast<std::uint8_t>(selector >> 8)};
     std::array<std::uint8_t, kStringReplyBufferSize> reply{};

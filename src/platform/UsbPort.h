@@ -1,0 +1,72 @@
+// Seam: a flash-mode phone on the USB bus, reached over its bulk endpoints without the maker's
+// driver.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/DeviceHandle.h"
+
+namespace norvale {
+
+// A phone in flash mode enumerates with these ids, whatever its strings say.
+inline constexpr std::uint16_t kFlashModeVendorId = 0x22B8;
+inline constexpr std::uint16_t kFlashModeProductId = 0x4903;
+
+enum class UsbStatus {
+    done,      // the transfer completed; `transferred` bytes moved
+    timedOut,  // still outstanding at its wait time: cancelled before the call returned
+    gone,      // the device is no longer attached (or the handle is unknown)
+    stalled,   // the endpoint answered with a stall
+    failed,    // any other failure, a transfer cancelled by cancel() included
+};
+
+struct UsbTransfer {
+    UsbStatus status = UsbStatus::failed;
+    std::uint32_t transferred = 0;  // bytes moved; may be non-zero also when status is not done
+};
+
+enum class UsbString { manufacturer, product };
+
+// Contract:
+// - listPhones(): the locations of the attached 22B8:4903 devices, in the order the system lists
+//   them (a device path on Windows, "bus-port.port" on Linux); empty when there are none or the
+//   bus can't be read. A location stays the same while the device stays attached.
+// - open(): opens the device at `location`, takes it from any kernel driver, claims its one
+//   interface and finds its bulk OUT and bulk IN endpoints and the IN endpoint's max packet size
+//   in the descriptors. kInvalidDevice on any failure, with nothing left held. A valid handle is
+//   given back to close() exactly once.
+// - maxPacketSize(): the bulk IN endpoint's max packet size for an open handle, 0 otherwise.
+// - bulkOut(): one bulk OUT transfer of exactly `data`: no zero-length packet is added.
+// - bulkIn(): one bulk IN transfer into `buffer`, whose size the caller makes a whole number of
+//   max-size packets; it ends with a short packet (a zero-length one included) or a full buffer.
+// - For both: the call returns when the transfer has ended or `waitMs` has passed (never 0: the
+//   caller always sets a limit). A transfer still outstanding then is cancelled and its
+//   cancellation awaited before the call returns, so nothing writes into `buffer` afterwards.
+//   Once the device has gone, every transfer ends at once with `gone`.
+// - stringDescriptor(): the device's raw string descriptor (bLength, type 3, UTF-16LE units) in
+//   its first language, cut to `buffer`; `transferred` is its length. Waits at most 5000 ms.
+// - cancel(): may be called from any thread; every transfer outstanding on the device ends at
+//   once with `failed`. Harmless when there is none.
+// - waitForRemoval(): blocks until the device at `location` is no longer attached and returns
+//   true, noticing the removal within 1 s; returns false at once when it is not attached now.
+// - Calls on different threads share no transfer state; each transfer's buffer is the caller's.
+class UsbPort : public virtual DeviceCloser {
+public:
+    virtual std::vector<std::string> listPhones() = 0;
+    virtual DeviceHandle open(const std::string& location) = 0;
+    void close(DeviceHandle device) override = 0;
+    virtual std::uint32_t maxPacketSize(DeviceHandle device) = 0;
+    virtual UsbTransfer bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,
+                                std::uint32_t waitMs) = 0;
+    virtual UsbTransfer bulkIn(DeviceHandle device, std::span<std::uint8_t> buffer,
+                               std::uint32_t waitMs) = 0;
+    virtual UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
+                                         std::span<std::uint8_t> buffer) = 0;
+    virtual void cancel(DeviceHandle device) = 0;
+    virtual bool waitForRemoval(const std::string& location) = 0;
+};
+
+}  // namespace norvale

@@ -1,0 +1,57 @@
+// The USB road: the phone link as raw transfers on the phone's bulk endpoints.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/Clock.h"
+#include "platform/UsbPort.h"
+#include "protocol/PhoneLink.h"
+
+namespace norvale {
+
+// On the driver road a request completes inside the call and many waits are 0; a bulk transfer
+// always needs a limit, and this is the one it gets where the wait is 0. Long enough for any reply
+// the phone gives at once, short enough that a phone that went quiet is noticed.
+inline constexpr std::uint32_t kUsbZeroWaitLimitMs = 5000;
+
+// The identity strings stand where the driver's selectors stand: 0x0103 is the maker
+// (manufacturer string), 0x0002 the flash interface (product string).
+inline constexpr std::uint16_t kManufacturerStringSelector = 0x0103;
+inline constexpr std::uint16_t kProductStringSelector = 0x0002;
+
+// The wait a USB transfer gets for a wait time of the driver road.
+constexpr std::uint32_t usbTransferLimit(std::uint32_t waitMs) {
+    return waitMs != 0 ? waitMs : kUsbZeroWaitLimitMs;
+}
+
+// A bulk IN transfer asks for whole max-size packets, so a packet longer than maxBytes is never
+// an overflow: maxBytes rounded up to the packet size (one packet for 0).
+std::uint32_t bulkInRequestSize(std::uint32_t maxBytes, std::uint32_t maxPacketSize);
+
+// The low bytes of a string descriptor's UTF-16LE units (at most 128), as the driver road keeps
+// them; nothing when the descriptor is malformed.
+std::string decodeStringDescriptor(std::span<const std::uint8_t> descriptor);
+
+// What the driver road hands the driver as a pipe write's data goes out as it is, and a reply is
+// the data of one bulk IN transfer, cut to maxBytes. A zero-length packet ends a transfer but is
+// not a reply: the read goes on until data comes or the wait time ends (and if only zero-length
+// packets came, the read completed with no data). The pipe number names nothing on this road: the
+// device has one bulk endpoint each way.
+class UsbPhoneLink final : public PhoneLink {
+public:
+    UsbPhoneLink(UsbPort& usb, Clock& clock) : usb_(usb), clock_(clock) {}
+
+    bool writePipe(DeviceHandle device, std::uint8_t pipe, std::span<const std::uint8_t> data,
+                   std::uint32_t waitMs) const override;
+    ReadReply readPipe(DeviceHandle device, std::uint8_t pipe, std::uint32_t maxBytes,
+                       std::uint32_t waitMs) const override;
+    StringReply queryString(DeviceHandle device, std::uint16_t selector) const override;
+
+private:
+    UsbPort& usb_;
+    Clock& clock_;
+};
+
+}  // namespace norvale
