@@ -28,6 +28,9 @@ public:
                                 std::uint32_t) override {
         return {norvale::UsbStatus::gone, 0};
     }
+    std::unique_ptr<norvale::UsbInQueue> openInQueue(norvale::DeviceHandle) override {
+        return nullptr;
+    }
     norvale::UsbTransfer stringDescriptor(norvale::DeviceHandle, norvale::UsbString,
                                           std::span<std::uint8_t>) override {
         return {norvale::UsbStatus::gone, 0};

@@ -69,14 +69,17 @@ public:
 
     bool append(std::span<const std::uint8_t> bytes) override {
         std::size_t allowed = bytes.size();
+        std::shared_ptr<const std::function<void()>> hook;
         {
             std::lock_guard lock(shared_->mutex);
+            hook = shared_->beforeAppend;
             if (shared_->spaceLeft) {
                 allowed =
                     static_cast<std::size_t>(std::min<std::uint64_t>(allowed, *shared_->spaceLeft));
                 *shared_->spaceLeft -= allowed;
             }
         }
+        if (hook) (*hook)();
         errno = 0;
         if (!seekTo(stream_, 0, SEEK_END) ||
             std::fwrite(bytes.data(), 1, allowed, stream_) != allowed ||
@@ -227,8 +230,15 @@ void HostFileSystem::limitSpace(std::optional<std::uint64_t> bytes) {
     shared_->spaceLeft = bytes;
 }
 
+void HostFileSystem::beforeAppend(std::function<void()> hook) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->beforeAppend =
+        hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
+}
+
 void HostFileSystem::clearFaults() {
     std::lock_guard lock(shared_->mutex);
+    shared_->beforeAppend.reset();
     shared_->failing.clear();
     shared_->sizes.clear();
     shared_->spaceLeft.reset();

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,9 @@ public:
     // From now on, appends to any file fail with diskFull once `bytes` more have been written;
     // the append that crosses the limit writes what fits. nullopt lifts the limit.
     void limitSpace(std::optional<std::uint64_t> bytes);
+    // A slow disk: `hook` runs before every append to any file, on the appending thread, with no
+    // lock held; the append waits for it. An empty hook lifts it.
+    void beforeAppend(std::function<void()> hook);
     void clearFaults();
 
     std::size_t liveFiles() const;
@@ -50,6 +54,7 @@ public:
         std::map<std::string, FileError> failing;
         std::map<std::string, std::uint64_t> sizes;
         std::optional<std::uint64_t> spaceLeft;
+        std::shared_ptr<const std::function<void()>> beforeAppend;
         std::atomic<std::size_t> live{0};
         std::atomic<std::uint64_t> opened{0};
     };

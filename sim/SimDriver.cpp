@@ -643,7 +643,8 @@ public:
             outcome = driver_.reapQueued(*this, waitMs);
         }
         if (outcome.sleepMs != 0) driver_.clock_.sleep(outcome.sleepMs);
-        const std::size_t length = std::min<std::size_t>(outcome.result.transferred, buffer_.size());
+        const std::size_t length =
+            std::min<std::size_t>(outcome.result.transferred, buffer_.size());
         return {outcome.result, std::span(buffer_).first(length)};
     }
     std::size_t outstanding() const override { return driver_.outstandingIn(*this); }
@@ -739,10 +740,12 @@ UsbTransfer SimDriver::stringDescriptor(DeviceHandle device, UsbString which,
     Bytes descriptor(2 + 2 * units, 0);
     descriptor[0] = static_cast<std::uint8_t>(descriptor.size());
     descriptor[1] = 3;
-    for (std::size_t i = 0; i < units; ++i) descriptor[2 + 2 * i] = static_cast<std::uint8_t>(text[i]);
+    for (std::size_t i = 0; i < units; ++i)
+        descriptor[2 + 2 * i] = static_cast<std::uint8_t>(text[i]);
     const std::size_t delivered = std::min(descriptor.size(), buffer.size());
     std::copy_n(descriptor.begin(), delivered, buffer.begin());
-    trace_.add(withHex(trace_, head, Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(units))));
+    trace_.add(withHex(trace_, head,
+                       Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(units))));
     return {UsbStatus::done, static_cast<std::uint32_t>(delivered)};
 }
 
