@@ -647,7 +647,6 @@ public:
             std::min<std::size_t>(outcome.result.transferred, buffer_.size());
         return {outcome.result, std::span(buffer_).first(length)};
     }
-    std::size_t outstanding() const override { return driver_.outstandingIn(*this); }
 
 private:
     friend class SimDriver;
@@ -695,11 +694,6 @@ SimDriver::UsbOutcome SimDriver::reapQueued(InQueue& queue, std::uint32_t waitMs
     if (!transfer.cancelled) ++queueCounters_.reaped;
     queue.transfers_.pop_front();
     return outcome;
-}
-
-std::size_t SimDriver::outstandingIn(const InQueue& queue) const {
-    std::lock_guard lock(mutex_);
-    return queue.transfers_.size();
 }
 
 void SimDriver::closeQueue(InQueue& queue) {

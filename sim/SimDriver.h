@@ -229,7 +229,6 @@ private:
                        std::uint32_t waitMs);
     bool submitQueued(InQueue& queue, std::uint32_t size);
     UsbOutcome reapQueued(InQueue& queue, std::uint32_t waitMs);
-    std::size_t outstandingIn(const InQueue& queue) const;
     void closeQueue(InQueue& queue);
     Interface* findById(SimInterfaceId id) const;
     // The attached interface a handle names on `road`, or null.

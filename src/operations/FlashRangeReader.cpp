@@ -1,6 +1,7 @@
 // The range reader: one read request, replies streamed into a new dump file, 'Z' last.
 #include "operations/FlashRangeReader.h"
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,25 +45,29 @@ enum class ReadEnd { complete, transferFailed, stopped };
 
 // Streams the replies of the request into `dump` until the range is served, counting the saved
 // bytes as the command's progress. Counting in 64 bits keeps a range that ends at FFFFFFFF from
-// wrapping back below End.
+// wrapping back below End. The replies' stream is gone when this returns, whatever the end, so
+// no read of it is left in flight when 'Z' goes out.
 ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count) {
     TransferProgress progress(command.view(), count);
+    const std::unique_ptr<ReplyStream> replies =
+        command.openReplies(count, kReplySize, kReplyWaitMs);
+    std::array<std::uint8_t, kReplySize> reply;
     std::uint64_t saved = 0;
     while (saved < count) {
-        const std::optional<Bytes> reply = command.receive(kReplySize, kReplyWaitMs);
-        if (!reply) return ReadEnd::transferFailed;
+        const std::optional<std::size_t> length = command.receive(*replies, reply);
+        if (!length) return ReadEnd::transferFailed;
         // The phone has stopped sending: waiting on would never move the address on.
-        if (reply->empty()) {
+        if (*length == 0) {
             command.fail(text::kReadInterrupted, std::to_string(saved));
             return ReadEnd::stopped;
         }
-        if (!dump.append(*reply)) {
+        if (!dump.append(std::span(reply).first(*length))) {
             // A write that failed part way may have kept some of the reply: the file says.
             command.fail(text::kCannotWriteFile, std::to_string(dump.size().value_or(saved)));
             return ReadEnd::stopped;
         }
-        saved += reply->size();
-        progress.advance(reply->size());
+        saved += *length;
+        progress.advance(*length);
     }
     // More than was asked for means the replies are out of step (a reply of the bootstrap that
     // came late, say): the dump then holds bytes that are not the range's, so it is no success.

@@ -61,7 +61,6 @@ public:
     virtual ~UsbInQueue() = default;
     virtual bool submit(std::uint32_t size) = 0;
     virtual UsbReaped reap(std::uint32_t waitMs) = 0;
-    virtual std::size_t outstanding() const = 0;
 };
 
 // Contract:

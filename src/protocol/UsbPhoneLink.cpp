@@ -37,8 +37,9 @@ public:
             const std::uint64_t elapsed = clock_.nowMs() - start;
             if (elapsed >= limit) break;
             // Nothing in flight means nothing could be started: the device has gone.
-            if (queue_->outstanding() == 0) return end();
+            if (inFlight_ == 0) return end();
             const UsbReaped got = queue_->reap(static_cast<std::uint32_t>(limit - elapsed));
+            if (got.transfer.status != UsbStatus::timedOut) --inFlight_;
             if (got.transfer.status != UsbStatus::done) {
                 if (got.transfer.status == UsbStatus::timedOut && sawZeroLength) break;
                 return end();
@@ -62,10 +63,14 @@ private:
     // waiting when the phone has sent the last reply. One is always started when none is in
     // flight, as a lone readPipe() would read.
     void topUp() {
-        while (!submitFailed_ && queue_->outstanding() < shape_.depth) {
-            const std::uint64_t inFlight = queue_->outstanding();
-            if (inFlight > 0 && received_ + inFlight * shape_.maxBytes >= shape_.totalBytes) return;
-            if (!queue_->submit(shape_.transferSize)) submitFailed_ = true;
+        const std::uint64_t replyBytes = shape_.maxBytes > 0 ? shape_.maxBytes : 1;
+        while (!submitFailed_ && inFlight_ < shape_.depth) {
+            if (inFlight_ > 0 && received_ + inFlight_ * replyBytes >= shape_.totalBytes) return;
+            if (queue_->submit(shape_.transferSize)) {
+                ++inFlight_;
+            } else {
+                submitFailed_ = true;
+            }
         }
     }
 
@@ -78,6 +83,7 @@ private:
     Clock& clock_;
     Shape shape_;
     std::uint64_t received_ = 0;
+    std::size_t inFlight_ = 0;  // submitted and not yet ended
     bool submitFailed_ = false;
 };
 
