@@ -75,7 +75,9 @@ void DumpWriter::write(const Queued& queued) {
     }
     // The file is the writer's alone while it runs; a failed append leaves in it what the file
     // layer managed to write.
-    if (!file_.append(slot(queued.index).first(queued.length))) {
+    if (file_.append(slot(queued.index).first(queued.length))) {
+        written_ += queued.length;
+    } else {
         std::lock_guard lock(mutex_);
         failed_ = true;
     }

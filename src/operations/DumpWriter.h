@@ -25,7 +25,8 @@ namespace norvale {
 //   buffer queued before; no queued byte is dropped or reordered unless a write fails, and after
 //   a failed write nothing more is written (the file ends where that write left it).
 // - finish() waits until every queued buffer is written or a write has failed, ends the thread
-//   and says whether all were written. The destructor finishes too, so the file is never closed
+//   and says whether all were written; written() then counts the bytes of the writes that
+//   succeeded. The destructor finishes too, so the file is never closed
 //   under the writer. After finish() the file is the caller's alone again.
 // - One thread (the reader) calls buffer(), queue() and finish().
 class DumpWriter {
@@ -41,6 +42,8 @@ public:
     std::span<std::uint8_t> buffer();
     void queue(std::size_t length);
     bool finish();
+    // The bytes appended whole to the file so far; read it after finish().
+    std::uint64_t written() const { return written_; }
 
 private:
     struct Queued {
@@ -69,6 +72,7 @@ private:
     bool closing_ = false;
     bool failed_ = false;
     bool finished_ = false;
+    std::uint64_t written_ = 0;  // by the writer's thread (or the reader's, with no thread)
     std::thread thread_;  // not joinable when no thread could be made: queue() writes at once
 };
 

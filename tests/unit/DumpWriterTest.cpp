@@ -92,7 +92,7 @@ TEST_F(DumpWriterTest, AStalledDiskLetsTheReaderQueueEveryBufferThenHoldsItAndLo
         ASSERT_TRUE(queuePiece(writer, piece, 1 + piece % kBufferSize));
     }
     EXPECT_TRUE(writer.finish());
-    EXPECT_EQ(file->size(), sent.size());
+    EXPECT_EQ(writer.written(), sent.size());
     EXPECT_EQ(onDisk(), sent);
 }
 
@@ -105,6 +105,7 @@ TEST_F(DumpWriterTest, AFullDiskStopsTheWritesAndTheReaderWithTheFileHoldingWhat
     EXPECT_LT(queued, 1000u) << "the reader was never told the disk is full";
     EXPECT_FALSE(writer.finish());
     EXPECT_TRUE(writer.buffer().empty());
+    EXPECT_EQ(writer.written(), 1000u / kBufferSize * kBufferSize);  // the whole pieces
     EXPECT_EQ(onDisk(), Bytes(sent.begin(), sent.begin() + 1000));
 }
 
