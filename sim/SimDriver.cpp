@@ -623,10 +623,12 @@ UsbTransfer SimDriver::stringDescriptor(DeviceHandle device, UsbString which,
     Bytes descriptor(2 + 2 * units, 0);
     descriptor[0] = static_cast<std::uint8_t>(descriptor.size());
     descriptor[1] = 3;
-    for (std::size_t i = 0; i < units; ++i) descriptor[2 + 2 * i] = static_cast<std::uint8_t>(text[i]);
+    for (std::size_t i = 0; i < units; ++i)
+        descriptor[2 + 2 * i] = static_cast<std::uint8_t>(text[i]);
     const std::size_t delivered = std::min(descriptor.size(), buffer.size());
     std::copy_n(descriptor.begin(), delivered, buffer.begin());
-    trace_.add(withHex(trace_, head, Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(units))));
+    trace_.add(withHex(trace_, head,
+                       Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(units))));
     return {UsbStatus::done, static_cast<std::uint32_t>(delivered)};
 }
 

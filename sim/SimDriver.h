@@ -33,8 +33,8 @@ struct SimInterfaceOptions {
     std::string devicePath;
     std::string manufacturerString = "Motorola Inc.";          // selector 0x0103; USB manufacturer
     std::string interfaceString = "Motorola Flash Interface";  // selector 0x0002; USB product
-    std::uint32_t usbMaxPacketSize = 64;                       // the bulk IN endpoint's (full speed)
-    std::uint32_t sizeQueryError = 0;  // non-zero: the detail size query fails with this error
+    std::uint32_t usbMaxPacketSize = 64;  // the bulk IN endpoint's (full speed)
+    std::uint32_t sizeQueryError = 0;     // non-zero: the detail size query fails with this error
     bool failDetailFetch = false;
     bool failOpen = false;  // as when another program holds it without sharing
 };
