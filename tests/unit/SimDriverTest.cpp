@@ -217,9 +217,9 @@ TEST(SimDriverEnvironment, FaultsAndTraceFileComeFromTheEnvironment) {
     EXPECT_EQ(link.readPipe(device, kPipe, 32, 0).data, Bytes{});
     EXPECT_EQ(driver->trace(), Lines{});  // the long-running program keeps no trace in memory
     driver.reset();
-    EXPECT_EQ(fileLines(path), (Lines{"# road driver",
-                                      "Q 0002 4d6f746f726f6c6120466c61736820496e74657266616365",
-                                      "W 2 025251485703", "R 2 32"}));
+    EXPECT_EQ(fileLines(path),
+              (Lines{"# road driver", "Q 0002 4d6f746f726f6c6120466c61736820496e74657266616365",
+                     "W 2 025251485703", "R 2 32"}));
     std::filesystem::remove(path);
 }
 
