@@ -1,6 +1,7 @@
 // norvale.exe: the operator dialog over the real driver, SetupAPI, registry, files and threads.
 #include <windows.h>
 
+#include "core/OperatorTexts.h"
 #include "platform/Platform.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32DriverPort.h"
@@ -45,7 +46,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     Win32RemovalWatch removalWatch;
     NoUsbPort usb;
     Win32FileSystem files;
-    Win32FileChooser chooser;
+    Win32FileChooser chooser(text::kImageFileFilter.view());
     Win32Clock clock;
     Win32ThreadStarter threads;
     Platform platform{driver, interfaces, removalWatch, usb, files, chooser, clock, threads};
