@@ -70,13 +70,33 @@ BOOL CALLBACK findDialog(HWND window, LPARAM context) {
     return FALSE;
 }
 
+struct FileDialogSearch {
+    DWORD processId;
+    HWND main;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK findFileDialog(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<FileDialogSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (owner != search->processId || window == search->main || !IsWindowVisible(window) ||
+        std::wstring(name) != L"#32770") {
+        return TRUE;
+    }
+    search->found = window;
+    return FALSE;
+}
+
 // What a program run starts with: the simulator's environment and the files of its folder.
 struct ProgramSetup {
     const wchar_t* faults = nullptr;      // NORVALE_SIM_FAULTS
     const char* configuration = nullptr;  // KESTRIN.ini, read-only
     const wchar_t* road = nullptr;        // NORVALE_SIM_ROAD
     bool traced = false;                  // NORVALE_SIM_TRACE names trace.txt in the folder
-    std::vector<std::pair<std::wstring, std::string>> files;  // under the folder, bin\ made
+    std::vector<std::pair<std::wstring, std::string>> files{};  // under the folder, bin\ made
 };
 
 // One program started in a scratch folder as `setup` says; ended when the test is done. `opened`
@@ -200,26 +220,8 @@ public:
 private:
     // The open-file dialog the program shows: a dialog of its own, not the main one.
     HWND fileDialog() const {
-        struct Search {
-            DWORD process;
-            HWND main;
-            HWND found = nullptr;
-        } search{process_.dwProcessId, dialog};
-        EnumWindows(
-            [](HWND window, LPARAM context) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(context);
-                DWORD owner = 0;
-                GetWindowThreadProcessId(window, &owner);
-                wchar_t name[16] = {};
-                GetClassNameW(window, name, 16);
-                if (owner != s->process || window == s->main || !IsWindowVisible(window) ||
-                    std::wstring(name) != L"#32770") {
-                    return TRUE;
-                }
-                s->found = window;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        FileDialogSearch search{process_.dwProcessId, dialog};
+        EnumWindows(findFileDialog, reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
 

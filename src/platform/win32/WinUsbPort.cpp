@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/win32/Win32HandleBits.h"
 
@@ -142,9 +143,9 @@ DeviceHandle WinUsbPort::open(const std::string& location) {
     device->productIndex = ids.iProduct;
 
     // The one interface's first bulk endpoint each way; the IN one's packet size sizes reads.
-    USB_INTERFACE_DESCRIPTOR interface {};
-    if (!api_.queryInterfaceSettings(usb, 0, &interface)) return kInvalidDevice;
-    for (UCHAR index = 0; index < interface.bNumEndpoints; ++index) {
+    USB_INTERFACE_DESCRIPTOR settings{};
+    if (!api_.queryInterfaceSettings(usb, 0, &settings)) return kInvalidDevice;
+    for (UCHAR index = 0; index < settings.bNumEndpoints; ++index) {
         WINUSB_PIPE_INFORMATION pipe{};
         if (!api_.queryPipe(usb, 0, index, &pipe) || pipe.PipeType != UsbdPipeTypeBulk) continue;
         if (USB_ENDPOINT_DIRECTION_IN(pipe.PipeId)) {
@@ -227,7 +228,7 @@ UsbTransfer WinUsbPort::bulkIn(DeviceHandle device, std::span<std::uint8_t> buff
 UsbTransfer WinUsbPort::transfer(Device& device, bool out, std::uint8_t* data, std::size_t size,
                                  std::uint32_t waitMs) {
     if (device.gone) return {UsbStatus::gone, 0};
-    if (size > MAXDWORD) return {UsbStatus::failed, 0};
+    if (!std::in_range<ULONG>(size)) return {UsbStatus::failed, 0};
     const UniqueHandle event{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     if (!event) return {UsbStatus::failed, 0};
     OVERLAPPED overlapped{};
