@@ -478,14 +478,5 @@ TEST_F(WinUsbPortTest, ARemovalIsNoticedWithinASecondAndEveryTransferAfterItFail
     port.close(phone);
 }
 
-TEST(WinUsbPortOnTheSystem, FindsNoPhoneUnderWineAndOpensNothing) {
-    WinUsbPort port;
-    EXPECT_TRUE(port.listPhones().empty());
-    EXPECT_FALSE(port.open(kPhonePath).valid());
-    Bytes buffer(64);
-    EXPECT_EQ(port.bulkIn(kInvalidDevice, buffer, 60000).status, UsbStatus::gone);
-    EXPECT_EQ(port.maxPacketSize(kInvalidDevice), 0u);
-}
-
 }  // namespace
 }  // namespace norvale
