@@ -5,10 +5,11 @@
 #   scripts/test.sh native w64 only the named steps
 #
 # Each step runs on its own; a failing step doesn't stop the others, but the script exits
-# non-zero and the summary at the end names it. Build trees go to build/<step>; set
-# NORVALE_BUILD_PREFIX to put them elsewhere (e.g. /tmp/nv- gives /tmp/nv-native).
+# non-zero and the summary at the end names it. The last line totals every suite that ran:
+# "N passed, M failed". Build trees go to build/<step>; set NORVALE_BUILD_PREFIX to put them
+# elsewhere (e.g. /tmp/nv- gives /tmp/nv-native).
 # To add a suite (ThreadSanitizer, fuzzers, a format check), write a step_<name> function and
-# list it in all_steps.
+# list it in all_steps; a step that runs tests counts them with count_gtest or count_runs.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -27,6 +28,34 @@ gtest_summary() {
     grep -E '^\[==========\]|^\[  (PASSED|FAILED|SKIPPED)  ?\]|FAILED TESTS?$' || true
 }
 
+# What each step ran goes to the file $step_counts (set by main for the step) as lines
+# "<passed> <failed>"; main totals them. A step that fails without counting a failure (a build
+# error, a check that found something) counts as one failed, so a red run never totals 0 failed.
+count_runs() {
+  echo "$1 $2" >>"$step_counts"
+}
+
+# Counts the cases in GoogleTest output (one program's or several, as in a ctest log): those that
+# passed, and those that failed or never finished (the program died in them). A missing file
+# counts nothing.
+count_gtest() {
+  [ -f "$1" ] || return 0
+  local passed failed
+  read -r passed failed < <(tr -d '\r' <"$1" | awk '
+    /^\[==========\] Running / { inside = 1 }
+    /^\[==========\] .* ran\./ { inside = 0 }
+    !inside { next }
+    /^\[ RUN      \] / { started++ }
+    /^\[       OK \] / { passed++ }
+    /^\[  FAILED  \] / { failed++ }
+    /^\[  SKIPPED \] / { skipped++ }
+    END {
+      unfinished = started - passed - failed - skipped
+      print passed + 0, failed + (unfinished > 0 ? unfinished : 0)
+    }')
+  count_runs "$passed" "$failed"
+}
+
 configure_and_build() {
   local dir=$1
   shift
@@ -41,6 +70,7 @@ step_native() {
   local rc=0
   (cd "$dir" && ctest --output-on-failure --timeout 900) || rc=$?
   gtest_summary "$dir"
+  count_gtest "$dir/Testing/Temporary/LastTest.log"
   grep -h '^\[ matrix   \] [0-9]' "$dir/Testing/Temporary/LastTest.log" 2>/dev/null || true
   return "$rc"
 }
@@ -59,6 +89,7 @@ step_tsan() {
   # A race is reported where it happens and fails the run once every test has run.
   TSAN_OPTIONS="exitcode=66 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
     "$dir/tests/norvale_tests" --gtest_filter="$tsan_tests" >"$log" 2>&1 || rc=$?
+  count_gtest "$log"
   grep -E '^(WARNING: ThreadSanitizer|SUMMARY: ThreadSanitizer)' "$log" || true
   grep -E '^\[==========\] .* ran\.|^\[  (PASSED|FAILED)  \]|^\[ matrix   \] [0-9]' "$log" || true
   if [ "$rc" -ne 0 ]; then
@@ -73,9 +104,16 @@ step_tsan() {
 }
 
 # Each libFuzzer target for a few seconds (NORVALE_FUZZ_SECONDS, default 5) from the corpus in
-# tests/fuzz/corpus; scripts/fuzz.sh SECONDS runs them for longer.
+# tests/fuzz/corpus; scripts/fuzz.sh SECONDS runs them for longer. Each target counts as one
+# run: passed if it ran clean, failed if it found a fault.
 step_fuzz() {
-  NORVALE_BUILD_PREFIX=$build_prefix "$root/scripts/fuzz.sh" "${NORVALE_FUZZ_SECONDS:-5}"
+  local log=${build_prefix}fuzz-step.log rc=0
+  mkdir -p "$(dirname "$log")"
+  NORVALE_BUILD_PREFIX=$build_prefix "$root/scripts/fuzz.sh" "${NORVALE_FUZZ_SECONDS:-5}" |
+    tee "$log" || rc=$?
+  count_runs "$(grep -c '^fuzz_[a-z_]*: .*, no fault$' "$log")" \
+    "$(grep -c '^fuzz_[a-z_]* found a fault:$' "$log")"
+  return "$rc"
 }
 
 # The Windows bindings, the dialog and the portable suite as a 64-bit Windows program, run by
@@ -104,6 +142,7 @@ step_w64() {
   local rc=0
   (cd "$dir" && "${runner[@]}" ctest --output-on-failure --timeout 900) || rc=$?
   gtest_summary "$dir"
+  count_gtest "$dir/Testing/Temporary/LastTest.log"
   return "$rc"
 }
 
@@ -128,7 +167,7 @@ step_format() {
 # The whole run is one function, read completely before it starts: editing this file while it
 # runs (a checkout, a pull) can't change what the run does half-way.
 main() {
-  local steps=("$@") step started rc took summary=() failed=0
+  local steps=("$@") step started rc took summary=() failed=0 counts passed=0 broken=0 p f ran
   if [ "${#steps[@]}" -eq 0 ]; then steps=("${all_steps[@]}"); fi
   for step in "${steps[@]}"; do
     if ! declare -F "step_$step" >/dev/null; then
@@ -139,27 +178,38 @@ main() {
 
   "$root/scripts/install-deps.sh"
 
+  counts=$(mktemp -d)
   for step in "${steps[@]}"; do
     echo
     echo "==== $step"
     started=$SECONDS
+    step_counts=$counts/${#summary[@]}
+    : >"$step_counts"
     # A subshell outside any condition, so `set -e` holds inside the step.
     set +e
     (set -euo pipefail; "step_$step")
     rc=$?
     set -e
     took=$((SECONDS - started))
+    read -r p f < <(awk '{ p += $1; f += $2 } END { print p + 0, f + 0 }' "$step_counts")
+    if [ "$rc" -ne 0 ] && [ "$f" -eq 0 ]; then f=1; fi
+    passed=$((passed + p))
+    broken=$((broken + f))
+    ran=""
+    if [ $((p + f)) -ne 0 ]; then ran="; $p passed, $f failed"; fi
     if [ "$rc" -eq 0 ]; then
-      summary+=("PASS  $step (${took} s)")
+      summary+=("PASS  $step (${took} s$ran)")
     else
-      summary+=("FAIL  $step (${took} s, exit $rc)")
+      summary+=("FAIL  $step (${took} s, exit $rc$ran)")
       failed=1
     fi
   done
+  rm -rf "$counts"
 
   echo
   echo "==== summary"
   printf '%s\n' "${summary[@]}"
+  echo "$passed passed, $broken failed"
   return "$failed"
 }
 
