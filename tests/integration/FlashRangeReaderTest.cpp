@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "OperationsRig.h"
+#include "operations/DumpFileName.h"
 #include "operations/FlashRangeReader.h"
 
 namespace norvale {
@@ -205,6 +206,62 @@ TEST(FlashRangeReader, APhonePulledBeforeTheFinalZIsNoSuccess) {
                     {writtenHex("5a") + " FAIL", errorLogged(text::kNoAnswerFromPhone)});
     expectTranscript(transcript, expected);
     EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x10000));
+}
+
+// On the USB road reads are queued ahead of the replies, never more than the range has replies
+// left for: a read beyond them would take what the phone says to the next command. The wire
+// carries what the driver road carries, and every queued read is one of the range's.
+TEST(FlashRangeReader, OnTheUsbRoadReadsGoAheadOfTheRepliesButNeverBeyondTheRange) {
+    OperationsRig rig(Road::usb);
+    struct Case {
+        const char* start;
+        const char* end;
+        const char* request;
+        std::uint32_t count;
+        std::size_t mostInFlight;  // the most the range allows, ever larger so the maximum shows
+    };
+    for (const Case& c : {Case{"10030000", "10030000", "521003000000000001", 1, 1},
+                          Case{"10031000", "10032FFF", "521003100000002000", 0x2000, 2},
+                          Case{"10031000", "10033000", "521003100000002001", 0x2001, 3},
+                          Case{"10010000", "1001FFFF", "521001000000010000", 0x10000, 4}}) {
+        SCOPED_TRACE(c.end);
+        rig.fields(c.start, c.end);
+        const std::uint32_t start = parseHexAddress(c.start);
+        const SimUsbQueueCounters before = rig.sim.driver.queueCounters();
+        const Lines transcript = rig.run(readRangeToFile);
+        const SimUsbQueueCounters after = rig.sim.driver.queueCounters();
+        const std::string name = dumpFileName(c.start, c.end, start, parseHexAddress(c.end));
+        expectTranscript(transcript, completeRead(rig, name, c.request, start, c.count));
+        EXPECT_EQ(fileBytes(name), rig.flash(start, c.count));
+        EXPECT_EQ(after.submitted - before.submitted, (c.count + 4095) / 4096);
+        EXPECT_EQ(after.cancelled, before.cancelled);
+        EXPECT_EQ(after.mostOutstanding, c.mostInFlight);
+        EXPECT_EQ(after.liveQueues, 0u);
+    }
+}
+
+// The phone goes, or stops answering, while reads are queued behind the one it fails: the read
+// ends as it does one transfer at a time (the same lines, no 'Z'), the reads behind are cancelled
+// before the command ends, and the dump holds every reply that came.
+TEST(FlashRangeReader, APhoneLostWithReadsInFlightEndsTheReadWithEveryReplyThatCame) {
+    for (const SimFaultKind fault : {SimFaultKind::unplug, SimFaultKind::hang}) {
+        OperationsRig rig(Road::usb);
+        SCOPED_TRACE(fault == SimFaultKind::unplug ? "unplug" : "hang");
+        const SimUsbQueueCounters before = rig.sim.driver.queueCounters();
+        // Transfers of the body: 1 the request, 2 to 6 the first five replies, 7 fails.
+        const Lines transcript = rig.run(readRangeToFile, {{fault, 7}});
+        const SimUsbQueueCounters after = rig.sim.driver.queueCounters();
+        Lines expected{readingLine("PDS.bin"), writtenHex("521001000000010000")};
+        const Lines data = replies(rig, 0x10010000, 5 * 0x1000);
+        expected.insert(expected.end(), data.begin(), data.end());
+        expected.insert(expected.end(), {"R 2 4096 FAIL", errorLogged(text::kNoAnswerFromPhone)});
+        expectTranscript(transcript, expected);
+        EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 5 * 0x1000));
+        // The three queued behind the one that failed, and the hung one itself once given up.
+        EXPECT_EQ(after.cancelled - before.cancelled, fault == SimFaultKind::hang ? 4u : 3u);
+        EXPECT_EQ(after.liveQueues, 0u);
+        EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
+    }
 }
 
 }  // namespace
