@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "sim/SimTrace.h"
 
@@ -31,36 +33,62 @@ std::string hexByte(unsigned value) {
     return hexOf(&byte, 1);
 }
 
-// The sysfs record of the three devices. "descriptors" holds the device descriptor followed by
-// the configuration with its interface and endpoints, as the kernel shows them.
+using Descriptor = std::vector<std::uint8_t>;
+
+// Descriptors one after another, in hex, as sysfs' "descriptors" attribute shows them: the
+// device descriptor, then the configuration with its interfaces and endpoints.
+std::string descriptorsHex(std::initializer_list<Descriptor> descriptors) {
+    std::string hex;
+    for (const Descriptor& descriptor : descriptors) {
+        hex += hexOf(descriptor.data(), descriptor.size());
+    }
+    return hex;
+}
+
+// A hub: USB 2.0, hub class; one configuration (25 bytes in all) with the hub interface and its
+// interrupt IN endpoint.
+std::string hubDescriptors(std::uint8_t product) {
+    return descriptorsHex({
+        {0x12, 0x01, 0x00, 0x02, 0x09, 0x00, 0x01, 0x40, 0x6b, 0x1d, product, 0x00, 0x00, 0x00,
+         0x00, 0x00, 0x00, 0x01},
+        {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xe0, 0x00},
+        {0x09, 0x04, 0x00, 0x00, 0x01, 0x09, 0x00, 0x00, 0x00},
+        {0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0c},
+    });
+}
+
+// The phone: USB 2.0 at full speed, 22B8:4903, manufacturer string 1 and product string 2; one
+// configuration (32 bytes in all, bus-powered, 500 mA) with one vendor-class interface holding
+// the bulk OUT and bulk IN endpoints, 64-byte packets.
+std::string phoneDescriptors() {
+    return descriptorsHex({
+        {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, 0xb8, 0x22, 0x03, 0x49, 0x00, 0x01, 0x01,
+         0x02, 0x00, 0x01},
+        {0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0xfa},
+        {0x09, 0x04, 0x00, 0x00, 0x02, 0xff, 0xff, 0xff, 0x00},
+        {0x07, 0x05, EmulatedPhone::kOutEndpoint, 0x02, 0x40, 0x00, 0x00},
+        {0x07, 0x05, EmulatedPhone::kInEndpoint, 0x02, 0x40, 0x00, 0x00},
+    });
+}
+
+// The sysfs record of the three devices: the root hub of bus 1, a hub on its port 1 and the
+// phone on that hub's port 3, each with its usbfs node.
 std::string testbedRecord() {
-    const std::string hubDescriptors =
-        "12010002090001406b1d02000000000000010902190001010000e000"
-        "090400000109000000070581030400"
-        "0c";
-    const std::string phoneDescriptors =
-        // bcdUSB 2.00, vendor-specific, EP0 64 bytes, 22B8:4903, strings 1 and 2, one config
-        "12010002000000" "40" "b822" "0349" "0001" "010200" "01"
-        // configuration 1: 32 bytes in all, one interface, bus-powered 500 mA
-        "0902" "2000" "01" "01" "00" "80" "fa"
-        // interface 0: two endpoints, vendor class
-        "0904" "00" "00" "02" "ff" "ff" "ff" "00"
-        // bulk OUT 0x02 and bulk IN 0x83, 64-byte packets
-        "0705" "02" "02" "4000" "00"
-        "0705" "83" "02" "4000" "00";
     auto device = [](const std::string& path, int number, int speed,
                      const std::string& descriptors) {
-        char node[32];
-        std::snprintf(node, sizeof node, "bus/usb/001/%03d", number);
+        std::string devnum = std::to_string(number);
+        devnum.insert(0, 3 - devnum.size(), '0');
+        const std::string node = "bus/usb/001/" + devnum;
         return "P: " + path + "\nN: " + node +
-               "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=" +
-               std::string(node + 12) + "\nE: DEVNAME=/dev/" + node + "\nA: busnum=1\\n\nA: devnum=" +
-               std::to_string(number) + "\\n\nA: speed=" + std::to_string(speed) +
+               "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=" + devnum +
+               "\nE: DEVNAME=/dev/" + node +
+               "\nA: busnum=1\\n\nA: devnum=" + std::to_string(number) +
+               "\\n\nA: speed=" + std::to_string(speed) +
                "\\n\nA: bConfigurationValue=1\\n\nH: descriptors=" + descriptors + "\n\n";
     };
-    return device("/devices/usb1", 1, 480, hubDescriptors) +
-           device("/devices/usb1/1-1", 2, 480, hubDescriptors) +
-           device("/devices/usb1/1-1/1-1.3", 3, 12, phoneDescriptors);
+    return device("/devices/usb1", 1, 480, hubDescriptors(0x02)) +
+           device("/devices/usb1/1-1", 2, 480, hubDescriptors(0x01)) +
+           device("/devices/usb1/1-1/1-1.3", 3, 12, phoneDescriptors());
 }
 
 // A string descriptor: bLength, type 3, UTF-16LE.
@@ -73,7 +101,9 @@ std::vector<std::uint8_t> stringDescriptor(const std::string& text) {
     return descriptor;
 }
 
-usbdevfs_urb& urbOf(UMockdevIoctlData* data) { return *reinterpret_cast<usbdevfs_urb*>(data->data); }
+usbdevfs_urb& urbOf(UMockdevIoctlData* data) {
+    return *reinterpret_cast<usbdevfs_urb*>(data->data);
+}
 
 GOwned<UMockdevIoctlData> resolve(UMockdevIoctlData* data, std::size_t offset, std::size_t size) {
     return GOwned<UMockdevIoctlData>(umockdev_ioctl_data_resolve(data, offset, size, nullptr));
@@ -295,7 +325,8 @@ void EmulatedPhone::submitBulk(GOwned<UMockdevIoctlData> urb) {
         resolve(urb.get(), offsetof(usbdevfs_urb, buffer), static_cast<std::size_t>(size));
     // A zero-length URB has no buffer to resolve.
     const std::span<std::uint8_t> data =
-        buffer ? std::span(buffer->data, static_cast<std::size_t>(size)) : std::span<std::uint8_t>();
+        buffer ? std::span(buffer->data, static_cast<std::size_t>(size))
+               : std::span<std::uint8_t>();
     if (endpoint == kOutEndpoint) {
         writes_.push_back(hexOf(data.data(), data.size()));
         const auto effect = phone_.write(data);

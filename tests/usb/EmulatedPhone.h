@@ -92,8 +92,7 @@ public:
     }
 
 private:
-    static gboolean onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client,
-                            gpointer self);
+    static gboolean onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
     bool handle(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void submitBulk(GOwned<UMockdevIoctlData> urb);

@@ -71,8 +71,7 @@ public:
     bool phoneStays(std::chrono::milliseconds within) {
         const auto until = std::chrono::steady_clock::now() + within;
         for (;;) {
-            const bool present =
-                usb_ ? !usb_->listPhones().empty() : driver.attached(driverPhone_);
+            const bool present = usb_ ? !usb_->listPhones().empty() : driver.attached(driverPhone_);
             if (!present) return false;
             if (std::chrono::steady_clock::now() >= until) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -99,7 +98,8 @@ public:
     HostFileSystem files;
     ScriptedFileChooser chooser;
     StdThreadStarter threads;
-    Platform platform{driver, driver, driver, usb_ ? *usb_ : driver, files, chooser, clock, threads};
+    Platform platform{driver, driver,  driver, usb_ ? *usb_ : driver,
+                      files,  chooser, clock,  threads};
     MemoryDialogView view;
     LineLog log{view};
     SessionState state;

@@ -145,10 +145,10 @@ LibusbPort::LibusbPort(RemovalNotice notice) {
     context_.reset(context);
     if (notice == RemovalNotice::hotplug && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
         libusb_hotplug_callback_handle handle{};
-        if (libusb_hotplug_register_callback(
-                context, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT, LIBUSB_HOTPLUG_NO_FLAGS,
-                kFlashModeVendorId, kFlashModeProductId, LIBUSB_HOTPLUG_MATCH_ANY, &onDeviceLeft,
-                this, &handle) == LIBUSB_SUCCESS) {
+        if (libusb_hotplug_register_callback(context, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
+                                             LIBUSB_HOTPLUG_NO_FLAGS, kFlashModeVendorId,
+                                             kFlashModeProductId, LIBUSB_HOTPLUG_MATCH_ANY,
+                                             &onDeviceLeft, this, &handle) == LIBUSB_SUCCESS) {
             hotplug_ = HotplugRegistration(context, handle);
         }
     }
@@ -328,16 +328,14 @@ UsbTransfer LibusbPort::stringDescriptor(DeviceHandle device, UsbString which,
     return {UsbStatus::done, static_cast<std::uint32_t>(length)};
 }
 
-UsbTransfer LibusbPort::stringRequest(OpenPhone& phone, std::uint8_t index,
-                                      std::uint16_t language,
+UsbTransfer LibusbPort::stringRequest(OpenPhone& phone, std::uint8_t index, std::uint16_t language,
                                       std::span<std::uint8_t> setupAndData, std::uint32_t waitMs) {
     const UniqueLibusbTransfer transfer(libusb_alloc_transfer(0));
     if (!transfer) return {UsbStatus::failed, 0};
     libusb_fill_control_setup(
-        setupAndData.data(),
-        kGetDescriptorRequestType,
-        LIBUSB_REQUEST_GET_DESCRIPTOR, static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | index),
-        language, static_cast<std::uint16_t>(setupAndData.size() - LIBUSB_CONTROL_SETUP_SIZE));
+        setupAndData.data(), kGetDescriptorRequestType, LIBUSB_REQUEST_GET_DESCRIPTOR,
+        static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | index), language,
+        static_cast<std::uint16_t>(setupAndData.size() - LIBUSB_CONTROL_SETUP_SIZE));
     libusb_fill_control_transfer(transfer.get(), phone.handle.get(), setupAndData.data(), nullptr,
                                  nullptr, std::max(waitMs, 1u));
     return run(phone, transfer.get());
