@@ -10,6 +10,7 @@ packages=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev llvm clang-format clang-tidy
   unzip
+  libusb-1.0-0-dev umockdev libumockdev-dev
 )
 
 missing=()

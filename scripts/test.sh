@@ -16,7 +16,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_prefix=${NORVALE_BUILD_PREFIX:-$root/build/}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-all_steps=(native tsan fuzz w64 w32 format)
+all_steps=(native usb tsan fuzz w64 w32 format)
 
 # The GoogleTest totals of the last ctest run in a build tree, so a passing run still shows what
 # it ran.
@@ -73,6 +73,28 @@ step_native() {
   count_gtest "$dir/Testing/Temporary/LastTest.log"
   grep -h '^\[ matrix   \] [0-9]' "$dir/Testing/Temporary/LastTest.log" 2>/dev/null || true
   return "$rc"
+}
+
+# The Linux USB binding through real libusb against a phone emulated with umockdev, in the native
+# step's build tree (the same sanitizers). umockdev-wrapper preloads the emulation, which
+# AddressSanitizer must be told to accept: it wants to be the first library loaded.
+step_usb() {
+  local dir=${build_prefix}native
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVALE_SANITIZE=ON
+  cmake --build "$dir" --parallel "$jobs" --target norvale_usb_tests
+  local log=$dir/usb-tests.log rc=0
+  ASAN_OPTIONS="verify_asan_link_order=0 ${ASAN_OPTIONS:-}" \
+    umockdev-wrapper "$dir/tests/norvale_usb_tests" >"$log" 2>&1 || rc=$?
+  grep -E '^\[==========\] .* ran\.|^\[  (PASSED|FAILED)  \]' "$log" || true
+  count_gtest "$log"
+  if [ "$rc" -ne 0 ]; then
+    echo "norvale_usb_tests exited with $rc; the whole output is in $log"
+    return "$rc"
+  fi
+  if ! grep -qE '^\[  PASSED  \] [1-9]' "$log"; then
+    echo "norvale_usb_tests ran no test"
+    return 1
+  fi
 }
 
 # The tests that run the UI thread, the monitor and command workers together, under
