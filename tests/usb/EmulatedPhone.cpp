@@ -149,7 +149,7 @@ std::uint64_t EmulatedPhone::bulkUrbs() const {
 
 std::size_t EmulatedPhone::urbsInFlight() const {
     const std::lock_guard lock(mutex_);
-    return flying_.size();
+    return flying_.size() + inUrbs_.size();
 }
 
 std::vector<std::string> EmulatedPhone::writes() const {
@@ -203,12 +203,10 @@ void EmulatedPhone::runBus() {
 void EmulatedPhone::pullOut() {
     removed_ = true;
     unpluggedAt_ = std::chrono::steady_clock::now();
-    for (GOwned<UMockdevIoctlData>& urb : flying_) {
-        urbOf(urb.get()).status = -ENODEV;
-        urbOf(urb.get()).actual_length = 0;
-        reapable_.push_back(std::move(urb));
-    }
+    for (GOwned<UMockdevIoctlData>& urb : flying_) finish(std::move(urb), -ENODEV, 0);
     flying_.clear();
+    for (InUrb& in : inUrbs_) finish(std::move(in.urb), -ENODEV, 0);
+    inUrbs_.clear();
 }
 
 gboolean EmulatedPhone::onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
@@ -269,6 +267,7 @@ bool EmulatedPhone::handle(UMockdevIoctlClient* client) {
             const unsigned endpoint = number(sizeof(unsigned));
             requests_.push_back("clear-halt " + hexByte(endpoint));
             halted_.erase(static_cast<std::uint8_t>(endpoint));
+            serveIn();
             return answer(0, 0);
         }
         case USBDEVFS_SETINTERFACE:
@@ -311,6 +310,13 @@ void EmulatedPhone::submitBulk(GOwned<UMockdevIoctlData> urb) {
         return;
     }
     const auto fault = faults_.find(bulkUrbs_);
+    if (endpoint == kInEndpoint) {
+        std::optional<UrbFault> inFault;
+        if (fault != faults_.end()) inFault = fault->second;
+        inUrbs_.push_back({std::move(urb), inFault});
+        serveIn();
+        return;
+    }
     if (fault != faults_.end() && fault->second == UrbFault::stall) halted_.insert(endpoint);
     if (halted_.contains(endpoint)) {
         finish(std::move(urb), -EPIPE, 0);
@@ -327,21 +333,42 @@ void EmulatedPhone::submitBulk(GOwned<UMockdevIoctlData> urb) {
     const std::span<std::uint8_t> data =
         buffer ? std::span(buffer->data, static_cast<std::size_t>(size))
                : std::span<std::uint8_t>();
-    if (endpoint == kOutEndpoint) {
-        writes_.push_back(hexOf(data.data(), data.size()));
-        const auto effect = phone_.write(data);
-        finish(std::move(urb), 0, size);
-        // The phone restarts and drops off the bus once the write has gone through.
-        if (effect == SimPhone::WriteEffect::leftFlashMode) requestUnplug({});
+    writes_.push_back(hexOf(data.data(), data.size()));
+    const auto effect = phone_.write(data);
+    finish(std::move(urb), 0, size);
+    // The phone restarts and drops off the bus once the write has gone through.
+    if (effect == SimPhone::WriteEffect::leftFlashMode) {
+        requestUnplug({});
         return;
     }
-    const Bytes reply = phone_.read(static_cast<std::uint32_t>(data.size()));
-    if (reply.empty()) {
-        flying_.push_back(std::move(urb));  // nothing to say: NAK until the host gives up
-        return;
+    serveIn();  // a read waiting for an answer may have one now
+}
+
+// Under the lock: works through the IN URBs from the one on the wire until one has to wait.
+void EmulatedPhone::serveIn() {
+    while (!inUrbs_.empty()) {
+        InUrb& in = inUrbs_.front();
+        if (in.held) return;
+        if (in.fault == UrbFault::stall) halted_.insert(kInEndpoint);
+        if (halted_.contains(kInEndpoint)) {
+            finish(std::move(in.urb), -EPIPE, 0);
+            inUrbs_.pop_front();
+            continue;
+        }
+        if (in.fault) {
+            in.held = true;
+            if (in.fault == UrbFault::unplug) requestUnplug(std::chrono::milliseconds(50));
+            return;
+        }
+        const int size = urbOf(in.urb.get()).buffer_length;
+        const GOwned<UMockdevIoctlData> buffer =
+            resolve(in.urb.get(), offsetof(usbdevfs_urb, buffer), static_cast<std::size_t>(size));
+        const Bytes reply = buffer ? phone_.read(static_cast<std::uint32_t>(size)) : Bytes{};
+        if (reply.empty()) return;  // nothing to say: NAK until the host gives up
+        std::memcpy(buffer->data, reply.data(), reply.size());
+        finish(std::move(in.urb), 0, static_cast<int>(reply.size()));
+        inUrbs_.pop_front();
     }
-    std::memcpy(data.data(), reply.data(), reply.size());
-    finish(std::move(urb), 0, static_cast<int>(reply.size()));
 }
 
 void EmulatedPhone::submitControl(GOwned<UMockdevIoctlData> urb) {
@@ -390,14 +417,24 @@ void EmulatedPhone::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
 
 void EmulatedPhone::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     const gulong address = *reinterpret_cast<gulong*>(arg->data);
+    const auto discarded = [&](GOwned<UMockdevIoctlData> urb) {
+        requests_.push_back("discard");
+        finish(std::move(urb), -ENOENT, 0);
+        umockdev_ioctl_client_complete(client, 0, 0);
+    };
     for (auto urb = flying_.begin(); urb != flying_.end(); ++urb) {
         if ((*urb)->client_addr != address) continue;
-        requests_.push_back("discard");
-        urbOf(urb->get()).status = -ENOENT;
-        urbOf(urb->get()).actual_length = 0;
-        reapable_.push_back(std::move(*urb));
+        discarded(std::move(*urb));
         flying_.erase(urb);
-        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    }
+    for (auto in = inUrbs_.begin(); in != inUrbs_.end(); ++in) {
+        if (in->urb->client_addr != address) continue;
+        const bool onTheWire = in == inUrbs_.begin();
+        discarded(std::move(in->urb));
+        inUrbs_.erase(in);
+        // The controller goes on with the next URB of the endpoint.
+        if (onTheWire) serveIn();
         return;
     }
     // Already complete: usbfs says so, and the URB is reaped as it completed.

@@ -49,8 +49,10 @@ enum class UrbFault {
 // The ioctl handler serves usbfs as the kernel does for one device: URBs are submitted and later
 // reaped, a discarded URB is reaped with ENOENT, and once the phone is pulled out every URB in
 // flight fails with ENODEV, later submissions fail with ENODEV and a "remove" uevent goes out.
-// OUT data goes to the SimPhone; an IN URB gets the phone's next reply, or stays in flight while
-// the phone has nothing to say, as a device answering NAK. The phone restarting ('S' then 'A')
+// OUT data goes to the SimPhone. IN URBs are served one after another in the order they were
+// submitted, as the host controller works through an endpoint's queue: the first gets the
+// phone's next reply, or stays in flight while the phone has nothing to say (a device answering
+// NAK) or its fault holds it, and those behind it wait. The phone restarting ('S' then 'A')
 // pulls it out too. Construct it before the libusb context, which reads the testbed at its start.
 class EmulatedPhone {
 public:
@@ -100,6 +102,7 @@ private:
     void reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void finish(GOwned<UMockdevIoctlData> urb, int status, int length);
+    void serveIn();
     void pullOut();
     void requestUnplug(std::chrono::milliseconds after);  // under the lock
     void runBus();
@@ -110,7 +113,15 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     SimPhone phone_;
-    std::vector<GOwned<UMockdevIoctlData>> flying_;
+    std::vector<GOwned<UMockdevIoctlData>> flying_;  // OUT URBs a fault holds
+    // IN URBs in flight, the one on the wire first; a fault is taken by number at submission and
+    // strikes when the URB reaches the wire.
+    struct InUrb {
+        GOwned<UMockdevIoctlData> urb;
+        std::optional<UrbFault> fault;
+        bool held = false;  // hung, or in flight while the phone is pulled out
+    };
+    std::deque<InUrb> inUrbs_;
     std::deque<GOwned<UMockdevIoctlData>> reapable_;
     std::set<std::uint8_t> halted_;
     std::map<std::uint64_t, UrbFault> faults_;

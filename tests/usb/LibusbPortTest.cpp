@@ -119,6 +119,53 @@ TEST_F(LibusbPortTest, ATransferEndsAtItsWaitTimeOrWhenCancelledAndIsGivenBackFi
     port.close(device);
 }
 
+// Queued reads end in the order they were submitted, a reap that runs out leaves its read in
+// flight, and the queue's end takes back what is left without letting a read behind a cancelled
+// one take the phone's next reply.
+TEST_F(LibusbPortTest, QueuedReadsEndInOrderAndTheQueuesEndTakesNoReplyMeantForLater) {
+    const DeviceHandle device = port.open(EmulatedPhone::kLocation);
+    ASSERT_TRUE(device.valid());
+    ASSERT_EQ(port.bulkOut(device, rqhwPacket, 1000).status, UsbStatus::done);
+    ASSERT_EQ(port.bulkOut(device, enumPacket, 1000).status, UsbStatus::done);
+    SimPhone reference;
+    reference.write(rqhwPacket);
+    reference.write(enumPacket);
+    const Bytes rqhwReply = reference.read(64);
+    const Bytes enumReply = reference.read(64);
+    {
+        const std::unique_ptr<UsbInQueue> queue = port.openInQueue(device);
+        ASSERT_NE(queue, nullptr);
+        phone.addFault(UrbFault::hang, phone.bulkUrbs() + 3);
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(queue->submit(64));
+        const UsbReaped first = queue->reap(1000);
+        ASSERT_EQ(first.transfer.status, UsbStatus::done);
+        EXPECT_EQ(Bytes(first.data.begin(), first.data.end()), rqhwReply);
+        const UsbReaped second = queue->reap(1000);
+        EXPECT_EQ(Bytes(second.data.begin(), second.data.end()), enumReply);
+        // The phone does not answer the third read: it stays in flight.
+        EXPECT_EQ(queue->reap(200).transfer.status, UsbStatus::timedOut);
+        EXPECT_EQ(phone.urbsInFlight(), 1u);
+    }
+    EXPECT_EQ(phone.urbsInFlight(), 0u);
+
+    // A read the phone holds, and one queued behind it, when the phone has a reply ready: the
+    // queue goes, and the reply is still there for the next read.
+    ASSERT_EQ(port.bulkOut(device, rqhwPacket, 1000).status, UsbStatus::done);
+    phone.addFault(UrbFault::hang, phone.bulkUrbs() + 1);
+    {
+        const std::unique_ptr<UsbInQueue> queue = port.openInQueue(device);
+        ASSERT_TRUE(queue->submit(64));
+        ASSERT_TRUE(queue->submit(64));
+        EXPECT_EQ(queue->reap(200).transfer.status, UsbStatus::timedOut);
+    }
+    EXPECT_EQ(phone.urbsInFlight(), 0u);
+    std::array<std::uint8_t, 64> reply{};
+    const UsbTransfer got = port.bulkIn(device, reply, 1000);
+    ASSERT_EQ(got.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + got.transferred), rqhwReply);
+    port.close(device);
+}
+
 TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOnce) {
     const DeviceHandle device = port.open(EmulatedPhone::kLocation);
     ASSERT_TRUE(device.valid());

@@ -5,6 +5,8 @@
 #include <array>
 #include <atomic>
 #include <climits>
+#include <deque>
+#include <optional>
 #include <set>
 
 namespace norvale {
@@ -293,6 +295,105 @@ UsbTransfer LibusbPort::run(OpenPhone& phone, libusb_transfer* transfer) {
     const UsbStatus status = statusOf(transfer->status);
     if (status == UsbStatus::gone) phone.gone.store(true);
     return {status, static_cast<std::uint32_t>(std::max(transfer->actual_length, 0))};
+}
+
+// One transfer of a queue, with the completion its callback signals; neither moves while the
+// transfer is outstanding.
+struct QueuedTransfer {
+    UniqueLibusbTransfer transfer{libusb_alloc_transfer(0)};
+    Completion completion;
+    std::vector<std::uint8_t> buffer;
+};
+
+class LibusbPort::InQueue final : public UsbInQueue {
+public:
+    explicit InQueue(std::shared_ptr<OpenPhone> phone) : phone_(std::move(phone)) {}
+    InQueue(const InQueue&) = delete;
+    InQueue& operator=(const InQueue&) = delete;
+    ~InQueue() override {
+        {
+            const std::lock_guard lock(phone_->mutex);
+            for (auto queued = queued_.rbegin(); queued != queued_.rend(); ++queued) {
+                libusb_cancel_transfer((*queued)->transfer.get());
+            }
+        }
+        while (!queued_.empty()) {
+            waitFor(*queued_.front(), std::nullopt);
+            if (statusOf(queued_.front()->transfer->status) == UsbStatus::stalled) stalled_ = true;
+            takeBack();
+        }
+        if (stalled_) libusb_clear_halt(phone_->handle.get(), phone_->endpoints.in);
+    }
+
+    bool submit(std::uint32_t size) override {
+        if (size > static_cast<std::uint32_t>(INT_MAX)) return false;
+        std::unique_ptr<QueuedTransfer> queued = reaped_ ? std::move(reaped_) : nullptr;
+        if (!queued) queued = std::make_unique<QueuedTransfer>();
+        if (!queued->transfer) return false;
+        queued->buffer.resize(size);
+        queued->completion.done = false;
+        libusb_fill_bulk_transfer(queued->transfer.get(), phone_->handle.get(),
+                                  phone_->endpoints.in, queued->buffer.data(),
+                                  static_cast<int>(size), &onTransferDone, &queued->completion, 0);
+        const std::lock_guard lock(phone_->mutex);
+        if (phone_->gone.load()) return false;
+        const int submitted = libusb_submit_transfer(queued->transfer.get());
+        if (submitted != 0) {
+            if (submitted == LIBUSB_ERROR_NO_DEVICE) phone_->gone.store(true);
+            return false;
+        }
+        phone_->outstanding.insert(queued->transfer.get());
+        queued_.push_back(std::move(queued));
+        return true;
+    }
+
+    UsbReaped reap(std::uint32_t waitMs) override {
+        if (queued_.empty()) return {{UsbStatus::failed, 0}, {}};
+        if (!waitFor(*queued_.front(), std::chrono::milliseconds(waitMs))) {
+            return {{UsbStatus::timedOut, 0}, {}};
+        }
+        takeBack();
+        const libusb_transfer& ended = *reaped_->transfer;
+        const UsbStatus status = statusOf(ended.status);
+        if (status == UsbStatus::gone) phone_->gone.store(true);
+        if (status == UsbStatus::stalled) stalled_ = true;
+        const std::size_t length = std::min<std::size_t>(
+            static_cast<std::size_t>(std::max(ended.actual_length, 0)), reaped_->buffer.size());
+        return {{status, static_cast<std::uint32_t>(length)},
+                std::span(reaped_->buffer).first(length)};
+    }
+
+private:
+    // Whether the transfer has ended, waiting at most `limit` (without end when there is none).
+    static bool waitFor(QueuedTransfer& queued, std::optional<std::chrono::milliseconds> limit) {
+        std::unique_lock lock(queued.completion.mutex);
+        if (!limit) {
+            queued.completion.finished.wait(lock, [&] { return queued.completion.done; });
+            return true;
+        }
+        return queued.completion.finished.wait_for(lock, *limit,
+                                                   [&] { return queued.completion.done; });
+    }
+    // The oldest transfer, which has ended, leaves the queue; its bytes stay in `reaped_`.
+    void takeBack() {
+        {
+            const std::lock_guard lock(phone_->mutex);
+            phone_->outstanding.erase(queued_.front()->transfer.get());
+        }
+        reaped_ = std::move(queued_.front());
+        queued_.pop_front();
+    }
+
+    std::shared_ptr<OpenPhone> phone_;
+    std::deque<std::unique_ptr<QueuedTransfer>> queued_;
+    std::unique_ptr<QueuedTransfer> reaped_;
+    bool stalled_ = false;
+};
+
+std::unique_ptr<UsbInQueue> LibusbPort::openInQueue(DeviceHandle device) {
+    std::shared_ptr<OpenPhone> phone = find(device);
+    if (!phone) return nullptr;
+    return std::make_unique<InQueue>(std::move(phone));
 }
 
 UsbTransfer LibusbPort::stringDescriptor(DeviceHandle device, UsbString which,

@@ -35,6 +35,10 @@ inline constexpr std::chrono::milliseconds kRemovalPollInterval{250};
 //   stalled transfer still reports `stalled`.
 // - stringDescriptor() reads the language table, then the string in its first language; each
 //   is one control transfer, together at most 5000 ms.
+// - A queue of bulk IN transfers submits each with no time limit of its own (reap() bounds the
+//   waiting) and takes them back in order; at its end it cancels the outstanding ones, newest
+//   first so that none behind the one being cancelled can start taking data, awaits them, and
+//   clears the endpoint's halt if one of them stalled.
 // - An open device stays open until close() and every call still using it have let go of it.
 // - The port outlives everything that uses it; its destructor wakes waitForRemoval() callers
 //   (they return false) and waits until they have left.
@@ -58,6 +62,7 @@ public:
                         std::uint32_t waitMs) override;
     UsbTransfer bulkIn(DeviceHandle device, std::span<std::uint8_t> buffer,
                        std::uint32_t waitMs) override;
+    std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle device) override;
     UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
                                  std::span<std::uint8_t> buffer) override;
     void cancel(DeviceHandle device) override;
@@ -65,6 +70,7 @@ public:
 
 private:
     struct OpenPhone;
+    class InQueue;
 
     std::shared_ptr<OpenPhone> find(DeviceHandle device) const;
     bool attached(const std::string& location) const;
