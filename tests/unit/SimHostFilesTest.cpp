@@ -94,6 +94,28 @@ TEST_F(HostFileSystemTest, OpenForReadingGivesSizeAndContentAndTellsFailuresApar
     EXPECT_FALSE(fs::exists(dir / "10030000:1003FFFF.bin"));
 }
 
+// A dump's ".part" file takes its name in one step that refuses a taken name, file or folder.
+TEST_F(HostFileSystemTest, RenameNoReplaceNeverTakesANameThatIsTaken) {
+    putFile(dir / "CG1.bin.part", Bytes{1, 2, 3});
+    putFile(dir / "Boot.bin", Bytes{9});
+    EXPECT_EQ(files.checkNameFree(name("CG1.bin")), FileError::none);
+    EXPECT_EQ(files.checkNameFree(name("Boot.bin")), FileError::alreadyExists);
+    EXPECT_EQ(files.checkNameFree(name("bin")), FileError::alreadyExists);
+    EXPECT_EQ(files.checkNameFree(name("CG?.bin")), FileError::invalidName);
+
+    EXPECT_EQ(files.renameNoReplace(name("CG1.bin.part"), name("Boot.bin")),
+              FileError::alreadyExists);
+    EXPECT_NE(files.renameNoReplace(name("CG1.bin.part"), name("bin")), FileError::none);
+    EXPECT_EQ(fileBytes(dir / "Boot.bin"), Bytes{9});
+    EXPECT_EQ(fileBytes(dir / "CG1.bin.part"), (Bytes{1, 2, 3}));
+    EXPECT_TRUE(fs::is_directory(dir / "bin"));
+
+    EXPECT_EQ(files.renameNoReplace(name("CG1.bin.part"), name("CG1.bin")), FileError::none);
+    EXPECT_EQ(fileBytes(dir / "CG1.bin"), (Bytes{1, 2, 3}));
+    EXPECT_FALSE(fs::exists(dir / "CG1.bin.part"));
+    EXPECT_EQ(files.renameNoReplace(name("CG1.bin.part"), name("x.bin")), FileError::notFound);
+}
+
 TEST_F(HostFileSystemTest, FaultHooksStandInForLockedHugeAndFullFiles) {
     putFile(dir / "KESTRIN.ini", Bytes(20, 'x'));
     files.failOpening(name("KESTRIN.ini"), FileError::sharingViolation);
@@ -118,6 +140,27 @@ TEST_F(HostFileSystemTest, FaultHooksStandInForLockedHugeAndFullFiles) {
     EXPECT_EQ(fileBytes(dir / "CG1.bin"), (Bytes{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(files.liveFiles(), 1u);
     EXPECT_EQ(files.filesOpened(), 2u);
+
+    // A refused rename touches nothing; a file made by "another program" while a dump is written
+    // appears right after the append it was planned for, once.
+    files.limitSpace(std::nullopt);
+    files.failRenaming(name("PDS.bin"), FileError::sharingViolation);
+    EXPECT_EQ(files.renameNoReplace(name("CG1.bin"), name("PDS.bin")), FileError::sharingViolation);
+    EXPECT_TRUE(fs::exists(dir / "CG1.bin"));
+    EXPECT_FALSE(fs::exists(dir / "PDS.bin"));
+    int made = 0;
+    files.afterAppend(2, [&] {
+        ++made;
+        putFile(dir / "other.bin", Bytes{static_cast<std::uint8_t>(made)});
+    });
+    OpenedFile part = files.createNew(name("PDS.bin.part"));
+    ASSERT_TRUE(part.file);
+    EXPECT_TRUE(part.file->append(Bytes{1}));
+    EXPECT_FALSE(fs::exists(dir / "other.bin"));
+    EXPECT_TRUE(part.file->append(Bytes{2}));
+    EXPECT_TRUE(part.file->append(Bytes{3}));
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(fileBytes(dir / "other.bin"), Bytes{1});
 }
 
 TEST(ScriptedFileChooser, GivesItsAnswersInOrderThenCancels) {
