@@ -140,27 +140,6 @@ TEST_F(HostFileSystemTest, FaultHooksStandInForLockedHugeAndFullFiles) {
     EXPECT_EQ(fileBytes(dir / "CG1.bin"), (Bytes{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(files.liveFiles(), 1u);
     EXPECT_EQ(files.filesOpened(), 2u);
-
-    // A refused rename touches nothing; a file made by "another program" while a dump is written
-    // appears right after the append it was planned for, once.
-    files.limitSpace(std::nullopt);
-    files.failRenaming(name("PDS.bin"), FileError::sharingViolation);
-    EXPECT_EQ(files.renameNoReplace(name("CG1.bin"), name("PDS.bin")), FileError::sharingViolation);
-    EXPECT_TRUE(fs::exists(dir / "CG1.bin"));
-    EXPECT_FALSE(fs::exists(dir / "PDS.bin"));
-    int made = 0;
-    files.afterAppend(2, [&] {
-        ++made;
-        putFile(dir / "other.bin", Bytes{static_cast<std::uint8_t>(made)});
-    });
-    OpenedFile part = files.createNew(name("PDS.bin.part"));
-    ASSERT_TRUE(part.file);
-    EXPECT_TRUE(part.file->append(Bytes{1}));
-    EXPECT_FALSE(fs::exists(dir / "other.bin"));
-    EXPECT_TRUE(part.file->append(Bytes{2}));
-    EXPECT_TRUE(part.file->append(Bytes{3}));
-    EXPECT_EQ(made, 1);
-    EXPECT_EQ(fileBytes(dir / "other.bin"), Bytes{1});
 }
 
 TEST(ScriptedFileChooser, GivesItsAnswersInOrderThenCancels) {
