@@ -101,7 +101,7 @@ void benchDumpAgainstCopy(const BenchOptions& options, ResultTable& table) {
                formatFixed(median(dumps), 1) + " ms", "", std::nullopt});
     table.add({"1", "  of which Norvale's own (outside the simulated driver)",
                formatFixed(median(dumpsOwn), 1) + " ms", "", std::nullopt});
-    table.add({"1", "    of which in the file layer (create, appends, close)",
+    table.add({"1", "    of which in the file layer (create, appends, close, rename)",
                formatFixed(median(dumpsFile), 1) + " ms", "", std::nullopt});
     table.add({"1", "Copy of a 0x12C0000-byte file, 4096-byte pieces, same file layer",
                formatFixed(median(copies), 1) + " ms", "", std::nullopt});
@@ -138,7 +138,7 @@ void benchDumpOverLinkModel(const BenchOptions& options, ResultTable& table) {
          formatFixed(linkMs, 0) + " ms", "", std::nullopt});
     table.add({"2", "  Norvale's own time (wall time minus time inside the simulated driver)",
                formatFixed(median(own), 1) + " ms", "", std::nullopt});
-    table.add({"2", "    of which in the file layer (create, appends, close)",
+    table.add({"2", "    of which in the file layer (create, appends, close, rename)",
                formatFixed(median(files), 1) + " ms", "", std::nullopt});
     table.add({"2", "  time inside the simulated driver (not counted)",
                formatFixed(median(simulator), 1) + " ms", "", std::nullopt});

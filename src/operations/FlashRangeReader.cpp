@@ -1,9 +1,11 @@
-// The range reader: one read request, replies streamed into a new dump file, 'Z' last.
+// The range reader: one read request, replies streamed into a new ".part" file that takes the
+// dump's name once whole, 'Z' last.
 #include "operations/FlashRangeReader.h"
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/OperatorTexts.h"
 #include "operations/DumpFileName.h"
@@ -30,14 +32,55 @@ std::string_view createFailureReason(FileError error) {
     return text::kCannotCreateFile;
 }
 
-std::unique_ptr<File> createDump(CommandContext& command, const std::string& name) {
+// Where a dump is while it is written: a file under a dump's own name is always a whole dump, so
+// one cut short (the phone gone, the disk full, the window closed, the process ended) can't be
+// taken for one and written back into a phone.
+constexpr std::string_view kPartSuffix = ".part";
+
+// The byte count of a read that stopped, and the file that holds those bytes.
+std::string savedIn(std::uint64_t bytes, const std::string& partName) {
+    std::string detail = std::to_string(bytes);
+    detail += text::kSavedInFile.view();
+    detail += partName;
+    return detail;
+}
+
+// Neither name may be taken: the dump's own name could not be given to it at the end, and a
+// ".part" file holds what an earlier read saved. Both are left untouched.
+std::unique_ptr<File> createDump(CommandContext& command, const std::string& name,
+                                 const std::string& partName) {
     if (!isPlainFileName(name)) {
         command.fail(text::kInvalidFileName, name);
         return nullptr;
     }
-    OpenedFile created = command.platform().files.createNew(name);
-    if (!created.file) command.fail(createFailureReason(created.error), name);
+    FileSystem& files = command.platform().files;
+    if (const FileError taken = files.checkNameFree(name); taken != FileError::none) {
+        command.fail(createFailureReason(taken), name);
+        return nullptr;
+    }
+    OpenedFile created = files.createNew(partName);
+    if (!created.file) command.fail(createFailureReason(created.error), partName);
     return std::move(created.file);
+}
+
+// Gives the closed, whole dump its own name, never over another file: a name taken while the
+// dump was written leaves the dump under ".part", and the line says both names.
+bool nameDump(CommandContext& command, const std::string& partName, const std::string& name) {
+    const FileError error = command.platform().files.renameNoReplace(partName, name);
+    if (error == FileError::none) return true;
+    std::string detail;
+    if (error == FileError::alreadyExists) {
+        detail = name;
+        detail += text::kDumpKeptIn.view();
+        detail += partName;
+        command.fail(text::kFileExists, detail);
+    } else {
+        detail = partName;
+        detail += text::kRenamedTo.view();
+        detail += name;
+        command.fail(text::kCannotRenameFile, detail);
+    }
+    return false;
 }
 
 enum class ReadEnd { complete, transferFailed, stopped };
@@ -45,7 +88,8 @@ enum class ReadEnd { complete, transferFailed, stopped };
 // Streams the replies of the request into `dump` until the range is served, counting the saved
 // bytes as the command's progress. Counting in 64 bits keeps a range that ends at FFFFFFFF from
 // wrapping back below End.
-ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count) {
+ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count,
+                     const std::string& partName) {
     TransferProgress progress(command.view(), count);
     std::uint64_t saved = 0;
     while (saved < count) {
@@ -53,12 +97,12 @@ ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count) {
         if (!reply) return ReadEnd::transferFailed;
         // The phone has stopped sending: waiting on would never move the address on.
         if (reply->empty()) {
-            command.fail(text::kReadInterrupted, std::to_string(saved));
+            command.fail(text::kReadInterrupted, savedIn(saved, partName));
             return ReadEnd::stopped;
         }
         if (!dump.append(*reply)) {
             // A write that failed part way may have kept some of the reply: the file says.
-            command.fail(text::kCannotWriteFile, std::to_string(dump.size().value_or(saved)));
+            command.fail(text::kCannotWriteFile, savedIn(dump.size().value_or(saved), partName));
             return ReadEnd::stopped;
         }
         saved += reply->size();
@@ -67,7 +111,7 @@ ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count) {
     // More than was asked for means the replies are out of step (a reply of the bootstrap that
     // came late, say): the dump then holds bytes that are not the range's, so it is no success.
     if (saved != count) {
-        command.fail(text::kReadTooLong, std::to_string(saved));
+        command.fail(text::kReadTooLong, savedIn(saved, partName));
         return ReadEnd::stopped;
     }
     return ReadEnd::complete;
@@ -94,17 +138,22 @@ void readRangeToFile(CommandContext& command) {
     line += text::kLineEnd;
     command.log().append(line);
 
-    std::unique_ptr<File> dump = createDump(command, name);
+    const std::string partName = name + std::string(kPartSuffix);
+    std::unique_ptr<File> dump = createDump(command, name, partName);
     if (!dump) return;
     if (!command.send(buildReadRequest(start, count), 0)) return;
-    const ReadEnd outcome = receiveRange(command, *dump, count);
-    dump.reset();  // closed, with what arrived, before anything more is said or sent
+    const ReadEnd outcome = receiveRange(command, *dump, count, partName);
+    dump.reset();  // closed, with what arrived, before anything more is said, sent or renamed
     if (outcome == ReadEnd::transferFailed) return;
+    // The dump is whole once its last byte is saved, whatever 'Z' meets, so it gets its name
+    // before 'Z': a phone pulled at 'Z' costs the command its "Успешно" but not a whole dump its
+    // name. A failed rename is said here, and keeps "Успешно" away below.
+    const bool named = outcome == ReadEnd::complete && nameDump(command, partName, name);
     // 'Z' ends the loader's read also after a stop, so the loader does not keep unsent data. It
     // goes out before "Успешно": success is only said once every transfer of the command has
     // completed, the last one included.
     if (!command.send(commandByte(LoaderCommand::end), 0)) return;
-    if (outcome == ReadEnd::complete) command.log().append(text::kSuccess);
+    if (named) command.log().append(text::kSuccess);
 }
 
 }  // namespace norvale

@@ -20,6 +20,11 @@ std::string readingLine(std::string_view name) {
     return logged(line);
 }
 
+// The detail of a line that says how many bytes a stopped read left, and in which file.
+std::string savedIn(std::uint64_t bytes, std::string_view partName) {
+    return std::to_string(bytes) + text::kSavedInFile.str() + std::string(partName);
+}
+
 // The replies to a read request for `count` bytes from `start`, as the phone serves its flash.
 Lines replies(OperationsRig& rig, std::uint32_t start, std::uint64_t count) {
     Lines lines;
@@ -107,7 +112,8 @@ TEST(FlashRangeReader, OneByteAndOneByteMoreThanAReplyAreReadWhole) {
     EXPECT_EQ(fileBytes("10031000-10032000.bin"), rig.flash(0x10031000, 0x1001));
 }
 
-// Mend: dump files are never overwritten, and a name that can't be used says why.
+// Mend: dump files are never overwritten, and a name that can't be used says why. A ".part" file
+// left by an earlier read blocks the name as much as a whole dump does, and is kept as it is.
 TEST(FlashRangeReader, ADumpFileThatCannotBeCreatedStopsTheCommandBeforeTheRequest) {
     OperationsRig rig;
     rig.run(readRangeToFile);
@@ -122,6 +128,12 @@ TEST(FlashRangeReader, ADumpFileThatCannotBeCreatedStopsTheCommandBeforeTheReque
                      {readingLine("Boot.bin"), errorLogged(text::kFileExists, "Boot.bin")});
     EXPECT_EQ(fileBytes("Boot.bin"), (Bytes{1, 2, 3}));
 
+    putFile("Panic.bin.part", {4, 5});
+    rig.fields("10020000", "1003FFFF");
+    expectTranscript(rig.run(readRangeToFile),
+                     {readingLine("Panic.bin"), errorLogged(text::kFileExists, "Panic.bin.part")});
+    EXPECT_EQ(fileBytes("Panic.bin.part"), (Bytes{4, 5}));
+
     struct Case {
         const char* start;
         const char* name;
@@ -135,11 +147,11 @@ TEST(FlashRangeReader, ADumpFileThatCannotBeCreatedStopsTheCommandBeforeTheReque
     }
 
     rig.fields("10030000", "1003FFFF");
-    rig.sim.files.failOpening("10030000-1003FFFF.bin", FileError::accessDenied);
+    rig.sim.files.failOpening("10030000-1003FFFF.bin.part", FileError::accessDenied);
     expectTranscript(rig.run(readRangeToFile),
                      {readingLine("10030000-1003FFFF.bin"),
-                      errorLogged(text::kCannotCreateFile, "10030000-1003FFFF.bin")});
-    EXPECT_EQ(rig.files(), (Lines{"Boot.bin", "PDS.bin"}));
+                      errorLogged(text::kCannotCreateFile, "10030000-1003FFFF.bin.part")});
+    EXPECT_EQ(rig.files(), (Lines{"Boot.bin", "PDS.bin", "Panic.bin.part"}));
 }
 
 // Mend: Start above End is refused, with no file and nothing sent.
@@ -162,9 +174,11 @@ TEST(FlashRangeReader, AReplyWithoutDataEndsTheReadAndKeepsWhatArrived) {
     const Lines data = replies(rig, 0x10010000, 0x2000);
     expected.insert(expected.end(), data.begin(), data.end());
     expected.insert(expected.end(),
-                    {"R 2 4096", errorLogged(text::kReadInterrupted, "8192"), writtenHex("5a")});
+                    {"R 2 4096", errorLogged(text::kReadInterrupted, savedIn(8192, "PDS.bin.part")),
+                     writtenHex("5a")});
     expectTranscript(transcript, expected);
-    EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x2000));
+    EXPECT_EQ(fileBytes("PDS.bin.part"), rig.flash(0x10010000, 0x2000));
+    EXPECT_EQ(rig.files(), Lines{"PDS.bin.part"});
     EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
 }
 
@@ -176,10 +190,12 @@ TEST(FlashRangeReader, AFullDiskEndsTheReadAndSaysHowMuchTheDumpHolds) {
     Lines expected{readingLine("PDS.bin"), writtenHex("521001000000010000")};
     const Lines data = replies(rig, 0x10010000, 0x2000);
     expected.insert(expected.end(), data.begin(), data.end());
-    expected.insert(expected.end(),
-                    {errorLogged(text::kCannotWriteFile, "5000"), writtenHex("5a")});
+    expected.insert(
+        expected.end(),
+        {errorLogged(text::kCannotWriteFile, savedIn(5000, "PDS.bin.part")), writtenHex("5a")});
     expectTranscript(transcript, expected);
-    EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 5000));
+    EXPECT_EQ(fileBytes("PDS.bin.part"), rig.flash(0x10010000, 5000));
+    EXPECT_EQ(rig.files(), Lines{"PDS.bin.part"});
 }
 
 // Mend: a failed transfer ends the command at once: no "Успешно", no 'Z', the file is closed.
@@ -189,12 +205,13 @@ TEST(FlashRangeReader, AFailedTransferEndsTheReadAtOnce) {
     expectTranscript(transcript, {readingLine("PDS.bin"), writtenHex("521001000000010000"),
                                   replies(rig, 0x10010000, 0x1000)[0], "R 2 4096 FAIL",
                                   errorLogged(text::kNoAnswerFromPhone)});
-    EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x1000));
+    EXPECT_EQ(fileBytes("PDS.bin.part"), rig.flash(0x10010000, 0x1000));
+    EXPECT_EQ(rig.files(), Lines{"PDS.bin.part"});
     EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
 }
 
 // The dump is whole, but the phone is gone before 'Z': the command did not complete, so no
-// "Успешно"; the file keeps every byte that arrived.
+// "Успешно"; the dump was whole before 'Z' and has its name.
 TEST(FlashRangeReader, APhonePulledBeforeTheFinalZIsNoSuccess) {
     OperationsRig rig;
     const Lines transcript = rig.run(readRangeToFile, {{SimFaultKind::unplug, 18}});
@@ -205,6 +222,39 @@ TEST(FlashRangeReader, APhonePulledBeforeTheFinalZIsNoSuccess) {
                     {writtenHex("5a") + " FAIL", errorLogged(text::kNoAnswerFromPhone)});
     expectTranscript(transcript, expected);
     EXPECT_EQ(fileBytes("PDS.bin"), rig.flash(0x10010000, 0x10000));
+    EXPECT_EQ(rig.files(), Lines{"PDS.bin"});
+}
+
+// Mend: a whole dump whose name is taken while it is read (another program, a second copy of
+// this one) does not replace that file; it stays under ".part", and so it does when the rename
+// fails for another reason. Either way the line names both files and there is no "Успешно".
+TEST(FlashRangeReader, ANameTakenDuringTheReadIsNotReplaced) {
+    OperationsRig rig;
+    rig.fields("10030000", "10031FFF");
+    const std::string name = "10030000-10031FFF.bin";
+    const std::string part = name + ".part";
+    rig.sim.files.afterAppend(1, [&] { putFile(name, {7, 7, 7}); });
+    Lines expected{readingLine(name), writtenHex("521003000000002000")};
+    const Lines data = replies(rig, 0x10030000, 0x2000);
+    expected.insert(expected.end(), data.begin(), data.end());
+    expected.insert(
+        expected.end(),
+        {errorLogged(text::kFileExists, name + text::kDumpKeptIn.str() + part), writtenHex("5a")});
+    expectTranscript(rig.run(readRangeToFile), expected);
+    EXPECT_EQ(fileBytes(name), (Bytes{7, 7, 7}));
+    EXPECT_EQ(fileBytes(part), rig.flash(0x10030000, 0x2000));
+
+    rig.fields("10040000", "10091FFF");
+    rig.sim.files.failRenaming("CG3.bin", FileError::accessDenied);
+    const Lines transcript = rig.run(readRangeToFile);
+    ASSERT_GE(transcript.size(), 2u);
+    EXPECT_EQ(
+        transcript[transcript.size() - 2],
+        errorLogged(text::kCannotRenameFile, "CG3.bin.part" + text::kRenamedTo.str() + "CG3.bin"));
+    EXPECT_EQ(transcript.back(), writtenHex("5a"));
+    EXPECT_EQ(fileBytes("CG3.bin.part"), rig.flash(0x10040000, 0x52000));
+    EXPECT_EQ(rig.files(),
+              (Lines{"10030000-10031FFF.bin", "10030000-10031FFF.bin.part", "CG3.bin.part"}));
 }
 
 }  // namespace
