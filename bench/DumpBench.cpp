@@ -156,7 +156,7 @@ void benchDumpAgainstCopy(const BenchOptions& options, ResultTable& table) {
                formatFixed(median(own), 1) + " ms", "", std::nullopt});
     table.add({"1", "    of which on the transfer path (the worker thread)",
                formatFixed(median(onPath), 1) + " ms", "", std::nullopt});
-    table.add({"1", "  wall time in the file layer (create, appends on the writer's thread)",
+    table.add({"1", "  wall time in the file layer (create, appends, close, rename)",
                formatFixed(median(files), 1) + " ms", "", std::nullopt});
     table.add(
         {"1", "Copy of a 0x12C0000-byte file, 4096-byte pieces, same file layer: processor",

@@ -99,9 +99,10 @@ step_usb() {
 
 # The tests that run the UI thread, the monitor and command workers together, under
 # ThreadSanitizer: the dialog's controller, the monitor's stories, arrival and removal under
-# faults, the seven buttons, and the fault matrix (a click and a worker thread per scenario).
+# faults, the seven buttons, the fault matrix (a click and a worker thread per scenario), and the
+# range reads, whose dumps are written on a thread of their own.
 tsan_tests='MainDialog*:MonitorStory*:PresenceFaults*:*UnplugWhileIdentifying*:OperationsStory*'
-tsan_tests+=':Commands/FaultMatrix*'
+tsan_tests+=':Commands/FaultMatrix*:FlashRangeReader*:DumpWriterTest*:UsbRoad*'
 step_tsan() {
   local dir=${build_prefix}tsan
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVALE_TSAN=ON \

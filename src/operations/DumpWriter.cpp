@@ -76,7 +76,7 @@ void DumpWriter::write(const Queued& queued) {
     // The file is the writer's alone while it runs; a failed append leaves in it what the file
     // layer managed to write.
     if (file_.append(slot(queued.index).first(queued.length))) {
-        written_ += queued.length;
+        written_.fetch_add(queued.length, std::memory_order_release);
     } else {
         std::lock_guard lock(mutex_);
         failed_ = true;

@@ -1,6 +1,7 @@
 // A dump's bytes written to its file on a thread of its own, off the path of the transfers.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -25,8 +26,7 @@ namespace norvale {
 //   buffer queued before; no queued byte is dropped or reordered unless a write fails, and after
 //   a failed write nothing more is written (the file ends where that write left it).
 // - finish() waits until every queued buffer is written or a write has failed, ends the thread
-//   and says whether all were written; written() then counts the bytes of the writes that
-//   succeeded. The destructor finishes too, so the file is never closed
+//   and says whether all were written. The destructor finishes too, so the file is never closed
 //   under the writer. After finish() the file is the caller's alone again.
 // - One thread (the reader) calls buffer(), queue() and finish().
 class DumpWriter {
@@ -42,8 +42,9 @@ public:
     std::span<std::uint8_t> buffer();
     void queue(std::size_t length);
     bool finish();
-    // The bytes appended whole to the file so far; read it after finish().
-    std::uint64_t written() const { return written_; }
+    // The bytes of the buffers appended whole to the file so far, at any time; a write that
+    // failed is not counted.
+    std::uint64_t written() const { return written_.load(std::memory_order_acquire); }
 
 private:
     struct Queued {
@@ -72,7 +73,7 @@ private:
     bool closing_ = false;
     bool failed_ = false;
     bool finished_ = false;
-    std::uint64_t written_ = 0;  // by the writer's thread (or the reader's, with no thread)
+    std::atomic<std::uint64_t> written_{0};  // moved on by whichever thread writes
     std::thread thread_;  // not joinable when no thread could be made: queue() writes at once
 };
 

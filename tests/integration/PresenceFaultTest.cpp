@@ -120,8 +120,10 @@ TEST_F(PresenceFaults, AReattachWhileACommandIsStuckOnTheOldConnectionLeavesOneH
                              {text::kReadingBlock.str() + "PDS.bin\r\n"},
                              removal(),
                              arrival()}));
-    // The two replies that came are in the dump, closed; the old handle went with the worker.
-    EXPECT_EQ(fileBytes("PDS.bin"), phone->readFlash(0x10010000, 0x2000));
+    // The two replies that came are in the dump, closed and under ".part"; the old handle went
+    // with the worker.
+    EXPECT_EQ(fileBytes("PDS.bin.part"), phone->readFlash(0x10010000, 0x2000));
+    EXPECT_FALSE(std::filesystem::exists("PDS.bin"));
     expectOneOpenHandle();
 
     // The next command runs on the new connection.
