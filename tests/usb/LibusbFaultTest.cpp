@@ -80,7 +80,7 @@ TEST_F(UsbRoadFault, PhonePulledOutInTheMiddleOfARangeRead) {
                             }),
               1);
     EXPECT_LT(took, milliseconds(3000)) << "the replies' wait is 60 s; the removal ends it";
-    EXPECT_EQ(norvale::testing::fileBytes("PDS.bin"), erasedFlash(0x10010000, kTwoReplies));
+    EXPECT_EQ(norvale::testing::fileBytes("PDS.bin.part"), erasedFlash(0x10010000, kTwoReplies));
 
     ASSERT_TRUE(phone.waitUntilUnplugged(milliseconds(1000)));
     EXPECT_FALSE(rig.phoneStays(milliseconds(1000)));
@@ -98,7 +98,7 @@ TEST_F(UsbRoadFault, StalledEndpointInARangeReadIsClearedForTheNextCommand) {
     EXPECT_EQ(lines.back(), text::errorLine(text::kNoAnswerFromPhone));
     EXPECT_FALSE(anyLine(lines, text::kSuccess));
     EXPECT_LT(took, milliseconds(3000));
-    EXPECT_EQ(norvale::testing::fileBytes("PDS.bin"), erasedFlash(0x10010000, kTwoReplies));
+    EXPECT_EQ(norvale::testing::fileBytes("PDS.bin.part"), erasedFlash(0x10010000, kTwoReplies));
 
     // The halt was cleared, so the phone answers the next command.
     const std::vector<std::string> requests = phone.requests();
