@@ -6,12 +6,7 @@
 namespace norvale {
 
 DumpWriter::DumpWriter(File& file, std::size_t bufferSize)
-    : file_(file),
-      bufferSize_(bufferSize),
-      storage_(kBuffers * bufferSize),
-      queued_(kBuffers, Queued{0, 0}) {
-    free_.reserve(kBuffers);
-    for (std::size_t i = kBuffers; i > 0; --i) free_.push_back(i - 1);
+    : file_(file), bufferSize_(bufferSize), storage_(kBuffers * bufferSize), lengths_(kBuffers, 0) {
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -23,35 +18,39 @@ DumpWriter::~DumpWriter() { finish(); }
 
 std::span<std::uint8_t> DumpWriter::buffer() {
     std::unique_lock lock(mutex_);
-    while (free_.empty() && !failed_) {
+    while (freeBuffers() == 0 && !failed_) {
+        if (writerIdle_) {  // every buffer waits for it
+            writerIdle_ = false;
+            queuedSome_.notify_one();
+        }
         readerWaiting_ = true;
-        freedOne_.wait(lock);
-        readerWaiting_ = false;
+        freedSome_.wait(lock);
     }
+    readerWaiting_ = false;
     if (failed_) return {};
-    filling_ = free_.back();
-    free_.pop_back();
-    return slot(filling_);
+    return std::span(storage_).subspan(next_ * bufferSize_, bufferSize_);
 }
 
 void DumpWriter::queue(std::size_t length) {
-    const Queued queued{filling_, length < bufferSize_ ? length : bufferSize_};
-    if (!thread_.joinable()) {
-        write(queued);
-        std::lock_guard lock(mutex_);
-        free_.push_back(queued.index);
-        return;
-    }
     bool wake = false;
     {
         std::lock_guard lock(mutex_);
-        queued_[(queuedFirst_ + queuedCount_) % kBuffers] = queued;
-        ++queuedCount_;
-        // A writer that is busy finds the buffer when it looks again: waking it costs a system
-        // call on the transfer path for nothing.
-        wake = writerIdle_;
+        lengths_[next_] = length < bufferSize_ ? length : bufferSize_;
+        next_ = (next_ + 1) % kBuffers;
+        ++queued_;
+        if (!thread_.joinable()) {
+            --queued_;
+            if (!failed_ && !write(oldest_, 1)) failed_ = true;
+            oldest_ = next_;
+            return;
+        }
+        // A writer that is busy finds the buffer when it looks again, and an idle one is left to
+        // sleep until a batch waits: each wake-up is a system call on the transfer path. It is
+        // woken once: it counts as busy from the moment it is.
+        wake = writerIdle_ && queued_ >= kBatch;
+        if (wake) writerIdle_ = false;
     }
-    if (wake) queuedOne_.notify_one();
+    if (wake) queuedSome_.notify_one();
 }
 
 bool DumpWriter::finish() {
@@ -61,45 +60,64 @@ bool DumpWriter::finish() {
             std::lock_guard lock(mutex_);
             closing_ = true;
         }
-        queuedOne_.notify_one();
+        queuedSome_.notify_one();
         if (thread_.joinable()) thread_.join();
     }
     std::lock_guard lock(mutex_);
     return !failed_;
 }
 
-void DumpWriter::write(const Queued& queued) {
-    {
-        std::lock_guard lock(mutex_);
-        if (failed_) return;
+bool DumpWriter::write(std::size_t first, std::size_t count) {
+    std::size_t bytes = 0;
+    for (std::size_t i = first; i < first + count; ++i) bytes += lengths_[i];
+    const std::uint64_t before = written();
+    // The file is the writer's alone while it runs.
+    if (file_.append(std::span(storage_).subspan(first * bufferSize_, bytes))) {
+        written_.store(before + bytes, std::memory_order_release);
+        return true;
     }
-    // The file is the writer's alone while it runs; a failed append leaves in it what the file
-    // layer managed to write.
-    if (file_.append(slot(queued.index).first(queued.length))) {
-        written_.fetch_add(queued.length, std::memory_order_release);
-    } else {
-        std::lock_guard lock(mutex_);
-        failed_ = true;
+    // The write failed part way, perhaps: what the file holds counts, by whole buffers.
+    const std::uint64_t onDisk = file_.size().value_or(before);
+    std::uint64_t whole = before;
+    for (std::size_t i = first; i < first + count && whole + lengths_[i] <= onDisk; ++i) {
+        whole += lengths_[i];
     }
+    written_.store(whole, std::memory_order_release);
+    return false;
 }
 
 void DumpWriter::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        while (queuedCount_ == 0 && !closing_) {
+        while (queued_ == 0 && !closing_) {
             writerIdle_ = true;
-            queuedOne_.wait(lock);
-            writerIdle_ = false;
+            queuedSome_.wait(lock);
         }
-        if (queuedCount_ == 0) return;
-        const Queued queued = queued_[queuedFirst_];
-        queuedFirst_ = (queuedFirst_ + 1) % kBuffers;
-        --queuedCount_;
-        lock.unlock();
-        write(queued);
-        lock.lock();
-        free_.push_back(queued.index);
-        if (readerWaiting_ || failed_) freedOne_.notify_one();
+        writerIdle_ = false;
+        if (queued_ == 0) return;
+        // The queued buffers up to the ring's end make one write, as long as each but the last
+        // is full: only then do their bytes lie one after another.
+        const std::size_t first = oldest_;
+        std::size_t count = 1;
+        while (count < queued_ && first + count < kBuffers &&
+               lengths_[first + count - 1] == bufferSize_) {
+            ++count;
+        }
+        queued_ -= count;
+        writing_ = count;
+        // After a failed write the rest is dropped: the file must not go on past a hole.
+        if (!failed_) {
+            lock.unlock();
+            const bool written = write(first, count);
+            lock.lock();
+            if (!written) failed_ = true;
+        }
+        oldest_ = (first + count) % kBuffers;
+        writing_ = 0;
+        if (readerWaiting_ && (freeBuffers() >= kBatch || queued_ == 0 || failed_)) {
+            readerWaiting_ = false;
+            freedSome_.notify_one();
+        }
     }
 }
 

@@ -245,13 +245,14 @@ TEST(FlashRangeReader, ASlowDiskNeitherHoldsUpTheTransfersNorLosesOrReordersRepl
             }
             ranAhead = repliesRead() == DumpWriter::kBuffers;
         });
-        rig.fields("10040000", "1005FFFF");  // 32 replies: twice the writer's buffers
+        static_assert(0x40000 == 2 * DumpWriter::kBuffers * 4096, "twice the writer's buffers");
+        rig.fields("10040000", "1007FFFF");
         const Lines transcript = rig.run(readRangeToFile);
         rig.sim.files.beforeAppend({});
         EXPECT_TRUE(ranAhead) << "the transfers waited for the disk before the buffers ran out";
-        expectTranscript(transcript, completeRead(rig, "10040000-1005FFFF.bin",
-                                                  "521004000000020000", 0x10040000, 0x20000));
-        EXPECT_EQ(fileBytes("10040000-1005FFFF.bin"), rig.flash(0x10040000, 0x20000));
+        expectTranscript(transcript, completeRead(rig, "10040000-1007FFFF.bin",
+                                                  "521004000000040000", 0x10040000, 0x40000));
+        EXPECT_EQ(fileBytes("10040000-1007FFFF.bin"), rig.flash(0x10040000, 0x40000));
     }
 }
 
