@@ -44,13 +44,14 @@ struct UsbReaped {
 // Contract:
 // - submit(): starts one more bulk IN transfer of `size` bytes (a whole number of max-size
 //   packets) into a buffer of the queue's own, behind those already outstanding. false, with
-//   nothing started, when it can't be started: the device has gone, or the size is not whole
-//   packets. A transfer has no time limit of its own: reap() bounds the waiting.
+//   nothing started, when the system refuses it at once (a device known to have gone, the
+//   handle closed); a transfer that was started on a device that has gone ends with `gone`. A
+//   transfer has no time limit of its own: reap() bounds the waiting.
 // - reap(): waits at most `waitMs` (never 0) for the oldest outstanding transfer to end and
 //   returns how it ended; it then no longer counts as outstanding. The transfers end in the order
 //   they were started, each as bulkIn() would have ended it (a short packet, a zero-length one
-//   included, or a full buffer). timedOut: it has not ended, and stays outstanding for the next
-//   reap(). failed at once when none is outstanding.
+//   included, or a full buffer; a size of no whole packets fails). timedOut: it has not ended,
+//   and stays outstanding for the next reap(). failed at once when none is outstanding.
 // - A device that goes ends the outstanding transfers with `gone`; UsbPort::cancel(), from any
 //   thread, ends them with `failed`. Data that a transfer received before is still delivered.
 // - Destroying the queue cancels every outstanding transfer and awaits the cancellation, so no
