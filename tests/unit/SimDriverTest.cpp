@@ -327,8 +327,8 @@ TEST_F(SimDriverTest, TheFullSpeedModelChargesFramesAndPacketsOnTheVirtualClock)
     driver.phone(usbId)->write(enumPacket);
     const auto queue = driver.openInQueue(usb);
     ASSERT_TRUE(queue && queue->submit(64) && queue->submit(64));  // in frame 6
-    EXPECT_EQ(queue->reap(1000).transfer.transferred, 32u);  // frame 7: slot 133
-    EXPECT_EQ(queue->reap(1000).transfer.transferred, 13u);  // right behind it: slot 134
+    EXPECT_EQ(queue->reap(1000).transfer.transferred, 32u);        // frame 7: slot 133
+    EXPECT_EQ(queue->reap(1000).transfer.transferred, 13u);        // right behind it: slot 134
     EXPECT_DOUBLE_EQ(driver.modelledMs(), 135.0 / 19);
     EXPECT_EQ(queue->reap(1000).transfer.status, UsbStatus::failed);  // none outstanding
 }
