@@ -60,13 +60,13 @@ std::string decodeStringReply(std::span<const std::uint8_t> buffer, std::uint32_
 }
 
 bool DriverPhoneLink::writePipe(DeviceHandle device, std::uint8_t pipe,
-                          std::span<const std::uint8_t> data, std::uint32_t waitMs) const {
+                                std::span<const std::uint8_t> data, std::uint32_t waitMs) const {
     const Bytes record = buildPipeWriteRecord(pipe, data);
     return driver_.control(device, kIoctlPipeWrite, record, {}, waitMs).completed;
 }
 
 ReadReply DriverPhoneLink::readPipe(DeviceHandle device, std::uint8_t pipe, std::uint32_t maxBytes,
-                              std::uint32_t waitMs) const {
+                                    std::uint32_t waitMs) const {
     const auto record = buildPipeReadRecord(pipe, maxBytes);
     std::array<std::uint8_t, kReadReplyBufferSize> reply{};
     const ControlResult result = driver_.control(device, kIoctlPipeRead, record, reply, waitMs);

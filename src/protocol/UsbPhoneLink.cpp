@@ -18,8 +18,8 @@ std::uint32_t bulkInRequestSize(std::uint32_t maxBytes, std::uint32_t maxPacketS
     if (maxPacketSize == 0) return 0;
     const std::uint64_t packets =
         std::max<std::uint64_t>(1, (std::uint64_t{maxBytes} + maxPacketSize - 1) / maxPacketSize);
-    return static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(packets * maxPacketSize, 0xFFFFFFFFu / maxPacketSize * maxPacketSize));
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        packets * maxPacketSize, 0xFFFFFFFFu / maxPacketSize * maxPacketSize));
 }
 
 std::string decodeStringDescriptor(std::span<const std::uint8_t> descriptor) {
@@ -40,8 +40,8 @@ bool UsbPhoneLink::writePipe(DeviceHandle device, std::uint8_t /*pipe*/,
     return sent.status == UsbStatus::done && sent.transferred == data.size();
 }
 
-ReadReply UsbPhoneLink::readPipe(DeviceHandle device, std::uint8_t /*pipe*/,
-                                 std::uint32_t maxBytes, std::uint32_t waitMs) const {
+ReadReply UsbPhoneLink::readPipe(DeviceHandle device, std::uint8_t /*pipe*/, std::uint32_t maxBytes,
+                                 std::uint32_t waitMs) const {
     const std::uint32_t size = bulkInRequestSize(maxBytes, usb_.maxPacketSize(device));
     if (size == 0) return {};  // not an open device of this road
     std::vector<std::uint8_t> buffer(size);
@@ -61,7 +61,8 @@ ReadReply UsbPhoneLink::readPipe(DeviceHandle device, std::uint8_t /*pipe*/,
         }
         if (got.transferred != 0) {
             const std::size_t length = std::min<std::size_t>({got.transferred, maxBytes, size});
-            return {true, Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length))};
+            return {true,
+                    Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length))};
         }
         sawZeroLength = true;
     }
