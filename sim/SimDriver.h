@@ -33,8 +33,8 @@ struct SimInterfaceOptions {
     std::string devicePath;
     std::string manufacturerString = "Motorola Inc.";          // selector 0x0103; USB manufacturer
     std::string interfaceString = "Motorola Flash Interface";  // selector 0x0002; USB product
-    std::uint32_t usbMaxPacketSize = 64;                       // the bulk IN endpoint's (full speed)
-    std::uint32_t sizeQueryError = 0;  // non-zero: the detail size query fails with this error
+    std::uint32_t usbMaxPacketSize = 64;  // the bulk IN endpoint's (full speed)
+    std::uint32_t sizeQueryError = 0;     // non-zero: the detail size query fails with this error
     bool failDetailFetch = false;
     bool failOpen = false;  // as when another program holds it without sharing
 };
@@ -119,6 +119,9 @@ public:
 
     void setOpenSetFails(bool fails);
     void addFault(SimFaultKind kind, std::uint64_t transfer);
+    // The flash block holding `address` stays as it is when written, on every phone attached now
+    // or later (SimPhone::stickBlock); clearFaults() does not undo it.
+    void stickFlashBlock(std::uint32_t address);
     void clearFaults();
     std::uint64_t pipeTransfers() const;
 
@@ -219,6 +222,7 @@ private:
     SimEnumerationCounters counters_;
 
     std::vector<SimFault> faults_;
+    std::vector<std::uint32_t> stuckBlocks_;
     std::uint64_t transfers_ = 0;
 
     SimLinkModel link_;

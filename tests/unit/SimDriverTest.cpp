@@ -189,12 +189,15 @@ TEST_F(SimDriverTest, TransfersAreCountedAcrossInterfacesAndAFaultHitsOnlyItsOwn
 }
 
 TEST(SimFaultList, ParsesGoodItemsAndReportsTheRest) {
-    const ParsedSimFaults parsed =
-        parseSimFaults(" unplug@3, nodata@10 ,hang@7,,bogus@2,hang@0,hang@x,unplug,hang@-1");
+    const ParsedSimFaults parsed = parseSimFaults(
+        " unplug@3, nodata@10 ,hang@7,,bogus@2,hang@0,hang@x,unplug,hang@-1,stuck@1001c000,"
+        "stuck@0,stuck@,stuck@123456789,stuck@10g0");
     EXPECT_EQ(parsed.faults,
               (std::vector<SimFault>{
                   {SimFaultKind::unplug, 3}, {SimFaultKind::nodata, 10}, {SimFaultKind::hang, 7}}));
-    EXPECT_EQ(parsed.rejected, (Lines{"bogus@2", "hang@0", "hang@x", "unplug", "hang@-1"}));
+    EXPECT_EQ(parsed.stuckBlocks, (std::vector<std::uint32_t>{0x1001C000, 0}));
+    EXPECT_EQ(parsed.rejected, (Lines{"bogus@2", "hang@0", "hang@x", "unplug", "hang@-1", "stuck@",
+                                      "stuck@123456789", "stuck@10g0"}));
     EXPECT_TRUE(parseSimFaults("").faults.empty());
 }
 
@@ -217,9 +220,9 @@ TEST(SimDriverEnvironment, FaultsAndTraceFileComeFromTheEnvironment) {
     EXPECT_EQ(link.readPipe(device, kPipe, 32, 0).data, Bytes{});
     EXPECT_EQ(driver->trace(), Lines{});  // the long-running program keeps no trace in memory
     driver.reset();
-    EXPECT_EQ(fileLines(path), (Lines{"# road driver",
-                                      "Q 0002 4d6f746f726f6c6120466c61736820496e74657266616365",
-                                      "W 2 025251485703", "R 2 32"}));
+    EXPECT_EQ(fileLines(path),
+              (Lines{"# road driver", "Q 0002 4d6f746f726f6c6120466c61736820496e74657266616365",
+                     "W 2 025251485703", "R 2 32"}));
     std::filesystem::remove(path);
 }
 
