@@ -34,6 +34,8 @@ inline constexpr Cp1251Text kSettingBlank{u8"Установка режима Bla
 inline constexpr Cp1251Text kSuccess{u8"Успешно\r\n"};
 // Reading back what a write put into flash, to compare it with the image.
 inline constexpr Cp1251Text kVerifyingData{u8"Проверка записанных данных\r\n"};
+// After a backup's three dumps: the checksums file, named after the text.
+inline constexpr Cp1251Text kChecksumsWritten{u8"Записаны контрольные суммы "};
 
 // The only error form: this prefix, a reason, a line end.
 inline constexpr Cp1251Text kErrorPrefix{u8"ОШИБКА - "};
