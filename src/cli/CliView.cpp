@@ -66,7 +66,10 @@ void CliView::showProgress(std::uint64_t done, std::uint64_t total) {
     const std::string line = formatProgress(done, total, now - *progressStartMs_, console_.width());
     // Spaces over what a longer line before it left behind.
     const std::size_t pad = drawnWidth_ > line.size() ? drawnWidth_ - line.size() : 0;
-    console_.write(ConsoleStream::output, "\r" + line + std::string(pad, ' '));
+    std::string redraw(1, '\r');
+    redraw += line;
+    redraw.append(pad, ' ');
+    console_.write(ConsoleStream::output, redraw);
     drawnWidth_ = line.size();
 }
 
@@ -79,7 +82,10 @@ void CliView::endProgress() {
 
 void CliView::clearProgressLine() {
     if (drawnWidth_ == 0) return;
-    console_.write(ConsoleStream::output, "\r" + std::string(drawnWidth_, ' ') + "\r");
+    std::string blank(1, '\r');
+    blank.append(drawnWidth_, ' ');
+    blank += '\r';
+    console_.write(ConsoleStream::output, blank);
     drawnWidth_ = 0;
 }
 

@@ -50,7 +50,11 @@ std::string formatProgress(std::uint64_t done, std::uint64_t total, std::uint64_
     unsigned width = usable - kWidestFigures - 2;
     if (width > kMaximumBar) width = kMaximumBar;
     const auto filled = static_cast<unsigned>(done * width / total);
-    return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]" + figures;
+    std::string line(1, '[');
+    line.append(filled, '#');
+    line.append(width - filled, '.');
+    line += ']';
+    return line + figures;
 }
 
 }  // namespace norvale
