@@ -160,7 +160,7 @@ ExitCode CliSession::openRoads() {
     platform_ = std::make_unique<Platform>(
         Platform{roads_->driver, roads_->interfaces, roads_->removalWatch, roads_->usb,
                  bindings_.files, chooser_, bindings_.clock, bindings_.threads});
-    services_.reset(new Services{state_, view_, *platform_, view_});
+    services_ = std::make_unique<Services>(Services{state_, view_, *platform_, view_});
     return ExitCode::done;
 }
 
@@ -250,9 +250,9 @@ ExitCode CliSession::read(const ReadStep& step) {
 
 ExitCode CliSession::write(const WriteStep& step, const Bytes& image) {
     if (step.backup) {
-        const auto [first, last] = blocksOf(step.plan);
+        const std::pair<std::uint32_t, std::uint32_t> blocks = blocksOf(step.plan);
         const ExitCode saved = runCommand([&](CommandContext& command) {
-            readRangeToNamedFile(command, first, last, *step.backup);
+            readRangeToNamedFile(command, blocks.first, blocks.second, *step.backup);
         });
         if (saved != ExitCode::done) return saved;
     }

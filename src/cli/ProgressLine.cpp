@@ -1,6 +1,7 @@
 // Figures and bar of the progress line.
 #include "cli/ProgressLine.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace norvale {
@@ -8,6 +9,7 @@ namespace {
 
 // Below this the rate is mostly noise of the first replies.
 constexpr std::uint64_t kRateAfterMs = 200;
+constexpr std::uint64_t kMebibyte = std::uint64_t{1024} * 1024;
 constexpr unsigned kMinimumBar = 10;
 constexpr unsigned kMaximumBar = 40;
 // "  1023.9 MiB of 1023.9 MiB  1023.9 MiB/s  99:59 left"
@@ -19,10 +21,11 @@ std::string formatBytes(std::uint64_t bytes) {
     char text[32];
     if (bytes < 1024) {
         std::snprintf(text, sizeof text, "%u B", static_cast<unsigned>(bytes));
-    } else if (bytes < 1024 * 1024) {
+    } else if (bytes < kMebibyte) {
         std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
     } else {
-        std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
+        std::snprintf(text, sizeof text, "%.1f MiB",
+                      static_cast<double>(bytes) / static_cast<double>(kMebibyte));
     }
     return text;
 }
@@ -34,7 +37,7 @@ std::string formatProgress(std::uint64_t done, std::uint64_t total, std::uint64_
         const double perSecond =
             static_cast<double>(done) * 1000.0 / static_cast<double>(elapsedMs);
         const auto secondsLeft =
-            static_cast<std::uint64_t>(static_cast<double>(total - done) / perSecond + 0.5);
+            static_cast<std::uint64_t>(std::llround(static_cast<double>(total - done) / perSecond));
         char tail[48];
         std::snprintf(tail, sizeof tail, "/s  %u:%02u left",
                       static_cast<unsigned>(secondsLeft / 60),

@@ -3,20 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace norvale {
 namespace {
@@ -55,6 +53,8 @@ protected:
         putText(folder_ / "bin/ram.bin", madeUpBytes(2048, 3));
     }
     ~CliProcess() override { fs::remove_all(folder_); }
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
 
     // Starts the program in the folder with `args` and extra environment entries.
     pid_t start(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
@@ -107,6 +107,7 @@ protected:
 private:
     static std::vector<char*> pointers(std::vector<std::string>& texts) {
         std::vector<char*> list;
+        list.reserve(texts.size() + 1);
         for (std::string& text : texts) list.push_back(text.data());
         list.push_back(nullptr);
         return list;
@@ -124,7 +125,7 @@ TEST_F(CliProcess, BackupWriteAndReadBackInOneRunWithChecksumsSha256sumAccepts) 
     EXPECT_EQ(fileText(folder_ / "back.bin"), image);
     const std::string check = "cd '" + (folder_ / "before").string() +
                               "' && sha256sum --check --strict --quiet SHA256SUMS";
-    EXPECT_EQ(std::system(check.c_str()), 0);
+    EXPECT_EQ(std::system(check.c_str()), 0);  // NOLINT(concurrency-mt-unsafe): one thread
     EXPECT_EQ(fs::file_size(folder_ / "before" / "Panic.bin"), 0x20000u);
     const std::string trace = fileText(folder_ / "trace");
     EXPECT_EQ(trace.substr(0, trace.find('\n')), "# road driver");

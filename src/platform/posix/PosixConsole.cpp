@@ -49,7 +49,8 @@ unsigned PosixConsole::width() const {
 
 std::string PosixConsole::language() const {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(name);
+        // Asked once, on the main thread, before anything could change the environment.
+        const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
         if (value == nullptr || *value == '\0') continue;
         // "ru_RU.UTF-8", "ru", "en_GB": the letters before the territory; "C" and "POSIX" have
         // no two-letter language.
