@@ -85,7 +85,8 @@ protected:
                                      &inherit, CREATE_ALWAYS, 0, nullptr));
         UniqueHandle err(CreateFileW((folder_ + L"\\stderr").c_str(), GENERIC_WRITE, kShared,
                                      &inherit, CREATE_ALWAYS, 0, nullptr));
-        STARTUPINFOW startup{sizeof startup};
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = out.get();
         startup.hStdError = err.get();
@@ -206,7 +207,8 @@ TEST(CliConsole, RussianReadsRightOnAConsoleOfAnyCodePage) {
     DeleteFileW(report.c_str());
     SetEnvironmentVariableW(L"NORVALE_CONSOLE_REPORT", report.c_str());
     std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=CliConsoleChild.*";
-    STARTUPINFOW startup{sizeof startup};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const BOOL started = CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE,
                                         CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &process);
