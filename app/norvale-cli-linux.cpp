@@ -4,32 +4,24 @@
 #include <vector>
 
 #include "NoDriverRoad.h"
-#include "NoUsbPort.h"
 #include "SimulatedRoads.h"
 #include "cli/CliProgram.h"
+#include "platform/libusb/LibusbPort.h"
 #include "platform/posix/PosixClock.h"
 #include "platform/posix/PosixConsole.h"
 #include "sim/HostFileSystem.h"
 #include "sim/StdThreadStarter.h"
-#ifdef NORVALE_HAVE_LIBUSB
-#include "platform/libusb/LibusbPort.h"
-#endif
 
 namespace {
 
-// No maker's driver exists here: only the USB road can hold a phone.
+// No maker's driver exists here: only the USB road can hold a phone. A libusb that could not
+// start finds no device, so the program then says no phone is attached.
 std::shared_ptr<norvale::PhoneRoads> usbRoads() {
     using namespace norvale;
     struct Held {
         NoDriverRoad driver;
-        NoUsbPort none;
-#ifdef NORVALE_HAVE_LIBUSB
-        LibusbPort libusb;
-        UsbPort& usb() { return libusb.available() ? static_cast<UsbPort&>(libusb) : none; }
-#else
-        UsbPort& usb() { return none; }
-#endif
-        PhoneRoads roads{driver, driver, driver, usb()};
+        LibusbPort usb;
+        PhoneRoads roads{driver, driver, driver, usb};
     };
     auto held = std::make_shared<Held>();
     return {held, &held->roads};

@@ -1,11 +1,10 @@
-// norvale-cli.exe: the driver road, the Windows files, clock and console.
+// norvale-cli.exe: the driver road and WinUSB, the Windows files, clock and console.
 #include <windows.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "NoUsbPort.h"
 #include "SimulatedRoads.h"
 #include "cli/CliProgram.h"
 #include "platform/win32/Win32Clock.h"
@@ -15,17 +14,18 @@
 #include "platform/win32/Win32InterfaceEnumerator.h"
 #include "platform/win32/Win32RemovalWatch.h"
 #include "platform/win32/Win32ThreadStarter.h"
+#include "platform/win32/WinUsbPort.h"
 
 namespace {
 
-// Until the WinUSB binding lands the program has only the driver road: a bus without phones.
-std::shared_ptr<norvale::PhoneRoads> driverRoads() {
+// Both roads, as the dialog has them: the maker's driver, and a phone given the WinUSB driver.
+std::shared_ptr<norvale::PhoneRoads> phoneRoads() {
     using namespace norvale;
     struct Held {
         Win32DriverPort driver;
         Win32InterfaceEnumerator interfaces;
         Win32RemovalWatch removalWatch;
-        NoUsbPort usb;
+        WinUsbPort usb;
         PhoneRoads roads{driver, interfaces, removalWatch, usb};
     };
     auto held = std::make_shared<Held>();
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     Win32Clock clock;
     Win32ThreadStarter threads;
     CliBindings bindings{console, files, clock, threads, [&clock](bool simulated) {
-                             return simulated ? simulatedRoads(clock) : driverRoads();
+                             return simulated ? simulatedRoads(clock) : phoneRoads();
                          }};
     const std::vector<std::string> args(argv + 1, argv + argc);
     return runCli(args, bindings);

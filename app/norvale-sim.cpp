@@ -1,6 +1,7 @@
 // norvale-sim.exe: the same dialog with a simulated phone attached in place of the USB driver.
 #include <windows.h>
 
+#include "core/OperatorTexts.h"
 #include "platform/Platform.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileChooser.h"
@@ -17,7 +18,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     Win32Clock clock;
     auto sim = SimDriver::fromEnvironment(clock);
     Win32FileSystem files;
-    Win32FileChooser chooser;
+    Win32FileChooser chooser(text::kImageFileFilter.view());
     Win32ThreadStarter threads;
     Platform platform{*sim, *sim, *sim, *sim, files, chooser, clock, threads};
     runDialogProgram(instance, platform);

@@ -37,10 +37,6 @@ ParsedOptions parseBenchOptions(const std::vector<std::string>& arguments,
         };
         if (argument == "--help" || argument == "-h") {
             options.help = true;
-        } else if (argument == "--round-trip-ms") {
-            number(options.roundTripMs);
-        } else if (argument == "--bytes-per-ms") {
-            number(options.bytesPerMs);
         } else if (argument == "--repeat" || argument == "--log-lines") {
             double count = 0;
             number(count);
@@ -81,14 +77,10 @@ std::string benchUsage(const std::string& program, const std::vector<std::string
     std::string parts;
     for (const std::string& part : available) parts += (parts.empty() ? "" : ",") + part;
     return "usage: " + program +
-           " [--parts LIST] [--round-trip-ms MS] [--bytes-per-ms N] [--repeat N]"
-           " [--log-lines N]\n"
+           " [--parts LIST] [--repeat N] [--log-lines N]\n"
            "  --parts LIST        comma-separated, from " +
            parts +
            " (default: all)\n"
-           "  --round-trip-ms MS  link model: time per transfer (default 1)\n"
-           "  --bytes-per-ms N    link model: bytes per millisecond (default 1216, USB full"
-           " speed)\n"
            "  --repeat N          runs per timed figure; the median is reported (default 5)\n"
            "  --log-lines N       lines appended in the log parts (default 10000)\n";
 }

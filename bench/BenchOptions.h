@@ -10,15 +10,13 @@ namespace norvale::bench {
 
 // The parts, by the names --parts takes.
 inline constexpr const char* kPartDump = "dump";           // CG1 dump against a file copy
-inline constexpr const char* kPartLink = "link";           // CG1 dump over the link model
+inline constexpr const char* kPartLink = "link";           // CG1 dump over the bus model
 inline constexpr const char* kPartWrites = "writes";       // Panic and a 1 MB block range
 inline constexpr const char* kPartMemory = "memory";       // peak memory of a 64 KB and a CG1 dump
 inline constexpr const char* kPartLog = "log";             // 10 000 log lines, in-memory view
 inline constexpr const char* kPartLogWin32 = "log-win32";  // the same through the Win32 view
 
 struct BenchOptions {
-    double roundTripMs = 1.0;
-    double bytesPerMs = 1216.0;
     int repeat = 5;
     int logLines = 10000;
     std::set<std::string> parts;  // empty until parsed: every part this build has

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fstream>
 
+#include "CpuClock.h"
 #include "Stopwatch.h"
 #include "core/OperatorTexts.h"
 #include "protocol/CommandWorker.h"
@@ -25,7 +26,14 @@ void putFile(const std::filesystem::path& path, const Bytes& bytes) {
               static_cast<std::streamsize>(bytes.size()));
 }
 
-BenchPhone::BenchPhone() : previous_(std::filesystem::current_path()) {
+BenchPhone::BenchPhone(Road road, std::size_t usbReadAhead)
+    : services{state,
+               log,
+               platform,
+               view,
+               DriverPhoneLink{platform.driver},
+               UsbPhoneLink{platform.usb, platform.clock, usbReadAhead}},
+      previous_(std::filesystem::current_path()) {
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     folder_ = std::filesystem::temp_directory_path() /
@@ -36,9 +44,12 @@ BenchPhone::BenchPhone() : previous_(std::filesystem::current_path()) {
     putFile("bin/LTE2_jump.bin", patternBytes(100, 0x22));
     putFile("bin/ram.bin", patternBytes(2048, 0x33));
     sim.driver.keepTrace(false);
+    SimInterfaceOptions options;
+    options.road = road;
+    sim.phoneId = sim.driver.attach(options);
     state.connected = true;
     state.device.store(std::make_shared<const OpenDevice>(
-        sim.driver.open(sim.driver.devicePathOf(sim.phoneId)), sim.driver));
+        sim.driver.open(sim.driver.devicePathOf(sim.phoneId)), sim.driver, road));
 }
 
 BenchPhone::~BenchPhone() {
@@ -56,15 +67,20 @@ BodyRun BenchPhone::run(const CommandBody& body) {
     runCommandWorker(services, [&](CommandContext& command) {
         bodyRan = true;
         timedDriver.reset();
+        timedUsb.reset();
         timedFiles.reset();
-        const double linkBefore = sim.driver.modelledLinkMs();
+        const double modelledBefore = sim.driver.modelledMs();
+        const double processBefore = processCpuMs();
+        const double threadBefore = threadCpuMs();
         const Stopwatch stopwatch;
         body(command);
         result.wallMs = stopwatch.elapsedMs();
-        result.simulatorMs = timedDriver.insideMs();
+        result.threadCpuMs = threadCpuMs() - threadBefore;
+        result.processCpuMs = processCpuMs() - processBefore;
+        result.simulatorMs = timedDriver.insideMs() + timedUsb.insideMs();
         result.fileMs = timedFiles.insideMs();
-        result.requests = timedDriver.requests();
-        result.modelledLinkMs = sim.driver.modelledLinkMs() - linkBefore;
+        result.transfers = timedDriver.requests() + timedUsb.transfers();
+        result.modelledMs = sim.driver.modelledMs() - modelledBefore;
     });
     const std::string text = view.logText();
     const std::string_view success = text::kSuccess.view();
@@ -82,10 +98,6 @@ void BenchPhone::fields(std::string_view start, std::string_view end) {
 void BenchPhone::pickImage(const std::string& name, const Bytes& bytes) {
     putFile(folder_ / name, bytes);
     sim.chooser.choose(name);
-}
-
-void BenchPhone::setLinkModel(double roundTripMs, double bytesPerMs) {
-    sim.driver.setLinkModel({roundTripMs, bytesPerMs});
 }
 
 }  // namespace norvale::bench

@@ -8,6 +8,7 @@
 
 #include "TimedDriverPort.h"
 #include "TimedFileSystem.h"
+#include "TimedUsbPort.h"
 #include "core/SessionState.h"
 #include "protocol/CommandContext.h"
 #include "sim/MemoryDialogView.h"
@@ -22,17 +23,27 @@ void putFile(const std::filesystem::path& path, const Bytes& bytes);
 
 // What one command's body cost.
 struct BodyRun {
-    bool succeeded = false;      // the body ran and ended with "Успешно" and no error line
-    double wallMs = 0;           // the body, from its first statement to its return
-    double simulatorMs = 0;      // of that, inside the simulated driver (see TimedDriverPort)
-    double fileMs = 0;           // of that, in the file layer (see TimedFileSystem)
-    double modelledLinkMs = 0;   // link time the model charged for the body's transfers
-    std::uint64_t requests = 0;  // driver requests the body made
-    // Norvale's own time: everything but the simulated driver, the file layer included.
-    double ownMs() const { return wallMs - simulatorMs; }
+    bool succeeded = false;  // the body ran and ended with "Успешно" and no error line
+    double wallMs = 0;       // the body, from its first statement to its return
+    // Processor time during the body: of the thread that ran it (which makes every transfer),
+    // and of the whole process (the dump writer's thread too).
+    double threadCpuMs = 0;
+    double processCpuMs = 0;
+    // Of the body thread's processor time, inside the simulated driver or USB port (see
+    // TimedDriverPort): the simulator's, not Norvale's.
+    double simulatorMs = 0;
+    double fileMs = 0;            // wall time in the file layer, on any thread (TimedFileSystem)
+    double modelledMs = 0;        // the bus model's time for the body (0 with the model off)
+    std::uint64_t transfers = 0;  // driver requests and USB transfers the body made
+    // Norvale's own time on the transfer path: what the body's thread spent outside the
+    // simulator; the transfers wait for it, the disk's work on the writer's thread aside.
+    double ownOnPathMs() const { return threadCpuMs - simulatorMs; }
+    // All of Norvale's own work: every thread, the file layer included, the simulator left out.
+    double ownMs() const { return processCpuMs - simulatorMs; }
 };
 
-// The phone is attached and its interface open, as after an arrival; the working directory is a
+// The phone is attached on `road` and open, as after an arrival (the USB road's reply streams
+// keep `usbReadAhead` transfers in flight); the working directory is a
 // fresh scratch folder holding .\bin\loader.bin, .\bin\LTE2_jump.bin and .\bin\ram.bin, put back
 // (and the folder removed) when the rig goes. The simulator keeps no trace: a CG1 dump would
 // otherwise leave 40 MB of hex lines in memory.
@@ -41,7 +52,7 @@ struct BodyRun {
 // busy cleared), on the calling thread, through the log and dialog view of the programs.
 class BenchPhone {
 public:
-    BenchPhone();
+    explicit BenchPhone(Road road = Road::driver, std::size_t usbReadAhead = kUsbReadAhead);
     ~BenchPhone();
     BenchPhone(const BenchPhone&) = delete;
     BenchPhone& operator=(const BenchPhone&) = delete;
@@ -51,13 +62,15 @@ public:
     void fields(std::string_view start, std::string_view end);
     // An image file in the scratch folder, picked by the operator at the next file dialog.
     void pickImage(const std::string& name, const Bytes& bytes);
-    void setLinkModel(double roundTripMs, double bytesPerMs);
+    // USB full speed on the virtual clock for every transfer (see SimDriver::modelFullSpeed).
+    void modelFullSpeed() { sim.driver.modelFullSpeed(true); }
     const std::filesystem::path& folder() const { return folder_; }
 
-    SimPlatform sim;
+    SimPlatform sim{SimPlatform::Phone::none};
     TimedDriverPort timedDriver{sim.driver};
+    TimedUsbPort timedUsb{sim.driver};
     TimedFileSystem timedFiles{sim.files};
-    Platform platform{timedDriver, sim.driver,  sim.driver, sim.driver,
+    Platform platform{timedDriver, sim.driver,  sim.driver, timedUsb,
                       timedFiles,  sim.chooser, sim.clock,  sim.threads};
     MemoryDialogView view;
     ViewLog log{view};

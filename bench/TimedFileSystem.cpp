@@ -76,4 +76,14 @@ OpenedFile TimedFileSystem::createNew(const std::string& name) {
     return timed(std::move(opened));
 }
 
+FileError TimedFileSystem::checkNameFree(const std::string& name) {
+    const Span span(*inside_);
+    return inner_.checkNameFree(name);
+}
+
+FileError TimedFileSystem::renameNoReplace(const std::string& from, const std::string& to) {
+    const Span span(*inside_);
+    return inner_.renameNoReplace(from, to);
+}
+
 }  // namespace norvale::bench

@@ -18,6 +18,8 @@ public:
 
     OpenedFile openForReading(const std::string& name) override;
     OpenedFile createNew(const std::string& name) override;
+    FileError checkNameFree(const std::string& name) override;
+    FileError renameNoReplace(const std::string& from, const std::string& to) override;
 
     double insideMs() const { return std::chrono::duration<double, std::milli>(*inside_).count(); }
     void reset() { *inside_ = {}; }

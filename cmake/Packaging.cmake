@@ -1,6 +1,6 @@
 # The release archive: the 64-bit and 32-bit programs (the dialog and the command line), the
-# operator's guides, the licence, and a bin\ folder that holds only a note on where the loader
-# images come from.
+# operator's guides, the licence, a bin\ folder that holds only a note on where the loader images
+# come from, and the Linux udev rule.
 #
 # Every tree installs the texts (component "docs"); a Windows tree also installs its norvale.exe
 # and norvale-cli.exe, named for its architecture (component "program"). scripts/package.sh
@@ -33,6 +33,10 @@ install(FILES ${NORVALE_PACKAGE_TEXTS}/guide-ru.txt ${NORVALE_PACKAGE_TEXTS}/gui
         DESTINATION . COMPONENT docs)
 # The only file of bin\: the loader images are the phone maker's, and none of them ships.
 install(FILES ${NORVALE_PACKAGE_TEXTS}/README.txt DESTINATION bin COMPONENT docs)
+# The udev rule that lets a Linux user reach the phone without root. udev reads it as it is: LF
+# line ends and no byte order mark, so it is not made into an operator's text.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/70-norvale.rules DESTINATION linux
+        COMPONENT docs)
 
 if(WIN32 AND TARGET norvale)
   # Both programs sit side by side at the top of the folder, next to bin\ and KESTRIN.ini, so

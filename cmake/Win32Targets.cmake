@@ -6,9 +6,10 @@ file(GLOB NORVALE_WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp src/u
 add_library(norvale_win32 STATIC ${NORVALE_WIN32_SOURCES})
 target_include_directories(norvale_win32 PUBLIC src)
 target_compile_definitions(norvale_win32 PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-# ole32 and uuid: the taskbar button's progress bar is a COM object of the shell.
-target_link_libraries(norvale_win32 PUBLIC norvale_portable setupapi advapi32 comctl32 comdlg32
-                      ole32 uuid user32 gdi32 kernel32)
+# ole32 and uuid: the taskbar button's progress bar is a COM object of the shell. winusb: the USB
+# road (winusb.dll is part of Windows).
+target_link_libraries(norvale_win32 PUBLIC norvale_portable setupapi winusb advapi32 comctl32
+                      comdlg32 ole32 uuid user32 gdi32 kernel32)
 
 # The runtime is linked in, so the programs need nothing beyond the system's DLLs.
 set(NORVALE_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)

@@ -4,7 +4,7 @@
 #
 #   scripts/bench.sh                          every part
 #   scripts/bench.sh --parts dump,link        only the named parts
-#   scripts/bench.sh --round-trip-ms 2 --bytes-per-ms 800 --repeat 7
+#   scripts/bench.sh --parts link --repeat 7
 #
 # Parts: dump, link, writes, memory, log (native) and log-win32 (under Wine). Every other option
 # goes to both programs; see `norvale-bench --help`. Build trees go to build/bench and

@@ -13,8 +13,9 @@ set -euo pipefail
 
 objdump=x86_64-w64-mingw32-objdump
 
-# The system's own DLLs, compared in lower case.
-system_dll='^(kernel32|user32|gdi32|comctl32|comdlg32|setupapi|advapi32|shell32|ole32|oleaut32|shlwapi|uxtheme|version|winmm|ws2_32|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
+# The system's own DLLs, compared in lower case. winusb.dll, the user-mode half of the generic
+# WinUSB driver, is part of every Windows since Vista.
+system_dll='^(kernel32|user32|gdi32|comctl32|comdlg32|setupapi|winusb|advapi32|shell32|ole32|oleaut32|shlwapi|uxtheme|version|winmm|ws2_32|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$'
 
 check() {
   local format=$1 program=$2

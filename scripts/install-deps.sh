@@ -7,9 +7,10 @@ packages=(
   cmake ninja-build g++ make pkg-config
   googletest libgtest-dev
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
-  wine wine64 xvfb xauth x11-utils imagemagick
+  wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev llvm clang-format clang-tidy
   unzip
+  libusb-1.0-0-dev umockdev libumockdev-dev
 )
 
 missing=()

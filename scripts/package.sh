@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The release: builds norvale.exe and norvale-cli.exe for 64-bit and for 32-bit Windows (Release,
 # runtime linked in), checks what they import, and packs them with the operator's guides, the
-# licence and the bin\ note into one ZIP with CPack.
+# licence, the bin\ note and the Linux udev rule into one ZIP with CPack.
 #
 #   scripts/package.sh     -> build/release/norvale-<version>-windows.zip
 #
@@ -39,8 +39,8 @@ archive=$out/$name.zip
 mv "$out/package/$name.zip" "$archive"
 
 expected=$(printf '%s\n' "$name/LICENSE.txt" "$name/bin/README.txt" "$name/guide-en.txt" \
-  "$name/guide-ru.txt" "$name/norvale-x64.exe" "$name/norvale-x86.exe" \
-  "$name/norvale-cli-x64.exe" "$name/norvale-cli-x86.exe")
+  "$name/guide-ru.txt" "$name/linux/70-norvale.rules" "$name/norvale-x64.exe" \
+  "$name/norvale-x86.exe" "$name/norvale-cli-x64.exe" "$name/norvale-cli-x86.exe")
 actual=$(unzip -Z1 "$archive" | grep -v '/$' | LC_ALL=C sort)
 if [ "$actual" != "$(LC_ALL=C sort <<<"$expected")" ]; then
   echo "The archive holds other files than it should:" >&2

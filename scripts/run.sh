@@ -56,6 +56,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineserver -w
   fi
 fi
+# Wine's own fonts (fonts-wine) go into the prefix's font folder, where every Wine looks: Debian's
+# Wine 8 looks for them under a path it cannot resolve and so misses Marlett, which draws the
+# caption buttons (shown as the letters "0 1 r" without it).
+cp -u /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
 
 if [ "$headless" = 0 ]; then
   cd "$work"

@@ -5,17 +5,18 @@
 #   scripts/test.sh native w64 only the named steps
 #
 # Each step runs on its own; a failing step doesn't stop the others, but the script exits
-# non-zero and the summary at the end names it. Build trees go to build/<step>; set
-# NORVALE_BUILD_PREFIX to put them elsewhere (e.g. /tmp/nv- gives /tmp/nv-native).
+# non-zero and the summary at the end names it. The last line totals every suite that ran:
+# "N passed, M failed". Build trees go to build/<step>; set NORVALE_BUILD_PREFIX to put them
+# elsewhere (e.g. /tmp/nv- gives /tmp/nv-native).
 # To add a suite (ThreadSanitizer, fuzzers, a format check), write a step_<name> function and
-# list it in all_steps.
+# list it in all_steps; a step that runs tests counts them with count_gtest or count_runs.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_prefix=${NORVALE_BUILD_PREFIX:-$root/build/}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-all_steps=(native tsan fuzz w64 w32 format)
+all_steps=(native usb tsan fuzz w64 w32 format)
 
 # The GoogleTest totals of the last ctest run in a build tree, so a passing run still shows what
 # it ran.
@@ -25,6 +26,34 @@ gtest_summary() {
   # From each program's closing "[==========] ... ran." line: its totals and the failures list.
   awk '/^\[==========\] Running /{p=0} /^\[==========\] .* ran\./{p=1} p' "$log" |
     grep -E '^\[==========\]|^\[  (PASSED|FAILED|SKIPPED)  ?\]|FAILED TESTS?$' || true
+}
+
+# What each step ran goes to the file $step_counts (set by main for the step) as lines
+# "<passed> <failed>"; main totals them. A step that fails without counting a failure (a build
+# error, a check that found something) counts as one failed, so a red run never totals 0 failed.
+count_runs() {
+  echo "$1 $2" >>"$step_counts"
+}
+
+# Counts the cases in GoogleTest output (one program's or several, as in a ctest log): those that
+# passed, and those that failed or never finished (the program died in them). A missing file
+# counts nothing.
+count_gtest() {
+  [ -f "$1" ] || return 0
+  local passed failed
+  read -r passed failed < <(tr -d '\r' <"$1" | awk '
+    /^\[==========\] Running / { inside = 1 }
+    /^\[==========\] .* ran\./ { inside = 0 }
+    !inside { next }
+    /^\[ RUN      \] / { started++ }
+    /^\[       OK \] / { passed++ }
+    /^\[  FAILED  \] / { failed++ }
+    /^\[  SKIPPED \] / { skipped++ }
+    END {
+      unfinished = started - passed - failed - skipped
+      print passed + 0, failed + (unfinished > 0 ? unfinished : 0)
+    }')
+  count_runs "$passed" "$failed"
 }
 
 configure_and_build() {
@@ -41,15 +70,39 @@ step_native() {
   local rc=0
   (cd "$dir" && ctest --output-on-failure --timeout 900) || rc=$?
   gtest_summary "$dir"
+  count_gtest "$dir/Testing/Temporary/LastTest.log"
   grep -h '^\[ matrix   \] [0-9]' "$dir/Testing/Temporary/LastTest.log" 2>/dev/null || true
   return "$rc"
 }
 
+# The Linux USB binding through real libusb against a phone emulated with umockdev, in the native
+# step's build tree (the same sanitizers). umockdev-wrapper preloads the emulation, which
+# AddressSanitizer must be told to accept: it wants to be the first library loaded.
+step_usb() {
+  local dir=${build_prefix}native
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVALE_SANITIZE=ON
+  cmake --build "$dir" --parallel "$jobs" --target norvale_usb_tests
+  local log=$dir/usb-tests.log rc=0
+  ASAN_OPTIONS="verify_asan_link_order=0 ${ASAN_OPTIONS:-}" \
+    umockdev-wrapper "$dir/tests/norvale_usb_tests" >"$log" 2>&1 || rc=$?
+  grep -E '^\[==========\] .* ran\.|^\[  (PASSED|FAILED)  \]' "$log" || true
+  count_gtest "$log"
+  if [ "$rc" -ne 0 ]; then
+    echo "norvale_usb_tests exited with $rc; the whole output is in $log"
+    return "$rc"
+  fi
+  if ! grep -qE '^\[  PASSED  \] [1-9]' "$log"; then
+    echo "norvale_usb_tests ran no test"
+    return 1
+  fi
+}
+
 # The tests that run the UI thread, the monitor and command workers together, under
 # ThreadSanitizer: the dialog's controller, the monitor's stories, arrival and removal under
-# faults, the seven buttons, and the fault matrix (a click and a worker thread per scenario).
+# faults, the seven buttons, the fault matrix (a click and a worker thread per scenario), and the
+# range reads, whose dumps are written on a thread of their own.
 tsan_tests='MainDialog*:MonitorStory*:PresenceFaults*:*UnplugWhileIdentifying*:OperationsStory*'
-tsan_tests+=':Commands/FaultMatrix*'
+tsan_tests+=':Commands/FaultMatrix*:FlashRangeReader*:DumpWriterTest*:UsbRoad*'
 step_tsan() {
   local dir=${build_prefix}tsan
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVALE_TSAN=ON \
@@ -59,6 +112,7 @@ step_tsan() {
   # A race is reported where it happens and fails the run once every test has run.
   TSAN_OPTIONS="exitcode=66 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
     "$dir/tests/norvale_tests" --gtest_filter="$tsan_tests" >"$log" 2>&1 || rc=$?
+  count_gtest "$log"
   grep -E '^(WARNING: ThreadSanitizer|SUMMARY: ThreadSanitizer)' "$log" || true
   grep -E '^\[==========\] .* ran\.|^\[  (PASSED|FAILED)  \]|^\[ matrix   \] [0-9]' "$log" || true
   if [ "$rc" -ne 0 ]; then
@@ -73,9 +127,16 @@ step_tsan() {
 }
 
 # Each libFuzzer target for a few seconds (NORVALE_FUZZ_SECONDS, default 5) from the corpus in
-# tests/fuzz/corpus; scripts/fuzz.sh SECONDS runs them for longer.
+# tests/fuzz/corpus; scripts/fuzz.sh SECONDS runs them for longer. Each target counts as one
+# run: passed if it ran clean, failed if it found a fault.
 step_fuzz() {
-  NORVALE_BUILD_PREFIX=$build_prefix "$root/scripts/fuzz.sh" "${NORVALE_FUZZ_SECONDS:-5}"
+  local log=${build_prefix}fuzz-step.log rc=0
+  mkdir -p "$(dirname "$log")"
+  NORVALE_BUILD_PREFIX=$build_prefix "$root/scripts/fuzz.sh" "${NORVALE_FUZZ_SECONDS:-5}" |
+    tee "$log" || rc=$?
+  count_runs "$(grep -c '^fuzz_[a-z_]*: .*, no fault$' "$log")" \
+    "$(grep -c '^fuzz_[a-z_]* found a fault:$' "$log")"
+  return "$rc"
 }
 
 # The Windows bindings, the dialog and the portable suite as a 64-bit Windows program, run by
@@ -105,6 +166,7 @@ step_w64() {
   local rc=0
   (cd "$dir" && "${runner[@]}" ctest --output-on-failure --timeout 900) || rc=$?
   gtest_summary "$dir"
+  count_gtest "$dir/Testing/Temporary/LastTest.log"
   return "$rc"
 }
 
@@ -129,7 +191,7 @@ step_format() {
 # The whole run is one function, read completely before it starts: editing this file while it
 # runs (a checkout, a pull) can't change what the run does half-way.
 main() {
-  local steps=("$@") step started rc took summary=() failed=0
+  local steps=("$@") step started rc took summary=() failed=0 counts passed=0 broken=0 p f ran
   if [ "${#steps[@]}" -eq 0 ]; then steps=("${all_steps[@]}"); fi
   for step in "${steps[@]}"; do
     if ! declare -F "step_$step" >/dev/null; then
@@ -140,27 +202,38 @@ main() {
 
   "$root/scripts/install-deps.sh"
 
+  counts=$(mktemp -d)
   for step in "${steps[@]}"; do
     echo
     echo "==== $step"
     started=$SECONDS
+    step_counts=$counts/${#summary[@]}
+    : >"$step_counts"
     # A subshell outside any condition, so `set -e` holds inside the step.
     set +e
     (set -euo pipefail; "step_$step")
     rc=$?
     set -e
     took=$((SECONDS - started))
+    read -r p f < <(awk '{ p += $1; f += $2 } END { print p + 0, f + 0 }' "$step_counts")
+    if [ "$rc" -ne 0 ] && [ "$f" -eq 0 ]; then f=1; fi
+    passed=$((passed + p))
+    broken=$((broken + f))
+    ran=""
+    if [ $((p + f)) -ne 0 ]; then ran="; $p passed, $f failed"; fi
     if [ "$rc" -eq 0 ]; then
-      summary+=("PASS  $step (${took} s)")
+      summary+=("PASS  $step (${took} s$ran)")
     else
-      summary+=("FAIL  $step (${took} s, exit $rc)")
+      summary+=("FAIL  $step (${took} s, exit $rc$ran)")
       failed=1
     fi
   done
+  rm -rf "$counts"
 
   echo
   echo "==== summary"
   printf '%s\n' "${summary[@]}"
+  echo "$passed passed, $broken failed"
   return "$failed"
 }
 

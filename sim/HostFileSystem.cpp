@@ -1,4 +1,5 @@
-// C stdio files with errno mapped to FileError; create-new through an exclusive low-level open.
+// C stdio files with errno mapped to FileError; create-new through an exclusive low-level open,
+// renames that refuse a taken name.
 #include "HostFileSystem.h"
 
 #include <algorithm>
@@ -69,14 +70,17 @@ public:
 
     bool append(std::span<const std::uint8_t> bytes) override {
         std::size_t allowed = bytes.size();
+        std::shared_ptr<const std::function<void()>> hook;
         {
             std::lock_guard lock(shared_->mutex);
+            hook = shared_->beforeAppend;
             if (shared_->spaceLeft) {
                 allowed =
                     static_cast<std::size_t>(std::min<std::uint64_t>(allowed, *shared_->spaceLeft));
                 *shared_->spaceLeft -= allowed;
             }
         }
+        if (hook) (*hook)();
         errno = 0;
         if (!seekTo(stream_, 0, SEEK_END) ||
             std::fwrite(bytes.data(), 1, allowed, stream_) != allowed ||
@@ -84,6 +88,7 @@ public:
             lastError_ = errno != 0 ? fileErrorFromErrno(errno) : FileError::other;
             return false;
         }
+        runAppendAction();
         if (allowed < bytes.size()) {
             lastError_ = FileError::diskFull;
             return false;
@@ -94,6 +99,18 @@ public:
     FileError lastError() const override { return lastError_; }
 
 private:
+    // Outside the lock: the action may use the file system itself.
+    void runAppendAction() {
+        std::function<void()> action;
+        {
+            std::lock_guard lock(shared_->mutex);
+            if (!shared_->appendAction || --shared_->appendsBeforeAction != 0) return;
+            action = std::move(shared_->appendAction);
+            shared_->appendAction = nullptr;
+        }
+        action();
+    }
+
     std::nullopt_t fail(int error) {
         lastError_ = fileErrorFromErrno(error);
         return std::nullopt;
@@ -116,6 +133,47 @@ FileError openError() {
     }
 #endif
     return errno != 0 ? fileErrorFromErrno(errno) : FileError::other;
+}
+
+// Why the last rename failed. A C runtime on Windows may say EACCES for a taken name; the
+// system's own code says what it was.
+FileError renameError() {
+#ifdef _WIN32
+    constexpr unsigned long kFileExists = 80;
+    constexpr unsigned long kAlreadyExists = 183;
+    if (_doserrno == kFileExists || _doserrno == kAlreadyExists) return FileError::alreadyExists;
+#endif
+    return errno != 0 ? fileErrorFromErrno(errno) : FileError::other;
+}
+
+// One step that fails on a taken name instead of replacing what has it: plain rename() on POSIX
+// replaces silently, so it is never used there.
+FileError renameWithoutReplacing(const std::string& from, const std::string& to) {
+    errno = 0;
+#ifdef _WIN32
+    // The Windows C runtime's rename() moves without MOVEFILE_REPLACE_EXISTING: a taken name is
+    // refused by the system in the same step.
+    if (std::rename(from.c_str(), to.c_str()) == 0) return FileError::none;
+    return renameError();
+#else
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return FileError::none;
+    }
+    // EINVAL: a file system that can't rename without replacing; the link below still can.
+    if (errno != EINVAL && errno != ENOSYS) return renameError();
+    errno = 0;
+#endif
+    // A second name for the file fails with EEXIST on a taken name, as the rename would; then
+    // the old name goes. Should it not, the new one goes again, so both are as they were.
+    if (::link(from.c_str(), to.c_str()) != 0) return renameError();
+    if (::unlink(from.c_str()) != 0) {
+        const FileError error = renameError();
+        ::unlink(to.c_str());
+        return error;
+    }
+    return FileError::none;
+#endif
 }
 
 }  // namespace
@@ -193,6 +251,26 @@ OpenedFile HostFileSystem::createNew(const std::string& name) {
     return wrap(stream, path);
 }
 
+FileError HostFileSystem::checkNameFree(const std::string& name) {
+    if (!acceptableName(name)) return FileError::invalidName;
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(hostPath(name), error);
+    if (status.type() == std::filesystem::file_type::not_found) return FileError::none;
+    if (error) return FileError::other;
+    return FileError::alreadyExists;
+}
+
+FileError HostFileSystem::renameNoReplace(const std::string& from, const std::string& to) {
+    if (!acceptableName(from) || !acceptableName(to)) return FileError::invalidName;
+    const std::string target = hostPath(to);
+    {
+        std::lock_guard lock(shared_->mutex);
+        const auto found = shared_->failingRenames.find(target);
+        if (found != shared_->failingRenames.end()) return found->second;
+    }
+    return renameWithoutReplacing(hostPath(from), target);
+}
+
 OpenedFile HostFileSystem::wrap(std::FILE* stream, const std::string& path) {
     if (!stream) return {nullptr, openError()};
     std::optional<std::uint64_t> reported;
@@ -217,6 +295,17 @@ void HostFileSystem::failOpening(const std::string& name, FileError error) {
     shared_->failing[hostPath(name)] = error;
 }
 
+void HostFileSystem::failRenaming(const std::string& name, FileError error) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->failingRenames[hostPath(name)] = error;
+}
+
+void HostFileSystem::afterAppend(std::uint64_t nth, std::function<void()> action) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->appendsBeforeAction = nth;
+    shared_->appendAction = nth == 0 ? nullptr : std::move(action);
+}
+
 void HostFileSystem::reportSize(const std::string& name, std::uint64_t size) {
     std::lock_guard lock(shared_->mutex);
     shared_->sizes[hostPath(name)] = size;
@@ -227,9 +316,18 @@ void HostFileSystem::limitSpace(std::optional<std::uint64_t> bytes) {
     shared_->spaceLeft = bytes;
 }
 
+void HostFileSystem::beforeAppend(std::function<void()> hook) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->beforeAppend =
+        hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
+}
+
 void HostFileSystem::clearFaults() {
     std::lock_guard lock(shared_->mutex);
+    shared_->beforeAppend.reset();
     shared_->failing.clear();
+    shared_->failingRenames.clear();
+    shared_->appendAction = nullptr;
     shared_->sizes.clear();
     shared_->spaceLeft.reset();
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,21 +21,32 @@ namespace norvale {
 //
 // The hooks stand in for what can't be arranged portably: a file another program holds without
 // sharing, a read-only file (Wine running as root ignores the attribute), a file too large to
-// create, a full disk. They apply to every file opened after they are set.
+// create, a full disk, a rename refused, another program making a file while a dump is written.
+// They apply to every file opened after they are set.
 class HostFileSystem final : public FileSystem {
 public:
     HostFileSystem();
 
     OpenedFile openForReading(const std::string& name) override;
     OpenedFile createNew(const std::string& name) override;
+    FileError checkNameFree(const std::string& name) override;
+    FileError renameNoReplace(const std::string& from, const std::string& to) override;
 
     // Opening or creating `name` fails with `error`, touching nothing.
     void failOpening(const std::string& name, FileError error);
+    // Renaming a file to `name` fails with `error`, touching nothing.
+    void failRenaming(const std::string& name, FileError error);
+    // `action` runs once, on the writing thread, right after the `nth` append from now to any
+    // file has written its bytes.
+    void afterAppend(std::uint64_t nth, std::function<void()> action);
     // size() of `name` reports `size` whatever the file holds (nothing is allocated for it).
     void reportSize(const std::string& name, std::uint64_t size);
     // From now on, appends to any file fail with diskFull once `bytes` more have been written;
     // the append that crosses the limit writes what fits. nullopt lifts the limit.
     void limitSpace(std::optional<std::uint64_t> bytes);
+    // A slow disk: `hook` runs before every append to any file, on the appending thread, with no
+    // lock held; the append waits for it. An empty hook lifts it.
+    void beforeAppend(std::function<void()> hook);
     void clearFaults();
 
     std::size_t liveFiles() const;
@@ -48,8 +60,12 @@ public:
     struct Shared {
         std::mutex mutex;
         std::map<std::string, FileError> failing;
+        std::map<std::string, FileError> failingRenames;
+        std::uint64_t appendsBeforeAction = 0;
+        std::function<void()> appendAction;
         std::map<std::string, std::uint64_t> sizes;
         std::optional<std::uint64_t> spaceLeft;
+        std::shared_ptr<const std::function<void()>> beforeAppend;
         std::atomic<std::size_t> live{0};
         std::atomic<std::uint64_t> opened{0};
     };

@@ -213,14 +213,22 @@ std::uint64_t SimDriver::pipeTransfers() const {
     return transfers_;
 }
 
-void SimDriver::setLinkModel(SimLinkModel model) {
+void SimDriver::modelFullSpeed(bool on) {
     std::lock_guard lock(mutex_);
-    link_ = model;
+    fullSpeed_ = on;
 }
 
-double SimDriver::modelledLinkMs() const {
+double SimDriver::modelledMs() const {
     std::lock_guard lock(mutex_);
-    return modelledMs_;
+    const std::uint64_t slot = std::max(hostSlot_, clock_.nowMs() * FullSpeedBus::kSlotsPerFrame);
+    return static_cast<double>(slot) / FullSpeedBus::kSlotsPerFrame;
+}
+
+SimUsbQueueCounters SimDriver::queueCounters() const {
+    std::lock_guard lock(mutex_);
+    SimUsbQueueCounters counters = queueCounters_;
+    counters.liveQueues = queues_.size();
+    return counters;
 }
 
 SimEnumerationCounters SimDriver::counters() const {
@@ -294,7 +302,7 @@ SimDriver::Outcome SimDriver::pipeWrite(Interface* target, std::span<const std::
         detachLocked(*target);
     }
     trace_.add(line);
-    return {{true, 0}, linkTime(data.size())};
+    return {{true, 0}, busTime(data.size())};
 }
 
 SimDriver::Outcome SimDriver::pipeRead(Interface* target, std::span<const std::uint8_t> input,
@@ -322,7 +330,7 @@ SimDriver::Outcome SimDriver::pipeRead(Interface* target, std::span<const std::u
     std::copy(data.begin(), data.end(), output.begin() + kReadReplyPrefixSize);
     trace_.add(withHex(trace_, line, data));
     return {{true, static_cast<std::uint32_t>(kReadReplyPrefixSize + data.size())},
-            linkTime(data.size())};
+            busTime(data.size())};
 }
 
 SimDriver::Outcome SimDriver::queryString(Interface* target, std::span<const std::uint8_t> input,
@@ -379,15 +387,17 @@ void SimDriver::unplugFor(DeviceHandle device) {
     if (target) detachLocked(*target);
 }
 
-std::uint32_t SimDriver::linkTime(std::size_t bytes) {
-    if (link_.roundTripMs <= 0 && link_.bytesPerMs <= 0) return 0;
-    double ms = link_.roundTripMs;
-    if (link_.bytesPerMs > 0) ms += static_cast<double>(bytes) / link_.bytesPerMs;
-    modelledMs_ += ms;
-    unsleptMs_ += ms;
-    const double whole = std::floor(unsleptMs_);
-    unsleptMs_ -= whole;
-    return static_cast<std::uint32_t>(whole);
+std::uint64_t SimDriver::hostSlot() {
+    hostSlot_ = std::max(hostSlot_, clock_.nowMs() * FullSpeedBus::kSlotsPerFrame);
+    return hostSlot_;
+}
+
+std::uint32_t SimDriver::busTime(std::size_t bytes, std::optional<std::uint64_t> submitted) {
+    if (!fullSpeed_) return 0;
+    const std::uint64_t now = hostSlot();
+    hostSlot_ = std::max(now, bus_.schedule(submitted.value_or(now), bytes));
+    const std::uint64_t clockMs = hostSlot_ / FullSpeedBus::kSlotsPerFrame;
+    return static_cast<std::uint32_t>(clockMs - clock_.nowMs());
 }
 
 SimDriver::Interface* SimDriver::findById(SimInterfaceId id) const {
@@ -575,13 +585,23 @@ SimDriver::UsbOutcome SimDriver::usbOut(DeviceHandle device, std::span<const std
         detachLocked(*target);
     }
     trace_.add(line);
-    return {{UsbStatus::done, static_cast<std::uint32_t>(data.size())}, linkTime(data.size())};
+    return {{UsbStatus::done, static_cast<std::uint32_t>(data.size())}, busTime(data.size())};
 }
 
 SimDriver::UsbOutcome SimDriver::usbIn(DeviceHandle device, std::span<std::uint8_t> buffer,
                                        std::uint32_t waitMs) {
-    const std::optional<SimFaultKind> fault = takeFault(++transfers_);
-    if (fault == SimFaultKind::unplug) unplugFor(device);
+    QueuedIn transfer{static_cast<std::uint32_t>(buffer.size()), hostSlot()};
+    return serveIn(device, transfer, buffer, waitMs);
+}
+
+SimDriver::UsbOutcome SimDriver::serveIn(DeviceHandle device, QueuedIn& transfer,
+                                         std::span<std::uint8_t> buffer, std::uint32_t waitMs) {
+    std::optional<SimFaultKind> fault;
+    if (!transfer.numbered) {
+        transfer.numbered = true;
+        fault = takeFault(++transfers_);
+        if (fault == SimFaultKind::unplug) unplugFor(device);
+    }
     Interface* target = attachedTarget(device, Road::usb);
     const std::string line = "R " + std::to_string(kPipe) + ' ' + std::to_string(buffer.size());
     if (!target) {
@@ -594,13 +614,14 @@ SimDriver::UsbOutcome SimDriver::usbIn(DeviceHandle device, std::span<std::uint8
         trace_.add(failed(line));
         return {{UsbStatus::failed, 0}, 0};
     }
-    if (fault == SimFaultKind::hang) {
-        trace_.add(failed(line));
+    if (transfer.hung || fault == SimFaultKind::hang) {
+        if (!transfer.hung) trace_.add(failed(line));
+        transfer.hung = true;
         return {{UsbStatus::timedOut, 0}, waitMs};
     }
     if (fault == SimFaultKind::nodata) {
         trace_.add(line);  // one zero-length packet; the phone's reply, if any, waits
-        return {{UsbStatus::done, 0}, linkTime(0)};
+        return {{UsbStatus::done, 0}, busTime(0, transfer.submittedSlot)};
     }
     const Bytes data = target->phone->read(static_cast<std::uint32_t>(buffer.size()));
     if (data.empty()) {
@@ -610,7 +631,97 @@ SimDriver::UsbOutcome SimDriver::usbIn(DeviceHandle device, std::span<std::uint8
     }
     std::copy(data.begin(), data.end(), buffer.begin());
     trace_.add(withHex(trace_, line, data));
-    return {{UsbStatus::done, static_cast<std::uint32_t>(data.size())}, linkTime(data.size())};
+    return {{UsbStatus::done, static_cast<std::uint32_t>(data.size())},
+            busTime(data.size(), transfer.submittedSlot)};
+}
+
+// A queue's transfers live in the driver, under its lock, so cancel() may reach them from any
+// thread; the queue object is the host's handle on them.
+class SimDriver::InQueue final : public UsbInQueue {
+public:
+    InQueue(SimDriver& driver, DeviceHandle device) : driver_(driver), device_(device) {}
+    InQueue(const InQueue&) = delete;
+    InQueue& operator=(const InQueue&) = delete;
+    ~InQueue() override { driver_.closeQueue(*this); }
+
+    bool submit(std::uint32_t size) override { return driver_.submitQueued(*this, size); }
+    UsbReaped reap(std::uint32_t waitMs) override {
+        UsbOutcome outcome;
+        {
+            std::lock_guard lock(driver_.mutex_);
+            outcome = driver_.reapQueued(*this, waitMs);
+        }
+        if (outcome.sleepMs != 0) driver_.clock_.sleep(outcome.sleepMs);
+        const std::size_t length =
+            std::min<std::size_t>(outcome.result.transferred, buffer_.size());
+        return {outcome.result, std::span(buffer_).first(length)};
+    }
+
+private:
+    friend class SimDriver;
+    SimDriver& driver_;
+    DeviceHandle device_;
+    std::deque<QueuedIn> transfers_;
+    Bytes buffer_;  // the bytes of the transfer reaped last
+};
+
+std::unique_ptr<UsbInQueue> SimDriver::openInQueue(DeviceHandle device) {
+    std::lock_guard lock(mutex_);
+    const auto handle = handles_.find(device.bits);
+    if (!device.valid() || handle == handles_.end() || handle->second->options.road != Road::usb) {
+        return nullptr;
+    }
+    auto queue = std::make_unique<InQueue>(*this, device);
+    queues_.push_back(queue.get());
+    return queue;
+}
+
+bool SimDriver::submitQueued(InQueue& queue, std::uint32_t size) {
+    std::lock_guard lock(mutex_);
+    // A closed handle is refused at once; a device that went is found out when the transfer is
+    // served, as it would be on the bus.
+    if (handles_.find(queue.device_.bits) == handles_.end()) return false;
+    queue.transfers_.push_back({size, hostSlot()});
+    ++queueCounters_.submitted;
+    queueCounters_.mostOutstanding =
+        std::max(queueCounters_.mostOutstanding, queue.transfers_.size());
+    return true;
+}
+
+SimDriver::UsbOutcome SimDriver::reapQueued(InQueue& queue, std::uint32_t waitMs) {
+    if (queue.transfers_.empty()) return {{UsbStatus::failed, 0}, 0};
+    QueuedIn& transfer = queue.transfers_.front();
+    UsbOutcome outcome;
+    if (transfer.cancelled) {
+        outcome = {{UsbStatus::failed, 0}, 0};
+    } else {
+        queue.buffer_.resize(transfer.size);
+        outcome = serveIn(queue.device_, transfer, queue.buffer_, waitMs);
+    }
+    // Still outstanding after a timeout: the phone may yet answer, or the host gives up.
+    if (outcome.result.status == UsbStatus::timedOut) return outcome;
+    if (!transfer.cancelled) ++queueCounters_.reaped;
+    queue.transfers_.pop_front();
+    return outcome;
+}
+
+void SimDriver::closeQueue(InQueue& queue) {
+    std::lock_guard lock(mutex_);
+    for (const QueuedIn& transfer : queue.transfers_) {
+        if (!transfer.cancelled) ++queueCounters_.cancelled;
+    }
+    queues_.erase(std::find(queues_.begin(), queues_.end(), &queue));
+}
+
+void SimDriver::cancel(DeviceHandle device) {
+    std::lock_guard lock(mutex_);
+    for (InQueue* queue : queues_) {
+        if (queue->device_ != device) continue;
+        for (QueuedIn& transfer : queue->transfers_) {
+            if (!transfer.cancelled) ++queueCounters_.cancelled;
+            transfer.cancelled = true;
+        }
+    }
 }
 
 UsbTransfer SimDriver::stringDescriptor(DeviceHandle device, UsbString which,

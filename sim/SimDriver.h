@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "FullSpeedBus.h"
 #include "SimFaults.h"
 #include "SimPhone.h"
 #include "SimTrace.h"
@@ -39,11 +41,13 @@ struct SimInterfaceOptions {
     bool failOpen = false;  // as when another program holds it without sharing
 };
 
-// Optional timing of the USB link for the benchmark: each completed pipe transfer advances the
-// driver's clock by roundTripMs + bytes / bytesPerMs instead of taking real time.
-struct SimLinkModel {
-    double roundTripMs = 0;
-    double bytesPerMs = 0;  // 0: bytes cost nothing
+// What the queues of bulk IN transfers went through, for tests that check the read-ahead.
+struct SimUsbQueueCounters {
+    std::uint64_t submitted = 0;
+    std::uint64_t reaped = 0;     // ended and handed to the host (timeouts not counted)
+    std::uint64_t cancelled = 0;  // still outstanding when their queue went, or cancel()ed
+    std::size_t mostOutstanding = 0;
+    std::size_t liveQueues = 0;
 };
 
 struct SimEnumerationCounters {
@@ -69,6 +73,10 @@ struct SimEnumerationCounters {
 //   W, R and Q lines (an R line names the bulk IN request's size). A bulk IN transfer when the
 //   phone has nothing to say waits out its wait time, as a device that keeps answering NAK does;
 //   a nodata fault on it delivers one zero-length packet.
+// - Queued bulk IN transfers are served in order when the host reaps them, each as bulkIn()
+//   would serve it then: one trace line and one fault number per transfer served, so a read
+//   streams the same trace as one transfer at a time. One still outstanding when its queue goes
+//   never reached the phone: no trace line, no number. A hang leaves its transfer outstanding.
 // - The driver enumerates only driver interfaces and the USB port lists only USB devices, each in
 //   attach order; each open() gives a fresh handle, good on its own road only.
 // - detach() (or the phone restarting with 'S' 'A', or an unplug fault) makes later requests on
@@ -125,8 +133,13 @@ public:
     void clearFaults();
     std::uint64_t pipeTransfers() const;
 
-    void setLinkModel(SimLinkModel model);
-    double modelledLinkMs() const;
+    // The benchmark's timing: with the model on, every pipe transfer and bulk transfer takes its
+    // time on a full-speed bus (see FullSpeedBus) and the host waits for it on the virtual
+    // clock; the host's own work takes no model time. Off (the default), transfers take none.
+    void modelFullSpeed(bool on);
+    // The host's time on the model in milliseconds, fractions kept.
+    double modelledMs() const;
+    SimUsbQueueCounters queueCounters() const;
 
     bool traceToFile(const std::string& path) { return trace_.appendToFile(path); }
     void keepTrace(bool keep) { trace_.keepInMemory(keep); }
@@ -162,11 +175,20 @@ public:
                        std::uint32_t waitMs) override;
     UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
                                  std::span<std::uint8_t> buffer) override;
-    // Transfers here end inside the call, under the lock: none is ever left to cancel.
-    void cancel(DeviceHandle /*device*/) override {}
+    std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle device) override;
+    // Ends the transfers outstanding in the device's queues; the others end inside their calls.
+    void cancel(DeviceHandle device) override;
     bool waitForRemoval(const std::string& location) override;
 
 private:
+    class InQueue;
+    struct QueuedIn {
+        std::uint32_t size = 0;
+        std::uint64_t submittedSlot = 0;  // on the bus model
+        bool numbered = false;            // served once: its number and fault are taken
+        bool hung = false;
+        bool cancelled = false;
+    };
     struct Interface {
         SimInterfaceId id = 0;
         SimInterfaceOptions options;
@@ -191,7 +213,11 @@ private:
                         std::span<std::uint8_t> output);
     std::optional<SimFaultKind> takeFault(std::uint64_t transfer);
     void unplugFor(DeviceHandle device);
-    std::uint32_t linkTime(std::size_t bytes);
+    // The host's slot on the bus model now: where it last was, or the clock's time if later.
+    std::uint64_t hostSlot();
+    // A transfer of `bytes` submitted at `submitted`: the host waits until it ends; returns the
+    // whole milliseconds the clock moves on by.
+    std::uint32_t busTime(std::size_t bytes, std::optional<std::uint64_t> submitted = {});
     // What a USB transfer ends with, and clock time to spend once the lock is released.
     struct UsbOutcome {
         UsbTransfer result;
@@ -200,6 +226,13 @@ private:
     UsbOutcome usbOut(DeviceHandle device, std::span<const std::uint8_t> data,
                       std::uint32_t waitMs);
     UsbOutcome usbIn(DeviceHandle device, std::span<std::uint8_t> buffer, std::uint32_t waitMs);
+    // Serves one bulk IN transfer into `buffer` as the phone answers now; a hang or a phone with
+    // nothing to say leaves it outstanding (timedOut after the wait).
+    UsbOutcome serveIn(DeviceHandle device, QueuedIn& transfer, std::span<std::uint8_t> buffer,
+                       std::uint32_t waitMs);
+    bool submitQueued(InQueue& queue, std::uint32_t size);
+    UsbOutcome reapQueued(InQueue& queue, std::uint32_t waitMs);
+    void closeQueue(InQueue& queue);
     Interface* findById(SimInterfaceId id) const;
     // The attached interface a handle names on `road`, or null.
     Interface* attachedTarget(DeviceHandle device, Road road = Road::driver) const;
@@ -225,9 +258,12 @@ private:
     std::vector<std::uint32_t> stuckBlocks_;
     std::uint64_t transfers_ = 0;
 
-    SimLinkModel link_;
-    double modelledMs_ = 0;
-    double unsleptMs_ = 0;  // fractions of a millisecond not yet given to the clock
+    std::vector<InQueue*> queues_;  // the live queues of bulk IN transfers
+    SimUsbQueueCounters queueCounters_;
+
+    bool fullSpeed_ = false;
+    FullSpeedBus bus_;
+    std::uint64_t hostSlot_ = 0;
 };
 
 }  // namespace norvale

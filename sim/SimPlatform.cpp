@@ -3,8 +3,10 @@
 
 namespace norvale {
 
-SimPlatform::SimPlatform(Phone phone) {
-    if (phone == Phone::attached) phoneId = driver.attach();
+SimPlatform::SimPlatform(Phone phone, Road road) {
+    SimInterfaceOptions options;
+    options.road = road;
+    if (phone == Phone::attached) phoneId = driver.attach(options);
 }
 
 SimPlatform::~SimPlatform() {

@@ -16,7 +16,8 @@ namespace norvale {
 class SimPlatform {
 public:
     enum class Phone { attached, none };
-    explicit SimPlatform(Phone phone = Phone::attached);
+    // The phone attached at construction stands behind `road`.
+    explicit SimPlatform(Phone phone = Phone::attached, Road road = Road::driver);
     SimPlatform(const SimPlatform&) = delete;
     SimPlatform& operator=(const SimPlatform&) = delete;
     ~SimPlatform();

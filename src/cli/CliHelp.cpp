@@ -29,7 +29,8 @@ constexpr std::array<CommandHelp, 8> kCommands{{
      "  read RANGE [-o FILE] Reads flash into a new file. RANGE is boot, pds, panic or\n"
      "                       START-END in hex (1 to 8 digits each), both ends included. The\n"
      "                       default file name is the dialog's (PDS.bin, 10030000-1003FFFF.bin)\n"
-     "                       in the working folder. An existing file is never overwritten.\n"},
+     "                       in the working folder. It is written as FILE.part and named FILE\n"
+     "                       once whole; an existing FILE or FILE.part is never overwritten.\n"},
     {"write",
      "  write REGION FILE [--no-verify] [--backup FILE]\n"
      "                       Writes the image FILE. REGION is boot, pds, panic or START-END:\n"
@@ -63,8 +64,9 @@ constexpr std::string_view kOptions =
     "  --help, -h           This text; after a command, that command's.\n"
     "  --version            The program's version.\n"
     "\n"
-    "Ctrl+C stops the running command at its next transfer: a dump keeps what arrived, the\n"
-    "line says how much, and the phone's read is ended. A second Ctrl+C ends the program.\n";
+    "Ctrl+C stops the running command at its next transfer: a dump keeps what arrived in its\n"
+    "FILE.part, the line says how much, and the phone's read is ended. A second Ctrl+C ends\n"
+    "the program.\n";
 
 constexpr std::string_view kExitCodes =
     "\n"

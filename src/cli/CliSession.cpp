@@ -10,6 +10,7 @@
 #include "core/OperatorTexts.h"
 #include "operations/DumpFileName.h"
 #include "operations/FlashRangeReader.h"
+#include "operations/PartFile.h"
 #include "operations/PhoneControl.h"
 #include "operations/RegionWriter.h"
 #include "operations/WriteVerifier.h"
@@ -146,9 +147,12 @@ ExitCode CliSession::prepareFiles() {
     std::set<std::string> named;
     for (const std::string& name : outputs) {
         if (!named.insert(name).second) return refuse(text::kFileNamedTwice, name);
-        const OpenedFile existing = files.openForReading(name);
-        if (existing.file || existing.error == FileError::sharingViolation) {
-            return refuse(text::kFileExists, name);
+        // Each file is written under its ".part" name until whole, and a ".part" file left by an
+        // earlier run holds what that run saved: neither name may be taken.
+        for (const std::string& taken : {name, partFileName(name)}) {
+            const FileError error = files.checkNameFree(taken);
+            if (error == FileError::alreadyExists) return refuse(text::kFileExists, taken);
+            if (error == FileError::invalidName) return refuse(text::kInvalidFileName, taken);
         }
     }
     return ExitCode::done;
@@ -287,15 +291,27 @@ ExitCode CliSession::backup(const BackupStep& step) {
         sums += checksumLine(dump.data, region.fileName);
     }
 
+    // Written as the dumps are, under ".part" until whole: a file named SHA256SUMS always holds
+    // every line.
     const std::string sumsPath = inFolder(folder, kChecksumsFileName);
-    OpenedFile created = bindings_.files.createNew(sumsPath);
-    if (!created.file) {
-        return refuse(created.error == FileError::alreadyExists ? text::kFileExists.view()
-                                                                : text::kCannotCreateFile.view(),
-                      sumsPath);
+    const std::string partPath = partFileName(sumsPath);
+    FileSystem& files = bindings_.files;
+    OpenedFile created = files.createNew(partPath);
+    if (!created.file) return refuse(createFailureReason(created.error), partPath);
+    const bool written =
+        created.file->append({reinterpret_cast<const std::uint8_t*>(sums.data()), sums.size()});
+    const std::uint64_t size = created.file->size().value_or(0);
+    created.file.reset();  // closed before it is named
+    if (!written) {
+        std::string detail = std::to_string(size);
+        detail += text::kSavedInFile.view();
+        detail += partPath;
+        return refuse(text::kCannotWriteFile, detail);
     }
-    if (!created.file->append({reinterpret_cast<const std::uint8_t*>(sums.data()), sums.size()})) {
-        return refuse(text::kCannotWriteFile, std::to_string(created.file->size().value_or(0)));
+    if (const FileError error = files.renameNoReplace(partPath, sumsPath);
+        error != FileError::none) {
+        const FileFailure failure = renameFailure(error, partPath, sumsPath);
+        return refuse(failure.reason, failure.detail);
     }
     std::string line(text::kChecksumsWritten.view());
     line += sumsPath;

@@ -34,6 +34,7 @@ const std::array kCodes{
     ReasonCode{text::kFileExists, ExitCode::fileProblem},
     ReasonCode{text::kCannotWriteFile, ExitCode::fileProblem},
     ReasonCode{text::kInvalidFileName, ExitCode::fileProblem},
+    ReasonCode{text::kCannotRenameFile, ExitCode::fileProblem},
     ReasonCode{text::kFileNamedTwice, ExitCode::fileProblem},
     ReasonCode{text::kCannotCreateFolder, ExitCode::fileProblem},
     ReasonCode{text::kCannotOpenFolder, ExitCode::fileProblem},

@@ -1,6 +1,7 @@
 // One table keyed by the operator texts: the English for each and what kind of detail follows it.
 #include "cli/LineTranslation.h"
 
+#include <algorithm>
 #include <array>
 
 #include "core/OperatorTexts.h"
@@ -9,9 +10,12 @@ namespace norvale {
 namespace {
 
 enum class Detail {
-    none,   // the text is the whole line
-    file,   // a file or folder name, an id, an argument: in the system's narrow encoding
-    phone,  // bytes from the phone or a file, shown as Windows-1251
+    none,        // the text is the whole line
+    file,        // a file or folder name, an id, an argument: in the system's narrow encoding
+    phone,       // bytes from the phone or a file, shown as Windows-1251
+    savedBytes,  // a byte count, and then " в файле " and the file that holds them, if said
+    keptIn,   // NAME, and then ", дамп сохранён в файле " and NAME.part, if said
+    renamed,  // NAME.part, " в ", NAME
 };
 
 struct KnownText {
@@ -48,16 +52,19 @@ const std::array kReasons{
               "the image file is shorter than the region to be written: ", Detail::file},
     KnownText{text::kBadAddressRange, "invalid address range", Detail::none},
     KnownText{text::kCannotCreateFile, "could not create the file ", Detail::file},
-    KnownText{text::kFileExists, "the file already exists: ", Detail::file},
-    KnownText{text::kReadInterrupted, "reading interrupted, bytes saved: ", Detail::file},
+    KnownText{text::kFileExists, "the file already exists: ", Detail::keptIn},
+    KnownText{text::kReadInterrupted, "reading interrupted, bytes saved: ", Detail::savedBytes},
     KnownText{text::kReadTooLong,
-              "the phone sent more than was asked for, bytes saved: ", Detail::file},
-    KnownText{text::kCannotWriteFile, "could not write to the file, bytes saved: ", Detail::file},
+              "the phone sent more than was asked for, bytes saved: ", Detail::savedBytes},
+    KnownText{text::kCannotWriteFile,
+              "could not write to the file, bytes saved: ", Detail::savedBytes},
     KnownText{text::kInvalidFileName, "invalid file name: ", Detail::file},
+    KnownText{text::kCannotRenameFile, "could not rename the file ", Detail::renamed},
     KnownText{text::kWriteNotConfirmed, "the phone did not confirm writing the block ",
               Detail::file},
     KnownText{text::kStoppedByOperator, "stopped by the operator", Detail::none},
-    KnownText{text::kReadStoppedByOperator, "stopped by the operator, bytes saved: ", Detail::file},
+    KnownText{text::kReadStoppedByOperator,
+              "stopped by the operator, bytes saved: ", Detail::savedBytes},
     KnownText{text::kVerifyMismatch, "the written data differ from the image at address ",
               Detail::file},
     KnownText{text::kUnknownCommand, "unknown command: ", Detail::file},
@@ -98,12 +105,74 @@ const KnownText* knownAt(std::string_view line, const std::array<KnownText, N>& 
     return best;
 }
 
+// The words that join the parts of a detail.
+struct Joint {
+    std::string_view russian;
+    std::string_view english;
+};
+constexpr Joint kSavedIn{text::kSavedInFile, " in the file "};
+constexpr Joint kKeptIn{text::kDumpKeptIn, ", the dump is kept in the file "};
+constexpr Joint kRenamedTo{text::kRenamedTo, " to "};
+
+std::string joined(std::string_view before, const Joint& joint, std::string_view after,
+                   Language language, const NativeToUtf8& native) {
+    return native(before) +
+           (language == Language::english ? std::string(joint.english)
+                                          : utf8FromCp1251(joint.russian)) +
+           native(after);
+}
+
+// A detail of two names around a joint, where the names are one name, with and without
+// ".part" (`partFirst` says which comes first): split only where it has that shape, as a file
+// name may hold the joint's words itself.
+std::string twoNames(std::string_view rest, const Joint& joint, bool partFirst, Language language,
+                     const NativeToUtf8& native) {
+    constexpr std::string_view kPart = ".part";
+    const std::size_t fixed = joint.russian.size() + kPart.size();
+    if (rest.size() < fixed || (rest.size() - fixed) % 2 != 0) return native(rest);
+    const std::size_t nameLength = (rest.size() - fixed) / 2;
+    const std::size_t before = nameLength + (partFirst ? kPart.size() : 0);
+    const std::string_view first = rest.substr(0, before);
+    const std::string_view second = rest.substr(before + joint.russian.size());
+    const std::string_view name = rest.substr(0, nameLength);
+    const std::string_view part = partFirst ? first : second;
+    const std::string_view plain = partFirst ? second : first;
+    if (rest.substr(before, joint.russian.size()) != joint.russian || plain != name ||
+        part.substr(0, nameLength) != name || part.substr(nameLength) != kPart) {
+        return native(rest);
+    }
+    return joined(first, joint, second, language, native);
+}
+
+std::string detailOf(Detail detail, std::string_view rest, Language language,
+                     const NativeToUtf8& native) {
+    switch (detail) {
+        case Detail::none:
+        case Detail::file: return native(rest);
+        case Detail::phone: return utf8FromCp1251(rest);
+        case Detail::savedBytes: {
+            const std::size_t digits = std::min(rest.find_first_not_of("0123456789"), rest.size());
+            const std::string_view after = rest.substr(digits);
+            if (after.substr(0, kSavedIn.russian.size()) != kSavedIn.russian) {
+                return native(rest);
+            }
+            return joined(rest.substr(0, digits), kSavedIn, after.substr(kSavedIn.russian.size()),
+                          language, native);
+        }
+        case Detail::keptIn:
+            // The name alone is the usual case: no joint, nothing to split.
+            if (rest.find(kKeptIn.russian) == std::string_view::npos) return native(rest);
+            return twoNames(rest, kKeptIn, false, language, native);
+        case Detail::renamed: return twoNames(rest, kRenamedTo, true, language, native);
+    }
+    return native(rest);
+}
+
 std::string render(const KnownText& known, std::string_view rest, Language language,
                    const NativeToUtf8& native) {
     std::string out = language == Language::english ? std::string(known.english)
                                                     : utf8FromCp1251(withoutLineEnd(known.russian));
-    out += known.detail == Detail::phone ? utf8FromCp1251(rest) : native(rest);
-    return out;
+    return out + detailOf(known.detail, rest, language, native);
 }
 
 }  // namespace

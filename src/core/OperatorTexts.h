@@ -55,6 +55,12 @@ inline constexpr Cp1251Text kReadInterrupted{u8"чтение прервано, �
 inline constexpr Cp1251Text kReadTooLong{u8"телефон прислал больше запрошенного, сохранено байт: "};
 inline constexpr Cp1251Text kCannotWriteFile{u8"не удалось записать в файл, сохранено байт: "};
 inline constexpr Cp1251Text kInvalidFileName{u8"недопустимое имя файла: "};
+// A dump that did not get its own name keeps the ".part" one, and the error line says which file
+// holds it: after a byte count, after the name that was in the way, after a failed rename.
+inline constexpr Cp1251Text kSavedInFile{u8" в файле "};
+inline constexpr Cp1251Text kDumpKeptIn{u8", дамп сохранён в файле "};
+inline constexpr Cp1251Text kCannotRenameFile{u8"не удалось переименовать файл "};
+inline constexpr Cp1251Text kRenamedTo{u8" в "};
 inline constexpr Cp1251Text kWriteNotConfirmed{u8"телефон не подтвердил запись блока "};
 inline constexpr Cp1251Text kStoppedByOperator{u8"прервано оператором"};
 inline constexpr Cp1251Text kReadStoppedByOperator{u8"прервано оператором, сохранено байт: "};

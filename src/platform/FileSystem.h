@@ -42,11 +42,18 @@ struct OpenedFile {
 // (".\bin\loader.bin"); openForReading() opens an existing file for reading and lets other
 // programs read it meanwhile; createNew() creates a file that did not exist, for writing, shared
 // with nobody, and never touches an existing file of that name.
+// checkNameFree() touches nothing and says whether a file could be created under `name`: none
+// when nothing has that name, alreadyExists when a file or folder has it, else why it can't be
+// told. renameNoReplace() gives the closed file `from` the name `to` in one step and never
+// replaces anything: when `to` is taken, even an instant earlier by another program, it fails
+// with alreadyExists; on any failure both names are as they were.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
     virtual OpenedFile openForReading(const std::string& name) = 0;
     virtual OpenedFile createNew(const std::string& name) = 0;
+    virtual FileError checkNameFree(const std::string& name) = 0;
+    virtual FileError renameNoReplace(const std::string& from, const std::string& to) = 0;
 };
 
 }  // namespace norvale

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,6 +31,39 @@ struct UsbTransfer {
 
 enum class UsbString { manufacturer, product };
 
+// How a queued bulk IN transfer ended, and its bytes.
+struct UsbReaped {
+    UsbTransfer transfer;
+    // The `transferred` bytes, in the queue's own buffer: readable until the next call on the
+    // queue or its end.
+    std::span<const std::uint8_t> data;
+};
+
+// Bulk IN transfers kept in flight on one open device, so the bus never waits for the host
+// between them. Owned through the unique_ptr that UsbPort::openInQueue() returns.
+// Contract:
+// - submit(): starts one more bulk IN transfer of `size` bytes (a whole number of max-size
+//   packets) into a buffer of the queue's own, behind those already outstanding. false, with
+//   nothing started, when the system refuses it at once (a device known to have gone, the
+//   handle closed); a transfer that was started on a device that has gone ends with `gone`. A
+//   transfer has no time limit of its own: reap() bounds the waiting.
+// - reap(): waits at most `waitMs` (never 0) for the oldest outstanding transfer to end and
+//   returns how it ended; it then no longer counts as outstanding. The transfers end in the order
+//   they were started, each as bulkIn() would have ended it (a short packet, a zero-length one
+//   included, or a full buffer; a size of no whole packets fails). timedOut: it has not ended,
+//   and stays outstanding for the next reap(). failed at once when none is outstanding.
+// - A device that goes ends the outstanding transfers with `gone`; UsbPort::cancel(), from any
+//   thread, ends them with `failed`. Data that a transfer received before is still delivered.
+// - Destroying the queue cancels every outstanding transfer and awaits the cancellation, so no
+//   transfer outlives it and none is left to take data meant for a later transfer. The queue
+//   goes before its device's handle is closed. One thread uses a queue at a time.
+class UsbInQueue {
+public:
+    virtual ~UsbInQueue() = default;
+    virtual bool submit(std::uint32_t size) = 0;
+    virtual UsbReaped reap(std::uint32_t waitMs) = 0;
+};
+
 // Contract:
 // - listPhones(): the locations of the attached 22B8:4903 devices, in the order the system lists
 //   them (a device path on Windows, "bus-port.port" on Linux); empty when there are none or the
@@ -48,8 +82,10 @@ enum class UsbString { manufacturer, product };
 //   Once the device has gone, every transfer ends at once with `gone`.
 // - stringDescriptor(): the device's raw string descriptor (bLength, type 3, UTF-16LE units) in
 //   its first language, cut to `buffer`; `transferred` is its length. Waits at most 5000 ms.
-// - cancel(): may be called from any thread; every transfer outstanding on the device ends at
-//   once with `failed`. Harmless when there is none.
+// - openInQueue(): a queue of bulk IN transfers on an open device (see UsbInQueue); null when
+//   the handle is not an open device of this port.
+// - cancel(): may be called from any thread; every transfer outstanding on the device, queued
+//   ones included, ends at once with `failed`. Harmless when there is none.
 // - waitForRemoval(): blocks until the device at `location` is no longer attached and returns
 //   true, noticing the removal within 1 s; returns false at once when it is not attached now.
 // - Calls on different threads share no transfer state; each transfer's buffer is the caller's.
@@ -63,6 +99,7 @@ public:
                                 std::uint32_t waitMs) = 0;
     virtual UsbTransfer bulkIn(DeviceHandle device, std::span<std::uint8_t> buffer,
                                std::uint32_t waitMs) = 0;
+    virtual std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle device) = 0;
     virtual UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
                                          std::span<std::uint8_t> buffer) = 0;
     virtual void cancel(DeviceHandle device) = 0;

@@ -26,6 +26,15 @@ std::optional<Bytes> CommandContext::receive(std::uint32_t maxBytes, std::uint32
     return std::nullopt;
 }
 
+std::optional<std::size_t> CommandContext::receive(ReplyStream& replies,
+                                                   std::span<std::uint8_t> buffer) {
+    if (!mayTransfer()) return std::nullopt;
+    const StreamedReply reply = replies.next(buffer);
+    if (reply.completed) return reply.length;
+    fail(text::kNoAnswerFromPhone);
+    return std::nullopt;
+}
+
 void CommandContext::fail(std::string_view reason, std::string_view detail) {
     if (failed_) return;
     failed_ = true;

@@ -65,6 +65,15 @@ public:
     // Reads from pipe 2; nullopt (the error already logged) when the read did not complete. A
     // read that completed with no data is a value, empty: what it means is the caller's call.
     std::optional<Bytes> receive(std::uint32_t maxBytes, std::uint32_t waitMs);
+    // The replies to the read request just sent, for `totalBytes` bytes at most maxBytes a reply,
+    // as the device's road streams them (see ReplyStream); it must go before the next send().
+    std::unique_ptr<ReplyStream> openReplies(std::uint64_t totalBytes, std::uint32_t maxBytes,
+                                             std::uint32_t waitMs) const {
+        return link().openReplies(device(), kPipe, totalBytes, maxBytes, waitMs);
+    }
+    // The next reply of `replies` into `buffer`: its length, or nullopt (the error already
+    // logged) when the read did not complete.
+    std::optional<std::size_t> receive(ReplyStream& replies, std::span<std::uint8_t> buffer);
 
     // Logs "ОШИБКА - " + reason + detail once per command; later calls log nothing. `reason` is
     // one of the constants of OperatorTexts.h: the command keeps it by reference.

@@ -26,6 +26,10 @@ inline constexpr std::uint8_t kWriteRecordTrailer = 0;
 // Record layouts, kept apart from the transport so they are tested (and fuzzed) without one.
 Bytes buildPipeWriteRecord(std::uint8_t pipe, std::span<const std::uint8_t> data);
 std::array<std::uint8_t, 5> buildPipeReadRecord(std::uint8_t pipe, std::uint32_t maxBytes);
+// The data of a read reply, within `buffer`: the `transferred` bytes of `buffer` after the 4-byte
+// prefix, cut to maxBytes; nothing when fewer than 4 bytes were transferred.
+std::span<const std::uint8_t> readReplyData(std::span<const std::uint8_t> buffer,
+                                            std::uint32_t transferred, std::uint32_t maxBytes);
 // The data of a read reply: the `transferred` bytes of `buffer` after the 4-byte prefix, cut to
 // maxBytes; nothing when fewer than 4 bytes were transferred. Never reads past `buffer`.
 Bytes decodeReadReply(std::span<const std::uint8_t> buffer, std::uint32_t transferred,
@@ -45,6 +49,10 @@ public:
                    std::uint32_t waitMs) const override;
     ReadReply readPipe(DeviceHandle device, std::uint8_t pipe, std::uint32_t maxBytes,
                        std::uint32_t waitMs) const override;
+    // One read at a time, each exactly as readPipe() makes it.
+    std::unique_ptr<ReplyStream> openReplies(DeviceHandle device, std::uint8_t pipe,
+                                             std::uint64_t totalBytes, std::uint32_t maxBytes,
+                                             std::uint32_t waitMs) const override;
     StringReply queryString(DeviceHandle device, std::uint16_t selector) const override;
 
 private:

@@ -12,6 +12,81 @@ constexpr std::uint8_t kStringDescriptorType = 3;
 // bLength is one byte: a string descriptor is never longer.
 constexpr std::size_t kStringDescriptorMax = 255;
 
+// The replies of one request over a queue of bulk IN transfers. A reply is the first transfer
+// that brings data; zero-length packets before it only show that the phone is there, as in
+// readPipe(). Any other end of a transfer ends the stream and cancels the rest at once.
+class UsbReplyStream final : public ReplyStream {
+public:
+    struct Shape {
+        std::uint64_t totalBytes;
+        std::uint32_t maxBytes;
+        std::uint32_t transferSize;  // maxBytes in whole packets
+        std::uint32_t waitMs;
+        std::size_t depth;
+    };
+    UsbReplyStream(std::unique_ptr<UsbInQueue> queue, Clock& clock, Shape shape)
+        : queue_(std::move(queue)), clock_(clock), shape_(shape) {}
+
+    StreamedReply next(std::span<std::uint8_t> buffer) override {
+        if (!queue_) return {};
+        const std::uint32_t limit = usbTransferLimit(shape_.waitMs);
+        const std::uint64_t start = clock_.nowMs();
+        bool sawZeroLength = false;
+        for (;;) {
+            topUp();
+            const std::uint64_t elapsed = clock_.nowMs() - start;
+            if (elapsed >= limit) break;
+            // Nothing in flight means nothing could be started: the device has gone.
+            if (inFlight_ == 0) return end();
+            const UsbReaped got = queue_->reap(static_cast<std::uint32_t>(limit - elapsed));
+            if (got.transfer.status != UsbStatus::timedOut) --inFlight_;
+            if (got.transfer.status != UsbStatus::done) {
+                if (got.transfer.status == UsbStatus::timedOut && sawZeroLength) break;
+                return end();
+            }
+            if (got.transfer.transferred != 0) {
+                const std::size_t length = std::min<std::size_t>(
+                    {got.transfer.transferred, got.data.size(), shape_.maxBytes, buffer.size()});
+                std::copy_n(got.data.begin(), length, buffer.begin());
+                received_ += length;
+                return {true, length};
+            }
+            sawZeroLength = true;
+        }
+        if (!sawZeroLength) return end();
+        return {true, 0};
+    }
+
+private:
+    // Keeps the queue as deep as allowed: each transfer in flight may bring up to maxBytes, and
+    // together they never reach past the bytes the request has still to deliver, so none is left
+    // waiting when the phone has sent the last reply. One is always started when none is in
+    // flight, as a lone readPipe() would read.
+    void topUp() {
+        const std::uint64_t replyBytes = shape_.maxBytes > 0 ? shape_.maxBytes : 1;
+        while (!submitFailed_ && inFlight_ < shape_.depth) {
+            if (inFlight_ > 0 && received_ + inFlight_ * replyBytes >= shape_.totalBytes) return;
+            if (queue_->submit(shape_.transferSize)) {
+                ++inFlight_;
+            } else {
+                submitFailed_ = true;
+            }
+        }
+    }
+
+    StreamedReply end() {
+        queue_.reset();  // cancels what is still in flight, and waits for it
+        return {};
+    }
+
+    std::unique_ptr<UsbInQueue> queue_;
+    Clock& clock_;
+    Shape shape_;
+    std::uint64_t received_ = 0;
+    std::size_t inFlight_ = 0;  // submitted and not yet ended
+    bool submitFailed_ = false;
+};
+
 }  // namespace
 
 std::uint32_t bulkInRequestSize(std::uint32_t maxBytes, std::uint32_t maxPacketSize) {
@@ -68,6 +143,18 @@ ReadReply UsbPhoneLink::readPipe(DeviceHandle device, std::uint8_t /*pipe*/, std
     }
     if (!sawZeroLength) return {};
     return {true, {}};
+}
+
+std::unique_ptr<ReplyStream> UsbPhoneLink::openReplies(DeviceHandle device, std::uint8_t /*pipe*/,
+                                                       std::uint64_t totalBytes,
+                                                       std::uint32_t maxBytes,
+                                                       std::uint32_t waitMs) const {
+    const std::uint32_t size = bulkInRequestSize(maxBytes, usb_.maxPacketSize(device));
+    // Not an open device of this road: a stream whose every reply fails, as readPipe() would.
+    std::unique_ptr<UsbInQueue> queue = size == 0 ? nullptr : usb_.openInQueue(device);
+    return std::make_unique<UsbReplyStream>(
+        std::move(queue), clock_,
+        UsbReplyStream::Shape{totalBytes, maxBytes, size, waitMs, readAhead_});
 }
 
 StringReply UsbPhoneLink::queryString(DeviceHandle device, std::uint16_t selector) const {

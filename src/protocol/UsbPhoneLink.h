@@ -1,7 +1,9 @@
 // The USB road: the phone link as raw transfers on the phone's bulk endpoints.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -21,6 +23,11 @@ inline constexpr std::uint32_t kUsbZeroWaitLimitMs = 5000;
 inline constexpr std::uint16_t kManufacturerStringSelector = 0x0103;
 inline constexpr std::uint16_t kProductStringSelector = 0x0002;
 
+// Bulk IN transfers a reply stream keeps in flight. At full speed a 4096-byte reply takes about
+// 3.4 ms on the bus, so with four queued the host may be some 10 ms late taking a reply (a busy
+// machine's scheduling slice) before the bus waits for it; more would buy nothing but memory.
+inline constexpr std::size_t kUsbReadAhead = 4;
+
 // The wait a USB transfer gets for a wait time of the driver road.
 constexpr std::uint32_t usbTransferLimit(std::uint32_t waitMs) {
     return waitMs != 0 ? waitMs : kUsbZeroWaitLimitMs;
@@ -39,19 +46,29 @@ std::string decodeStringDescriptor(std::span<const std::uint8_t> descriptor);
 // not a reply: the read goes on until data comes or the wait time ends (and if only zero-length
 // packets came, the read completed with no data). The pipe number names nothing on this road: the
 // device has one bulk endpoint each way.
+//
+// A reply stream keeps up to `readAhead` bulk IN transfers queued (fewer when the request has
+// less left to deliver), so the phone's replies follow one another on the bus without waiting
+// for the host; each reply is what readPipe() would have read, with the wait time counted from
+// the moment the caller asks for it. A readAhead of 1 reads one transfer at a time.
 class UsbPhoneLink final : public PhoneLink {
 public:
-    UsbPhoneLink(UsbPort& usb, Clock& clock) : usb_(usb), clock_(clock) {}
+    UsbPhoneLink(UsbPort& usb, Clock& clock, std::size_t readAhead = kUsbReadAhead)
+        : usb_(usb), clock_(clock), readAhead_(readAhead < 1 ? 1 : readAhead) {}
 
     bool writePipe(DeviceHandle device, std::uint8_t pipe, std::span<const std::uint8_t> data,
                    std::uint32_t waitMs) const override;
     ReadReply readPipe(DeviceHandle device, std::uint8_t pipe, std::uint32_t maxBytes,
                        std::uint32_t waitMs) const override;
+    std::unique_ptr<ReplyStream> openReplies(DeviceHandle device, std::uint8_t pipe,
+                                             std::uint64_t totalBytes, std::uint32_t maxBytes,
+                                             std::uint32_t waitMs) const override;
     StringReply queryString(DeviceHandle device, std::uint16_t selector) const override;
 
 private:
     UsbPort& usb_;
     Clock& clock_;
+    std::size_t readAhead_;
 };
 
 }  // namespace norvale

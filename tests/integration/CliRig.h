@@ -51,7 +51,8 @@ private:
 // A scratch working folder with the loader images and KESTRIN.ini, the simulated driver with one
 // phone on the driver road, and runCli over them. The roads are the test's own simulator, so its
 // flash outlives a run and its trace shows every request; `roadsOpened` counts the runs that got
-// as far as opening them.
+// as far as opening them. With `usbPort` set, a run goes without --sim and its USB road is that
+// port.
 class CliRig {
 public:
     CliRig() : previous_(std::filesystem::current_path()) {
@@ -86,14 +87,16 @@ public:
     Result run(std::vector<std::string> args, FileSystem* fileSystem = nullptr) {
         console.out.clear();
         console.err.clear();
-        CliBindings bindings{
-            console, fileSystem ? *fileSystem : files, clock, threads,
-            [this](bool simulated) -> std::shared_ptr<PhoneRoads> {
-                ++roadsOpened;
-                EXPECT_TRUE(simulated) << "the tests run with --sim";
-                return std::make_shared<PhoneRoads>(PhoneRoads{driver, driver, driver, driver});
-            }};
-        args.insert(args.begin(), "--sim");
+        CliBindings bindings{console, fileSystem ? *fileSystem : files, clock, threads,
+                             [this](bool simulated) -> std::shared_ptr<PhoneRoads> {
+                                 ++roadsOpened;
+                                 EXPECT_EQ(simulated, usbPort == nullptr)
+                                     << "--sim unless a real USB port is given";
+                                 return std::make_shared<PhoneRoads>(
+                                     PhoneRoads{driverPort ? *driverPort : driver, driver, driver,
+                                                usbPort ? *usbPort : driver});
+                             }};
+        if (usbPort == nullptr) args.insert(args.begin(), "--sim");
         const int code = runCli(args, bindings);
         threads.joinAll();
         return {code, console.out, console.err};
@@ -119,6 +122,8 @@ public:
     FakeConsole console;
     SimInterfaceId phoneId = 0;
     int roadsOpened = 0;
+    DriverPort* driverPort = nullptr;  // stands in front of the simulated driver when set
+    UsbPort* usbPort = nullptr;        // the USB road of a run without --sim, when set
 
 private:
     std::filesystem::path previous_;

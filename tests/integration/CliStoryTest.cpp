@@ -2,6 +2,7 @@
 // each exit code from a real cause, and command lines refused before anything reaches the phone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "CliRig.h"
@@ -113,6 +114,10 @@ TEST(CliStory, BackupReadsTheThreeRegionsAndChecksumsThemAndNeverOverwrites) {
               "7bf1f3a47e5cfcd18cebb3c574c649483c82e26071784543860b8a2e57f37b36  Boot.bin\n"
               "1945bf06fd5c6f899bf6c0f539b4e4548b5cc41475acbeb683cd28bddddc4b58  PDS.bin\n"
               "4ca25a42c49ce62844565af7ac88e7d5f46f5438316659cba91b02aab0bd5761  Panic.bin\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("saved"),
+                            std::filesystem::directory_iterator()),
+              4)
+        << "no .part file is left";
 
     // The same folder again: refused before anything is sent, its files untouched.
     rig.driver.clearTrace();
@@ -134,6 +139,18 @@ TEST(CliStory, BackupReadsTheThreeRegionsAndChecksumsThemAndNeverOverwrites) {
     }
     ASSERT_EQ(folders.size(), 1u);
     EXPECT_EQ(fileBytes(folders[0] + "/PDS.bin"), rig.flash(0x10010000, 0x10000));
+}
+
+TEST(CliStory, ChecksumsThatCantBeNamedStayUnderPartAndTheRunFails) {
+    CliRig rig;
+    const std::string sums = (std::filesystem::path("saved") / "SHA256SUMS").string();
+    rig.files.failRenaming(sums, FileError::accessDenied);
+    const auto result = rig.run({"-q", "backup", "saved"});
+    EXPECT_EQ(result.code, 4);
+    EXPECT_EQ(result.err, "ERROR - could not rename the file " + sums + ".part to " + sums + "\n");
+    EXPECT_FALSE(std::filesystem::exists(sums));
+    EXPECT_EQ(fileBytes(sums + ".part").size(), 3u * (64 + 2) + 8 + 7 + 9 + 3);
+    EXPECT_EQ(fileBytes("saved/PDS.bin"), rig.flash(0x10010000, 0x10000));
 }
 
 TEST(CliStory, AChainRunsInOrderAndStopsWhenThePhoneHasLeft) {
@@ -163,14 +180,17 @@ TEST(CliStory, ThePhoneTellsWhatWentWrongThroughTheExitCode) {
         const auto result = rig.run({"-q", "read", "pds"});
         EXPECT_EQ(result.code, 3);
         EXPECT_EQ(result.err, "ERROR - no connection with the phone\n");
-        EXPECT_EQ(fileBytes("PDS.bin").size(), 4096u);  // the reply before the hang
+        // The reply before the hang, under the name that says the dump is not whole.
+        EXPECT_EQ(fileBytes("PDS.bin.part"), rig.flash(0x10010000, 4096));
+        EXPECT_FALSE(std::filesystem::exists("PDS.bin"));
     }
     {
         CliRig rig;  // the phone stops sending after two replies
         rig.driver.addFault(SimFaultKind::nodata, rig.driver.pipeTransfers() + 4 + 16 + 4);
         const auto result = rig.run({"-q", "read", "pds"});
         EXPECT_EQ(result.code, 3);
-        EXPECT_EQ(result.err, "ERROR - reading interrupted, bytes saved: 8192\n");
+        EXPECT_EQ(result.err,
+                  "ERROR - reading interrupted, bytes saved: 8192 in the file PDS.bin.part\n");
         EXPECT_EQ(rig.driver.trace().back(), writtenHex("5a"));
     }
     {
@@ -202,51 +222,45 @@ TEST(CliStory, ThePhoneTellsWhatWentWrongThroughTheExitCode) {
     }
 }
 
-// The operator presses Ctrl+C while the dump's n-th reply is being saved.
-class CtrlCWhileSaving final : public FileSystem {
+// The operator presses Ctrl+C as the n-th reply to the read request `request` comes in.
+class CtrlCAtReply final : public DriverPort {
 public:
-    CtrlCWhileSaving(FileSystem& files, FakeConsole& console, int nth)
-        : files_(files), console_(console), left_(nth) {}
-    OpenedFile openForReading(const std::string& name) override {
-        return files_.openForReading(name);
-    }
-    OpenedFile createNew(const std::string& name) override {
-        OpenedFile created = files_.createNew(name);
-        if (created.file) created.file = std::make_unique<Saving>(std::move(created.file), *this);
-        return created;
+    CtrlCAtReply(DriverPort& driver, FakeConsole& console, Bytes request, int nth)
+        : driver_(driver), console_(console), request_(std::move(request)), left_(nth) {}
+    ControlResult control(DeviceHandle device, std::uint32_t code,
+                          std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                          std::uint32_t waitMs) override {
+        const ControlResult result = driver_.control(device, code, input, output, waitMs);
+        if (code == kIoctlPipeWrite && std::search(input.begin(), input.end(), request_.begin(),
+                                                   request_.end()) != input.end()) {
+            counting_ = true;
+        } else if (code == kIoctlPipeRead && counting_ && --left_ == 0) {
+            console_.pressCtrlC();
+        }
+        return result;
     }
 
 private:
-    class Saving final : public File {
-    public:
-        Saving(std::unique_ptr<File> file, CtrlCWhileSaving& owner)
-            : file_(std::move(file)), owner_(owner) {}
-        std::optional<std::uint64_t> size() override { return file_->size(); }
-        bool readExact(std::span<std::uint8_t> buffer) override { return file_->readExact(buffer); }
-        bool append(std::span<const std::uint8_t> bytes) override {
-            if (--owner_.left_ == 0) owner_.console_.pressCtrlC();
-            return file_->append(bytes);
-        }
-        FileError lastError() const override { return file_->lastError(); }
-
-    private:
-        std::unique_ptr<File> file_;
-        CtrlCWhileSaving& owner_;
-    };
-
-    FileSystem& files_;
+    DriverPort& driver_;
     FakeConsole& console_;
+    Bytes request_;
+    bool counting_ = false;
     int left_;
 };
 
 TEST(CliStory, CtrlCEndsTheReadAtTheNextReplyKeepingWhatArrivedAndStillSendsZ) {
     CliRig rig;
-    CtrlCWhileSaving files(rig.files, rig.console, 4);
-    const auto result = rig.run({"read", "pds", "-o", "part.bin", "start"}, &files);
+    const auto request = buildReadRequest(0x10010000, 0x10000);
+    CtrlCAtReply stopping(rig.driver, rig.console, Bytes(request.begin(), request.end()), 4);
+    rig.driverPort = &stopping;
+    const auto result = rig.run({"read", "pds", "-o", "part.bin", "start"});
     EXPECT_EQ(result.code, 130);
-    EXPECT_EQ(result.err, "ERROR - stopped by the operator, bytes saved: 16384\n");
+    EXPECT_EQ(result.err, "ERROR - stopped by the operator, bytes saved: 16384 in the file "
+                          "part.bin.part\n");
     EXPECT_EQ(result.out.find("Success"), std::string::npos);
-    EXPECT_EQ(fileBytes("part.bin"), rig.flash(0x10010000, 16384));
+    // The dump keeps what arrived, under the name that says it is not whole.
+    EXPECT_FALSE(std::filesystem::exists("part.bin"));
+    EXPECT_EQ(fileBytes("part.bin.part"), rig.flash(0x10010000, 16384));
     Lines expected = replies(rig, 0x10010000, 16384);
     expected.push_back(writtenHex("5a"));
     EXPECT_EQ(linesAfter(rig.driver.trace(), readRequest(0x10010000, 0x10000), 6), expected);
@@ -258,6 +272,7 @@ TEST(CliStory, BadCommandLinesGetOneLineAndReachNoPhone) {
     putFile("PDS.bin", {1, 2, 3});
     putFile("short.img", patternImage(0xF000, 1));
     putFile("ok.img", patternImage(0x10000, 1));
+    putFile("cut.bin.part", {4});  // what an earlier read saved before it stopped
     struct Case {
         Lines args;
         int code;
@@ -288,6 +303,7 @@ TEST(CliStory, BadCommandLinesGetOneLineAndReachNoPhone) {
          4,
          "ERROR - the image file is shorter than the region to be written: short.img"},
         {{"read", "pds"}, 4, "ERROR - the file already exists: PDS.bin"},
+        {{"read", "boot", "-o", "cut.bin"}, 4, "ERROR - the file already exists: cut.bin.part"},
         {{"read", "boot", "-o", "a.bin", "read", "panic", "-o", "a.bin"},
          4,
          "ERROR - the file is named twice: a.bin"},
@@ -305,6 +321,8 @@ TEST(CliStory, BadCommandLinesGetOneLineAndReachNoPhone) {
     EXPECT_TRUE(rig.driver.trace().empty());
     EXPECT_EQ(fileBytes("PDS.bin"), (Bytes{1, 2, 3}));
     EXPECT_FALSE(std::filesystem::exists("a.bin"));
+    EXPECT_EQ(fileBytes("cut.bin.part"), Bytes{4});
+    EXPECT_FALSE(std::filesystem::exists("cut.bin"));
 }
 
 TEST(CliStory, ListShowsThePhonesOfBothRoadsAndDevicePicksOne) {

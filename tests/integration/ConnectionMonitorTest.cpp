@@ -2,15 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 #include <utility>
 
 #include "integration/PresenceRig.h"
 #include "presence/ConnectionMonitor.h"
-#include "ui/MainDialog.h"
 #include "ui/resources/resource.h"
 
 namespace norvale {
@@ -72,79 +69,19 @@ TEST_F(MonitorSteps, AKeyThatCantBeWatchedCountsAsARemovalAndThePhoneComesBackEv
 }
 
 // The programs' wiring: the dialog starts the monitor on its own thread and hands its
-// notifications to the product's arrival and removal handling. The monitor here stops between
-// steps once the test ends; until then it is the product's loop.
-class MonitorStory : public ::testing::Test {
+// notifications to the product's arrival and removal handling.
+class MonitorStory : public MonitoredDialog {
 protected:
-    explicit MonitorStory(SimPlatform::Phone phone = SimPlatform::Phone::attached)
-        : rig(phone), controller(rig.services, productCommandBodies(), hooks()) {
-        simPhone = rig.sim.driver.phone(rig.sim.phoneId);
-        if (!simPhone) simPhone = std::make_shared<SimPhone>();
-        rig.screen.setPresenceHandler([this](std::uintptr_t w) { controller.onPresence(w); });
-        rig.sim.clock.setSleepHook([this](std::uint32_t) {
-            const std::uint64_t when = attachAt.load();
-            if (when != 0 && rig.sim.clock.now() == when) rig.sim.driver.attach({}, simPhone);
-            // Virtual seconds pass at once; this keeps a scanning monitor from spinning.
-            std::this_thread::sleep_for(100us);
-        });
-    }
-    ~MonitorStory() override {
-        stop = true;
-        rig.sim.driver.detachAll();  // wakes a monitor in its removal watch
-        rig.sim.threads.joinAll();
-    }
-
-    PresenceHooks hooks() {
-        PresenceHooks product = productPresenceHooks(rig.services);
-        product.monitor = [this] {
-            ConnectionMonitor monitor(rig.sim.platform, rig.view);
-            while (!stop) monitor.step();
-        };
-        product.onRemoval = [this, removal = product.onRemoval] {
-            removal();
-            if (reattachOnRemoval.exchange(false)) rig.sim.driver.attach({}, simPhone);
-        };
-        return product;
-    }
-
-    void start() {
-        rig.screen.runOnUiThread([this] { controller.onInitDialog(); });
-    }
+    using MonitoredDialog::MonitoredDialog;
 
     // The journal once it holds `count` entries (or whatever it holds after 10 s).
     std::vector<std::string> journalOf(std::size_t count) const {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (rig.view.entries().size() < count && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-        }
+        waitUntil([&] { return rig.view.entries().size() >= count; });
         return rig.view.entries();
     }
-
-    static std::vector<std::string> arrivalAt(std::uint64_t ms, std::string_view boot = "0C60") {
-        return {logAt(ms, text::kPhoneConnected), statusAt(ms, text::kStatusConnected),
-                logAt(ms, line(text::kBootVersion, boot)), logAt(ms, line(text::kMode, "FLASH ")),
-                logAt(ms, line(text::kCg1Start, "100A0000"))};
-    }
-    static std::vector<std::string> removalAt(std::uint64_t ms) {
-        return {logAt(ms, text::kPhoneDisconnected), logAt(ms, "\r\n"),
-                statusAt(ms, text::kStatusDisconnected)};
-    }
-    static std::vector<std::string> joined(std::vector<std::vector<std::string>> parts) {
-        std::vector<std::string> all;
-        for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-        return all;
-    }
-
-    PresenceRig rig;
-    std::shared_ptr<SimPhone> simPhone;  // the phone that comes back when re-attached
-    std::atomic<bool> stop{false};
-    std::atomic<bool> reattachOnRemoval{false};
-    std::atomic<std::uint64_t> attachAt{0};
-    MainDialog controller;
 };
 
 TEST_F(MonitorStory, AnnouncesTheAttachedPhoneAfterASecondAndAReattachOnlyAfterThePause) {
-    rig.folder.put("KESTRIN.ini", "CG1ADR=100A0000");
     start();
     EXPECT_EQ(journalOf(5), arrivalAt(1000));
     EXPECT_TRUE(rig.state.connected);
@@ -166,14 +103,12 @@ protected:
 };
 
 TEST_F(MonitorStoryWithoutPhone, APhonePluggedInWhileScanningIsAnnouncedAfterTheNextScan) {
-    rig.folder.put("KESTRIN.ini", "CG1ADR=100A0000");
     attachAt = 3000;
     start();
     EXPECT_EQ(journalOf(5), arrivalAt(4000));
 }
 
 TEST_F(MonitorStoryWithoutPhone, WithTwoPhonesTheFirstOfEachKindIsWatchedAndOpened) {
-    rig.folder.put("KESTRIN.ini", "CG1ADR=100A0000");
     // The first interface names the flash interface but isn't a phone in flash mode to the
     // scan; the second is both.
     SimInterfaceOptions notScanned;
@@ -197,72 +132,32 @@ TEST_F(MonitorStoryWithoutPhone, WithTwoPhonesTheFirstOfEachKindIsWatchedAndOpen
 
 // A command worker, the monitor and the UI thread at once: the phone leaves flash mode under a
 // command, so the removal is shown while the worker may still be logging.
-class MonitorStoryWithCommands : public MonitorStory {
-protected:
-    MonitorStoryWithCommands() {
-        std::filesystem::create_directory("bin");
-        rig.folder.put("bin/loader.bin", std::string(3000, '\x11'));
-        rig.folder.put("bin/LTE2_jump.bin", std::string(100, '\x22'));
-        rig.folder.put("bin/ram.bin", std::string(2048, '\x33'));
-        rig.folder.put("KESTRIN.ini", "CG1ADR=100A0000");
-    }
-
-    void click(std::uintptr_t id) {
-        rig.screen.runOnUiThread([&] { controller.onCommand(id); });
-    }
-    bool waitUntilIdle() const {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (rig.state.busy && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-        }
-        return !rig.state.busy;
-    }
-    // The log's lines, the empty line of a removal included.
-    std::vector<std::string> logLines() const {
-        std::vector<std::string> lines;
-        const std::string log = rig.screen.logText();
-        for (std::size_t at = 0; at < log.size();) {
-            const std::size_t end = log.find("\r\n", at);
-            lines.push_back(log.substr(at, end - at + 2));
-            at = end + 2;
-        }
-        return lines;
-    }
-};
+using MonitorStoryWithCommands = MonitorStory;
 
 TEST_F(MonitorStoryWithCommands, StartingThePhoneEndsItsConnection) {
     start();
-    ASSERT_TRUE(rig.screen.waitForLog(text::kCg1Start.view(), 10s));
-    ASSERT_TRUE(rig.sim.driver.waitForWatchers(1, 10s));
+    ASSERT_TRUE(waitForArrivals(1));
     click(IDC_START_PHONE);
     ASSERT_TRUE(waitUntilIdle());
     // The status is set last in the removal handling: once it shows, both lines are in.
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (rig.screen.statusText() != text::kStatusDisconnected.view() &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(1ms);
-    }
+    waitUntil([&] { return rig.screen.statusText() == text::kStatusDisconnected.view(); });
 
     std::vector<std::string> lines = logLines();
     ASSERT_GE(lines.size(), 10u);
     // Whichever of the worker's last line and the removal came first, each is whole and in order.
-    const auto removal = std::find(lines.begin(), lines.end(), text::kPhoneDisconnected.str());
-    ASSERT_NE(removal, lines.end());
-    ASSERT_LT(removal + 1, lines.end());
-    EXPECT_EQ(*(removal + 1), "\r\n");
-    lines.erase(removal, removal + 2);
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         text::kPhoneConnected.str(), line(text::kBootVersion, "0C60"),
-                         line(text::kMode, "FLASH "), line(text::kCg1Start, "100A0000"),
-                         text::kSendingLoader.str(), "JMP01\r\n", "RAM LOADER 1\r\n",
-                         text::kStartingPhone.str(), text::kSuccess.str()}));
+    const auto removed = std::find(lines.begin(), lines.end(), text::kPhoneDisconnected.str());
+    ASSERT_NE(removed, lines.end());
+    ASSERT_LT(removed + 1, lines.end());
+    EXPECT_EQ(*(removed + 1), "\r\n");
+    lines.erase(removed, removed + 2);
+    EXPECT_EQ(lines,
+              joined({arrival(), bootstrap(), {text::kStartingPhone.str(), text::kSuccess.str()}}));
     EXPECT_FALSE(rig.state.connected);
 }
 
 TEST_F(MonitorStoryWithCommands, AnUnplugUnderACommandIsShownAndTheNextConnectionWorks) {
     start();
-    ASSERT_TRUE(rig.screen.waitForLog(text::kCg1Start.view(), 10s));
-    ASSERT_TRUE(rig.sim.driver.waitForWatchers(1, 10s));
+    ASSERT_TRUE(waitForArrivals(1));
     reattachOnRemoval = true;
     rig.sim.driver.addFault(SimFaultKind::unplug, rig.sim.driver.pipeTransfers() + 3);
     click(IDC_BLANK_MODE);
@@ -273,23 +168,13 @@ TEST_F(MonitorStoryWithCommands, AnUnplugUnderACommandIsShownAndTheNextConnectio
     // The removal, then the phone back after the pause, on a new handle; the worker's old one
     // was closed when both it and the session had let go. The worker's error line may come
     // anywhere after the loader line.
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
     std::vector<std::string> lines;
-    while ((lines = logLines()).size() < 12 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(1ms);
-    }
+    waitUntil([&] { return (lines = logLines()).size() >= 12; });
     const auto error = std::find(lines.begin(), lines.end(), failure);
     ASSERT_NE(error, lines.end());
     EXPECT_GT(error - lines.begin(), 4);
     lines.erase(error);
-    const std::vector<std::string> arrival{
-        text::kPhoneConnected.str(), line(text::kBootVersion, "0C60"), line(text::kMode, "FLASH "),
-        line(text::kCg1Start, "100A0000")};
-    std::vector<std::string> expected = arrival;
-    expected.insert(expected.end(),
-                    {text::kSendingLoader.str(), text::kPhoneDisconnected.str(), "\r\n"});
-    expected.insert(expected.end(), arrival.begin(), arrival.end());
-    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(lines, joined({arrival(), {text::kSendingLoader.str()}, removal(), arrival()}));
     EXPECT_TRUE(rig.state.connected);
     EXPECT_EQ(rig.screen.statusText(), text::kStatusConnected.str());
     EXPECT_EQ(rig.sim.driver.counters().liveHandles, 1u);

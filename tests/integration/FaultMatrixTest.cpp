@@ -265,7 +265,6 @@ public:
             ASSERT_NE(found, after.end()) << name << " is gone";
             EXPECT_TRUE(found->second == bytes) << name << " was changed";
         }
-        const std::string dump = "./" + dumpName(command_);
         Bytes received;
         bool requested = false;
         for (const std::string& line : trace) {
@@ -276,6 +275,9 @@ public:
                 received.insert(received.end(), data.begin(), data.end());
             }
         }
+        // The dump takes its own name only when it holds the whole range.
+        std::string dump = "./" + dumpName(command_);
+        if (command_.kind == Kind::read && received.size() != rangeSize()) dump += ".part";
         for (const auto& [name, bytes] : after) {
             if (before_.count(name)) continue;
             EXPECT_TRUE(command_.kind == Kind::read && name == dump) << "a new file " << name;
@@ -318,7 +320,9 @@ private:
                     saved += readData(trace[i]).size();
                 }
             }
-            return text::errorLine(text::kReadInterrupted, std::to_string(saved));
+            return text::errorLine(
+                text::kReadInterrupted,
+                std::to_string(saved) + text::kSavedInFile.str() + dumpName(command_) + ".part");
         }
         // The block whose chunk or block reply came empty: the address after its 'F'.
         std::string address;
@@ -341,14 +345,16 @@ private:
                 break;
             case Kind::blank: EXPECT_TRUE(rig_.sim.phone().blank()); break;
             case Kind::start: EXPECT_FALSE(rig_.sim.driver.attached(rig_.sim.phoneId)); break;
-            case Kind::read: {
-                const std::uint32_t start = parseHexAddress(command_.start);
-                const std::uint32_t end = parseHexAddress(command_.end);
-                EXPECT_TRUE(fileBytes(dumpName(command_)) == rig_.flash(start, end - start + 1))
+            case Kind::read:
+                EXPECT_TRUE(fileBytes(dumpName(command_)) ==
+                            rig_.flash(parseHexAddress(command_.start), rangeSize()))
                     << "the dump is not the flash";
                 break;
-            }
         }
+    }
+
+    std::size_t rangeSize() const {
+        return parseHexAddress(command_.end) - parseHexAddress(command_.start) + 1;
     }
 
     const Command& command_;

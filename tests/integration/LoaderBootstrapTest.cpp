@@ -29,6 +29,29 @@ std::string binLine(std::span<const std::uint8_t> data) {
 const std::string kAck = readLine(1024, "\x02"
                                         "ACK\x03");
 
+// Where a BIN packet goes: the address text of its ADDR packet and the checksum characters.
+struct Packet {
+    std::string_view address;
+    std::string_view checksum;
+};
+using Packets = std::vector<Packet>;
+
+// The trace of `image` sent in 2048-byte BIN packets, each after its ADDR packet, all acknowledged.
+std::vector<std::string> uploadTrace(std::span<const std::uint8_t> image, const Packets& packets) {
+    std::vector<std::string> lines;
+    std::size_t offset = 0;
+    for (const Packet& packet : packets) {
+        const std::size_t size = std::min<std::size_t>(2048, image.size() - offset);
+        lines.insert(lines.end(), {addrLine(packet.address, packet.checksum), kAck,
+                                   binLine(image.subspan(offset, size)), kAck});
+        offset += size;
+    }
+    return lines;
+}
+
+// The first upload of the 5000-byte loader, from the start of its RAM.
+const Packets kLoaderAtStart{{"03FD0000", "AD"}, {"03FD0800", "B5"}, {"03FD1000", "AE"}};
+
 class LoaderBootstrapTest : public ::testing::Test {
 protected:
     LoaderBootstrapTest() {
@@ -48,6 +71,19 @@ protected:
         return bodyRan;
     }
 
+    // A whole bootstrap: the loader's packets, the jump image's (if any), then the loader's
+    // greeting, 'A', the RAM loader and its banner.
+    std::vector<std::string> bootstrapTrace(const Packets& loaderPackets,
+                                            const Packets& jumpPackets,
+                                            std::string_view greeting = "JMP01") const {
+        std::vector<std::string> lines = uploadTrace(loader, loaderPackets);
+        const std::vector<std::string> jumpLines = uploadTrace(jump, jumpPackets);
+        lines.insert(lines.end(), jumpLines.begin(), jumpLines.end());
+        lines.insert(lines.end(),
+                     {readLine(5, greeting), "W 2 41", written(ram), readLine(12, "RAM LOADER 1")});
+        return lines;
+    }
+
     std::vector<std::string> logLines() const {
         std::vector<std::string> lines;
         for (const auto& append : rig.log.appends_) lines.push_back(append.text);
@@ -63,29 +99,7 @@ protected:
 TEST_F(LoaderBootstrapTest, FirstCommandUploadsLoaderThenJumpImageThenRamLoader) {
     EXPECT_TRUE(runCommand());
 
-    const std::span<const std::uint8_t> image(loader);
-    EXPECT_EQ(rig.sim.driver.trace(), (std::vector<std::string>{
-                                          addrLine("03FD0000", "AD"),
-                                          kAck,
-                                          binLine(image.subspan(0, 2048)),
-                                          kAck,
-                                          addrLine("03FD0800", "B5"),
-                                          kAck,
-                                          binLine(image.subspan(2048, 2048)),
-                                          kAck,
-                                          addrLine("03FD1000", "AE"),
-                                          kAck,
-                                          binLine(image.subspan(4096, 904)),
-                                          kAck,
-                                          addrLine("03FEF800", "CC"),
-                                          kAck,
-                                          binLine(jump),
-                                          kAck,
-                                          readLine(5, "JMP01"),
-                                          "W 2 41",
-                                          written(ram),
-                                          readLine(12, "RAM LOADER 1"),
-                                      }));
+    expectTranscript(rig.sim.driver.trace(), bootstrapTrace(kLoaderAtStart, {{"03FEF800", "CC"}}));
     EXPECT_EQ(logLines(), (std::vector<std::string>{text::kSendingLoader.str(), "JMP01\r\n",
                                                     "RAM LOADER 1\r\n"}));
     EXPECT_EQ(rig.state.loaderBaseText, "03FEF800");
@@ -97,25 +111,9 @@ TEST_F(LoaderBootstrapTest, LaterCommandsUploadTheLoaderAtTheJumpAddressAndSkipT
     ASSERT_TRUE(runCommand());
     EXPECT_TRUE(runCommand());
 
-    const std::span<const std::uint8_t> image(loader);
-    EXPECT_EQ(rig.sim.driver.trace(), (std::vector<std::string>{
-                                          addrLine("03FEF800", "CC"),
-                                          kAck,
-                                          binLine(image.subspan(0, 2048)),
-                                          kAck,
-                                          addrLine("03FF0000", "AF"),
-                                          kAck,
-                                          binLine(image.subspan(2048, 2048)),
-                                          kAck,
-                                          addrLine("03FF0800", "B7"),
-                                          kAck,
-                                          binLine(image.subspan(4096, 904)),
-                                          kAck,
-                                          readLine(5, "JMP01"),
-                                          "W 2 41",
-                                          written(ram),
-                                          readLine(12, "RAM LOADER 1"),
-                                      }));
+    expectTranscript(
+        rig.sim.driver.trace(),
+        bootstrapTrace({{"03FEF800", "CC"}, {"03FF0000", "AF"}, {"03FF0800", "B7"}}, {}));
     EXPECT_TRUE(rig.sim.driver.withPhone(rig.sim.phoneId, [&](const SimPhone& phone) {
         return phone.ram(0x03FEF800, loader.size()) == loader;
     }));
@@ -131,17 +129,11 @@ TEST_F(LoaderBootstrapTest, MissingJumpImageIsNamedAndTriedOnlyOnce) {
                               text::kSendingLoader.str(),
                               text::errorLine(text::kCannotReadFile, ".\\bin\\LTE2_jump.bin")}));
     // Nothing after the loader upload: no 'A', no RAM loader.
-    const std::vector<std::string> trace = rig.sim.driver.trace();
-    ASSERT_EQ(trace.size(), 12u);
-    EXPECT_EQ(trace.back(), kAck);
+    expectTranscript(rig.sim.driver.trace(), uploadTrace(loader, kLoaderAtStart));
 
     // The next command uploads loader.bin to 03FD0000 again and goes straight on to the RAM loader.
     EXPECT_TRUE(runCommand());
-    const std::vector<std::string> second = rig.sim.driver.trace();
-    ASSERT_EQ(second.size(), 16u);
-    EXPECT_EQ(second[0], addrLine("03FD0000", "AD"));
-    EXPECT_EQ(second[12], readLine(5, "LDR01"));
-    EXPECT_EQ(second[13], "W 2 41");
+    expectTranscript(rig.sim.driver.trace(), bootstrapTrace(kLoaderAtStart, {}, "LDR01"));
 }
 
 TEST_F(LoaderBootstrapTest, WithoutAPhoneEveryCommandSaysSoAndSendsNothing) {

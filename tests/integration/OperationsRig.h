@@ -101,12 +101,13 @@ private:
     SimDriver& driver_;
 };
 
-// The phone is attached and its interface open, as after an arrival; the working directory is a
+// The phone is attached on `road` and open, as after an arrival; the working directory is a
 // fresh folder holding .\bin\loader.bin, .\bin\LTE2_jump.bin and .\bin\ram.bin, and is put back
 // when the rig goes.
 class OperationsRig {
 public:
-    OperationsRig() : previous_(std::filesystem::current_path()) {
+    explicit OperationsRig(Road road = Road::driver)
+        : sim(SimPlatform::Phone::attached, road), previous_(std::filesystem::current_path()) {
         static std::atomic<unsigned> counter{0};
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         folder_ = std::filesystem::temp_directory_path() /
@@ -120,7 +121,7 @@ public:
         view.setFieldText(AddressField::end, "1001FFFF");
         state.connected = true;
         state.device.store(std::make_shared<const OpenDevice>(
-            sim.driver.open(sim.driver.devicePathOf(sim.phoneId)), sim.driver));
+            sim.driver.open(sim.driver.devicePathOf(sim.phoneId)), sim.driver, road));
     }
     ~OperationsRig() {
         state.device.store(nullptr);

@@ -5,150 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <filesystem>
-#include <mutex>
-#include <thread>
 
-#include "OperationsRig.h"
+#include "integration/OperationsRig.h"
 #include "integration/PresenceRig.h"
-#include "presence/ConnectionMonitor.h"
-#include "ui/MainDialog.h"
 #include "ui/resources/resource.h"
 
 namespace norvale {
 namespace {
 
 using namespace presence_testing;
-using namespace std::chrono_literals;
 using testing::fileBytes;
 using testing::patternImage;
 using testing::putFile;
 
 constexpr std::uint32_t kFirstBootstrapTransfers = 16;  // 3000-byte loader, 100-byte jump image
 
-class PresenceFaults : public ::testing::Test {
+class PresenceFaults : public MonitoredDialog {
 protected:
-    PresenceFaults() : controller(rig.services, productCommandBodies(), hooks()) {
-        phone = rig.sim.driver.phone(rig.sim.phoneId);
-        std::filesystem::create_directory("bin");
-        putFile("bin/loader.bin", patternImage(3000, 0x11));
-        putFile("bin/LTE2_jump.bin", patternImage(100, 0x22));
-        putFile("bin/ram.bin", patternImage(2048, 0x33));
-        rig.folder.put("KESTRIN.ini", "CG1ADR=100A0000");
-        rig.screen.setPresenceHandler([this](std::uintptr_t w) { controller.onPresence(w); });
-        rig.sim.clock.setSleepHook([this](std::uint32_t ms) {
-            // Only a hung transfer sleeps this long; the monitor's sleeps are 1 and 5 s.
-            if (ms >= 20000) holdIfAsked();
-            // Virtual seconds pass at once; this keeps a scanning monitor from spinning.
-            std::this_thread::sleep_for(100us);
-        });
-    }
-    ~PresenceFaults() override {
-        stop = true;
-        release();
-        rig.sim.driver.detachAll();  // wakes a monitor in its removal watch
-        rig.sim.threads.joinAll();
-    }
-
-    // The product's monitor, stepped until the test ends.
-    PresenceHooks hooks() {
-        PresenceHooks product = productPresenceHooks(rig.services);
-        product.monitor = [this] {
-            ConnectionMonitor monitor(rig.sim.platform, rig.view);
-            while (!stop) monitor.step();
-        };
-        product.onRemoval = [this, removal = product.onRemoval] {
-            removal();
-            if (!reattachOnRemoval.exchange(false)) return;
-            // Plugged back in, the phone starts afresh in flash mode; its flash is kept. Nothing
-            // reaches it meanwhile: its old interface is gone and the new one not yet there.
-            phone->powerCycle();
-            rig.sim.driver.attach({}, phone);
-        };
-        return product;
-    }
-
-    void start() {
-        rig.screen.runOnUiThread([this] { controller.onInitDialog(); });
-    }
-    void click(std::uintptr_t id) {
-        rig.screen.runOnUiThread([&] { controller.onCommand(id); });
-    }
-    bool waitUntil(const std::function<bool()>& done) const {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(1ms);
-        }
-        return true;
-    }
-    bool waitUntilIdle() const {
-        return waitUntil([this] { return !rig.state.busy.load(); });
-    }
-    std::size_t count(std::string_view text) const {
-        const std::string log = rig.screen.logText();
-        std::size_t n = 0;
-        for (std::size_t at = log.find(text); at != std::string::npos;
-             at = log.find(text, at + 1)) {
-            ++n;
-        }
-        return n;
-    }
-    // An arrival is shown once its last line is in.
-    bool waitForArrivals(std::size_t n) const {
-        return waitUntil([&] { return count(text::kCg1Start.view()) >= n; }) &&
-               rig.sim.driver.waitForWatchers(1, 10s);
-    }
-    std::vector<std::string> logLines() const {
-        std::vector<std::string> lines;
-        const std::string log = rig.screen.logText();
-        for (std::size_t at = 0; at < log.size();) {
-            const std::size_t end = log.find("\r\n", at);
-            lines.push_back(log.substr(at, end - at + 2));
-            at = end + 2;
-        }
-        return lines;
-    }
-
-    // A hung transfer of a worker can be held here until release(), so the test acts while the
-    // command is known to be still running.
-    void holdHungTransfers() {
-        std::lock_guard lock(holdMutex);
-        holding = true;
-    }
-    bool waitUntilHeld() {
-        std::unique_lock lock(holdMutex);
-        return holdChanged.wait_for(lock, 10s, [&] { return held; });
-    }
-    void release() {
-        {
-            std::lock_guard lock(holdMutex);
-            holding = false;
-        }
-        holdChanged.notify_all();
-    }
-    void holdIfAsked() {
-        std::unique_lock lock(holdMutex);
-        if (!holding) return;
-        held = true;
-        holdChanged.notify_all();
-        holdChanged.wait(lock, [&] { return !holding; });
-    }
-
-    static std::vector<std::string> arrival(std::string_view boot = "0C60",
-                                            std::string_view mode = "FLASH ") {
-        return {text::kPhoneConnected.str(), line(text::kBootVersion, boot),
-                line(text::kMode, mode), line(text::kCg1Start, "100A0000")};
-    }
-    static std::vector<std::string> removal() { return {text::kPhoneDisconnected.str(), "\r\n"}; }
-    static std::vector<std::string> joined(std::vector<std::vector<std::string>> parts) {
-        std::vector<std::string> all;
-        for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-        return all;
-    }
     // Removes the worker's one error line, which may land anywhere after the loader line since
     // the worker and the monitor log at the same time; fails if it is not there exactly once.
     void takeErrorLine(std::vector<std::string>& lines, const std::string& error) {
@@ -163,16 +36,6 @@ protected:
         EXPECT_EQ(counters.badHandleCloses, 0u);
         EXPECT_EQ(rig.sim.files.liveFiles(), 0u);
     }
-
-    PresenceRig rig;
-    std::shared_ptr<SimPhone> phone;
-    std::atomic<bool> stop{false};
-    std::atomic<bool> reattachOnRemoval{false};
-    std::mutex holdMutex;
-    std::condition_variable holdChanged;
-    bool holding = false;
-    bool held = false;
-    MainDialog controller;
 };
 
 // The arrival's two exchanges are the first pipe transfers of the run: RQHW write and read,
@@ -186,17 +49,8 @@ TEST_P(UnplugWhileIdentifying, ShowsWhatArrivedThenTheRemovalThenThePhoneAgain) 
     reattachOnRemoval = true;
     start();
     ASSERT_TRUE(waitForArrivals(2));
-    EXPECT_EQ(
-        rig.view.entries(),
-        joined({{logAt(1000, text::kPhoneConnected), statusAt(1000, text::kStatusConnected),
-                 logAt(1000, line(text::kBootVersion, transfer <= 2 ? "" : "0C60")),
-                 logAt(1000, line(text::kMode, "")), logAt(1000, line(text::kCg1Start, "100A0000")),
-                 logAt(1000, text::kPhoneDisconnected), logAt(1000, "\r\n"),
-                 statusAt(1000, text::kStatusDisconnected)},
-                {logAt(7000, text::kPhoneConnected), statusAt(7000, text::kStatusConnected),
-                 logAt(7000, line(text::kBootVersion, "0C60")),
-                 logAt(7000, line(text::kMode, "FLASH ")),
-                 logAt(7000, line(text::kCg1Start, "100A0000"))}}));
+    EXPECT_EQ(rig.view.entries(), joined({arrivalAt(1000, transfer <= 2 ? "" : "0C60", ""),
+                                          removalAt(1000), arrivalAt(7000)}));
     expectOneOpenHandle();
 
     click(IDC_BLANK_MODE);
@@ -225,11 +79,8 @@ TEST_F(PresenceFaults, UnplugUnderAWriteIsShownOnceAndTheWriteAfterTheReattachWo
 
     std::vector<std::string> lines = logLines();
     takeErrorLine(lines, text::errorLine(text::kNoAnswerFromPhone));
-    EXPECT_EQ(lines, joined({arrival(),
-                             {text::kSendingLoader.str(), "JMP01\r\n", "RAM LOADER 1\r\n",
-                              text::kWritingData.str()},
-                             removal(),
-                             arrival()}));
+    EXPECT_EQ(lines,
+              joined({arrival(), bootstrap(), {text::kWritingData.str()}, removal(), arrival()}));
     expectOneOpenHandle();
 
     rig.sim.chooser.choose("pds.img");
@@ -265,12 +116,14 @@ TEST_F(PresenceFaults, AReattachWhileACommandIsStuckOnTheOldConnectionLeavesOneH
     std::vector<std::string> lines = logLines();
     takeErrorLine(lines, text::errorLine(text::kNoAnswerFromPhone));
     EXPECT_EQ(lines, joined({arrival(),
-                             {text::kSendingLoader.str(), "JMP01\r\n", "RAM LOADER 1\r\n",
-                              text::kReadingBlock.str() + "PDS.bin\r\n"},
+                             bootstrap(),
+                             {text::kReadingBlock.str() + "PDS.bin\r\n"},
                              removal(),
                              arrival()}));
-    // The two replies that came are in the dump, closed; the old handle went with the worker.
-    EXPECT_EQ(fileBytes("PDS.bin"), phone->readFlash(0x10010000, 0x2000));
+    // The two replies that came are in the dump, closed and under ".part"; the old handle went
+    // with the worker.
+    EXPECT_EQ(fileBytes("PDS.bin.part"), phone->readFlash(0x10010000, 0x2000));
+    EXPECT_FALSE(std::filesystem::exists("PDS.bin"));
     expectOneOpenHandle();
 
     // The next command runs on the new connection.

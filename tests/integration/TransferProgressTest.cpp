@@ -104,7 +104,7 @@ TEST(TransferProgress, AFailedCommandEndsItsProgressWhereItStopped) {
     reader.run(readRangeToFile, {{SimFaultKind::nodata, 4}});
     EXPECT_EQ(reader.view.progressCalls(), rising(0x10000, chunks(2)));
     reader.view.clearProgressCalls();
-    std::filesystem::remove("PDS.bin");
+    std::filesystem::remove("PDS.bin.part");
     reader.sim.files.limitSpace(5000);
     reader.run(readRangeToFile);
     reader.sim.files.limitSpace(std::nullopt);

@@ -41,6 +41,35 @@ TEST(LineTranslation, KnownTextsAreTranslatedAndTheirDetailsKeepTheirOwnEncoding
     EXPECT_EQ(translateLine("JMP01\r\n", Language::russian, kUtf8Names), "JMP01");
 }
 
+TEST(LineTranslation, APartFilesDetailIsTranslatedAroundItsNames) {
+    const std::string saved = std::string(text::kSavedInFile);
+    EXPECT_EQ(
+        translateLine(text::errorLine(text::kReadStoppedByOperator, "8192" + saved + "d.part"),
+                      Language::english, kUtf8Names),
+        "ERROR - stopped by the operator, bytes saved: 8192 in the file d.part");
+    EXPECT_EQ(translateLine(text::errorLine(text::kReadInterrupted, "0" + saved + "d.part"),
+                            Language::russian, kUtf8Names),
+              u8string(u8"ОШИБКА - чтение прервано, сохранено байт: 0 в файле d.part"));
+
+    // A name that holds the joining words itself is split only where the shape fits.
+    const std::string name = u8string(u8"в файле.bin");
+    const std::string kept = name + std::string(text::kDumpKeptIn) + name + ".part";
+    EXPECT_EQ(
+        translateLine(text::errorLine(text::kFileExists, kept), Language::english, kUtf8Names),
+        "ERROR - the file already exists: " + name + ", the dump is kept in the file " + name +
+            ".part");
+    EXPECT_EQ(
+        translateLine(text::errorLine(text::kFileExists, name), Language::english, kUtf8Names),
+        "ERROR - the file already exists: " + name);
+    const std::string renamed = "a.part" + std::string(text::kRenamedTo) + "a";
+    EXPECT_EQ(translateLine(text::errorLine(text::kCannotRenameFile, renamed), Language::english,
+                            kUtf8Names),
+              "ERROR - could not rename the file a.part to a");
+    EXPECT_EQ(translateLine(text::errorLine(text::kCannotRenameFile, renamed), Language::russian,
+                            kUtf8Names),
+              u8string(u8"ОШИБКА - не удалось переименовать файл a.part в a"));
+}
+
 TEST(LineTranslation, Windows1251UpperHalfBecomesItsUnicodeCharacters) {
     EXPECT_EQ(utf8FromCp1251("\xA8\xB8\xB9\x88\x96\xC0\xFF\x98"), u8string(u8"Ёё№€–Ая\uFFFD"));
 }

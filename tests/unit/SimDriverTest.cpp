@@ -312,13 +312,28 @@ TEST_F(SimDriverTest, DetachWakesTheWatchFailsRequestsAndLeavesTheEnumeration) {
     EXPECT_EQ(driver.counters().badHandleCloses, 0u);
 }
 
-TEST_F(SimDriverTest, LinkModelAdvancesTheClockByRoundTripAndBytes) {
-    driver.setLinkModel({2.0, 1000.0});
-    link.writePipe(device, kPipe, Bytes(4096, 0x55), 0);  // 2 + 4.096 ms
-    link.writePipe(device, kPipe, rqhwPacket, 0);         // 2 + 0.006 ms
-    link.readPipe(device, kPipe, 32, 0);                  // 2 + 0.032 ms
-    EXPECT_NEAR(driver.modelledLinkMs(), 10.134, 1e-9);
-    EXPECT_EQ(clock.now(), 10u);
+// A frame holds 19 packets of 64 bytes. A transfer starts in the frame after the one it was
+// submitted in, or right behind the transfer before it when that one is still on the bus.
+TEST_F(SimDriverTest, TheFullSpeedModelChargesFramesAndPacketsOnTheVirtualClock) {
+    driver.modelFullSpeed(true);
+    link.writePipe(device, kPipe, Bytes(4096, 0x55), 0);  // 64 packets: slots 19 to 82
+    link.writePipe(device, kPipe, rqhwPacket, 0);         // submitted in frame 4: slot 95
+    link.readPipe(device, kPipe, 32, 0);                  // submitted in frame 5: slot 114
+    EXPECT_DOUBLE_EQ(driver.modelledMs(), 115.0 / 19);
+    EXPECT_EQ(clock.now(), 6u);
+
+    // Two bulk IN transfers queued together run back to back: the second takes the rest of the
+    // frame the first ends in, where one submitted after the first ended would wait a frame.
+    const SimInterfaceId usbId = driver.attach({.road = Road::usb});
+    const DeviceHandle usb = driver.open(driver.devicePathOf(usbId));
+    driver.phone(usbId)->write(rqhwPacket);
+    driver.phone(usbId)->write(enumPacket);
+    const auto queue = driver.openInQueue(usb);
+    ASSERT_TRUE(queue && queue->submit(64) && queue->submit(64));  // in frame 6
+    EXPECT_EQ(queue->reap(1000).transfer.transferred, 32u);        // frame 7: slot 133
+    EXPECT_EQ(queue->reap(1000).transfer.transferred, 13u);        // right behind it: slot 134
+    EXPECT_DOUBLE_EQ(driver.modelledMs(), 135.0 / 19);
+    EXPECT_EQ(queue->reap(1000).transfer.status, UsbStatus::failed);  // none outstanding
 }
 
 }  // namespace

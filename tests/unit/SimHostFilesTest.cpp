@@ -94,6 +94,28 @@ TEST_F(HostFileSystemTest, OpenForReadingGivesSizeAndContentAndTellsFailuresApar
     EXPECT_FALSE(fs::exists(dir / "10030000:1003FFFF.bin"));
 }
 
+// A dump's ".part" file takes its name in one step that refuses a taken name, file or folder.
+TEST_F(HostFileSystemTest, RenameNoReplaceNeverTakesANameThatIsTaken) {
+    putFile(dir / "CG1.bin.part", Bytes{1, 2, 3});
+    putFile(dir / "Boot.bin", Bytes{9});
+    EXPECT_EQ(files.checkNameFree(name("CG1.bin")), FileError::none);
+    EXPECT_EQ(files.checkNameFree(name("Boot.bin")), FileError::alreadyExists);
+    EXPECT_EQ(files.checkNameFree(name("bin")), FileError::alreadyExists);
+    EXPECT_EQ(files.checkNameFree(name("CG?.bin")), FileError::invalidName);
+
+    EXPECT_EQ(files.renameNoReplace(name("CG1.bin.part"), name("Boot.bin")),
+              FileError::alreadyExists);
+    EXPECT_NE(files.renameNoReplace(name("CG1.bin.part"), name("bin")), FileError::none);
+    EXPECT_EQ(fileBytes(dir / "Boot.bin"), Bytes{9});
+    EXPECT_EQ(fileBytes(dir / "CG1.bin.part"), (Bytes{1, 2, 3}));
+    EXPECT_TRUE(fs::is_directory(dir / "bin"));
+
+    EXPECT_EQ(files.renameNoReplace(name("CG1.bin.part"), name("CG1.bin")), FileError::none);
+    EXPECT_EQ(fileBytes(dir / "CG1.bin"), (Bytes{1, 2, 3}));
+    EXPECT_FALSE(fs::exists(dir / "CG1.bin.part"));
+    EXPECT_EQ(files.renameNoReplace(name("CG1.bin.part"), name("x.bin")), FileError::notFound);
+}
+
 TEST_F(HostFileSystemTest, FaultHooksStandInForLockedHugeAndFullFiles) {
     putFile(dir / "KESTRIN.ini", Bytes(20, 'x'));
     files.failOpening(name("KESTRIN.ini"), FileError::sharingViolation);

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "core/OperatorTexts.h"
 #include "platform/win32/Win32FileChooser.h"
 
 namespace norvale {
@@ -45,7 +46,7 @@ protected:
         std::atomic<DWORD> threadId{0};
         std::thread chooser([&] {
             threadId = ::GetCurrentThreadId();
-            chosen = Win32FileChooser().chooseImageFile();
+            chosen = Win32FileChooser(text::kImageFileFilter.view()).chooseImageFile();
             done = true;
         });
         FindDialog dialog;

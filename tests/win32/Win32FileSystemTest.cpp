@@ -66,6 +66,29 @@ TEST_F(Win32FileSystemTest, CreatesNewFilesAndNeverOverwritesOne) {
     EXPECT_EQ(readWhole(dump), (Bytes{0x01, 0x02, 0x03}));
 }
 
+// A dump's ".part" file takes its name, but never one that a file or folder has, whatever case.
+TEST_F(Win32FileSystemTest, RenameNoReplaceRefusesATakenName) {
+    const std::string part = path("PDS.bin.part");
+    const std::string dump = path("PDS.bin");
+    writeFile(part, {1, 2, 3});
+    writeFile(dump, {9});
+    EXPECT_EQ(files_.checkNameFree(dump), FileError::alreadyExists);
+    EXPECT_EQ(files_.renameNoReplace(part, dump), FileError::alreadyExists);
+    EXPECT_EQ(files_.renameNoReplace(part, folder_ + "\\pds.BIN"), FileError::alreadyExists);
+    ASSERT_TRUE(::CreateDirectoryA((folder_ + "\\sub").c_str(), nullptr));
+    EXPECT_EQ(files_.checkNameFree(folder_ + "\\sub"), FileError::alreadyExists);
+    EXPECT_NE(files_.renameNoReplace(part, folder_ + "\\sub"), FileError::none);
+    EXPECT_EQ(readWhole(dump), (Bytes{9}));
+    EXPECT_EQ(readWhole(part), (Bytes{1, 2, 3}));
+
+    ASSERT_TRUE(::DeleteFileA(dump.c_str()));
+    EXPECT_EQ(files_.checkNameFree(dump), FileError::none);
+    EXPECT_EQ(files_.renameNoReplace(part, dump), FileError::none);
+    EXPECT_EQ(readWhole(dump), (Bytes{1, 2, 3}));
+    EXPECT_EQ(files_.checkNameFree(part), FileError::none);
+    EXPECT_EQ(files_.renameNoReplace(part, path("x.bin")), FileError::notFound);
+}
+
 TEST_F(Win32FileSystemTest, ReadsExactlyWhatWasAskedAndFailsPastTheEnd) {
     const std::string image = path("loader.bin");
     writeFile(image, {'L', 'T', 'E', '2', 0x00, 0xFF});

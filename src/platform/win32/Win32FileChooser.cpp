@@ -1,10 +1,8 @@
-// GetOpenFileNameA with one "all files" filter, no owner and a 511-character path buffer.
+// GetOpenFileNameA with the program's filter, no owner and a 511-character path buffer.
 #include "platform/win32/Win32FileChooser.h"
 
 #include <windows.h>
 #include <commdlg.h>
-
-#include "core/OperatorTexts.h"
 
 namespace norvale {
 
@@ -13,7 +11,7 @@ std::optional<std::string> Win32FileChooser::chooseImageFile() {
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = nullptr;
-    dialog.lpstrFilter = text::kImageFileFilter.view().data();
+    dialog.lpstrFilter = filter_.c_str();
     dialog.lpstrFile = path;
     dialog.nMaxFile = sizeof(path);
     // The dialog would otherwise move the working directory to the chosen file's folder, where

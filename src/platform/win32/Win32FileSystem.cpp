@@ -104,4 +104,22 @@ OpenedFile Win32FileSystem::createNew(const std::string& name) {
                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)});
 }
 
+FileError Win32FileSystem::checkNameFree(const std::string& name) {
+    if (name.empty()) return FileError::invalidName;
+    if (::GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return FileError::alreadyExists;
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? FileError::none : fileErrorFromWin32(error);
+}
+
+FileError Win32FileSystem::renameNoReplace(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) return FileError::invalidName;
+    // Without MOVEFILE_REPLACE_EXISTING the system refuses a taken name in the same step as the
+    // rename, so no file that appeared meanwhile is lost; write-through returns only once the
+    // new name is on the disk, so a rename reported as done is not undone by a power cut.
+    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return FileError::none;
+    return fileErrorFromWin32(::GetLastError());
+}
+
 }  // namespace norvale

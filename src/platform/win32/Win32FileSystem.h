@@ -1,4 +1,4 @@
-// The file seam over CreateFileA, ReadFile and WriteFile.
+// The file seam over CreateFileA, ReadFile, WriteFile, GetFileAttributesA and MoveFileExA.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +14,8 @@ class Win32FileSystem final : public FileSystem {
 public:
     OpenedFile openForReading(const std::string& name) override;
     OpenedFile createNew(const std::string& name) override;
+    FileError checkNameFree(const std::string& name) override;
+    FileError renameNoReplace(const std::string& from, const std::string& to) override;
 };
 
 }  // namespace norvale

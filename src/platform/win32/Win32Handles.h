@@ -81,4 +81,44 @@ using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueDevInfo = UniqueResource<DevInfoTraits>;
 using UniqueHkey = UniqueResource<HkeyTraits>;
 
+// The same owner for a binding whose system entry points are injectable: the handle goes back
+// through the entry point that made it, so a fake's handle never reaches the real system call.
+// The traits give the handle kind and its invalid value; the release function comes with the
+// handle.
+template <typename Traits>
+class UniqueReleasedBy {
+public:
+    using Value = typename Traits::Value;
+    using Release = BOOL(WINAPI*)(Value);
+
+    UniqueReleasedBy() = default;
+    UniqueReleasedBy(Value value, Release release) : value_(value), release_(release) {}
+    UniqueReleasedBy(const UniqueReleasedBy&) = delete;
+    UniqueReleasedBy& operator=(const UniqueReleasedBy&) = delete;
+    UniqueReleasedBy(UniqueReleasedBy&& other) noexcept
+        : value_(std::exchange(other.value_, Traits::invalid())), release_(other.release_) {}
+    UniqueReleasedBy& operator=(UniqueReleasedBy&& other) noexcept {
+        if (this != &other) {
+            reset();
+            value_ = std::exchange(other.value_, Traits::invalid());
+            release_ = other.release_;
+        }
+        return *this;
+    }
+    ~UniqueReleasedBy() { reset(); }
+
+    Value get() const { return value_; }
+    bool valid() const { return value_ != Traits::invalid(); }
+    explicit operator bool() const { return valid(); }
+
+    void reset() {
+        const Value old = std::exchange(value_, Traits::invalid());
+        if (old != Traits::invalid() && release_ != nullptr) release_(old);
+    }
+
+private:
+    Value value_ = Traits::invalid();
+    Release release_ = nullptr;
+};
+
 }  // namespace norvale

@@ -1,0 +1,501 @@
+// The Linux USB binding: enumeration, open and claim, asynchronous transfers, removal.
+#include "platform/libusb/LibusbPort.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <climits>
+#include <deque>
+#include <optional>
+#include <set>
+
+namespace norvale {
+namespace {
+
+// Depth of a USB tree: a root port and at most six hubs below it.
+constexpr std::size_t kMaxPortDepth = 7;
+constexpr std::uint32_t kStringWaitMs = 5000;
+// bLength is one byte: no string descriptor is longer.
+constexpr std::size_t kStringDescriptorMax = 255;
+// wMaxPacketSize keeps the size in bits 0-10; the bits above it name extra transactions.
+constexpr std::uint16_t kPacketSizeMask = 0x07FF;
+// A standard request to the device, answered towards the host.
+constexpr auto kGetDescriptorRequestType = static_cast<std::uint8_t>(
+    static_cast<int>(LIBUSB_ENDPOINT_IN) | static_cast<int>(LIBUSB_REQUEST_TYPE_STANDARD) |
+    static_cast<int>(LIBUSB_RECIPIENT_DEVICE));
+
+bool isPhone(libusb_device* device) {
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(device, &descriptor) != 0) return false;
+    return descriptor.idVendor == kFlashModeVendorId && descriptor.idProduct == kFlashModeProductId;
+}
+
+// "bus-port.port...": the same while the device stays in its socket, whatever address the bus
+// gives it at each enumeration. Empty for a root hub or a tree too deep to name.
+std::string locationOf(libusb_device* device) {
+    std::array<std::uint8_t, kMaxPortDepth> ports{};
+    const int count = libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size()));
+    if (count <= 0) return {};
+    std::string location = std::to_string(libusb_get_bus_number(device)) + '-';
+    for (int i = 0; i < count; ++i) {
+        if (i != 0) location += '.';
+        location += std::to_string(ports[static_cast<std::size_t>(i)]);
+    }
+    return location;
+}
+
+UsbStatus statusOf(libusb_transfer_status status) {
+    switch (status) {
+        case LIBUSB_TRANSFER_COMPLETED: return UsbStatus::done;
+        case LIBUSB_TRANSFER_TIMED_OUT: return UsbStatus::timedOut;
+        case LIBUSB_TRANSFER_NO_DEVICE: return UsbStatus::gone;
+        case LIBUSB_TRANSFER_STALL: return UsbStatus::stalled;
+        case LIBUSB_TRANSFER_ERROR:
+        case LIBUSB_TRANSFER_CANCELLED:
+        case LIBUSB_TRANSFER_OVERFLOW: break;
+    }
+    return UsbStatus::failed;
+}
+
+UsbStatus statusOfError(int error) {
+    switch (error) {
+        case LIBUSB_ERROR_NO_DEVICE: return UsbStatus::gone;
+        case LIBUSB_ERROR_PIPE: return UsbStatus::stalled;
+        case LIBUSB_ERROR_TIMEOUT: return UsbStatus::timedOut;
+        default: return UsbStatus::failed;
+    }
+}
+
+// What a transfer's completion hands the thread that waits for it.
+struct Completion {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+};
+
+void LIBUSB_CALL onTransferDone(libusb_transfer* transfer) {
+    auto* completion = static_cast<Completion*>(transfer->user_data);
+    // Notified under the lock: the waiter frees the record as soon as it sees `done`.
+    const std::lock_guard lock(completion->mutex);
+    completion->done = true;
+    completion->finished.notify_all();
+}
+
+struct BulkPair {
+    int interfaceNumber = -1;
+    std::uint8_t out = 0;
+    std::uint8_t in = 0;
+    std::uint32_t inMaxPacket = 0;
+};
+
+// The first interface whose first setting has a bulk OUT and a bulk IN endpoint.
+BulkPair findBulkPair(const libusb_config_descriptor& config) {
+    for (int i = 0; i < config.bNumInterfaces; ++i) {
+        const libusb_interface& entry = config.interface[i];
+        if (entry.num_altsetting < 1) continue;
+        const libusb_interface_descriptor& setting = entry.altsetting[0];
+        BulkPair pair;
+        for (int e = 0; e < setting.bNumEndpoints; ++e) {
+            const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
+            if ((endpoint.bmAttributes & 0x03) != LIBUSB_TRANSFER_TYPE_BULK) continue;
+            if ((endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN) {
+                if (pair.in != 0) continue;
+                pair.in = endpoint.bEndpointAddress;
+                pair.inMaxPacket = endpoint.wMaxPacketSize & kPacketSizeMask;
+            } else if (pair.out == 0) {
+                pair.out = endpoint.bEndpointAddress;
+            }
+        }
+        if (pair.out != 0 && pair.in != 0 && pair.inMaxPacket != 0) {
+            pair.interfaceNumber = setting.bInterfaceNumber;
+            return pair;
+        }
+    }
+    return {};
+}
+
+BulkPair bulkPairOf(libusb_device* device) {
+    libusb_config_descriptor* raw = nullptr;
+    // A device not yet configured has no active configuration: its first one is what it gets.
+    if (libusb_get_active_config_descriptor(device, &raw) != 0 &&
+        libusb_get_config_descriptor(device, 0, &raw) != 0) {
+        return {};
+    }
+    const UniqueConfigDescriptor config(raw);
+    return findBulkPair(*config);
+}
+
+}  // namespace
+
+struct LibusbPort::OpenPhone {
+    std::string location;
+    // The handle before the claim: the interface is released before the handle is closed.
+    UniqueLibusbHandle handle;
+    ClaimedInterface claim;
+    BulkPair endpoints;
+    // Set once a transfer found the device gone or its removal was reported: later transfers
+    // then end at once.
+    std::atomic<bool> gone{false};
+    // Transfers submitted and not yet given back, so cancel() can reach them.
+    std::mutex mutex;
+    std::set<libusb_transfer*> outstanding;
+};
+
+LibusbPort::LibusbPort(RemovalNotice notice) {
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0) return;
+    context_.reset(context);
+    if (notice == RemovalNotice::hotplug && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
+        libusb_hotplug_callback_handle handle{};
+        if (libusb_hotplug_register_callback(context, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
+                                             LIBUSB_HOTPLUG_NO_FLAGS, kFlashModeVendorId,
+                                             kFlashModeProductId, LIBUSB_HOTPLUG_MATCH_ANY,
+                                             &onDeviceLeft, this, &handle) == LIBUSB_SUCCESS) {
+            hotplug_ = HotplugRegistration(context, handle);
+        }
+    }
+    events_.start(context);
+}
+
+LibusbPort::~LibusbPort() {
+    std::unique_lock lock(removalMutex_);
+    closing_ = true;
+    removalChanged_.notify_all();
+    removalChanged_.wait(lock, [&] { return waiters_ == 0; });
+    lock.unlock();
+    // The members go in the reverse order of their declaration: the event thread first.
+}
+
+std::vector<std::string> LibusbPort::listPhones() {
+    std::vector<std::string> phones;
+    if (!context_) return phones;
+    const LibusbDeviceList list(context_.get());
+    for (libusb_device* device : list.devices()) {
+        if (!isPhone(device)) continue;
+        std::string location = locationOf(device);
+        if (!location.empty()) phones.push_back(std::move(location));
+    }
+    return phones;
+}
+
+bool LibusbPort::attached(const std::string& location) const {
+    const LibusbDeviceList list(context_.get());
+    return std::any_of(list.devices().begin(), list.devices().end(), [&](libusb_device* device) {
+        return isPhone(device) && locationOf(device) == location;
+    });
+}
+
+DeviceHandle LibusbPort::open(const std::string& location) {
+    if (!context_) return kInvalidDevice;
+    const LibusbDeviceList list(context_.get());
+    libusb_device* device = nullptr;
+    for (libusb_device* candidate : list.devices()) {
+        if (isPhone(candidate) && locationOf(candidate) == location) {
+            device = candidate;
+            break;
+        }
+    }
+    if (!device) return kInvalidDevice;
+
+    auto phone = std::make_shared<OpenPhone>();
+    phone->location = location;
+    phone->endpoints = bulkPairOf(device);
+    if (phone->endpoints.interfaceNumber < 0) return kInvalidDevice;
+    libusb_device_handle* handle = nullptr;
+    if (libusb_open(device, &handle) != 0) return kInvalidDevice;
+    phone->handle.reset(handle);
+    // A kernel driver that bound to the interface is taken off it for as long as it is claimed.
+    // Where libusb can't do that, the claim below says whether the interface is free.
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    if (!phone->claim.claim(handle, phone->endpoints.interfaceNumber)) return kInvalidDevice;
+
+    const std::lock_guard lock(devicesMutex_);
+    const DeviceHandle opened{nextHandle_++};
+    devices_.emplace(opened.bits, std::move(phone));
+    return opened;
+}
+
+void LibusbPort::close(DeviceHandle device) {
+    std::shared_ptr<OpenPhone> phone;
+    {
+        const std::lock_guard lock(devicesMutex_);
+        const auto found = devices_.find(device.bits);
+        if (found == devices_.end()) return;
+        phone = std::move(found->second);
+        devices_.erase(found);
+    }
+    // Released and closed here, outside the lock, unless a call still uses it: then when that
+    // call lets go.
+}
+
+std::shared_ptr<LibusbPort::OpenPhone> LibusbPort::find(DeviceHandle device) const {
+    const std::lock_guard lock(devicesMutex_);
+    const auto found = devices_.find(device.bits);
+    return found == devices_.end() ? nullptr : found->second;
+}
+
+std::uint32_t LibusbPort::maxPacketSize(DeviceHandle device) {
+    const std::shared_ptr<OpenPhone> phone = find(device);
+    return phone ? phone->endpoints.inMaxPacket : 0;
+}
+
+UsbTransfer LibusbPort::bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,
+                                std::uint32_t waitMs) {
+    // libusb takes one buffer type for both directions; an OUT transfer only reads it.
+    return bulk(device, const_cast<std::uint8_t*>(data.data()), data.size(), false, waitMs);
+}
+
+UsbTransfer LibusbPort::bulkIn(DeviceHandle device, std::span<std::uint8_t> buffer,
+                               std::uint32_t waitMs) {
+    return bulk(device, buffer.data(), buffer.size(), true, waitMs);
+}
+
+UsbTransfer LibusbPort::bulk(DeviceHandle device, std::uint8_t* data, std::size_t size, bool in,
+                             std::uint32_t waitMs) {
+    const std::shared_ptr<OpenPhone> phone = find(device);
+    if (!phone) return {UsbStatus::gone, 0};
+    if (size > static_cast<std::size_t>(INT_MAX)) return {UsbStatus::failed, 0};
+    const UniqueLibusbTransfer transfer(libusb_alloc_transfer(0));
+    if (!transfer) return {UsbStatus::failed, 0};
+    const std::uint8_t endpoint = in ? phone->endpoints.in : phone->endpoints.out;
+    // No flags: in particular no zero-length packet after an OUT transfer of whole packets,
+    // since the loader counts the bytes it is sent. libusb's time limit of 0 means none at all.
+    libusb_fill_bulk_transfer(transfer.get(), phone->handle.get(), endpoint, data,
+                              static_cast<int>(size), nullptr, nullptr, std::max(waitMs, 1u));
+    const UsbTransfer result = run(*phone, transfer.get());
+    // A halted endpoint stays halted until the host clears it: the next command would fail too.
+    if (result.status == UsbStatus::stalled) libusb_clear_halt(phone->handle.get(), endpoint);
+    return result;
+}
+
+UsbTransfer LibusbPort::run(OpenPhone& phone, libusb_transfer* transfer) {
+    Completion completion;
+    transfer->callback = &onTransferDone;
+    transfer->user_data = &completion;
+    {
+        const std::lock_guard lock(phone.mutex);
+        if (phone.gone.load()) return {UsbStatus::gone, 0};
+        const int submitted = libusb_submit_transfer(transfer);
+        if (submitted != 0) {
+            if (submitted == LIBUSB_ERROR_NO_DEVICE) phone.gone.store(true);
+            return {statusOfError(submitted), 0};
+        }
+        phone.outstanding.insert(transfer);
+    }
+    {
+        // libusb ends every submitted transfer: completed, failed, or cancelled at its time limit
+        // (or by cancel()) once the cancellation has been given back.
+        std::unique_lock lock(completion.mutex);
+        completion.finished.wait(lock, [&] { return completion.done; });
+    }
+    {
+        const std::lock_guard lock(phone.mutex);
+        phone.outstanding.erase(transfer);
+    }
+    const UsbStatus status = statusOf(transfer->status);
+    if (status == UsbStatus::gone) phone.gone.store(true);
+    return {status, static_cast<std::uint32_t>(std::max(transfer->actual_length, 0))};
+}
+
+// One transfer of a queue, with the completion its callback signals; neither moves while the
+// transfer is outstanding.
+struct QueuedTransfer {
+    UniqueLibusbTransfer transfer{libusb_alloc_transfer(0)};
+    Completion completion;
+    std::vector<std::uint8_t> buffer;
+};
+
+class LibusbPort::InQueue final : public UsbInQueue {
+public:
+    explicit InQueue(std::shared_ptr<OpenPhone> phone) : phone_(std::move(phone)) {}
+    InQueue(const InQueue&) = delete;
+    InQueue& operator=(const InQueue&) = delete;
+    ~InQueue() override {
+        {
+            const std::lock_guard lock(phone_->mutex);
+            for (auto queued = queued_.rbegin(); queued != queued_.rend(); ++queued) {
+                libusb_cancel_transfer((*queued)->transfer.get());
+            }
+        }
+        while (!queued_.empty()) {
+            waitFor(*queued_.front(), std::nullopt);
+            if (statusOf(queued_.front()->transfer->status) == UsbStatus::stalled) stalled_ = true;
+            takeBack();
+        }
+        if (stalled_) libusb_clear_halt(phone_->handle.get(), phone_->endpoints.in);
+    }
+
+    bool submit(std::uint32_t size) override {
+        if (size > static_cast<std::uint32_t>(INT_MAX)) return false;
+        std::unique_ptr<QueuedTransfer> queued = reaped_ ? std::move(reaped_) : nullptr;
+        if (!queued) queued = std::make_unique<QueuedTransfer>();
+        if (!queued->transfer) return false;
+        queued->buffer.resize(size);
+        queued->completion.done = false;
+        libusb_fill_bulk_transfer(queued->transfer.get(), phone_->handle.get(),
+                                  phone_->endpoints.in, queued->buffer.data(),
+                                  static_cast<int>(size), &onTransferDone, &queued->completion, 0);
+        const std::lock_guard lock(phone_->mutex);
+        if (phone_->gone.load()) return false;
+        const int submitted = libusb_submit_transfer(queued->transfer.get());
+        if (submitted != 0) {
+            if (submitted == LIBUSB_ERROR_NO_DEVICE) phone_->gone.store(true);
+            return false;
+        }
+        phone_->outstanding.insert(queued->transfer.get());
+        queued_.push_back(std::move(queued));
+        return true;
+    }
+
+    UsbReaped reap(std::uint32_t waitMs) override {
+        if (queued_.empty()) return {{UsbStatus::failed, 0}, {}};
+        if (!waitFor(*queued_.front(), std::chrono::milliseconds(waitMs))) {
+            return {{UsbStatus::timedOut, 0}, {}};
+        }
+        takeBack();
+        const libusb_transfer& ended = *reaped_->transfer;
+        const UsbStatus status = statusOf(ended.status);
+        if (status == UsbStatus::gone) phone_->gone.store(true);
+        if (status == UsbStatus::stalled) stalled_ = true;
+        const std::size_t length = std::min<std::size_t>(
+            static_cast<std::size_t>(std::max(ended.actual_length, 0)), reaped_->buffer.size());
+        return {{status, static_cast<std::uint32_t>(length)},
+                std::span(reaped_->buffer).first(length)};
+    }
+
+private:
+    // Whether the transfer has ended, waiting at most `limit` (without end when there is none).
+    static bool waitFor(QueuedTransfer& queued, std::optional<std::chrono::milliseconds> limit) {
+        std::unique_lock lock(queued.completion.mutex);
+        if (!limit) {
+            queued.completion.finished.wait(lock, [&] { return queued.completion.done; });
+            return true;
+        }
+        return queued.completion.finished.wait_for(lock, *limit,
+                                                   [&] { return queued.completion.done; });
+    }
+    // The oldest transfer, which has ended, leaves the queue; its bytes stay in `reaped_`.
+    void takeBack() {
+        {
+            const std::lock_guard lock(phone_->mutex);
+            phone_->outstanding.erase(queued_.front()->transfer.get());
+        }
+        reaped_ = std::move(queued_.front());
+        queued_.pop_front();
+    }
+
+    std::shared_ptr<OpenPhone> phone_;
+    std::deque<std::unique_ptr<QueuedTransfer>> queued_;
+    std::unique_ptr<QueuedTransfer> reaped_;
+    bool stalled_ = false;
+};
+
+std::unique_ptr<UsbInQueue> LibusbPort::openInQueue(DeviceHandle device) {
+    std::shared_ptr<OpenPhone> phone = find(device);
+    if (!phone) return nullptr;
+    return std::make_unique<InQueue>(std::move(phone));
+}
+
+UsbTransfer LibusbPort::stringDescriptor(DeviceHandle device, UsbString which,
+                                         std::span<std::uint8_t> buffer) {
+    const std::shared_ptr<OpenPhone> phone = find(device);
+    if (!phone) return {UsbStatus::gone, 0};
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(libusb_get_device(phone->handle.get()), &descriptor) != 0) {
+        return {UsbStatus::failed, 0};
+    }
+    const std::uint8_t index =
+        which == UsbString::manufacturer ? descriptor.iManufacturer : descriptor.iProduct;
+    if (index == 0) return {UsbStatus::failed, 0};  // the device has no such string
+
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStringWaitMs);
+    std::array<std::uint8_t, LIBUSB_CONTROL_SETUP_SIZE + kStringDescriptorMax> reply{};
+    const UsbTransfer languages = stringRequest(*phone, 0, 0, reply, kStringWaitMs);
+    if (languages.status != UsbStatus::done) return languages;
+    const std::uint8_t* table = reply.data() + LIBUSB_CONTROL_SETUP_SIZE;
+    if (languages.transferred < 4 || table[1] != LIBUSB_DT_STRING) return {UsbStatus::failed, 0};
+    const auto language = static_cast<std::uint16_t>(table[2] | table[3] << 8);
+
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return {UsbStatus::timedOut, 0};
+    reply.fill(0);
+    const UsbTransfer text =
+        stringRequest(*phone, index, language, reply, static_cast<std::uint32_t>(left.count()));
+    if (text.status != UsbStatus::done) return text;
+    const std::size_t length = std::min<std::size_t>(text.transferred, buffer.size());
+    std::copy_n(reply.begin() + LIBUSB_CONTROL_SETUP_SIZE, length, buffer.begin());
+    return {UsbStatus::done, static_cast<std::uint32_t>(length)};
+}
+
+UsbTransfer LibusbPort::stringRequest(OpenPhone& phone, std::uint8_t index, std::uint16_t language,
+                                      std::span<std::uint8_t> setupAndData, std::uint32_t waitMs) {
+    const UniqueLibusbTransfer transfer(libusb_alloc_transfer(0));
+    if (!transfer) return {UsbStatus::failed, 0};
+    libusb_fill_control_setup(
+        setupAndData.data(), kGetDescriptorRequestType, LIBUSB_REQUEST_GET_DESCRIPTOR,
+        static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | index), language,
+        static_cast<std::uint16_t>(setupAndData.size() - LIBUSB_CONTROL_SETUP_SIZE));
+    libusb_fill_control_transfer(transfer.get(), phone.handle.get(), setupAndData.data(), nullptr,
+                                 nullptr, std::max(waitMs, 1u));
+    return run(phone, transfer.get());
+}
+
+void LibusbPort::cancel(DeviceHandle device) {
+    const std::shared_ptr<OpenPhone> phone = find(device);
+    if (!phone) return;
+    const std::lock_guard lock(phone->mutex);
+    // Each ends with LIBUSB_TRANSFER_CANCELLED once usbfs gives it back; one that has just
+    // completed is no longer in flight, and libusb says so harmlessly.
+    for (libusb_transfer* transfer : phone->outstanding) libusb_cancel_transfer(transfer);
+}
+
+int LibusbPort::onDeviceLeft(libusb_context* /*context*/, libusb_device* device,
+                             libusb_hotplug_event /*event*/, void* port) {
+    static_cast<LibusbPort*>(port)->noteDeparture(locationOf(device));
+    return 0;  // stay registered
+}
+
+void LibusbPort::noteDeparture(const std::string& location) {
+    {
+        const std::lock_guard lock(devicesMutex_);
+        for (const auto& [bits, phone] : devices_) {
+            if (phone->location == location) phone->gone.store(true);
+        }
+    }
+    const std::lock_guard lock(removalMutex_);
+    ++departures_[location];
+    removalChanged_.notify_all();
+}
+
+bool LibusbPort::waitForRemoval(const std::string& location) {
+    if (!context_) return false;
+    std::unique_lock lock(removalMutex_);
+    if (closing_) return false;
+    // Taken before the device list is read, so a departure reported after that read is seen.
+    const std::uint64_t seen = departures_[location];
+    lock.unlock();
+    if (!attached(location)) return false;
+    lock.lock();
+    ++waiters_;
+    if (hotplug_.registered()) {
+        removalChanged_.wait(lock, [&] { return closing_ || departures_[location] != seen; });
+    } else {
+        for (;;) {
+            if (removalChanged_.wait_for(lock, kRemovalPollInterval, [&] { return closing_; })) {
+                break;
+            }
+            lock.unlock();
+            const bool present = attached(location);
+            lock.lock();
+            if (!present) break;
+        }
+    }
+    const bool removed = !closing_;
+    --waiters_;
+    removalChanged_.notify_all();
+    return removed;
+}
+
+}  // namespace norvale

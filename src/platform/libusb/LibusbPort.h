@@ -1,0 +1,104 @@
+// The USB seam on Linux: the phone's bulk endpoints through libusb-1.0 and usbfs.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/UsbPort.h"
+#include "platform/libusb/LibusbHandles.h"
+
+namespace norvale {
+
+// How waitForRemoval() learns that a device has gone.
+enum class RemovalNotice {
+    hotplug,  // libusb's hotplug events where libusb has them, else polling
+    polling,  // the device list, read every kRemovalPollInterval
+};
+
+inline constexpr std::chrono::milliseconds kRemovalPollInterval{250};
+
+// Beyond the seam's contract:
+// - The port owns its libusb context and a thread that handles libusb's events: every transfer
+//   is asynchronous, so cancel() can end it from another thread, and a transfer that reaches its
+//   wait time is cancelled by libusb and given back before the call returns.
+// - A location is "bus-port.port...", the device's path from its root hub.
+// - open() claims the first interface that has a bulk OUT and a bulk IN endpoint, with any
+//   kernel driver detached while it is claimed (and given back at close()).
+// - After a stall the endpoint's halt is cleared, so the next transfer finds it working; the
+//   stalled transfer still reports `stalled`.
+// - stringDescriptor() reads the language table, then the string in its first language; each
+//   is one control transfer, together at most 5000 ms.
+// - A queue of bulk IN transfers submits each with no time limit of its own (reap() bounds the
+//   waiting) and takes them back in order; at its end it cancels the outstanding ones, newest
+//   first so that none behind the one being cancelled can start taking data, awaits them, and
+//   clears the endpoint's halt if one of them stalled.
+// - An open device stays open until close() and every call still using it have let go of it.
+// - The port outlives everything that uses it; its destructor wakes waitForRemoval() callers
+//   (they return false) and waits until they have left.
+// - available() is false when libusb could not start; every call then finds no device.
+class LibusbPort final : public UsbPort {
+public:
+    explicit LibusbPort(RemovalNotice notice = RemovalNotice::hotplug);
+    LibusbPort(const LibusbPort&) = delete;
+    LibusbPort& operator=(const LibusbPort&) = delete;
+    ~LibusbPort() override;
+
+    bool available() const { return context_ != nullptr; }
+    // Whether removals are learnt from hotplug events (else by polling).
+    bool hotplug() const { return hotplug_.registered(); }
+
+    std::vector<std::string> listPhones() override;
+    DeviceHandle open(const std::string& location) override;
+    void close(DeviceHandle device) override;
+    std::uint32_t maxPacketSize(DeviceHandle device) override;
+    UsbTransfer bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,
+                        std::uint32_t waitMs) override;
+    UsbTransfer bulkIn(DeviceHandle device, std::span<std::uint8_t> buffer,
+                       std::uint32_t waitMs) override;
+    std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle device) override;
+    UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
+                                 std::span<std::uint8_t> buffer) override;
+    void cancel(DeviceHandle device) override;
+    bool waitForRemoval(const std::string& location) override;
+
+private:
+    struct OpenPhone;
+    class InQueue;
+
+    std::shared_ptr<OpenPhone> find(DeviceHandle device) const;
+    bool attached(const std::string& location) const;
+    UsbTransfer bulk(DeviceHandle device, std::uint8_t* data, std::size_t size, bool in,
+                     std::uint32_t waitMs);
+    UsbTransfer stringRequest(OpenPhone& phone, std::uint8_t index, std::uint16_t language,
+                              std::span<std::uint8_t> setupAndData, std::uint32_t waitMs);
+    static UsbTransfer run(OpenPhone& phone, libusb_transfer* transfer);
+    static int onDeviceLeft(libusb_context* context, libusb_device* device,
+                            libusb_hotplug_event event, void* port);
+    void noteDeparture(const std::string& location);
+
+    // Declared in the order they are needed: the event thread goes first, so no callback runs
+    // while the rest is taken down.
+    UniqueLibusbContext context_;
+    HotplugRegistration hotplug_;
+
+    mutable std::mutex devicesMutex_;
+    std::map<std::uintptr_t, std::shared_ptr<OpenPhone>> devices_;
+    std::uintptr_t nextHandle_ = 1;
+
+    std::mutex removalMutex_;
+    std::condition_variable removalChanged_;
+    std::map<std::string, std::uint64_t> departures_;  // hotplug departures seen, per location
+    unsigned waiters_ = 0;
+    bool closing_ = false;
+
+    LibusbEventThread events_;
+};
+
+}  // namespace norvale

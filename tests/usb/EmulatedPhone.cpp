@@ -1,0 +1,444 @@
+// The emulated phone's testbed and its usbfs ioctl handler.
+#include "EmulatedPhone.h"
+
+#include <linux/ioctl.h>
+#include <linux/usbdevice_fs.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "sim/SimTrace.h"
+
+namespace norvale::usb_testing {
+namespace {
+
+constexpr const char* kPhoneSysPath = "/sys/devices/usb1/1-1/1-1.3";
+constexpr const char* kPhoneNode = "/dev/bus/usb/001/003";
+
+// The usbfs URB types the device serves.
+constexpr unsigned char kBulk = USBDEVFS_URB_TYPE_BULK;
+constexpr unsigned char kControl = USBDEVFS_URB_TYPE_CONTROL;
+
+std::string hexOf(const std::uint8_t* bytes, std::size_t size) {
+    return SimTrace::hex(std::span(bytes, size));
+}
+
+std::string hexByte(unsigned value) {
+    const std::uint8_t byte = static_cast<std::uint8_t>(value);
+    return hexOf(&byte, 1);
+}
+
+using Descriptor = std::vector<std::uint8_t>;
+
+// Descriptors one after another, in hex, as sysfs' "descriptors" attribute shows them: the
+// device descriptor, then the configuration with its interfaces and endpoints.
+std::string descriptorsHex(std::initializer_list<Descriptor> descriptors) {
+    std::string hex;
+    for (const Descriptor& descriptor : descriptors) {
+        hex += hexOf(descriptor.data(), descriptor.size());
+    }
+    return hex;
+}
+
+// A hub: USB 2.0, hub class; one configuration (25 bytes in all) with the hub interface and its
+// interrupt IN endpoint.
+std::string hubDescriptors(std::uint8_t product) {
+    return descriptorsHex({
+        {0x12, 0x01, 0x00, 0x02, 0x09, 0x00, 0x01, 0x40, 0x6b, 0x1d, product, 0x00, 0x00, 0x00,
+         0x00, 0x00, 0x00, 0x01},
+        {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xe0, 0x00},
+        {0x09, 0x04, 0x00, 0x00, 0x01, 0x09, 0x00, 0x00, 0x00},
+        {0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0c},
+    });
+}
+
+// The phone: USB 2.0 at full speed, 22B8:4903, manufacturer string 1 and product string 2; one
+// configuration (32 bytes in all, bus-powered, 500 mA) with one vendor-class interface holding
+// the bulk OUT and bulk IN endpoints, 64-byte packets.
+std::string phoneDescriptors() {
+    return descriptorsHex({
+        {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, 0xb8, 0x22, 0x03, 0x49, 0x00, 0x01, 0x01,
+         0x02, 0x00, 0x01},
+        {0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0xfa},
+        {0x09, 0x04, 0x00, 0x00, 0x02, 0xff, 0xff, 0xff, 0x00},
+        {0x07, 0x05, EmulatedPhone::kOutEndpoint, 0x02, 0x40, 0x00, 0x00},
+        {0x07, 0x05, EmulatedPhone::kInEndpoint, 0x02, 0x40, 0x00, 0x00},
+    });
+}
+
+// The sysfs record of the three devices: the root hub of bus 1, a hub on its port 1 and the
+// phone on that hub's port 3, each with its usbfs node.
+std::string testbedRecord() {
+    auto device = [](const std::string& path, int number, int speed,
+                     const std::string& descriptors) {
+        std::string devnum = std::to_string(number);
+        devnum.insert(0, 3 - devnum.size(), '0');
+        const std::string node = "bus/usb/001/" + devnum;
+        return "P: " + path + "\nN: " + node +
+               "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=" + devnum +
+               "\nE: DEVNAME=/dev/" + node +
+               "\nA: busnum=1\\n\nA: devnum=" + std::to_string(number) +
+               "\\n\nA: speed=" + std::to_string(speed) +
+               "\\n\nA: bConfigurationValue=1\\n\nH: descriptors=" + descriptors + "\n\n";
+    };
+    return device("/devices/usb1", 1, 480, hubDescriptors(0x02)) +
+           device("/devices/usb1/1-1", 2, 480, hubDescriptors(0x01)) +
+           device("/devices/usb1/1-1/1-1.3", 3, 12, phoneDescriptors());
+}
+
+// A string descriptor: bLength, type 3, UTF-16LE.
+std::vector<std::uint8_t> stringDescriptor(const std::string& text) {
+    std::vector<std::uint8_t> descriptor{static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
+    for (const char c : text) {
+        descriptor.push_back(static_cast<std::uint8_t>(c));
+        descriptor.push_back(0);
+    }
+    return descriptor;
+}
+
+usbdevfs_urb& urbOf(UMockdevIoctlData* data) {
+    return *reinterpret_cast<usbdevfs_urb*>(data->data);
+}
+
+GOwned<UMockdevIoctlData> resolve(UMockdevIoctlData* data, std::size_t offset, std::size_t size) {
+    return GOwned<UMockdevIoctlData>(umockdev_ioctl_data_resolve(data, offset, size, nullptr));
+}
+
+}  // namespace
+
+EmulatedPhone::EmulatedPhone()
+    : testbed_(umockdev_testbed_new()), handler_(umockdev_ioctl_base_new()) {
+    g_signal_connect(handler_.get(), "handle-ioctl", G_CALLBACK(&EmulatedPhone::onIoctl), this);
+    GError* error = nullptr;
+    // The handler first: the node must answer as soon as the device is seen.
+    if (!umockdev_testbed_attach_ioctl(testbed_.get(), kPhoneNode, handler_.get(), &error)) {
+        ADD_FAILURE() << "attach_ioctl: " << error->message;
+        g_error_free(error);
+    }
+    if (!umockdev_testbed_add_from_string(testbed_.get(), testbedRecord().c_str(), &error)) {
+        ADD_FAILURE() << "add_from_string: " << error->message;
+        g_error_free(error);
+    }
+    bus_ = std::thread([this] { runBus(); });
+}
+
+EmulatedPhone::~EmulatedPhone() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+        changed_.notify_all();
+    }
+    bus_.join();
+    umockdev_testbed_detach_ioctl(testbed_.get(), kPhoneNode, nullptr);
+}
+
+void EmulatedPhone::addFault(UrbFault fault, std::uint64_t urb) {
+    const std::lock_guard lock(mutex_);
+    faults_[urb] = fault;
+}
+
+std::uint64_t EmulatedPhone::bulkUrbs() const {
+    const std::lock_guard lock(mutex_);
+    return bulkUrbs_;
+}
+
+std::size_t EmulatedPhone::urbsInFlight() const {
+    const std::lock_guard lock(mutex_);
+    return flying_.size() + inUrbs_.size();
+}
+
+std::vector<std::string> EmulatedPhone::writes() const {
+    const std::lock_guard lock(mutex_);
+    return writes_;
+}
+
+std::vector<std::string> EmulatedPhone::requests() const {
+    const std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+std::optional<std::chrono::steady_clock::time_point> EmulatedPhone::unpluggedAt() const {
+    const std::lock_guard lock(mutex_);
+    return unpluggedAt_;
+}
+
+bool EmulatedPhone::waitUntilUnplugged(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return ueventSent_; });
+}
+
+void EmulatedPhone::unplug() {
+    const std::lock_guard lock(mutex_);
+    requestUnplug(std::chrono::milliseconds(0));
+}
+
+// Under the lock.
+void EmulatedPhone::requestUnplug(std::chrono::milliseconds after) {
+    if (unplugRequested_ || removed_) return;
+    unplugRequested_ = after;
+    changed_.notify_all();
+}
+
+void EmulatedPhone::runBus() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stopping_ || unplugRequested_; });
+    if (stopping_) return;
+    // A delay leaves the URB that triggered the removal in flight for a moment, as when the
+    // cable comes out in the middle of a transfer.
+    changed_.wait_for(lock, *unplugRequested_, [&] { return stopping_; });
+    pullOut();
+    lock.unlock();
+    umockdev_testbed_uevent(testbed_.get(), kPhoneSysPath, "remove");
+    lock.lock();
+    ueventSent_ = true;
+    changed_.notify_all();
+}
+
+// Under the lock.
+void EmulatedPhone::pullOut() {
+    removed_ = true;
+    unpluggedAt_ = std::chrono::steady_clock::now();
+    for (GOwned<UMockdevIoctlData>& urb : flying_) finish(std::move(urb), -ENODEV, 0);
+    flying_.clear();
+    for (InUrb& in : inUrbs_) finish(std::move(in.urb), -ENODEV, 0);
+    inUrbs_.clear();
+}
+
+gboolean EmulatedPhone::onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
+                                gpointer self) {
+    return static_cast<EmulatedPhone*>(self)->handle(client) ? TRUE : FALSE;
+}
+
+bool EmulatedPhone::handle(UMockdevIoctlClient* client) {
+    const std::lock_guard lock(mutex_);
+    const gulong request = umockdev_ioctl_client_get_request(client);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    auto answer = [&](long result, int error) {
+        umockdev_ioctl_client_complete(client, result, error);
+        return true;
+    };
+    auto number = [&](std::size_t size) -> unsigned {
+        const GOwned<UMockdevIoctlData> value = resolve(arg, 0, size);
+        return value ? *reinterpret_cast<unsigned*>(value->data) : 0;
+    };
+
+    switch (request) {
+        case USBDEVFS_SUBMITURB: submit(client, arg); return true;
+        case USBDEVFS_REAPURB:
+        case USBDEVFS_REAPURBNDELAY: reap(client, arg); return true;
+        case USBDEVFS_DISCARDURB: discard(client, arg); return true;
+        default: break;
+    }
+    if (removed_) return answer(-1, ENODEV);
+    switch (request) {
+        case USBDEVFS_GET_CAPABILITIES: {
+            const GOwned<UMockdevIoctlData> caps = resolve(arg, 0, sizeof(std::uint32_t));
+            *reinterpret_cast<std::uint32_t*>(caps->data) =
+                USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+            return answer(0, 0);
+        }
+        case USBDEVFS_DISCONNECT_CLAIM:
+            requests_.push_back("detach-and-claim " +
+                                std::to_string(number(sizeof(usbdevfs_disconnect_claim))));
+            return answer(0, 0);
+        case USBDEVFS_CLAIMINTERFACE:
+            requests_.push_back("claim " + std::to_string(number(sizeof(unsigned))));
+            return answer(0, 0);
+        case USBDEVFS_RELEASEINTERFACE:
+            requests_.push_back("release " + std::to_string(number(sizeof(unsigned))));
+            return answer(0, 0);
+        case USBDEVFS_IOCTL: {
+            const GOwned<UMockdevIoctlData> call = resolve(arg, 0, sizeof(usbdevfs_ioctl));
+            const auto& command = *reinterpret_cast<usbdevfs_ioctl*>(call->data);
+            if (command.ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
+                requests_.push_back("connect " + std::to_string(command.ifno));
+                return answer(0, 0);
+            }
+            break;
+        }
+        case USBDEVFS_GETDRIVER: return answer(-1, ENODATA);  // no kernel driver is bound
+        case USBDEVFS_CLEAR_HALT: {
+            const unsigned endpoint = number(sizeof(unsigned));
+            requests_.push_back("clear-halt " + hexByte(endpoint));
+            halted_.erase(static_cast<std::uint8_t>(endpoint));
+            serveIn();
+            return answer(0, 0);
+        }
+        case USBDEVFS_SETINTERFACE:
+        case USBDEVFS_RESETEP: return answer(0, 0);
+        default: break;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "unknown %lx", request);
+    requests_.push_back(name);
+    return answer(-1, ENOTTY);
+}
+
+void EmulatedPhone::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+    GOwned<UMockdevIoctlData> urb = resolve(arg, 0, sizeof(usbdevfs_urb));
+    const usbdevfs_urb& fields = urbOf(urb.get());
+    if (fields.type == kBulk) ++bulkUrbs_;
+    if (removed_) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return;
+    }
+    if (fields.type == kBulk) {
+        submitBulk(std::move(urb));
+    } else if (fields.type == kControl) {
+        submitControl(std::move(urb));
+    } else {
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+        return;
+    }
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void EmulatedPhone::submitBulk(GOwned<UMockdevIoctlData> urb) {
+    usbdevfs_urb& fields = urbOf(urb.get());
+    const std::uint8_t endpoint = fields.endpoint;
+    const int size = fields.buffer_length;
+    if (fields.flags & USBDEVFS_URB_ZERO_PACKET) requests_.push_back("zero-packet");
+    if (endpoint != kOutEndpoint && endpoint != kInEndpoint) {
+        requests_.push_back("endpoint " + hexByte(endpoint));
+        finish(std::move(urb), -EPIPE, 0);
+        return;
+    }
+    const auto fault = faults_.find(bulkUrbs_);
+    if (endpoint == kInEndpoint) {
+        std::optional<UrbFault> inFault;
+        if (fault != faults_.end()) inFault = fault->second;
+        inUrbs_.push_back({std::move(urb), inFault});
+        serveIn();
+        return;
+    }
+    if (fault != faults_.end() && fault->second == UrbFault::stall) halted_.insert(endpoint);
+    if (halted_.contains(endpoint)) {
+        finish(std::move(urb), -EPIPE, 0);
+        return;
+    }
+    if (fault != faults_.end()) {
+        flying_.push_back(std::move(urb));
+        if (fault->second == UrbFault::unplug) requestUnplug(std::chrono::milliseconds(50));
+        return;
+    }
+    const GOwned<UMockdevIoctlData> buffer =
+        resolve(urb.get(), offsetof(usbdevfs_urb, buffer), static_cast<std::size_t>(size));
+    // A zero-length URB has no buffer to resolve.
+    const std::span<std::uint8_t> data =
+        buffer ? std::span(buffer->data, static_cast<std::size_t>(size))
+               : std::span<std::uint8_t>();
+    writes_.push_back(hexOf(data.data(), data.size()));
+    const auto effect = phone_.write(data);
+    finish(std::move(urb), 0, size);
+    // The phone restarts and drops off the bus once the write has gone through.
+    if (effect == SimPhone::WriteEffect::leftFlashMode) {
+        requestUnplug({});
+        return;
+    }
+    serveIn();  // a read waiting for an answer may have one now
+}
+
+// Under the lock: works through the IN URBs from the one on the wire until one has to wait.
+void EmulatedPhone::serveIn() {
+    while (!inUrbs_.empty()) {
+        InUrb& in = inUrbs_.front();
+        if (in.held) return;
+        if (in.fault == UrbFault::stall) halted_.insert(kInEndpoint);
+        if (halted_.contains(kInEndpoint)) {
+            finish(std::move(in.urb), -EPIPE, 0);
+            inUrbs_.pop_front();
+            continue;
+        }
+        if (in.fault) {
+            in.held = true;
+            if (in.fault == UrbFault::unplug) requestUnplug(std::chrono::milliseconds(50));
+            return;
+        }
+        const int size = urbOf(in.urb.get()).buffer_length;
+        const GOwned<UMockdevIoctlData> buffer =
+            resolve(in.urb.get(), offsetof(usbdevfs_urb, buffer), static_cast<std::size_t>(size));
+        const Bytes reply = buffer ? phone_.read(static_cast<std::uint32_t>(size)) : Bytes{};
+        if (reply.empty()) return;  // nothing to say: NAK until the host gives up
+        std::memcpy(buffer->data, reply.data(), reply.size());
+        finish(std::move(in.urb), 0, static_cast<int>(reply.size()));
+        inUrbs_.pop_front();
+    }
+}
+
+void EmulatedPhone::submitControl(GOwned<UMockdevIoctlData> urb) {
+    usbdevfs_urb& fields = urbOf(urb.get());
+    const GOwned<UMockdevIoctlData> buffer = resolve(
+        urb.get(), offsetof(usbdevfs_urb, buffer), static_cast<std::size_t>(fields.buffer_length));
+    const std::uint8_t* setup = buffer->data;
+    const unsigned value = setup[2] | setup[3] << 8;
+    const unsigned length = setup[6] | setup[7] << 8;
+    std::vector<std::uint8_t> descriptor;
+    // GET_DESCRIPTOR(STRING): the language table (US English) and the two strings.
+    if (setup[0] == 0x80 && setup[1] == 6 && value >> 8 == 3) {
+        const unsigned index = value & 0xFF;
+        if (index == 0) descriptor = {4, 3, 0x09, 0x04};
+        if (index == 1) descriptor = stringDescriptor(kManufacturer);
+        if (index == 2) descriptor = stringDescriptor(kProduct);
+    }
+    if (descriptor.empty()) {
+        finish(std::move(urb), -EPIPE, 0);  // a request the device doesn't know: a stall
+        return;
+    }
+    const std::size_t delivered = std::min<std::size_t>(descriptor.size(), length);
+    std::memcpy(buffer->data + 8, descriptor.data(), delivered);
+    finish(std::move(urb), 0, static_cast<int>(delivered));
+}
+
+// Under the lock: the URB is complete and waits to be reaped.
+void EmulatedPhone::finish(GOwned<UMockdevIoctlData> urb, int status, int length) {
+    urbOf(urb.get()).status = status;
+    urbOf(urb.get()).actual_length = length;
+    reapable_.push_back(std::move(urb));
+}
+
+void EmulatedPhone::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+    if (reapable_.empty()) {
+        // After a removal usbfs gives back what completed, then reports the device gone.
+        umockdev_ioctl_client_complete(client, -1, removed_ ? ENODEV : EAGAIN);
+        return;
+    }
+    const GOwned<UMockdevIoctlData> urb = std::move(reapable_.front());
+    reapable_.pop_front();
+    const GOwned<UMockdevIoctlData> pointer = resolve(arg, 0, sizeof(void*));
+    umockdev_ioctl_data_set_ptr(pointer.get(), 0, urb.get());
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void EmulatedPhone::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+    const gulong address = *reinterpret_cast<gulong*>(arg->data);
+    const auto discarded = [&](GOwned<UMockdevIoctlData> urb) {
+        requests_.push_back("discard");
+        finish(std::move(urb), -ENOENT, 0);
+        umockdev_ioctl_client_complete(client, 0, 0);
+    };
+    for (auto urb = flying_.begin(); urb != flying_.end(); ++urb) {
+        if ((*urb)->client_addr != address) continue;
+        discarded(std::move(*urb));
+        flying_.erase(urb);
+        return;
+    }
+    for (auto in = inUrbs_.begin(); in != inUrbs_.end(); ++in) {
+        if (in->urb->client_addr != address) continue;
+        const bool onTheWire = in == inUrbs_.begin();
+        discarded(std::move(in->urb));
+        inUrbs_.erase(in);
+        // The controller goes on with the next URB of the endpoint.
+        if (onTheWire) serveIn();
+        return;
+    }
+    // Already complete: usbfs says so, and the URB is reaped as it completed.
+    umockdev_ioctl_client_complete(client, -1, EINVAL);
+}
+
+}  // namespace norvale::usb_testing

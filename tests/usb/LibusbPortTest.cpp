@@ -1,0 +1,205 @@
+// The Linux USB binding on its own, through real libusb against the emulated phone.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "EmulatedPhone.h"
+#include "platform/libusb/LibusbPort.h"
+#include "protocol/CommandFormats.h"
+
+namespace norvale::usb_testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+milliseconds since(Clock::time_point start) {
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+}
+
+// The phone on its bus, and the port started after it, which learns of removals as `notice` says.
+template <class Base>
+class PortOnBus : public Base {
+protected:
+    explicit PortOnBus(RemovalNotice notice = RemovalNotice::hotplug) : port(notice) {}
+    void SetUp() override {
+        ASSERT_TRUE(underUmockdevWrapper()) << "run the suite under umockdev-wrapper";
+        ASSERT_TRUE(port.available());
+    }
+
+    // A waitForRemoval() on another thread. Declared first, so that if it is still waiting when
+    // the test ends, the port's destructor ends it before this joins it.
+    std::future<bool> watch;
+    EmulatedPhone phone;
+    LibusbPort port;
+};
+
+using LibusbPortTest = PortOnBus<::testing::Test>;
+
+class LibusbRemoval : public PortOnBus<::testing::TestWithParam<RemovalNotice>> {
+protected:
+    LibusbRemoval() : PortOnBus(GetParam()) {}
+};
+
+TEST_F(LibusbPortTest, FindsThePhoneByItsDescriptorsAndTalksToItsBulkEndpoints) {
+    EXPECT_EQ(port.listPhones(), std::vector<std::string>{EmulatedPhone::kLocation});
+    EXPECT_EQ(port.open("1-1"), kInvalidDevice);  // the hub the phone hangs on
+    const DeviceHandle device = port.open(EmulatedPhone::kLocation);
+    ASSERT_TRUE(device.valid());
+    EXPECT_EQ(port.maxPacketSize(device), EmulatedPhone::kMaxPacket);
+
+    const UsbTransfer sent = port.bulkOut(device, rqhwPacket, 1000);
+    EXPECT_EQ(sent.status, UsbStatus::done);
+    EXPECT_EQ(sent.transferred, rqhwPacket.size());
+    std::array<std::uint8_t, 64> reply{};
+    const UsbTransfer got = port.bulkIn(device, reply, 1000);
+    SimPhone reference;
+    reference.write(rqhwPacket);
+    const Bytes expected = reference.read(64);
+    ASSERT_EQ(got.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + got.transferred), expected);
+
+    // The raw descriptors, in the device's first language; cut to the buffer when it is short.
+    std::array<std::uint8_t, 255> descriptor{};
+    const UsbTransfer maker = port.stringDescriptor(device, UsbString::manufacturer, descriptor);
+    Bytes makerBytes{28, 3};
+    for (const char c : std::string_view("Motorola Inc.")) {
+        makerBytes.insert(makerBytes.end(), {static_cast<std::uint8_t>(c), 0});
+    }
+    ASSERT_EQ(maker.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(descriptor.begin(), descriptor.begin() + maker.transferred), makerBytes);
+    std::array<std::uint8_t, 8> shortBuffer{};
+    const UsbTransfer product = port.stringDescriptor(device, UsbString::product, shortBuffer);
+    EXPECT_EQ(product.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(shortBuffer.begin(), shortBuffer.end()),
+              (Bytes{50, 3, 'M', 0, 'o', 0, 't', 0}));
+
+    port.close(device);
+    EXPECT_EQ(port.bulkOut(device, rqhwPacket, 1000).status, UsbStatus::gone);
+    EXPECT_EQ(phone.requests(),
+              (std::vector<std::string>{"detach-and-claim 0", "release 0", "connect 0"}));
+    EXPECT_EQ(phone.writes(), std::vector<std::string>{"025251485703"});
+}
+
+TEST_F(LibusbPortTest, ATransferEndsAtItsWaitTimeOrWhenCancelledAndIsGivenBackFirst) {
+    const DeviceHandle device = port.open(EmulatedPhone::kLocation);
+    ASSERT_TRUE(device.valid());
+    std::array<std::uint8_t, 64> buffer{};
+
+    // The phone does not answer: the transfer is cancelled at its limit, and the call returns
+    // only once usbfs has given the URB back.
+    phone.addFault(UrbFault::hang, phone.bulkUrbs() + 1);
+    auto start = Clock::now();
+    const UsbTransfer quiet = port.bulkIn(device, buffer, 300);
+    EXPECT_EQ(quiet.status, UsbStatus::timedOut);
+    EXPECT_GE(since(start), milliseconds(300));
+    EXPECT_LT(since(start), milliseconds(1000));
+    EXPECT_EQ(phone.urbsInFlight(), 0u);
+
+    // cancel() from another thread ends a transfer with a long wait at once.
+    phone.addFault(UrbFault::hang, phone.bulkUrbs() + 1);
+    auto cancelled = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 400 && phone.urbsInFlight() == 0; ++i) {
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+        port.cancel(device);
+    });
+    start = Clock::now();
+    const UsbTransfer ended = port.bulkIn(device, buffer, 20000);
+    cancelled.get();
+    EXPECT_EQ(ended.status, UsbStatus::failed);
+    EXPECT_LT(since(start), milliseconds(3000));
+    EXPECT_EQ(phone.urbsInFlight(), 0u);
+    const std::vector<std::string> requests = phone.requests();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "discard"), 2);
+    port.close(device);
+}
+
+// Queued reads end in the order they were submitted, a reap that runs out leaves its read in
+// flight, and the queue's end takes back what is left without letting a read behind a cancelled
+// one take the phone's next reply.
+TEST_F(LibusbPortTest, QueuedReadsEndInOrderAndTheQueuesEndTakesNoReplyMeantForLater) {
+    const DeviceHandle device = port.open(EmulatedPhone::kLocation);
+    ASSERT_TRUE(device.valid());
+    ASSERT_EQ(port.bulkOut(device, rqhwPacket, 1000).status, UsbStatus::done);
+    ASSERT_EQ(port.bulkOut(device, enumPacket, 1000).status, UsbStatus::done);
+    SimPhone reference;
+    reference.write(rqhwPacket);
+    reference.write(enumPacket);
+    const Bytes rqhwReply = reference.read(64);
+    const Bytes enumReply = reference.read(64);
+    {
+        const std::unique_ptr<UsbInQueue> queue = port.openInQueue(device);
+        ASSERT_NE(queue, nullptr);
+        phone.addFault(UrbFault::hang, phone.bulkUrbs() + 3);
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(queue->submit(64));
+        const UsbReaped first = queue->reap(1000);
+        ASSERT_EQ(first.transfer.status, UsbStatus::done);
+        EXPECT_EQ(Bytes(first.data.begin(), first.data.end()), rqhwReply);
+        const UsbReaped second = queue->reap(1000);
+        EXPECT_EQ(Bytes(second.data.begin(), second.data.end()), enumReply);
+        // The phone does not answer the third read: it stays in flight.
+        EXPECT_EQ(queue->reap(200).transfer.status, UsbStatus::timedOut);
+        EXPECT_EQ(phone.urbsInFlight(), 1u);
+    }
+    EXPECT_EQ(phone.urbsInFlight(), 0u);
+
+    // A read the phone holds, and one queued behind it, when the phone has a reply ready: the
+    // queue goes, and the reply is still there for the next read.
+    ASSERT_EQ(port.bulkOut(device, rqhwPacket, 1000).status, UsbStatus::done);
+    phone.addFault(UrbFault::hang, phone.bulkUrbs() + 1);
+    {
+        const std::unique_ptr<UsbInQueue> queue = port.openInQueue(device);
+        ASSERT_TRUE(queue->submit(64));
+        ASSERT_TRUE(queue->submit(64));
+        EXPECT_EQ(queue->reap(200).transfer.status, UsbStatus::timedOut);
+    }
+    EXPECT_EQ(phone.urbsInFlight(), 0u);
+    std::array<std::uint8_t, 64> reply{};
+    const UsbTransfer got = port.bulkIn(device, reply, 1000);
+    ASSERT_EQ(got.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + got.transferred), rqhwReply);
+    port.close(device);
+}
+
+TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOnce) {
+    const DeviceHandle device = port.open(EmulatedPhone::kLocation);
+    ASSERT_TRUE(device.valid());
+    Clock::time_point noticedAt;
+    watch = std::async(std::launch::async, [&] {
+        const bool removed = port.waitForRemoval(EmulatedPhone::kLocation);
+        noticedAt = Clock::now();
+        return removed;
+    });
+    // The watch is in place before the phone goes (a watch that starts late returns false).
+    std::this_thread::sleep_for(milliseconds(300));
+    phone.unplug();
+    ASSERT_EQ(watch.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_TRUE(watch.get());
+    ASSERT_TRUE(phone.unpluggedAt());
+    EXPECT_LT(noticedAt - *phone.unpluggedAt(), std::chrono::seconds(1));
+
+    const auto start = Clock::now();
+    std::array<std::uint8_t, 64> buffer{};
+    EXPECT_EQ(port.bulkOut(device, rqhwPacket, 5000).status, UsbStatus::gone);
+    EXPECT_EQ(port.bulkIn(device, buffer, 5000).status, UsbStatus::gone);
+    EXPECT_EQ(port.stringDescriptor(device, UsbString::product, buffer).status, UsbStatus::gone);
+    EXPECT_LT(since(start), milliseconds(500));
+    EXPECT_TRUE(port.listPhones().empty());
+    EXPECT_FALSE(port.waitForRemoval(EmulatedPhone::kLocation));
+    EXPECT_EQ(port.open(EmulatedPhone::kLocation), kInvalidDevice);
+    port.close(device);
+}
+
+INSTANTIATE_TEST_SUITE_P(Notice, LibusbRemoval,
+                         ::testing::Values(RemovalNotice::hotplug, RemovalNotice::polling),
+                         [](const ::testing::TestParamInfo<RemovalNotice>& info) {
+                             return info.param == RemovalNotice::hotplug ? "Hotplug" : "Polling";
+                         });
+
+}  // namespace
+}  // namespace norvale::usb_testing

@@ -1,0 +1,523 @@
+// The WinUSB binding against stand-in SetupAPI and WinUSB entry points that serve the simulated
+// phone byte for byte, with real events, waits and completions under Wine.
+#include <windows.h>
+#include <setupapi.h>
+#include <winusb.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "integration/OperationsRig.h"
+#include "platform/win32/Win32Clock.h"
+#include "platform/win32/WinUsbPort.h"
+#include "presence/PresenceHandling.h"
+#include "protocol/CommandWorker.h"
+#include "ui/CommandBodies.h"
+
+namespace norvale {
+namespace {
+
+using namespace norvale::testing;
+
+// NTSTATUS values as WinUSB leaves them in OVERLAPPED::Internal.
+constexpr ULONG_PTR kStatusPending = 0x103;
+constexpr ULONG_PTR kStatusUnsuccessful = 0xC0000001;  // how a stall completes
+constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
+constexpr ULONG_PTR kStatusDeviceNotConnected = 0xC000009D;
+
+constexpr UCHAR kOutPipe = 0x01;
+constexpr UCHAR kInPipe = 0x82;
+constexpr USHORT kPacket = 512;
+const std::string kPhonePath =
+    "\\\\?\\usb#vid_22b8&pid_4903#5&2f&0&3#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+
+// A device on the stand-in bus: its path, descriptors, and the simulated phone behind its pipes.
+struct FakeDevice {
+    std::string path = kPhonePath;
+    USB_DEVICE_DESCRIPTOR ids{18, 1, 0x0200, 0, 0, 0, 64, 0x22B8, 0x4903, 0, 3, 5, 0, 1};
+    // An interrupt endpoint first and the bulk IN before the bulk OUT: nothing rests on order.
+    std::vector<WINUSB_PIPE_INFORMATION> pipes{{UsbdPipeTypeInterrupt, 0x83, 16, 1},
+                                               {UsbdPipeTypeBulk, kInPipe, kPacket, 0},
+                                               {UsbdPipeTypeBulk, kOutPipe, kPacket, 0}};
+    std::map<UCHAR, std::string> strings{{3, "Motorola Inc."}, {5, "Motorola Flash Interface"}};
+    std::shared_ptr<SimPhone> phone = std::make_shared<SimPhone>();
+    bool attached = true;
+    bool silent = false;  // the phone answers no read (NAK) until the read is aborted
+    bool stallIn = false;
+};
+
+struct FakeBus {
+    std::recursive_mutex mutex;  // the removal poller and a canceller call in from other threads
+    std::vector<FakeDevice> devices;
+    std::string otherDevice = "\\\\?\\USB#VID_046D&PID_C52B#6&2a&0&1#{a5dcbf10-6530-11d2-901f}";
+    std::vector<std::vector<std::string>> sets;  // what each set listed
+    int setsOpen = 0;
+    GUID classAsked{};
+    DWORD flagsAsked = 0;
+    DWORD createFlags = 0;
+    std::vector<std::string> releases;  // "free N" and "close N", in order
+    std::vector<std::pair<UCHAR, Bytes>> writes;
+    std::vector<std::pair<UCHAR, ULONG>> reads;
+    std::map<std::pair<UCHAR, ULONG>, ULONG> policies;
+    std::vector<std::pair<UCHAR, USHORT>> stringsAsked;  // index, language
+    std::vector<UCHAR> aborts;
+    std::vector<std::pair<std::size_t, OVERLAPPED*>> pending;  // reads the phone has not answered
+    DWORD cancelLatencyMs = 0;  // how long an aborted read takes to complete, from another thread
+    std::vector<std::thread> completers;
+    std::atomic<ULONGLONG> cancelledAt{0};
+};
+FakeBus* bus = nullptr;
+
+// Handles are made-up values that only the stand-ins know; none is ever a real handle.
+HANDLE fileOf(std::size_t device) { return reinterpret_cast<HANDLE>(0x7000 + 8 * device); }
+WINUSB_INTERFACE_HANDLE usbOf(std::size_t device) {
+    return reinterpret_cast<WINUSB_INTERFACE_HANDLE>(0x9000 + 8 * device);
+}
+std::size_t deviceOf(WINUSB_INTERFACE_HANDLE usb) {
+    return (reinterpret_cast<std::uintptr_t>(usb) - 0x9000) / 8;
+}
+std::vector<std::string>& setOf(HDEVINFO set) {
+    return bus->sets.at(reinterpret_cast<std::uintptr_t>(set) - 0x5E70000);
+}
+
+BOOL failWith(DWORD error) {
+    ::SetLastError(error);
+    return FALSE;
+}
+
+// As the I/O manager completes a request: status and count first, then the event.
+void complete(OVERLAPPED* overlapped, ULONG_PTR status, ULONG count) {
+    overlapped->InternalHigh = count;
+    overlapped->Internal = status;
+    ::SetEvent(overlapped->hEvent);
+}
+
+HDEVINFO WINAPI getClassDevs(const GUID* guid, PCSTR, HWND, DWORD flags) {
+    const std::lock_guard lock(bus->mutex);
+    bus->classAsked = *guid;
+    bus->flagsAsked = flags;
+    std::vector<std::string> listed{bus->otherDevice};
+    for (const FakeDevice& device : bus->devices) {
+        if (device.attached) listed.push_back(device.path);
+    }
+    bus->sets.push_back(listed);
+    ++bus->setsOpen;
+    return reinterpret_cast<HDEVINFO>(0x5E70000 + bus->sets.size() - 1);
+}
+
+BOOL WINAPI enumInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID*, DWORD index,
+                           PSP_DEVICE_INTERFACE_DATA member) {
+    const std::lock_guard lock(bus->mutex);
+    if (member->cbSize != sizeof *member) return failWith(ERROR_INVALID_USER_BUFFER);
+    if (index >= setOf(set).size()) return failWith(ERROR_NO_MORE_ITEMS);
+    member->Reserved = index;
+    return TRUE;
+}
+
+BOOL WINAPI interfaceDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA member,
+                            PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size, PDWORD required,
+                            PSP_DEVINFO_DATA) {
+    const std::lock_guard lock(bus->mutex);
+    const std::string& path = setOf(set).at(member->Reserved);
+    const DWORD needed = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1;
+    if (required != nullptr) *required = needed;
+    if (detail == nullptr || size < needed) return failWith(ERROR_INSUFFICIENT_BUFFER);
+    if (detail->cbSize != sizeof *detail) return failWith(ERROR_INVALID_USER_BUFFER);
+    std::memcpy(detail->DevicePath, path.c_str(), path.size() + 1);
+    return TRUE;
+}
+
+BOOL WINAPI destroySet(HDEVINFO) {
+    const std::lock_guard lock(bus->mutex);
+    --bus->setsOpen;
+    return TRUE;
+}
+
+HANDLE WINAPI createFile(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD flags,
+                         HANDLE) {
+    const std::lock_guard lock(bus->mutex);
+    bus->createFlags = flags;
+    for (std::size_t i = 0; i < bus->devices.size(); ++i) {
+        if (bus->devices[i].attached && ::lstrcmpiA(bus->devices[i].path.c_str(), path) == 0) {
+            return fileOf(i);
+        }
+    }
+    ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI closeFile(HANDLE file) {
+    const std::lock_guard lock(bus->mutex);
+    bus->releases.push_back("close " +
+                            std::to_string((reinterpret_cast<std::uintptr_t>(file) - 0x7000) / 8));
+    return TRUE;
+}
+
+BOOL WINAPI initialize(HANDLE file, PWINUSB_INTERFACE_HANDLE usb) {
+    // WinUSB refuses a handle that was not opened for overlapped I/O.
+    if ((bus->createFlags & FILE_FLAG_OVERLAPPED) == 0) return failWith(ERROR_INVALID_HANDLE);
+    *usb = usbOf((reinterpret_cast<std::uintptr_t>(file) - 0x7000) / 8);
+    return TRUE;
+}
+
+BOOL WINAPI freeUsb(WINUSB_INTERFACE_HANDLE usb) {
+    const std::lock_guard lock(bus->mutex);
+    bus->releases.push_back("free " + std::to_string(deviceOf(usb)));
+    return TRUE;
+}
+
+BOOL WINAPI interfaceSettings(WINUSB_INTERFACE_HANDLE usb, UCHAR, PUSB_INTERFACE_DESCRIPTOR out) {
+    *out = USB_INTERFACE_DESCRIPTOR{9, 4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0};
+    out->bNumEndpoints = static_cast<UCHAR>(bus->devices.at(deviceOf(usb)).pipes.size());
+    return TRUE;
+}
+
+BOOL WINAPI queryPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR, UCHAR index,
+                      PWINUSB_PIPE_INFORMATION pipe) {
+    const auto& pipes = bus->devices.at(deviceOf(usb)).pipes;
+    if (index >= pipes.size()) return failWith(ERROR_NO_MORE_ITEMS);
+    *pipe = pipes[index];
+    return TRUE;
+}
+
+BOOL WINAPI setPolicy(WINUSB_INTERFACE_HANDLE, UCHAR pipe, ULONG policy, ULONG size, PVOID value) {
+    ULONG number = 0;
+    std::memcpy(&number, value, std::min<ULONG>(size, sizeof number));
+    bus->policies[{pipe, policy}] = number;
+    return TRUE;
+}
+
+BOOL WINAPI getDescriptor(WINUSB_INTERFACE_HANDLE usb, UCHAR type, UCHAR index, USHORT language,
+                          PUCHAR buffer, ULONG size, PULONG length) {
+    const std::lock_guard lock(bus->mutex);
+    const FakeDevice& device = bus->devices.at(deviceOf(usb));
+    if (!device.attached) return failWith(ERROR_BAD_COMMAND);
+    Bytes descriptor;
+    if (type == USB_DEVICE_DESCRIPTOR_TYPE) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&device.ids);
+        descriptor.assign(bytes, bytes + sizeof device.ids);
+    } else if (type == USB_STRING_DESCRIPTOR_TYPE && index == 0) {
+        descriptor = {6, 3, 0x07, 0x04, 0x09, 0x04};  // German first, then US English
+    } else if (type == USB_STRING_DESCRIPTOR_TYPE && device.strings.count(index) != 0) {
+        bus->stringsAsked.emplace_back(index, language);
+        descriptor = {0, 3};
+        for (const char c : device.strings.at(index)) {
+            descriptor.insert(descriptor.end(), {static_cast<std::uint8_t>(c), 0});
+        }
+        descriptor[0] = static_cast<std::uint8_t>(descriptor.size());
+    } else {
+        return failWith(ERROR_GEN_FAILURE);  // the device stalls a request it doesn't know
+    }
+    *length = std::min<ULONG>(size, static_cast<ULONG>(descriptor.size()));
+    std::copy_n(descriptor.begin(), *length, buffer);
+    return TRUE;
+}
+
+BOOL WINAPI writePipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, PUCHAR data, ULONG size, PULONG,
+                      LPOVERLAPPED overlapped) {
+    const std::lock_guard lock(bus->mutex);
+    FakeDevice& device = bus->devices.at(deviceOf(usb));
+    if (!device.attached) return failWith(ERROR_BAD_COMMAND);
+    bus->writes.emplace_back(pipe, Bytes(data, data + size));
+    if (pipe == kOutPipe) device.phone->write(std::span(data, size));
+    complete(overlapped, 0, size);
+    return failWith(ERROR_IO_PENDING);
+}
+
+BOOL WINAPI readPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, PUCHAR buffer, ULONG size, PULONG,
+                     LPOVERLAPPED overlapped) {
+    const std::lock_guard lock(bus->mutex);
+    FakeDevice& device = bus->devices.at(deviceOf(usb));
+    if (!device.attached) return failWith(ERROR_BAD_COMMAND);
+    bus->reads.emplace_back(pipe, size);
+    const Bytes reply = device.stallIn || device.silent ? Bytes{} : device.phone->read(size);
+    if (device.stallIn) {
+        complete(overlapped, kStatusUnsuccessful, 0);
+    } else if (reply.empty()) {
+        // The phone answers NAK until the read is aborted or the device goes.
+        overlapped->Internal = kStatusPending;
+        bus->pending.emplace_back(deviceOf(usb), overlapped);
+    } else {
+        std::copy(reply.begin(), reply.end(), buffer);
+        complete(overlapped, 0, static_cast<ULONG>(reply.size()));
+    }
+    return failWith(ERROR_IO_PENDING);
+}
+
+BOOL WINAPI abortPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe) {
+    const std::lock_guard lock(bus->mutex);
+    bus->aborts.push_back(pipe);
+    std::erase_if(bus->pending, [&](const auto& read) {
+        if (read.first != deviceOf(usb) || pipe != kInPipe) return false;
+        OVERLAPPED* const overlapped = read.second;
+        bus->completers.emplace_back([overlapped, latency = bus->cancelLatencyMs] {
+            ::Sleep(latency);
+            bus->cancelledAt = ::GetTickCount64();
+            complete(overlapped, kStatusCancelled, 0);
+        });
+        return true;
+    });
+    return TRUE;
+}
+
+BOOL WINAPI overlappedResult(WINUSB_INTERFACE_HANDLE, LPOVERLAPPED overlapped, LPDWORD count,
+                             BOOL wait) {
+    // WinUSB's is the system's own on the same record.
+    return ::GetOverlappedResult(nullptr, overlapped, count, wait);
+}
+
+// The phone is pulled out: reads in flight end with the device gone, later requests fail.
+void unplug(std::size_t device) {
+    const std::lock_guard lock(bus->mutex);
+    bus->devices.at(device).attached = false;
+    for (const auto& [owner, overlapped] : bus->pending) {
+        if (owner == device) complete(overlapped, kStatusDeviceNotConnected, 0);
+    }
+    std::erase_if(bus->pending, [&](const auto& read) { return read.first == device; });
+}
+
+WinUsbApi standIns() {
+    return {getClassDevs,      enumInterfaces, interfaceDetail, destroySet,
+            createFile,        closeFile,      initialize,      freeUsb,
+            interfaceSettings, queryPipe,      setPolicy,       getDescriptor,
+            writePipe,         readPipe,       abortPipe,       overlappedResult};
+}
+
+class WinUsbPortTest : public ::testing::Test {
+protected:
+    WinUsbPortTest() { bus = &fake; }
+    ~WinUsbPortTest() override {
+        for (std::thread& completer : fake.completers) completer.join();
+    }
+
+    DeviceHandle openPhone() {
+        fake.devices.emplace_back();
+        return port.open(kPhonePath);
+    }
+
+    FakeBus fake;
+    WinUsbPort port{standIns()};
+};
+
+TEST_F(WinUsbPortTest, ListsTheFlashPhonesOfTheUsbDeviceClassWhateverTheCaseOfTheirIds) {
+    fake.devices.resize(3);
+    fake.devices[1].path = "\\\\?\\USB#VID_22B8&PID_4903#5&2f&0&4#{A5DCBF10-6530-11D2-901F}";
+    fake.devices[2].path = "\\\\?\\usb#vid_22b8&pid_4903#5&2f&0&5#{a5dcbf10-6530-11d2-901f}";
+    fake.devices[2].attached = false;
+
+    EXPECT_EQ(port.listPhones(), (std::vector<std::string>{kPhonePath, fake.devices[1].path}));
+    EXPECT_EQ(fake.classAsked, kUsbDeviceInterfaceClass);
+    EXPECT_EQ(fake.flagsAsked, DWORD{DIGCF_PRESENT | DIGCF_DEVICEINTERFACE});
+    EXPECT_EQ(fake.setsOpen, 0);
+}
+
+TEST_F(WinUsbPortTest, PipesPacketSizeAndStringsComeFromTheDescriptors) {
+    const DeviceHandle phone = openPhone();
+    ASSERT_TRUE(phone.valid());
+    EXPECT_NE(fake.createFlags & FILE_FLAG_OVERLAPPED, 0u);
+    EXPECT_EQ(port.maxPacketSize(phone), kPacket);
+    // No zero-length packet after a write of whole packets; a short packet ends a read.
+    EXPECT_EQ((fake.policies[{kOutPipe, SHORT_PACKET_TERMINATE}]), 0u);
+    EXPECT_EQ((fake.policies[{kInPipe, IGNORE_SHORT_PACKETS}]), 0u);
+
+    Win32Clock clock;
+    const UsbPhoneLink link(port, clock);
+    const Bytes z{'Z'};
+    EXPECT_TRUE(link.writePipe(phone, 2, z, 0));
+    EXPECT_EQ(link.queryString(phone, 0x0103).text, "Motorola Inc.");
+    EXPECT_EQ(link.queryString(phone, 0x0002).text, "Motorola Flash Interface");
+    EXPECT_EQ(fake.writes, (std::vector<std::pair<UCHAR, Bytes>>{{kOutPipe, z}}));
+    // The indices of the device descriptor, in the first language the device lists.
+    EXPECT_EQ(fake.stringsAsked, (std::vector<std::pair<UCHAR, USHORT>>{{3, 0x0407}, {5, 0x0407}}));
+    port.close(phone);
+    EXPECT_EQ(fake.releases, (std::vector<std::string>{"free 0", "close 0"}));
+
+    // Without a bulk OUT endpoint, or with other ids behind the path, nothing opens and nothing
+    // stays held.
+    fake.releases.clear();
+    fake.devices[0].pipes.pop_back();
+    EXPECT_FALSE(port.open(kPhonePath).valid());
+    fake.devices[0] = FakeDevice{};
+    fake.devices[0].ids.idProduct = 0x4902;
+    EXPECT_FALSE(port.open(kPhonePath).valid());
+    EXPECT_EQ(fake.releases, (std::vector<std::string>{"free 0", "close 0", "free 0", "close 0"}));
+}
+
+// Arrival, "Записать PDS" and "Прочитать данные" (the fields as the dialog fills them), as the
+// product runs them; what the log shows.
+std::string operatorsStory(OperationsRig& rig, Services& services, const Bytes& image) {
+    rig.state.device.store(nullptr);
+    rig.state.connected = false;
+    handleArrival(services);
+    rig.pickImage("pds.img", image);
+    const CommandBodies bodies = productCommandBodies();
+    for (const CommandBody* body : {&bodies.writePds, &bodies.readRangeToFile}) {
+        rig.state.busy = true;
+        runCommandWorker(services, *body);
+    }
+    return rig.view.logText();
+}
+
+TEST_F(WinUsbPortTest, TheOperatorsStoryPutsTheDriverRoadsDataBytesOnTheBulkOutPipe) {
+    const Bytes image = patternImage(0x10000, 41);
+    std::string driverLog;
+    std::vector<std::string> driverWrites;
+    {
+        OperationsRig rig;
+        driverLog = operatorsStory(rig, rig.services, image);
+        for (const std::string& line : rig.sim.driver.trace()) {
+            if (line.rfind("W ", 0) == 0) driverWrites.push_back(line);
+        }
+        EXPECT_EQ(fileBytes("PDS.bin"), image);
+    }
+    ASSERT_GE(driverLog.size(), text::kSuccess.view().size());
+    EXPECT_EQ(driverLog.substr(0, text::kPhoneConnected.view().size()),
+              text::kPhoneConnected.view());
+    EXPECT_EQ(driverLog.substr(driverLog.size() - text::kSuccess.view().size()),
+              text::kSuccess.view());
+
+    OperationsRig rig;
+    rig.sim.driver.detachAll();  // the maker's driver has no phone: the USB road carries it all
+    fake.devices.emplace_back();
+    Win32Clock clock;
+    Platform platform{rig.sim.driver, rig.sim.driver,  rig.sim.driver, port,
+                      rig.sim.files,  rig.sim.chooser, clock,          rig.sim.threads};
+    Services services{rig.state, rig.log, platform, rig.view};
+    EXPECT_EQ(operatorsStory(rig, services, image), driverLog);
+    EXPECT_EQ(fileBytes("PDS.bin"), image);
+    EXPECT_EQ(fake.devices[0].phone->readFlash(0x10010000, image.size()), image);
+
+    std::vector<std::string> usbWrites;
+    for (const auto& [pipe, data] : fake.writes) {
+        EXPECT_EQ(pipe, kOutPipe);
+        usbWrites.push_back(written(data));
+    }
+    expectTranscript(usbWrites, driverWrites);
+    for (const auto& [pipe, size] : fake.reads) {
+        EXPECT_EQ(pipe, kInPipe);
+        EXPECT_EQ(size % kPacket, 0u) << size;
+    }
+    rig.state.device.store(nullptr);
+}
+
+TEST_F(WinUsbPortTest, ATransferThatRunsOutIsAbortedAndItsEndAwaitedAndAStallIsReported) {
+    const DeviceHandle phone = openPhone();
+    ASSERT_TRUE(phone.valid());
+    // The phone has nothing to say; the aborted read takes a while to complete.
+    fake.devices[0].silent = true;
+    fake.cancelLatencyMs = 300;
+    std::vector<std::uint8_t> buffer(kPacket, 0xEE);
+    ULONGLONG start = ::GetTickCount64();
+    UsbTransfer read = port.bulkIn(phone, buffer, 200);
+    const ULONGLONG returned = ::GetTickCount64();
+    EXPECT_EQ(read.status, UsbStatus::timedOut);
+    EXPECT_GE(returned - start, 150u);  // the wait ran (tick granularity allowed for)
+    EXPECT_EQ(fake.aborts, std::vector<UCHAR>{kInPipe});
+    ASSERT_NE(fake.cancelledAt.load(), 0u);
+    EXPECT_LE(fake.cancelledAt.load(), returned);  // returned only once the read had ended
+    EXPECT_EQ(buffer, std::vector<std::uint8_t>(kPacket, 0xEE));
+
+    // cancel() from another thread ends a long read at once, as a failure of its own.
+    fake.cancelLatencyMs = 0;
+    std::thread canceller([&] {
+        ::Sleep(200);
+        port.cancel(phone);
+    });
+    start = ::GetTickCount64();
+    read = port.bulkIn(phone, buffer, 30000);
+    canceller.join();
+    EXPECT_EQ(read.status, UsbStatus::failed);
+    EXPECT_LT(::GetTickCount64() - start, 5000u);
+
+    fake.devices[0].stallIn = true;
+    EXPECT_EQ(port.bulkIn(phone, buffer, 1000).status, UsbStatus::stalled);
+    port.close(phone);
+}
+
+// Reads queued ahead end in the order they were issued; one the phone does not answer stays
+// outstanding past a reap's wait, and the queue's end aborts it and waits until it has ended.
+TEST_F(WinUsbPortTest, QueuedReadsEndInOrderAndTheQueuesEndAbortsAndAwaitsTheRest) {
+    const DeviceHandle phone = openPhone();
+    ASSERT_TRUE(phone.valid());
+    fake.devices[0].phone->write(rqhwPacket);
+    fake.devices[0].phone->write(enumPacket);
+    fake.cancelLatencyMs = 300;
+    std::unique_ptr<UsbInQueue> queue = port.openInQueue(phone);
+    ASSERT_NE(queue, nullptr);
+    ASSERT_TRUE(queue->submit(kPacket));
+    ASSERT_TRUE(queue->submit(kPacket));
+    fake.devices[0].silent = true;  // nothing more to say
+    ASSERT_TRUE(queue->submit(kPacket));
+    EXPECT_EQ(fake.reads.size(), 3u);  // all three issued before the first is reaped
+
+    const UsbReaped first = queue->reap(1000);
+    EXPECT_EQ(first.transfer.status, UsbStatus::done);
+    ASSERT_EQ(first.data.size(), 32u);
+    EXPECT_EQ(std::string(first.data.begin(), first.data.begin() + 5), "\002RQHW");
+    const UsbReaped second = queue->reap(1000);
+    ASSERT_EQ(second.data.size(), 13u);
+    EXPECT_EQ(std::string(second.data.begin(), second.data.begin() + 5), "\002ENUM");
+    EXPECT_EQ(queue->reap(200).transfer.status, UsbStatus::timedOut);
+    EXPECT_TRUE(fake.aborts.empty()) << "a reap's wait that runs out leaves the read in flight";
+
+    queue.reset();
+    const ULONGLONG ended = ::GetTickCount64();
+    EXPECT_EQ(fake.aborts, std::vector<UCHAR>{kInPipe});
+    ASSERT_NE(fake.cancelledAt.load(), 0u);
+    EXPECT_LE(fake.cancelledAt.load(), ended);  // gone only once the aborted read had ended
+
+    // A device that has gone takes no more reads.
+    unplug(0);
+    queue = port.openInQueue(phone);
+    EXPECT_FALSE(queue->submit(kPacket));
+    EXPECT_EQ(queue->reap(100).transfer.status, UsbStatus::failed);  // none outstanding
+    queue.reset();
+    port.close(phone);
+}
+
+TEST_F(WinUsbPortTest, ARemovalIsNoticedWithinASecondAndEveryTransferAfterItFailsAtOnce) {
+    const DeviceHandle phone = openPhone();
+    ASSERT_TRUE(phone.valid());
+    EXPECT_FALSE(port.waitForRemoval(fake.otherDevice));
+    fake.devices[0].silent = true;
+
+    std::atomic<ULONGLONG> noticedAt{0};
+    std::atomic<ULONGLONG> unpluggedAt{0};
+    std::thread watcher([&] {
+        EXPECT_TRUE(port.waitForRemoval(kPhonePath));
+        noticedAt = ::GetTickCount64();
+    });
+    std::thread puller([&] {
+        ::Sleep(600);
+        unpluggedAt = ::GetTickCount64();
+        unplug(0);
+    });
+    // A read in flight at the removal: the phone has nothing to say until then.
+    std::vector<std::uint8_t> buffer(kPacket);
+    const UsbTransfer read = port.bulkIn(phone, buffer, 30000);
+    const ULONGLONG readEnded = ::GetTickCount64();
+    puller.join();
+    watcher.join();
+    EXPECT_EQ(read.status, UsbStatus::gone);
+    EXPECT_LT(readEnded - unpluggedAt, 1000u);
+    EXPECT_LE(noticedAt - unpluggedAt, 1000u);
+
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_EQ(port.bulkOut(phone, Bytes{'Z'}, 60000).status, UsbStatus::gone);
+    EXPECT_EQ(port.bulkIn(phone, buffer, 60000).status, UsbStatus::gone);
+    EXPECT_LT(::GetTickCount64() - start, 1000u);
+    EXPECT_TRUE(fake.writes.empty());
+    EXPECT_FALSE(port.waitForRemoval(kPhonePath));
+    port.close(phone);
+}
+
+}  // namespace
+}  // namespace norvale
