@@ -1,13 +1,14 @@
-# The release archive: the 64-bit and 32-bit programs, the operator's guides, the licence, a bin\
-# folder that holds only a note on where the loader images come from, and the Linux udev rule.
+# The release archive: the 64-bit and 32-bit programs (the dialog and the command line), the
+# operator's guides, the licence, a bin\ folder that holds only a note on where the loader images
+# come from, and the Linux udev rule.
 #
-# Every tree installs the texts (component "docs"); a Windows tree also installs its norvale.exe,
-# named for its architecture (component "program"). scripts/package.sh builds the two Windows
-# trees, then configures a packaging tree with NORVALE_PACKAGE_X64_TREE and
+# Every tree installs the texts (component "docs"); a Windows tree also installs its norvale.exe
+# and norvale-cli.exe, named for its architecture (component "program"). scripts/package.sh
+# builds the two Windows trees, then configures a packaging tree with NORVALE_PACKAGE_X64_TREE and
 # NORVALE_PACKAGE_X86_TREE set, whose CPack run takes the programs from both and the texts once.
 
-set(NORVALE_PACKAGE_X64_TREE "" CACHE PATH "64-bit Windows build tree to take norvale.exe from")
-set(NORVALE_PACKAGE_X86_TREE "" CACHE PATH "32-bit Windows build tree to take norvale.exe from")
+set(NORVALE_PACKAGE_X64_TREE "" CACHE PATH "64-bit Windows build tree to take the programs from")
+set(NORVALE_PACKAGE_X86_TREE "" CACHE PATH "32-bit Windows build tree to take the programs from")
 
 # Operators open the texts with Notepad: CRLF line ends and a UTF-8 byte order mark, so that the
 # Cyrillic reads right on every Windows, the oldest Notepad included. Made at configure time;
@@ -47,9 +48,13 @@ if(WIN32 AND TARGET norvale)
   endif()
   install(PROGRAMS $<TARGET_FILE:norvale> DESTINATION . RENAME norvale-${NORVALE_ARCHITECTURE}.exe
           COMPONENT program)
+  # The command line beside it, named the same way, so both architectures' fit in one folder.
+  install(PROGRAMS $<TARGET_FILE:norvale-cli> DESTINATION .
+          RENAME norvale-cli-${NORVALE_ARCHITECTURE}.exe COMPONENT program)
   if(MINGW)
-    # The release program carries no symbols: they would only make the download bigger.
+    # The release programs carry no symbols: they would only make the download bigger.
     target_link_options(norvale PRIVATE $<$<CONFIG:Release>:-s>)
+    target_link_options(norvale-cli PRIVATE $<$<CONFIG:Release>:-s>)
   endif()
 endif()
 

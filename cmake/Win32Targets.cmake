@@ -1,4 +1,4 @@
-# The Win32 bindings, the two programs and their resources (Windows builds only).
+# The Win32 bindings, the programs and their resources (Windows builds only).
 enable_language(RC)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 1251")
 
@@ -26,4 +26,8 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/app/norvale.cpp)
   target_link_libraries(norvale PRIVATE norvale_win32 ${NORVALE_STATIC_RUNTIME})
   add_executable(norvale-sim WIN32 app/norvale-sim.cpp ${NORVALE_RESOURCES})
   target_link_libraries(norvale-sim PRIVATE norvale_win32 norvale_sim ${NORVALE_STATIC_RUNTIME})
+  # The command line: a console program, with the simulator for --sim.
+  add_executable(norvale-cli app/norvale-cli-windows.cpp)
+  target_link_libraries(norvale-cli PRIVATE norvale_cli norvale_win32 norvale_sim
+                        ${NORVALE_STATIC_RUNTIME})
 endif()

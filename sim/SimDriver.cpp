@@ -96,9 +96,11 @@ void SimDriver::applyEnvironment(Road road) {
         for (const std::string& item : parsed.rejected) {
             std::fprintf(stderr,
                          "norvale-sim: NORVALE_SIM_FAULTS: ignoring '%s' "
-                         "(expected unplug@N, nodata@N or hang@N, N from 1)\n",
+                         "(expected unplug@N, nodata@N or hang@N, N from 1, or stuck@ADDRESS "
+                         "in hex)\n",
                          item.c_str());
         }
+        for (const std::uint32_t address : parsed.stuckBlocks) stickFlashBlock(address);
         std::lock_guard lock(mutex_);
         faults_.insert(faults_.end(), parsed.faults.begin(), parsed.faults.end());
     }
@@ -125,6 +127,7 @@ SimInterfaceId SimDriver::attach(SimInterfaceOptions options, std::shared_ptr<Si
     iface->registryKey = registryKeyFor(options.devicePath);
     iface->options = std::move(options);
     iface->phone = phone ? std::move(phone) : std::make_shared<SimPhone>();
+    for (const std::uint32_t address : stuckBlocks_) iface->phone->stickBlock(address);
     interfaces_.push_back(iface);
     return iface->id;
 }
@@ -192,6 +195,12 @@ void SimDriver::setOpenSetFails(bool fails) {
 void SimDriver::addFault(SimFaultKind kind, std::uint64_t transfer) {
     std::lock_guard lock(mutex_);
     faults_.push_back({kind, transfer});
+}
+
+void SimDriver::stickFlashBlock(std::uint32_t address) {
+    std::lock_guard lock(mutex_);
+    stuckBlocks_.push_back(address);
+    for (const auto& iface : interfaces_) iface->phone->stickBlock(address);
 }
 
 void SimDriver::clearFaults() {

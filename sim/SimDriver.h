@@ -127,6 +127,9 @@ public:
 
     void setOpenSetFails(bool fails);
     void addFault(SimFaultKind kind, std::uint64_t transfer);
+    // The flash block holding `address` stays as it is when written, on every phone attached now
+    // or later (SimPhone::stickBlock); clearFaults() does not undo it.
+    void stickFlashBlock(std::uint32_t address);
     void clearFaults();
     std::uint64_t pipeTransfers() const;
 
@@ -252,6 +255,7 @@ private:
     SimEnumerationCounters counters_;
 
     std::vector<SimFault> faults_;
+    std::vector<std::uint32_t> stuckBlocks_;
     std::uint64_t transfers_ = 0;
 
     std::vector<InQueue*> queues_;  // the live queues of bulk IN transfers

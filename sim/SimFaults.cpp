@@ -32,6 +32,28 @@ std::optional<std::uint64_t> transferNumber(std::string_view digits) {
     return value;
 }
 
+// One to eight hex digits of either case, nothing else.
+std::optional<std::uint32_t> hexAddress(std::string_view digits) {
+    if (digits.empty() || digits.size() > 8) return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : digits) {
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<unsigned>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        } else {
+            return std::nullopt;
+        }
+        value = (value << 4) | digit;
+    }
+    return value;
+}
+
+constexpr std::string_view kStuckName = "stuck";
+
 }  // namespace
 
 std::string_view simFaultName(SimFaultKind kind) {
@@ -51,6 +73,14 @@ ParsedSimFaults parseSimFaults(std::string_view text) {
         text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
         if (item.empty()) continue;
         const std::size_t at = item.find('@');
+        if (at != std::string_view::npos && item.substr(0, at) == kStuckName) {
+            if (const auto address = hexAddress(item.substr(at + 1))) {
+                parsed.stuckBlocks.push_back(*address);
+            } else {
+                parsed.rejected.emplace_back(item);
+            }
+            continue;
+        }
         const auto kind =
             at == std::string_view::npos ? std::nullopt : kindNamed(item.substr(0, at));
         const auto number =

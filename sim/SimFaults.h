@@ -24,11 +24,15 @@ struct SimFault {
 
 struct ParsedSimFaults {
     std::vector<SimFault> faults;
-    std::vector<std::string> rejected;  // items that are not "<kind>@<N>" with N >= 1
+    // "stuck@<hex address>": the flash block holding the address keeps its contents when
+    // written, while the write's replies look normal, as a worn block does.
+    std::vector<std::uint32_t> stuckBlocks;
+    std::vector<std::string> rejected;  // items that are neither "<kind>@<N>" with N >= 1 nor
+                                        // "stuck@<1 to 8 hex digits>"
 };
 
-// Parses a comma-separated list such as "unplug@12,hang@3". Blanks around items are ignored, and
-// so are empty items; a bad item is skipped and reported, the rest still apply.
+// Parses a comma-separated list such as "unplug@12,hang@3,stuck@1001C000". Blanks around items
+// are ignored, and so are empty items; a bad item is skipped and reported, the rest still apply.
 ParsedSimFaults parseSimFaults(std::string_view text);
 
 std::string_view simFaultName(SimFaultKind kind);

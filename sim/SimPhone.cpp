@@ -261,7 +261,7 @@ void SimPhone::receiveChunk(std::span<const std::uint8_t> chunk) {
     std::size_t stored = 0;
     if (first < end) {
         stored = static_cast<std::size_t>(end - first);
-        flash_.write(static_cast<std::uint32_t>(first),
+        storeInFlash(static_cast<std::uint32_t>(first),
                      chunk.subspan(static_cast<std::size_t>(first - at), stored));
     }
     const bool outside = stored != taken;
@@ -271,6 +271,33 @@ void SimPhone::receiveChunk(std::span<const std::uint8_t> chunk) {
     if (blockReceived_ >= blockSize_ || chunk.size() < kChunkSize) {
         queue(blockOutsideFlash_ ? kBlockOutsideFlash : kBlockStored);
         state_ = State::awaitingCommand;
+    }
+}
+
+void SimPhone::stickBlock(std::uint32_t address) { stuckBlocks_.insert(blockStartOf(address)); }
+
+std::uint32_t SimPhone::blockStartOf(std::uint32_t address) {
+    return address & ~(blockSizeAt(address) - 1);
+}
+
+void SimPhone::storeInFlash(std::uint32_t address, std::span<const std::uint8_t> bytes) {
+    if (stuckBlocks_.empty()) {
+        flash_.write(address, bytes);
+        return;
+    }
+    // Every block boundary is a multiple of the small block size: pieces cut there lie in one
+    // block each.
+    constexpr std::uint64_t kSmallBlock = 0x8000;
+    std::uint64_t at = address;
+    const std::uint64_t end = at + bytes.size();
+    while (at < end) {
+        const std::uint64_t pieceEnd = std::min(end, (at / kSmallBlock + 1) * kSmallBlock);
+        const auto here = static_cast<std::uint32_t>(at);
+        if (stuckBlocks_.count(blockStartOf(here)) == 0) {
+            flash_.write(here, bytes.subspan(static_cast<std::size_t>(at - address),
+                                             static_cast<std::size_t>(pieceEnd - at)));
+        }
+        at = pieceEnd;
     }
 }
 

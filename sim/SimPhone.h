@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 
@@ -65,6 +66,10 @@ public:
     // Back in flash mode after a restart: boot ROM, RAM and replies lost, flash and mode kept.
     void powerCycle();
 
+    // From now on the flash block holding `address` keeps its contents when 'F' writes it; the
+    // chunk and block replies are the same as for a block that took the data.
+    void stickBlock(std::uint32_t address);
+
     // Inspection and preparation, for tests and the benchmark.
     std::uint8_t flashByte(std::uint32_t address) const { return flash_.byte(address); }
     Bytes readFlash(std::uint32_t address, std::size_t count) const;
@@ -92,6 +97,9 @@ private:
     void beginBlock(std::uint32_t address);
     void receiveChunk(std::span<const std::uint8_t> chunk);
     void queue(std::string_view reply);
+    // Stores `bytes` at `address`, leaving out what falls into a stuck block.
+    void storeInFlash(std::uint32_t address, std::span<const std::uint8_t> bytes);
+    static std::uint32_t blockStartOf(std::uint32_t address);
     void dropReadData() { streamNext_ = streamEnd_ = 0; }
 
     SimPhoneOptions options_;
@@ -116,6 +124,7 @@ private:
     bool blockOutsideFlash_ = false;
     unsigned rejectedPackets_ = 0;
     unsigned loaderStarts_ = 0;
+    std::set<std::uint32_t> stuckBlocks_;  // block start addresses
 };
 
 }  // namespace norvale

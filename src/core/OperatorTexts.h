@@ -32,6 +32,10 @@ inline constexpr Cp1251Text kReadingBlock{u8"Чтение блока данны�
 inline constexpr Cp1251Text kStartingPhone{u8"Запуск телефона\r\n"};
 inline constexpr Cp1251Text kSettingBlank{u8"Установка режима Blank\r\n"};
 inline constexpr Cp1251Text kSuccess{u8"Успешно\r\n"};
+// Reading back what a write put into flash, to compare it with the image.
+inline constexpr Cp1251Text kVerifyingData{u8"Проверка записанных данных\r\n"};
+// After a backup's three dumps: the checksums file, named after the text.
+inline constexpr Cp1251Text kChecksumsWritten{u8"Записаны контрольные суммы "};
 
 // The only error form: this prefix, a reason, a line end.
 inline constexpr Cp1251Text kErrorPrefix{u8"ОШИБКА - "};
@@ -58,6 +62,22 @@ inline constexpr Cp1251Text kDumpKeptIn{u8", дамп сохранён в фай
 inline constexpr Cp1251Text kCannotRenameFile{u8"не удалось переименовать файл "};
 inline constexpr Cp1251Text kRenamedTo{u8" в "};
 inline constexpr Cp1251Text kWriteNotConfirmed{u8"телефон не подтвердил запись блока "};
+inline constexpr Cp1251Text kStoppedByOperator{u8"прервано оператором"};
+inline constexpr Cp1251Text kReadStoppedByOperator{u8"прервано оператором, сохранено байт: "};
+inline constexpr Cp1251Text kVerifyMismatch{u8"записанные данные отличаются от образа, адрес: "};
+
+// Reasons the command line gives before it sends anything: its arguments make no request.
+inline constexpr Cp1251Text kUnknownCommand{u8"неизвестная команда: "};
+inline constexpr Cp1251Text kUnknownOption{u8"неизвестный параметр: "};
+inline constexpr Cp1251Text kMissingArgument{u8"не хватает аргумента: "};
+inline constexpr Cp1251Text kBadOptionValue{u8"неверное значение параметра: "};
+inline constexpr Cp1251Text kBadRangeArgument{u8"неверный диапазон адресов: "};
+inline constexpr Cp1251Text kBackupNeedsOneWrite{
+    u8"параметр --backup перед командами требует одной команды write"};
+inline constexpr Cp1251Text kFileNamedTwice{u8"файл назван дважды: "};
+inline constexpr Cp1251Text kNoSuchPhone{u8"нет телефона с идентификатором "};
+inline constexpr Cp1251Text kCannotCreateFolder{u8"не удалось создать папку "};
+inline constexpr Cp1251Text kCannotOpenFolder{u8"не удалось открыть папку "};
 
 // "ОШИБКА - " + reason + detail + "\r\n", the one form of every error line.
 inline std::string errorLine(std::string_view reason, std::string_view detail = {}) {

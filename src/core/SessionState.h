@@ -46,6 +46,10 @@ struct SessionState {
     // The interface opened at the last arrival; null until then (the invalid handle). Replaced
     // on the UI thread at every arrival, kept on removal.
     std::atomic<std::shared_ptr<const OpenDevice>> device;
+    // Set by a front end that lets the operator interrupt a command (the command line's Ctrl+C,
+    // from its signal handler); the running command ends at its next transfer. The dialog never
+    // sets it.
+    std::atomic<bool> stopRequested{false};
 
     DeviceHandle deviceHandle() const {
         const auto current = device.load();

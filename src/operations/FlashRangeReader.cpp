@@ -1,5 +1,5 @@
-// The range reader: one read request, replies streamed into a new ".part" file that takes the
-// dump's name once whole, 'Z' last.
+// The range reader: one read request, replies streamed into a sink (a new ".part" file that takes
+// the dump's name once whole, or a comparison), 'Z' last.
 #include "operations/FlashRangeReader.h"
 
 #include <deque>
@@ -11,47 +11,22 @@
 #include "core/OperatorTexts.h"
 #include "operations/DumpFileName.h"
 #include "operations/DumpWriter.h"
+#include "operations/PartFile.h"
 #include "operations/TransferProgress.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {
 namespace {
 
-constexpr std::uint32_t kReplySize = 4096;
 constexpr std::uint32_t kReplyWaitMs = 60000;
 
-std::string_view createFailureReason(FileError error) {
-    switch (error) {
-        case FileError::alreadyExists: return text::kFileExists;
-        case FileError::invalidName: return text::kInvalidFileName;
-        case FileError::sharingViolation: return text::kFileInUse;
-        case FileError::none:
-        case FileError::notFound:
-        case FileError::accessDenied:
-        case FileError::diskFull:
-        case FileError::other: break;
-    }
-    return text::kCannotCreateFile;
-}
-
-// Where a dump is while it is written: a file under a dump's own name is always a whole dump, so
-// one cut short (the phone gone, the disk full, the window closed, the process ended) can't be
-// taken for one and written back into a phone.
-constexpr std::string_view kPartSuffix = ".part";
-
-// The byte count of a read that stopped, and the file that holds those bytes.
-std::string savedIn(std::uint64_t bytes, const std::string& partName) {
-    std::string detail = std::to_string(bytes);
-    detail += text::kSavedInFile.view();
-    detail += partName;
-    return detail;
-}
+enum class NameRule { plainFileName, callersPath };
 
 // Neither name may be taken: the dump's own name could not be given to it at the end, and a
 // ".part" file holds what an earlier read saved. Both are left untouched.
 std::unique_ptr<File> createDump(CommandContext& command, const std::string& name,
-                                 const std::string& partName) {
-    if (!isPlainFileName(name)) {
+                                 const std::string& partName, NameRule rule) {
+    if (rule == NameRule::plainFileName && !isPlainFileName(name)) {
         command.fail(text::kInvalidFileName, name);
         return nullptr;
     }
@@ -70,32 +45,89 @@ std::unique_ptr<File> createDump(CommandContext& command, const std::string& nam
 bool nameDump(CommandContext& command, const std::string& partName, const std::string& name) {
     const FileError error = command.platform().files.renameNoReplace(partName, name);
     if (error == FileError::none) return true;
-    std::string detail;
-    if (error == FileError::alreadyExists) {
-        detail = name;
-        detail += text::kDumpKeptIn.view();
-        detail += partName;
-        command.fail(text::kFileExists, detail);
-    } else {
-        detail = partName;
-        detail += text::kRenamedTo.view();
-        detail += name;
-        command.fail(text::kCannotRenameFile, detail);
-    }
+    const FileFailure failure = renameFailure(error, partName, name);
+    command.fail(failure.reason, failure.detail);
     return false;
 }
 
-enum class ReadEnd { complete, transferFailed, stopped };
-
-// The command's progress as the bytes on disk, one step per reply as the writer has it saved:
-// behind the transfers by at most the writer's buffers, and a reply the disk could not take is
-// never shown as done.
-class SavedProgress {
+// A dump's ".part" file: the replies go to the disk on the writer's thread, so the next read is
+// asked for as soon as a reply is in.
+class DumpSink final : public RangeSink {
 public:
-    SavedProgress(DialogView& view, std::uint64_t total) : progress_(view, total) {}
+    DumpSink(File& dump, std::string partName)
+        : dump_(dump), writer_(dump, kRangeReplySize), partName_(std::move(partName)) {}
+
+    std::span<std::uint8_t> buffer() override { return writer_.buffer(); }
+    bool take(CommandContext& /*command*/, std::size_t length, std::uint64_t /*offset*/) override {
+        writer_.queue(length);
+        return true;
+    }
+    std::uint64_t done() const override { return writer_.written(); }
+    bool finish(CommandContext& command) override {
+        if (writer_.finish()) return true;
+        // A write that failed part way may have kept some of a reply: the file says. After a
+        // failed transfer the command has its line already.
+        command.fail(text::kCannotWriteFile, kept(dump_.size().value_or(writer_.written())));
+        return false;
+    }
+    std::string kept(std::uint64_t bytes) const override {
+        std::string detail = std::to_string(bytes);
+        detail += text::kSavedInFile.view();
+        detail += partName_;
+        return detail;
+    }
+    void reportStop(CommandContext& command, std::uint64_t taken) override {
+        command.fail(text::kReadStoppedByOperator, kept(taken));
+    }
+
+private:
+    File& dump_;
+    DumpWriter writer_;
+    std::string partName_;
+};
+
+// Start above End would read one reply of whatever the loader sends; 0 to FFFFFFFF has a count
+// that does not fit the request.
+bool validRange(CommandContext& command, std::uint32_t start, std::uint32_t end) {
+    const std::uint32_t count = end - start + 1;
+    if (start <= end && count != 0) return true;
+    command.fail(text::kBadAddressRange);
+    return false;
+}
+
+void readIntoNewFile(CommandContext& command, std::uint32_t start, std::uint32_t end,
+                     const std::string& name, NameRule rule) {
+    std::string line(text::kReadingBlock.view());
+    line += name;
+    line += text::kLineEnd;
+    command.log().append(line);
+
+    const std::string partName = partFileName(name);
+    std::unique_ptr<File> dump = createDump(command, name, partName, rule);
+    if (!dump) return;
+    ReadEnd outcome = ReadEnd::transferFailed;
+    {
+        DumpSink sink(*dump, partName);
+        outcome = readReplies(command, start, end - start + 1, sink);
+    }
+    dump.reset();  // closed, with what arrived, before anything more is said, sent or renamed
+    if (outcome == ReadEnd::transferFailed) return;
+    // The dump is whole once its last byte is saved, whatever 'Z' meets, so it gets its name
+    // before 'Z': a phone pulled at 'Z' costs the command its "Успешно" but not a whole dump its
+    // name. A failed rename is said here, and keeps "Успешно" away below.
+    const bool named = outcome == ReadEnd::complete && nameDump(command, partName, name);
+    finishRead(command, named ? ReadEnd::complete : ReadEnd::stopped);
+}
+
+// The command's progress as the bytes the sink is done with, one step per reply: behind the
+// transfers by at most the writer's buffers, and a reply the disk could not take is never shown
+// as done.
+class SinkProgress {
+public:
+    SinkProgress(DialogView& view, std::uint64_t total) : progress_(view, total) {}
     void queued(std::size_t length) { waiting_.push_back(length); }
-    void catchUp(std::uint64_t written) {
-        while (!waiting_.empty() && shown_ + waiting_.front() <= written) {
+    void catchUp(std::uint64_t done) {
+        while (!waiting_.empty() && shown_ + waiting_.front() <= done) {
             shown_ += waiting_.front();
             progress_.advance(waiting_.front());
             waiting_.pop_front();
@@ -104,31 +136,44 @@ public:
 
 private:
     TransferProgress progress_;
-    std::deque<std::size_t> waiting_;  // lengths of the replies queued and not yet shown
+    std::deque<std::size_t> waiting_;  // lengths of the replies taken and not yet shown
     std::uint64_t shown_ = 0;
 };
 
-// Streams the replies of the request into `dump` until the range is served, the bytes saved
-// shown as the command's progress. Counting in 64 bits keeps a range that ends at FFFFFFFF from
-// wrapping back below End.
+enum class Stop { none, transferFailed, noData, refused, operatorStop };
+
+}  // namespace
+
+void RangeSink::reportStop(CommandContext& command, std::uint64_t /*taken*/) {
+    command.fail(text::kStoppedByOperator);
+}
+
+// Counting in 64 bits keeps a range that ends at FFFFFFFF from wrapping back below End.
 //
-// The replies go to the disk on the writer's thread, so the next read is asked for as soon as a
-// reply is in; the reads still in flight are cancelled and the writer has saved or given up on
-// every reply before anything is said about the end, which is then told from the file. The
-// replies' stream is gone when this returns, so no read of it is left to meet 'Z'.
-ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count,
-                     const std::string& partName) {
-    SavedProgress progress(command.view(), count);
-    DumpWriter writer(dump, kReplySize);
-    std::unique_ptr<ReplyStream> replies = command.openReplies(count, kReplySize, kReplyWaitMs);
-    enum class Stop { none, transferFailed, noData } stop = Stop::none;
+// The reads still in flight are cancelled and the sink has dealt with or given up on every reply
+// before anything is said about the end, which is then told from what the sink holds.
+ReadEnd readReplies(CommandContext& command, std::uint32_t start, std::uint32_t count,
+                    RangeSink& sink) {
+    if (!command.send(buildReadRequest(start, count), 0)) return ReadEnd::transferFailed;
+    SinkProgress progress(command.view(), count);
+    std::unique_ptr<ReplyStream> replies =
+        command.openReplies(count, kRangeReplySize, kReplyWaitMs);
+    Stop stop = Stop::none;
     std::uint64_t received = 0;
     while (received < count) {
-        const std::span<std::uint8_t> buffer = writer.buffer();
-        if (buffer.empty()) break;  // a write failed: said below, once the writer has stopped
+        // Looked at here, and not only by the next transfer, so the line can say what was kept
+        // and the read is still ended with 'Z'.
+        if (command.stopRequested()) {
+            stop = Stop::operatorStop;
+            break;
+        }
+        const std::span<std::uint8_t> buffer = sink.buffer();
+        if (buffer.empty()) break;  // the sink failed: it says so below, once finished
         const std::optional<std::size_t> length = command.receive(*replies, buffer);
         if (!length) {
-            stop = Stop::transferFailed;
+            // A stop that came just after the look above ended the read before its transfer.
+            const bool stopped = command.failureReason() == text::kStoppedByOperator.view();
+            stop = stopped ? Stop::operatorStop : Stop::transferFailed;
             break;
         }
         // The phone has stopped sending: waiting on would never move the address on.
@@ -136,72 +181,60 @@ ReadEnd receiveRange(CommandContext& command, File& dump, std::uint64_t count,
             stop = Stop::noData;
             break;
         }
-        writer.queue(*length);
+        if (!sink.take(command, *length, received)) {
+            stop = Stop::refused;
+            break;
+        }
         received += *length;
         progress.queued(*length);
-        progress.catchUp(writer.written());
+        progress.catchUp(sink.done());
     }
     replies.reset();
-    const bool saved = writer.finish();
-    progress.catchUp(writer.written());
-    if (!saved) {
-        // A write that failed part way may have kept some of a reply: the file says. After a
-        // failed transfer the command has its line already.
-        command.fail(text::kCannotWriteFile,
-                     savedIn(dump.size().value_or(writer.written()), partName));
-        return stop == Stop::transferFailed ? ReadEnd::transferFailed : ReadEnd::stopped;
-    }
+    const bool finished = sink.finish(command);
+    progress.catchUp(sink.done());
     if (stop == Stop::transferFailed) return ReadEnd::transferFailed;
+    if (!finished || stop == Stop::refused) return ReadEnd::stopped;
     if (stop == Stop::noData) {
-        command.fail(text::kReadInterrupted, savedIn(received, partName));
+        command.fail(text::kReadInterrupted, sink.kept(received));
+        return ReadEnd::stopped;
+    }
+    if (stop == Stop::operatorStop) {
+        sink.reportStop(command, received);
         return ReadEnd::stopped;
     }
     // More than was asked for means the replies are out of step (a reply of the bootstrap that
-    // came late, say): the dump then holds bytes that are not the range's, so it is no success.
+    // came late, say): what was taken then holds bytes that are not the range's, so it is no
+    // success.
     if (received != count) {
-        command.fail(text::kReadTooLong, savedIn(received, partName));
+        command.fail(text::kReadTooLong, sink.kept(received));
         return ReadEnd::stopped;
     }
     return ReadEnd::complete;
 }
 
-}  // namespace
+void finishRead(CommandContext& command, ReadEnd end) {
+    if (end == ReadEnd::transferFailed) return;
+    // 'Z' ends the loader's read also after a stop, so the loader does not keep unsent data. It
+    // goes out before "Успешно": success is only said once every transfer of the command has
+    // completed, the last one included.
+    if (!command.send(commandByte(LoaderCommand::end), 0)) return;
+    if (end == ReadEnd::complete) command.log().append(text::kSuccess);
+}
 
 void readRangeToFile(CommandContext& command) {
     const std::string endText = command.view().fieldText(AddressField::end);
     const std::uint32_t end = parseHexAddress(endText);
     const std::string startText = command.view().fieldText(AddressField::start);
     const std::uint32_t start = parseHexAddress(startText);
-    // Start above End would read one reply of whatever the loader sends; 0 to FFFFFFFF has a
-    // count that does not fit the request.
-    const std::uint32_t count = end - start + 1;
-    if (start > end || count == 0) {
-        command.fail(text::kBadAddressRange);
-        return;
-    }
+    if (!validRange(command, start, end)) return;
+    readIntoNewFile(command, start, end, dumpFileName(startText, endText, start, end),
+                    NameRule::plainFileName);
+}
 
-    const std::string name = dumpFileName(startText, endText, start, end);
-    std::string line(text::kReadingBlock.view());
-    line += name;
-    line += text::kLineEnd;
-    command.log().append(line);
-
-    const std::string partName = name + std::string(kPartSuffix);
-    std::unique_ptr<File> dump = createDump(command, name, partName);
-    if (!dump) return;
-    if (!command.send(buildReadRequest(start, count), 0)) return;
-    const ReadEnd outcome = receiveRange(command, *dump, count, partName);
-    dump.reset();  // closed, with what arrived, before anything more is said, sent or renamed
-    if (outcome == ReadEnd::transferFailed) return;
-    // The dump is whole once its last byte is saved, whatever 'Z' meets, so it gets its name
-    // before 'Z': a phone pulled at 'Z' costs the command its "Успешно" but not a whole dump its
-    // name. A failed rename is said here, and keeps "Успешно" away below.
-    const bool named = outcome == ReadEnd::complete && nameDump(command, partName, name);
-    // 'Z' ends the loader's read also after a stop, so the loader does not keep unsent data. It
-    // goes out before "Успешно": success is only said once every transfer of the command has
-    // completed, the last one included.
-    if (!command.send(commandByte(LoaderCommand::end), 0)) return;
-    if (named) command.log().append(text::kSuccess);
+void readRangeToNamedFile(CommandContext& command, std::uint32_t start, std::uint32_t end,
+                          const std::string& name) {
+    if (!validRange(command, start, end)) return;
+    readIntoNewFile(command, start, end, name, NameRule::callersPath);
 }
 
 }  // namespace norvale

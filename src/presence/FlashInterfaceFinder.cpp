@@ -23,20 +23,39 @@ DeviceHandle FlashInterfaceFinder::openFlashInterface(std::string_view prefix) {
     return match ? match->handle : kInvalidDevice;
 }
 
+std::vector<std::string> FlashInterfaceFinder::listFlashInterfaces(std::string_view prefix) {
+    std::vector<std::string> paths;
+    walk(kFlashSelector, prefix, [&](Match match) {
+        interfaces_.close(match.handle);
+        paths.push_back(std::move(match.devicePath));
+        return true;
+    });
+    return paths;
+}
+
 std::optional<FlashInterfaceFinder::Match> FlashInterfaceFinder::findFirst(
     std::uint16_t selector, std::string_view prefix) {
-    const DeviceSet set = interfaces_.openSet();
-    if (!set.valid()) return std::nullopt;
+    std::optional<Match> first;
+    walk(selector, prefix, [&](Match match) {
+        first = std::move(match);
+        return false;
+    });
+    return first;
+}
 
-    std::optional<Match> match;
+void FlashInterfaceFinder::walk(std::uint16_t selector, std::string_view prefix,
+                                const std::function<bool(Match)>& visit) {
+    const DeviceSet set = interfaces_.openSet();
+    if (!set.valid()) return;
+
     bool ended = false;
-    for (std::uint32_t index = 0; !match && !ended; ++index) {
+    for (std::uint32_t index = 0; !ended; ++index) {
         const std::optional<InterfaceRef> member = interfaces_.member(set, index);
         if (!member) break;
-        match = testMember(set, *member, selector, prefix, ended);
+        std::optional<Match> match = testMember(set, *member, selector, prefix, ended);
+        if (match && !visit(std::move(*match))) break;
     }
     interfaces_.closeSet(set);
-    return match;
 }
 
 std::optional<FlashInterfaceFinder::Match> FlashInterfaceFinder::testMember(

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/DeviceHandle.h"
 #include "platform/InterfaceEnumerator.h"
@@ -42,12 +44,19 @@ public:
     // kInvalidDevice. The caller owns the handle and gives it back to the enumerator's close().
     DeviceHandle openFlashInterface(std::string_view prefix);
 
+    // The device paths of every interface whose selector-2 string begins with `prefix`, in the
+    // order of the walk; each is opened to ask and closed again.
+    std::vector<std::string> listFlashInterfaces(std::string_view prefix);
+
 private:
     struct Match {
         std::string devicePath;
         DeviceHandle handle;  // open; now the caller's
     };
     std::optional<Match> findFirst(std::uint16_t selector, std::string_view prefix);
+    // Hands each match to `visit`, which takes over its handle and returns whether to go on.
+    void walk(std::uint16_t selector, std::string_view prefix,
+              const std::function<bool(Match)>& visit);
     // One member: nullopt to go on with the next index, a Match to stop there. `ended` tells
     // the walk to stop without a match.
     std::optional<Match> testMember(DeviceSet set, const InterfaceRef& member,

@@ -47,18 +47,24 @@ std::string textField(std::span<const std::uint8_t> bytes, std::size_t offset, s
 
 }  // namespace
 
+std::string readBootVersion(const PhoneLink& link, DeviceHandle device) {
+    const Bytes hardware = exchange(link, device, rqhwPacket, kRqhwReplySize);
+    return textField(hardware, kBootVersionOffset, kBootVersionLength);
+}
+
+std::string readMode(const PhoneLink& link, DeviceHandle device) {
+    const Bytes mode = exchange(link, device, enumPacket, kEnumReplySize);
+    return textField(mode, kModeOffset, kModeLength);
+}
+
 void readPhoneInfo(Services& services) {
     // Taken once: both exchanges go to the interface the arrival has just opened.
     const std::shared_ptr<const OpenDevice> device = services.state.device.load();
     const DeviceHandle handle = device ? device->handle() : kInvalidDevice;
     const PhoneLink& link = services.link(device ? device->road() : Road::driver);
 
-    const Bytes hardware = exchange(link, handle, rqhwPacket, kRqhwReplySize);
-    services.log.append(
-        line(text::kBootVersion, textField(hardware, kBootVersionOffset, kBootVersionLength)));
-
-    const Bytes mode = exchange(link, handle, enumPacket, kEnumReplySize);
-    services.log.append(line(text::kMode, textField(mode, kModeOffset, kModeLength)));
+    services.log.append(line(text::kBootVersion, readBootVersion(link, handle)));
+    services.log.append(line(text::kMode, readMode(link, handle)));
 
     // Read with read sharing, so a read-only file or one another program is reading still
     // gives its line. A file that can't be read, or an empty one, gives no line at all.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "protocol/CommandContext.h"
 
@@ -17,5 +18,10 @@ inline constexpr std::uint32_t kEnumReplySize = 256;
 // configuration file when that file can be read and is not empty. Runs on the UI thread on
 // arrival; an invalid device gives both lines with empty texts.
 void readPhoneInfo(Services& services);
+
+// The two exchanges on their own, each answering with the text the log shows: the boot version
+// (RQHW reply offsets 18-21) and the mode (ENUM reply offsets 6-11). Neither waits for its reply.
+std::string readBootVersion(const PhoneLink& link, DeviceHandle device);
+std::string readMode(const PhoneLink& link, DeviceHandle device);
 
 }  // namespace norvale

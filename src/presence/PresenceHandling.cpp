@@ -10,10 +10,24 @@
 
 namespace norvale {
 
-void handleArrival(Services& services) {
+namespace {
+
+void announceArrival(Services& services) {
     services.state.connected.store(true);
     services.log.append(text::kPhoneConnected);
     services.view.setStatusText(text::kStatusConnected);
+}
+
+void takeDevice(Services& services, std::shared_ptr<const OpenDevice> opened) {
+    // The old device's last owner closes it: the session now, or a worker that took it.
+    services.state.device.store(std::move(opened));
+    readPhoneInfo(services);
+}
+
+}  // namespace
+
+void handleArrival(Services& services) {
+    announceArrival(services);
 
     // The driver's interfaces first, as the monitor scans them; a USB phone only when the driver
     // has none to open.
@@ -28,10 +42,12 @@ void handleArrival(Services& services) {
         // Nothing opened: commands fail later on the invalid handle.
         opened = std::make_shared<const OpenDevice>(kInvalidDevice, services.platform.interfaces);
     }
-    // The old device's last owner closes it: the session now, or a worker that took it.
-    services.state.device.store(std::move(opened));
+    takeDevice(services, std::move(opened));
+}
 
-    readPhoneInfo(services);
+void handleArrivalOf(Services& services, std::shared_ptr<const OpenDevice> device) {
+    announceArrival(services);
+    takeDevice(services, std::move(device));
 }
 
 void handleRemoval(Services& services) {

@@ -1,6 +1,8 @@
 // What the UI thread does when the monitor reports a phone's arrival or removal.
 #pragma once
 
+#include <memory>
+
 #include "protocol/CommandContext.h"
 
 namespace norvale {
@@ -10,6 +12,10 @@ namespace norvale {
 // information. The device it replaces is closed once no running command holds it any more.
 // busy is left alone: it belongs to the command runner.
 void handleArrival(Services& services);
+
+// The same for a phone the caller has opened itself (the command line picks one of several):
+// `device` becomes the session's device in place of the first one the finders would open.
+void handleArrivalOf(Services& services, std::shared_ptr<const OpenDevice> device);
 
 // UI thread only. Clears connected, logs the removal and an empty line, shows "Не подключен".
 // The device stays: a command still running goes on with the handle it took.

@@ -5,13 +5,21 @@
 
 namespace norvale {
 
+bool CommandContext::mayTransfer() {
+    if (failed_ || !stopRequested()) return true;
+    fail(text::kStoppedByOperator);
+    return false;
+}
+
 bool CommandContext::send(std::span<const std::uint8_t> bytes, std::uint32_t waitMs) {
+    if (!mayTransfer()) return false;
     if (link().writePipe(device(), kPipe, bytes, waitMs)) return true;
     fail(text::kNoAnswerFromPhone);
     return false;
 }
 
 std::optional<Bytes> CommandContext::receive(std::uint32_t maxBytes, std::uint32_t waitMs) {
+    if (!mayTransfer()) return std::nullopt;
     ReadReply reply = link().readPipe(device(), kPipe, maxBytes, waitMs);
     if (reply.completed) return std::move(reply.data);
     fail(text::kNoAnswerFromPhone);
@@ -20,6 +28,7 @@ std::optional<Bytes> CommandContext::receive(std::uint32_t maxBytes, std::uint32
 
 std::optional<std::size_t> CommandContext::receive(ReplyStream& replies,
                                                    std::span<std::uint8_t> buffer) {
+    if (!mayTransfer()) return std::nullopt;
     const StreamedReply reply = replies.next(buffer);
     if (reply.completed) return reply.length;
     fail(text::kNoAnswerFromPhone);
@@ -29,6 +38,7 @@ std::optional<std::size_t> CommandContext::receive(ReplyStream& replies,
 void CommandContext::fail(std::string_view reason, std::string_view detail) {
     if (failed_) return;
     failed_ = true;
+    failureReason_ = reason;
     services_.log.append(text::errorLine(reason, detail));
 }
 

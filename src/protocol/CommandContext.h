@@ -40,6 +40,10 @@ struct Services {
 // Every transfer goes through send() and receive(). The first failed transfer logs the one
 // "ОШИБКА - " line of the command and marks it failed; a command checks their results and ends
 // at once, so it never logs "Успешно" for data that did not reach the phone.
+//
+// A stop request (SessionState::stopRequested) is looked at before every transfer of a command
+// that has not failed yet: the transfer is not made, and the command fails with "прервано
+// оператором". Once a command has failed, its closing transfers (the 'Z' after a read) still go.
 class CommandContext {
 public:
     explicit CommandContext(Services& services)
@@ -71,16 +75,32 @@ public:
     // logged) when the read did not complete.
     std::optional<std::size_t> receive(ReplyStream& replies, std::span<std::uint8_t> buffer);
 
-    // Logs "ОШИБКА - " + reason + detail once per command; later calls log nothing.
+    // Logs "ОШИБКА - " + reason + detail once per command; later calls log nothing. `reason` is
+    // one of the constants of OperatorTexts.h: the command keeps it by reference.
     void fail(std::string_view reason, std::string_view detail = {});
     bool failed() const { return failed_; }
+    // The reason of the command's one error line (one of the constants of OperatorTexts.h), or
+    // empty while it has not failed: what a front end tells its caller goes by this, not by text.
+    std::string_view failureReason() const { return failureReason_; }
+    // Whether the operator has asked the running command to stop.
+    bool stopRequested() const { return services_.state.stopRequested.load(); }
 
 private:
+    // False, with the command failed, when a stop request ends it before its next transfer.
+    bool mayTransfer();
+
     Services& services_;
     std::shared_ptr<const OpenDevice> device_;
     bool failed_ = false;
+    std::string_view failureReason_;
 };
 
 using CommandBody = std::function<void(CommandContext&)>;
+
+// How one command ended, for a front end that reports more than the log (an exit code).
+struct CommandOutcome {
+    bool failed = false;
+    std::string_view reason;  // as CommandContext::failureReason(); "Телефон не подключен" too
+};
 
 }  // namespace norvale

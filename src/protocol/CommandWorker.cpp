@@ -6,16 +6,20 @@
 
 namespace norvale {
 
-void runCommandWorker(Services& services, const CommandBody& body) {
+CommandOutcome runCommandWorker(Services& services, const CommandBody& body) {
+    CommandOutcome outcome;
     if (!services.state.connected.load()) {
         services.log.append(text::errorLine(text::kPhoneNotConnected));
+        outcome = {true, text::kPhoneNotConnected};
     } else {
         // The context holds the device for the whole command and lets go of it before busy is
         // cleared, so a replaced handle is closed before the next command can start.
         CommandContext command(services);
         if (LoaderBootstrap(command) && body) body(command);
+        outcome = {command.failed(), command.failureReason()};
     }
     services.state.busy.store(false);
+    return outcome;
 }
 
 }  // namespace norvale

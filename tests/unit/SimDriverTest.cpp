@@ -189,12 +189,15 @@ TEST_F(SimDriverTest, TransfersAreCountedAcrossInterfacesAndAFaultHitsOnlyItsOwn
 }
 
 TEST(SimFaultList, ParsesGoodItemsAndReportsTheRest) {
-    const ParsedSimFaults parsed =
-        parseSimFaults(" unplug@3, nodata@10 ,hang@7,,bogus@2,hang@0,hang@x,unplug,hang@-1");
+    const ParsedSimFaults parsed = parseSimFaults(
+        " unplug@3, nodata@10 ,hang@7,,bogus@2,hang@0,hang@x,unplug,hang@-1,stuck@1001c000,"
+        "stuck@0,stuck@,stuck@123456789,stuck@10g0");
     EXPECT_EQ(parsed.faults,
               (std::vector<SimFault>{
                   {SimFaultKind::unplug, 3}, {SimFaultKind::nodata, 10}, {SimFaultKind::hang, 7}}));
-    EXPECT_EQ(parsed.rejected, (Lines{"bogus@2", "hang@0", "hang@x", "unplug", "hang@-1"}));
+    EXPECT_EQ(parsed.stuckBlocks, (std::vector<std::uint32_t>{0x1001C000, 0}));
+    EXPECT_EQ(parsed.rejected, (Lines{"bogus@2", "hang@0", "hang@x", "unplug", "hang@-1", "stuck@",
+                                      "stuck@123456789", "stuck@10g0"}));
     EXPECT_TRUE(parseSimFaults("").faults.empty());
 }
 

@@ -221,6 +221,23 @@ TEST_F(SimPhoneTest, AShortChunkEndsTheBlockAndLargeBlocksTakeThirtyTwoChunks) {
     EXPECT_EQ(phone().flashByte(0x10040000), 0x14);
 }
 
+TEST_F(SimPhoneTest, AStuckBlockKeepsItsContentsWhileTheRepliesSayStored) {
+    // An unaligned 32 KB block from 1001C000 reaches into the 128 KB block at 10020000; only
+    // that one is stuck, by an address inside it.
+    driver.stickFlashBlock(0x10031234);
+    startLoader();
+    const Bytes block = pattern(0x8000, 0x44);
+    write('F');
+    write(encodeAddress(0x1001C000));
+    for (std::size_t offset = 0; offset < block.size(); offset += 4096) {
+        write(std::span(block).subspan(offset, 4096));
+        EXPECT_EQ(read(4), bytes("CHOK"));
+    }
+    EXPECT_EQ(read(5), bytes("BLKOK"));
+    EXPECT_EQ(phone().readFlash(0x1001C000, 0x4000), Bytes(block.begin(), block.begin() + 0x4000));
+    EXPECT_EQ(phone().readFlash(0x10020000, 0x4000), erased(0x10020000, 0x4000));
+}
+
 TEST_F(SimPhoneTest, ReadRequestIsServedInFourKilobyteRepliesThenNothing) {
     startLoader();
     const Bytes mark{0xDE, 0xAD, 0xBE};

@@ -1,0 +1,347 @@
+// The command line's grammar: OPTIONS COMMAND [ARGS] [COMMAND [ARGS]]...
+#include "cli/CliArguments.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "core/OperatorTexts.h"
+
+namespace norvale {
+namespace {
+
+constexpr std::array<std::string_view, 8> kCommands{"list",  "info",  "read",   "write",
+                                                    "start", "blank", "backup", "help"};
+
+// The longest wait --wait takes: a day.
+constexpr unsigned kMaxWaitSeconds = 86400;
+
+struct NamedRegion {
+    std::string_view name;
+    Region region;
+    const char* startText;
+    const char* endText;
+};
+constexpr std::array<NamedRegion, 3> kRegions{{
+    {"boot", Region::boot, "10000000", "1000FFFF"},
+    {"pds", Region::pds, "10010000", "1001FFFF"},
+    {"panic", Region::panic, "10020000", "1003FFFF"},
+}};
+
+std::string lowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+const NamedRegion* regionNamed(std::string_view word) {
+    const std::string lower = lowerCase(word);
+    for (const NamedRegion& named : kRegions) {
+        if (named.name == lower) return &named;
+    }
+    return nullptr;
+}
+
+// The tokens with a cursor; "--name=value" is taken as "--name" "value".
+class Tokens {
+public:
+    explicit Tokens(std::span<const std::string> args) {
+        for (const std::string& arg : args) {
+            const std::size_t equals = arg.find('=');
+            if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+                words_.push_back(arg.substr(0, equals));
+                words_.push_back(arg.substr(equals + 1));
+            } else {
+                words_.push_back(arg);
+            }
+        }
+    }
+    bool done() const { return next_ >= words_.size(); }
+    const std::string& peek() const { return words_[next_]; }
+    std::string take() { return words_[next_++]; }
+
+private:
+    std::vector<std::string> words_;
+    std::size_t next_ = 0;
+};
+
+bool isOption(std::string_view word) { return word.size() > 1 && word[0] == '-'; }
+
+// Parsing state: the result, filled as far as the arguments go.
+class Parser {
+public:
+    explicit Parser(std::span<const std::string> args) : tokens_(args) {}
+
+    CommandLine run() {
+        readOptions();
+        if (failed()) return result_;
+        if (tokens_.done() && result_.kind == CommandLine::Kind::run) {
+            return usage(text::kMissingArgument, "COMMAND");
+        }
+        while (!failed() && result_.kind == CommandLine::Kind::run && !tokens_.done()) {
+            readCommand();
+        }
+        if (!failed() && result_.kind == CommandLine::Kind::run) applyGlobalBackup();
+        return result_;
+    }
+
+private:
+    bool failed() const { return result_.kind == CommandLine::Kind::usageError; }
+
+    CommandLine& usage(std::string_view reason, std::string detail) {
+        result_.kind = CommandLine::Kind::usageError;
+        result_.reason = reason;
+        result_.detail = std::move(detail);
+        return result_;
+    }
+
+    std::optional<std::string> value(const std::string& option) {
+        if (tokens_.done()) {
+            usage(text::kMissingArgument, option);
+            return std::nullopt;
+        }
+        return tokens_.take();
+    }
+
+    void readOptions() {
+        CliOptions& options = result_.options;
+        while (!failed() && !tokens_.done() && isOption(tokens_.peek())) {
+            const std::string option = tokens_.take();
+            if (option == "--help" || option == "-h") {
+                result_.kind = CommandLine::Kind::help;
+                return;
+            }
+            if (option == "--version") {
+                result_.kind = CommandLine::Kind::version;
+                return;
+            }
+            if (option == "--verify" || option == "--no-verify") {
+                verify_ = option == "--verify";
+            } else if (option == "--sim") {
+                options.simulated = true;
+            } else if (option == "--quiet" || option == "-q") {
+                options.quiet = true;
+            } else if (option == "--dir") {
+                if (auto folder = value(option)) options.workingFolder = std::move(*folder);
+            } else if (option == "--device") {
+                if (auto id = value(option)) options.device = std::move(*id);
+            } else if (option == "--backup") {
+                if (auto file = value(option)) globalBackup_ = std::move(*file);
+            } else if (option == "--wait") {
+                if (auto seconds = value(option)) readWait(*seconds);
+            } else if (option == "--lang") {
+                if (auto language = value(option)) readLanguage(*language);
+            } else {
+                usage(text::kUnknownOption, option);
+            }
+        }
+    }
+
+    void readWait(const std::string& text) {
+        unsigned seconds = 0;
+        const bool digits =
+            !text.empty() && text.size() <= 5 &&
+            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (digits) seconds = static_cast<unsigned>(std::stoul(text));
+        if (!digits || seconds > kMaxWaitSeconds) {
+            usage(text::kBadOptionValue, "--wait " + text);
+            return;
+        }
+        result_.options.waitSeconds = seconds;
+    }
+
+    void readLanguage(const std::string& text) {
+        const std::string lower = lowerCase(text);
+        if (lower == "ru") {
+            result_.options.language = Language::russian;
+        } else if (lower == "en") {
+            result_.options.language = Language::english;
+        } else {
+            usage(text::kBadOptionValue, "--lang " + text);
+        }
+    }
+
+    // "--help" among a command's arguments asks for that command's help.
+    bool helpAsked(const std::string& command) {
+        if (tokens_.done() || (tokens_.peek() != "--help" && tokens_.peek() != "-h")) return false;
+        result_.kind = CommandLine::Kind::help;
+        result_.helpTopic = command;
+        return true;
+    }
+
+    std::optional<std::string> argument(const std::string& command, const char* what) {
+        if (tokens_.done() || isOption(tokens_.peek())) {
+            usage(text::kMissingArgument, command + " " + what);
+            return std::nullopt;
+        }
+        return tokens_.take();
+    }
+
+    void readCommand() {
+        const std::string word = tokens_.take();
+        const std::string command = lowerCase(word);
+        if (isOption(word)) {
+            // Options go before the first command; only a command's own may follow it.
+            usage(text::kUnknownOption, word);
+            return;
+        }
+        if (!isCommandName(command)) {
+            usage(text::kUnknownCommand, word);
+            return;
+        }
+        if (helpAsked(command)) return;
+        if (command == "help") {
+            result_.kind = CommandLine::Kind::help;
+            if (!tokens_.done()) result_.helpTopic = lowerCase(tokens_.take());
+        } else if (command == "list") {
+            result_.steps.emplace_back(ListStep{});
+        } else if (command == "info") {
+            result_.steps.emplace_back(InfoStep{});
+        } else if (command == "start") {
+            result_.steps.emplace_back(StartStep{});
+        } else if (command == "blank") {
+            result_.steps.emplace_back(BlankStep{});
+        } else if (command == "read") {
+            readRead();
+        } else if (command == "write") {
+            readWrite();
+        } else if (command == "backup") {
+            BackupStep step;
+            if (!tokens_.done() && !isOption(tokens_.peek()) && !isCommandName(tokens_.peek())) {
+                step.folder = tokens_.take();
+            }
+            result_.steps.emplace_back(std::move(step));
+        }
+    }
+
+    std::optional<FlashRange> range(const std::string& text) {
+        if (const NamedRegion* named = regionNamed(text)) {
+            return FlashRange{named->startText, named->endText,
+                              parseStrictHex(named->startText).value_or(0),
+                              parseStrictHex(named->endText).value_or(0)};
+        }
+        const std::size_t dash = text.find('-');
+        const std::string startText = text.substr(0, dash);
+        const std::string endText = dash == std::string::npos ? "" : text.substr(dash + 1);
+        const auto start = parseStrictHex(startText);
+        const auto end = parseStrictHex(endText);
+        if (!start || !end || *start > *end) {
+            usage(text::kBadRangeArgument, text);
+            return std::nullopt;
+        }
+        return FlashRange{startText, endText, *start, *end};
+    }
+
+    void readRead() {
+        const auto text = argument("read", "RANGE");
+        if (!text) return;
+        const auto flash = range(*text);
+        if (!flash) return;
+        // 00000000-FFFFFFFF has a byte count the read request can't carry.
+        if (flash->start == 0 && flash->end == 0xFFFFFFFFu) {
+            usage(text::kBadRangeArgument, *text);
+            return;
+        }
+        ReadStep step{*flash, std::nullopt};
+        while (!failed() && !tokens_.done() &&
+               (tokens_.peek() == "-o" || tokens_.peek() == "--output")) {
+            const std::string option = tokens_.take();
+            if (auto file = value(option)) step.output = std::move(*file);
+        }
+        if (helpAsked("read")) return;
+        result_.steps.emplace_back(std::move(step));
+    }
+
+    void readWrite() {
+        const auto regionText = argument("write", "REGION");
+        if (!regionText) return;
+        const auto image = argument("write", "FILE");
+        if (!image) return;
+        const auto flash = range(*regionText);
+        if (!flash) return;
+        WriteStep step;
+        step.range = *flash;
+        step.image = *image;
+        step.verify = verify_;
+        if (const NamedRegion* named = regionNamed(*regionText)) {
+            step.region = named->region;
+            step.plan = named->region == Region::boot  ? bootSlices()
+                        : named->region == Region::pds ? pdsSlices()
+                                                       : panicSlices();
+        } else {
+            step.region = Region::blocks;
+            // Nothing to write, or a walk no image could feed: the dialog refuses these too.
+            const auto plan = blockRangeSlices(flash->start, flash->end);
+            if (!plan || plan->empty()) {
+                usage(text::kBadRangeArgument, *regionText);
+                return;
+            }
+            step.plan = *plan;
+        }
+        while (!failed() && !tokens_.done() && isOption(tokens_.peek())) {
+            const std::string option = tokens_.peek();
+            if (option == "--verify" || option == "--no-verify") {
+                step.verify = tokens_.take() == "--verify";
+            } else if (option == "--backup") {
+                tokens_.take();
+                if (auto file = value(option)) step.backup = std::move(*file);
+            } else if (option == "--help" || option == "-h") {
+                helpAsked("write");
+                return;
+            } else {
+                usage(text::kUnknownOption, option);
+                return;
+            }
+        }
+        if (!failed()) result_.steps.emplace_back(std::move(step));
+    }
+
+    // --backup before the commands belongs to the run's one write.
+    void applyGlobalBackup() {
+        if (!globalBackup_) return;
+        std::vector<WriteStep*> writes;
+        for (CliStep& step : result_.steps) {
+            if (auto* write = std::get_if<WriteStep>(&step)) writes.push_back(write);
+        }
+        if (writes.size() != 1 || writes.front()->backup) {
+            usage(text::kBackupNeedsOneWrite, "");
+            return;
+        }
+        writes.front()->backup = globalBackup_;
+    }
+
+    Tokens tokens_;
+    CommandLine result_;
+    bool verify_ = true;
+    std::optional<std::string> globalBackup_;
+};
+
+}  // namespace
+
+CommandLine parseCommandLine(std::span<const std::string> args) { return Parser(args).run(); }
+
+std::optional<std::uint32_t> parseStrictHex(std::string_view text) {
+    if (text.empty() || text.size() > 8) return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<unsigned>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        } else {
+            return std::nullopt;
+        }
+        value = (value << 4) | digit;
+    }
+    return value;
+}
+
+bool isCommandName(std::string_view word) {
+    const std::string lower = lowerCase(word);
+    return std::find(kCommands.begin(), kCommands.end(), lower) != kCommands.end();
+}
+
+}  // namespace norvale

@@ -1,0 +1,80 @@
+// The command line of norvale-cli as a request: options, then commands in order.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "cli/LineTranslation.h"
+#include "operations/WritePlan.h"
+
+namespace norvale {
+
+// A flash range as the command line names it: the texts go into the address fields as typed (so a
+// read's default file name is the one the dialog builds from them), the values are theirs.
+struct FlashRange {
+    std::string startText;
+    std::string endText;
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+};
+
+struct ListStep {};
+struct InfoStep {};
+struct StartStep {};
+struct BlankStep {};
+struct ReadStep {
+    FlashRange range;
+    std::optional<std::string> output;  // -o FILE; else the dialog's name in the working folder
+};
+enum class Region { boot, pds, panic, blocks };
+struct WriteStep {
+    Region region = Region::pds;
+    FlashRange range;  // the region's own, or the blocks' START-END
+    std::vector<ImageSlice> plan;
+    std::string image;
+    bool verify = true;
+    std::optional<std::string> backup;  // the range about to be overwritten goes here first
+};
+struct BackupStep {
+    std::optional<std::string> folder;  // else a new one named after the date and time
+};
+using CliStep =
+    std::variant<ListStep, InfoStep, ReadStep, WriteStep, StartStep, BlankStep, BackupStep>;
+
+struct CliOptions {
+    std::optional<std::string> workingFolder;  // --dir
+    std::optional<std::string> device;         // --device ID
+    std::optional<unsigned> waitSeconds;       // --wait SECONDS
+    bool simulated = false;                    // --sim
+    bool quiet = false;
+    std::optional<Language> language;  // --lang
+};
+
+struct CommandLine {
+    enum class Kind { run, help, version, usageError };
+    Kind kind = Kind::run;
+    CliOptions options;  // for a usage error: those read before it
+    std::vector<CliStep> steps;
+    std::string helpTopic;    // help: "" for the whole, else a command's name
+    std::string_view reason;  // usage error: one of the reasons of OperatorTexts.h
+    std::string detail;       // usage error: the argument it is about
+};
+
+// Reads `args` (the arguments after the program's name). Nothing is opened or sent: a file named
+// is only taken as a name here.
+CommandLine parseCommandLine(std::span<const std::string> args);
+
+// The whole text must be 1 to 8 hex digits of either case: "1001FFFF", "3000". Unlike the
+// dialog's fields, which read what they can, a command line with anything else in an address is
+// refused before the phone is touched.
+std::optional<std::uint32_t> parseStrictHex(std::string_view text);
+
+// The commands' names, for the help and for telling a folder argument from the next command.
+bool isCommandName(std::string_view word);
+
+}  // namespace norvale

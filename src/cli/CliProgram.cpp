@@ -1,0 +1,53 @@
+// The arguments read, the language chosen, then help, the version, a refusal or a session.
+#include "cli/CliProgram.h"
+
+#include "cli/CliArguments.h"
+#include "cli/CliHelp.h"
+#include "cli/CliSession.h"
+#include "cli/CliView.h"
+#include "core/OperatorTexts.h"
+
+namespace norvale {
+namespace {
+
+Language languageOf(const CommandLine& line, const Console& console) {
+    if (line.options.language) return *line.options.language;
+    return console.language() == "ru" ? Language::russian : Language::english;
+}
+
+std::string withoutFinalNewline(std::string text) {
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+int runCli(std::span<const std::string> args, CliBindings& bindings) {
+    CommandLine line = parseCommandLine(args);
+    CliView view(bindings.console, bindings.clock, languageOf(line, bindings.console),
+                 line.options.quiet);
+    ExitCode code = ExitCode::done;
+    switch (line.kind) {
+        case CommandLine::Kind::help:
+            if (const auto help = cliHelp(line.helpTopic)) {
+                view.printResult(withoutFinalNewline(*help));
+            } else {
+                view.appendLog(text::errorLine(text::kUnknownCommand, line.helpTopic));
+                code = ExitCode::usage;
+            }
+            break;
+        case CommandLine::Kind::version: view.printResult(cliVersionLine()); break;
+        case CommandLine::Kind::usageError:
+            view.appendLog(text::errorLine(line.reason, line.detail));
+            code = ExitCode::usage;
+            break;
+        case CommandLine::Kind::run: {
+            CliSession session(bindings, view, std::move(line));
+            code = session.run();
+            break;
+        }
+    }
+    return static_cast<int>(code);
+}
+
+}  // namespace norvale

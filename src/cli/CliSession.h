@@ -1,0 +1,59 @@
+// One run of norvale-cli: its files checked, its phone found, its commands run in one session.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "cli/CliArguments.h"
+#include "cli/CliProgram.h"
+#include "cli/CliView.h"
+#include "cli/ExitCode.h"
+#include "cli/GivenImageFile.h"
+#include "core/SessionState.h"
+#include "presence/AttachedPhones.h"
+#include "protocol/CommandContext.h"
+
+namespace norvale {
+
+// The commands run one after the other on the calling thread, each through the worker frame
+// (runCommandWorker: the loader bootstrap, then its body) with the bodies of the dialog's
+// buttons, all in one SessionState: the jump image goes with the first command only. The run
+// stops at the first command that fails; its error line has been printed and its reason gives the
+// exit code. Everything that can be checked without the phone is checked before the roads to it
+// are opened: a refused run sends nothing.
+class CliSession {
+public:
+    CliSession(CliBindings& bindings, CliView& view, CommandLine line);
+    CliSession(const CliSession&) = delete;
+    CliSession& operator=(const CliSession&) = delete;
+    ~CliSession();
+
+    ExitCode run();
+
+private:
+    ExitCode prepareFiles();
+    ExitCode openRoads();
+    ExitCode findPhone(bool announce);
+    ExitCode runStep(const CliStep& step, bool first);
+    ExitCode runCommand(const CommandBody& body);
+    ExitCode list();
+    ExitCode read(const ReadStep& step);
+    ExitCode write(const WriteStep& step, const Bytes& image);
+    ExitCode backup(const BackupStep& step);
+    // Prints the error line and gives its reason's exit code.
+    ExitCode refuse(std::string_view reason, std::string_view detail = {});
+
+    CliBindings& bindings_;
+    CliView& view_;
+    CommandLine line_;
+    std::vector<Bytes> images_;  // each write's image, in the order of the writes
+    SessionState state_;
+    GivenImageFile chooser_;
+    std::shared_ptr<PhoneRoads> roads_;
+    std::unique_ptr<Platform> platform_;
+    std::unique_ptr<Services> services_;
+    std::optional<AttachedPhone> phone_;
+};
+
+}  // namespace norvale

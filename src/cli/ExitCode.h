@@ -1,0 +1,22 @@
+// What norvale-cli's exit code says, and which error lines give which code.
+#pragma once
+
+#include <string_view>
+
+namespace norvale {
+
+enum class ExitCode : int {
+    done = 0,
+    usage = 1,           // the arguments make no request
+    noPhone = 2,         // no phone, or the phone left
+    transferFailed = 3,  // a transfer failed or the phone did not answer
+    fileProblem = 4,     // a loader image, the image file, a dump that exists or can't be written
+    verifyDifference = 5,
+    interrupted = 130,  // the operator's Ctrl+C, as a shell counts SIGINT
+};
+
+// The code for a command that failed with `reason` (a constant of OperatorTexts.h). A transfer
+// that failed is told apart from a phone that left by asking the bus afterwards, not here.
+ExitCode exitCodeFor(std::string_view reason);
+
+}  // namespace norvale

@@ -1,0 +1,109 @@
+// Console output in UTF-16 or UTF-8 bytes, the UI language, and Ctrl+C through a control handler.
+#include "platform/win32/Win32Console.h"
+
+#include <string>
+
+namespace norvale {
+namespace {
+
+std::atomic<std::atomic<bool>*> watchedFlag{nullptr};
+// Set once a first interrupt was taken: the next one ends the program as usual.
+std::atomic<bool> interruptTaken{false};
+
+BOOL WINAPI onControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    std::atomic<bool>* flag = watchedFlag.load();
+    if (flag == nullptr || interruptTaken.exchange(true)) return FALSE;
+    flag->store(true);
+    return TRUE;
+}
+
+std::wstring wideFrom(UINT codePage, std::string_view text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
+    if (units > 0) MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), units);
+    return wide;
+}
+
+std::string utf8From(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), length, narrow.data(), bytes, nullptr,
+                            nullptr);
+    }
+    return narrow;
+}
+
+}  // namespace
+
+Win32Console::Win32Console()
+    : Win32Console(GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)) {}
+
+void Win32Console::write(ConsoleStream stream, std::string_view text) {
+    const HANDLE handle = handleOf(stream);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
+    if (isTerminal(stream)) {
+        const std::wstring wide = wideFrom(CP_UTF8, text);
+        const wchar_t* next = wide.data();
+        DWORD left = static_cast<DWORD>(wide.size());
+        while (left > 0) {
+            DWORD put = 0;
+            if (!WriteConsoleW(handle, next, left, &put, nullptr) || put == 0) return;
+            next += put;
+            left -= put;
+        }
+        return;
+    }
+    const char* next = text.data();
+    DWORD left = static_cast<DWORD>(text.size());
+    while (left > 0) {
+        DWORD put = 0;
+        if (!WriteFile(handle, next, left, &put, nullptr) || put == 0) return;
+        next += put;
+        left -= put;
+    }
+}
+
+bool Win32Console::isTerminal(ConsoleStream stream) const {
+    DWORD mode = 0;
+    return GetConsoleMode(handleOf(stream), &mode) != 0;
+}
+
+unsigned Win32Console::width() const {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(output_, &info)) return 80;
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? static_cast<unsigned>(columns) : 80;
+}
+
+std::string Win32Console::language() const {
+    const LANGID language = GetUserDefaultUILanguage();
+    wchar_t code[9] = {};
+    if (GetLocaleInfoW(MAKELCID(language, SORT_DEFAULT), LOCALE_SISO639LANGNAME, code, 9) == 0) {
+        return {};
+    }
+    const std::string text = utf8From(code);
+    return text.size() == 2 ? text : std::string();
+}
+
+std::string Win32Console::nativeToUtf8(std::string_view text) const {
+    return utf8From(wideFrom(CP_ACP, text));
+}
+
+void Win32Console::watchInterrupt(std::atomic<bool>* flag) {
+    const bool wasWatching = watchedFlag.exchange(flag) != nullptr;
+    if (flag != nullptr && !wasWatching) {
+        interruptTaken.store(false);
+        SetConsoleCtrlHandler(onControl, TRUE);
+    } else if (flag == nullptr && wasWatching) {
+        SetConsoleCtrlHandler(onControl, FALSE);
+    }
+}
+
+}  // namespace norvale

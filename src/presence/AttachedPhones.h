@@ -1,0 +1,35 @@
+// Every flash-mode phone attached on either road, each with an id a caller can pick it by.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/SessionState.h"
+#include "platform/Platform.h"
+#include "protocol/PhoneLink.h"
+
+namespace norvale {
+
+struct AttachedPhone {
+    // "driver:N" (N from 1, in the driver's order) or "usb:<location>": the same phone keeps its
+    // id while it stays attached, as long as no phone before it on the driver road goes away.
+    std::string id;
+    Road road = Road::driver;
+    std::string location;  // the driver's device path, or the USB location
+};
+
+// The driver's flash interfaces (selector-2 string beginning "Motorola Flash"), then the USB
+// phones, each in the order its road lists them: the order the arrival handling tries them in,
+// so the first is the phone an arrival would open. Each driver interface is opened to ask for its
+// string and closed again; nothing else goes to any phone.
+std::vector<AttachedPhone> listAttachedPhones(Platform& platform, const PhoneLink& driverLink);
+
+// Opens `phone` on its road. The device holds kInvalidDevice when the open failed, so commands on
+// it fail as they do after an arrival that could open nothing.
+std::shared_ptr<const OpenDevice> openAttachedPhone(Platform& platform, const AttachedPhone& phone);
+
+// Whether `phone` is still attached: the driver's interface set or the bus is asked, no phone is.
+bool stillAttached(Platform& platform, const AttachedPhone& phone);
+
+}  // namespace norvale

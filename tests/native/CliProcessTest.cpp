@@ -1,0 +1,174 @@
+// The built norvale-cli as a shell runs it: --sim with the simulator's environment variables, exit
+// statuses, files checked by the system's own sha256sum, and a real SIGINT in the middle of a dump.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace norvale {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void putText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string madeUpBytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(seed >> 16);
+    }
+    return bytes;
+}
+
+// A working folder with loader images; the program runs there with its output in files.
+class CliProcess : public ::testing::Test {
+protected:
+    CliProcess() {
+        folder_ = fs::temp_directory_path() /
+                  ("norvale-cli-process-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_ / "bin");
+        putText(folder_ / "bin/loader.bin", madeUpBytes(5000, 1));
+        putText(folder_ / "bin/LTE2_jump.bin", madeUpBytes(1024, 2));
+        putText(folder_ / "bin/ram.bin", madeUpBytes(2048, 3));
+    }
+    ~CliProcess() override { fs::remove_all(folder_); }
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    // Starts the program in the folder with `args` and extra environment entries.
+    pid_t start(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+        std::vector<std::string> environment{"LANG=C", "LC_ALL=", "LC_MESSAGES=",
+                                             "NORVALE_SIM_TRACE=" + (folder_ / "trace").string()};
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string text(*entry);
+            if (text.rfind("LANG=", 0) != 0 && text.rfind("LC_", 0) != 0 &&
+                text.rfind("NORVALE_SIM_", 0) != 0) {
+                environment.push_back(text);
+            }
+        }
+        environment.insert(environment.end(), env.begin(), env.end());
+        std::vector<std::string> argv{NORVALE_CLI_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string out = (folder_ / "stdout").string();
+        const std::string err = (folder_ / "stderr").string();
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        pid_t pid = 0;
+        const fs::path previous = fs::current_path();
+        fs::current_path(folder_);
+        const int failed = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr,
+                                       pointers(argv).data(), pointers(environment).data());
+        fs::current_path(previous);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(failed, 0) << "could not start " << argv[0];
+        return pid;
+    }
+
+    static int exitStatus(pid_t pid) {
+        int status = 0;
+        if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+        return WEXITSTATUS(status);
+    }
+
+    int run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+        return exitStatus(start(args, env));
+    }
+
+    std::string out() const { return fileText(folder_ / "stdout"); }
+    std::string err() const { return fileText(folder_ / "stderr"); }
+    fs::path folder_;
+
+private:
+    static std::vector<char*> pointers(std::vector<std::string>& texts) {
+        std::vector<char*> list;
+        list.reserve(texts.size() + 1);
+        for (std::string& text : texts) list.push_back(text.data());
+        list.push_back(nullptr);
+        return list;
+    }
+};
+
+TEST_F(CliProcess, BackupWriteAndReadBackInOneRunWithChecksumsSha256sumAccepts) {
+    const std::string image = madeUpBytes(0x10000, 7);
+    putText(folder_ / "new.bin", image);
+    EXPECT_EQ(run({"--sim", "-q", "backup", "before", "write", "pds", "new.bin", "read", "pds",
+                   "-o", "back.bin"}),
+              0)
+        << err();
+    EXPECT_EQ(out(), "");
+    EXPECT_EQ(fileText(folder_ / "back.bin"), image);
+    const std::string check = "cd '" + (folder_ / "before").string() +
+                              "' && sha256sum --check --strict --quiet SHA256SUMS";
+    EXPECT_EQ(std::system(check.c_str()), 0);  // NOLINT(concurrency-mt-unsafe): one thread
+    EXPECT_EQ(fs::file_size(folder_ / "before" / "Panic.bin"), 0x20000u);
+    const std::string trace = fileText(folder_ / "trace");
+    EXPECT_EQ(trace.substr(0, trace.find('\n')), "# road driver");
+}
+
+TEST_F(CliProcess, FaultsFromTheEnvironmentGiveTheirExitStatuses) {
+    putText(folder_ / "new.bin", madeUpBytes(0x10000, 9));
+    EXPECT_EQ(
+        run({"--sim", "-q", "write", "pds", "new.bin"}, {"NORVALE_SIM_FAULTS=stuck@1001FFFF"}), 5);
+    EXPECT_EQ(err(), "ERROR - the written data differ from the image at address 10018000\n");
+    EXPECT_EQ(run({"--sim", "-q", "read", "pds"},
+                  {"NORVALE_SIM_ROAD=usb", "NORVALE_SIM_FAULTS=unplug@30"}),
+              2);
+    EXPECT_EQ(err(), "ERROR - no connection with the phone\n");
+    // Refused before the simulator is even made: no trace file.
+    fs::remove(folder_ / "trace");
+    EXPECT_EQ(run({"--sim", "read", "1001FFFF-10010000"}), 1);
+    EXPECT_EQ(err(), "ERROR - invalid address range: 1001FFFF-10010000\n");
+    EXPECT_FALSE(fs::exists(folder_ / "trace"));
+}
+
+TEST_F(CliProcess, SigintStopsADumpWhichKeepsWhatArrivedAndEndsTheLoadersRead) {
+    // 64 MB with every reply traced in hex: seconds, time enough to interrupt it.
+    const pid_t pid = start({"--sim", "-q", "read", "10000000-13FFFFFF", "-o", "all.bin"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+        std::error_code missing;
+        const auto size = fs::file_size(folder_ / "all.bin.part", missing);
+        if ((!missing && size >= 65536) || std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(::kill(pid, SIGINT), 0);
+    EXPECT_EQ(exitStatus(pid), 130);
+    // What arrived stays under the name that says the dump is not whole.
+    EXPECT_FALSE(fs::exists(folder_ / "all.bin"));
+    const auto saved = fs::file_size(folder_ / "all.bin.part");
+    EXPECT_LT(saved, 0x4000000u);
+    EXPECT_EQ(err(), "ERROR - stopped by the operator, bytes saved: " + std::to_string(saved) +
+                         " in the file all.bin.part\n");
+    std::string trace = fileText(folder_ / "trace");
+    trace.pop_back();
+    EXPECT_EQ(trace.substr(trace.rfind('\n') + 1), "W 2 5a");
+}
+
+}  // namespace
+}  // namespace norvale

@@ -1,0 +1,59 @@
+// norvale-cli over real libusb against the emulated phone: the same run as against the simulated
+// driver road puts the same data bytes on the bulk OUT endpoint and prints the same lines.
+#include <gtest/gtest.h>
+
+#include "EmulatedPhone.h"
+#include "integration/CliRig.h"
+#include "platform/libusb/LibusbPort.h"
+
+namespace norvale::usb_testing {
+namespace {
+
+using norvale::testing::CliRig;
+using norvale::testing::fileBytes;
+using norvale::testing::patternImage;
+using norvale::testing::putFile;
+
+const std::vector<std::string> kArgs{"write", "pds", "new-pds.bin", "read",
+                                     "pds",   "-o",  "back.bin"};
+
+TEST(CliUsbStory, WritePdsWithVerifyThenReadItBackIsTheDriverRoadsRunOnTheBulkEndpoints) {
+    const Bytes image = patternImage(0x10000, 0x6B);
+
+    std::vector<std::string> driverWrites;
+    std::string driverOut;
+    {
+        CliRig rig;
+        putFile("new-pds.bin", image);
+        const auto result = rig.run(kArgs);
+        ASSERT_EQ(result.code, 0) << result.err;
+        driverOut = result.out;
+        for (const std::string& line : rig.driver.trace()) {
+            if (line.starts_with("W 2 ")) driverWrites.push_back(line.substr(4));
+        }
+    }
+    ASSERT_FALSE(driverWrites.empty());
+
+    ASSERT_TRUE(underUmockdevWrapper()) << "run the suite under umockdev-wrapper";
+    EmulatedPhone phone;
+    LibusbPort port;
+    ASSERT_TRUE(port.available());
+    CliRig rig;
+    rig.driver.detach(rig.phoneId);  // no phone behind the maker's driver: only the USB road
+    rig.usbPort = &port;
+    putFile("new-pds.bin", image);
+    const auto result = rig.run(kArgs);
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, driverOut);
+    EXPECT_NE(result.out.find("Verifying the written data\nSuccess\n"), std::string::npos)
+        << result.out;
+    norvale::testing::expectTranscript(phone.writes(), driverWrites);
+    EXPECT_EQ(phone.withPhone([](const SimPhone& p) { return p.readFlash(0x10010000, 0x10000); }),
+              image);
+    EXPECT_EQ(fileBytes("back.bin"), image);
+    EXPECT_FALSE(std::filesystem::exists("back.bin.part"));
+}
+
+}  // namespace
+}  // namespace norvale::usb_testing

@@ -1,0 +1,235 @@
+// norvale-cli.exe under Windows: Cyrillic on a console whatever its code page, UTF-8 bytes when
+// redirected, and one operator's session through the built program.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/CliProgram.h"
+#include "platform/win32/Win32Clock.h"
+#include "platform/win32/Win32Console.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32Handles.h"
+#include "platform/win32/Win32ThreadStarter.h"
+#include "sim/SimDriver.h"
+
+namespace norvale {
+namespace {
+
+std::string u8string(std::u8string_view text) { return std::string(text.begin(), text.end()); }
+
+// norvale-cli.exe beside the test program or one folder up (the build tree's root).
+std::wstring cliProgramPath() {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder(self);
+    folder.resize(folder.find_last_of(L"\\/"));
+    for (int up = 0; up < 2; ++up) {
+        const std::wstring candidate = folder + L"\\norvale-cli.exe";
+        if (GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate;
+        folder.resize(folder.find_last_of(L"\\/"));
+    }
+    return {};
+}
+
+std::string fileText(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void putBytes(const std::wstring& path, std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<char>(seed >> 16);
+    }
+    std::ofstream(path.c_str(), std::ios::binary) << bytes;
+}
+
+// A working folder with loader images; each run's output goes to files, as when redirected.
+class CliProgram : public ::testing::Test {
+protected:
+    CliProgram() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"norvale-cli-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        CreateDirectoryW((folder_ + L"\\bin").c_str(), nullptr);
+        putBytes(folder_ + L"\\bin\\loader.bin", 5000, 1);
+        putBytes(folder_ + L"\\bin\\LTE2_jump.bin", 1024, 2);
+        putBytes(folder_ + L"\\bin\\ram.bin", 2048, 3);
+    }
+    ~CliProgram() override {
+        SetEnvironmentVariableW(L"NORVALE_SIM_FAULTS", nullptr);
+        std::wstring command = L"cmd /c rmdir /s /q \"" + folder_ + L"\"";
+        _wsystem(command.c_str());
+    }
+
+    // Runs the program with `arguments` in the folder; the exit code, or -1.
+    int run(const std::wstring& arguments) {
+        const std::wstring program = cliProgramPath();
+        if (program.empty()) {
+            ADD_FAILURE() << "norvale-cli.exe is not built beside the tests";
+            return -1;
+        }
+        // Shared: the ended child's handles may linger a moment after it is signalled, and must
+        // not keep the test from reading what it wrote.
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        constexpr DWORD kShared = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        UniqueHandle out(CreateFileW((folder_ + L"\\stdout").c_str(), GENERIC_WRITE, kShared,
+                                     &inherit, CREATE_ALWAYS, 0, nullptr));
+        UniqueHandle err(CreateFileW((folder_ + L"\\stderr").c_str(), GENERIC_WRITE, kShared,
+                                     &inherit, CREATE_ALWAYS, 0, nullptr));
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out.get();
+        startup.hStdError = err.get();
+        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                            CREATE_NO_WINDOW, nullptr, folder_.c_str(), &startup, &process)) {
+            ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+            return -1;
+        }
+        UniqueHandle thread(process.hThread);
+        UniqueHandle running(process.hProcess);
+        if (WaitForSingleObject(running.get(), 120000) != WAIT_OBJECT_0) {
+            TerminateProcess(running.get(), 99);
+            ADD_FAILURE() << "norvale-cli.exe did not end";
+            return -1;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(running.get(), &code);
+        return static_cast<int>(code);
+    }
+
+    std::string out() const { return fileText(folder_ + L"\\stdout"); }
+    std::string err() const { return fileText(folder_ + L"\\stderr"); }
+
+    std::wstring folder_;
+};
+
+TEST_F(CliProgram, BackupAndAVerifiedWriteTellTheirStoryInRussianUtf8) {
+    putBytes(folder_ + L"\\new.bin", 0x10000, 7);
+    ASSERT_EQ(run(L"--sim --lang ru backup saved write pds new.bin"), 0) << err();
+    const std::string bootstrap = u8string(u8"Посылка загрузчика\nJMP01\nRAM LOADER 1\n");
+    EXPECT_NE(out().find(u8string(u8"Запись данных в телефон\nУспешно\n") + bootstrap +
+                         u8string(u8"Проверка записанных данных\nУспешно\n")),
+              std::string::npos)
+        << out();
+    EXPECT_NE(out().find(u8string(u8"Записаны контрольные суммы saved\\SHA256SUMS\n")),
+              std::string::npos);
+    EXPECT_EQ(err(), "");
+    const std::string sums = fileText(folder_ + L"\\saved\\SHA256SUMS");
+    EXPECT_EQ(sums.substr(0, 64),
+              "7bf1f3a47e5cfcd18cebb3c574c649483c82e26071784543860b8a2e57f37b36");
+
+    // A worn block that keeps its old contents: only the verification can tell.
+    SetEnvironmentVariableW(L"NORVALE_SIM_FAULTS", L"stuck@10010000");
+    EXPECT_EQ(run(L"--sim --lang ru -q write pds new.bin"), 5);
+    EXPECT_EQ(err(),
+              u8string(u8"ОШИБКА - записанные данные отличаются от образа, адрес: 10010000\n"));
+    EXPECT_EQ(out(), "");
+}
+
+// Runs in a console of its own (CliConsole.RussianReadsRightOnAConsoleOfAnyCodePage starts it):
+// the whole command line on the real Win32Console and the simulator, then the screen read back.
+TEST(CliConsoleChild, PrintsTheSessionOnItsConsole) {
+    wchar_t report[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"NORVALE_CONSOLE_REPORT", report, MAX_PATH) == 0) {
+        GTEST_SKIP() << "started by CliConsole.RussianReadsRightOnAConsoleOfAnyCodePage";
+    }
+    const std::wstring folder = std::wstring(report) + L".work";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW((folder + L"\\bin").c_str(), nullptr);
+    putBytes(folder + L"\\bin\\loader.bin", 5000, 1);
+    putBytes(folder + L"\\bin\\LTE2_jump.bin", 1024, 2);
+    putBytes(folder + L"\\bin\\ram.bin", 2048, 3);
+    SetCurrentDirectoryW(folder.c_str());
+
+    // A code page without a single Cyrillic letter, and a clean screen from its top row.
+    SetConsoleOutputCP(437);
+    const HANDLE screen = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(screen, &info)) << "no console";
+    DWORD filled = 0;
+    FillConsoleOutputCharacterW(screen, L' ', info.dwSize.X * info.dwSize.Y, COORD{0, 0}, &filled);
+    SetConsoleCursorPosition(screen, COORD{0, 0});
+
+    Win32Console console;
+    Win32FileSystem files;
+    Win32Clock clock;
+    Win32ThreadStarter threads;
+    CliBindings bindings{
+        console, files, clock, threads, [&clock](bool) -> std::shared_ptr<PhoneRoads> {
+            struct Held {
+                std::unique_ptr<SimDriver> sim;
+                PhoneRoads roads;
+            };
+            auto sim = std::make_unique<SimDriver>(clock);
+            sim->attach();
+            SimDriver& driver = *sim;
+            auto held =
+                std::make_shared<Held>(Held{std::move(sim), {driver, driver, driver, driver}});
+            return {held, &held->roads};
+        }};
+    const std::vector<std::string> args{"--sim", "--lang", "ru", "read", "pds"};
+    const int code = runCli(args, bindings);
+
+    std::wstring rows;
+    for (SHORT y = 0; y < 10; ++y) {
+        std::wstring row(info.dwSize.X, L' ');
+        DWORD got = 0;
+        ReadConsoleOutputCharacterW(screen, row.data(), info.dwSize.X, COORD{0, y}, &got);
+        row.resize(row.find_last_not_of(L' ') + 1);
+        rows += row + L"\n";
+    }
+    std::ofstream(report, std::ios::binary)
+        << code << "\n"
+        << std::string(reinterpret_cast<const char*>(rows.data()), rows.size() * 2);
+}
+
+// The console's characters, read back from its screen, are the Russian lines: WriteConsoleW puts
+// them there whatever code page the console has.
+TEST(CliConsole, RussianReadsRightOnAConsoleOfAnyCodePage) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring report =
+        std::wstring(temp) + L"norvale-console-" + std::to_wstring(GetCurrentProcessId());
+    DeleteFileW(report.c_str());
+    SetEnvironmentVariableW(L"NORVALE_CONSOLE_REPORT", report.c_str());
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=CliConsoleChild.*";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE,
+                                        CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableW(L"NORVALE_CONSOLE_REPORT", nullptr);
+    ASSERT_TRUE(started) << GetLastError();
+    UniqueHandle thread(process.hThread);
+    UniqueHandle child(process.hProcess);
+    ASSERT_EQ(WaitForSingleObject(child.get(), 120000), WAIT_OBJECT_0);
+
+    const std::string bytes = fileText(report);
+    ASSERT_FALSE(bytes.empty()) << "the child wrote no report";
+    const std::size_t newline = bytes.find('\n');
+    EXPECT_EQ(bytes.substr(0, newline), "0");
+    const std::string wide = bytes.substr(newline + 1);
+    const std::wstring screen(reinterpret_cast<const wchar_t*>(wide.data()), wide.size() / 2);
+    EXPECT_EQ(screen, L"Телефон подключен\nВерсия Boot'a: 0C60\nРежим: FLASH\nПосылка загрузчика\n"
+                      L"JMP01\nRAM LOADER 1\nЧтение блока данных PDS.bin\nУспешно\n\n\n");
+    DeleteFileW(report.c_str());
+    std::wstring command = L"cmd /c rmdir /s /q \"" + report + L".work\"";
+    _wsystem(command.c_str());
+}
+
+}  // namespace
+}  // namespace norvale
