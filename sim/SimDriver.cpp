@@ -506,21 +506,9 @@ void SimDriver::close(DeviceHandle device) {
 }
 
 bool SimDriver::waitForChange(const std::string& keyPath) {
-    std::unique_lock lock(mutex_);
-    std::shared_ptr<Interface> watched;
-    for (const auto& iface : interfaces_) {
-        if (iface->attached && iface->options.road == Road::driver &&
-            sameName(iface->registryKey, keyPath)) {
-            watched = iface;
-        }
-    }
-    if (!watched) return false;
-    ++watchers_;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return !watched->attached; });
-    --watchers_;
-    changed_.notify_all();
-    return true;
+    return waitUntilDetached([&](const Interface& iface) {
+        return iface.options.road == Road::driver && sameName(iface.registryKey, keyPath);
+    });
 }
 
 std::vector<std::string> SimDriver::listPhones() {
@@ -753,13 +741,16 @@ UsbTransfer SimDriver::stringDescriptor(DeviceHandle device, UsbString which,
 }
 
 bool SimDriver::waitForRemoval(const std::string& location) {
+    return waitUntilDetached([&](const Interface& iface) {
+        return iface.options.road == Road::usb && iface.options.devicePath == location;
+    });
+}
+
+bool SimDriver::waitUntilDetached(const std::function<bool(const Interface&)>& watches) {
     std::unique_lock lock(mutex_);
     std::shared_ptr<Interface> watched;
     for (const auto& iface : interfaces_) {
-        if (iface->attached && iface->options.road == Road::usb &&
-            iface->options.devicePath == location) {
-            watched = iface;
-        }
+        if (iface->attached && watches(*iface)) watched = iface;
     }
     if (!watched) return false;
     ++watchers_;

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -233,6 +234,9 @@ private:
     bool submitQueued(InQueue& queue, std::uint32_t size);
     UsbOutcome reapQueued(InQueue& queue, std::uint32_t waitMs);
     void closeQueue(InQueue& queue);
+    // The removal watch of both roads: blocks until the last attached interface that `watches`
+    // picks is detached (true), or returns false at once when none is attached.
+    bool waitUntilDetached(const std::function<bool(const Interface&)>& watches);
     Interface* findById(SimInterfaceId id) const;
     // The attached interface a handle names on `road`, or null.
     Interface* attachedTarget(DeviceHandle device, Road road = Road::driver) const;

@@ -3,6 +3,8 @@
 
 #include <optional>
 
+#include "protocol/CommandFormats.h"
+
 namespace norvale {
 namespace {
 
@@ -32,26 +34,6 @@ std::optional<std::uint64_t> transferNumber(std::string_view digits) {
     return value;
 }
 
-// One to eight hex digits of either case, nothing else.
-std::optional<std::uint32_t> hexAddress(std::string_view digits) {
-    if (digits.empty() || digits.size() > 8) return std::nullopt;
-    std::uint32_t value = 0;
-    for (char c : digits) {
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<unsigned>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        } else {
-            return std::nullopt;
-        }
-        value = (value << 4) | digit;
-    }
-    return value;
-}
-
 constexpr std::string_view kStuckName = "stuck";
 
 }  // namespace
@@ -74,7 +56,7 @@ ParsedSimFaults parseSimFaults(std::string_view text) {
         if (item.empty()) continue;
         const std::size_t at = item.find('@');
         if (at != std::string_view::npos && item.substr(0, at) == kStuckName) {
-            if (const auto address = hexAddress(item.substr(at + 1))) {
+            if (const auto address = parseStrictHexAddress(item.substr(at + 1))) {
                 parsed.stuckBlocks.push_back(*address);
             } else {
                 parsed.rejected.emplace_back(item);

@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "core/OperatorTexts.h"
+#include "protocol/CommandFormats.h"
 
 namespace norvale {
 namespace {
@@ -321,22 +322,7 @@ private:
 CommandLine parseCommandLine(std::span<const std::string> args) { return Parser(args).run(); }
 
 std::optional<std::uint32_t> parseStrictHex(std::string_view text) {
-    if (text.empty() || text.size() > 8) return std::nullopt;
-    std::uint32_t value = 0;
-    for (const char c : text) {
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<unsigned>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        } else {
-            return std::nullopt;
-        }
-        value = (value << 4) | digit;
-    }
-    return value;
+    return parseStrictHexAddress(text);
 }
 
 bool isCommandName(std::string_view word) {

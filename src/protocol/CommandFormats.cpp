@@ -27,22 +27,36 @@ std::string formatHexAddress(std::uint32_t value) {
     return text;
 }
 
+namespace {
+
+// The value of one hex digit of either case, or nothing for any other character.
+std::optional<std::uint32_t> hexDigit(char c) {
+    if (c >= '0' && c <= '9') return static_cast<std::uint32_t>(c - '0');
+    if (c >= 'A' && c <= 'F') return static_cast<std::uint32_t>(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f') return static_cast<std::uint32_t>(c - 'a' + 10);
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::uint32_t parseHexAddress(std::string_view text) {
     std::uint32_t value = 0;
     const std::size_t limit = text.size() < 8 ? text.size() : 8;
     for (std::size_t i = 0; i < limit; ++i) {
-        const char c = text[i];
-        std::uint32_t digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<std::uint32_t>(c - '0');
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<std::uint32_t>(c - 'A' + 10);
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<std::uint32_t>(c - 'a' + 10);
-        } else {
-            break;
-        }
-        value = (value << 4) | digit;
+        const std::optional<std::uint32_t> digit = hexDigit(text[i]);
+        if (!digit) break;
+        value = (value << 4) | *digit;
+    }
+    return value;
+}
+
+std::optional<std::uint32_t> parseStrictHexAddress(std::string_view text) {
+    if (text.empty() || text.size() > 8) return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        const std::optional<std::uint32_t> digit = hexDigit(c);
+        if (!digit) return std::nullopt;
+        value = (value << 4) | *digit;
     }
     return value;
 }

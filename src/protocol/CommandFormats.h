@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,6 +51,10 @@ std::array<std::uint8_t, 9> buildReadRequest(std::uint32_t start, std::uint32_t 
 // Reads up to eight hex digits of either case from the start of `text`; the first other
 // character ends the number, and an empty text or one starting with a non-digit gives 0.
 std::uint32_t parseHexAddress(std::string_view text);
+
+// The whole text must be 1 to 8 hex digits of either case ("1001FFFF", "3000"); anything else is
+// no address. For texts typed where a wrong address must be refused, not read as far as it goes.
+std::optional<std::uint32_t> parseStrictHexAddress(std::string_view text);
 
 // Eight uppercase hex digits, zero-padded.
 std::string formatHexAddress(std::uint32_t value);
