@@ -32,7 +32,7 @@ std::shared_ptr<norvale::PhoneRoads> usbRoads() {
 int main(int argc, char** argv) {
     using namespace norvale;
     PosixConsole console;
-    HostFileSystem files;
+    HostFileSystem files(FileNameStyle::posix);
     PosixClock clock;
     StdThreadStarter threads;
     CliBindings bindings{console, files, clock, threads, [&clock](bool simulated) {

@@ -11,7 +11,7 @@
 #include "Median.h"
 #include "Stopwatch.h"
 #include "operations/FlashRangeReader.h"
-#include "sim/FullSpeedBus.h"
+#include "protocol/FullSpeedBus.h"
 
 namespace norvale::bench {
 namespace {

@@ -16,6 +16,9 @@ class TimedFileSystem final : public FileSystem {
 public:
     explicit TimedFileSystem(FileSystem& inner) : inner_(inner) {}
 
+    std::string workingFolderName(std::string_view relative) const override {
+        return inner_.workingFolderName(relative);
+    }
     OpenedFile openForReading(const std::string& name) override;
     OpenedFile createNew(const std::string& name) override;
     FileError checkNameFree(const std::string& name) override;

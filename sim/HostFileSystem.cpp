@@ -195,7 +195,13 @@ FileError fileErrorFromErrno(int error) {
     }
 }
 
-HostFileSystem::HostFileSystem() : shared_(std::make_shared<Shared>()) {}
+HostFileSystem::HostFileSystem(FileNameStyle style)
+    : style_(style), shared_(std::make_shared<Shared>()) {}
+
+std::string HostFileSystem::workingFolderName(std::string_view relative) const {
+    if (style_ == FileNameStyle::posix) return std::string(relative);
+    return windowsWorkingFolderName(relative);
+}
 
 std::string HostFileSystem::hostPath(const std::string& name) {
 #ifdef _WIN32

@@ -15,6 +15,11 @@
 
 namespace norvale {
 
+// How the names of the working folder's files are written: as on Windows (".\bin\loader.bin"),
+// which the simulated dialog and its tests see on every host, or as on POSIX systems
+// ("bin/loader.bin"), which the command line shows on Linux.
+enum class FileNameStyle { windows, posix };
+
 // Names are relative to the working directory; '\' separates folders on every host. A name that
 // Windows would refuse (empty, or holding one of <>"|?* or a ':' other than a drive's) is refused
 // here too, so the tests see the same outcome on every host.
@@ -25,8 +30,9 @@ namespace norvale {
 // They apply to every file opened after they are set.
 class HostFileSystem final : public FileSystem {
 public:
-    HostFileSystem();
+    explicit HostFileSystem(FileNameStyle style = FileNameStyle::windows);
 
+    std::string workingFolderName(std::string_view relative) const override;
     OpenedFile openForReading(const std::string& name) override;
     OpenedFile createNew(const std::string& name) override;
     FileError checkNameFree(const std::string& name) override;
@@ -74,6 +80,7 @@ private:
     std::optional<FileError> plannedFailure(const std::string& path);
     OpenedFile wrap(std::FILE* stream, const std::string& path);
 
+    FileNameStyle style_;
     std::shared_ptr<Shared> shared_;
 };
 

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "FullSpeedBus.h"
 #include "SimFaults.h"
 #include "SimPhone.h"
 #include "SimTrace.h"
@@ -22,6 +21,7 @@
 #include "platform/InterfaceEnumerator.h"
 #include "platform/RemovalWatch.h"
 #include "platform/UsbPort.h"
+#include "protocol/FullSpeedBus.h"
 
 namespace norvale {
 

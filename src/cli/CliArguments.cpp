@@ -11,8 +11,8 @@
 namespace norvale {
 namespace {
 
-constexpr std::array<std::string_view, 8> kCommands{"list",  "info",  "read",   "write",
-                                                    "start", "blank", "backup", "help"};
+constexpr std::array<std::string_view, 9> kCommands{"list",  "info",   "read",    "write", "start",
+                                                    "blank", "backup", "restore", "help"};
 
 // The longest wait --wait takes: a day.
 constexpr unsigned kMaxWaitSeconds = 86400;
@@ -83,6 +83,10 @@ public:
             readCommand();
         }
         if (!failed() && result_.kind == CommandLine::Kind::run) applyGlobalBackup();
+        // Two documents on one stream would be no JSON document at all.
+        if (!failed() && result_.kind == CommandLine::Kind::run && jsonCommands_ > 1) {
+            usage(text::kJsonInOneCommand, "");
+        }
         return result_;
     }
 
@@ -118,6 +122,10 @@ private:
             }
             if (option == "--verify" || option == "--no-verify") {
                 verify_ = option == "--verify";
+            } else if (option == "--changed-only") {
+                changedOnly_ = true;
+            } else if (option == "--dry-run") {
+                options.dryRun = true;
             } else if (option == "--sim") {
                 options.simulated = true;
             } else if (option == "--quiet" || option == "-q") {
@@ -195,9 +203,9 @@ private:
             result_.kind = CommandLine::Kind::help;
             if (!tokens_.done()) result_.helpTopic = lowerCase(tokens_.take());
         } else if (command == "list") {
-            result_.steps.emplace_back(ListStep{});
+            result_.steps.emplace_back(ListStep{json()});
         } else if (command == "info") {
-            result_.steps.emplace_back(InfoStep{});
+            result_.steps.emplace_back(InfoStep{json()});
         } else if (command == "start") {
             result_.steps.emplace_back(StartStep{});
         } else if (command == "blank") {
@@ -212,7 +220,37 @@ private:
                 step.folder = tokens_.take();
             }
             result_.steps.emplace_back(std::move(step));
+        } else if (command == "restore") {
+            readRestore();
         }
+    }
+
+    // A listing's --json, if it has one.
+    bool json() {
+        if (tokens_.done() || tokens_.peek() != "--json") return false;
+        tokens_.take();
+        ++jsonCommands_;
+        return true;
+    }
+
+    void readRestore() {
+        const auto folder = argument("restore", "DIR");
+        if (!folder) return;
+        RestoreStep step{*folder, true, std::nullopt};
+        while (!failed() && !tokens_.done() && isOption(tokens_.peek())) {
+            const std::string option = tokens_.peek();
+            if (option == "--no-backup") {
+                tokens_.take();
+                step.backupFirst = false;
+            } else if (option == "--help" || option == "-h") {
+                helpAsked("restore");
+                return;
+            } else {
+                usage(text::kUnknownOption, option);
+                return;
+            }
+        }
+        result_.steps.emplace_back(std::move(step));
     }
 
     std::optional<FlashRange> range(const std::string& text) {
@@ -264,6 +302,7 @@ private:
         step.range = *flash;
         step.image = *image;
         step.verify = verify_;
+        step.changedOnly = changedOnly_;
         if (const NamedRegion* named = regionNamed(*regionText)) {
             step.region = named->region;
             step.plan = named->region == Region::boot  ? bootSlices()
@@ -283,6 +322,9 @@ private:
             const std::string option = tokens_.peek();
             if (option == "--verify" || option == "--no-verify") {
                 step.verify = tokens_.take() == "--verify";
+            } else if (option == "--changed-only") {
+                tokens_.take();
+                step.changedOnly = true;
             } else if (option == "--backup") {
                 tokens_.take();
                 if (auto file = value(option)) step.backup = std::move(*file);
@@ -314,6 +356,8 @@ private:
     Tokens tokens_;
     CommandLine result_;
     bool verify_ = true;
+    bool changedOnly_ = false;
+    unsigned jsonCommands_ = 0;
     std::optional<std::string> globalBackup_;
 };
 
@@ -328,6 +372,14 @@ std::optional<std::uint32_t> parseStrictHex(std::string_view text) {
 bool isCommandName(std::string_view word) {
     const std::string lower = lowerCase(word);
     return std::find(kCommands.begin(), kCommands.end(), lower) != kCommands.end();
+}
+
+bool printsJson(const CommandLine& line) {
+    return std::any_of(line.steps.begin(), line.steps.end(), [](const CliStep& step) {
+        if (const auto* list = std::get_if<ListStep>(&step)) return list->json;
+        if (const auto* info = std::get_if<InfoStep>(&step)) return info->json;
+        return false;
+    });
 }
 
 }  // namespace norvale

@@ -23,8 +23,12 @@ struct FlashRange {
     std::uint32_t end = 0;
 };
 
-struct ListStep {};
-struct InfoStep {};
+struct ListStep {
+    bool json = false;  // --json: one JSON document instead of the lines
+};
+struct InfoStep {
+    bool json = false;
+};
 struct StartStep {};
 struct BlankStep {};
 struct ReadStep {
@@ -38,13 +42,21 @@ struct WriteStep {
     std::vector<ImageSlice> plan;
     std::string image;
     bool verify = true;
+    bool changedOnly = false;  // only the blocks whose flash differs from the image are written
     std::optional<std::string> backup;  // the range about to be overwritten goes here first
 };
 struct BackupStep {
     std::optional<std::string> folder;  // else a new one named after the date and time
 };
-using CliStep =
-    std::variant<ListStep, InfoStep, ReadStep, WriteStep, StartStep, BlankStep, BackupStep>;
+// A backup folder put back: each region written where it differs, each write verified.
+struct RestoreStep {
+    std::string folder;
+    bool backupFirst = true;  // --no-backup: the phone's regions are not saved first
+    // Where they are saved: a new folder beside `folder`, chosen once the files are looked at.
+    std::optional<std::string> backupFolder;
+};
+using CliStep = std::variant<ListStep, InfoStep, ReadStep, WriteStep, StartStep, BlankStep,
+                             BackupStep, RestoreStep>;
 
 struct CliOptions {
     std::optional<std::string> workingFolder;  // --dir
@@ -52,6 +64,7 @@ struct CliOptions {
     std::optional<unsigned> waitSeconds;       // --wait SECONDS
     bool simulated = false;                    // --sim
     bool quiet = false;
+    bool dryRun = false;  // --dry-run: the files checked and the plan printed; no phone
     std::optional<Language> language;  // --lang
 };
 
@@ -76,5 +89,8 @@ std::optional<std::uint32_t> parseStrictHex(std::string_view text);
 
 // The commands' names, for the help and for telling a folder argument from the next command.
 bool isCommandName(std::string_view word);
+
+// Whether a command of the run prints a JSON document: its output stream holds that alone.
+bool printsJson(const CommandLine& line);
 
 }  // namespace norvale

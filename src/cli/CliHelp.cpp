@@ -18,13 +18,17 @@ constexpr std::string_view kUsage =
     "session (the jump image is sent once) and the run stops at the first failure, e.g.\n"
     "  norvale-cli read pds -o old.bin write pds new.bin start\n";
 
-constexpr std::array<CommandHelp, 8> kCommands{{
+constexpr std::array<CommandHelp, 9> kCommands{{
     {"list",
-     "  list                 The phones attached, one line each, fields separated by tabs:\n"
-     "                       id, road (driver or usb), where it is, boot version, mode.\n"},
+     "  list [--json]        The phones attached, one line each, fields separated by tabs:\n"
+     "                       id, road (driver or usb), where it is, boot version, mode.\n"
+     "                       --json: one JSON array instead, an object per phone with the\n"
+     "                       fields id, road, location, boot_version and mode (strings).\n"},
     {"info",
-     "  info                 The arrival lines of the phone: boot version, mode and the CG1\n"
-     "                       start from KESTRIN.ini.\n"},
+     "  info [--json]        The arrival lines of the phone: boot version, mode and the CG1\n"
+     "                       start from KESTRIN.ini. --json: a JSON array holding the phone's\n"
+     "                       object as list --json gives it, with cg1_start added (a string,\n"
+     "                       or null without KESTRIN.ini).\n"},
     {"read",
      "  read RANGE [-o FILE] Reads flash into a new file. RANGE is boot, pds, panic or\n"
      "                       START-END in hex (1 to 8 digits each), both ends included. The\n"
@@ -32,31 +36,51 @@ constexpr std::array<CommandHelp, 8> kCommands{{
      "                       in the working folder. It is written as FILE.part and named FILE\n"
      "                       once whole; an existing FILE or FILE.part is never overwritten.\n"},
     {"write",
-     "  write REGION FILE [--no-verify] [--backup FILE]\n"
+     "  write REGION FILE [--no-verify] [--changed-only] [--backup FILE]\n"
      "                       Writes the image FILE. REGION is boot, pds, panic or START-END:\n"
      "                       the flash blocks from START up to and through END (32 KB below\n"
      "                       10020000, 128 KB from there), the image used from its first byte.\n"
      "                       After the write the flash is read back and compared with the image\n"
      "                       (--no-verify skips it); --backup FILE first saves the range about\n"
-     "                       to be overwritten.\n"},
+     "                       to be overwritten. --changed-only reads the blocks first and\n"
+     "                       writes only those that differ from the image (each block written\n"
+     "                       costs the flash an erase). One \"Success\" ends a write: after the\n"
+     "                       verification, or after the write with --no-verify.\n"},
     {"start", "  start                Starts the phone: it leaves flash mode.\n"},
     {"blank", "  blank                Switches the phone to BLANK mode.\n"},
     {"backup",
      "  backup [DIR]         Reads Boot, PDS and Panic into DIR (default: a new folder named\n"
      "                       backup-YYYYMMDD-HHMMSS) with SHA256SUMS in sha256sum's format.\n"
      "                       Refuses a DIR that holds any of those files.\n"},
+    {"restore",
+     "  restore DIR [--no-backup]\n"
+     "                       Puts back a folder backup made. First every file SHA256SUMS lists\n"
+     "                       must have its checksum, and Boot.bin, PDS.bin and Panic.bin must\n"
+     "                       be listed and be 65536, 65536 and 131072 bytes long; otherwise\n"
+     "                       nothing is sent (exit code 4). Then the phone's regions are saved\n"
+     "                       into a new folder beside DIR, named as backup names one\n"
+     "                       (--no-backup skips it), and each region is written as with\n"
+     "                       --changed-only, each write verified.\n"},
     {"help", "  help [COMMAND]       This text, or one command's.\n"},
 }};
 
 constexpr std::string_view kOptions =
     "\n"
     "Options (before the first command):\n"
-    "  --dir DIR            Working folder: bin\\ with the loaders, KESTRIN.ini, dumps\n"
+    "  --dir DIR            Working folder: bin with the loaders, KESTRIN.ini, dumps\n"
     "                       (default: the current folder).\n"
     "  --device ID          The phone to use, by its id from list (default: the first).\n"
     "  --wait SECONDS       Wait up to SECONDS for a phone to be attached.\n"
     "  --no-verify          Do not read writes back (--verify, the default, does).\n"
     "  --backup FILE        With one write in the run: save what it overwrites to FILE.\n"
+    "  --changed-only       Every write of the run as with write --changed-only.\n"
+    "  --dry-run            Check the arguments and every file as a run does, then print\n"
+    "                       the plan: per command the blocks it writes (address, size, image\n"
+    "                       bytes), the ranges it reads, the files it makes, and the time the\n"
+    "                       transfers take on a full-speed USB link. No phone is needed and\n"
+    "                       nothing is sent; the exit code is the run's for argument and file\n"
+    "                       problems, else 0. Where only the blocks that differ are written,\n"
+    "                       every block is planned as a candidate.\n"
     "  --sim                Use the simulated phone (NORVALE_SIM_ROAD, NORVALE_SIM_TRACE and\n"
     "                       NORVALE_SIM_FAULTS apply).\n"
     "  --quiet, -q          Print nothing but errors (and list's lines).\n"
@@ -76,7 +100,7 @@ constexpr std::string_view kExitCodes =
     "  2    no phone, or the phone left\n"
     "  3    a transfer failed or the phone did not answer\n"
     "  4    a file problem: a loader image, the image file, a dump that exists or can't be\n"
-    "       written\n"
+    "       written, a backup folder that can't be restored\n"
     "  5    verification found a difference\n"
     "  130  interrupted (Ctrl+C)\n";
 

@@ -24,8 +24,10 @@ std::string withoutFinalNewline(std::string text) {
 
 int runCli(std::span<const std::string> args, CliBindings& bindings) {
     CommandLine line = parseCommandLine(args);
+    // A JSON document is the output stream's only content: the log's lines stay off it, as with
+    // --quiet, and errors still go to the error stream.
     CliView view(bindings.console, bindings.clock, languageOf(line, bindings.console),
-                 line.options.quiet);
+                 line.options.quiet || printsJson(line));
     ExitCode code = ExitCode::done;
     switch (line.kind) {
         case CommandLine::Kind::help:

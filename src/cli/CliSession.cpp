@@ -7,7 +7,11 @@
 #include <system_error>
 
 #include "cli/BackupSet.h"
+#include "cli/DryRunPlan.h"
+#include "cli/JsonText.h"
+#include "cli/RestoreSource.h"
 #include "core/OperatorTexts.h"
+#include "operations/ChangedBlocks.h"
 #include "operations/DumpFileName.h"
 #include "operations/FlashRangeReader.h"
 #include "operations/PartFile.h"
@@ -17,16 +21,13 @@
 #include "presence/PhoneInfo.h"
 #include "presence/PresenceHandling.h"
 #include "protocol/CommandWorker.h"
+#include "protocol/LoaderBootstrap.h"
 #include "protocol/WholeFile.h"
 
 namespace norvale {
 namespace {
 
 constexpr std::uint32_t kWaitPollMs = 1000;
-
-std::string inFolder(const std::string& folder, std::string_view name) {
-    return (std::filesystem::path(folder) / std::filesystem::path(name)).string();
-}
 
 // With --dir the working folder changes; names given on the command line keep meaning what they
 // meant where the command was typed.
@@ -36,16 +37,6 @@ void anchor(std::string& path) {
     if (!absolute.empty()) path = absolute.string();
 }
 
-CommandBody writeBody(Region region) {
-    switch (region) {
-        case Region::boot: return writeBoot;
-        case Region::pds: return writePds;
-        case Region::panic: return writePanic;
-        case Region::blocks: break;
-    }
-    return writeBlockRange;
-}
-
 // The flash a plan's blocks cover, whole: what a write may change and its --backup saves.
 std::pair<std::uint32_t, std::uint32_t> blocksOf(const std::vector<ImageSlice>& plan) {
     const ImageSlice& last = plan.back();
@@ -53,6 +44,28 @@ std::pair<std::uint32_t, std::uint32_t> blocksOf(const std::vector<ImageSlice>& 
 }
 
 bool needsPhone(const CliStep& step) { return !std::holds_alternative<ListStep>(step); }
+
+// Whether the step runs a command on the phone, which the loader images open.
+bool runsCommand(const CliStep& step) {
+    return !std::holds_alternative<ListStep>(step) && !std::holds_alternative<InfoStep>(step);
+}
+
+// A new folder beside `folder`, named as `backup` names one; "-2", "-3"... when that name is
+// taken (a backup restored in the second it was made) or chosen already in this run.
+std::string folderBeside(const std::string& folder, FileSystem& files,
+                         const std::set<std::string>& chosen) {
+    std::filesystem::path place(folder);
+    if (!place.has_filename()) place = place.parent_path();  // "saved/" is the folder "saved"
+    const std::string base = defaultBackupFolderName();
+    std::string name;
+    for (unsigned n = 1; n < 100; ++n) {
+        name = (place.parent_path() / (n == 1 ? base : base + "-" + std::to_string(n))).string();
+        if (files.checkNameFree(name) == FileError::none && chosen.count(name) == 0) break;
+    }
+    return name;  // after 99 taken names, the last: the check of the outputs refuses it
+}
+
+std::string roadName(Road road) { return road == Road::usb ? "usb" : "driver"; }
 
 }  // namespace
 
@@ -74,21 +87,17 @@ ExitCode CliSession::refuse(std::string_view reason, std::string_view detail) {
 
 ExitCode CliSession::run() {
     if (const ExitCode code = prepareFiles(); code != ExitCode::done) return code;
+    // A dry run ends here, its files checked by the very code a real run checks them with.
+    if (line_.options.dryRun) return printDryRun();
     if (const ExitCode code = openRoads(); code != ExitCode::done) return code;
     const bool phoneNeeded = std::any_of(line_.steps.begin(), line_.steps.end(), needsPhone);
     if (const ExitCode code = findPhone(phoneNeeded); code != ExitCode::done) return code;
 
-    std::size_t write = 0;
     for (std::size_t i = 0; i < line_.steps.size(); ++i) {
         if (state_.stopRequested.load()) return refuse(text::kStoppedByOperator);
-        const CliStep& step = line_.steps[i];
-        ExitCode code = ExitCode::done;
-        if (const auto* writeStep = std::get_if<WriteStep>(&step)) {
-            code = this->write(*writeStep, images_[write++]);
-        } else {
-            code = runStep(step, i == 0);
+        if (const ExitCode code = runStep(line_.steps[i], i == 0); code != ExitCode::done) {
+            return code;
         }
-        if (code != ExitCode::done) return code;
     }
     return ExitCode::done;
 }
@@ -103,29 +112,69 @@ ExitCode CliSession::prepareFiles() {
                 if (write->backup) anchor(*write->backup);
             } else if (auto* backup = std::get_if<BackupStep>(&step); backup && backup->folder) {
                 anchor(*backup->folder);
+            } else if (auto* restore = std::get_if<RestoreStep>(&step)) {
+                anchor(restore->folder);
             }
         }
         std::error_code failed;
         std::filesystem::current_path(*line_.options.workingFolder, failed);
         if (failed) return refuse(text::kCannotOpenFolder, *line_.options.workingFolder);
     }
+    if (const ExitCode code = checkLoaders(); code != ExitCode::done) return code;
+    if (const ExitCode code = loadImages(); code != ExitCode::done) return code;
+    return checkOutputs();
+}
 
+// Every command opens with the loader images: a run that would stop at the first for want of
+// one is refused before the phone is asked anything.
+ExitCode CliSession::checkLoaders() {
+    if (std::none_of(line_.steps.begin(), line_.steps.end(), runsCommand)) return ExitCode::done;
+    FileSystem& files = bindings_.files;
+    for (auto [image, size] :
+         {std::pair{kLoaderImage, &loaders_.loader}, std::pair{kJumpImage, &loaders_.jump},
+          std::pair{kRamLoaderImage, &loaders_.ramLoader}}) {
+        const std::string name = files.workingFolderName(image);
+        const LoadedFile loaded = loadWholeFile(files, name);
+        if (loaded.outcome != LoadOutcome::loaded) {
+            return refuse(loadFailureReason(loaded.outcome), name);
+        }
+        *size = loaded.data.size();
+    }
+    return ExitCode::done;
+}
+
+ExitCode CliSession::loadImages() {
     FileSystem& files = bindings_.files;
     for (const CliStep& step : line_.steps) {
-        const auto* write = std::get_if<WriteStep>(&step);
-        if (write == nullptr) continue;
-        LoadedFile image = loadWholeFile(files, write->image);
-        if (image.outcome != LoadOutcome::loaded) {
-            return refuse(loadFailureReason(image.outcome), write->image);
+        if (const auto* write = std::get_if<WriteStep>(&step)) {
+            LoadedFile image = loadWholeFile(files, write->image);
+            if (image.outcome != LoadOutcome::loaded) {
+                return refuse(loadFailureReason(image.outcome), write->image);
+            }
+            if (image.data.size() < minimumImageSize(write->plan)) {
+                return refuse(text::kImageTooShort, write->image);
+            }
+            images_.push_back(std::move(image.data));
+        } else if (const auto* restore = std::get_if<RestoreStep>(&step)) {
+            RestoreSource source = readRestoreSource(files, restore->folder);
+            if (!source.reason.empty()) return refuse(source.reason, source.detail);
+            for (Bytes& image : source.images) images_.push_back(std::move(image));
         }
-        if (image.data.size() < minimumImageSize(write->plan)) {
-            return refuse(text::kImageTooShort, write->image);
-        }
-        images_.push_back(std::move(image.data));
     }
+    return ExitCode::done;
+}
 
-    // Every file the run will create: none may exist, and none may be named twice.
+// Every file the run will create: none may exist, and none may be named twice.
+ExitCode CliSession::checkOutputs() {
+    FileSystem& files = bindings_.files;
     std::vector<std::string> outputs;
+    std::set<std::string> folders;
+    const auto backupFiles = [&outputs](const std::string& folder) {
+        for (const BackupRegion& region : kBackupRegions) {
+            outputs.push_back(fileInFolder(folder, region.fileName));
+        }
+        outputs.push_back(fileInFolder(folder, kChecksumsFileName));
+    };
     for (CliStep& step : line_.steps) {
         if (const auto* read = std::get_if<ReadStep>(&step)) {
             const FlashRange& range = read->range;
@@ -138,10 +187,13 @@ ExitCode CliSession::prepareFiles() {
             outputs.push_back(*write->backup);
         } else if (auto* backup = std::get_if<BackupStep>(&step)) {
             if (!backup->folder) backup->folder = defaultBackupFolderName();
-            for (const BackupRegion& region : kBackupRegions) {
-                outputs.push_back(inFolder(*backup->folder, region.fileName));
-            }
-            outputs.push_back(inFolder(*backup->folder, kChecksumsFileName));
+            folders.insert(*backup->folder);
+            backupFiles(*backup->folder);
+        } else if (auto* restore = std::get_if<RestoreStep>(&step);
+                   restore && restore->backupFirst) {
+            restore->backupFolder = folderBeside(restore->folder, files, folders);
+            folders.insert(*restore->backupFolder);
+            backupFiles(*restore->backupFolder);
         }
     }
     std::set<std::string> named;
@@ -154,6 +206,15 @@ ExitCode CliSession::prepareFiles() {
             if (error == FileError::alreadyExists) return refuse(text::kFileExists, taken);
             if (error == FileError::invalidName) return refuse(text::kInvalidFileName, taken);
         }
+    }
+    return ExitCode::done;
+}
+
+ExitCode CliSession::printDryRun() {
+    PreparedRun prepared{{}, loaders_};
+    for (const Bytes& image : images_) prepared.imageSizes.push_back(image.size());
+    for (const std::string& line : dryRunPlan(line_, prepared)) {
+        view_.printResult(bindings_.console.nativeToUtf8(line));
     }
     return ExitCode::done;
 }
@@ -196,16 +257,14 @@ ExitCode CliSession::findPhone(bool announce) {
 }
 
 ExitCode CliSession::runStep(const CliStep& step, bool first) {
-    if (std::holds_alternative<ListStep>(step)) return list();
-    if (std::holds_alternative<InfoStep>(step)) {
-        // The arrival has just told all of it; later in a run the phone is asked again.
-        if (!first) readPhoneInfo(*services_);
-        return ExitCode::done;
-    }
+    if (const auto* listStep = std::get_if<ListStep>(&step)) return list(listStep->json);
+    if (const auto* infoStep = std::get_if<InfoStep>(&step)) return info(infoStep->json, first);
     if (const auto* read = std::get_if<ReadStep>(&step)) return this->read(*read);
+    if (const auto* writeStep = std::get_if<WriteStep>(&step)) return write(*writeStep);
     if (std::holds_alternative<StartStep>(step)) return runCommand(startPhone);
     if (std::holds_alternative<BlankStep>(step)) return runCommand(setBlankMode);
-    if (const auto* backupStep = std::get_if<BackupStep>(&step)) return backup(*backupStep);
+    if (const auto* backupStep = std::get_if<BackupStep>(&step)) return backup(*backupStep->folder);
+    if (const auto* restoreStep = std::get_if<RestoreStep>(&step)) return restore(*restoreStep);
     return ExitCode::done;
 }
 
@@ -223,23 +282,61 @@ ExitCode CliSession::runCommand(const CommandBody& body) {
     return code;
 }
 
-ExitCode CliSession::list() {
+std::string CliSession::phoneJson(const AttachedPhone& phone, const OpenDevice& device,
+                                  bool withConfiguration) {
+    const PhoneLink& link = services_->link(phone.road);
+    const std::string boot = readBootVersion(link, device.handle());
+    const std::string mode = readMode(link, device.handle());
+    std::string json = "{\"id\": " + jsonString(bindings_.console.nativeToUtf8(phone.id)) +
+                       ", \"road\": " + jsonString(roadName(phone.road)) + ", \"location\": " +
+                       jsonString(bindings_.console.nativeToUtf8(phone.location)) +
+                       ", \"boot_version\": " + jsonString(utf8FromCp1251(boot)) +
+                       ", \"mode\": " + jsonString(utf8FromCp1251(mode));
+    if (withConfiguration) {
+        // From KESTRIN.ini, whose bytes the dialog shows as Windows-1251; null without one.
+        const std::optional<std::string> cg1 = readCg1Start(bindings_.files);
+        json += ", \"cg1_start\": ";
+        json += cg1 ? jsonString(utf8FromCp1251(*cg1)) : "null";
+    }
+    return json + "}";
+}
+
+ExitCode CliSession::list(bool json) {
     const std::vector<AttachedPhone> phones = listAttachedPhones(*platform_, services_->driverLink);
     if (phones.empty()) return refuse(text::kPhoneNotConnected);
     const std::shared_ptr<const OpenDevice> own = state_.device.load();
+    std::string document = "[";
     for (const AttachedPhone& phone : phones) {
         // The session's own phone is asked through the handle it holds: a USB phone can't be
         // claimed twice.
         const bool ours = own && phone_ && phone.location == phone_->location;
         const std::shared_ptr<const OpenDevice> device =
             ours ? own : openAttachedPhone(*platform_, phone);
+        if (json) {
+            if (document.size() > 1) document += ",";
+            document += "\n  " + phoneJson(phone, *device, false);
+            continue;
+        }
         const PhoneLink& link = services_->link(phone.road);
         const std::string boot = readBootVersion(link, device->handle());
         const std::string mode = readMode(link, device->handle());
-        view_.printResult(phone.id + '\t' + (phone.road == Road::usb ? "usb" : "driver") + '\t' +
+        view_.printResult(phone.id + '\t' + roadName(phone.road) + '\t' +
                           bindings_.console.nativeToUtf8(phone.location) + '\t' +
                           utf8FromCp1251(boot) + '\t' + utf8FromCp1251(mode));
     }
+    if (json) view_.printResult(document + "\n]");
+    return ExitCode::done;
+}
+
+ExitCode CliSession::info(bool json, bool first) {
+    if (json) {
+        const std::shared_ptr<const OpenDevice> device = state_.device.load();
+        if (!device || !phone_) return refuse(text::kPhoneNotConnected);
+        view_.printResult("[\n  " + phoneJson(*phone_, *device, true) + "\n]");
+        return ExitCode::done;
+    }
+    // The arrival has just told all of it; later in a run the phone is asked again.
+    if (!first) readPhoneInfo(*services_);
     return ExitCode::done;
 }
 
@@ -252,7 +349,8 @@ ExitCode CliSession::read(const ReadStep& step) {
     });
 }
 
-ExitCode CliSession::write(const WriteStep& step, const Bytes& image) {
+ExitCode CliSession::write(const WriteStep& step) {
+    const Bytes& image = nextImage();
     if (step.backup) {
         const std::pair<std::uint32_t, std::uint32_t> blocks = blocksOf(step.plan);
         const ExitCode saved = runCommand([&](CommandContext& command) {
@@ -260,25 +358,40 @@ ExitCode CliSession::write(const WriteStep& step, const Bytes& image) {
         });
         if (saved != ExitCode::done) return saved;
     }
-    chooser_.give(step.image);
-    view_.setFieldText(AddressField::start, step.range.startText);
-    view_.setFieldText(AddressField::end, step.range.endText);
-    if (const ExitCode written = runCommand(writeBody(step.region)); written != ExitCode::done) {
-        return written;
-    }
-    if (!step.verify) return ExitCode::done;
-    return runCommand([&](CommandContext& command) { verifyWrite(command, step.plan, image); });
+    return writeImage(step.plan, step.image, image, step.verify, step.changedOnly);
 }
 
-ExitCode CliSession::backup(const BackupStep& step) {
-    const std::string& folder = *step.folder;
+ExitCode CliSession::writeImage(const std::vector<ImageSlice>& plan, const std::string& path,
+                                const Bytes& image, bool verify, bool changedOnly) {
+    chooser_.give(path);
+    std::vector<ImageSlice> toWrite = plan;
+    if (changedOnly) {
+        const ExitCode compared = runCommand(
+            [&](CommandContext& command) { toWrite = findChangedSlices(command, plan, image); });
+        if (compared != ExitCode::done) return compared;
+        // The comparison has shown the flash holds the image: nothing to write, and the verdict.
+        if (toWrite.empty()) {
+            view_.appendLog(text::kSuccess);
+            return ExitCode::done;
+        }
+    }
+    const WriteVerdict verdict = verify ? WriteVerdict::leftToVerification : WriteVerdict::said;
+    const ExitCode written =
+        runCommand([&](CommandContext& command) { writeSlices(command, toWrite, verdict); });
+    if (written != ExitCode::done || !verify) return written;
+    // One read over the blocks written and any left alone between them.
+    const std::vector<ImageSlice> checked = slicesSpanning(plan, toWrite);
+    return runCommand([&](CommandContext& command) { verifyWrite(command, checked, image); });
+}
+
+ExitCode CliSession::backup(const std::string& folder) {
     std::error_code failed;
     std::filesystem::create_directories(folder, failed);
     if (failed) return refuse(text::kCannotCreateFolder, folder);
 
     std::string sums;
     for (const BackupRegion& region : kBackupRegions) {
-        const std::string path = inFolder(folder, region.fileName);
+        const std::string path = fileInFolder(folder, region.fileName);
         const ExitCode code = runCommand([&](CommandContext& command) {
             readRangeToNamedFile(command, region.start, region.end, path);
         });
@@ -293,7 +406,7 @@ ExitCode CliSession::backup(const BackupStep& step) {
 
     // Written as the dumps are, under ".part" until whole: a file named SHA256SUMS always holds
     // every line.
-    const std::string sumsPath = inFolder(folder, kChecksumsFileName);
+    const std::string sumsPath = fileInFolder(folder, kChecksumsFileName);
     const std::string partPath = partFileName(sumsPath);
     FileSystem& files = bindings_.files;
     OpenedFile created = files.createNew(partPath);
@@ -317,6 +430,31 @@ ExitCode CliSession::backup(const BackupStep& step) {
     line += sumsPath;
     line += text::kLineEnd;
     view_.appendLog(line);
+    return ExitCode::done;
+}
+
+ExitCode CliSession::restore(const RestoreStep& step) {
+    std::array<const Bytes*, kBackupRegions.size()> images{};
+    for (const Bytes*& image : images) image = &nextImage();
+    if (step.backupFolder) {
+        std::string line(text::kSavingPhoneTo.view());
+        line += *step.backupFolder;
+        line += text::kLineEnd;
+        view_.appendLog(line);
+        if (const ExitCode saved = backup(*step.backupFolder); saved != ExitCode::done) {
+            return saved;
+        }
+    }
+    for (std::size_t i = 0; i < kBackupRegions.size(); ++i) {
+        const std::string path = fileInFolder(step.folder, kBackupRegions[i].fileName);
+        std::string line(text::kRestoringFrom.view());
+        line += path;
+        line += text::kLineEnd;
+        view_.appendLog(line);
+        // Always compared first and always verified: a restore puts a phone back as it was.
+        const ExitCode code = writeImage(kBackupRegions[i].slices(), path, *images[i], true, true);
+        if (code != ExitCode::done) return code;
+    }
     return ExitCode::done;
 }
 

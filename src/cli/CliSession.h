@@ -11,6 +11,7 @@
 #include "cli/ExitCode.h"
 #include "cli/GivenImageFile.h"
 #include "core/SessionState.h"
+#include "operations/TransferEstimate.h"
 #include "presence/AttachedPhones.h"
 #include "protocol/CommandContext.h"
 
@@ -33,21 +34,39 @@ public:
 
 private:
     ExitCode prepareFiles();
+    ExitCode checkLoaders();
+    ExitCode loadImages();
+    ExitCode checkOutputs();
+    ExitCode printDryRun();
     ExitCode openRoads();
     ExitCode findPhone(bool announce);
     ExitCode runStep(const CliStep& step, bool first);
     ExitCode runCommand(const CommandBody& body);
-    ExitCode list();
+    ExitCode list(bool json);
+    ExitCode info(bool json, bool first);
+    // One phone as a JSON object: its id, road and place, and what it answers.
+    std::string phoneJson(const AttachedPhone& phone, const OpenDevice& device,
+                          bool withConfiguration);
     ExitCode read(const ReadStep& step);
-    ExitCode write(const WriteStep& step, const Bytes& image);
-    ExitCode backup(const BackupStep& step);
+    ExitCode write(const WriteStep& step);
+    // Writes `image` (the file `path`) by `plan`: all of it, or with `changedOnly` the blocks
+    // whose flash differs; then, with `verify`, reads back what was written. One "Успешно" for
+    // the whole: the verification's, or the write's without one.
+    ExitCode writeImage(const std::vector<ImageSlice>& plan, const std::string& path,
+                        const Bytes& image, bool verify, bool changedOnly);
+    ExitCode backup(const std::string& folder);
+    ExitCode restore(const RestoreStep& step);
+    // The next image prepareFiles() loaded, in the run's order.
+    const Bytes& nextImage() { return images_[nextImage_++]; }
     // Prints the error line and gives its reason's exit code.
     ExitCode refuse(std::string_view reason, std::string_view detail = {});
 
     CliBindings& bindings_;
     CliView& view_;
     CommandLine line_;
-    std::vector<Bytes> images_;  // each write's image, in the order of the writes
+    std::vector<Bytes> images_;  // each write's image and a restore's three, in the run's order
+    std::size_t nextImage_ = 0;
+    LoaderImageSizes loaders_;
     SessionState state_;
     GivenImageFile chooser_;
     std::shared_ptr<PhoneRoads> roads_;

@@ -38,6 +38,12 @@ const std::array kCodes{
     ReasonCode{text::kFileNamedTwice, ExitCode::fileProblem},
     ReasonCode{text::kCannotCreateFolder, ExitCode::fileProblem},
     ReasonCode{text::kCannotOpenFolder, ExitCode::fileProblem},
+    // Restores.
+    ReasonCode{text::kBadChecksumLine, ExitCode::fileProblem},
+    ReasonCode{text::kNotInChecksums, ExitCode::fileProblem},
+    ReasonCode{text::kChecksumMismatch, ExitCode::fileProblem},
+    ReasonCode{text::kWrongRegionSize, ExitCode::fileProblem},
+    ReasonCode{text::kJsonInOneCommand, ExitCode::usage},
 };
 
 }  // namespace

@@ -39,6 +39,13 @@ const std::array kLineTexts{
     KnownText{text::kSuccess, "Success", Detail::none},
     KnownText{text::kVerifyingData, "Verifying the written data", Detail::none},
     KnownText{text::kChecksumsWritten, "Checksums written to ", Detail::file},
+    // Changed-only writes and restores.
+    KnownText{text::kComparingBlocks, "Comparing the phone's blocks with the image", Detail::none},
+    KnownText{text::kBlockDiffers, "Block differs from the image, to be written: ", Detail::file},
+    KnownText{text::kBlockAlreadyEqual,
+              "Block already holds the image, not written: ", Detail::file},
+    KnownText{text::kSavingPhoneTo, "Saving what the phone holds to the folder ", Detail::file},
+    KnownText{text::kRestoringFrom, "Restoring from the file ", Detail::file},
 };
 
 // The reasons that follow "ОШИБКА - ".
@@ -78,6 +85,13 @@ const std::array kReasons{
     KnownText{text::kNoSuchPhone, "no phone with the id ", Detail::file},
     KnownText{text::kCannotCreateFolder, "could not create the folder ", Detail::file},
     KnownText{text::kCannotOpenFolder, "could not open the folder ", Detail::file},
+    // Restores.
+    KnownText{text::kBadChecksumLine, "malformed line in the checksums file: ", Detail::file},
+    KnownText{text::kNotInChecksums, "the file is not listed in the checksums: ", Detail::file},
+    KnownText{text::kChecksumMismatch, "the file does not match its checksum: ", Detail::file},
+    KnownText{text::kWrongRegionSize, "the file's size is not its region's: ", Detail::file},
+    KnownText{text::kJsonInOneCommand, "--json is allowed in one command of a run only",
+              Detail::none},
 };
 
 std::string_view withoutLineEnd(std::string_view text) {

@@ -79,6 +79,21 @@ inline constexpr Cp1251Text kNoSuchPhone{u8"нет телефона с иден�
 inline constexpr Cp1251Text kCannotCreateFolder{u8"не удалось создать папку "};
 inline constexpr Cp1251Text kCannotOpenFolder{u8"не удалось открыть папку "};
 
+// The command line's changed-only writes and restores: which blocks a write finds already in
+// flash, where a restore keeps what the phone held, and why a backup folder is not restored. A
+// block's line ends with its address.
+inline constexpr Cp1251Text kComparingBlocks{u8"Сравнение блоков телефона с образом\r\n"};
+inline constexpr Cp1251Text kBlockDiffers{u8"Блок отличается от образа, будет записан: "};
+inline constexpr Cp1251Text kBlockAlreadyEqual{u8"Блок совпадает с образом, не записывается: "};
+inline constexpr Cp1251Text kSavingPhoneTo{u8"Содержимое телефона сохраняется в папку "};
+inline constexpr Cp1251Text kRestoringFrom{u8"Восстановление из файла "};
+inline constexpr Cp1251Text kBadChecksumLine{u8"неверная строка файла контрольных сумм: "};
+inline constexpr Cp1251Text kNotInChecksums{u8"файл не указан в контрольных суммах: "};
+inline constexpr Cp1251Text kChecksumMismatch{u8"файл не совпадает со своей контрольной суммой: "};
+inline constexpr Cp1251Text kWrongRegionSize{u8"размер файла не равен размеру его области: "};
+inline constexpr Cp1251Text kJsonInOneCommand{
+    u8"параметр --json допускается только у одной команды"};
+
 // "ОШИБКА - " + reason + detail + "\r\n", the one form of every error line.
 inline std::string errorLine(std::string_view reason, std::string_view detail = {}) {
     std::string line;

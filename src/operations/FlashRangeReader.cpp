@@ -212,13 +212,17 @@ ReadEnd readReplies(CommandContext& command, std::uint32_t start, std::uint32_t 
     return ReadEnd::complete;
 }
 
+bool endRead(CommandContext& command, ReadEnd end) {
+    if (end == ReadEnd::transferFailed) return false;
+    // 'Z' ends the loader's read also after a stop, so the loader does not keep unsent data.
+    if (!command.send(commandByte(LoaderCommand::end), 0)) return false;
+    return end == ReadEnd::complete;
+}
+
 void finishRead(CommandContext& command, ReadEnd end) {
-    if (end == ReadEnd::transferFailed) return;
-    // 'Z' ends the loader's read also after a stop, so the loader does not keep unsent data. It
-    // goes out before "Успешно": success is only said once every transfer of the command has
+    // "Успешно" follows 'Z': success is only said once every transfer of the command has
     // completed, the last one included.
-    if (!command.send(commandByte(LoaderCommand::end), 0)) return;
-    if (end == ReadEnd::complete) command.log().append(text::kSuccess);
+    if (endRead(command, end)) command.log().append(text::kSuccess);
 }
 
 void readRangeToFile(CommandContext& command) {

@@ -75,5 +75,8 @@ ReadEnd readReplies(CommandContext& command, std::uint32_t start, std::uint32_t 
                     RangeSink& sink);
 // Ends the loader's read: 'Z' unless a transfer failed, then "Успешно" when the read was complete.
 void finishRead(CommandContext& command, ReadEnd end);
+// The same without "Успешно", for a read whose verdict comes later: true when 'Z' went out after a
+// complete read.
+bool endRead(CommandContext& command, ReadEnd end);
 
 }  // namespace norvale

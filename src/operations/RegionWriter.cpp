@@ -16,8 +16,10 @@ constexpr std::uint32_t kChunkReplySize = 4;
 constexpr std::uint32_t kChunkReplyWaitMs = 20000;
 constexpr std::uint32_t kBlockReplySize = 5;
 
-// Runs a whole plan: the slices in order, then 'Z'. Any failure ends it where it happened.
-void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices) {
+}  // namespace
+
+void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices,
+                 WriteVerdict verdict) {
     RegionWriter writer(command, slices);
     for (const ImageSlice& slice : slices) {
         if (!writer.writeSlice(slice.address, slice.fromOffset, slice.toOffset)) {
@@ -25,11 +27,9 @@ void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices)
             return;
         }
     }
-    writer.finishWrite();
+    writer.finishWrite(verdict);
     writer.dropImage();
 }
-
-}  // namespace
 
 RegionWriter::RegionWriter(CommandContext& command, std::vector<ImageSlice> plan)
     : command_(command), plan_(std::move(plan)) {}
@@ -100,10 +100,10 @@ bool RegionWriter::sendChunk(std::uint32_t address, std::uint32_t offset) {
     return true;
 }
 
-bool RegionWriter::finishWrite() {
+bool RegionWriter::finishWrite(WriteVerdict verdict) {
     if (command_.failed()) return false;
     if (!command_.send(commandByte(LoaderCommand::end), 0)) return false;
-    command_.log().append(text::kSuccess);
+    if (verdict == WriteVerdict::said) command_.log().append(text::kSuccess);
     return true;
 }
 

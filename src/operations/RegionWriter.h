@@ -12,6 +12,10 @@
 
 namespace norvale {
 
+// Whether a write that reached its end says "Успешно" itself, or leaves the verdict to a
+// verification that follows (a command line write says it once, after the comparison).
+enum class WriteVerdict { said, leftToVerification };
+
 // The engine of one write command. It asks the operator for the image on the command's first
 // slice, holds the whole file while the command runs, and lets go of it in dropImage() or, at the
 // latest, when it is destroyed.
@@ -37,8 +41,9 @@ public:
     // 4-byte reply, and reads the block's 5-byte reply. False when no image could be had
     // (nothing of the slice is sent then) or when the slice did not reach the phone whole.
     bool writeSlice(std::uint32_t address, std::uint32_t fromOffset, std::uint32_t toOffset);
-    // 'Z', then "Успешно". False (and no "Успешно") when 'Z' did not reach the phone.
-    bool finishWrite();
+    // 'Z', then "Успешно" unless the verdict is left to a verification. False (and no "Успешно")
+    // when 'Z' did not reach the phone.
+    bool finishWrite(WriteVerdict verdict = WriteVerdict::said);
     void dropImage();
 
 private:
@@ -51,6 +56,11 @@ private:
     std::string imageName_;
     std::optional<TransferProgress> progress_;
 };
+
+// Writes `slices` in order (asking for the image on the first), then 'Z': the whole of a write
+// command's body once its plan is known. Any failure ends it where it happened.
+void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices,
+                 WriteVerdict verdict = WriteVerdict::said);
 
 // The command bodies. Each runs after the loader bootstrap on the command's worker.
 void writeBoot(CommandContext& command);

@@ -65,4 +65,13 @@ std::uint64_t bytesToSend(const std::vector<ImageSlice>& slices, std::uint64_t i
     return total;
 }
 
+std::vector<ImageSlice> slicesSpanning(const std::vector<ImageSlice>& plan,
+                                       const std::vector<ImageSlice>& chosen) {
+    if (chosen.empty()) return {};
+    const auto first = std::find(plan.begin(), plan.end(), chosen.front());
+    const auto last = std::find(first, plan.end(), chosen.back());
+    if (last == plan.end()) return {};
+    return {first, last + 1};
+}
+
 }  // namespace norvale

@@ -43,4 +43,10 @@ std::uint64_t minimumImageSize(const std::vector<ImageSlice>& slices);
 // every slice's bytes that the image holds, which is what the command's progress counts up to.
 std::uint64_t bytesToSend(const std::vector<ImageSlice>& slices, std::uint64_t imageSize);
 
+// The slices of `plan` from the first of `chosen` to the last, those between included: for a plan
+// laid end to end, the run one read covers. `chosen` holds slices of `plan` in its order; the
+// result is empty when it is.
+std::vector<ImageSlice> slicesSpanning(const std::vector<ImageSlice>& plan,
+                                       const std::vector<ImageSlice>& chosen);
+
 }  // namespace norvale

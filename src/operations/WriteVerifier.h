@@ -18,8 +18,9 @@ namespace norvale {
 // loader's read as after any stopped read. Otherwise "Успешно". Transfer failures, a phone that
 // stops sending and a stop request end it as they end a read into a file.
 //
-// Every plan of this tool lays its slices end to end, in flash and in the image alike; a plan
-// that does not is refused as an invalid range, with nothing sent.
+// The plan may be any run of a plan's slices (the blocks a changed-only write wrote, and those
+// between them), but its slices must lie end to end, in flash and in the image alike
+// (planExtent()); one that does not is refused as an invalid range, with nothing sent.
 void verifyWrite(CommandContext& command, const std::vector<ImageSlice>& plan,
                  std::span<const std::uint8_t> image);
 

@@ -1,11 +1,13 @@
 // Seam: the files the tool reads (loader images, images, configuration) and the dumps it writes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace norvale {
 
@@ -47,13 +49,26 @@ struct OpenedFile {
 // told. renameNoReplace() gives the closed file `from` the name `to` in one step and never
 // replaces anything: when `to` is taken, even an instant earlier by another program, it fails
 // with alreadyExists; on any failure both names are as they were.
+// workingFolderName() gives a file of the working directory, named with '/' between its folders
+// ("bin/loader.bin"), as this system writes such a name: the name the tool opens it by and the
+// one its messages show (".\bin\loader.bin" on Windows, "bin/loader.bin" on POSIX systems).
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
+    virtual std::string workingFolderName(std::string_view relative) const = 0;
     virtual OpenedFile openForReading(const std::string& name) = 0;
     virtual OpenedFile createNew(const std::string& name) = 0;
     virtual FileError checkNameFree(const std::string& name) = 0;
     virtual FileError renameNoReplace(const std::string& from, const std::string& to) = 0;
 };
+
+// `relative` ("bin/loader.bin") as Windows programs have always named the files beside them:
+// ".\bin\loader.bin". The Windows bindings give it, and so does a simulation of them.
+inline std::string windowsWorkingFolderName(std::string_view relative) {
+    std::string name = ".\\";
+    name += relative;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
 
 }  // namespace norvale

@@ -57,6 +57,14 @@ std::string readMode(const PhoneLink& link, DeviceHandle device) {
     return textField(mode, kModeOffset, kModeLength);
 }
 
+std::optional<std::string> readCg1Start(FileSystem& files) {
+    // Read with read sharing, so a read-only file or one another program is reading still
+    // gives its line. A file that can't be read, or an empty one, gives no line at all.
+    const LoadedFile config = loadWholeFile(files, files.workingFolderName(kConfigurationFile));
+    if (config.outcome != LoadOutcome::loaded) return std::nullopt;
+    return textField(config.data, kCg1Offset, kCg1Length);
+}
+
 void readPhoneInfo(Services& services) {
     // Taken once: both exchanges go to the interface the arrival has just opened.
     const std::shared_ptr<const OpenDevice> device = services.state.device.load();
@@ -66,11 +74,9 @@ void readPhoneInfo(Services& services) {
     services.log.append(line(text::kBootVersion, readBootVersion(link, handle)));
     services.log.append(line(text::kMode, readMode(link, handle)));
 
-    // Read with read sharing, so a read-only file or one another program is reading still
-    // gives its line. A file that can't be read, or an empty one, gives no line at all.
-    const LoadedFile config = loadWholeFile(services.platform.files, kConfigurationFile);
-    if (config.outcome != LoadOutcome::loaded) return;
-    services.log.append(line(text::kCg1Start, textField(config.data, kCg1Offset, kCg1Length)));
+    if (const auto cg1 = readCg1Start(services.platform.files)) {
+        services.log.append(line(text::kCg1Start, *cg1));
+    }
 }
 
 }  // namespace norvale

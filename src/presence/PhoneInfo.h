@@ -2,13 +2,15 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "protocol/CommandContext.h"
 
 namespace norvale {
 
-inline constexpr char kConfigurationFile[] = ".\\KESTRIN.ini";
+// In the working folder (FileSystem::workingFolderName).
+inline constexpr char kConfigurationFile[] = "KESTRIN.ini";
 
 inline constexpr std::uint32_t kRqhwReplySize = 32;
 inline constexpr std::uint32_t kEnumReplySize = 256;
@@ -23,5 +25,8 @@ void readPhoneInfo(Services& services);
 // (RQHW reply offsets 18-21) and the mode (ENUM reply offsets 6-11). Neither waits for its reply.
 std::string readBootVersion(const PhoneLink& link, DeviceHandle device);
 std::string readMode(const PhoneLink& link, DeviceHandle device);
+// The CG1 start address's text from the configuration file, as its line shows it; nullopt when
+// the file can't be read or is empty (the arrival then has no such line).
+std::optional<std::string> readCg1Start(FileSystem& files);
 
 }  // namespace norvale

@@ -83,7 +83,7 @@ Bytes buildBinPacket(std::span<const std::uint8_t> data) {
     unsigned sum = high + low;
     for (const std::uint8_t byte : data) sum += byte;
     // Sized once and filled in place: STX "BIN" RS, the length, the data, the checksum, ETX.
-    Bytes packet(data.size() + 9);
+    Bytes packet(data.size() + kBinPacketFraming);
     const std::array<std::uint8_t, 7> head{kStx, 'B', 'I', 'N', kRs, high, low};
     const auto afterHead = std::copy(head.begin(), head.end(), packet.begin());
     const auto afterData = std::copy(data.begin(), data.end(), afterHead);

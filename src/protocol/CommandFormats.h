@@ -19,6 +19,8 @@ inline constexpr std::uint8_t kEtx = 0x03;
 
 inline constexpr std::size_t kAddrPacketSize = 17;
 inline constexpr std::size_t kMaxBinData = 2048;
+// What a BIN packet adds to its data: STX "BIN" RS, two length bytes, the sum, ETX.
+inline constexpr std::size_t kBinPacketFraming = 9;
 
 // Framed commands that the phone's boot ROM answers before any loader runs.
 inline constexpr std::array<std::uint8_t, 6> rqhwPacket{kStx, 'R', 'Q', 'H', 'W', kEtx};

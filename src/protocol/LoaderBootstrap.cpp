@@ -15,13 +15,14 @@ constexpr std::uint32_t kAddrWriteWaitMs = 60000;
 constexpr std::uint32_t kBinWriteWaitMs = 60000;
 constexpr std::uint32_t kUploadReplyWaitMs = 20000;
 constexpr std::uint32_t kUploadReplySize = 1024;
-constexpr std::uint32_t kPacketPauseMs = 16;
 constexpr std::uint32_t kStageReplySize = 5;
 constexpr std::uint32_t kRamLoaderReplySize = 12;
 constexpr std::uint32_t kRamLoaderWaitMs = 60000;
 
-std::optional<Bytes> loadImage(CommandContext& command, const char* name) {
-    LoadedFile image = loadWholeFile(command.platform().files, name);
+std::optional<Bytes> loadImage(CommandContext& command, const char* relative) {
+    FileSystem& files = command.platform().files;
+    const std::string name = files.workingFolderName(relative);
+    LoadedFile image = loadWholeFile(files, name);
     if (image.outcome != LoadOutcome::loaded) {
         command.fail(loadFailureReason(image.outcome), name);
         return std::nullopt;

@@ -7,14 +7,18 @@
 
 namespace norvale {
 
-inline constexpr char kLoaderImage[] = ".\\bin\\loader.bin";
-inline constexpr char kJumpImage[] = ".\\bin\\LTE2_jump.bin";
-inline constexpr char kRamLoaderImage[] = ".\\bin\\ram.bin";
+// The loader images in the working folder, named with '/': the file system writes each name as
+// the system does (FileSystem::workingFolderName), in its messages too.
+inline constexpr char kLoaderImage[] = "bin/loader.bin";
+inline constexpr char kJumpImage[] = "bin/LTE2_jump.bin";
+inline constexpr char kRamLoaderImage[] = "bin/ram.bin";
 
 inline constexpr char kInitialLoaderBase[] = "03FD0000";
 inline constexpr char kJumpLoaderBase[] = "03FEF800";
 inline constexpr std::uint32_t kJumpImageAddress = 0x03FEF800;
 inline constexpr std::uint32_t kRamLoaderSize = 2048;
+// The pause after each BIN packet of an upload, before its reply is read.
+inline constexpr std::uint32_t kPacketPauseMs = 16;
 
 // loader.bin (and, on the first command of the run, LTE2_jump.bin) as ADDR/BIN pairs, the stage
 // reply, 'A', ram.bin and its reply. Returns true when every step completed; otherwise it has

@@ -103,16 +103,17 @@ TEST(BadFiles, FourGigabytesOrMoreIsRefusedBeforeAByteIsAllocated) {
         }
         // Each loader image: nothing goes to the phone after the last good transfer, and 'A'
         // never goes out without its RAM loader.
-        for (const char* loader : {kLoaderImage, kJumpImage, kRamLoaderImage}) {
-            SCOPED_TRACE(loader);
+        for (const char* image : {kLoaderImage, kJumpImage, kRamLoaderImage}) {
+            SCOPED_TRACE(image);
             OperationsRig rig;
+            const std::string loader = rig.sim.files.workingFolderName(image);
             rig.sim.files.reportSize(loader, size);
             LargestAllocation watch;
             const Command command = runCommand(rig, [](CommandContext&) { FAIL(); });
             EXPECT_LT(watch.bytes(), kMuchLessThanTheFile);
             EXPECT_EQ(command.log.back(), text::errorLine(text::kFileTooLarge, loader));
-            EXPECT_EQ(command.log.size(), std::string_view(loader) == kRamLoaderImage ? 3u : 2u);
-            if (std::string_view(loader) == kLoaderImage) {
+            EXPECT_EQ(command.log.size(), std::string_view(image) == kRamLoaderImage ? 3u : 2u);
+            if (std::string_view(image) == kLoaderImage) {
                 EXPECT_TRUE(command.trace.empty());
             }
             for (const std::string& line : command.trace) EXPECT_NE(line, writtenHex("41"));
@@ -167,9 +168,10 @@ TEST(BadFiles, ADumpNameTheFileSystemRefusesIsSaidAndNothingIsRequested) {
 // A loader image or an image that another program holds without sharing: the command says which
 // file, and the phone gets nothing that depends on it.
 TEST(BadFiles, AFileHeldByAnotherProgramIsNamedInTheErrorLine) {
-    for (const char* loader : {kLoaderImage, kJumpImage, kRamLoaderImage}) {
-        SCOPED_TRACE(loader);
+    for (const char* image : {kLoaderImage, kJumpImage, kRamLoaderImage}) {
+        SCOPED_TRACE(image);
         OperationsRig rig;
+        const std::string loader = rig.sim.files.workingFolderName(image);
         rig.sim.files.failOpening(loader, FileError::sharingViolation);
         const Command command = runCommand(rig, [](CommandContext&) { FAIL(); });
         EXPECT_EQ(command.log.back(), text::errorLine(text::kFileInUse, loader));

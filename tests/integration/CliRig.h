@@ -117,7 +117,7 @@ public:
     std::filesystem::path folder;
     VirtualClock clock;
     SimDriver driver{clock};
-    HostFileSystem files;
+    HostFileSystem files{FileNameStyle::posix};  // names as norvale-cli on Linux shows them
     StdThreadStarter threads;
     FakeConsole console;
     SimInterfaceId phoneId = 0;

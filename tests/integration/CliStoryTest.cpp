@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "CliRig.h"
+#include "JsonReader.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {
@@ -58,8 +59,9 @@ TEST(CliStory, WritePdsIsVerifiedByAReadOfItsOwnAndReadsBackTheSame) {
     const auto result = rig.run({"write", "pds", "new-pds.bin", "read", "pds", "-o", "back.bin"});
     EXPECT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, kArrival + kBootstrap + "Writing data to the phone\nSuccess\n" +
-                              kBootstrap + "Verifying the written data\nSuccess\n" + kBootstrap +
+    // One verdict for the write, once the comparison has found the flash holds the image.
+    EXPECT_EQ(result.out, kArrival + kBootstrap + "Writing data to the phone\n" + kBootstrap +
+                              "Verifying the written data\nSuccess\n" + kBootstrap +
                               "Reading data block back.bin\nSuccess\n");
     EXPECT_EQ(rig.flash(0x10010000, 0x10000), image);
     EXPECT_NE(before, image);
@@ -91,7 +93,9 @@ TEST(CliStory, AStuckBlockIsCaughtByVerifyAtTheFirstDifferingAddress) {
     const auto result = rig.run({"write", "pds", "pds.img", "start"});
     EXPECT_EQ(result.code, 5);
     EXPECT_EQ(result.err, "ERROR - the written data differ from the image at address 10019234\n");
-    EXPECT_EQ(result.out.find("Starting the phone"), std::string::npos) << "the run went on";
+    // No success line before the error: the write's verdict was the verification's to give.
+    EXPECT_EQ(result.out, kArrival + kBootstrap + "Writing data to the phone\n" + kBootstrap +
+                              "Verifying the written data\n");
     // The comparison stopped at the reply holding the difference, and 'Z' ended the read.
     Lines expected = replies(rig, 0x10010000, 0xA000);
     expected.push_back(writtenHex("5a"));
@@ -216,7 +220,7 @@ TEST(CliStory, ThePhoneTellsWhatWentWrongThroughTheExitCode) {
         std::filesystem::remove("bin/ram.bin");
         const auto result = rig.run({"-q", "blank"});
         EXPECT_EQ(result.code, 4);
-        EXPECT_EQ(result.err, "ERROR - could not read the file .\\bin\\ram.bin\n");
+        EXPECT_EQ(result.err, "ERROR - could not read the file bin/ram.bin\n");
         EXPECT_FALSE(
             rig.driver.withPhone(rig.phoneId, [](const SimPhone& p) { return p.blank(); }));
     }
@@ -345,6 +349,56 @@ TEST(CliStory, ListShowsThePhonesOfBothRoadsAndDevicePicksOne) {
     const auto missing = rig.run({"--device", "usb:9-9", "info"});
     EXPECT_EQ(missing.code, 2);
     EXPECT_EQ(missing.err, "ERROR - no phone with the id usb:9-9\n");
+}
+
+TEST(CliStory, ListAndInfoGiveOneJsonDocumentWithThePhonesBytesEscaped) {
+    CliRig rig;
+    SimInterfaceOptions usb;
+    usb.road = Road::usb;
+    // A mode of a quote, a backslash, a control character, the letter Й in Windows-1251 and DEL.
+    SimPhoneOptions odd;
+    odd.modeOverride = std::string("A\"\\\x01\xC9\x7F");
+    rig.driver.attach(usb, std::make_shared<SimPhone>(odd));
+
+    const auto listed = rig.run({"list", "--json"});
+    EXPECT_EQ(listed.code, 0) << listed.err;
+    const auto document = JsonReader::parse(listed.out);
+    ASSERT_TRUE(document) << listed.out;
+    const auto& phones = document->array();
+    ASSERT_EQ(phones.size(), 2u);
+    const JsonValue::Object driverPhone{{"id", {std::string("driver:1")}},
+                                        {"road", {std::string("driver")}},
+                                        {"location", {rig.driver.devicePathOf(rig.phoneId)}},
+                                        {"boot_version", {std::string("0C60")}},
+                                        {"mode", {std::string("FLASH ")}}};
+    EXPECT_EQ(phones[0].object().size(), driverPhone.size());
+    for (const auto& [field, value] : driverPhone) {
+        EXPECT_EQ(phones[0].object().at(field).string(), value.string()) << field;
+    }
+    EXPECT_EQ(phones[1].object().at("id").string(), "usb:1-2");
+    EXPECT_EQ(phones[1].object().at("mode").string(), "A\"\\\x01" + u8string(u8"Й") + "\x7F");
+    EXPECT_NE(listed.out.find(R"("A\"\\\u0001Й\u007f")"), std::string::npos) << listed.out;
+
+    // info: the phone picked, with the CG1 start; then without KESTRIN.ini, null. Nothing but the
+    // document goes to the output, though the phone arrived as in any run.
+    const auto info = rig.run({"info", "--json"});
+    EXPECT_EQ(info.code, 0) << info.err;
+    const auto described = JsonReader::parse(info.out);
+    ASSERT_TRUE(described) << info.out;
+    ASSERT_EQ(described->array().size(), 1u);
+    const auto& phone = described->array()[0].object();
+    EXPECT_EQ(phone.at("id").string(), "driver:1");
+    EXPECT_EQ(phone.at("cg1_start").string(), "100A0000");
+    EXPECT_EQ(phone.size(), 6u);
+    std::filesystem::remove("KESTRIN.ini");
+    const auto bare = rig.run({"--device", "usb:1-2", "info", "--json"});
+    const auto withoutIni = JsonReader::parse(bare.out);
+    ASSERT_TRUE(withoutIni) << bare.out;
+    EXPECT_TRUE(withoutIni->array()[0].object().at("cg1_start").isNull());
+
+    const auto twice = rig.run({"list", "--json", "info", "--json"});
+    EXPECT_EQ(twice.code, 1);
+    EXPECT_EQ(twice.err, "ERROR - --json is allowed in one command of a run only\n");
 }
 
 TEST(CliStory, WaitGivesAPhoneTimeToArrive) {

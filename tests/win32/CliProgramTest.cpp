@@ -23,6 +23,8 @@ namespace {
 
 std::string u8string(std::u8string_view text) { return std::string(text.begin(), text.end()); }
 
+const std::string kBootstrap = "Sending the loader\nJMP01\nRAM LOADER 1\n";
+
 // norvale-cli.exe beside the test program or one folder up (the build tree's root).
 std::wstring cliProgramPath() {
     wchar_t self[MAX_PATH] = {};
@@ -119,7 +121,7 @@ TEST_F(CliProgram, BackupAndAVerifiedWriteTellTheirStoryInRussianUtf8) {
     putBytes(folder_ + L"\\new.bin", 0x10000, 7);
     ASSERT_EQ(run(L"--sim --lang ru backup saved write pds new.bin"), 0) << err();
     const std::string bootstrap = u8string(u8"Посылка загрузчика\nJMP01\nRAM LOADER 1\n");
-    EXPECT_NE(out().find(u8string(u8"Запись данных в телефон\nУспешно\n") + bootstrap +
+    EXPECT_NE(out().find(u8string(u8"Запись данных в телефон\n") + bootstrap +
                          u8string(u8"Проверка записанных данных\nУспешно\n")),
               std::string::npos)
         << out();
@@ -136,6 +138,44 @@ TEST_F(CliProgram, BackupAndAVerifiedWriteTellTheirStoryInRussianUtf8) {
     EXPECT_EQ(err(),
               u8string(u8"ОШИБКА - записанные данные отличаются от образа, адрес: 10010000\n"));
     EXPECT_EQ(out(), "");
+}
+
+TEST_F(CliProgram, ARestoreWritesBackOnlyTheBlocksThatChangedAndKeepsWhatThePhoneHeld) {
+    // Each run has a simulated phone of its own: the first is backed up; the second has PDS
+    // written over and is then restored from the first's backup.
+    ASSERT_EQ(run(L"--sim -q backup saved"), 0) << err();
+    putBytes(folder_ + L"\\new.bin", 0x10000, 7);
+    ASSERT_EQ(run(L"--sim --lang en write pds new.bin --no-verify restore saved"), 0) << err();
+    EXPECT_EQ(err(), "");
+    const std::string pds = "Restoring from the file saved\\PDS.bin\n" + kBootstrap +
+                            "Comparing the phone's blocks with the image\n"
+                            "Block differs from the image, to be written: 10010000\n"
+                            "Block differs from the image, to be written: 10018000\n" +
+                            kBootstrap + "Writing data to the phone\n" + kBootstrap +
+                            "Verifying the written data\nSuccess\n";
+    EXPECT_NE(out().find(pds), std::string::npos) << out();
+    EXPECT_NE(out().find("Block already holds the image, not written: 10020000\nSuccess\n"),
+              std::string::npos);
+
+    // What the phone held before the restore went into a new folder beside the backup.
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((folder_ + L"\\backup-*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    const std::wstring kept = folder_ + L"\\" + found.cFileName;
+    EXPECT_EQ(fileText(kept + L"\\PDS.bin"), fileText(folder_ + L"\\new.bin"));
+    EXPECT_EQ(fileText(kept + L"\\Boot.bin"), fileText(folder_ + L"\\saved\\Boot.bin"));
+
+    // A checksums file that vouches for nothing is refused before the phone is asked anything.
+    std::ofstream((folder_ + L"\\saved\\SHA256SUMS").c_str(), std::ios::binary) << "x\n";
+    EXPECT_EQ(run(L"--sim --lang en restore saved"), 4);
+    EXPECT_EQ(err(), "ERROR - malformed line in the checksums file: saved\\SHA256SUMS:1\n");
+    EXPECT_EQ(out(), "");
+
+    // Windows names the working folder's files as it always has.
+    DeleteFileW((folder_ + L"\\bin\\ram.bin").c_str());
+    EXPECT_EQ(run(L"--sim --lang en -q blank"), 4);
+    EXPECT_EQ(err(), "ERROR - could not read the file .\\bin\\ram.bin\n");
 }
 
 // Runs in a console of its own (CliConsole.RussianReadsRightOnAConsoleOfAnyCodePage starts it):

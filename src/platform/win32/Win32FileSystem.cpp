@@ -113,6 +113,10 @@ FileError Win32FileSystem::checkNameFree(const std::string& name) {
     return error == ERROR_FILE_NOT_FOUND ? FileError::none : fileErrorFromWin32(error);
 }
 
+std::string Win32FileSystem::workingFolderName(std::string_view relative) const {
+    return windowsWorkingFolderName(relative);
+}
+
 FileError Win32FileSystem::renameNoReplace(const std::string& from, const std::string& to) {
     if (from.empty() || to.empty()) return FileError::invalidName;
     // Without MOVEFILE_REPLACE_EXISTING the system refuses a taken name in the same step as the

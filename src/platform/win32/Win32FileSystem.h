@@ -12,6 +12,7 @@ FileError fileErrorFromWin32(DWORD error);
 
 class Win32FileSystem final : public FileSystem {
 public:
+    std::string workingFolderName(std::string_view relative) const override;
     OpenedFile openForReading(const std::string& name) override;
     OpenedFile createNew(const std::string& name) override;
     FileError checkNameFree(const std::string& name) override;

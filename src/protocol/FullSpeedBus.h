@@ -1,4 +1,4 @@
-// USB full speed as the benchmark models it: bulk packets in 1 ms frames, on the host's time.
+// USB full speed as the benchmark and the dry run model it: bulk packets in 1 ms frames.
 #pragma once
 
 #include <cstddef>

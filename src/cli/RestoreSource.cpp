@@ -1,0 +1,60 @@
+// The checks a backup folder passes before anything of it goes to a phone.
+#include "cli/RestoreSource.h"
+
+#include <algorithm>
+
+#include "cli/BackupSet.h"
+#include "cli/Sha256.h"
+#include "core/OperatorTexts.h"
+#include "protocol/WholeFile.h"
+
+namespace norvale {
+namespace {
+
+RestoreSource refused(std::string_view reason, std::string detail) {
+    RestoreSource source;
+    source.reason = reason;
+    source.detail = std::move(detail);
+    return source;
+}
+
+}  // namespace
+
+RestoreSource readRestoreSource(FileSystem& files, const std::string& folder) {
+    const std::string sumsPath = fileInFolder(folder, kChecksumsFileName);
+    const LoadedFile sums = loadWholeFile(files, sumsPath);
+    if (sums.outcome != LoadOutcome::loaded) {
+        return refused(loadFailureReason(sums.outcome), sumsPath);
+    }
+    const ChecksumList list =
+        parseChecksums({reinterpret_cast<const char*>(sums.data.data()), sums.data.size()});
+    if (list.badLine != 0) {
+        return refused(text::kBadChecksumLine, sumsPath + ":" + std::to_string(list.badLine));
+    }
+    for (const BackupRegion& region : kBackupRegions) {
+        const bool listed =
+            std::any_of(list.entries.begin(), list.entries.end(),
+                        [&](const auto& entry) { return entry.name == region.fileName; });
+        if (!listed) return refused(text::kNotInChecksums, fileInFolder(folder, region.fileName));
+    }
+
+    RestoreSource source;
+    for (const ChecksumEntry& entry : list.entries) {
+        const std::string path = fileInFolder(folder, entry.name);
+        LoadedFile file = loadWholeFile(files, path);
+        if (file.outcome != LoadOutcome::loaded) {
+            return refused(loadFailureReason(file.outcome), path);
+        }
+        if (sha256Hex(file.data) != entry.digest) return refused(text::kChecksumMismatch, path);
+        const auto region =
+            std::find_if(kBackupRegions.begin(), kBackupRegions.end(),
+                         [&](const BackupRegion& known) { return known.fileName == entry.name; });
+        if (region == kBackupRegions.end()) continue;  // vouched for, but no region of a phone
+        if (file.data.size() != region->size()) return refused(text::kWrongRegionSize, path);
+        source.images[static_cast<std::size_t>(region - kBackupRegions.begin())] =
+            std::move(file.data);
+    }
+    return source;
+}
+
+}  // namespace norvale
