@@ -8,6 +8,25 @@
 namespace norvale {
 namespace {
 
+// `text` escaped; `atLineStart` when it begins a line of the page.
+std::string escaped(std::string_view text, bool atLineStart) {
+    std::string result;
+    bool lineStart = atLineStart;
+    for (const char c : text) {
+        // A line starting with '.' or '\'' would be read as a request.
+        if (lineStart && (c == '.' || c == '\'')) result += "\\&";
+        if (c == '\\') {
+            result += "\\e";
+        } else if (c == '-') {
+            result += "\\-";
+        } else {
+            result += c;
+        }
+        lineStart = c == '\n';
+    }
+    return result;
+}
+
 bool isWordCharacter(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_';
 }
@@ -31,7 +50,7 @@ std::string styledWords(std::string_view words) {
         std::size_t end = at;
         while (end < words.size() && isWordCharacter(words[end])) ++end;
         if (end == at) {
-            text += manEscaped(words.substr(at, 1));
+            text += escaped(words.substr(at, 1), at == 0);
             ++at;
             continue;
         }
@@ -67,23 +86,7 @@ void appendSection(std::string& page, const char* name) {
 
 }  // namespace
 
-std::string manEscaped(std::string_view text) {
-    std::string escaped;
-    bool lineStart = true;
-    for (const char c : text) {
-        // A line starting with '.' or '\'' would be read as a request.
-        if (lineStart && (c == '.' || c == '\'')) escaped += "\\&";
-        if (c == '\\') {
-            escaped += "\\e";
-        } else if (c == '-') {
-            escaped += "\\-";
-        } else {
-            escaped += c;
-        }
-        lineStart = c == '\n';
-    }
-    return escaped;
-}
+std::string manEscaped(std::string_view text) { return escaped(text, true); }
 
 std::string cliManPage() {
     const CliReference& help = cliReference();
