@@ -142,8 +142,8 @@ _norvale_cli_offer() {
             while IFS= read -r line; do COMPREPLY+=("$line"); done < <(
                 if [[ $kind == file ]]; then compgen -f -- "$word"; else compgen -d -- "$word"; fi)
             ;;
-        region) kind="words:$_norvale_cli_regions" ;&
-        command) [[ $kind == command ]] && kind="words:$_norvale_cli_commands" ;&
+        region) _norvale_cli_offer "words:$_norvale_cli_regions" "$word" ;;
+        command) _norvale_cli_offer "words:$_norvale_cli_commands" "$word" ;;
         words:*)
             while IFS= read -r line; do COMPREPLY+=("$line"); done < <(
                 compgen -W "${kind#words:}" -- "$word")
