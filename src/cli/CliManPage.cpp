@@ -91,7 +91,8 @@ std::string manEscaped(std::string_view text) { return escaped(text, true); }
 std::string cliManPage() {
     const CliReference& help = cliReference();
     std::string page;
-    page += ".\\\" Made from norvale-cli's help when it is built: edit the help, not this page.\n";
+    page += R"(.\" Made from norvale-cli's help when it is built: edit the help, not this page.)";
+    page += '\n';
     page += ".TH NORVALE\\-CLI 1 \"\" \"" + manEscaped(cliVersionLine()) + "\" \"User Commands\"\n";
 
     appendSection(page, "NAME");
