@@ -14,8 +14,9 @@ struct CommandHelp {
 constexpr std::string_view kUsage =
     "Usage: norvale-cli [OPTIONS] COMMAND [ARGS] [COMMAND [ARGS]]...\n"
     "\n"
-    "Service commands for LTE2 phones in flash mode. Several commands run in order in one\n"
-    "session (the jump image is sent once) and the run stops at the first failure, e.g.\n"
+    "Service commands for LTE2 phones in flash mode. Several commands run in order on one\n"
+    "arrival of the phone (the jump image goes with the first of them only) and the run stops\n"
+    "at the first failure, e.g.\n"
     "  norvale-cli read pds -o old.bin write pds new.bin start\n";
 
 constexpr std::array<CommandHelp, 8> kCommands{{
