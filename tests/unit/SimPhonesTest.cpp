@@ -1,46 +1,20 @@
 // Several simulated phones from the environment: locations, flash, faults, traces, arrivals.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "protocol/DriverPhoneLink.h"
 #include "sim/SimDriver.h"
 #include "sim/VirtualClock.h"
+#include "unit/ScopedEnvironment.h"
 
 namespace norvale {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-// Sets the variables for the life of the object, then removes them.
-class Environment {
-public:
-    explicit Environment(std::vector<std::pair<const char*, std::string>> values)
-        : values_(std::move(values)) {
-        for (const auto& [name, value] : values_) set(name, value.c_str());
-    }
-    ~Environment() {
-        for (const auto& [name, value] : values_) set(name, "");
-    }
-    Environment(const Environment&) = delete;
-    Environment& operator=(const Environment&) = delete;
-
-private:
-    static void set(const char* name, const char* value) {
-#ifdef _WIN32
-        _putenv_s(name, value);
-#else
-        if (*value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-#endif
-    }
-    std::vector<std::pair<const char*, std::string>> values_;
-};
+using Environment = testing::ScopedEnvironment;
 
 Lines fileLines(const std::filesystem::path& path) {
     std::ifstream in(path);
@@ -81,9 +55,9 @@ TEST_F(SimPhonesTest, EachPhoneHasItsLocationFlashFaultsAndTraceFile) {
                                        {"NORVALE_SIM_ARRIVE", "3@1500"},
                                        {"NORVALE_SIM_FAULTS", "2:unplug@2, nodata@1, 4:hang@1"},
                                        {"NORVALE_SIM_TRACE", (folder / "trace.txt").string()}});
-        testing::internal::CaptureStderr();
+        ::testing::internal::CaptureStderr();
         driver = SimDriver::fromEnvironment(clock);
-        const std::string complaints = testing::internal::GetCapturedStderr();
+        const std::string complaints = ::testing::internal::GetCapturedStderr();
         EXPECT_NE(complaints.find("NORVALE_SIM_FAULTS: there is no phone 4"), std::string::npos);
         EXPECT_EQ(complaints.find("ignoring"), std::string::npos) << complaints;
     }
