@@ -18,7 +18,8 @@ namespace norvale {
 
 // The commands run one after the other on the calling thread, each through the worker frame
 // (runCommandWorker: the loader bootstrap, then its body) with the bodies of the dialog's
-// buttons, all in one SessionState: the jump image goes with the first command only. The run
+// buttons, all in one SessionState: the phone arrives once, so the jump image goes with the first
+// command only. The run
 // stops at the first command that fails; its error line has been printed and its reason gives the
 // exit code. Everything that can be checked without the phone is checked before the roads to it
 // are opened: a refused run sends nothing.

@@ -13,6 +13,9 @@ namespace norvale {
 namespace {
 
 void announceArrival(Services& services) {
+    // A phone that arrives has just started its flash mode: nothing of an earlier arrival's
+    // bootstrap is in its RAM, so its first command sends the jump image again.
+    services.state.beginArrival();
     services.state.connected.store(true);
     services.log.append(text::kPhoneConnected);
     services.view.setStatusText(text::kStatusConnected);

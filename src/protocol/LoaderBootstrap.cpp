@@ -1,4 +1,5 @@
-// The loader upload that opens every command: loader.bin, once the jump image, 'A' and ram.bin.
+// The loader upload that opens every command: loader.bin, the jump image once per arrival, 'A' and
+// ram.bin.
 #include "protocol/LoaderBootstrap.h"
 
 #include <algorithm>
@@ -54,7 +55,7 @@ void logReply(CommandContext& command, const Bytes& reply) {
 }  // namespace
 
 bool sendAddress(CommandContext& command, std::uint32_t offset) {
-    const std::uint32_t base = parseHexAddress(command.state().loaderBaseText);
+    const std::uint32_t base = command.state().loaderBase.load();
     if (!command.send(buildAddrPacket(base + offset), kAddrWriteWaitMs)) return false;
     return command.receive(kUploadReplySize, kUploadReplyWaitMs).has_value();
 }
@@ -69,12 +70,12 @@ bool LoaderBootstrap(CommandContext& command) {
     }
 
     if (!state.jumpStageDone.load()) {
-        // Set before the image is opened: the jump stage is attempted once per run, even if the
-        // jump image turns out to be missing.
+        // Set before the image is opened: the jump stage is attempted once per arrival, even if
+        // the jump image turns out to be missing.
         state.jumpStageDone.store(true);
         const std::optional<Bytes> jump = loadImage(command, kJumpImage);
         if (!jump) return false;
-        state.loaderBaseText = kJumpLoaderBase;
+        state.loaderBase.store(kJumpLoaderBase);
         if (!uploadImage(command, *jump)) return false;
     }
 
