@@ -78,7 +78,7 @@ constexpr HelpEntry kEnvironment[] = {
 constexpr HelpEntry kFiles[] = {
     {"bin/loader.bin", "The loader, uploaded to the phone's RAM for every command.\n"},
     {"bin/LTE2_jump.bin", "The jump image, uploaded with the first command after the phone\n"
-     "arrives.\n"},
+                          "arrives.\n"},
     {"bin/ram.bin", "The RAM loader, 2048 bytes.\n"},
     {"KESTRIN.ini", "Bytes 7 to 14: the start address of CG1, eight hex characters.\n"},
     {"/usr/lib/udev/rules.d/70-norvale.rules",
