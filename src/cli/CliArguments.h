@@ -9,7 +9,8 @@
 #include <variant>
 #include <vector>
 
-#include "cli/LineTranslation.h"
+#include "core/Message.h"
+#include "core/MessageCatalogue.h"
 #include "operations/WritePlan.h"
 
 namespace norvale {
@@ -61,7 +62,7 @@ struct CommandLine {
     CliOptions options;  // for a usage error: those read before it
     std::vector<CliStep> steps;
     std::string helpTopic;    // help: "" for the whole, else a command's name
-    std::string_view reason;  // usage error: one of the reasons of OperatorTexts.h
+    MessageId reason{};       // usage error: which
     std::string detail;       // usage error: the argument it is about
 };
 

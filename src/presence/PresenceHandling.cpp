@@ -14,7 +14,7 @@ namespace {
 
 void announceArrival(Services& services) {
     services.state.connected.store(true);
-    services.log.append(text::kPhoneConnected);
+    services.log.append(MessageId::phoneConnected);
     services.view.setStatusText(text::kStatusConnected);
 }
 
@@ -52,8 +52,7 @@ void handleArrivalOf(Services& services, std::shared_ptr<const OpenDevice> devic
 
 void handleRemoval(Services& services) {
     services.state.connected.store(false);
-    services.log.append(text::kPhoneDisconnected);
-    services.log.append(text::kLineEnd);
+    services.log.append(MessageId::phoneDisconnected);
     services.view.setStatusText(text::kStatusDisconnected);
 }
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/OperatorTexts.h"
+#include "unit/DialogLogTexts.h"
 #include "presence/ConnectionMonitor.h"
 #include "protocol/CommandContext.h"
 #include "sim/MemoryDialogView.h"

@@ -6,7 +6,7 @@
 
 #include "EmulatedPhone.h"
 #include "StoryRig.h"
-#include "core/OperatorTexts.h"
+#include "unit/DialogLogTexts.h"
 #include "platform/libusb/LibusbPort.h"
 #include "ui/CommandBodies.h"
 

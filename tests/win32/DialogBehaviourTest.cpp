@@ -6,7 +6,7 @@
 #include <atomic>
 #include <string>
 
-#include "core/OperatorTexts.h"
+#include "unit/DialogLogTexts.h"
 #include "win32/DialogHarness.h"
 
 namespace norvale {
@@ -118,8 +118,8 @@ TEST(DialogBehaviour, SystemCloseEndsTheDialogWithZero) {
 
 TEST(DialogBehaviour, AppendsFromAnyThreadLandInOrderAndKeepTheCyrillic) {
     DialogHarness ui;
-    ui.log.append(text::kPhoneConnected);
-    std::thread other([&] { ui.log.append(text::kSendingLoader); });
+    ui.log.append(MessageId::phoneConnected);
+    std::thread other([&] { ui.log.append(MessageId::sendingLoader); });
     other.join();
     EXPECT_EQ(ui.logText(), L"Телефон подключен\r\nПосылка загрузчика\r\n");
 }
@@ -137,9 +137,9 @@ TEST(DialogBehaviour, AFullLogDropsItsOldestLinesSoEveryNewLineStillShows) {
     };
     std::size_t lines = 0;
     for (std::size_t total = 0; total < limit * 2; total += line(lines++).size()) {
-        ui.log.append(line(lines));
+        ui.view.appendLog(line(lines));
     }
-    ui.log.append(text::errorLine(text::kPhoneNotConnected));
+    ui.log.append(MessageId::phoneNotConnected);
 
     const std::wstring shown = ui.logText();
     EXPECT_LE(shown.size(), limit);
