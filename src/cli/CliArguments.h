@@ -61,9 +61,9 @@ struct CommandLine {
     Kind kind = Kind::run;
     CliOptions options;  // for a usage error: those read before it
     std::vector<CliStep> steps;
-    std::string helpTopic;    // help: "" for the whole, else a command's name
-    MessageId reason{};       // usage error: which
-    std::string detail;       // usage error: the argument it is about
+    std::string helpTopic;  // help: "" for the whole, else a command's name
+    MessageId reason{};     // usage error: which
+    std::string detail;     // usage error: the argument it is about
 };
 
 // Reads `args` (the arguments after the program's name). Nothing is opened or sent: a file named

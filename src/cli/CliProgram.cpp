@@ -31,7 +31,8 @@ int runCli(std::span<const std::string> args, CliBindings& bindings) {
             if (const auto help = cliHelp(line.helpTopic)) {
                 view.printResult(withoutFinalNewline(*help));
             } else {
-                view.append(Message(MessageId::unknownCommand, MessageDetail::name(line.helpTopic)));
+                view.append(
+                    Message(MessageId::unknownCommand, MessageDetail::name(line.helpTopic)));
                 code = ExitCode::usage;
             }
             break;

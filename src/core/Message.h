@@ -24,7 +24,7 @@ enum class MessageId : std::uint8_t {
     cg1Start,     // KESTRIN.ini's bytes
     // Commands.
     sendingLoader,
-    loaderReply,   // the loader's reply bytes, up to their first zero byte
+    loaderReply,  // the loader's reply bytes, up to their first zero byte
     writingData,
     readingBlock,  // the dump's name
     startingPhone,
@@ -35,41 +35,42 @@ enum class MessageId : std::uint8_t {
     // Errors of the commands.
     phoneNotConnected,
     noAnswer,
-    cannotReadFile,    // the file
-    fileInUse,         // the file
-    fileTooLarge,      // the file
-    imageTooShort,     // the image file
+    cannotReadFile,  // the file
+    fileInUse,       // the file
+    fileTooLarge,    // the file
+    imageTooShort,   // the image file
     badAddressRange,
-    cannotCreateFile,  // the file
-    fileExists,        // the file; the ".part" file that keeps the dump, when one does
-    readInterrupted,   // the bytes kept; the ".part" file that holds them, if any
-    readTooLong,       // the same
-    cannotWriteFile,   // the bytes kept; the ".part" file that holds them
-    invalidFileName,   // the name
-    cannotRenameFile,  // the ".part" file; the name it was to take
+    cannotCreateFile,   // the file
+    fileExists,         // the file; the ".part" file that keeps the dump, when one does
+    readInterrupted,    // the bytes kept; the ".part" file that holds them, if any
+    readTooLong,        // the same
+    cannotWriteFile,    // the bytes kept; the ".part" file that holds them
+    invalidFileName,    // the name
+    cannotRenameFile,   // the ".part" file; the name it was to take
     writeNotConfirmed,  // the block's address
     stoppedByOperator,
     readStoppedByOperator,  // the bytes kept; the ".part" file that holds them, if any
     verifyMismatch,         // the first address that differs
     // Errors of the command line, before anything is sent.
-    unknownCommand,       // the word
-    unknownOption,        // the option
-    missingArgument,      // what is missing
-    badOptionValue,       // the option and its value
-    badRangeArgument,     // the argument
+    unknownCommand,    // the word
+    unknownOption,     // the option
+    missingArgument,   // what is missing
+    badOptionValue,    // the option and its value
+    badRangeArgument,  // the argument
     backupNeedsOneWrite,
-    fileNamedTwice,     // the file
-    noSuchPhone,        // the id asked for
+    fileNamedTwice,      // the file
+    noSuchPhone,         // the id asked for
     cannotCreateFolder,  // the folder
     cannotOpenFolder,    // the folder
 };
 
-inline constexpr std::size_t kMessageCount = static_cast<std::size_t>(MessageId::cannotOpenFolder) + 1;
+inline constexpr std::size_t kMessageCount =
+    static_cast<std::size_t>(MessageId::cannotOpenFolder) + 1;
 
 // One detail of a message, kept as what it is, so each front end shows it its own way.
 struct MessageDetail {
     enum class Kind : std::uint8_t {
-        name,       // a file or folder name, a phone's id, an argument: the system's narrow encoding
+        name,  // a file or folder name, a phone's id, an argument: the system's narrow encoding
         fromPhone,  // bytes from the phone or KESTRIN.ini, which the dialog shows as Windows-1251
         byteCount,  // a number of bytes, shown in decimal
         address,    // a flash address, shown as 8 upper-case hex digits
@@ -83,7 +84,9 @@ struct MessageDetail {
         return {Kind::fromPhone, std::string(bytes), 0};
     }
     static MessageDetail bytes(std::uint64_t count) { return {Kind::byteCount, {}, count}; }
-    static MessageDetail flashAddress(std::uint32_t address) { return {Kind::address, {}, address}; }
+    static MessageDetail flashAddress(std::uint32_t address) {
+        return {Kind::address, {}, address};
+    }
 
     friend bool operator==(const MessageDetail&, const MessageDetail&) = default;
 };
@@ -95,8 +98,9 @@ struct Message {
     // A message without details is its identifier.
     Message(MessageId messageId) : id(messageId) {}  // NOLINT(google-explicit-constructor)
     template <class... More>
-        requires(std::same_as<std::remove_cvref_t<More>, MessageDetail> && ...)
-    Message(MessageId messageId, MessageDetail first, More&&... more) : id(messageId) {
+    requires(std::same_as<std::remove_cvref_t<More>, MessageDetail>&&...)
+        Message(MessageId messageId, MessageDetail first, More&&... more)
+        : id(messageId) {
         details.reserve(1 + sizeof...(more));
         details.push_back(std::move(first));
         (details.push_back(std::forward<More>(more)), ...);

@@ -67,8 +67,8 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
      "could not write to the file, bytes saved: {1} in the file {2}"},
     {Id::invalidFileName, "invalid_file_name", kError, u8"недопустимое имя файла: {1}",
      "invalid file name: {1}"},
-    {Id::cannotRenameFile, "cannot_rename_file", kError, u8"не удалось переименовать файл {1} в {2}",
-     "could not rename the file {1} to {2}"},
+    {Id::cannotRenameFile, "cannot_rename_file", kError,
+     u8"не удалось переименовать файл {1} в {2}", "could not rename the file {1} to {2}"},
     {Id::writeNotConfirmed, "write_not_confirmed", kError,
      u8"телефон не подтвердил запись блока {1}", "the phone did not confirm writing the block {1}"},
     {Id::stoppedByOperator, "stopped_by_operator", kError, u8"прервано оператором",
@@ -134,7 +134,8 @@ void fill(std::string_view pattern, std::size_t from, std::size_t to,
     for (std::size_t i = from; i < to; ++i) {
         if (const int place = placeAt(pattern, i); place != 0) {
             flushLiteral();
-            if (static_cast<std::size_t>(place) <= details.size()) lines.back() += details[place - 1];
+            if (static_cast<std::size_t>(place) <= details.size())
+                lines.back() += details[place - 1];
             i += 2;
         } else if (pattern[i] == '[') {
             flushLiteral();
@@ -191,7 +192,8 @@ std::vector<std::string> messageLines(const Message& message, Language language,
     std::vector<std::string> lines(1);
     if (isErrorMessage(message.id)) {
         const std::string_view prefix = errorPrefix(language);
-        lines.back() = encoding == TextEncoding::utf8 ? utf8FromCp1251(prefix) : std::string(prefix);
+        lines.back() =
+            encoding == TextEncoding::utf8 ? utf8FromCp1251(prefix) : std::string(prefix);
     }
     const std::string_view pattern = messagePattern(message.id, language);
     fill(pattern, 0, pattern.size(), details, encoding, lines);

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "core/OperationLog.h"
-#include "unit/DialogLogTexts.h"
 #include "protocol/CommandWorker.h"
 #include "sim/MemoryDialogView.h"
-#include "ui/DialogLogLines.h"
 #include "sim/SimPlatform.h"
+#include "ui/DialogLogLines.h"
+#include "unit/DialogLogTexts.h"
 
 namespace norvale::testing {
 

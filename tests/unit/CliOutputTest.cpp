@@ -29,8 +29,9 @@ TEST(ConsoleText, MessagesAreInTheLanguageAskedAndTheirDetailsKeepTheirOwnEncodi
     EXPECT_EQ(russian(missing), u8string(u8"ОШИБКА - не удалось прочитать файл ") + cyrillicName);
 
     // The mode comes from the phone: its bytes are shown as the dialog shows them, Windows-1251.
-    EXPECT_EQ(english(Message(MessageId::phoneMode, MessageDetail::phoneBytes("\xC1\xCB\xC0\xCD\xCA "))),
-              u8string(u8"Mode: БЛАНК "));
+    EXPECT_EQ(
+        english(Message(MessageId::phoneMode, MessageDetail::phoneBytes("\xC1\xCB\xC0\xCD\xCA "))),
+        u8string(u8"Mode: БЛАНК "));
     // A name goes through the system's conversion, never through Windows-1251.
     const NativeToUtf8 marked = [](std::string_view name) { return "<" + std::string(name) + ">"; };
     EXPECT_EQ(consoleText(Message(MessageId::readingBlock, MessageDetail::name("\xC0.bin")),
@@ -42,7 +43,8 @@ TEST(ConsoleText, MessagesAreInTheLanguageAskedAndTheirDetailsKeepTheirOwnEncodi
     EXPECT_EQ(english(MessageId::stoppedByOperator), "ERROR - stopped by the operator");
     EXPECT_EQ(english(MessageId::success), "Success");
     EXPECT_EQ(russian(MessageId::success), u8string(u8"Успешно"));
-    EXPECT_EQ(russian(Message(MessageId::loaderReply, MessageDetail::phoneBytes("JMP01"))), "JMP01");
+    EXPECT_EQ(russian(Message(MessageId::loaderReply, MessageDetail::phoneBytes("JMP01"))),
+              "JMP01");
     EXPECT_EQ(english(Message(MessageId::verifyMismatch, MessageDetail::flashAddress(0x1001A0C0))),
               "ERROR - the written data differ from the image at address 1001A0C0");
     // The removal is set off from what follows by an empty line.
@@ -60,8 +62,8 @@ TEST(ConsoleText, APartFileIsNamedOnlyWhereOneHoldsTheBytes) {
     const std::string name = u8string(u8"в файле.bin");
     EXPECT_EQ(english(Message(MessageId::fileExists, MessageDetail::name(name),
                               MessageDetail::name(name + ".part"))),
-              "ERROR - the file already exists: " + name + ", the dump is kept in the file " + name +
-                  ".part");
+              "ERROR - the file already exists: " + name + ", the dump is kept in the file " +
+                  name + ".part");
     EXPECT_EQ(english(Message(MessageId::fileExists, MessageDetail::name(name))),
               "ERROR - the file already exists: " + name);
     const Message renamed(MessageId::cannotRenameFile, MessageDetail::name("a.part"),

@@ -7,12 +7,12 @@
 #include <string>
 #include <thread>
 
-#include "unit/DialogLogTexts.h"
 #include "integration/OperationsRig.h"
 #include "sim/MemoryDialogView.h"
 #include "sim/SimPlatform.h"
 #include "ui/MainDialog.h"
 #include "ui/ViewLog.h"
+#include "unit/DialogLogTexts.h"
 #include "unit/GatedThreads.h"
 
 namespace norvale {

@@ -19,8 +19,9 @@ MessageId idAt(std::size_t i) { return static_cast<MessageId>(i); }
 bool isSnakeCase(std::string_view name) {
     return !name.empty() && name.front() != '_' && name.back() != '_' &&
            name.find("__") == std::string_view::npos &&
-           std::all_of(name.begin(), name.end(),
-                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'; });
+           std::all_of(name.begin(), name.end(), [](char c) {
+               return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+           });
 }
 
 TEST(MessageCatalogue, EveryMessageHasOneUniqueNameAndBothTextsWithTheSamePlaces) {
@@ -41,7 +42,8 @@ TEST(MessageCatalogue, EveryMessageHasOneUniqueNameAndBothTextsWithTheSamePlaces
         std::vector<int> numbers;
         for (const int place : places) numbers.push_back(place < 0 ? -place : place);
         std::sort(numbers.begin(), numbers.end());
-        for (std::size_t n = 0; n < numbers.size(); ++n) EXPECT_EQ(numbers[n], static_cast<int>(n + 1));
+        for (std::size_t n = 0; n < numbers.size(); ++n)
+            EXPECT_EQ(numbers[n], static_cast<int>(n + 1));
         EXPECT_TRUE(std::all_of(entry.english.begin(), entry.english.end(),
                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
     }
@@ -91,7 +93,8 @@ std::vector<Sample> samples() {
          with(kChecksumsWritten, kName)},
         {MessageId::phoneNotConnected, "phone_not_connected", error(kPhoneNotConnected)},
         {MessageId::noAnswer, "no_answer", error(kNoAnswerFromPhone)},
-        {Message(MessageId::cannotReadFile, name), "cannot_read_file", error(kCannotReadFile, kName)},
+        {Message(MessageId::cannotReadFile, name), "cannot_read_file",
+         error(kCannotReadFile, kName)},
         {Message(MessageId::fileInUse, name), "file_in_use", error(kFileInUse, kName)},
         {Message(MessageId::fileTooLarge, name), "file_too_large", error(kFileTooLarge, kName)},
         {Message(MessageId::imageTooShort, name), "image_too_short", error(kImageTooShort, kName)},
@@ -126,8 +129,8 @@ std::vector<Sample> samples() {
          error(kUnknownCommand, "wirte")},
         {Message(MessageId::unknownOption, MessageDetail::name("--fast")), "unknown_option",
          error(kUnknownOption, "--fast")},
-        {Message(MessageId::missingArgument, MessageDetail::name("write FILE")),
-         "missing_argument", error(kMissingArgument, "write FILE")},
+        {Message(MessageId::missingArgument, MessageDetail::name("write FILE")), "missing_argument",
+         error(kMissingArgument, "write FILE")},
         {Message(MessageId::badOptionValue, MessageDetail::name("--wait x")), "bad_option_value",
          error(kBadOptionValue, "--wait x")},
         {Message(MessageId::badRangeArgument, MessageDetail::name("2000-1000")),
