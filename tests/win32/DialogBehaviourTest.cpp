@@ -6,7 +6,6 @@
 #include <atomic>
 #include <string>
 
-#include "unit/DialogLogTexts.h"
 #include "win32/DialogHarness.h"
 
 namespace norvale {
