@@ -2,8 +2,8 @@
 // texts, and the one way their places are filled.
 #pragma once
 
+#include <cstddef>
 #include <functional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +18,9 @@ enum class Language { russian, english };
 // How a front end wants the catalogue's own words: the dialog's Windows-1251 bytes, or UTF-8.
 enum class TextEncoding { windows1251, utf8 };
 
+// The longest Russian pattern fits with room to spare; a longer one stops the build.
+inline constexpr std::size_t kMaxPatternBytes = 96;
+
 // A message's text is a pattern: "{N}" is the place of its N-th detail (1 to 9); a part in "[" and
 // "]" shows only when every detail it places was given (a dump's ".part" file, say, which a
 // comparison has not); "\n" ends a line and begins the next. The Russian pattern is
@@ -26,7 +29,7 @@ struct MessageEntry {
     MessageId id;
     std::string_view name;  // stable snake_case: journals and scripts key on it; never reused
     bool error;             // shown after the error prefix ("ОШИБКА - "), on the error stream
-    BoundedCp1251Text<96> russian;
+    BoundedCp1251Text<kMaxPatternBytes> russian;
     std::string_view english;
 };
 
