@@ -53,7 +53,7 @@ TEST(DialogBehaviour, ClearLogEmptiesTheLogWhileAWorkerWritesAndLaterLinesStartA
     std::atomic<bool> stop{false};
     ui.threads.prelude = [&] {
         while (!stop.load()) {
-            ui.log.append("line " + std::to_string(written.load()) + "\r\n");
+            ui.view.appendLog("line " + std::to_string(written.load()) + "\r\n");
             ++written;
         }
     };
@@ -152,7 +152,7 @@ TEST(DialogBehaviour, AFullLogDropsItsOldestLinesSoEveryNewLineStillShows) {
     EXPECT_EQ(shown, std::wstring(expected.begin(), expected.end()) + kNotConnected);
 
     // The pane goes on taking lines at its end.
-    ui.log.append("after\r\n");
+    ui.view.appendLog("after\r\n");
     const std::wstring after = ui.logText();
     EXPECT_EQ(after.substr(after.size() - 7), L"after\r\n");
 }
@@ -163,17 +163,17 @@ TEST(DialogBehaviour, AppendsReplaceTheSelectionEvenInAFullLog) {
     DialogHarness ui;
     HWND log = ui.item(1000);
     SendMessageW(log, EM_SETLIMITTEXT, 100, 0);
-    ui.log.append("one\r\ntwo\r\n");
+    ui.view.appendLog("one\r\ntwo\r\n");
     SendMessageW(log, EM_SETSEL, 0, -1);
-    ui.log.append("three\r\n");
+    ui.view.appendLog("three\r\n");
     EXPECT_EQ(ui.logText(), L"three\r\n");
 
     // Full: 9 lines of 10 characters; selecting the last line and replacing it with a longer
     // one drops the top line, keeps the selection on the same text, and replaces it there.
     SendMessageW(log, WM_SETTEXT, 0, 0);
-    for (char c = 'a'; c < 'j'; ++c) ui.log.append(std::string(8, c) + "\r\n");
+    for (char c = 'a'; c < 'j'; ++c) ui.view.appendLog(std::string(8, c) + "\r\n");
     SendMessageW(log, EM_SETSEL, 80, 90);
-    ui.log.append(std::string(35, 'z') + "\r\n");
+    ui.view.appendLog(std::string(35, 'z') + "\r\n");
     const std::wstring shown = ui.logText();
     EXPECT_LE(shown.size(), 100u);
     EXPECT_EQ(shown.substr(shown.size() - 37), std::wstring(35, L'z') + L"\r\n");
