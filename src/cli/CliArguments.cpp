@@ -5,7 +5,6 @@
 #include <array>
 #include <cctype>
 
-#include "core/OperatorTexts.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {
@@ -77,7 +76,7 @@ public:
         readOptions();
         if (failed()) return result_;
         if (tokens_.done() && result_.kind == CommandLine::Kind::run) {
-            return usage(text::kMissingArgument, "COMMAND");
+            return usage(MessageId::missingArgument, "COMMAND");
         }
         while (!failed() && result_.kind == CommandLine::Kind::run && !tokens_.done()) {
             readCommand();
@@ -89,7 +88,7 @@ public:
 private:
     bool failed() const { return result_.kind == CommandLine::Kind::usageError; }
 
-    CommandLine& usage(std::string_view reason, std::string detail) {
+    CommandLine& usage(MessageId reason, std::string detail) {
         result_.kind = CommandLine::Kind::usageError;
         result_.reason = reason;
         result_.detail = std::move(detail);
@@ -98,7 +97,7 @@ private:
 
     std::optional<std::string> value(const std::string& option) {
         if (tokens_.done()) {
-            usage(text::kMissingArgument, option);
+            usage(MessageId::missingArgument, option);
             return std::nullopt;
         }
         return tokens_.take();
@@ -133,7 +132,7 @@ private:
             } else if (option == "--lang") {
                 if (auto language = value(option)) readLanguage(*language);
             } else {
-                usage(text::kUnknownOption, option);
+                usage(MessageId::unknownOption, option);
             }
         }
     }
@@ -145,7 +144,7 @@ private:
             std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
         if (digits) seconds = static_cast<unsigned>(std::stoul(text));
         if (!digits || seconds > kMaxWaitSeconds) {
-            usage(text::kBadOptionValue, "--wait " + text);
+            usage(MessageId::badOptionValue, "--wait " + text);
             return;
         }
         result_.options.waitSeconds = seconds;
@@ -158,7 +157,7 @@ private:
         } else if (lower == "en") {
             result_.options.language = Language::english;
         } else {
-            usage(text::kBadOptionValue, "--lang " + text);
+            usage(MessageId::badOptionValue, "--lang " + text);
         }
     }
 
@@ -172,7 +171,7 @@ private:
 
     std::optional<std::string> argument(const std::string& command, const char* what) {
         if (tokens_.done() || isOption(tokens_.peek())) {
-            usage(text::kMissingArgument, command + " " + what);
+            usage(MessageId::missingArgument, command + " " + what);
             return std::nullopt;
         }
         return tokens_.take();
@@ -183,11 +182,11 @@ private:
         const std::string command = lowerCase(word);
         if (isOption(word)) {
             // Options go before the first command; only a command's own may follow it.
-            usage(text::kUnknownOption, word);
+            usage(MessageId::unknownOption, word);
             return;
         }
         if (!isCommandName(command)) {
-            usage(text::kUnknownCommand, word);
+            usage(MessageId::unknownCommand, word);
             return;
         }
         if (helpAsked(command)) return;
@@ -227,7 +226,7 @@ private:
         const auto start = parseStrictHex(startText);
         const auto end = parseStrictHex(endText);
         if (!start || !end || *start > *end) {
-            usage(text::kBadRangeArgument, text);
+            usage(MessageId::badRangeArgument, text);
             return std::nullopt;
         }
         return FlashRange{startText, endText, *start, *end};
@@ -240,7 +239,7 @@ private:
         if (!flash) return;
         // 00000000-FFFFFFFF has a byte count the read request can't carry.
         if (flash->start == 0 && flash->end == 0xFFFFFFFFu) {
-            usage(text::kBadRangeArgument, *text);
+            usage(MessageId::badRangeArgument, *text);
             return;
         }
         ReadStep step{*flash, std::nullopt};
@@ -274,7 +273,7 @@ private:
             // Nothing to write, or a walk no image could feed: the dialog refuses these too.
             const auto plan = blockRangeSlices(flash->start, flash->end);
             if (!plan || plan->empty()) {
-                usage(text::kBadRangeArgument, *regionText);
+                usage(MessageId::badRangeArgument, *regionText);
                 return;
             }
             step.plan = *plan;
@@ -290,7 +289,7 @@ private:
                 helpAsked("write");
                 return;
             } else {
-                usage(text::kUnknownOption, option);
+                usage(MessageId::unknownOption, option);
                 return;
             }
         }
@@ -305,7 +304,7 @@ private:
             if (auto* write = std::get_if<WriteStep>(&step)) writes.push_back(write);
         }
         if (writes.size() != 1 || writes.front()->backup) {
-            usage(text::kBackupNeedsOneWrite, "");
+            usage(MessageId::backupNeedsOneWrite, "");
             return;
         }
         writes.front()->backup = globalBackup_;

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "cli/BackupSet.h"
-#include "core/OperatorTexts.h"
+#include "core/Cp1251.h"
 #include "operations/DumpFileName.h"
 #include "operations/FlashRangeReader.h"
 #include "operations/PartFile.h"
@@ -67,9 +67,9 @@ CliSession::~CliSession() {
     state_.device.store(nullptr);
 }
 
-ExitCode CliSession::refuse(std::string_view reason, std::string_view detail) {
-    view_.appendLog(text::errorLine(reason, detail));
-    return exitCodeFor(reason);
+ExitCode CliSession::refuse(const Message& reason) {
+    view_.append(reason);
+    return exitCodeFor(reason.id);
 }
 
 ExitCode CliSession::run() {
@@ -80,7 +80,7 @@ ExitCode CliSession::run() {
 
     std::size_t write = 0;
     for (std::size_t i = 0; i < line_.steps.size(); ++i) {
-        if (state_.stopRequested.load()) return refuse(text::kStoppedByOperator);
+        if (state_.stopRequested.load()) return refuse(MessageId::stoppedByOperator);
         const CliStep& step = line_.steps[i];
         ExitCode code = ExitCode::done;
         if (const auto* writeStep = std::get_if<WriteStep>(&step)) {
@@ -107,7 +107,7 @@ ExitCode CliSession::prepareFiles() {
         }
         std::error_code failed;
         std::filesystem::current_path(*line_.options.workingFolder, failed);
-        if (failed) return refuse(text::kCannotOpenFolder, *line_.options.workingFolder);
+        if (failed) return refuse(MessageId::cannotOpenFolder, *line_.options.workingFolder);
     }
 
     FileSystem& files = bindings_.files;
@@ -119,7 +119,7 @@ ExitCode CliSession::prepareFiles() {
             return refuse(loadFailureReason(image.outcome), write->image);
         }
         if (image.data.size() < minimumImageSize(write->plan)) {
-            return refuse(text::kImageTooShort, write->image);
+            return refuse(MessageId::imageTooShort, write->image);
         }
         images_.push_back(std::move(image.data));
     }
@@ -146,13 +146,13 @@ ExitCode CliSession::prepareFiles() {
     }
     std::set<std::string> named;
     for (const std::string& name : outputs) {
-        if (!named.insert(name).second) return refuse(text::kFileNamedTwice, name);
+        if (!named.insert(name).second) return refuse(MessageId::fileNamedTwice, name);
         // Each file is written under its ".part" name until whole, and a ".part" file left by an
         // earlier run holds what that run saved: neither name may be taken.
         for (const std::string& taken : {name, partFileName(name)}) {
             const FileError error = files.checkNameFree(taken);
-            if (error == FileError::alreadyExists) return refuse(text::kFileExists, taken);
-            if (error == FileError::invalidName) return refuse(text::kInvalidFileName, taken);
+            if (error == FileError::alreadyExists) return refuse(MessageId::fileExists, taken);
+            if (error == FileError::invalidName) return refuse(MessageId::invalidFileName, taken);
         }
     }
     return ExitCode::done;
@@ -160,7 +160,7 @@ ExitCode CliSession::prepareFiles() {
 
 ExitCode CliSession::openRoads() {
     roads_ = bindings_.openRoads ? bindings_.openRoads(line_.options.simulated) : nullptr;
-    if (!roads_) return refuse(text::kPhoneNotConnected);
+    if (!roads_) return refuse(MessageId::phoneNotConnected);
     platform_ = std::make_unique<Platform>(
         Platform{roads_->driver, roads_->interfaces, roads_->removalWatch, roads_->usb,
                  bindings_.files, chooser_, bindings_.clock, bindings_.threads});
@@ -181,11 +181,11 @@ ExitCode CliSession::findPhone(bool announce) {
             phone_ = *chosen;
             break;
         }
-        if (state_.stopRequested.load()) return refuse(text::kStoppedByOperator);
+        if (state_.stopRequested.load()) return refuse(MessageId::stoppedByOperator);
         const std::uint64_t now = clock.nowMs();
         if (now >= deadline) {
-            if (line_.options.device) return refuse(text::kNoSuchPhone, *line_.options.device);
-            return refuse(text::kPhoneNotConnected);
+            if (line_.options.device) return refuse(MessageId::noSuchPhone, *line_.options.device);
+            return refuse(MessageId::phoneNotConnected);
         }
         clock.sleep(
             static_cast<std::uint32_t>(std::min<std::uint64_t>(kWaitPollMs, deadline - now)));
@@ -213,7 +213,7 @@ ExitCode CliSession::runCommand(const CommandBody& body) {
     state_.busy.store(true);
     const CommandOutcome outcome = runCommandWorker(*services_, body);
     if (!outcome.failed) return ExitCode::done;
-    const ExitCode code = exitCodeFor(outcome.reason);
+    const ExitCode code = outcome.reason ? exitCodeFor(*outcome.reason) : ExitCode::transferFailed;
     // A phone that went (unplugged, or restarted by `start`) fails the next transfer: told apart
     // from one that did not answer by asking the bus, without a word to the phone.
     if (code == ExitCode::transferFailed && phone_ && !stillAttached(*platform_, *phone_)) {
@@ -225,7 +225,7 @@ ExitCode CliSession::runCommand(const CommandBody& body) {
 
 ExitCode CliSession::list() {
     const std::vector<AttachedPhone> phones = listAttachedPhones(*platform_, services_->driverLink);
-    if (phones.empty()) return refuse(text::kPhoneNotConnected);
+    if (phones.empty()) return refuse(MessageId::phoneNotConnected);
     const std::shared_ptr<const OpenDevice> own = state_.device.load();
     for (const AttachedPhone& phone : phones) {
         // The session's own phone is asked through the handle it holds: a USB phone can't be
@@ -274,7 +274,7 @@ ExitCode CliSession::backup(const BackupStep& step) {
     const std::string& folder = *step.folder;
     std::error_code failed;
     std::filesystem::create_directories(folder, failed);
-    if (failed) return refuse(text::kCannotCreateFolder, folder);
+    if (failed) return refuse(MessageId::cannotCreateFolder, folder);
 
     std::string sums;
     for (const BackupRegion& region : kBackupRegions) {
@@ -303,20 +303,14 @@ ExitCode CliSession::backup(const BackupStep& step) {
     const std::uint64_t size = created.file->size().value_or(0);
     created.file.reset();  // closed before it is named
     if (!written) {
-        std::string detail = std::to_string(size);
-        detail += text::kSavedInFile.view();
-        detail += partPath;
-        return refuse(text::kCannotWriteFile, detail);
+        return refuse(Message(MessageId::cannotWriteFile, MessageDetail::bytes(size),
+                              MessageDetail::name(partPath)));
     }
     if (const FileError error = files.renameNoReplace(partPath, sumsPath);
         error != FileError::none) {
-        const FileFailure failure = renameFailure(error, partPath, sumsPath);
-        return refuse(failure.reason, failure.detail);
+        return refuse(renameFailure(error, partPath, sumsPath));
     }
-    std::string line(text::kChecksumsWritten.view());
-    line += sumsPath;
-    line += text::kLineEnd;
-    view_.appendLog(line);
+    view_.append(Message(MessageId::checksumsWritten, MessageDetail::name(sumsPath)));
     return ExitCode::done;
 }
 

@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 
-#include "core/OperatorTexts.h"
 #include "protocol/WholeFile.h"
 
 namespace norvale {
@@ -24,7 +23,7 @@ constexpr std::uint32_t kRamLoaderWaitMs = 60000;
 std::optional<Bytes> loadImage(CommandContext& command, const char* name) {
     LoadedFile image = loadWholeFile(command.platform().files, name);
     if (image.outcome != LoadOutcome::loaded) {
-        command.fail(loadFailureReason(image.outcome), name);
+        command.fail(loadFailureReason(image.outcome), MessageDetail::name(name));
         return std::nullopt;
     }
     return std::move(image.data);
@@ -47,9 +46,8 @@ bool uploadImage(CommandContext& command, const Bytes& image) {
 // The reply's bytes up to its first zero byte, as one log line.
 void logReply(CommandContext& command, const Bytes& reply) {
     const auto end = std::find(reply.begin(), reply.end(), std::uint8_t{0});
-    std::string line(reply.begin(), end);
-    line += text::kLineEnd;
-    command.log().append(line);
+    command.log().append(Message(MessageId::loaderReply,
+                                 MessageDetail::phoneBytes(std::string(reply.begin(), end))));
 }
 
 }  // namespace
@@ -62,7 +60,7 @@ bool sendAddress(CommandContext& command, std::uint32_t offset) {
 
 bool LoaderBootstrap(CommandContext& command) {
     SessionState& state = command.state();
-    command.log().append(text::kSendingLoader);
+    command.log().append(MessageId::sendingLoader);
 
     {
         const std::optional<Bytes> loader = loadImage(command, kLoaderImage);
