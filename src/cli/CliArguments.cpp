@@ -5,7 +5,6 @@
 #include <array>
 #include <cctype>
 
-#include "core/OperatorTexts.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {
@@ -77,7 +76,7 @@ public:
         readOptions();
         if (failed()) return result_;
         if (tokens_.done() && result_.kind == CommandLine::Kind::run) {
-            return usage(text::kMissingArgument, "COMMAND");
+            return usage(MessageId::missingArgument, "COMMAND");
         }
         while (!failed() && result_.kind == CommandLine::Kind::run && !tokens_.done()) {
             readCommand();
@@ -85,7 +84,7 @@ public:
         if (!failed() && result_.kind == CommandLine::Kind::run) applyGlobalBackup();
         // Two documents on one stream would be no JSON document at all.
         if (!failed() && result_.kind == CommandLine::Kind::run && jsonCommands_ > 1) {
-            usage(text::kJsonInOneCommand, "");
+            usage(MessageId::jsonInOneCommand, "");
         }
         return result_;
     }
@@ -93,7 +92,7 @@ public:
 private:
     bool failed() const { return result_.kind == CommandLine::Kind::usageError; }
 
-    CommandLine& usage(std::string_view reason, std::string detail) {
+    CommandLine& usage(MessageId reason, std::string detail) {
         result_.kind = CommandLine::Kind::usageError;
         result_.reason = reason;
         result_.detail = std::move(detail);
@@ -102,7 +101,7 @@ private:
 
     std::optional<std::string> value(const std::string& option) {
         if (tokens_.done()) {
-            usage(text::kMissingArgument, option);
+            usage(MessageId::missingArgument, option);
             return std::nullopt;
         }
         return tokens_.take();
@@ -141,7 +140,7 @@ private:
             } else if (option == "--lang") {
                 if (auto language = value(option)) readLanguage(*language);
             } else {
-                usage(text::kUnknownOption, option);
+                usage(MessageId::unknownOption, option);
             }
         }
     }
@@ -153,7 +152,7 @@ private:
             std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
         if (digits) seconds = static_cast<unsigned>(std::stoul(text));
         if (!digits || seconds > kMaxWaitSeconds) {
-            usage(text::kBadOptionValue, "--wait " + text);
+            usage(MessageId::badOptionValue, "--wait " + text);
             return;
         }
         result_.options.waitSeconds = seconds;
@@ -166,7 +165,7 @@ private:
         } else if (lower == "en") {
             result_.options.language = Language::english;
         } else {
-            usage(text::kBadOptionValue, "--lang " + text);
+            usage(MessageId::badOptionValue, "--lang " + text);
         }
     }
 
@@ -180,7 +179,7 @@ private:
 
     std::optional<std::string> argument(const std::string& command, const char* what) {
         if (tokens_.done() || isOption(tokens_.peek())) {
-            usage(text::kMissingArgument, command + " " + what);
+            usage(MessageId::missingArgument, command + " " + what);
             return std::nullopt;
         }
         return tokens_.take();
@@ -191,11 +190,11 @@ private:
         const std::string command = lowerCase(word);
         if (isOption(word)) {
             // Options go before the first command; only a command's own may follow it.
-            usage(text::kUnknownOption, word);
+            usage(MessageId::unknownOption, word);
             return;
         }
         if (!isCommandName(command)) {
-            usage(text::kUnknownCommand, word);
+            usage(MessageId::unknownCommand, word);
             return;
         }
         if (helpAsked(command)) return;
@@ -246,7 +245,7 @@ private:
                 helpAsked("restore");
                 return;
             } else {
-                usage(text::kUnknownOption, option);
+                usage(MessageId::unknownOption, option);
                 return;
             }
         }
@@ -265,7 +264,7 @@ private:
         const auto start = parseStrictHex(startText);
         const auto end = parseStrictHex(endText);
         if (!start || !end || *start > *end) {
-            usage(text::kBadRangeArgument, text);
+            usage(MessageId::badRangeArgument, text);
             return std::nullopt;
         }
         return FlashRange{startText, endText, *start, *end};
@@ -278,7 +277,7 @@ private:
         if (!flash) return;
         // 00000000-FFFFFFFF has a byte count the read request can't carry.
         if (flash->start == 0 && flash->end == 0xFFFFFFFFu) {
-            usage(text::kBadRangeArgument, *text);
+            usage(MessageId::badRangeArgument, *text);
             return;
         }
         ReadStep step{*flash, std::nullopt};
@@ -313,7 +312,7 @@ private:
             // Nothing to write, or a walk no image could feed: the dialog refuses these too.
             const auto plan = blockRangeSlices(flash->start, flash->end);
             if (!plan || plan->empty()) {
-                usage(text::kBadRangeArgument, *regionText);
+                usage(MessageId::badRangeArgument, *regionText);
                 return;
             }
             step.plan = *plan;
@@ -332,7 +331,7 @@ private:
                 helpAsked("write");
                 return;
             } else {
-                usage(text::kUnknownOption, option);
+                usage(MessageId::unknownOption, option);
                 return;
             }
         }
@@ -347,7 +346,7 @@ private:
             if (auto* write = std::get_if<WriteStep>(&step)) writes.push_back(write);
         }
         if (writes.size() != 1 || writes.front()->backup) {
-            usage(text::kBackupNeedsOneWrite, "");
+            usage(MessageId::backupNeedsOneWrite, "");
             return;
         }
         writes.front()->backup = globalBackup_;
@@ -380,6 +379,12 @@ bool printsJson(const CommandLine& line) {
         if (const auto* info = std::get_if<InfoStep>(&step)) return info->json;
         return false;
     });
+}
+
+std::vector<std::string_view> regionNames() {
+    std::vector<std::string_view> names;
+    for (const NamedRegion& named : kRegions) names.push_back(named.name);
+    return names;
 }
 
 }  // namespace norvale

@@ -9,7 +9,8 @@
 #include <variant>
 #include <vector>
 
-#include "cli/LineTranslation.h"
+#include "core/Message.h"
+#include "core/MessageCatalogue.h"
 #include "operations/WritePlan.h"
 
 namespace norvale {
@@ -73,9 +74,9 @@ struct CommandLine {
     Kind kind = Kind::run;
     CliOptions options;  // for a usage error: those read before it
     std::vector<CliStep> steps;
-    std::string helpTopic;    // help: "" for the whole, else a command's name
-    std::string_view reason;  // usage error: one of the reasons of OperatorTexts.h
-    std::string detail;       // usage error: the argument it is about
+    std::string helpTopic;  // help: "" for the whole, else a command's name
+    MessageId reason{};     // usage error: which
+    std::string detail;     // usage error: the argument it is about
 };
 
 // Reads `args` (the arguments after the program's name). Nothing is opened or sent: a file named
@@ -92,5 +93,8 @@ bool isCommandName(std::string_view word);
 
 // Whether a command of the run prints a JSON document: its output stream holds that alone.
 bool printsJson(const CommandLine& line);
+
+// The regions a range or a write can name instead of START-END: boot, pds, panic.
+std::vector<std::string_view> regionNames();
 
 }  // namespace norvale

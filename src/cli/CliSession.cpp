@@ -10,7 +10,7 @@
 #include "cli/DryRunPlan.h"
 #include "cli/JsonText.h"
 #include "cli/RestoreSource.h"
-#include "core/OperatorTexts.h"
+#include "core/Cp1251.h"
 #include "operations/ChangedBlocks.h"
 #include "operations/DumpFileName.h"
 #include "operations/FlashRangeReader.h"
@@ -80,9 +80,9 @@ CliSession::~CliSession() {
     state_.device.store(nullptr);
 }
 
-ExitCode CliSession::refuse(std::string_view reason, std::string_view detail) {
-    view_.appendLog(text::errorLine(reason, detail));
-    return exitCodeFor(reason);
+ExitCode CliSession::refuse(const Message& reason) {
+    view_.append(reason);
+    return exitCodeFor(reason.id);
 }
 
 ExitCode CliSession::run() {
@@ -94,7 +94,7 @@ ExitCode CliSession::run() {
     if (const ExitCode code = findPhone(phoneNeeded); code != ExitCode::done) return code;
 
     for (std::size_t i = 0; i < line_.steps.size(); ++i) {
-        if (state_.stopRequested.load()) return refuse(text::kStoppedByOperator);
+        if (state_.stopRequested.load()) return refuse(MessageId::stoppedByOperator);
         if (const ExitCode code = runStep(line_.steps[i], i == 0); code != ExitCode::done) {
             return code;
         }
@@ -118,7 +118,7 @@ ExitCode CliSession::prepareFiles() {
         }
         std::error_code failed;
         std::filesystem::current_path(*line_.options.workingFolder, failed);
-        if (failed) return refuse(text::kCannotOpenFolder, *line_.options.workingFolder);
+        if (failed) return refuse(MessageId::cannotOpenFolder, *line_.options.workingFolder);
     }
     if (const ExitCode code = checkLoaders(); code != ExitCode::done) return code;
     if (const ExitCode code = loadImages(); code != ExitCode::done) return code;
@@ -152,12 +152,12 @@ ExitCode CliSession::loadImages() {
                 return refuse(loadFailureReason(image.outcome), write->image);
             }
             if (image.data.size() < minimumImageSize(write->plan)) {
-                return refuse(text::kImageTooShort, write->image);
+                return refuse(MessageId::imageTooShort, write->image);
             }
             images_.push_back(std::move(image.data));
         } else if (const auto* restore = std::get_if<RestoreStep>(&step)) {
             RestoreSource source = readRestoreSource(files, restore->folder);
-            if (!source.reason.empty()) return refuse(source.reason, source.detail);
+            if (source.refusal) return refuse(*source.refusal);
             for (Bytes& image : source.images) images_.push_back(std::move(image));
         }
     }
@@ -198,13 +198,13 @@ ExitCode CliSession::checkOutputs() {
     }
     std::set<std::string> named;
     for (const std::string& name : outputs) {
-        if (!named.insert(name).second) return refuse(text::kFileNamedTwice, name);
+        if (!named.insert(name).second) return refuse(MessageId::fileNamedTwice, name);
         // Each file is written under its ".part" name until whole, and a ".part" file left by an
         // earlier run holds what that run saved: neither name may be taken.
         for (const std::string& taken : {name, partFileName(name)}) {
             const FileError error = files.checkNameFree(taken);
-            if (error == FileError::alreadyExists) return refuse(text::kFileExists, taken);
-            if (error == FileError::invalidName) return refuse(text::kInvalidFileName, taken);
+            if (error == FileError::alreadyExists) return refuse(MessageId::fileExists, taken);
+            if (error == FileError::invalidName) return refuse(MessageId::invalidFileName, taken);
         }
     }
     return ExitCode::done;
@@ -221,7 +221,7 @@ ExitCode CliSession::printDryRun() {
 
 ExitCode CliSession::openRoads() {
     roads_ = bindings_.openRoads ? bindings_.openRoads(line_.options.simulated) : nullptr;
-    if (!roads_) return refuse(text::kPhoneNotConnected);
+    if (!roads_) return refuse(MessageId::phoneNotConnected);
     platform_ = std::make_unique<Platform>(
         Platform{roads_->driver, roads_->interfaces, roads_->removalWatch, roads_->usb,
                  bindings_.files, chooser_, bindings_.clock, bindings_.threads});
@@ -242,11 +242,11 @@ ExitCode CliSession::findPhone(bool announce) {
             phone_ = *chosen;
             break;
         }
-        if (state_.stopRequested.load()) return refuse(text::kStoppedByOperator);
+        if (state_.stopRequested.load()) return refuse(MessageId::stoppedByOperator);
         const std::uint64_t now = clock.nowMs();
         if (now >= deadline) {
-            if (line_.options.device) return refuse(text::kNoSuchPhone, *line_.options.device);
-            return refuse(text::kPhoneNotConnected);
+            if (line_.options.device) return refuse(MessageId::noSuchPhone, *line_.options.device);
+            return refuse(MessageId::phoneNotConnected);
         }
         clock.sleep(
             static_cast<std::uint32_t>(std::min<std::uint64_t>(kWaitPollMs, deadline - now)));
@@ -272,7 +272,7 @@ ExitCode CliSession::runCommand(const CommandBody& body) {
     state_.busy.store(true);
     const CommandOutcome outcome = runCommandWorker(*services_, body);
     if (!outcome.failed) return ExitCode::done;
-    const ExitCode code = exitCodeFor(outcome.reason);
+    const ExitCode code = outcome.reason ? exitCodeFor(*outcome.reason) : ExitCode::transferFailed;
     // A phone that went (unplugged, or restarted by `start`) fails the next transfer: told apart
     // from one that did not answer by asking the bus, without a word to the phone.
     if (code == ExitCode::transferFailed && phone_ && !stillAttached(*platform_, *phone_)) {
@@ -303,7 +303,7 @@ std::string CliSession::phoneJson(const AttachedPhone& phone, const OpenDevice& 
 
 ExitCode CliSession::list(bool json) {
     const std::vector<AttachedPhone> phones = listAttachedPhones(*platform_, services_->driverLink);
-    if (phones.empty()) return refuse(text::kPhoneNotConnected);
+    if (phones.empty()) return refuse(MessageId::phoneNotConnected);
     const std::shared_ptr<const OpenDevice> own = state_.device.load();
     std::string document = "[";
     for (const AttachedPhone& phone : phones) {
@@ -331,7 +331,7 @@ ExitCode CliSession::list(bool json) {
 ExitCode CliSession::info(bool json, bool first) {
     if (json) {
         const std::shared_ptr<const OpenDevice> device = state_.device.load();
-        if (!device || !phone_) return refuse(text::kPhoneNotConnected);
+        if (!device || !phone_) return refuse(MessageId::phoneNotConnected);
         view_.printResult("[\n  " + phoneJson(*phone_, *device, true) + "\n]");
         return ExitCode::done;
     }
@@ -371,7 +371,7 @@ ExitCode CliSession::writeImage(const std::vector<ImageSlice>& plan, const std::
         if (compared != ExitCode::done) return compared;
         // The comparison has shown the flash holds the image: nothing to write, and the verdict.
         if (toWrite.empty()) {
-            view_.appendLog(text::kSuccess);
+            view_.append(MessageId::success);
             return ExitCode::done;
         }
     }
@@ -387,7 +387,7 @@ ExitCode CliSession::writeImage(const std::vector<ImageSlice>& plan, const std::
 ExitCode CliSession::backup(const std::string& folder) {
     std::error_code failed;
     std::filesystem::create_directories(folder, failed);
-    if (failed) return refuse(text::kCannotCreateFolder, folder);
+    if (failed) return refuse(MessageId::cannotCreateFolder, folder);
 
     std::string sums;
     for (const BackupRegion& region : kBackupRegions) {
@@ -416,20 +416,14 @@ ExitCode CliSession::backup(const std::string& folder) {
     const std::uint64_t size = created.file->size().value_or(0);
     created.file.reset();  // closed before it is named
     if (!written) {
-        std::string detail = std::to_string(size);
-        detail += text::kSavedInFile.view();
-        detail += partPath;
-        return refuse(text::kCannotWriteFile, detail);
+        return refuse(Message(MessageId::cannotWriteFile, MessageDetail::bytes(size),
+                              MessageDetail::name(partPath)));
     }
     if (const FileError error = files.renameNoReplace(partPath, sumsPath);
         error != FileError::none) {
-        const FileFailure failure = renameFailure(error, partPath, sumsPath);
-        return refuse(failure.reason, failure.detail);
+        return refuse(renameFailure(error, partPath, sumsPath));
     }
-    std::string line(text::kChecksumsWritten.view());
-    line += sumsPath;
-    line += text::kLineEnd;
-    view_.appendLog(line);
+    view_.append(Message(MessageId::checksumsWritten, MessageDetail::name(sumsPath)));
     return ExitCode::done;
 }
 
@@ -437,20 +431,14 @@ ExitCode CliSession::restore(const RestoreStep& step) {
     std::array<const Bytes*, kBackupRegions.size()> images{};
     for (const Bytes*& image : images) image = &nextImage();
     if (step.backupFolder) {
-        std::string line(text::kSavingPhoneTo.view());
-        line += *step.backupFolder;
-        line += text::kLineEnd;
-        view_.appendLog(line);
+        view_.append(Message(MessageId::savingPhoneTo, MessageDetail::name(*step.backupFolder)));
         if (const ExitCode saved = backup(*step.backupFolder); saved != ExitCode::done) {
             return saved;
         }
     }
     for (std::size_t i = 0; i < kBackupRegions.size(); ++i) {
         const std::string path = fileInFolder(step.folder, kBackupRegions[i].fileName);
-        std::string line(text::kRestoringFrom.view());
-        line += path;
-        line += text::kLineEnd;
-        view_.appendLog(line);
+        view_.append(Message(MessageId::restoringFrom, MessageDetail::name(path)));
         // Always compared first and always verified: a restore puts a phone back as it was.
         const ExitCode code = writeImage(kBackupRegions[i].slices(), path, *images[i], true, true);
         if (code != ExitCode::done) return code;

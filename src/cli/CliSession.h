@@ -19,7 +19,8 @@ namespace norvale {
 
 // The commands run one after the other on the calling thread, each through the worker frame
 // (runCommandWorker: the loader bootstrap, then its body) with the bodies of the dialog's
-// buttons, all in one SessionState: the jump image goes with the first command only. The run
+// buttons, all in one SessionState: the phone arrives once, so the jump image goes with the first
+// command only. The run
 // stops at the first command that fails; its error line has been printed and its reason gives the
 // exit code. Everything that can be checked without the phone is checked before the roads to it
 // are opened: a refused run sends nothing.
@@ -58,8 +59,11 @@ private:
     ExitCode restore(const RestoreStep& step);
     // The next image prepareFiles() loaded, in the run's order.
     const Bytes& nextImage() { return images_[nextImage_++]; }
-    // Prints the error line and gives its reason's exit code.
-    ExitCode refuse(std::string_view reason, std::string_view detail = {});
+    // Prints the error message and gives its exit code.
+    ExitCode refuse(const Message& reason);
+    ExitCode refuse(MessageId reason, std::string_view name) {
+        return refuse(Message(reason, MessageDetail::name(name)));
+    }
 
     CliBindings& bindings_;
     CliView& view_;

@@ -5,16 +5,14 @@
 
 #include "cli/BackupSet.h"
 #include "cli/Sha256.h"
-#include "core/OperatorTexts.h"
 #include "protocol/WholeFile.h"
 
 namespace norvale {
 namespace {
 
-RestoreSource refused(std::string_view reason, std::string detail) {
+RestoreSource refused(MessageId reason, const std::string& name) {
     RestoreSource source;
-    source.reason = reason;
-    source.detail = std::move(detail);
+    source.refusal = Message(reason, MessageDetail::name(name));
     return source;
 }
 
@@ -29,13 +27,14 @@ RestoreSource readRestoreSource(FileSystem& files, const std::string& folder) {
     const ChecksumList list =
         parseChecksums({reinterpret_cast<const char*>(sums.data.data()), sums.data.size()});
     if (list.badLine != 0) {
-        return refused(text::kBadChecksumLine, sumsPath + ":" + std::to_string(list.badLine));
+        return refused(MessageId::badChecksumLine, sumsPath + ":" + std::to_string(list.badLine));
     }
     for (const BackupRegion& region : kBackupRegions) {
         const bool listed =
             std::any_of(list.entries.begin(), list.entries.end(),
                         [&](const auto& entry) { return entry.name == region.fileName; });
-        if (!listed) return refused(text::kNotInChecksums, fileInFolder(folder, region.fileName));
+        if (!listed)
+            return refused(MessageId::notInChecksums, fileInFolder(folder, region.fileName));
     }
 
     RestoreSource source;
@@ -45,12 +44,12 @@ RestoreSource readRestoreSource(FileSystem& files, const std::string& folder) {
         if (file.outcome != LoadOutcome::loaded) {
             return refused(loadFailureReason(file.outcome), path);
         }
-        if (sha256Hex(file.data) != entry.digest) return refused(text::kChecksumMismatch, path);
+        if (sha256Hex(file.data) != entry.digest) return refused(MessageId::checksumMismatch, path);
         const auto region =
             std::find_if(kBackupRegions.begin(), kBackupRegions.end(),
                          [&](const BackupRegion& known) { return known.fileName == entry.name; });
         if (region == kBackupRegions.end()) continue;  // vouched for, but no region of a phone
-        if (file.data.size() != region->size()) return refused(text::kWrongRegionSize, path);
+        if (file.data.size() != region->size()) return refused(MessageId::wrongRegionSize, path);
         source.images[static_cast<std::size_t>(region - kBackupRegions.begin())] =
             std::move(file.data);
     }

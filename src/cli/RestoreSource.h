@@ -2,19 +2,18 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
-#include <string_view>
 
+#include "core/Message.h"
 #include "platform/FileSystem.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {
 
 struct RestoreSource {
-    // Why the folder can't be restored (a reason of OperatorTexts.h) and the detail of its line;
-    // empty when it can.
-    std::string_view reason;
-    std::string detail;
+    // Why the folder can't be restored, naming its file; nothing when it can.
+    std::optional<Message> refusal;
     std::array<Bytes, 3> images;  // in the order of kBackupRegions
 };
 

@@ -4,8 +4,7 @@
 
 #include <algorithm>
 
-#include "core/OperatorTexts.h"
-#include "protocol/CommandFormats.h"
+#include "core/Message.h"
 
 namespace norvale {
 
@@ -42,8 +41,9 @@ bool FlashComparison::take(CommandContext& command, std::size_t length, std::uin
         const auto differs = std::mismatch(wanted.begin(), wanted.end(), reply_.begin()).first;
         if (differs != wanted.end()) {
             const auto at = offset + static_cast<std::uint64_t>(differs - wanted.begin());
-            command.fail(text::kVerifyMismatch,
-                         formatHexAddress(extent_.address + static_cast<std::uint32_t>(at)));
+            command.fail(
+                MessageId::verifyMismatch,
+                MessageDetail::flashAddress(extent_.address + static_cast<std::uint32_t>(at)));
             return false;
         }
     } else {

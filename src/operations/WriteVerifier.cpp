@@ -1,7 +1,6 @@
 // Verification of a write: the flash read back through the loader and compared in memory.
 #include "operations/WriteVerifier.h"
 
-#include "core/OperatorTexts.h"
 #include "operations/FlashComparison.h"
 #include "operations/FlashRangeReader.h"
 
@@ -11,10 +10,10 @@ void verifyWrite(CommandContext& command, const std::vector<ImageSlice>& plan,
                  std::span<const std::uint8_t> image) {
     const std::optional<PlanExtent> extent = planExtent(plan, image.size());
     if (!extent) {
-        command.fail(text::kBadAddressRange);
+        command.fail(MessageId::badAddressRange);
         return;
     }
-    command.log().append(text::kVerifyingData);
+    command.log().append(MessageId::verifyingData);
     FlashComparison sink(plan, image, FlashComparison::OnDifference::failCommand);
     finishRead(command, readReplies(command, extent->address, extent->count, sink));
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/OperatorTexts.h"
+#include "core/Message.h"
 #include "protocol/WholeFile.h"
 
 namespace norvale {
@@ -20,11 +20,8 @@ constexpr std::size_t kModeLength = 6;
 constexpr std::size_t kCg1Offset = 7;
 constexpr std::size_t kCg1Length = 8;
 
-std::string line(std::string_view label, std::string_view value) {
-    std::string text(label);
-    text += value;
-    text += text::kLineEnd;
-    return text;
+Message fromPhone(MessageId id, std::string_view value) {
+    return Message(id, MessageDetail::phoneBytes(value));
 }
 
 // One framed command and its reply, neither waited for: the boot ROM answers at once, and a
@@ -71,11 +68,11 @@ void readPhoneInfo(Services& services) {
     const DeviceHandle handle = device ? device->handle() : kInvalidDevice;
     const PhoneLink& link = services.link(device ? device->road() : Road::driver);
 
-    services.log.append(line(text::kBootVersion, readBootVersion(link, handle)));
-    services.log.append(line(text::kMode, readMode(link, handle)));
+    services.log.append(fromPhone(MessageId::bootVersion, readBootVersion(link, handle)));
+    services.log.append(fromPhone(MessageId::phoneMode, readMode(link, handle)));
 
     if (const auto cg1 = readCg1Start(services.platform.files)) {
-        services.log.append(line(text::kCg1Start, *cg1));
+        services.log.append(fromPhone(MessageId::cg1Start, *cg1));
     }
 }
 
