@@ -12,6 +12,7 @@
 #include "cli/CliArguments.h"
 #include "cli/CliHelp.h"
 #include "cli/DryRunPlan.h"
+#include "core/MessageCatalogue.h"
 #include "operations/FlashComparison.h"
 
 namespace {
@@ -45,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     CommandLine line = parseCommandLine(args);
     if (line.kind == CommandLine::Kind::help) (void)cliHelp(line.helpTopic);
-    if (line.kind == CommandLine::Kind::usageError && line.reason.empty()) std::abort();
+    // A refusal is told as an error message, never as a line that is none.
+    if (line.kind == CommandLine::Kind::usageError && !isErrorMessage(line.reason)) std::abort();
     if (line.kind != CommandLine::Kind::run) return 0;
     if (line.steps.empty()) std::abort();
 
