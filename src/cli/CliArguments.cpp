@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 
+#include "cli/StationRefusal.h"
 #include "core/OperatorTexts.h"
 #include "protocol/CommandFormats.h"
 
@@ -16,6 +17,8 @@ constexpr std::array<std::string_view, 8> kCommands{"list",  "info",  "read",   
 
 // The longest wait --wait takes: a day.
 constexpr unsigned kMaxWaitSeconds = 86400;
+// The most phones --count takes: a line's year, and far from the counter's end.
+constexpr unsigned kMaxCount = 1000000;
 
 struct NamedRegion {
     std::string_view name;
@@ -83,6 +86,11 @@ public:
             readCommand();
         }
         if (!failed() && result_.kind == CommandLine::Kind::run) applyGlobalBackup();
+        if (!failed() && result_.kind == CommandLine::Kind::run) {
+            if (const auto refusal = stationRefusal(result_)) {
+                usage(refusal->reason, refusal->detail);
+            }
+        }
         return result_;
     }
 
@@ -129,7 +137,19 @@ private:
             } else if (option == "--backup") {
                 if (auto file = value(option)) globalBackup_ = std::move(*file);
             } else if (option == "--wait") {
-                if (auto seconds = value(option)) readWait(*seconds);
+                if (auto seconds = value(option)) {
+                    options.waitSeconds = number(option, *seconds, 0, kMaxWaitSeconds);
+                }
+            } else if (option == "--station") {
+                options.station.enabled = true;
+            } else if (option == "--port") {
+                if (auto location = value(option)) options.station.ports.push_back(*location);
+            } else if (option == "--count") {
+                if (auto count = value(option)) {
+                    options.station.count = number(option, *count, 1, kMaxCount);
+                }
+            } else if (option == "--journal") {
+                if (auto file = value(option)) options.station.journal = std::move(*file);
             } else if (option == "--lang") {
                 if (auto language = value(option)) readLanguage(*language);
             } else {
@@ -138,17 +158,19 @@ private:
         }
     }
 
-    void readWait(const std::string& text) {
-        unsigned seconds = 0;
+    // A decimal number from `least` to `most`; anything else refuses the command line.
+    std::optional<unsigned> number(const std::string& option, const std::string& text,
+                                   unsigned least, unsigned most) {
+        unsigned parsed = 0;
         const bool digits =
-            !text.empty() && text.size() <= 5 &&
+            !text.empty() && text.size() <= 7 &&
             std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (digits) seconds = static_cast<unsigned>(std::stoul(text));
-        if (!digits || seconds > kMaxWaitSeconds) {
-            usage(text::kBadOptionValue, "--wait " + text);
-            return;
+        if (digits) parsed = static_cast<unsigned>(std::stoul(text));
+        if (!digits || parsed < least || parsed > most) {
+            usage(text::kBadOptionValue, option + " " + text);
+            return std::nullopt;
         }
-        result_.options.waitSeconds = seconds;
+        return parsed;
     }
 
     void readLanguage(const std::string& text) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/LineTranslation.h"
+#include "cli/StationOptions.h"
 #include "operations/WritePlan.h"
 
 namespace norvale {
@@ -53,6 +54,7 @@ struct CliOptions {
     bool simulated = false;                    // --sim
     bool quiet = false;
     std::optional<Language> language;  // --lang
+    StationOptions station;
 };
 
 struct CommandLine {

@@ -13,6 +13,8 @@ struct CommandHelp {
 
 constexpr std::string_view kUsage =
     "Usage: norvale-cli [OPTIONS] COMMAND [ARGS] [COMMAND [ARGS]]...\n"
+    "       norvale-cli --station [--port LOCATION]... [--count N] [--journal FILE] [OPTIONS]\n"
+    "                   COMMAND [ARGS]...\n"
     "\n"
     "Service commands for LTE2 phones in flash mode. Several commands run in order in one\n"
     "session (the jump image is sent once) and the run stops at the first failure, e.g.\n"
@@ -60,6 +62,14 @@ constexpr std::string_view kOptions =
     "  --sim                Use the simulated phone (NORVALE_SIM_ROAD, NORVALE_SIM_TRACE and\n"
     "                       NORVALE_SIM_FAULTS apply).\n"
     "  --quiet, -q          Print nothing but errors (and list's lines).\n"
+    "  --station            Run the commands on every phone that arrives, several at once,\n"
+    "                       each in a session of its own, until Ctrl+C (or --count). Each\n"
+    "                       phone's files go into a new folder LOCATION-YYYYMMDD-HHMMSS (UTC):\n"
+    "                       -o FILE, --backup FILE and backup DIR name files inside it.\n"
+    "  --port LOCATION      With --station: only phones at LOCATION (as list prints it);\n"
+    "                       repeat it for several.\n"
+    "  --count N            With --station: end once N phones have finished.\n"
+    "  --journal FILE       With --station: append one JSON line per phone to FILE.\n"
     "  --lang ru|en         Language of the messages (default: the system's).\n"
     "  --help, -h           This text; after a command, that command's.\n"
     "  --version            The program's version.\n"
@@ -78,6 +88,7 @@ constexpr std::string_view kExitCodes =
     "  4    a file problem: a loader image, the image file, a dump that exists or can't be\n"
     "       written\n"
     "  5    verification found a difference\n"
+    "  6    a station: at least one phone failed (the journal says which and why)\n"
     "  130  interrupted (Ctrl+C)\n";
 
 }  // namespace

@@ -78,6 +78,11 @@ const std::array kReasons{
     KnownText{text::kNoSuchPhone, "no phone with the id ", Detail::file},
     KnownText{text::kCannotCreateFolder, "could not create the folder ", Detail::file},
     KnownText{text::kCannotOpenFolder, "could not open the folder ", Detail::file},
+    KnownText{text::kOnlyInStation, "only with --station: ", Detail::file},
+    KnownText{text::kNotInStation, "not in a station: ", Detail::file},
+    KnownText{text::kOutsidePhoneFolder,
+              "a station writes files only into the phone's folder, the name must be relative: ",
+              Detail::file},
 };
 
 std::string_view withoutLineEnd(std::string_view text) {

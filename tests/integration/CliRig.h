@@ -33,6 +33,7 @@ public:
     std::string language() const override { return userLanguage; }
     std::string nativeToUtf8(std::string_view text) const override { return std::string(text); }
     void watchInterrupt(std::atomic<bool>* flag) override { watched_ = flag; }
+    bool enableCursorMoves() override { return terminal; }
 
     void pressCtrlC() {
         ASSERT_NE(watched_, nullptr) << "no interrupt watch while a command runs";

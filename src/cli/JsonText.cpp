@@ -1,0 +1,77 @@
+// Escaping and UTF-8 checking for JSON strings.
+#include "cli/JsonText.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace norvale {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// The length of the valid UTF-8 sequence at the start of `text`, or 0: overlong forms,
+// surrogates and values past U+10FFFF are not valid.
+std::size_t validSequence(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+    const std::uint8_t lead = byte(0);
+    std::size_t length = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) return 0;
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+void appendJsonString(std::string& out, std::string_view utf8) {
+    out += '"';
+    while (!utf8.empty()) {
+        const std::size_t length = validSequence(utf8);
+        if (length == 0) {
+            out += kReplacement;
+            utf8.remove_prefix(1);
+            continue;
+        }
+        const char c = utf8.front();
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            default:
+                if (static_cast<std::uint8_t>(c) < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                                  static_cast<unsigned>(static_cast<std::uint8_t>(c)));
+                    out += escaped;
+                } else {
+                    out += utf8.substr(0, length);
+                }
+        }
+        utf8.remove_prefix(length);
+    }
+    out += '"';
+}
+
+}  // namespace norvale

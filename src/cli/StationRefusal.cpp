@@ -1,0 +1,48 @@
+// The rules a station's command line follows beyond the one-phone grammar.
+#include "cli/StationRefusal.h"
+
+#include "core/OperatorTexts.h"
+
+namespace norvale {
+
+bool staysInsideFolder(std::string_view name) {
+    if (name.empty() || name.front() == '/' || name.front() == '\\') return false;
+    // "C:x" is relative to drive C's current folder: outside the phone's all the same.
+    if (name.find(':') != std::string_view::npos) return false;
+    std::size_t begin = 0;
+    while (begin <= name.size()) {
+        const std::size_t end = name.find_first_of("/\\", begin);
+        const std::string_view part = name.substr(
+            begin, end == std::string_view::npos ? std::string_view::npos : end - begin);
+        if (part == "..") return false;
+        if (end == std::string_view::npos) break;
+        begin = end + 1;
+    }
+    return true;
+}
+
+std::optional<Refusal> stationRefusal(const CommandLine& line) {
+    const CliOptions& options = line.options;
+    const StationOptions& station = options.station;
+    if (!station.enabled) {
+        if (!station.ports.empty()) return Refusal{text::kOnlyInStation, "--port"};
+        if (station.count) return Refusal{text::kOnlyInStation, "--count"};
+        if (station.journal) return Refusal{text::kOnlyInStation, "--journal"};
+        return std::nullopt;
+    }
+    if (options.device) return Refusal{text::kNotInStation, "--device"};
+    if (options.waitSeconds) return Refusal{text::kNotInStation, "--wait"};
+    for (const CliStep& step : line.steps) {
+        std::optional<std::string> named;
+        if (std::holds_alternative<ListStep>(step)) return Refusal{text::kNotInStation, "list"};
+        if (const auto* read = std::get_if<ReadStep>(&step)) named = read->output;
+        if (const auto* write = std::get_if<WriteStep>(&step)) named = write->backup;
+        if (const auto* backup = std::get_if<BackupStep>(&step)) named = backup->folder;
+        if (named && !staysInsideFolder(*named)) {
+            return Refusal{text::kOutsidePhoneFolder, *named};
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace norvale
