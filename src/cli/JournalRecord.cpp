@@ -8,13 +8,13 @@ namespace norvale {
 namespace {
 
 void field(std::string& out, std::string_view name, std::string_view utf8) {
-    appendJsonString(out, name);
+    out += jsonString(name);
     out += ':';
-    appendJsonString(out, utf8);
+    out += jsonString(utf8);
 }
 
 void field(std::string& out, std::string_view name, std::int64_t number) {
-    appendJsonString(out, name);
+    out += jsonString(name);
     out += ':';
     out += std::to_string(number);
 }

@@ -2,7 +2,6 @@
 #include "cli/JsonText.h"
 
 #include <cstdint>
-#include <cstdio>
 
 namespace norvale {
 namespace {
@@ -41,8 +40,9 @@ std::size_t validSequence(std::string_view text) {
 
 }  // namespace
 
-void appendJsonString(std::string& out, std::string_view utf8) {
-    out += '"';
+std::string jsonString(std::string_view utf8) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
     while (!utf8.empty()) {
         const std::size_t length = validSequence(utf8);
         if (length == 0) {
@@ -50,28 +50,27 @@ void appendJsonString(std::string& out, std::string_view utf8) {
             utf8.remove_prefix(1);
             continue;
         }
-        const char c = utf8.front();
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            default:
-                if (static_cast<std::uint8_t>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x",
-                                  static_cast<unsigned>(static_cast<std::uint8_t>(c)));
-                    out += escaped;
-                } else {
-                    out += utf8.substr(0, length);
-                }
+        const auto c = static_cast<std::uint8_t>(utf8.front());
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += utf8.substr(0, length);
         }
         utf8.remove_prefix(length);
     }
     out += '"';
+    return out;
 }
 
 }  // namespace norvale

@@ -6,9 +6,10 @@
 
 namespace norvale {
 
-// Appends `utf8` to `out` as a JSON string, quotes included: '"' and '\' escaped, control
-// characters as \n, \r, \t, \b, \f or \u00XX, everything else as it is. Bytes that are no valid
-// UTF-8 (a torn or foreign sequence) become U+FFFD, so the result is always valid JSON text.
-void appendJsonString(std::string& out, std::string_view utf8);
+// `utf8` quoted as a JSON string: '"', '\' and the control characters escaped (U+0000 to U+001F
+// and U+007F as \u00XX, or their short forms \n, \r, \t), everything else as it is. A byte that
+// does not begin a well-formed UTF-8 sequence (a torn or foreign one) becomes U+FFFD, so the
+// result is valid JSON whatever the text held.
+std::string jsonString(std::string_view utf8);
 
 }  // namespace norvale

@@ -122,14 +122,15 @@ TEST(JournalLine, ThePhonesBytesAndTheOperatorsTextsStayValidJsonOnOneLine) {
 
     // Bytes that are no UTF-8 (a name in another code page, a cut sequence) can't break the
     // line: each becomes U+FFFD.
-    std::string out;
-    appendJsonString(out, "a\xFF"
-                          "b\xD0"
-                          "\xC0\xAF"
-                          "\xED\xA0\x80"
-                          "\xF0\x9F\x98\x80"
-                          "\x7F");
-    EXPECT_EQ(out, u8string(u8"\"a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\U0001F600\x7F\""));
+    const std::string out = jsonString("a\xFF"
+                                       "b\xD0"
+                                       "\xC0\xAF"
+                                       "\xED\xA0\x80"
+                                       "\xF0\x9F\x98\x80"
+                                       "\x7F\b");
+    EXPECT_EQ(
+        out,
+        u8string(u8"\"a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\U0001F600\\u007f\\u0008\""));
 }
 
 TEST(StationJournal, EachRecordIsAppendedWholeAndFlushedAfterWhatTheFileHeld) {
