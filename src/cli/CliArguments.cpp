@@ -63,6 +63,13 @@ public:
     bool done() const { return next_ >= words_.size(); }
     const std::string& peek() const { return words_[next_]; }
     std::string take() { return words_[next_++]; }
+    std::size_t position() const { return next_; }
+    // The words from `from` up to the cursor, joined by spaces.
+    std::string since(std::size_t from) const {
+        std::string text;
+        for (std::size_t i = from; i < next_; ++i) text += (i > from ? " " : "") + words_[i];
+        return text;
+    }
 
 private:
     std::vector<std::string> words_;
@@ -83,7 +90,10 @@ public:
             return usage(text::kMissingArgument, "COMMAND");
         }
         while (!failed() && result_.kind == CommandLine::Kind::run && !tokens_.done()) {
+            const std::size_t from = tokens_.position();
+            const std::size_t steps = result_.steps.size();
             readCommand();
+            if (result_.steps.size() > steps) result_.stepTexts.push_back(tokens_.since(from));
         }
         if (!failed() && result_.kind == CommandLine::Kind::run) applyGlobalBackup();
         if (!failed() && result_.kind == CommandLine::Kind::run) {

@@ -62,9 +62,10 @@ struct CommandLine {
     Kind kind = Kind::run;
     CliOptions options;  // for a usage error: those read before it
     std::vector<CliStep> steps;
-    std::string helpTopic;    // help: "" for the whole, else a command's name
-    std::string_view reason;  // usage error: one of the reasons of OperatorTexts.h
-    std::string detail;       // usage error: the argument it is about
+    std::vector<std::string> stepTexts;  // each step as typed: "read pds -o old.bin"
+    std::string helpTopic;               // help: "" for the whole, else a command's name
+    std::string_view reason;             // usage error: one of the reasons of OperatorTexts.h
+    std::string detail;                  // usage error: the argument it is about
 };
 
 // Reads `args` (the arguments after the program's name). Nothing is opened or sent: a file named

@@ -10,18 +10,16 @@
 #include "cli/CliView.h"
 #include "cli/ExitCode.h"
 #include "cli/GivenImageFile.h"
+#include "cli/PhoneChain.h"
 #include "core/SessionState.h"
 #include "presence/AttachedPhones.h"
 #include "protocol/CommandContext.h"
 
 namespace norvale {
 
-// The commands run one after the other on the calling thread, each through the worker frame
-// (runCommandWorker: the loader bootstrap, then its body) with the bodies of the dialog's
-// buttons, all in one SessionState: the jump image goes with the first command only. The run
-// stops at the first command that fails; its error line has been printed and its reason gives the
-// exit code. Everything that can be checked without the phone is checked before the roads to it
-// are opened: a refused run sends nothing.
+// The run of one phone: its files checked and its images read, its phone found and announced,
+// then its commands as a PhoneChain in one SessionState. Everything that can be checked without
+// the phone is checked before the roads to it are opened: a refused run sends nothing.
 class CliSession {
 public:
     CliSession(CliBindings& bindings, CliView& view, CommandLine line);
@@ -35,19 +33,14 @@ private:
     ExitCode prepareFiles();
     ExitCode openRoads();
     ExitCode findPhone(bool announce);
-    ExitCode runStep(const CliStep& step, bool first);
-    ExitCode runCommand(const CommandBody& body);
     ExitCode list();
-    ExitCode read(const ReadStep& step);
-    ExitCode write(const WriteStep& step, const Bytes& image);
-    ExitCode backup(const BackupStep& step);
     // Prints the error line and gives its reason's exit code.
     ExitCode refuse(std::string_view reason, std::string_view detail = {});
 
     CliBindings& bindings_;
     CliView& view_;
     CommandLine line_;
-    std::vector<Bytes> images_;  // each write's image, in the order of the writes
+    std::vector<SharedImage> images_;  // each write's image, in the order of the writes
     SessionState state_;
     GivenImageFile chooser_;
     std::shared_ptr<PhoneRoads> roads_;

@@ -62,6 +62,11 @@ std::string locationFileName(std::string_view location) {
     return name;
 }
 
+std::string pathInFolder(const std::string& folder, std::string_view name) {
+    if (folder.empty()) return std::string(name);
+    return (std::filesystem::path(folder) / std::filesystem::path(name)).string();
+}
+
 std::string phoneFolderName(std::string_view location, WallTime arrived) {
     return locationFileName(location) + "-" + fileStampUtc(arrived);
 }

@@ -17,6 +17,9 @@ namespace norvale {
 // result is "phone".
 std::string locationFileName(std::string_view location);
 
+// `name` inside `folder`, with the system's separator ("" for the working folder: `name` alone).
+std::string pathInFolder(const std::string& folder, std::string_view name);
+
 // "<locationFileName>-<YYYYMMDD-HHMMSS in UTC>".
 std::string phoneFolderName(std::string_view location, WallTime arrived);
 

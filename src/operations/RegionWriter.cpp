@@ -17,8 +17,7 @@ constexpr std::uint32_t kChunkReplyWaitMs = 20000;
 constexpr std::uint32_t kBlockReplySize = 5;
 
 // Runs a whole plan: the slices in order, then 'Z'. Any failure ends it where it happened.
-void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices) {
-    RegionWriter writer(command, slices);
+void writeSlices(RegionWriter& writer, const std::vector<ImageSlice>& slices) {
     for (const ImageSlice& slice : slices) {
         if (!writer.writeSlice(slice.address, slice.fromOffset, slice.toOffset)) {
             writer.dropImage();
@@ -31,25 +30,41 @@ void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices)
 
 }  // namespace
 
+void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices) {
+    RegionWriter writer(command, slices);
+    writeSlices(writer, slices);
+}
+
 RegionWriter::RegionWriter(CommandContext& command, std::vector<ImageSlice> plan)
     : command_(command), plan_(std::move(plan)) {}
 
+RegionWriter::RegionWriter(CommandContext& command, std::vector<ImageSlice> plan,
+                           std::shared_ptr<const Bytes> image, std::string name)
+    : command_(command),
+      plan_(std::move(plan)),
+      imageName_(std::move(name)),
+      givenImage_(std::move(image)) {}
+
 bool RegionWriter::loadImage() {
-    const std::optional<std::string> chosen = command_.platform().chooser.chooseImageFile();
-    if (!chosen) return false;  // the operator cancelled: nothing to report
-    LoadedFile loaded = loadWholeFile(command_.platform().files, *chosen);
-    if (loaded.outcome != LoadOutcome::loaded) {
-        command_.fail(loadFailureReason(loaded.outcome), *chosen);
-        return false;
+    std::shared_ptr<const Bytes> image = givenImage_;
+    if (!image) {
+        const std::optional<std::string> chosen = command_.platform().chooser.chooseImageFile();
+        if (!chosen) return false;  // the operator cancelled: nothing to report
+        LoadedFile loaded = loadWholeFile(command_.platform().files, *chosen);
+        if (loaded.outcome != LoadOutcome::loaded) {
+            command_.fail(loadFailureReason(loaded.outcome), *chosen);
+            return false;
+        }
+        image = std::make_shared<const Bytes>(std::move(loaded.data));
+        imageName_ = *chosen;
     }
     // Checked for the whole command before its first 'F', so a short image never leaves a
     // region half written.
-    if (loaded.data.size() < minimumImageSize(plan_)) {
-        command_.fail(text::kImageTooShort, *chosen);
+    if (image->size() < minimumImageSize(plan_)) {
+        command_.fail(text::kImageTooShort, imageName_);
         return false;
     }
-    image_ = std::move(loaded.data);
-    imageName_ = *chosen;
+    image_ = std::move(image);
     command_.log().append(text::kWritingData);
     progress_.emplace(command_.view(), bytesToSend(plan_, image_->size()));
     return true;
@@ -110,7 +125,7 @@ bool RegionWriter::finishWrite() {
 void RegionWriter::dropImage() {
     progress_.reset();
     image_.reset();
-    imageName_.clear();
+    if (!givenImage_) imageName_.clear();
 }
 
 void writeBoot(CommandContext& command) { writeSlices(command, bootSlices()); }
@@ -118,6 +133,12 @@ void writeBoot(CommandContext& command) { writeSlices(command, bootSlices()); }
 void writePds(CommandContext& command) { writeSlices(command, pdsSlices()); }
 
 void writePanic(CommandContext& command) { writeSlices(command, panicSlices()); }
+
+void writeImage(CommandContext& command, const std::vector<ImageSlice>& plan,
+                std::shared_ptr<const Bytes> image, std::string name) {
+    RegionWriter writer(command, plan, std::move(image), std::move(name));
+    writeSlices(writer, plan);
+}
 
 void writeBlockRange(CommandContext& command) {
     const std::uint32_t end = parseHexAddress(command.view().fieldText(AddressField::end));

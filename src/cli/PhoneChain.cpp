@@ -1,0 +1,176 @@
+// Each command of the chain through the worker frame, with the dialog's bodies.
+#include "cli/PhoneChain.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "cli/BackupSet.h"
+#include "cli/PhoneFolder.h"
+#include "core/OperatorTexts.h"
+#include "operations/FlashRangeReader.h"
+#include "operations/PartFile.h"
+#include "operations/PhoneControl.h"
+#include "operations/RegionWriter.h"
+#include "operations/WriteVerifier.h"
+#include "presence/PhoneInfo.h"
+#include "presence/PresenceHandling.h"
+#include "protocol/CommandWorker.h"
+#include "protocol/WholeFile.h"
+
+namespace norvale {
+namespace {
+
+// The flash a plan's blocks cover, whole: what a write may change and its --backup saves.
+std::pair<std::uint32_t, std::uint32_t> blocksOf(const std::vector<ImageSlice>& plan) {
+    const ImageSlice& last = plan.back();
+    return {plan.front().address, last.address + (last.toOffset - last.fromOffset) - 1};
+}
+
+}  // namespace
+
+PhoneChain::PhoneChain(Services& services, const std::vector<CliStep>& steps,
+                       const std::vector<SharedImage>& images, const AttachedPhone& phone,
+                       ChainObserver* observer)
+    : services_(services), steps_(steps), images_(images), phone_(phone), observer_(observer) {}
+
+ExitCode PhoneChain::refuse(std::string_view reason, std::string_view detail) {
+    services_.log.append(text::errorLine(reason, detail));
+    return exitCodeFor(reason);
+}
+
+void PhoneChain::made(const std::string& name) {
+    if (observer_ != nullptr) observer_->fileMade(name);
+}
+
+ExitCode PhoneChain::run(const std::function<ExitCode()>& list) {
+    std::size_t write = 0;
+    for (std::size_t i = 0; i < steps_.size(); ++i) {
+        if (services_.state.stopRequested.load()) return refuse(text::kStoppedByOperator);
+        if (observer_ != nullptr) observer_->commandBegins(i);
+        const CliStep& step = steps_[i];
+        ExitCode code = ExitCode::done;
+        if (const auto* writeStep = std::get_if<WriteStep>(&step)) {
+            code = this->write(*writeStep, images_[write++]);
+        } else {
+            code = runStep(step, i == 0, list);
+        }
+        if (observer_ != nullptr) observer_->commandEnds(i, code);
+        if (code != ExitCode::done) return code;
+    }
+    return ExitCode::done;
+}
+
+ExitCode PhoneChain::runStep(const CliStep& step, bool first,
+                             const std::function<ExitCode()>& list) {
+    if (std::holds_alternative<ListStep>(step)) return list ? list() : ExitCode::done;
+    if (std::holds_alternative<InfoStep>(step)) {
+        // The arrival has just told all of it; later in a run the phone is asked again.
+        if (!first) readPhoneInfo(services_);
+        return ExitCode::done;
+    }
+    if (const auto* read = std::get_if<ReadStep>(&step)) return this->read(*read);
+    if (std::holds_alternative<StartStep>(step)) return runCommand(startPhone);
+    if (std::holds_alternative<BlankStep>(step)) return runCommand(setBlankMode);
+    if (const auto* backupStep = std::get_if<BackupStep>(&step)) return backup(*backupStep);
+    return ExitCode::done;
+}
+
+ExitCode PhoneChain::runCommand(const CommandBody& body) {
+    services_.state.busy.store(true);
+    const CommandOutcome outcome = runCommandWorker(services_, body);
+    if (!outcome.failed) return ExitCode::done;
+    const ExitCode code = exitCodeFor(outcome.reason);
+    // A phone that went (unplugged, or restarted by `start`) fails the next transfer: told apart
+    // from one that did not answer by asking the bus, without a word to the phone.
+    if (code == ExitCode::transferFailed && !stillAttached(services_.platform, phone_)) {
+        handleRemoval(services_);
+        return ExitCode::noPhone;
+    }
+    return code;
+}
+
+ExitCode PhoneChain::read(const ReadStep& step) {
+    services_.view.setFieldText(AddressField::start, step.range.startText);
+    services_.view.setFieldText(AddressField::end, step.range.endText);
+    if (!step.output) return runCommand(readRangeToFile);
+    const ExitCode code = runCommand([&](CommandContext& command) {
+        readRangeToNamedFile(command, step.range.start, step.range.end, *step.output);
+    });
+    if (code == ExitCode::done) made(*step.output);
+    return code;
+}
+
+ExitCode PhoneChain::write(const WriteStep& step, const SharedImage& image) {
+    if (step.backup) {
+        const std::pair<std::uint32_t, std::uint32_t> blocks = blocksOf(step.plan);
+        const ExitCode saved = runCommand([&](CommandContext& command) {
+            readRangeToNamedFile(command, blocks.first, blocks.second, *step.backup);
+        });
+        if (saved != ExitCode::done) return saved;
+        made(*step.backup);
+    }
+    const ExitCode written = runCommand(
+        [&](CommandContext& command) { writeImage(command, step.plan, image, step.image); });
+    if (written != ExitCode::done || !step.verify) return written;
+    const ExitCode verified =
+        runCommand([&](CommandContext& command) { verifyWrite(command, step.plan, *image); });
+    if (observer_ != nullptr &&
+        (verified == ExitCode::done || verified == ExitCode::verifyDifference)) {
+        observer_->verified(verified == ExitCode::done);
+    }
+    return verified;
+}
+
+ExitCode PhoneChain::backup(const BackupStep& step) {
+    const std::string& folder = *step.folder;
+    std::error_code failed;
+    std::filesystem::create_directories(folder, failed);
+    if (failed) return refuse(text::kCannotCreateFolder, folder);
+
+    std::string sums;
+    for (const BackupRegion& region : kBackupRegions) {
+        const std::string path = pathInFolder(folder, region.fileName);
+        const ExitCode code = runCommand([&](CommandContext& command) {
+            readRangeToNamedFile(command, region.start, region.end, path);
+        });
+        if (code != ExitCode::done) return code;
+        made(path);
+        // From the file as it lies on disk: the sums vouch for what was kept, not what came.
+        const LoadedFile dump = loadWholeFile(services_.platform.files, path);
+        if (dump.outcome != LoadOutcome::loaded) {
+            return refuse(loadFailureReason(dump.outcome), path);
+        }
+        sums += checksumLine(dump.data, region.fileName);
+    }
+
+    // Written as the dumps are, under ".part" until whole: a file named SHA256SUMS always holds
+    // every line.
+    const std::string sumsPath = pathInFolder(folder, kChecksumsFileName);
+    const std::string partPath = partFileName(sumsPath);
+    FileSystem& files = services_.platform.files;
+    OpenedFile created = files.createNew(partPath);
+    if (!created.file) return refuse(createFailureReason(created.error), partPath);
+    const bool written =
+        created.file->append({reinterpret_cast<const std::uint8_t*>(sums.data()), sums.size()});
+    const std::uint64_t size = created.file->size().value_or(0);
+    created.file.reset();  // closed before it is named
+    if (!written) {
+        std::string detail = std::to_string(size);
+        detail += text::kSavedInFile.view();
+        detail += partPath;
+        return refuse(text::kCannotWriteFile, detail);
+    }
+    if (const FileError error = files.renameNoReplace(partPath, sumsPath);
+        error != FileError::none) {
+        const FileFailure failure = renameFailure(error, partPath, sumsPath);
+        return refuse(failure.reason, failure.detail);
+    }
+    made(sumsPath);
+    std::string line(text::kChecksumsWritten.view());
+    line += sumsPath;
+    line += text::kLineEnd;
+    services_.log.append(line);
+    return ExitCode::done;
+}
+
+}  // namespace norvale

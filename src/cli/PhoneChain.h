@@ -1,0 +1,66 @@
+// One phone's chain of commands, in the session it arrived in: the command line's one phone, or
+// each phone of a station.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/CliArguments.h"
+#include "cli/ExitCode.h"
+#include "presence/AttachedPhones.h"
+#include "protocol/CommandContext.h"
+
+namespace norvale {
+
+// An image the chain writes: read once before the run and shared, read-only, by every session.
+using SharedImage = std::shared_ptr<const Bytes>;
+
+// What the chain tells as it goes, for a station's table and journal; on the chain's thread.
+class ChainObserver {
+public:
+    virtual ~ChainObserver() = default;
+    virtual void commandBegins(std::size_t index) = 0;
+    // The running command has made `name` and it is whole under that name.
+    virtual void fileMade(const std::string& name) = 0;
+    // A write's verification ran to its end: `equal` when the flash holds the image.
+    virtual void verified(bool equal) = 0;
+    virtual void commandEnds(std::size_t index, ExitCode code) = 0;
+};
+
+// The commands run one after the other on the calling thread, each through the worker frame
+// (runCommandWorker: the loader bootstrap, then its body) in the session of `services`, whose
+// phone has arrived (its lines logged, its device open): the jump image goes with the first
+// command only. The chain stops at the first command that fails; its error line has been logged
+// and its reason gives the exit code. Every name in the steps is final (a read's output, a
+// backup's folder): nothing is decided here about where files go. `images` holds each write's
+// image in the order of the writes.
+class PhoneChain {
+public:
+    PhoneChain(Services& services, const std::vector<CliStep>& steps,
+               const std::vector<SharedImage>& images, const AttachedPhone& phone,
+               ChainObserver* observer = nullptr);
+
+    // `list`: what a ListStep runs (the one-phone command line's listing); a station has none.
+    ExitCode run(const std::function<ExitCode()>& list = {});
+
+private:
+    ExitCode runStep(const CliStep& step, bool first, const std::function<ExitCode()>& list);
+    ExitCode runCommand(const CommandBody& body);
+    ExitCode read(const ReadStep& step);
+    ExitCode write(const WriteStep& step, const SharedImage& image);
+    ExitCode backup(const BackupStep& step);
+    // Logs the error line and gives its reason's exit code.
+    ExitCode refuse(std::string_view reason, std::string_view detail = {});
+    void made(const std::string& name);
+
+    Services& services_;
+    const std::vector<CliStep>& steps_;
+    const std::vector<SharedImage>& images_;
+    const AttachedPhone& phone_;
+    ChainObserver* observer_;
+};
+
+}  // namespace norvale
