@@ -27,6 +27,7 @@ const std::array kCodes{
     ReasonCode{text::kBadRangeArgument, ExitCode::usage},
     ReasonCode{text::kBackupNeedsOneWrite, ExitCode::usage},
     ReasonCode{text::kOnlyInStation, ExitCode::usage},
+    ReasonCode{text::kJournalNotWritten, ExitCode::fileProblem},
     ReasonCode{text::kNotInStation, ExitCode::usage},
     ReasonCode{text::kOutsidePhoneFolder, ExitCode::usage},
     ReasonCode{text::kCannotReadFile, ExitCode::fileProblem},

@@ -78,6 +78,8 @@ const std::array kReasons{
     KnownText{text::kNoSuchPhone, "no phone with the id ", Detail::file},
     KnownText{text::kCannotCreateFolder, "could not create the folder ", Detail::file},
     KnownText{text::kCannotOpenFolder, "could not open the folder ", Detail::file},
+    KnownText{text::kJournalNotWritten, "could not write the journal's line to the file ",
+              Detail::file},
     KnownText{text::kOnlyInStation, "only with --station: ", Detail::file},
     KnownText{text::kNotInStation, "not in a station: ", Detail::file},
     KnownText{text::kOutsidePhoneFolder,

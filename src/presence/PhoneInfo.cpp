@@ -57,20 +57,25 @@ std::string readMode(const PhoneLink& link, DeviceHandle device) {
     return textField(mode, kModeOffset, kModeLength);
 }
 
-void readPhoneInfo(Services& services) {
+PhoneIdentity readPhoneInfo(Services& services) {
     // Taken once: both exchanges go to the interface the arrival has just opened.
     const std::shared_ptr<const OpenDevice> device = services.state.device.load();
     const DeviceHandle handle = device ? device->handle() : kInvalidDevice;
     const PhoneLink& link = services.link(device ? device->road() : Road::driver);
 
-    services.log.append(line(text::kBootVersion, readBootVersion(link, handle)));
-    services.log.append(line(text::kMode, readMode(link, handle)));
+    PhoneIdentity identity;
+    identity.bootVersion = readBootVersion(link, handle);
+    services.log.append(line(text::kBootVersion, identity.bootVersion));
+    identity.mode = readMode(link, handle);
+    services.log.append(line(text::kMode, identity.mode));
 
     // Read with read sharing, so a read-only file or one another program is reading still
     // gives its line. A file that can't be read, or an empty one, gives no line at all.
     const LoadedFile config = loadWholeFile(services.platform.files, kConfigurationFile);
-    if (config.outcome != LoadOutcome::loaded) return;
-    services.log.append(line(text::kCg1Start, textField(config.data, kCg1Offset, kCg1Length)));
+    if (config.outcome == LoadOutcome::loaded) {
+        services.log.append(line(text::kCg1Start, textField(config.data, kCg1Offset, kCg1Length)));
+    }
+    return identity;
 }
 
 }  // namespace norvale
