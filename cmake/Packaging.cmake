@@ -74,6 +74,9 @@ if(NORVALE_PACKAGE_X64_TREE AND NORVALE_PACKAGE_X86_TREE)
       "${NORVALE_PACKAGE_X64_TREE};norvale;program;/"
       "${NORVALE_PACKAGE_X86_TREE};norvale;program;/"
       "${NORVALE_PACKAGE_X64_TREE};norvale;docs;/")
+elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND TARGET norvale-cli)
+  # A native Linux tree packs norvale-cli as a .deb and a tarball instead.
+  include(cmake/LinuxPackage.cmake)
 elseif(NOT WIN32)
   # A tree of the portable layers alone has no program to pack.
   return()

@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev llvm clang-format clang-tidy
   unzip
   libusb-1.0-0-dev umockdev libumockdev-dev
+  dpkg-dev file lintian man-db bash-completion
 )
 
 missing=()

@@ -16,7 +16,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_prefix=${NORVALE_BUILD_PREFIX:-$root/build/}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-all_steps=(native usb tsan fuzz w64 w32 format)
+all_steps=(native usb tsan fuzz w64 w32 package format)
 
 # The GoogleTest totals of the last ctest run in a build tree, so a passing run still shows what
 # it ran.
@@ -180,6 +180,114 @@ step_w32() {
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
   "$root/scripts/check-imports.sh" pei-i386 "$dir/norvale.exe" "$dir/norvale-sim.exe" \
     "$dir/norvale-cli.exe" "$dir/tests/norvale_win32_tests.exe"
+}
+
+# The Linux release as a user gets it: package.sh --linux builds the .deb and the tarball (one
+# native Release build of norvale-cli) and checks their file lists; then the package's control
+# fields, lintian, the program extracted and run against the simulated phone, the manual page
+# rendered, and the completion asked what Tab offers. Each check counts as one run.
+step_package() {
+  local out=${build_prefix}package
+  local log=$out/package-step.log passed=0 failed=0
+  mkdir -p "$out"
+  if ! NORVALE_PACKAGE_DIR=$out "$root/scripts/package.sh" --linux >"$log" 2>&1; then
+    tail -n 40 "$log"
+    echo "package.sh --linux failed; the whole output is in $log"
+    return 1
+  fi
+  passed=1
+  local version arch deb extracted program page completion
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/linux/CMakeCache.txt")
+  arch=$(dpkg --print-architecture)
+  deb=$out/norvale-cli_${version}_$arch.deb
+  extracted=$out/extracted
+  rm -rf "$extracted"
+  dpkg-deb -x "$deb" "$extracted"
+  program=$extracted/usr/bin/norvale-cli
+  page=$extracted/usr/share/man/man1/norvale-cli.1.gz
+  completion=$extracted/usr/share/bash-completion/completions/norvale-cli
+
+  # Runs a check: its name, then a command whose output is shown when it fails.
+  check() {
+    local name=$1 output
+    shift
+    if output=$("$@" 2>&1); then
+      echo "ok    $name"
+      passed=$((passed + 1))
+    else
+      echo "FAIL  $name"
+      sed 's/^/      /' <<<"$output"
+      failed=$((failed + 1))
+    fi
+  }
+  # Fails, showing both, unless the two texts are the same.
+  same() {
+    [ "$1" == "$2" ] && return 0
+    printf 'expected: %q\nactual:   %q\n' "$1" "$2"
+    return 1
+  }
+
+  control_fields() {
+    local field
+    same norvale-cli "$(dpkg-deb -f "$deb" Package)" &&
+      same "$version" "$(dpkg-deb -f "$deb" Version)" &&
+      same "$arch" "$(dpkg-deb -f "$deb" Architecture)" || return 1
+    # Depends as dpkg-shlibdeps found it in the program's shared libraries.
+    for field in 'libusb-1.0-0 (>= ' 'libstdc++6 (>= '; do
+      if [[ $(dpkg-deb -f "$deb" Depends) != *"$field"* ]]; then
+        echo "Depends lacks $field: $(dpkg-deb -f "$deb" Depends)"
+        return 1
+      fi
+    done
+    [[ $(dpkg-deb -f "$deb" Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] ||
+      { echo "Maintainer: $(dpkg-deb -f "$deb" Maintainer)"; return 1; }
+    # A one-line synopsis and an extended description below it.
+    [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 2 ] ||
+      { echo "Description: $(dpkg-deb -f "$deb" Description)"; return 1; }
+  }
+  check "control fields" control_fields
+  # lintian's errors fail; its warnings and notes are shown.
+  lintian_clean() {
+    lintian --fail-on error --info "$deb" 2>&1 | grep -v '^running with root privileges'
+    return "${PIPESTATUS[0]}"
+  }
+  check "lintian: no error" lintian_clean
+
+  check "norvale-cli --version" same "norvale-cli $version" "$("$program" --version)"
+  local folder=$out/sim-folder
+  rm -rf "$folder"
+  "$root/scripts/make-sample-loaders.sh" "$folder"
+  local device='\\?\usb#vid_22b8&pid_4903#5&1b2c3d4e&0&1#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}'
+  check "norvale-cli --sim list" same "$(printf 'driver:1\tdriver\t%s\t0C60\tFLASH ' "$device")" \
+    "$(cd "$folder" && env -u NORVALE_SIM_ROAD -u NORVALE_SIM_FAULTS -u NORVALE_SIM_TRACE \
+      "$program" --sim list)"
+  check "norvale-cli --sim info" same "$(printf '%s\n' 'Phone connected' 'Boot version: 0C60' \
+    'Mode: FLASH ' 'CG1 start - 100A0000')" \
+    "$(cd "$folder" && env -u NORVALE_SIM_ROAD -u NORVALE_SIM_FAULTS -u NORVALE_SIM_TRACE \
+      LANG=C LC_ALL= LC_MESSAGES= "$program" --sim info)"
+
+  # man's warnings go to the error stream; the page must give none.
+  check "man -l: no warning" same "" "$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)"
+  check "man -l: the name line" grep -qx '       norvale-cli - service commands for LTE2 phones in flash mode' \
+    <(LC_ALL=C MANWIDTH=80 man -l "$page" 2>/dev/null)
+
+  # What Tab offers: the commands of --help for the first word, the regions after write.
+  local commands
+  commands=$("$program" --help | awk '/^Commands:/ { on = 1; next } /^$/ { on = 0 }
+    on && /^  [a-z]/ { printf "%s%s", sep, $1; sep = " " }')
+  ask() {
+    bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _norvale_cli
+      echo "${COMPREPLY[*]}"' completion "$completion" "$@"
+  }
+  check "completion: the commands" same "$commands" "$(ask norvale-cli "")"
+  check "completion: regions after write" same "boot pds panic" "$(ask norvale-cli write "")"
+  # Where bash-completion looks for it by the command's name.
+  check "completion: found by bash-completion" same "complete -F _norvale_cli norvale-cli" \
+    "$(XDG_DATA_DIRS=$extracted/usr/share bash -c 'source /usr/share/bash-completion/bash_completion
+      __load_completion norvale-cli; complete -p norvale-cli')"
+
+  count_runs "$passed" "$failed"
+  [ "$failed" -eq 0 ]
 }
 
 # The tracked C++ sources against .clang-format: any difference fails, with the places shown.

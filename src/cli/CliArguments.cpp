@@ -362,4 +362,10 @@ bool isCommandName(std::string_view word) {
     return std::find(kCommands.begin(), kCommands.end(), lower) != kCommands.end();
 }
 
+std::vector<std::string_view> regionNames() {
+    std::vector<std::string_view> names;
+    for (const NamedRegion& named : kRegions) names.push_back(named.name);
+    return names;
+}
+
 }  // namespace norvale

@@ -80,4 +80,7 @@ std::optional<std::uint32_t> parseStrictHex(std::string_view text);
 // The commands' names, for the help and for telling a folder argument from the next command.
 bool isCommandName(std::string_view word);
 
+// The regions a range or a write can name instead of START-END: boot, pds, panic.
+std::vector<std::string_view> regionNames();
+
 }  // namespace norvale

@@ -1,112 +1,211 @@
-// Usage, commands, options and exit codes, as --help prints them.
+// What norvale-cli's help says (commands, options, exit codes; for the manual page also the
+// environment, files and examples), and --help's text made from it.
 #include "cli/CliHelp.h"
 
-#include <array>
+#include <string>
 
 namespace norvale {
 namespace {
 
-struct CommandHelp {
-    std::string_view name;
-    std::string_view text;
+constexpr HelpEntry kCommands[] = {
+    {"list", "The phones attached, one line each, fields separated by tabs:\n"
+             "id, road (driver or usb), where it is, boot version, mode.\n"},
+    {"info", "The arrival lines of the phone: boot version, mode and the CG1\n"
+             "start from KESTRIN.ini.\n"},
+    {"read RANGE [-o FILE]", "Reads flash into a new file. RANGE is boot, pds, panic or\n"
+                             "START-END in hex (1 to 8 digits each), both ends included. The\n"
+                             "default file name is the dialog's (PDS.bin, 10030000-1003FFFF.bin)\n"
+                             "in the working folder. It is written as FILE.part and named FILE\n"
+                             "once whole; an existing FILE or FILE.part is never overwritten.\n"},
+    {"write REGION FILE [--no-verify] [--backup FILE]",
+     "Writes the image FILE. REGION is boot, pds, panic or START-END:\n"
+     "the flash blocks from START up to and through END (32 KB below\n"
+     "10020000, 128 KB from there), the image used from its first byte.\n"
+     "After the write the flash is read back and compared with the image\n"
+     "(--no-verify skips it); --backup FILE first saves the range about\n"
+     "to be overwritten.\n"},
+    {"start", "Starts the phone: it leaves flash mode.\n"},
+    {"blank", "Switches the phone to BLANK mode.\n"},
+    {"backup [DIR]", "Reads Boot, PDS and Panic into DIR (default: a new folder named\n"
+                     "backup-YYYYMMDD-HHMMSS) with SHA256SUMS in sha256sum's format.\n"
+                     "Refuses a DIR that holds any of those files.\n"},
+    {"help [COMMAND]", "This text, or one command's.\n"},
 };
 
-constexpr std::string_view kUsage =
-    "Usage: norvale-cli [OPTIONS] COMMAND [ARGS] [COMMAND [ARGS]]...\n"
-    "       norvale-cli --station [--port LOCATION]... [--count N] [--journal FILE] [OPTIONS]\n"
-    "                   COMMAND [ARGS]...\n"
-    "\n"
+constexpr HelpEntry kOptions[] = {
+    {"--dir DIR", "Working folder: bin\\ with the loaders, KESTRIN.ini, dumps\n"
+                  "(default: the current folder).\n"},
+    {"--device ID", "The phone to use, by its id from list (default: the first).\n"},
+    {"--wait SECONDS", "Wait up to SECONDS for a phone to be attached.\n"},
+    {"--no-verify", "Do not read writes back (--verify, the default, does).\n"},
+    {"--backup FILE", "With one write in the run: save what it overwrites to FILE.\n"},
+    {"--sim", "Use the simulated phone (NORVALE_SIM_ROAD, NORVALE_SIM_TRACE and\n"
+              "NORVALE_SIM_FAULTS apply).\n"},
+    {"--quiet, -q", "Print nothing but errors (and list's lines).\n"},
+    {"--station", "Run the commands on every phone that arrives, several at once, each\n"
+                  "in a session of its own, until Ctrl+C (or --count). Each phone's files\n"
+                  "go into a new folder LOCATION-YYYYMMDD-HHMMSS (UTC) in the working\n"
+                  "folder: -o FILE, --backup FILE and backup [DIR] name files inside it.\n"},
+    {"--port LOCATION", "With --station: only phones at LOCATION (an id or a place as list\n"
+                        "prints it); repeat it for several.\n"},
+    {"--count N", "With --station: end once N phones have finished.\n"},
+    {"--journal FILE", "With --station: append one line of JSON per phone to FILE.\n"},
+    {"--lang ru|en", "Language of the messages (default: the system's).\n"},
+    {"--help, -h", "This text; after a command, that command's.\n"},
+    {"--version", "The program's version.\n"},
+};
+
+constexpr ExitCodeHelp kExitCodes[] = {
+    {ExitCode::done, "done\n"},
+    {ExitCode::usage, "usage: an unknown command or option, a bad range or address\n"},
+    {ExitCode::noPhone, "no phone, or the phone left\n"},
+    {ExitCode::transferFailed, "a transfer failed or the phone did not answer\n"},
+    {ExitCode::fileProblem,
+     "a file problem: a loader image, the image file, a dump that exists or can't be\n"
+     "written\n"},
+    {ExitCode::verifyDifference, "verification found a difference\n"},
+    {ExitCode::somePhoneFailed,
+     "a station: at least one phone failed (its journal line says why)\n"},
+    {ExitCode::interrupted, "interrupted (Ctrl+C)\n"},
+};
+
+constexpr HelpEntry kEnvironment[] = {
+    {"NORVALE_SIM_ROAD",
+     "With --sim: the road the simulated phone stands behind, driver (the default) or usb.\n"},
+    {"NORVALE_SIM_TRACE",
+     "With --sim: a file that gets one line for every request to the simulated phone, in hex,\n"
+     "after a first line that names the road.\n"},
+    {"NORVALE_SIM_FAULTS",
+     "With --sim: faults of the simulated phone, separated by commas, N counting its pipe\n"
+     "transfers from 1: unplug@N (the phone is removed before the N-th), nodata@N (the N-th, a\n"
+     "read, brings no data), hang@N (the N-th never completes), stuck@ADDRESS (the flash block\n"
+     "holding ADDRESS, in hex, keeps its old contents when written).\n"},
+    {"LC_ALL, LC_MESSAGES, LANG",
+     "The first of them that is set chooses the language of the messages: Russian for ru,\n"
+     "English for any other (--lang decides over them).\n"},
+};
+
+constexpr HelpEntry kFiles[] = {
+    {"bin/loader.bin", "The loader, uploaded to the phone's RAM for every command.\n"},
+    {"bin/LTE2_jump.bin", "The jump image, uploaded once in a session.\n"},
+    {"bin/ram.bin", "The RAM loader, 2048 bytes.\n"},
+    {"KESTRIN.ini", "Bytes 7 to 14: the start address of CG1, eight hex characters.\n"},
+    {"/usr/lib/udev/rules.d/70-norvale.rules",
+     "The udev rule that gives the user at the seat access to a phone in flash mode (USB\n"
+     "22b8:4903), so that norvale-cli needs no root.\n"},
+};
+
+constexpr ExampleHelp kExamples[] = {
+    {"Save Boot, PDS and Panic of the phone attached into a new folder, then write and verify a\n"
+     "new PDS and start the phone:\n",
+     "norvale-cli backup\n"
+     "norvale-cli write pds new-pds.bin start\n"},
+    {"Twenty phones one after the other, each backed up and flashed, stopping at the first that\n"
+     "fails (the exit code tells why):\n",
+     "for n in $(seq 1 20); do\n"
+     "  echo \"Attach phone $n in flash mode\"\n"
+     "  norvale-cli -q --wait 120 backup \"phone-$n\" write pds new-pds.bin start || exit\n"
+     "done\n"},
+    {"A station: every phone attached at the hub's ports 1-1.3 and 1-1.4 is backed up, flashed\n"
+     "and started as it comes, several at once, one line of JSON each in station.jsonl:\n",
+     "norvale-cli --station --port 1-1.3 --port 1-1.4 --journal station.jsonl \\\n"
+     "  backup write pds new-pds.bin start\n"},
+    {"The simulated phone on the USB road, every request it gets written to trace.txt:\n",
+     "NORVALE_SIM_ROAD=usb NORVALE_SIM_TRACE=trace.txt norvale-cli --sim info\n"},
+};
+
+constexpr CliReference kReference{
+    "norvale-cli [OPTIONS] COMMAND [ARGS] [COMMAND [ARGS]]...",
+    "service commands for LTE2 phones in flash mode",
     "Service commands for LTE2 phones in flash mode. Several commands run in order in one\n"
-    "session (the jump image is sent once) and the run stops at the first failure, e.g.\n"
-    "  norvale-cli read pds -o old.bin write pds new.bin start\n";
-
-constexpr std::array<CommandHelp, 8> kCommands{{
-    {"list",
-     "  list                 The phones attached, one line each, fields separated by tabs:\n"
-     "                       id, road (driver or usb), where it is, boot version, mode.\n"},
-    {"info",
-     "  info                 The arrival lines of the phone: boot version, mode and the CG1\n"
-     "                       start from KESTRIN.ini.\n"},
-    {"read",
-     "  read RANGE [-o FILE] Reads flash into a new file. RANGE is boot, pds, panic or\n"
-     "                       START-END in hex (1 to 8 digits each), both ends included. The\n"
-     "                       default file name is the dialog's (PDS.bin, 10030000-1003FFFF.bin)\n"
-     "                       in the working folder. It is written as FILE.part and named FILE\n"
-     "                       once whole; an existing FILE or FILE.part is never overwritten.\n"},
-    {"write",
-     "  write REGION FILE [--no-verify] [--backup FILE]\n"
-     "                       Writes the image FILE. REGION is boot, pds, panic or START-END:\n"
-     "                       the flash blocks from START up to and through END (32 KB below\n"
-     "                       10020000, 128 KB from there), the image used from its first byte.\n"
-     "                       After the write the flash is read back and compared with the image\n"
-     "                       (--no-verify skips it); --backup FILE first saves the range about\n"
-     "                       to be overwritten.\n"},
-    {"start", "  start                Starts the phone: it leaves flash mode.\n"},
-    {"blank", "  blank                Switches the phone to BLANK mode.\n"},
-    {"backup",
-     "  backup [DIR]         Reads Boot, PDS and Panic into DIR (default: a new folder named\n"
-     "                       backup-YYYYMMDD-HHMMSS) with SHA256SUMS in sha256sum's format.\n"
-     "                       Refuses a DIR that holds any of those files.\n"},
-    {"help", "  help [COMMAND]       This text, or one command's.\n"},
-}};
-
-constexpr std::string_view kOptions =
-    "\n"
-    "Options (before the first command):\n"
-    "  --dir DIR            Working folder: bin\\ with the loaders, KESTRIN.ini, dumps\n"
-    "                       (default: the current folder).\n"
-    "  --device ID          The phone to use, by its id from list (default: the first).\n"
-    "  --wait SECONDS       Wait up to SECONDS for a phone to be attached.\n"
-    "  --no-verify          Do not read writes back (--verify, the default, does).\n"
-    "  --backup FILE        With one write in the run: save what it overwrites to FILE.\n"
-    "  --sim                Use the simulated phone (NORVALE_SIM_ROAD, NORVALE_SIM_TRACE and\n"
-    "                       NORVALE_SIM_FAULTS apply).\n"
-    "  --quiet, -q          Print nothing but errors (and list's lines).\n"
-    "  --station            Run the commands on every phone that arrives, several at once,\n"
-    "                       each in a session of its own, until Ctrl+C (or --count). Each\n"
-    "                       phone's files go into a new folder LOCATION-YYYYMMDD-HHMMSS (UTC):\n"
-    "                       -o FILE, --backup FILE and backup DIR name files inside it.\n"
-    "  --port LOCATION      With --station: only phones at LOCATION (as list prints it);\n"
-    "                       repeat it for several.\n"
-    "  --count N            With --station: end once N phones have finished.\n"
-    "  --journal FILE       With --station: append one JSON line per phone to FILE.\n"
-    "  --lang ru|en         Language of the messages (default: the system's).\n"
-    "  --help, -h           This text; after a command, that command's.\n"
-    "  --version            The program's version.\n"
-    "\n"
+    "session (the jump image is sent once) and the run stops at the first failure, e.g.\n",
+    "norvale-cli read pds -o old.bin write pds new.bin start\n",
+    kCommands,
+    kOptions,
     "Ctrl+C stops the running command at its next transfer: a dump keeps what arrived in its\n"
     "FILE.part, the line says how much, and the phone's read is ended. A second Ctrl+C ends\n"
-    "the program.\n";
+    "the program.\n",
+    kExitCodes,
+    kEnvironment,
+    "The loader images and KESTRIN.ini are looked for in the working folder (--dir, else the\n"
+    "current folder). The loader images come from the phone's maker.\n",
+    kFiles,
+    kExamples,
+};
 
-constexpr std::string_view kExitCodes =
-    "\n"
-    "Exit codes:\n"
-    "  0    done\n"
-    "  1    usage: an unknown command or option, a bad range or address\n"
-    "  2    no phone, or the phone left\n"
-    "  3    a transfer failed or the phone did not answer\n"
-    "  4    a file problem: a loader image, the image file, a dump that exists or can't be\n"
-    "       written\n"
-    "  5    verification found a difference\n"
-    "  6    a station: at least one phone failed (the journal says which and why)\n"
-    "  130  interrupted (Ctrl+C)\n";
+// Each line of `lines` after `indent` spaces, the first after `first` instead.
+void appendIndented(std::string& text, std::string_view first, std::string_view lines,
+                    std::size_t indent) {
+    text += first;
+    bool lineStart = false;
+    for (const char c : lines) {
+        if (lineStart) text.append(indent, ' ');
+        text += c;
+        lineStart = c == '\n';
+    }
+}
+
+// "  words  description": the description from column 23, or on the next line when the words
+// leave no room.
+void appendEntry(std::string& text, const HelpEntry& entry) {
+    constexpr std::size_t kColumn = 23;
+    std::string first = "  " + std::string(entry.words);
+    if (first.size() < kColumn) {
+        first.resize(kColumn, ' ');
+    } else {
+        first += '\n';
+        first.append(kColumn, ' ');
+    }
+    appendIndented(text, first, entry.description, kColumn);
+}
+
+void appendUsage(std::string& text) {
+    text += "Usage: ";
+    text += kReference.synopsis;
+    text += "\n\n";
+    text += kReference.introduction;
+    text += "  ";
+    text += kReference.introductionExample;
+}
+
+void appendExitCodes(std::string& text) {
+    text += "\nExit codes:\n";
+    for (const ExitCodeHelp& exit : kExitCodes) {
+        std::string first = "  " + std::to_string(static_cast<int>(exit.code));
+        first.resize(7, ' ');
+        appendIndented(text, first, exit.meaning, 7);
+    }
+}
 
 }  // namespace
 
+const CliReference& cliReference() { return kReference; }
+
 std::string cliVersionLine() { return std::string("norvale-cli ") + NORVALE_VERSION; }
 
+std::string_view commandName(const HelpEntry& command) {
+    return command.words.substr(0, command.words.find(' '));
+}
+
 std::optional<std::string> cliHelp(std::string_view topic) {
+    std::string text;
+    appendUsage(text);
     if (topic.empty()) {
-        std::string text(kUsage);
         text += "\nCommands:\n";
-        for (const CommandHelp& command : kCommands) text += command.text;
-        text += kOptions;
-        text += kExitCodes;
+        for (const HelpEntry& command : kCommands) appendEntry(text, command);
+        text += "\nOptions (before the first command):\n";
+        for (const HelpEntry& option : kOptions) appendEntry(text, option);
+        text += '\n';
+        text += kReference.interruption;
+        appendExitCodes(text);
         return text;
     }
-    for (const CommandHelp& command : kCommands) {
-        if (command.name == topic) {
-            return std::string(kUsage) + "\n" + std::string(command.text) + std::string(kExitCodes);
+    for (const HelpEntry& command : kCommands) {
+        if (commandName(command) == topic) {
+            text += '\n';
+            appendEntry(text, command);
+            appendExitCodes(text);
+            return text;
         }
     }
     return std::nullopt;

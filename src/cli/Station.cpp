@@ -55,7 +55,7 @@ private:
 std::string roadName(Road road) { return road == Road::usb ? "usb" : "driver"; }
 
 // "write pds new.bin" -> "write".
-std::string commandName(const std::string& typed) { return typed.substr(0, typed.find(' ')); }
+std::string firstWord(const std::string& typed) { return typed.substr(0, typed.find(' ')); }
 
 }  // namespace
 
@@ -79,7 +79,7 @@ public:
 
     void commandBegins(std::size_t index) override {
         current_ = index;
-        phone_.beginCommand(index, commandName(typed_[index]));
+        phone_.beginCommand(index, firstWord(typed_[index]));
     }
     void fileMade(const std::string& name) override {
         // Hashed from the disk, as the file was kept: a sum vouches for what lies there.
