@@ -66,6 +66,7 @@ protected:
     }
     ~CliProgram() override {
         SetEnvironmentVariableW(L"NORVALE_SIM_FAULTS", nullptr);
+        SetEnvironmentVariableW(L"NORVALE_SIM_PHONES", nullptr);
         std::wstring command = L"cmd /c rmdir /s /q \"" + folder_ + L"\"";
         _wsystem(command.c_str());
     }
@@ -136,6 +137,55 @@ TEST_F(CliProgram, BackupAndAVerifiedWriteTellTheirStoryInRussianUtf8) {
     EXPECT_EQ(err(),
               u8string(u8"ОШИБКА - записанные данные отличаются от образа, адрес: 10010000\n"));
     EXPECT_EQ(out(), "");
+}
+
+// Three simulated phones on the maker's driver at once: each backed up into a folder named after
+// its interface, one journal line each, every output line after its phone's place.
+TEST_F(CliProgram, AStationBacksUpThreePhonesAtOnceEachIntoItsOwnFolder) {
+    SetEnvironmentVariableW(L"NORVALE_SIM_PHONES", L"3");
+    ASSERT_EQ(run(L"--sim --lang en --station --count 3 --journal j.jsonl backup"), 0) << err();
+    EXPECT_EQ(err(), "");
+
+    std::vector<std::wstring> folders;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((folder_ + L"\*-*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            folders.push_back(found.cFileName);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    ASSERT_EQ(folders.size(), 3u);
+    std::vector<std::string> sums;
+    for (const std::wstring& name : folders) {
+        // The driver's device path, made a name Windows takes: no '\', '?', '#' or braces.
+        EXPECT_EQ(name.find_first_of(L"\\?#{}&"), std::wstring::npos);
+        sums.push_back(fileText(folder_ + L"\\" + name + L"\\SHA256SUMS"));
+        EXPECT_EQ(sums.back().size(), 3 * (64 + 2) + 9 + 8 + 10) << sums.back();
+    }
+    // Each phone's flash is its own: three different backups.
+    EXPECT_NE(sums[0], sums[1]);
+    EXPECT_NE(sums[1], sums[2]);
+
+    const std::string journal = fileText(folder_ + L"\\j.jsonl");
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = journal.find('\n', at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, 3u) << journal;
+    std::size_t done = 0;
+    for (std::size_t at = 0;
+         (at = journal.find(R"("exit_code":0,"reason":"","error":""})", at)) != std::string::npos;
+         ++at) {
+        ++done;
+    }
+    EXPECT_EQ(done, 3u) << journal;
+
+    const std::string text = out();
+    for (std::size_t begin = 0; begin < text.size();) {
+        const std::size_t end = text.find('\n', begin);
+        EXPECT_EQ(text[begin], '[') << text.substr(begin, end - begin);
+        begin = end + 1;
+    }
 }
 
 // Runs in a console of its own (CliConsole.RussianReadsRightOnAConsoleOfAnyCodePage starts it):
