@@ -49,8 +49,9 @@ struct OpenedFile {
 // programs read it meanwhile; createNew() creates a file that did not exist, for writing, shared
 // with nobody, and never touches an existing file of that name. openForAppending() opens the file
 // for reading and appending, creating it when nothing has that name; what it holds is never
-// truncated, every append lands at its end, and other programs may read it meanwhile (one that
-// wants to write to it too may be refused: sharingViolation).
+// truncated, every append lands at its end, and other programs may read it meanwhile if they let
+// it be written as they read (one that wants to write to it too may be refused:
+// sharingViolation).
 // checkNameFree() touches nothing and says whether a file could be created under `name`: none
 // when nothing has that name, alreadyExists when a file or folder has it, else why it can't be
 // told. renameNoReplace() gives the closed file `from` the name `to` in one step and never
