@@ -331,5 +331,22 @@ TEST(StationStory, OnATerminalATableShowsEveryPhoneAndItsResult) {
     EXPECT_EQ(result.err, "");
 }
 
+TEST(StationStory, WhatAStationCantDoIsRefusedBeforeAnyRoadIsOpened) {
+    StationRig rig(1);
+    const auto listing = rig.cli.run({"--station", "list"});
+    EXPECT_EQ(listing.code, 1);
+    EXPECT_EQ(listing.err, "ERROR - not in a station: list\n");
+    const auto outside = rig.cli.run({"--station", "read", "pds", "-o", "../pds.bin"});
+    EXPECT_EQ(outside.code, 1);
+    EXPECT_EQ(outside.err,
+              "ERROR - a station writes files only into the phone's folder, the name must be "
+              "relative: ../pds.bin\n");
+    const auto missing = rig.cli.run({"--station", "write", "pds", "missing.bin"});
+    EXPECT_EQ(missing.code, 4);
+    EXPECT_EQ(missing.err, "ERROR - could not read the file missing.bin\n");
+    EXPECT_EQ(rig.cli.roadsOpened, 0);
+    EXPECT_TRUE(rig.cli.driver.traceOf(rig.number(1)).empty());
+}
+
 }  // namespace
 }  // namespace norvale
