@@ -8,8 +8,9 @@
 
 namespace norvale {
 
-// One simulated phone on the road NORVALE_SIM_ROAD names, with NORVALE_SIM_TRACE and
-// NORVALE_SIM_FAULTS applied. Its flash lives as long as the returned roads: a round trip has to
+// The simulated phones the environment describes (SimDriver::fromEnvironment: one, or
+// NORVALE_SIM_PHONES of them, on the road NORVALE_SIM_ROAD names, with their arrivals, returns,
+// faults and traces). Their flash lives as long as the returned roads: a round trip has to
 // happen within one run.
 inline std::shared_ptr<PhoneRoads> simulatedRoads(Clock& clock) {
     struct Held {

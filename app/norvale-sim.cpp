@@ -12,7 +12,8 @@
 
 // The simulator stands in for the driver, the interface enumeration and the removal watch only;
 // files, the file chooser, sleeping and threads are the real ones, so the program behaves as the
-// product does in everything but the phone.
+// product does in everything but the phone. The environment may ask for several phones, later
+// arrivals and a phone that comes back after it was started (SimDriver::fromEnvironment).
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace norvale;
     Win32Clock clock;

@@ -7,7 +7,6 @@
 
 #include "CpuClock.h"
 #include "Stopwatch.h"
-#include "core/OperatorTexts.h"
 #include "protocol/CommandWorker.h"
 
 namespace norvale::bench {
@@ -61,6 +60,7 @@ BenchPhone::~BenchPhone() {
 
 BodyRun BenchPhone::run(const CommandBody& body) {
     view.clearLog();
+    log.clear();
     BodyRun result;
     bool bodyRan = false;
     state.busy = true;
@@ -82,11 +82,7 @@ BodyRun BenchPhone::run(const CommandBody& body) {
         result.transfers = timedDriver.requests() + timedUsb.transfers();
         result.modelledMs = sim.driver.modelledMs() - modelledBefore;
     });
-    const std::string text = view.logText();
-    const std::string_view success = text::kSuccess.view();
-    result.succeeded = bodyRan && text.find(text::kErrorPrefix.view()) == std::string::npos &&
-                       text.size() >= success.size() &&
-                       text.compare(text.size() - success.size(), success.size(), success) == 0;
+    result.succeeded = bodyRan && log.endedWithSuccess();
     return result;
 }
 

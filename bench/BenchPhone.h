@@ -3,12 +3,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "TimedDriverPort.h"
 #include "TimedFileSystem.h"
 #include "TimedUsbPort.h"
+#include "core/MessageCatalogue.h"
 #include "core/SessionState.h"
 #include "protocol/CommandContext.h"
 #include "sim/MemoryDialogView.h"
@@ -23,7 +25,7 @@ void putFile(const std::filesystem::path& path, const Bytes& bytes);
 
 // What one command's body cost.
 struct BodyRun {
-    bool succeeded = false;  // the body ran and ended with "Успешно" and no error line
+    bool succeeded = false;  // the body ran and ended with success and no error message
     double wallMs = 0;       // the body, from its first statement to its return
     // Processor time during the body: of the thread that ran it (which makes every transfer),
     // and of the whole process (the dump writer's thread too).
@@ -40,6 +42,27 @@ struct BodyRun {
     double ownOnPathMs() const { return threadCpuMs - simulatorMs; }
     // All of Norvale's own work: every thread, the file layer included, the simulator left out.
     double ownMs() const { return processCpuMs - simulatorMs; }
+};
+
+// The programs' log pane, which also keeps what a run's success is judged by.
+class BenchLog final : public OperationLog {
+public:
+    explicit BenchLog(DialogView& view) : pane_(view) {}
+    void append(const Message& message) override {
+        pane_.append(message);
+        last_ = message.id;
+        if (isErrorMessage(message.id)) sawError_ = true;
+    }
+    void clear() {
+        last_.reset();
+        sawError_ = false;
+    }
+    bool endedWithSuccess() const { return !sawError_ && last_ == MessageId::success; }
+
+private:
+    ViewLog pane_;
+    std::optional<MessageId> last_;
+    bool sawError_ = false;
 };
 
 // The phone is attached on `road` and open, as after an arrival (the USB road's reply streams
@@ -73,7 +96,7 @@ public:
     Platform platform{timedDriver, sim.driver,  sim.driver, timedUsb,
                       timedFiles,  sim.chooser, sim.clock,  sim.threads};
     MemoryDialogView view;
-    ViewLog log{view};
+    BenchLog log{view};
     SessionState state;
     Services services{state, log, platform, view};
 

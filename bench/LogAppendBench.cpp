@@ -6,7 +6,7 @@
 
 #include "Median.h"
 #include "Stopwatch.h"
-#include "core/OperatorTexts.h"
+#include "core/Message.h"
 #include "sim/MemoryDialogView.h"
 #include "ui/ViewLog.h"
 
@@ -19,17 +19,14 @@ namespace {
 constexpr std::size_t kWindow = 100;
 constexpr std::size_t kEarlyFirst = 50;  // lines 51-150, around the 100th
 
-std::vector<std::string> sessionLines() {
-    std::string reading(text::kReadingBlock.view());
-    reading += "CG1.bin";
-    reading += text::kLineEnd;
-    return {text::kPhoneConnected.str(),
-            text::kSendingLoader.str(),
-            text::kWritingData.str(),
-            text::kSuccess.str(),
-            reading,
-            text::errorLine(text::kNoAnswerFromPhone),
-            text::kPhoneDisconnected.str()};
+std::vector<Message> sessionMessages() {
+    return {MessageId::phoneConnected,
+            MessageId::sendingLoader,
+            MessageId::writingData,
+            MessageId::success,
+            Message(MessageId::readingBlock, MessageDetail::name("CG1.bin")),
+            MessageId::noAnswer,
+            MessageId::phoneDisconnected};
 }
 
 double meanOf(const std::vector<double>& values, std::size_t first, std::size_t count) {
@@ -41,11 +38,11 @@ double meanOf(const std::vector<double>& values, std::size_t first, std::size_t 
 }  // namespace
 
 std::vector<double> timeLogAppends(OperationLog& log, int lines) {
-    const std::vector<std::string> texts = sessionLines();
+    const std::vector<Message> messages = sessionMessages();
     std::vector<double> costs(static_cast<std::size_t>(lines));
     auto last = BenchClock::now();
     for (std::size_t i = 0; i < costs.size(); ++i) {
-        log.append(texts[i % texts.size()]);
+        log.append(messages[i % messages.size()]);
         const auto now = BenchClock::now();
         costs[i] = 1000.0 * millisecondsBetween(last, now);
         last = now;

@@ -10,8 +10,9 @@
 
 namespace norvale::bench {
 
-// Appends `lines` log lines of the kinds a long session writes, one at a time, and returns each
-// append's wall time in microseconds.
+// Tells the log `lines` messages of the kinds a long session tells, one at a time (each one line
+// of the pane, the removal's two), and returns each append's wall time in microseconds, the
+// rendering included.
 std::vector<double> timeLogAppends(OperationLog& log, int lines);
 
 // Rows for the log parts from repeated runs of timeLogAppends(): the mean cost of lines 51-150

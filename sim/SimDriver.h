@@ -1,6 +1,7 @@
 // The simulated flash-mode driver: control requests, interface enumeration and removal watch.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -83,7 +84,17 @@ struct SimEnumerationCounters {
 // - detach() (or the phone restarting with 'S' 'A', or an unplug fault) makes later requests on
 //   the interface's handles fail, takes it out of the enumeration and wakes the removal watch on
 //   its key.
-// - Every call may come from any thread. The removal watch blocks without holding the lock.
+// - Several phones: each phone (a SimPhone, numbered K from 1 in the order it was first attached
+//   or added) has a lock of its own that its transfers take, its own count of pipe transfers
+//   and faults that count it, and a trace of its own besides the driver's. A transfer holds its
+//   phone's lock and the driver's lock only briefly (never across a wait), so one phone's hung
+//   or slow transfer delays no other phone. Faults added without a phone count the transfers of
+//   the whole run, as with one phone.
+// - A phone may be set to attach later (attachAt: at a clock time) or to come back after 'S'
+//   'A' (returnAfterStart); such an arrival is made when the driver is next asked for its
+//   phones (openSet(), listPhones()) at or after its time, as a real arrival is seen at the
+//   next scan.
+// - Every call may come from any thread. The removal watch blocks without holding a lock.
 class SimDriver final : public DriverPort,
                         public InterfaceEnumerator,
                         public RemovalWatch,
@@ -95,29 +106,53 @@ public:
     // Detaches everything and waits until no thread is left inside waitForChange().
     ~SimDriver() override;
 
-    // The simulator of norvale-sim.exe and norvale-cli --sim: one default phone on the road that
-    // NORVALE_SIM_ROAD names (driver, the default, or usb), faults and trace file from the
-    // environment, no in-memory trace.
+    // The simulator of norvale-sim.exe and norvale-cli --sim: on the road that NORVALE_SIM_ROAD
+    // names (driver, the default, or usb), one default phone, or NORVALE_SIM_PHONES=N phones at
+    // locations sim-1 to sim-N (the USB location; on the driver road a device path holding it),
+    // phone K with erasedFlashMaskOf(K); NORVALE_SIM_ARRIVE=K@MS,... attaches phone K MS ms
+    // after this call instead of at once; NORVALE_SIM_RETURN=MS (returnAfterStart); faults and
+    // trace files from the environment; no in-memory trace.
     static std::unique_ptr<SimDriver> fromEnvironment(Clock& clock);
-    // Applies NORVALE_SIM_FAULTS (bad items are skipped with a note on stderr) and
-    // NORVALE_SIM_TRACE (the trace file, whose first line then names `road`).
-    void applyEnvironment(Road road = Road::driver);
+    // Applies NORVALE_SIM_FAULTS (bad items are skipped with a note on stderr; with several
+    // phones an item without "K:" is phone 1's) and NORVALE_SIM_TRACE (the trace file, whose
+    // first line then names `road`; with several phones one file per phone, NAME-K.EXT for
+    // NAME.EXT, each in the same format). `phones`: how many phones the environment attaches.
+    void applyEnvironment(Road road = Road::driver, unsigned phones = 1);
     // NORVALE_SIM_ROAD; an unknown value is noted on stderr and gives the driver road.
     static Road roadFromEnvironment();
 
     // A new phone unless `phone` is given (attaching the same phone again keeps its flash).
     SimInterfaceId attach(SimInterfaceOptions options = {},
                           std::shared_ptr<SimPhone> phone = nullptr);
+    // Numbers `phone` without attaching it (it may be attached later); returns its number K, the
+    // one it already has if it has one.
+    unsigned addPhone(std::shared_ptr<SimPhone> phone);
+    // The number of the phone behind an interface (0 for an unknown interface).
+    unsigned phoneNumber(SimInterfaceId id) const;
+    // Attaches `phone` (numbered if new) at clock time `dueMs`, at the first scan from then on.
+    void attachAt(std::uint64_t dueMs, SimInterfaceOptions options,
+                  std::shared_ptr<SimPhone> phone = nullptr);
+    // From now on a phone that leaves after 'S' 'A' attaches again `ms` later (at the first scan
+    // from then on) on the same location, as a phone that has just booted into flash mode: a new
+    // interface, its flash kept, its RAM and loader state fresh.
+    void returnAfterStart(std::uint32_t ms);
+    // The interfaces attached so far, the detached ones too, in attach order.
+    std::vector<SimInterfaceId> interfaceIds() const;
     bool detach(SimInterfaceId id);
     void detachAll();
     bool attached(SimInterfaceId id) const;
     std::shared_ptr<SimPhone> phone(SimInterfaceId id) const;
-    // Runs `inspect` on the phone under the driver's lock, for tests that look at a phone while
-    // other threads talk to it.
+    // Runs `inspect` on the phone under its lock, for tests that look at a phone while other
+    // threads talk to it.
     template <class Inspect>
     auto withPhone(SimInterfaceId id, Inspect&& inspect) const {
-        std::lock_guard lock(mutex_);
-        return inspect(static_cast<const SimPhone&>(*findById(id)->phone));
+        std::shared_ptr<Unit> unit;
+        {
+            std::lock_guard lock(mutex_);
+            unit = findById(id)->unit;
+        }
+        std::lock_guard lock(unit->mutex);
+        return inspect(static_cast<const SimPhone&>(*unit->phone));
     }
     std::string devicePathOf(SimInterfaceId id) const;
     std::string registryKeyOf(SimInterfaceId id) const;
@@ -128,11 +163,14 @@ public:
 
     void setOpenSetFails(bool fails);
     void addFault(SimFaultKind kind, std::uint64_t transfer);
+    // A fault that counts the transfers of phone `phoneNumber` alone (from its first, 1).
+    void addFault(unsigned phoneNumber, SimFaultKind kind, std::uint64_t transfer);
     // The flash block holding `address` stays as it is when written, on every phone attached now
     // or later (SimPhone::stickBlock); clearFaults() does not undo it.
     void stickFlashBlock(std::uint32_t address);
     void clearFaults();
     std::uint64_t pipeTransfers() const;
+    std::uint64_t pipeTransfersOf(unsigned phoneNumber) const;
 
     // The benchmark's timing: with the model on, every pipe transfer and bulk transfer takes its
     // time on a full-speed bus (see FullSpeedBus) and the host waits for it on the virtual
@@ -142,10 +180,15 @@ public:
     double modelledMs() const;
     SimUsbQueueCounters queueCounters() const;
 
+    // The driver's trace holds every phone's lines (and those of requests that name no phone).
     bool traceToFile(const std::string& path) { return trace_.appendToFile(path); }
-    void keepTrace(bool keep) { trace_.keepInMemory(keep); }
+    // Memory keeping for the driver's trace and every phone's, now and later.
+    void keepTrace(bool keep);
     std::vector<std::string> trace() const { return trace_.lines(); }
     void clearTrace() { trace_.clear(); }
+    // A phone's own trace: its lines alone, in the same format.
+    bool traceToFile(unsigned phoneNumber, const std::string& path, Road road);
+    std::vector<std::string> traceOf(unsigned phoneNumber) const;
 
     SimEnumerationCounters counters() const;
     // Threads blocked in waitForChange() now; waitForWatchers() blocks (in real time, at most
@@ -190,13 +233,32 @@ private:
         bool hung = false;
         bool cancelled = false;
     };
+    // One phone and what is its own. `mutex` is taken by the phone's transfers and held while
+    // the phone works, never across a wait; the driver's lock may be taken inside it, never the
+    // other way round.
+    struct Unit {
+        unsigned number = 0;
+        std::shared_ptr<SimPhone> phone;  // the pointer never changes
+        std::mutex mutex;
+        std::vector<SimFault> faults;            // under mutex
+        std::uint64_t transfers = 0;             // under mutex
+        FullSpeedBus bus;                        // under mutex
+        std::atomic<std::uint64_t> hostSlot{0};  // written under mutex
+        SimTrace trace;
+    };
     struct Interface {
         SimInterfaceId id = 0;
         SimInterfaceOptions options;
         std::string registryKey;
         std::shared_ptr<SimPhone> phone;
+        std::shared_ptr<Unit> unit;
         bool attached = true;
         unsigned openAttempts = 0;
+    };
+    struct PendingArrival {
+        std::uint64_t dueMs = 0;
+        SimInterfaceOptions options;
+        std::shared_ptr<Unit> unit;
     };
     // What a request ends with: its result, and clock time to spend once the lock is released.
     struct Outcome {
@@ -204,33 +266,46 @@ private:
         std::uint32_t sleepMs = 0;
     };
 
-    Outcome pipeWrite(Interface* target, std::span<const std::uint8_t> input,
+    Outcome pipeWrite(Unit* unit, Interface* target, std::span<const std::uint8_t> input,
                       std::span<std::uint8_t> output, std::uint32_t waitMs,
                       std::optional<SimFaultKind> fault);
-    Outcome pipeRead(Interface* target, std::span<const std::uint8_t> input,
+    Outcome pipeRead(Unit* unit, Interface* target, std::span<const std::uint8_t> input,
                      std::span<std::uint8_t> output, std::uint32_t waitMs,
                      std::optional<SimFaultKind> fault);
-    Outcome queryString(Interface* target, std::span<const std::uint8_t> input,
+    Outcome queryString(Unit* unit, Interface* target, std::span<const std::uint8_t> input,
                         std::span<std::uint8_t> output);
-    std::optional<SimFaultKind> takeFault(std::uint64_t transfer);
+    // The phone a handle was opened on (whether or not it is still attached), or null.
+    std::shared_ptr<Unit> unitOf(DeviceHandle device) const;
+    // Under the unit's lock (if any): numbers a pipe transfer, run-wide and for its phone, and
+    // carries out an unplug that falls on it; returns the fault that falls on it.
+    std::optional<SimFaultKind> numberTransfer(Unit* unit, DeviceHandle device);
     void unplugFor(DeviceHandle device);
-    // The host's slot on the bus model now: where it last was, or the clock's time if later.
-    std::uint64_t hostSlot();
+    // Under the unit's lock: the phone took a write; it may have left flash mode.
+    void phoneWrote(Interface& target, SimPhone::WriteEffect effect);
+    void traceLine(Unit* unit, const std::string& line);
+    bool tracing(const Unit* unit) const;
+    std::string withHex(const Unit* unit, std::string line,
+                        std::span<const std::uint8_t> bytes) const;
+    // The host's slot on the phone's bus model now: where it last was, or the clock's time if
+    // later. Under the unit's lock.
+    std::uint64_t hostSlot(Unit* unit);
     // A transfer of `bytes` submitted at `submitted`: the host waits until it ends; returns the
-    // whole milliseconds the clock moves on by.
-    std::uint32_t busTime(std::size_t bytes, std::optional<std::uint64_t> submitted = {});
+    // whole milliseconds the clock moves on by. Under the unit's lock.
+    std::uint32_t busTime(Unit* unit, std::size_t bytes,
+                          std::optional<std::uint64_t> submitted = {});
     // What a USB transfer ends with, and clock time to spend once the lock is released.
     struct UsbOutcome {
         UsbTransfer result;
         std::uint32_t sleepMs = 0;
     };
-    UsbOutcome usbOut(DeviceHandle device, std::span<const std::uint8_t> data,
+    UsbOutcome usbOut(Unit* unit, DeviceHandle device, std::span<const std::uint8_t> data,
                       std::uint32_t waitMs);
-    UsbOutcome usbIn(DeviceHandle device, std::span<std::uint8_t> buffer, std::uint32_t waitMs);
+    UsbOutcome usbIn(Unit* unit, DeviceHandle device, std::span<std::uint8_t> buffer,
+                     std::uint32_t waitMs);
     // Serves one bulk IN transfer into `buffer` as the phone answers now; a hang or a phone with
     // nothing to say leaves it outstanding (timedOut after the wait).
-    UsbOutcome serveIn(DeviceHandle device, QueuedIn& transfer, std::span<std::uint8_t> buffer,
-                       std::uint32_t waitMs);
+    UsbOutcome serveIn(Unit* unit, DeviceHandle device, QueuedIn& transfer,
+                       std::span<std::uint8_t> buffer, std::uint32_t waitMs);
     bool submitQueued(InQueue& queue, std::uint32_t size);
     UsbOutcome reapQueued(InQueue& queue, std::uint32_t waitMs);
     void closeQueue(InQueue& queue);
@@ -238,8 +313,15 @@ private:
     // picks is detached (true), or returns false at once when none is attached.
     bool waitUntilDetached(const std::function<bool(const Interface&)>& watches);
     Interface* findById(SimInterfaceId id) const;
-    // The attached interface a handle names on `road`, or null.
+    // The attached interface a handle names on `road`, or null. The first form takes the lock.
+    Interface* attachedNow(DeviceHandle device, Road road = Road::driver) const;
     Interface* attachedTarget(DeviceHandle device, Road road = Road::driver) const;
+    // The unit of `phone`, made and numbered if it has none. Under the lock.
+    std::shared_ptr<Unit> unitForLocked(std::shared_ptr<SimPhone> phone);
+    Unit* unitNumbered(unsigned number) const;
+    SimInterfaceId attachLocked(SimInterfaceOptions options, std::shared_ptr<Unit> unit);
+    // Makes the pending arrivals that are due. Under the lock.
+    void attachDueLocked();
     Interface* setMember(DeviceSet set, const InterfaceRef& member);
     void detachLocked(Interface& iface);
 
@@ -258,16 +340,19 @@ private:
     unsigned watchers_ = 0;
     SimEnumerationCounters counters_;
 
-    std::vector<SimFault> faults_;
+    std::vector<std::shared_ptr<Unit>> units_;  // phone K at K - 1
+    std::vector<PendingArrival> pending_;
+    std::optional<std::uint32_t> returnMs_;
+    bool keepTraces_ = true;
+
+    std::vector<SimFault> faults_;  // those that count the whole run
     std::vector<std::uint32_t> stuckBlocks_;
     std::uint64_t transfers_ = 0;
 
     std::vector<InQueue*> queues_;  // the live queues of bulk IN transfers
     SimUsbQueueCounters queueCounters_;
 
-    bool fullSpeed_ = false;
-    FullSpeedBus bus_;
-    std::uint64_t hostSlot_ = 0;
+    std::atomic<bool> fullSpeed_{false};
 };
 
 }  // namespace norvale

@@ -1,4 +1,4 @@
-// The "<kind>@<N>" list of NORVALE_SIM_FAULTS.
+// The "[K:]<kind>@<N>" list of NORVALE_SIM_FAULTS.
 #include "SimFaults.h"
 
 #include <optional>
@@ -54,21 +54,37 @@ ParsedSimFaults parseSimFaults(std::string_view text) {
         const std::string_view item = trim(text.substr(0, comma));
         text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
         if (item.empty()) continue;
-        const std::size_t at = item.find('@');
-        if (at != std::string_view::npos && item.substr(0, at) == kStuckName) {
-            if (const auto address = parseStrictHexAddress(item.substr(at + 1))) {
-                parsed.stuckBlocks.push_back(*address);
+        const std::size_t colon = item.find(':');
+        unsigned phone = 0;
+        std::string_view body = item;
+        if (colon != std::string_view::npos) {
+            const auto number = transferNumber(item.substr(0, colon));
+            if (!number || *number > 0xFFFF) {
+                parsed.rejected.emplace_back(item);
+                continue;
+            }
+            phone = static_cast<unsigned>(*number);
+            body = item.substr(colon + 1);
+        }
+        const std::size_t at = body.find('@');
+        if (at != std::string_view::npos && body.substr(0, at) == kStuckName) {
+            if (const auto address = parseStrictHexAddress(body.substr(at + 1))) {
+                if (phone == 0) {
+                    parsed.stuckBlocks.push_back(*address);
+                } else {
+                    parsed.phoneStuckBlocks.emplace_back(phone, *address);
+                }
             } else {
                 parsed.rejected.emplace_back(item);
             }
             continue;
         }
         const auto kind =
-            at == std::string_view::npos ? std::nullopt : kindNamed(item.substr(0, at));
+            at == std::string_view::npos ? std::nullopt : kindNamed(body.substr(0, at));
         const auto number =
-            at == std::string_view::npos ? std::nullopt : transferNumber(item.substr(at + 1));
+            at == std::string_view::npos ? std::nullopt : transferNumber(body.substr(at + 1));
         if (kind && number) {
-            parsed.faults.push_back({*kind, *number});
+            parsed.faults.push_back({*kind, *number, phone});
         } else {
             parsed.rejected.emplace_back(item);
         }

@@ -50,6 +50,10 @@ std::uint8_t SimPhone::erasedFlashByte(std::uint32_t a) {
     return static_cast<std::uint8_t>((a ^ (a >> 8) ^ (a >> 16) ^ (a >> 24)) & 0xFF);
 }
 
+std::uint8_t SimPhone::erasedFlashMaskOf(unsigned phoneNumber) {
+    return static_cast<std::uint8_t>((phoneNumber - 1) * 0x25);
+}
+
 std::uint32_t SimPhone::blockSizeAt(std::uint32_t address) {
     return address < 0x10020000 ? 0x8000 : 0x20000;
 }
@@ -57,7 +61,7 @@ std::uint32_t SimPhone::blockSizeAt(std::uint32_t address) {
 SimPhone::SimPhone(SimPhoneOptions options)
     : options_(std::move(options)),
       bootVersion_(options_.bootVersion),
-      flash_(&erasedFlashByte),
+      flash_(&erasedFlashByte, options_.erasedFlashMask),
       ram_(&zeroByte) {
     bootVersion_.resize(4, ' ');
     options_.rqhwReplySize = std::min<std::size_t>(options_.rqhwReplySize, 32);

@@ -20,6 +20,9 @@ struct SimPhoneOptions {
     std::size_t rqhwReplySize = 32;
     // Six characters shown at offsets 6-11 of the ENUM reply instead of the phone's real mode.
     std::optional<std::string> modeOverride;
+    // XORed into every unwritten flash byte, so phones side by side hold different contents:
+    // 0 gives erasedFlashByte() itself (see erasedFlashPattern()).
+    std::uint8_t erasedFlashMask = 0;
 };
 
 // The phone consumes the data bytes of pipe writes and produces the data of pipe reads; it
@@ -49,8 +52,12 @@ public:
     static constexpr std::size_t kChunkSize = 4096;
     static constexpr std::size_t kReadReplySize = 4096;
 
-    // The content of flash that was never written.
+    // The content of flash that was never written (on a phone whose erasedFlashMask is 0).
     static std::uint8_t erasedFlashByte(std::uint32_t address);
+    // The mask of the K-th of several simulated phones (K from 1): 0 for the first, so it holds
+    // what a single phone holds, and (K - 1) * 0x25 modulo 256 after it, different for every K
+    // up to 256.
+    static std::uint8_t erasedFlashMaskOf(unsigned phoneNumber);
     static std::uint32_t blockSizeAt(std::uint32_t address);
 
     explicit SimPhone(SimPhoneOptions options = {});

@@ -7,7 +7,7 @@ namespace norvale {
 
 std::uint8_t SparseMemory::byte(std::uint32_t address) const {
     const auto page = pages_.find(address / kPageSize);
-    if (page == pages_.end()) return erased_(address);
+    if (page == pages_.end()) return erasedAt(address);
     return (*page->second)[address % kPageSize];
 }
 
@@ -20,7 +20,7 @@ void SparseMemory::read(std::uint32_t address, std::span<std::uint8_t> out) cons
         const auto page = pages_.find(at / kPageSize);
         if (page == pages_.end()) {
             for (std::size_t i = 0; i < inPage; ++i) {
-                out[done + i] = erased_(at + static_cast<std::uint32_t>(i));
+                out[done + i] = erasedAt(at + static_cast<std::uint32_t>(i));
             }
         } else {
             const auto first = page->second->begin() + at % kPageSize;
@@ -51,7 +51,7 @@ SparseMemory::Page& SparseMemory::pageFor(std::uint32_t address) {
     if (!page) {
         page = std::make_unique<Page>();
         const std::uint32_t base = number * kPageSize;
-        for (std::uint32_t i = 0; i < kPageSize; ++i) (*page)[i] = erased_(base + i);
+        for (std::uint32_t i = 0; i < kPageSize; ++i) (*page)[i] = erasedAt(base + i);
     }
     return *page;
 }

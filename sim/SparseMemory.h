@@ -15,7 +15,9 @@ using ErasedByte = std::uint8_t (*)(std::uint32_t address);
 
 class SparseMemory {
 public:
-    explicit SparseMemory(ErasedByte erased) : erased_(erased) {}
+    // Unwritten bytes read as erased(address) ^ mask.
+    explicit SparseMemory(ErasedByte erased, std::uint8_t mask = 0)
+        : erased_(erased), mask_(mask) {}
 
     std::uint8_t byte(std::uint32_t address) const;
     // `out.size()` bytes from `address`; addresses wrap at 2^32.
@@ -30,7 +32,12 @@ private:
     using Page = std::array<std::uint8_t, kPageSize>;
     Page& pageFor(std::uint32_t address);
 
+    std::uint8_t erasedAt(std::uint32_t address) const {
+        return static_cast<std::uint8_t>(erased_(address) ^ mask_);
+    }
+
     ErasedByte erased_;
+    std::uint8_t mask_;
     std::unordered_map<std::uint32_t, std::unique_ptr<Page>> pages_;
 };
 

@@ -6,7 +6,6 @@
 
 #include "cli/BackupSet.h"
 #include "cli/PhoneFolder.h"
-#include "core/OperatorTexts.h"
 #include "operations/DumpFileName.h"
 #include "protocol/WholeFile.h"
 
@@ -28,7 +27,7 @@ std::optional<Refusal> loadChainImages(FileSystem& files, const std::vector<CliS
             return Refusal{loadFailureReason(image.outcome), write->image};
         }
         if (image.data.size() < minimumImageSize(write->plan)) {
-            return Refusal{text::kImageTooShort, write->image};
+            return Refusal{MessageId::imageTooShort, write->image};
         }
         images.push_back(std::make_shared<const Bytes>(std::move(image.data)));
     }

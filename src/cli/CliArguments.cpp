@@ -6,7 +6,6 @@
 #include <cctype>
 
 #include "cli/StationRefusal.h"
-#include "core/OperatorTexts.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {
@@ -87,7 +86,7 @@ public:
         readOptions();
         if (failed()) return result_;
         if (tokens_.done() && result_.kind == CommandLine::Kind::run) {
-            return usage(text::kMissingArgument, "COMMAND");
+            return usage(MessageId::missingArgument, "COMMAND");
         }
         while (!failed() && result_.kind == CommandLine::Kind::run && !tokens_.done()) {
             const std::size_t from = tokens_.position();
@@ -107,7 +106,7 @@ public:
 private:
     bool failed() const { return result_.kind == CommandLine::Kind::usageError; }
 
-    CommandLine& usage(std::string_view reason, std::string detail) {
+    CommandLine& usage(MessageId reason, std::string detail) {
         result_.kind = CommandLine::Kind::usageError;
         result_.reason = reason;
         result_.detail = std::move(detail);
@@ -116,7 +115,7 @@ private:
 
     std::optional<std::string> value(const std::string& option) {
         if (tokens_.done()) {
-            usage(text::kMissingArgument, option);
+            usage(MessageId::missingArgument, option);
             return std::nullopt;
         }
         return tokens_.take();
@@ -163,7 +162,7 @@ private:
             } else if (option == "--lang") {
                 if (auto language = value(option)) readLanguage(*language);
             } else {
-                usage(text::kUnknownOption, option);
+                usage(MessageId::unknownOption, option);
             }
         }
     }
@@ -177,7 +176,7 @@ private:
             std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
         if (digits) parsed = static_cast<unsigned>(std::stoul(text));
         if (!digits || parsed < least || parsed > most) {
-            usage(text::kBadOptionValue, option + " " + text);
+            usage(MessageId::badOptionValue, option + " " + text);
             return std::nullopt;
         }
         return parsed;
@@ -190,7 +189,7 @@ private:
         } else if (lower == "en") {
             result_.options.language = Language::english;
         } else {
-            usage(text::kBadOptionValue, "--lang " + text);
+            usage(MessageId::badOptionValue, "--lang " + text);
         }
     }
 
@@ -204,7 +203,7 @@ private:
 
     std::optional<std::string> argument(const std::string& command, const char* what) {
         if (tokens_.done() || isOption(tokens_.peek())) {
-            usage(text::kMissingArgument, command + " " + what);
+            usage(MessageId::missingArgument, command + " " + what);
             return std::nullopt;
         }
         return tokens_.take();
@@ -215,11 +214,11 @@ private:
         const std::string command = lowerCase(word);
         if (isOption(word)) {
             // Options go before the first command; only a command's own may follow it.
-            usage(text::kUnknownOption, word);
+            usage(MessageId::unknownOption, word);
             return;
         }
         if (!isCommandName(command)) {
-            usage(text::kUnknownCommand, word);
+            usage(MessageId::unknownCommand, word);
             return;
         }
         if (helpAsked(command)) return;
@@ -259,7 +258,7 @@ private:
         const auto start = parseStrictHex(startText);
         const auto end = parseStrictHex(endText);
         if (!start || !end || *start > *end) {
-            usage(text::kBadRangeArgument, text);
+            usage(MessageId::badRangeArgument, text);
             return std::nullopt;
         }
         return FlashRange{startText, endText, *start, *end};
@@ -272,7 +271,7 @@ private:
         if (!flash) return;
         // 00000000-FFFFFFFF has a byte count the read request can't carry.
         if (flash->start == 0 && flash->end == 0xFFFFFFFFu) {
-            usage(text::kBadRangeArgument, *text);
+            usage(MessageId::badRangeArgument, *text);
             return;
         }
         ReadStep step{*flash, std::nullopt};
@@ -306,7 +305,7 @@ private:
             // Nothing to write, or a walk no image could feed: the dialog refuses these too.
             const auto plan = blockRangeSlices(flash->start, flash->end);
             if (!plan || plan->empty()) {
-                usage(text::kBadRangeArgument, *regionText);
+                usage(MessageId::badRangeArgument, *regionText);
                 return;
             }
             step.plan = *plan;
@@ -322,7 +321,7 @@ private:
                 helpAsked("write");
                 return;
             } else {
-                usage(text::kUnknownOption, option);
+                usage(MessageId::unknownOption, option);
                 return;
             }
         }
@@ -337,7 +336,7 @@ private:
             if (auto* write = std::get_if<WriteStep>(&step)) writes.push_back(write);
         }
         if (writes.size() != 1 || writes.front()->backup) {
-            usage(text::kBackupNeedsOneWrite, "");
+            usage(MessageId::backupNeedsOneWrite, "");
             return;
         }
         writes.front()->backup = globalBackup_;

@@ -9,8 +9,9 @@
 #include <variant>
 #include <vector>
 
-#include "cli/LineTranslation.h"
 #include "cli/StationOptions.h"
+#include "core/Message.h"
+#include "core/MessageCatalogue.h"
 #include "operations/WritePlan.h"
 
 namespace norvale {
@@ -64,7 +65,7 @@ struct CommandLine {
     std::vector<CliStep> steps;
     std::vector<std::string> stepTexts;  // each step as typed: "read pds -o old.bin"
     std::string helpTopic;               // help: "" for the whole, else a command's name
-    std::string_view reason;             // usage error: one of the reasons of OperatorTexts.h
+    MessageId reason{};                  // usage error: which
     std::string detail;                  // usage error: the argument it is about
 };
 

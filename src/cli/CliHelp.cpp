@@ -87,7 +87,8 @@ constexpr HelpEntry kEnvironment[] = {
 
 constexpr HelpEntry kFiles[] = {
     {"bin/loader.bin", "The loader, uploaded to the phone's RAM for every command.\n"},
-    {"bin/LTE2_jump.bin", "The jump image, uploaded once in a session.\n"},
+    {"bin/LTE2_jump.bin", "The jump image, uploaded with the first command after the phone\n"
+                          "arrives.\n"},
     {"bin/ram.bin", "The RAM loader, 2048 bytes.\n"},
     {"KESTRIN.ini", "Bytes 7 to 14: the start address of CG1, eight hex characters.\n"},
     {"/usr/lib/udev/rules.d/70-norvale.rules",
@@ -117,8 +118,9 @@ constexpr ExampleHelp kExamples[] = {
 constexpr CliReference kReference{
     "norvale-cli [OPTIONS] COMMAND [ARGS] [COMMAND [ARGS]]...",
     "service commands for LTE2 phones in flash mode",
-    "Service commands for LTE2 phones in flash mode. Several commands run in order in one\n"
-    "session (the jump image is sent once) and the run stops at the first failure, e.g.\n",
+    "Service commands for LTE2 phones in flash mode. Several commands run in order on one\n"
+    "arrival of the phone (the jump image goes with the first of them only) and the run stops\n"
+    "at the first failure, e.g.\n",
     "norvale-cli read pds -o old.bin write pds new.bin start\n",
     kCommands,
     kOptions,

@@ -6,7 +6,6 @@
 #include "cli/CliSession.h"
 #include "cli/CliView.h"
 #include "cli/Station.h"
-#include "core/OperatorTexts.h"
 
 namespace norvale {
 namespace {
@@ -33,13 +32,16 @@ int runCli(std::span<const std::string> args, CliBindings& bindings) {
             if (const auto help = cliHelp(line.helpTopic)) {
                 view.printResult(withoutFinalNewline(*help));
             } else {
-                view.appendLog(text::errorLine(text::kUnknownCommand, line.helpTopic));
+                view.append(
+                    Message(MessageId::unknownCommand, MessageDetail::name(line.helpTopic)));
                 code = ExitCode::usage;
             }
             break;
         case CommandLine::Kind::version: view.printResult(cliVersionLine()); break;
         case CommandLine::Kind::usageError:
-            view.appendLog(text::errorLine(line.reason, line.detail));
+            view.append(line.detail.empty()
+                            ? Message(line.reason)
+                            : Message(line.reason, MessageDetail::name(line.detail)));
             code = ExitCode::usage;
             break;
         case CommandLine::Kind::run: {

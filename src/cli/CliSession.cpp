@@ -9,7 +9,7 @@
 #include "cli/BackupSet.h"
 #include "cli/ChainFiles.h"
 #include "cli/PhoneChain.h"
-#include "core/OperatorTexts.h"
+#include "core/Cp1251.h"
 #include "operations/PartFile.h"
 #include "presence/PhoneInfo.h"
 #include "presence/PresenceHandling.h"
@@ -35,9 +35,9 @@ CliSession::~CliSession() {
     state_.device.store(nullptr);
 }
 
-ExitCode CliSession::refuse(std::string_view reason, std::string_view detail) {
-    view_.appendLog(text::errorLine(reason, detail));
-    return exitCodeFor(reason);
+ExitCode CliSession::refuse(const Message& reason) {
+    view_.append(reason);
+    return exitCodeFor(reason.id);
 }
 
 ExitCode CliSession::run() {
@@ -66,7 +66,7 @@ ExitCode CliSession::prepareFiles() {
         }
         std::error_code failed;
         std::filesystem::current_path(*line_.options.workingFolder, failed);
-        if (failed) return refuse(text::kCannotOpenFolder, *line_.options.workingFolder);
+        if (failed) return refuse(MessageId::cannotOpenFolder, *line_.options.workingFolder);
     }
 
     FileSystem& files = bindings_.files;
@@ -77,13 +77,13 @@ ExitCode CliSession::prepareFiles() {
     // Every file the run will create: none may exist, and none may be named twice.
     std::set<std::string> named;
     for (const std::string& name : settleChainOutputs(line_.steps, "", defaultBackupFolderName())) {
-        if (!named.insert(name).second) return refuse(text::kFileNamedTwice, name);
+        if (!named.insert(name).second) return refuse(MessageId::fileNamedTwice, name);
         // Each file is written under its ".part" name until whole, and a ".part" file left by an
         // earlier run holds what that run saved: neither name may be taken.
         for (const std::string& taken : {name, partFileName(name)}) {
             const FileError error = files.checkNameFree(taken);
-            if (error == FileError::alreadyExists) return refuse(text::kFileExists, taken);
-            if (error == FileError::invalidName) return refuse(text::kInvalidFileName, taken);
+            if (error == FileError::alreadyExists) return refuse(MessageId::fileExists, taken);
+            if (error == FileError::invalidName) return refuse(MessageId::invalidFileName, taken);
         }
     }
     return ExitCode::done;
@@ -91,7 +91,7 @@ ExitCode CliSession::prepareFiles() {
 
 ExitCode CliSession::openRoads() {
     roads_ = bindings_.openRoads ? bindings_.openRoads(line_.options.simulated) : nullptr;
-    if (!roads_) return refuse(text::kPhoneNotConnected);
+    if (!roads_) return refuse(MessageId::phoneNotConnected);
     platform_ = std::make_unique<Platform>(
         Platform{roads_->driver, roads_->interfaces, roads_->removalWatch, roads_->usb,
                  bindings_.files, chooser_, bindings_.clock, bindings_.threads});
@@ -112,11 +112,11 @@ ExitCode CliSession::findPhone(bool announce) {
             phone_ = *chosen;
             break;
         }
-        if (state_.stopRequested.load()) return refuse(text::kStoppedByOperator);
+        if (state_.stopRequested.load()) return refuse(MessageId::stoppedByOperator);
         const std::uint64_t now = clock.nowMs();
         if (now >= deadline) {
-            if (line_.options.device) return refuse(text::kNoSuchPhone, *line_.options.device);
-            return refuse(text::kPhoneNotConnected);
+            if (line_.options.device) return refuse(MessageId::noSuchPhone, *line_.options.device);
+            return refuse(MessageId::phoneNotConnected);
         }
         clock.sleep(
             static_cast<std::uint32_t>(std::min<std::uint64_t>(kWaitPollMs, deadline - now)));
@@ -128,7 +128,7 @@ ExitCode CliSession::findPhone(bool announce) {
 
 ExitCode CliSession::list() {
     const std::vector<AttachedPhone> phones = listAttachedPhones(*platform_, services_->driverLink);
-    if (phones.empty()) return refuse(text::kPhoneNotConnected);
+    if (phones.empty()) return refuse(MessageId::phoneNotConnected);
     const std::shared_ptr<const OpenDevice> own = state_.device.load();
     for (const AttachedPhone& phone : phones) {
         // The session's own phone is asked through the handle it holds: a USB phone can't be

@@ -34,8 +34,11 @@ private:
     ExitCode openRoads();
     ExitCode findPhone(bool announce);
     ExitCode list();
-    // Prints the error line and gives its reason's exit code.
-    ExitCode refuse(std::string_view reason, std::string_view detail = {});
+    // Prints the error message and gives its exit code.
+    ExitCode refuse(const Message& reason);
+    ExitCode refuse(MessageId reason, std::string_view name) {
+        return refuse(Message(reason, MessageDetail::name(name)));
+    }
 
     CliBindings& bindings_;
     CliView& view_;

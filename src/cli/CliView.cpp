@@ -2,7 +2,6 @@
 #include "cli/CliView.h"
 
 #include "cli/ProgressLine.h"
-#include "core/OperatorTexts.h"
 
 namespace norvale {
 namespace {
@@ -19,25 +18,16 @@ CliView::CliView(Console& console, Clock& clock, Language language, bool quiet)
       quiet_(quiet),
       drawsProgress_(!quiet && console.isTerminal(ConsoleStream::output)) {}
 
-void CliView::appendLog(std::string_view text) {
-    std::lock_guard lock(mutex_);
-    pending_ += text;
-    for (std::size_t end = pending_.find(text::kLineEnd); end != std::string::npos;
-         end = pending_.find(text::kLineEnd)) {
-        printLine(std::string_view(pending_).substr(0, end));
-        pending_.erase(0, end + text::kLineEnd.size());
-    }
-}
-
-void CliView::printLine(std::string_view line) {
-    const bool error = line.substr(0, text::kErrorPrefix.view().size()) == text::kErrorPrefix;
+void CliView::append(const Message& message) {
+    const bool error = isErrorMessage(message.id);
     if (quiet_ && !error) return;
-    clearProgressLine();
     const NativeToUtf8 native = [this](std::string_view name) {
         return console_.nativeToUtf8(name);
     };
-    console_.write(error ? ConsoleStream::errors : ConsoleStream::output,
-                   translateLine(line, language_, native) + "\n");
+    const std::string text = consoleText(message, language_, native) + "\n";
+    std::lock_guard lock(mutex_);
+    clearProgressLine();
+    console_.write(error ? ConsoleStream::errors : ConsoleStream::output, text);
 }
 
 void CliView::printResult(std::string_view utf8Line) {

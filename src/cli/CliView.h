@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "cli/LineTranslation.h"
+#include "cli/ConsoleText.h"
+#include "core/MessageCatalogue.h"
 #include "core/OperationLog.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
@@ -15,9 +16,9 @@
 
 namespace norvale {
 
-// - The log: each line, once its "\r\n" has come, goes to the console translated (see
-//   translateLine); error lines ("ОШИБКА - ...") to the error stream, the others to the output
-//   stream, which `quiet` silences.
+// - The log: each message goes to the console in the chosen language (see consoleText); error
+//   messages to the error stream, the others to the output stream, which `quiet` silences. The
+//   log is told only messages: no text is ever appended to it.
 // - The address fields hold the texts of the range the running command works on, as the command
 //   line gave them: the bodies read them as they read the dialog's fields.
 // - Progress: on a terminal (and not quiet), one line redrawn in place with '\r', at most every
@@ -31,10 +32,10 @@ public:
     Language language() const { return language_; }
 
     // OperationLog.
-    void append(std::string_view text) override { appendLog(text); }
+    void append(const Message& message) override;
 
     // DialogView.
-    void appendLog(std::string_view text) override;
+    void appendLog(std::string_view /*text*/) override {}
     void clearLog() override {}
     void createStatusBar(std::string_view /*text*/) override {}
     void setStatusText(std::string_view /*text*/) override {}
@@ -50,7 +51,6 @@ public:
     void printResult(std::string_view utf8Line);
 
 private:
-    void printLine(std::string_view line);
     void clearProgressLine();
 
     Console& console_;
@@ -59,7 +59,6 @@ private:
     bool quiet_;
     bool drawsProgress_;
     std::mutex mutex_;
-    std::string pending_;  // the start of a line whose end has not come yet
     std::string startText_;
     std::string endText_;
     // The running transfer: when it began, when it was last drawn, how wide the drawn line is.

@@ -1,56 +1,59 @@
-// Error reasons to exit codes.
+// Error messages to exit codes.
 #include "cli/ExitCode.h"
 
-#include <array>
-
-#include "core/OperatorTexts.h"
-
 namespace norvale {
-namespace {
 
-struct ReasonCode {
-    std::string_view reason;
-    ExitCode code;
-};
-
-const std::array kCodes{
-    ReasonCode{text::kPhoneNotConnected, ExitCode::noPhone},
-    ReasonCode{text::kNoSuchPhone, ExitCode::noPhone},
-    ReasonCode{text::kStoppedByOperator, ExitCode::interrupted},
-    ReasonCode{text::kReadStoppedByOperator, ExitCode::interrupted},
-    ReasonCode{text::kVerifyMismatch, ExitCode::verifyDifference},
-    ReasonCode{text::kBadAddressRange, ExitCode::usage},
-    ReasonCode{text::kUnknownCommand, ExitCode::usage},
-    ReasonCode{text::kUnknownOption, ExitCode::usage},
-    ReasonCode{text::kMissingArgument, ExitCode::usage},
-    ReasonCode{text::kBadOptionValue, ExitCode::usage},
-    ReasonCode{text::kBadRangeArgument, ExitCode::usage},
-    ReasonCode{text::kBackupNeedsOneWrite, ExitCode::usage},
-    ReasonCode{text::kOnlyInStation, ExitCode::usage},
-    ReasonCode{text::kJournalNotWritten, ExitCode::fileProblem},
-    ReasonCode{text::kNotInStation, ExitCode::usage},
-    ReasonCode{text::kOutsidePhoneFolder, ExitCode::usage},
-    ReasonCode{text::kCannotReadFile, ExitCode::fileProblem},
-    ReasonCode{text::kFileInUse, ExitCode::fileProblem},
-    ReasonCode{text::kFileTooLarge, ExitCode::fileProblem},
-    ReasonCode{text::kImageTooShort, ExitCode::fileProblem},
-    ReasonCode{text::kCannotCreateFile, ExitCode::fileProblem},
-    ReasonCode{text::kFileExists, ExitCode::fileProblem},
-    ReasonCode{text::kCannotWriteFile, ExitCode::fileProblem},
-    ReasonCode{text::kInvalidFileName, ExitCode::fileProblem},
-    ReasonCode{text::kCannotRenameFile, ExitCode::fileProblem},
-    ReasonCode{text::kFileNamedTwice, ExitCode::fileProblem},
-    ReasonCode{text::kCannotCreateFolder, ExitCode::fileProblem},
-    ReasonCode{text::kCannotOpenFolder, ExitCode::fileProblem},
-};
-
-}  // namespace
-
-ExitCode exitCodeFor(std::string_view reason) {
-    for (const ReasonCode& entry : kCodes) {
-        if (entry.reason == reason) return entry.code;
+ExitCode exitCodeFor(MessageId reason) {
+    switch (reason) {
+        case MessageId::phoneNotConnected:
+        case MessageId::noSuchPhone: return ExitCode::noPhone;
+        case MessageId::stoppedByOperator:
+        case MessageId::readStoppedByOperator: return ExitCode::interrupted;
+        case MessageId::verifyMismatch: return ExitCode::verifyDifference;
+        case MessageId::badAddressRange:
+        case MessageId::unknownCommand:
+        case MessageId::unknownOption:
+        case MessageId::missingArgument:
+        case MessageId::badOptionValue:
+        case MessageId::badRangeArgument:
+        case MessageId::backupNeedsOneWrite:
+        case MessageId::onlyInStation:
+        case MessageId::notInStation:
+        case MessageId::outsidePhoneFolder: return ExitCode::usage;
+        case MessageId::cannotReadFile:
+        case MessageId::fileInUse:
+        case MessageId::fileTooLarge:
+        case MessageId::imageTooShort:
+        case MessageId::cannotCreateFile:
+        case MessageId::fileExists:
+        case MessageId::cannotWriteFile:
+        case MessageId::invalidFileName:
+        case MessageId::cannotRenameFile:
+        case MessageId::fileNamedTwice:
+        case MessageId::cannotCreateFolder:
+        case MessageId::cannotOpenFolder:
+        case MessageId::journalNotWritten: return ExitCode::fileProblem;
+        // The phone's: no answer, no data, too much data, a block not confirmed.
+        case MessageId::noAnswer:
+        case MessageId::readInterrupted:
+        case MessageId::readTooLong:
+        case MessageId::writeNotConfirmed: return ExitCode::transferFailed;
+        // Lines that are no error end no command.
+        case MessageId::phoneConnected:
+        case MessageId::phoneDisconnected:
+        case MessageId::bootVersion:
+        case MessageId::phoneMode:
+        case MessageId::cg1Start:
+        case MessageId::sendingLoader:
+        case MessageId::loaderReply:
+        case MessageId::writingData:
+        case MessageId::readingBlock:
+        case MessageId::startingPhone:
+        case MessageId::settingBlank:
+        case MessageId::success:
+        case MessageId::verifyingData:
+        case MessageId::checksumsWritten: break;
     }
-    // The rest is the phone's: no answer, no data, too much data, a block not confirmed.
     return ExitCode::transferFailed;
 }
 

@@ -1,7 +1,7 @@
 // What norvale-cli's exit code says, and which error lines give which code.
 #pragma once
 
-#include <string_view>
+#include "core/Message.h"
 
 namespace norvale {
 
@@ -16,8 +16,8 @@ enum class ExitCode : int {
     interrupted = 130,    // the operator's Ctrl+C, as a shell counts SIGINT
 };
 
-// The code for a command that failed with `reason` (a constant of OperatorTexts.h). A transfer
-// that failed is told apart from a phone that left by asking the bus afterwards, not here.
-ExitCode exitCodeFor(std::string_view reason);
+// The code for a command that failed with the error message `reason`. A transfer that failed is
+// told apart from a phone that left by asking the bus afterwards, not here.
+ExitCode exitCodeFor(MessageId reason);
 
 }  // namespace norvale

@@ -2,7 +2,7 @@
 #include "cli/JournalRecord.h"
 
 #include "cli/JsonText.h"
-#include "cli/LineTranslation.h"
+#include "core/Cp1251.h"
 
 namespace norvale {
 namespace {

@@ -6,7 +6,6 @@
 
 #include "cli/BackupSet.h"
 #include "cli/PhoneFolder.h"
-#include "core/OperatorTexts.h"
 #include "operations/FlashRangeReader.h"
 #include "operations/PartFile.h"
 #include "operations/PhoneControl.h"
@@ -33,9 +32,9 @@ PhoneChain::PhoneChain(Services& services, const std::vector<CliStep>& steps,
                        ChainObserver* observer)
     : services_(services), steps_(steps), images_(images), phone_(phone), observer_(observer) {}
 
-ExitCode PhoneChain::refuse(std::string_view reason, std::string_view detail) {
-    services_.log.append(text::errorLine(reason, detail));
-    return exitCodeFor(reason);
+ExitCode PhoneChain::refuse(const Message& reason) {
+    services_.log.append(reason);
+    return exitCodeFor(reason.id);
 }
 
 void PhoneChain::made(const std::string& name) {
@@ -45,7 +44,7 @@ void PhoneChain::made(const std::string& name) {
 ExitCode PhoneChain::run(const std::function<ExitCode()>& list) {
     std::size_t write = 0;
     for (std::size_t i = 0; i < steps_.size(); ++i) {
-        if (services_.state.stopRequested.load()) return refuse(text::kStoppedByOperator);
+        if (services_.state.stopRequested.load()) return refuse(MessageId::stoppedByOperator);
         if (observer_ != nullptr) observer_->commandBegins(i);
         const CliStep& step = steps_[i];
         ExitCode code = ExitCode::done;
@@ -79,7 +78,7 @@ ExitCode PhoneChain::runCommand(const CommandBody& body) {
     services_.state.busy.store(true);
     const CommandOutcome outcome = runCommandWorker(services_, body);
     if (!outcome.failed) return ExitCode::done;
-    const ExitCode code = exitCodeFor(outcome.reason);
+    const ExitCode code = outcome.reason ? exitCodeFor(*outcome.reason) : ExitCode::transferFailed;
     // A phone that went (unplugged, or restarted by `start`) fails the next transfer: told apart
     // from one that did not answer by asking the bus, without a word to the phone.
     if (code == ExitCode::transferFailed && !stillAttached(services_.platform, phone_)) {
@@ -125,7 +124,7 @@ ExitCode PhoneChain::backup(const BackupStep& step) {
     const std::string& folder = *step.folder;
     std::error_code failed;
     std::filesystem::create_directories(folder, failed);
-    if (failed) return refuse(text::kCannotCreateFolder, folder);
+    if (failed) return refuse(MessageId::cannotCreateFolder, folder);
 
     std::string sums;
     for (const BackupRegion& region : kBackupRegions) {
@@ -155,21 +154,15 @@ ExitCode PhoneChain::backup(const BackupStep& step) {
     const std::uint64_t size = created.file->size().value_or(0);
     created.file.reset();  // closed before it is named
     if (!written) {
-        std::string detail = std::to_string(size);
-        detail += text::kSavedInFile.view();
-        detail += partPath;
-        return refuse(text::kCannotWriteFile, detail);
+        return refuse(Message(MessageId::cannotWriteFile, MessageDetail::bytes(size),
+                              MessageDetail::name(partPath)));
     }
     if (const FileError error = files.renameNoReplace(partPath, sumsPath);
         error != FileError::none) {
-        const FileFailure failure = renameFailure(error, partPath, sumsPath);
-        return refuse(failure.reason, failure.detail);
+        return refuse(renameFailure(error, partPath, sumsPath));
     }
     made(sumsPath);
-    std::string line(text::kChecksumsWritten.view());
-    line += sumsPath;
-    line += text::kLineEnd;
-    services_.log.append(line);
+    services_.log.append(Message(MessageId::checksumsWritten, MessageDetail::name(sumsPath)));
     return ExitCode::done;
 }
 

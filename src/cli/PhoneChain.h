@@ -52,8 +52,11 @@ private:
     ExitCode read(const ReadStep& step);
     ExitCode write(const WriteStep& step, const SharedImage& image);
     ExitCode backup(const BackupStep& step);
-    // Logs the error line and gives its reason's exit code.
-    ExitCode refuse(std::string_view reason, std::string_view detail = {});
+    // Logs the error message and gives its exit code.
+    ExitCode refuse(const Message& reason);
+    ExitCode refuse(MessageId reason, std::string_view name) {
+        return refuse(Message(reason, MessageDetail::name(name)));
+    }
     void made(const std::string& name);
 
     Services& services_;

@@ -13,7 +13,6 @@
 #include "cli/PrefixedConsole.h"
 #include "cli/StationPhone.h"
 #include "cli/StationPhoneView.h"
-#include "core/OperatorTexts.h"
 #include "operations/PartFile.h"
 #include "presence/PresenceHandling.h"
 
@@ -116,8 +115,12 @@ Station::~Station() {
     for (const std::shared_ptr<Run>& run : runs_) run->state->device.store(nullptr);
 }
 
-ExitCode Station::refuse(std::string_view reason, std::string_view detail) {
-    view_.appendLog(text::errorLine(reason, detail));
+ExitCode Station::refuse(MessageId reason, std::string_view name) {
+    if (name.empty()) {
+        view_.append(reason);
+    } else {
+        view_.append(Message(reason, MessageDetail::name(name)));
+    }
     return exitCodeFor(reason);
 }
 
@@ -130,7 +133,7 @@ ExitCode Station::prepare() {
         if (station.journal) anchorToTypedFolder(*line_.options.station.journal);
         std::error_code failed;
         std::filesystem::current_path(*line_.options.workingFolder, failed);
-        if (failed) return refuse(text::kCannotOpenFolder, *line_.options.workingFolder);
+        if (failed) return refuse(MessageId::cannotOpenFolder, *line_.options.workingFolder);
     }
     if (const auto refusal = loadChainImages(bindings_.files, line_.steps, images_)) {
         return refuse(refusal->reason, refusal->detail);
@@ -139,7 +142,7 @@ ExitCode Station::prepare() {
     std::vector<CliStep> steps = line_.steps;
     std::set<std::string> named;
     for (const std::string& name : settleChainOutputs(steps, "phone", "phone")) {
-        if (!named.insert(name).second) return refuse(text::kFileNamedTwice, name);
+        if (!named.insert(name).second) return refuse(MessageId::fileNamedTwice, name);
     }
     if (station.journal) {
         journal_.emplace(bindings_.files, *station.journal);
@@ -148,7 +151,7 @@ ExitCode Station::prepare() {
         }
     }
     roads_ = bindings_.openRoads ? bindings_.openRoads(line_.options.simulated) : nullptr;
-    if (!roads_) return refuse(text::kPhoneNotConnected);
+    if (!roads_) return refuse(MessageId::phoneNotConnected);
     chooser_ = std::make_unique<GivenImageFile>();
     platform_ = std::make_unique<Platform>(
         Platform{roads_->driver, roads_->interfaces, roads_->removalWatch, roads_->usb,
@@ -271,8 +274,8 @@ void Station::serve(const std::shared_ptr<Run>& run) {
             code = chain.run();
         } else {
             const std::string name = phoneFolderName(attached.location, record.started);
-            view.appendLog(text::errorLine(text::kCannotCreateFolder, name));
-            code = exitCodeFor(text::kCannotCreateFolder);
+            view.append(Message(MessageId::cannotCreateFolder, MessageDetail::name(name)));
+            code = exitCodeFor(MessageId::cannotCreateFolder);
         }
         // Its handle goes now: the phone may stay attached, served, while others come and go.
         run->state->device.store(nullptr);
@@ -280,12 +283,16 @@ void Station::serve(const std::shared_ptr<Run>& run) {
         failed = code != ExitCode::done;
         record.ended = wallClock_();
         record.exitCode = static_cast<int>(code);
-        if (failed) record.error = view.errorLine();
+        if (failed) {
+            record.error = view.errorLine();
+            record.reason = view.reasonName();
+        }
         const std::string& error = record.error;
         const std::size_t dash = error.find(" - ");
         run->phone->end(failed, dash == std::string::npos ? error : error.substr(dash + 3));
         if (journal_ && journal_->append(record) != FileError::none) {
-            view_.appendLog(text::errorLine(text::kJournalNotWritten, journal_->name()));
+            view_.append(
+                Message(MessageId::journalNotWritten, MessageDetail::name(journal_->name())));
             std::lock_guard lock(mutex_);
             journalFailed_ = true;
         }

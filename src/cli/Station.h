@@ -64,7 +64,7 @@ private:
     class Observer;
 
     ExitCode prepare();
-    ExitCode refuse(std::string_view reason, std::string_view detail = {});
+    ExitCode refuse(MessageId reason, std::string_view name = {});
     bool wanted(const AttachedPhone& phone) const;
     std::shared_ptr<SessionState> arrived(const WatchedPhone& watched);
     void serve(const std::shared_ptr<Run>& run);

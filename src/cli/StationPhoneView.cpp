@@ -1,26 +1,31 @@
-// Error lines kept as they are shown; everything else passed on.
+// Errors kept as they are shown; every message passed on.
 #include "cli/StationPhoneView.h"
 
-#include "core/OperatorTexts.h"
+#include "cli/ConsoleText.h"
 
 namespace norvale {
 
-void StationPhoneView::appendLog(std::string_view text) {
-    // An error line comes in one piece (CommandContext::fail, the session's refusals).
-    if (text.substr(0, text::kErrorPrefix.view().size()) == text::kErrorPrefix) {
+void StationPhoneView::append(const Message& message) {
+    if (isErrorMessage(message.id)) {
         const NativeToUtf8 native = [this](std::string_view name) {
             return console_.nativeToUtf8(name);
         };
-        std::string line = translateLine(text, lines_.language(), native);
+        std::string line = consoleText(message, lines_.language(), native);
         std::lock_guard lock(mutex_);
         errorLine_ = std::move(line);
+        reasonName_ = messageName(message.id);
     }
-    lines_.appendLog(text);
+    lines_.append(message);
 }
 
 std::string StationPhoneView::errorLine() const {
     std::lock_guard lock(mutex_);
     return errorLine_;
+}
+
+std::string StationPhoneView::reasonName() const {
+    std::lock_guard lock(mutex_);
+    return reasonName_;
 }
 
 }  // namespace norvale

@@ -9,22 +9,24 @@
 
 namespace norvale {
 
-// Lines go to `lines` (the phone's CliView over its prefixed console) as on one phone's command
-// line; progress goes to the phone's row for the table instead of a progress line, and the
-// last error line is kept, as the operator reads it, for the journal.
+// Messages go to `lines` (the phone's CliView over its prefixed console) as on one phone's
+// command line; progress goes to the phone's row for the table instead of a progress line, and
+// the last error is kept, as the operator reads it and by its stable name, for the journal.
 class StationPhoneView final : public DialogView, public OperationLog {
 public:
     StationPhoneView(CliView& lines, StationPhone& phone, Clock& clock, Console& console)
         : lines_(lines), phone_(phone), clock_(clock), console_(console) {}
 
-    // The last error line in the run's language, UTF-8; "" while there was none.
+    // The last error line in the run's language, UTF-8, and its message's stable name; "" while
+    // there was none.
     std::string errorLine() const;
+    std::string reasonName() const;
 
     // OperationLog.
-    void append(std::string_view text) override { appendLog(text); }
+    void append(const Message& message) override;
 
     // DialogView.
-    void appendLog(std::string_view text) override;
+    void appendLog(std::string_view /*text*/) override {}
     void clearLog() override {}
     void createStatusBar(std::string_view /*text*/) override {}
     void setStatusText(std::string_view /*text*/) override {}
@@ -47,6 +49,7 @@ private:
     Console& console_;
     mutable std::mutex mutex_;
     std::string errorLine_;
+    std::string reasonName_;
 };
 
 }  // namespace norvale

@@ -1,8 +1,6 @@
 // The rules a station's command line follows beyond the one-phone grammar.
 #include "cli/StationRefusal.h"
 
-#include "core/OperatorTexts.h"
-
 namespace norvale {
 
 bool staysInsideFolder(std::string_view name) {
@@ -25,21 +23,21 @@ std::optional<Refusal> stationRefusal(const CommandLine& line) {
     const CliOptions& options = line.options;
     const StationOptions& station = options.station;
     if (!station.enabled) {
-        if (!station.ports.empty()) return Refusal{text::kOnlyInStation, "--port"};
-        if (station.count) return Refusal{text::kOnlyInStation, "--count"};
-        if (station.journal) return Refusal{text::kOnlyInStation, "--journal"};
+        if (!station.ports.empty()) return Refusal{MessageId::onlyInStation, "--port"};
+        if (station.count) return Refusal{MessageId::onlyInStation, "--count"};
+        if (station.journal) return Refusal{MessageId::onlyInStation, "--journal"};
         return std::nullopt;
     }
-    if (options.device) return Refusal{text::kNotInStation, "--device"};
-    if (options.waitSeconds) return Refusal{text::kNotInStation, "--wait"};
+    if (options.device) return Refusal{MessageId::notInStation, "--device"};
+    if (options.waitSeconds) return Refusal{MessageId::notInStation, "--wait"};
     for (const CliStep& step : line.steps) {
         std::optional<std::string> named;
-        if (std::holds_alternative<ListStep>(step)) return Refusal{text::kNotInStation, "list"};
+        if (std::holds_alternative<ListStep>(step)) return Refusal{MessageId::notInStation, "list"};
         if (const auto* read = std::get_if<ReadStep>(&step)) named = read->output;
         if (const auto* write = std::get_if<WriteStep>(&step)) named = write->backup;
         if (const auto* backup = std::get_if<BackupStep>(&step)) named = backup->folder;
         if (named && !staysInsideFolder(*named)) {
-            return Refusal{text::kOutsidePhoneFolder, *named};
+            return Refusal{MessageId::outsidePhoneFolder, *named};
         }
     }
     return std::nullopt;

@@ -10,7 +10,7 @@
 namespace norvale {
 
 struct Refusal {
-    std::string_view reason;  // one of the reasons of OperatorTexts.h
+    MessageId reason;
     std::string detail;
 };
 

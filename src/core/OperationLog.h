@@ -1,17 +1,18 @@
-// The log pane as the rest of the system sees it: the one report channel to the operator.
+// The operator's log as the rest of the system sees it: the one report channel to the operator.
 #pragma once
 
-#include <string_view>
+#include "core/Message.h"
 
 namespace norvale {
 
-// Contract: append() adds Windows-1251 text at the log's insertion point (normally its end);
-// lines end where the text carries "\r\n". Any thread may call it; the text has been added when
-// the call returns, so lines from one thread keep their order.
+// Contract: append() tells the operator `message`, which the front end renders from the catalogue
+// (the dialog as its Windows-1251 log lines, the command line as UTF-8 lines); nothing reads it
+// back as text. Any thread may call it; the message has been told when the call returns, so
+// messages from one thread keep their order.
 class OperationLog {
 public:
     virtual ~OperationLog() = default;
-    virtual void append(std::string_view text) = 0;
+    virtual void append(const Message& message) = 0;
 };
 
 }  // namespace norvale

@@ -1,9 +1,9 @@
-// The process-wide record that the UI thread, the monitor and the command worker share.
+// One phone's session: what its front end, its presence handling and its command worker share.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
-#include <string>
 #include <utility>
 
 #include "platform/DeviceHandle.h"
@@ -33,16 +33,25 @@ private:
     Road road_;
 };
 
+// RAM address of loader.bin for a phone that has just booted into flash mode.
+inline constexpr std::uint32_t kInitialLoaderBase = 0x03FD0000;
+
+// Everything that belongs to one phone. A front end holds one per phone it serves (the dialog
+// exactly one); nothing below the front ends is shared between sessions but read-only data, so
+// two sessions may run their commands on two threads at once. The session's thread is the one
+// its front end handles presence on (the dialog's UI thread, a station's thread for the phone).
 struct SessionState {
-    // Written on the UI thread by arrival and removal; read by workers.
+    // Written by the session's arrival and removal handling; read by workers.
     std::atomic<bool> connected{false};
-    // Set by the UI thread when it starts a worker, cleared only by that worker.
+    // Set by the session's thread when it starts a worker, cleared only by that worker.
     std::atomic<bool> busy{false};
-    // Set the first time a worker attempts the jump stage; never cleared.
+    // The jump state of the phone's present arrival. jumpStageDone is set the first time a worker
+    // attempts the jump stage after an arrival; loaderBase is where loader.bin goes (the jump
+    // image moves it). Both are begun afresh by beginArrival(): a phone that arrives has just
+    // booted and holds nothing in RAM. Atomic because an arrival may come while a command of the
+    // phone that left still runs on its old handle.
     std::atomic<bool> jumpStageDone{false};
-    // RAM address of loader.bin as eight hex characters. Touched by workers only, one at a time;
-    // the busy handover orders one worker's writes before the next worker's reads.
-    std::string loaderBaseText = "03FD0000";
+    std::atomic<std::uint32_t> loaderBase{kInitialLoaderBase};
     // The interface opened at the last arrival; null until then (the invalid handle). Replaced
     // on the UI thread at every arrival, kept on removal.
     std::atomic<std::shared_ptr<const OpenDevice>> device;
@@ -50,6 +59,12 @@ struct SessionState {
     // from its signal handler); the running command ends at its next transfer. The dialog never
     // sets it.
     std::atomic<bool> stopRequested{false};
+
+    // The phone arrived: its first command uploads loader.bin to 03FD0000 and then the jump image.
+    void beginArrival() {
+        jumpStageDone.store(false);
+        loaderBase.store(kInitialLoaderBase);
+    }
 
     DeviceHandle deviceHandle() const {
         const auto current = device.load();

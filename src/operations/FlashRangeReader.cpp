@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/OperatorTexts.h"
 #include "operations/DumpFileName.h"
 #include "operations/DumpWriter.h"
 #include "operations/PartFile.h"
@@ -27,16 +26,18 @@ enum class NameRule { plainFileName, callersPath };
 std::unique_ptr<File> createDump(CommandContext& command, const std::string& name,
                                  const std::string& partName, NameRule rule) {
     if (rule == NameRule::plainFileName && !isPlainFileName(name)) {
-        command.fail(text::kInvalidFileName, name);
+        command.fail(MessageId::invalidFileName, MessageDetail::name(name));
         return nullptr;
     }
     FileSystem& files = command.platform().files;
     if (const FileError taken = files.checkNameFree(name); taken != FileError::none) {
-        command.fail(createFailureReason(taken), name);
+        command.fail(createFailureReason(taken), MessageDetail::name(name));
         return nullptr;
     }
     OpenedFile created = files.createNew(partName);
-    if (!created.file) command.fail(createFailureReason(created.error), partName);
+    if (!created.file) {
+        command.fail(createFailureReason(created.error), MessageDetail::name(partName));
+    }
     return std::move(created.file);
 }
 
@@ -45,8 +46,7 @@ std::unique_ptr<File> createDump(CommandContext& command, const std::string& nam
 bool nameDump(CommandContext& command, const std::string& partName, const std::string& name) {
     const FileError error = command.platform().files.renameNoReplace(partName, name);
     if (error == FileError::none) return true;
-    const FileFailure failure = renameFailure(error, partName, name);
-    command.fail(failure.reason, failure.detail);
+    command.fail(renameFailure(error, partName, name));
     return false;
 }
 
@@ -67,17 +67,14 @@ public:
         if (writer_.finish()) return true;
         // A write that failed part way may have kept some of a reply: the file says. After a
         // failed transfer the command has its line already.
-        command.fail(text::kCannotWriteFile, kept(dump_.size().value_or(writer_.written())));
+        command.fail(kept(MessageId::cannotWriteFile, dump_.size().value_or(writer_.written())));
         return false;
     }
-    std::string kept(std::uint64_t bytes) const override {
-        std::string detail = std::to_string(bytes);
-        detail += text::kSavedInFile.view();
-        detail += partName_;
-        return detail;
+    Message kept(MessageId id, std::uint64_t bytes) const override {
+        return Message(id, MessageDetail::bytes(bytes), MessageDetail::name(partName_));
     }
     void reportStop(CommandContext& command, std::uint64_t taken) override {
-        command.fail(text::kReadStoppedByOperator, kept(taken));
+        command.fail(kept(MessageId::readStoppedByOperator, taken));
     }
 
 private:
@@ -91,16 +88,13 @@ private:
 bool validRange(CommandContext& command, std::uint32_t start, std::uint32_t end) {
     const std::uint32_t count = end - start + 1;
     if (start <= end && count != 0) return true;
-    command.fail(text::kBadAddressRange);
+    command.fail(MessageId::badAddressRange);
     return false;
 }
 
 void readIntoNewFile(CommandContext& command, std::uint32_t start, std::uint32_t end,
                      const std::string& name, NameRule rule) {
-    std::string line(text::kReadingBlock.view());
-    line += name;
-    line += text::kLineEnd;
-    command.log().append(line);
+    command.log().append(Message(MessageId::readingBlock, MessageDetail::name(name)));
 
     const std::string partName = partFileName(name);
     std::unique_ptr<File> dump = createDump(command, name, partName, rule);
@@ -145,7 +139,7 @@ enum class Stop { none, transferFailed, noData, refused, operatorStop };
 }  // namespace
 
 void RangeSink::reportStop(CommandContext& command, std::uint64_t /*taken*/) {
-    command.fail(text::kStoppedByOperator);
+    command.fail(MessageId::stoppedByOperator);
 }
 
 // Counting in 64 bits keeps a range that ends at FFFFFFFF from wrapping back below End.
@@ -172,7 +166,7 @@ ReadEnd readReplies(CommandContext& command, std::uint32_t start, std::uint32_t 
         const std::optional<std::size_t> length = command.receive(*replies, buffer);
         if (!length) {
             // A stop that came just after the look above ended the read before its transfer.
-            const bool stopped = command.failureReason() == text::kStoppedByOperator.view();
+            const bool stopped = command.failureReason() == MessageId::stoppedByOperator;
             stop = stopped ? Stop::operatorStop : Stop::transferFailed;
             break;
         }
@@ -195,7 +189,7 @@ ReadEnd readReplies(CommandContext& command, std::uint32_t start, std::uint32_t 
     if (stop == Stop::transferFailed) return ReadEnd::transferFailed;
     if (!finished || stop == Stop::refused) return ReadEnd::stopped;
     if (stop == Stop::noData) {
-        command.fail(text::kReadInterrupted, sink.kept(received));
+        command.fail(sink.kept(MessageId::readInterrupted, received));
         return ReadEnd::stopped;
     }
     if (stop == Stop::operatorStop) {
@@ -206,7 +200,7 @@ ReadEnd readReplies(CommandContext& command, std::uint32_t start, std::uint32_t 
     // came late, say): what was taken then holds bytes that are not the range's, so it is no
     // success.
     if (received != count) {
-        command.fail(text::kReadTooLong, sink.kept(received));
+        command.fail(sink.kept(MessageId::readTooLong, received));
         return ReadEnd::stopped;
     }
     return ReadEnd::complete;
@@ -218,7 +212,7 @@ void finishRead(CommandContext& command, ReadEnd end) {
     // goes out before "Успешно": success is only said once every transfer of the command has
     // completed, the last one included.
     if (!command.send(commandByte(LoaderCommand::end), 0)) return;
-    if (end == ReadEnd::complete) command.log().append(text::kSuccess);
+    if (end == ReadEnd::complete) command.log().append(MessageId::success);
 }
 
 void readRangeToFile(CommandContext& command) {

@@ -55,9 +55,11 @@ public:
     // Called once the replies have stopped: waits for the sink's own work to end. False when it
     // failed, the command then failed with the sink's reason.
     virtual bool finish(CommandContext& command) = 0;
-    // The detail of a line about a read that ended early after `bytes` of the range: the count,
-    // and where those bytes are kept.
-    virtual std::string kept(std::uint64_t bytes) const { return std::to_string(bytes); }
+    // The message `id` about a read that ended early after `bytes` of the range: the count, and
+    // where those bytes are kept.
+    virtual Message kept(MessageId id, std::uint64_t bytes) const {
+        return Message(id, MessageDetail::bytes(bytes));
+    }
     // The operator stopped the read after `taken` bytes: fails the command saying so.
     virtual void reportStop(CommandContext& command, std::uint64_t taken);
 };

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/Message.h"
 #include "platform/FileSystem.h"
 
 namespace norvale {
@@ -19,17 +20,12 @@ inline std::string partFileName(std::string_view name) {
     return part;
 }
 
-// The reason of the error line when a file could not be created (or its name was found taken).
-std::string_view createFailureReason(FileError error);
-
-// An error line's reason and detail.
-struct FileFailure {
-    std::string_view reason;
-    std::string detail;
-};
+// The error message when a file could not be created (or its name was found taken); its detail
+// is the file's name.
+MessageId createFailureReason(FileError error);
 
 // What to say when renameNoReplace(partName, name) failed with `error`: a name taken meanwhile
 // names both files (the whole file stays under partName), any other failure the rename itself.
-FileFailure renameFailure(FileError error, const std::string& partName, const std::string& name);
+Message renameFailure(FileError error, const std::string& partName, const std::string& name);
 
 }  // namespace norvale

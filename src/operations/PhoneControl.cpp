@@ -1,22 +1,21 @@
 // Start and BLANK: command bytes only; a byte that did not reach the phone ends the command.
 #include "operations/PhoneControl.h"
 
-#include "core/OperatorTexts.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {
 
 void startPhone(CommandContext& command) {
-    command.log().append(text::kStartingPhone);
+    command.log().append(MessageId::startingPhone);
     if (!command.send(commandByte(LoaderCommand::start), 0)) return;
     // The same byte that precedes the RAM loader: after 'S' the loader takes it as "go".
     if (!command.send(commandByte(LoaderCommand::ramLoader), 0)) return;
-    command.log().append(text::kSuccess);
+    command.log().append(MessageId::success);
 }
 
 void setBlankMode(CommandContext& command) {
     if (!command.send(commandByte(LoaderCommand::blank), 0)) return;
-    command.log().append(text::kSettingBlank);
+    command.log().append(MessageId::settingBlank);
 }
 
 }  // namespace norvale

@@ -5,7 +5,6 @@
 #include <span>
 #include <utility>
 
-#include "core/OperatorTexts.h"
 #include "protocol/CommandFormats.h"
 #include "protocol/WholeFile.h"
 
@@ -52,7 +51,7 @@ bool RegionWriter::loadImage() {
         if (!chosen) return false;  // the operator cancelled: nothing to report
         LoadedFile loaded = loadWholeFile(command_.platform().files, *chosen);
         if (loaded.outcome != LoadOutcome::loaded) {
-            command_.fail(loadFailureReason(loaded.outcome), *chosen);
+            command_.fail(loadFailureReason(loaded.outcome), MessageDetail::name(*chosen));
             return false;
         }
         image = std::make_shared<const Bytes>(std::move(loaded.data));
@@ -61,11 +60,11 @@ bool RegionWriter::loadImage() {
     // Checked for the whole command before its first 'F', so a short image never leaves a
     // region half written.
     if (image->size() < minimumImageSize(plan_)) {
-        command_.fail(text::kImageTooShort, imageName_);
+        command_.fail(MessageId::imageTooShort, MessageDetail::name(imageName_));
         return false;
     }
     image_ = std::move(image);
-    command_.log().append(text::kWritingData);
+    command_.log().append(MessageId::writingData);
     progress_.emplace(command_.view(), bytesToSend(plan_, image_->size()));
     return true;
 }
@@ -77,7 +76,7 @@ bool RegionWriter::writeSlice(std::uint32_t address, std::uint32_t fromOffset,
     if (fromOffset >= image_->size()) {
         // Only a caller that passes slices past its own minimum gets here; the image is never
         // read past its end and nothing of the slice is sent.
-        command_.fail(text::kImageTooShort, imageName_);
+        command_.fail(MessageId::imageTooShort, MessageDetail::name(imageName_));
         return false;
     }
     if (!command_.send(commandByte(LoaderCommand::flash), 0)) return false;
@@ -90,7 +89,7 @@ bool RegionWriter::writeSlice(std::uint32_t address, std::uint32_t fromOffset,
     const std::optional<Bytes> blockReply = command_.receive(kBlockReplySize, 0);
     if (!blockReply) return false;
     if (blockReply->empty()) {
-        command_.fail(text::kWriteNotConfirmed, formatHexAddress(address));
+        command_.fail(MessageId::writeNotConfirmed, MessageDetail::flashAddress(address));
         return false;
     }
     return true;
@@ -98,7 +97,7 @@ bool RegionWriter::writeSlice(std::uint32_t address, std::uint32_t fromOffset,
 
 bool RegionWriter::sendChunk(std::uint32_t address, std::uint32_t offset) {
     if (offset >= image_->size()) {
-        command_.fail(text::kImageTooShort, imageName_);
+        command_.fail(MessageId::imageTooShort, MessageDetail::name(imageName_));
         return false;
     }
     const std::size_t n = std::min<std::size_t>(image_->size() - offset, kChunkSize);
@@ -108,7 +107,7 @@ bool RegionWriter::sendChunk(std::uint32_t address, std::uint32_t offset) {
     const std::optional<Bytes> reply = command_.receive(kChunkReplySize, kChunkReplyWaitMs);
     if (!reply) return false;
     if (reply->empty()) {
-        command_.fail(text::kWriteNotConfirmed, formatHexAddress(address));
+        command_.fail(MessageId::writeNotConfirmed, MessageDetail::flashAddress(address));
         return false;
     }
     progress_->advance(n);
@@ -118,7 +117,7 @@ bool RegionWriter::sendChunk(std::uint32_t address, std::uint32_t offset) {
 bool RegionWriter::finishWrite() {
     if (command_.failed()) return false;
     if (!command_.send(commandByte(LoaderCommand::end), 0)) return false;
-    command_.log().append(text::kSuccess);
+    command_.log().append(MessageId::success);
     return true;
 }
 
@@ -147,7 +146,7 @@ void writeBlockRange(CommandContext& command) {
     // Nothing to write (Start above End, End + 1 wrapping to 0) or more than any image holds:
     // refused before the operator is asked for a file, so no "Успешно" for nothing written.
     if (!slices || slices->empty()) {
-        command.fail(text::kBadAddressRange);
+        command.fail(MessageId::badAddressRange);
         return;
     }
     writeSlices(command, *slices);

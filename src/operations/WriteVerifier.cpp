@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/OperatorTexts.h"
 #include "operations/FlashRangeReader.h"
 #include "protocol/CommandFormats.h"
 
@@ -27,8 +26,8 @@ public:
         const auto differs = std::mismatch(wanted.begin(), wanted.end(), reply_.begin()).first;
         if (differs != wanted.end()) {
             const auto at = offset + static_cast<std::uint64_t>(differs - wanted.begin());
-            command.fail(text::kVerifyMismatch,
-                         formatHexAddress(address_ + static_cast<std::uint32_t>(at)));
+            command.fail(MessageId::verifyMismatch,
+                         MessageDetail::flashAddress(address_ + static_cast<std::uint32_t>(at)));
             return false;
         }
         compared_ += length;
@@ -61,10 +60,10 @@ void verifyWrite(CommandContext& command, const std::vector<ImageSlice>& plan,
                  std::span<const std::uint8_t> image) {
     const std::uint64_t written = bytesToSend(plan, image.size());
     if (!laidEndToEnd(plan) || written == 0 || written > 0xFFFFFFFFu) {
-        command.fail(text::kBadAddressRange);
+        command.fail(MessageId::badAddressRange);
         return;
     }
-    command.log().append(text::kVerifyingData);
+    command.log().append(MessageId::verifyingData);
     const auto count = static_cast<std::uint32_t>(written);
     ComparingSink sink(plan.front().address, image.first(count));
     finishRead(command, readReplies(command, plan.front().address, count, sink));

@@ -7,27 +7,24 @@
 #include "presence/FlashInterfaceFinder.h"
 
 namespace norvale {
-namespace {
 
-// Whether the driver's present interfaces hold `devicePath`, by their paths alone.
-bool driverHolds(InterfaceEnumerator& interfaces, const std::string& devicePath) {
+std::vector<std::string> presentDriverPaths(InterfaceEnumerator& interfaces) {
+    std::vector<std::string> paths;
     const DeviceSet set = interfaces.openSet();
-    if (!set.valid()) return false;
-    bool found = false;
-    for (std::uint32_t index = 0; !found; ++index) {
+    if (!set.valid()) return paths;
+    for (std::uint32_t index = 0;; ++index) {
         const std::optional<InterfaceRef> member = interfaces.member(set, index);
         if (!member) break;
         const DetailSizeResult size = interfaces.detailSize(set, *member);
         if (!size.sizeKnown) break;
-        const std::optional<std::string> path =
-            interfaces.devicePath(set, *member, size.requiredSize);
-        found = path && *path == devicePath;
+        if (std::optional<std::string> path =
+                interfaces.devicePath(set, *member, size.requiredSize)) {
+            paths.push_back(std::move(*path));
+        }
     }
     interfaces.closeSet(set);
-    return found;
+    return paths;
 }
-
-}  // namespace
 
 std::vector<AttachedPhone> listAttachedPhones(Platform& platform, const PhoneLink& driverLink) {
     std::vector<AttachedPhone> phones;
@@ -53,8 +50,9 @@ std::shared_ptr<const OpenDevice> openAttachedPhone(Platform& platform,
 }
 
 bool stillAttached(Platform& platform, const AttachedPhone& phone) {
-    if (phone.road == Road::driver) return driverHolds(platform.interfaces, phone.location);
-    const std::vector<std::string> locations = platform.usb.listPhones();
+    const std::vector<std::string> locations = phone.road == Road::driver
+                                                   ? presentDriverPaths(platform.interfaces)
+                                                   : platform.usb.listPhones();
     return std::find(locations.begin(), locations.end(), phone.location) != locations.end();
 }
 

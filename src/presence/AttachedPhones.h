@@ -29,6 +29,10 @@ std::vector<AttachedPhone> listAttachedPhones(Platform& platform, const PhoneLin
 // it fail as they do after an arrival that could open nothing.
 std::shared_ptr<const OpenDevice> openAttachedPhone(Platform& platform, const AttachedPhone& phone);
 
+// The device paths of the driver's present interfaces, in its order, by their paths alone: no
+// interface is opened. A member whose path can't be fetched is left out.
+std::vector<std::string> presentDriverPaths(InterfaceEnumerator& interfaces);
+
 // Whether `phone` is still attached: the driver's interface set or the bus is asked, no phone is.
 bool stillAttached(Platform& platform, const AttachedPhone& phone);
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/OperatorTexts.h"
+#include "core/Message.h"
 #include "protocol/WholeFile.h"
 
 namespace norvale {
@@ -20,11 +20,8 @@ constexpr std::size_t kModeLength = 6;
 constexpr std::size_t kCg1Offset = 7;
 constexpr std::size_t kCg1Length = 8;
 
-std::string line(std::string_view label, std::string_view value) {
-    std::string text(label);
-    text += value;
-    text += text::kLineEnd;
-    return text;
+Message fromPhone(MessageId id, std::string_view value) {
+    return Message(id, MessageDetail::phoneBytes(value));
 }
 
 // One framed command and its reply, neither waited for: the boot ROM answers at once, and a
@@ -65,15 +62,16 @@ PhoneIdentity readPhoneInfo(Services& services) {
 
     PhoneIdentity identity;
     identity.bootVersion = readBootVersion(link, handle);
-    services.log.append(line(text::kBootVersion, identity.bootVersion));
+    services.log.append(fromPhone(MessageId::bootVersion, identity.bootVersion));
     identity.mode = readMode(link, handle);
-    services.log.append(line(text::kMode, identity.mode));
+    services.log.append(fromPhone(MessageId::phoneMode, identity.mode));
 
     // Read with read sharing, so a read-only file or one another program is reading still
     // gives its line. A file that can't be read, or an empty one, gives no line at all.
     const LoadedFile config = loadWholeFile(services.platform.files, kConfigurationFile);
     if (config.outcome == LoadOutcome::loaded) {
-        services.log.append(line(text::kCg1Start, textField(config.data, kCg1Offset, kCg1Length)));
+        services.log.append(
+            fromPhone(MessageId::cg1Start, textField(config.data, kCg1Offset, kCg1Length)));
     }
     return identity;
 }

@@ -13,8 +13,11 @@ namespace norvale {
 namespace {
 
 void announceArrival(Services& services) {
+    // A phone that arrives has just started its flash mode: nothing of an earlier arrival's
+    // bootstrap is in its RAM, so its first command sends the jump image again.
+    services.state.beginArrival();
     services.state.connected.store(true);
-    services.log.append(text::kPhoneConnected);
+    services.log.append(MessageId::phoneConnected);
     services.view.setStatusText(text::kStatusConnected);
 }
 
@@ -52,8 +55,7 @@ PhoneIdentity handleArrivalOf(Services& services, std::shared_ptr<const OpenDevi
 
 void handleRemoval(Services& services) {
     services.state.connected.store(false);
-    services.log.append(text::kPhoneDisconnected);
-    services.log.append(text::kLineEnd);
+    services.log.append(MessageId::phoneDisconnected);
     services.view.setStatusText(text::kStatusDisconnected);
 }
 

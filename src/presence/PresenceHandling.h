@@ -8,7 +8,8 @@
 
 namespace norvale {
 
-// UI thread only. Sets connected, logs the arrival, shows "Подключен", opens the flash interface
+// UI thread only. Begins the session's jump state afresh (SessionState::beginArrival), sets
+// connected, logs the arrival, shows "Подключен", opens the flash interface
 // as the session's new device (also when nothing could be opened) and logs the phone's
 // information. The device it replaces is closed once no running command holds it any more.
 // busy is left alone: it belongs to the command runner.

@@ -1,20 +1,18 @@
 // Transfers of one command, with the first failure turned into the command's one error line.
 #include "protocol/CommandContext.h"
 
-#include "core/OperatorTexts.h"
-
 namespace norvale {
 
 bool CommandContext::mayTransfer() {
     if (failed_ || !stopRequested()) return true;
-    fail(text::kStoppedByOperator);
+    fail(MessageId::stoppedByOperator);
     return false;
 }
 
 bool CommandContext::send(std::span<const std::uint8_t> bytes, std::uint32_t waitMs) {
     if (!mayTransfer()) return false;
     if (link().writePipe(device(), kPipe, bytes, waitMs)) return true;
-    fail(text::kNoAnswerFromPhone);
+    fail(MessageId::noAnswer);
     return false;
 }
 
@@ -22,7 +20,7 @@ std::optional<Bytes> CommandContext::receive(std::uint32_t maxBytes, std::uint32
     if (!mayTransfer()) return std::nullopt;
     ReadReply reply = link().readPipe(device(), kPipe, maxBytes, waitMs);
     if (reply.completed) return std::move(reply.data);
-    fail(text::kNoAnswerFromPhone);
+    fail(MessageId::noAnswer);
     return std::nullopt;
 }
 
@@ -31,15 +29,15 @@ std::optional<std::size_t> CommandContext::receive(ReplyStream& replies,
     if (!mayTransfer()) return std::nullopt;
     const StreamedReply reply = replies.next(buffer);
     if (reply.completed) return reply.length;
-    fail(text::kNoAnswerFromPhone);
+    fail(MessageId::noAnswer);
     return std::nullopt;
 }
 
-void CommandContext::fail(std::string_view reason, std::string_view detail) {
+void CommandContext::fail(Message reason) {
     if (failed_) return;
     failed_ = true;
-    failureReason_ = reason;
-    services_.log.append(text::errorLine(reason, detail));
+    failureReason_ = reason.id;
+    services_.log.append(reason);
 }
 
 }  // namespace norvale

@@ -6,8 +6,9 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <string_view>
+#include <utility>
 
+#include "core/Message.h"
 #include "core/OperationLog.h"
 #include "core/SessionState.h"
 #include "platform/DialogView.h"
@@ -37,13 +38,14 @@ struct Services {
 // arrival that replaces the session's device can't change the handle under a running command,
 // and the handle stays open until the command lets go of it.
 //
-// Every transfer goes through send() and receive(). The first failed transfer logs the one
-// "ОШИБКА - " line of the command and marks it failed; a command checks their results and ends
-// at once, so it never logs "Успешно" for data that did not reach the phone.
+// Every transfer goes through send() and receive(). The first failed transfer tells the one
+// error message of the command (no_answer) and marks it failed; a command checks their results
+// and ends at once, so it never tells success for data that did not reach the phone.
 //
 // A stop request (SessionState::stopRequested) is looked at before every transfer of a command
-// that has not failed yet: the transfer is not made, and the command fails with "прервано
-// оператором". Once a command has failed, its closing transfers (the 'Z' after a read) still go.
+// that has not failed yet: the transfer is not made, and the command fails with
+// stopped_by_operator. Once a command has failed, its closing transfers (the 'Z' after a read)
+// still go.
 class CommandContext {
 public:
     explicit CommandContext(Services& services)
@@ -75,13 +77,17 @@ public:
     // logged) when the read did not complete.
     std::optional<std::size_t> receive(ReplyStream& replies, std::span<std::uint8_t> buffer);
 
-    // Logs "ОШИБКА - " + reason + detail once per command; later calls log nothing. `reason` is
-    // one of the constants of OperatorTexts.h: the command keeps it by reference.
-    void fail(std::string_view reason, std::string_view detail = {});
+    // Tells the error message `reason` with its details once per command; later calls tell
+    // nothing.
+    void fail(Message reason);
+    template <class... Details>
+    void fail(MessageId reason, Details&&... details) {
+        fail(Message(reason, std::forward<Details>(details)...));
+    }
     bool failed() const { return failed_; }
-    // The reason of the command's one error line (one of the constants of OperatorTexts.h), or
-    // empty while it has not failed: what a front end tells its caller goes by this, not by text.
-    std::string_view failureReason() const { return failureReason_; }
+    // The identifier of the command's one error message, or nothing while it has not failed: what
+    // a front end tells its caller goes by this.
+    std::optional<MessageId> failureReason() const { return failureReason_; }
     // Whether the operator has asked the running command to stop.
     bool stopRequested() const { return services_.state.stopRequested.load(); }
 
@@ -92,7 +98,7 @@ private:
     Services& services_;
     std::shared_ptr<const OpenDevice> device_;
     bool failed_ = false;
-    std::string_view failureReason_;
+    std::optional<MessageId> failureReason_;
 };
 
 using CommandBody = std::function<void(CommandContext&)>;
@@ -100,7 +106,7 @@ using CommandBody = std::function<void(CommandContext&)>;
 // How one command ended, for a front end that reports more than the log (an exit code).
 struct CommandOutcome {
     bool failed = false;
-    std::string_view reason;  // as CommandContext::failureReason(); "Телефон не подключен" too
+    std::optional<MessageId> reason;  // as CommandContext::failureReason(); phone_not_connected too
 };
 
 }  // namespace norvale

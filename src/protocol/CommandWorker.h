@@ -5,9 +5,9 @@
 
 namespace norvale {
 
-// Without a phone: logs "ОШИБКА - Телефон не подключен" and ends. Otherwise runs the loader
-// bootstrap and, if it brought the loader up, `body`. Clears busy on every path, last. The
-// outcome names the reason of the command's error line, if it logged one.
+// Without a phone: tells phone_not_connected and ends. Otherwise runs the loader bootstrap and,
+// if it brought the loader up, `body`. Clears busy on every path, last. The outcome names the
+// command's error message, if it told one.
 CommandOutcome runCommandWorker(Services& services, const CommandBody& body);
 
 }  // namespace norvale

@@ -1,11 +1,11 @@
-// The loader upload that opens every command: loader.bin, once the jump image, 'A' and ram.bin.
+// The loader upload that opens every command: loader.bin, the jump image once per arrival, 'A' and
+// ram.bin.
 #include "protocol/LoaderBootstrap.h"
 
 #include <algorithm>
 #include <optional>
 #include <string>
 
-#include "core/OperatorTexts.h"
 #include "protocol/WholeFile.h"
 
 namespace norvale {
@@ -23,7 +23,7 @@ constexpr std::uint32_t kRamLoaderWaitMs = 60000;
 std::optional<Bytes> loadImage(CommandContext& command, const char* name) {
     LoadedFile image = loadWholeFile(command.platform().files, name);
     if (image.outcome != LoadOutcome::loaded) {
-        command.fail(loadFailureReason(image.outcome), name);
+        command.fail(loadFailureReason(image.outcome), MessageDetail::name(name));
         return std::nullopt;
     }
     return std::move(image.data);
@@ -46,22 +46,21 @@ bool uploadImage(CommandContext& command, const Bytes& image) {
 // The reply's bytes up to its first zero byte, as one log line.
 void logReply(CommandContext& command, const Bytes& reply) {
     const auto end = std::find(reply.begin(), reply.end(), std::uint8_t{0});
-    std::string line(reply.begin(), end);
-    line += text::kLineEnd;
-    command.log().append(line);
+    command.log().append(Message(MessageId::loaderReply,
+                                 MessageDetail::phoneBytes(std::string(reply.begin(), end))));
 }
 
 }  // namespace
 
 bool sendAddress(CommandContext& command, std::uint32_t offset) {
-    const std::uint32_t base = parseHexAddress(command.state().loaderBaseText);
+    const std::uint32_t base = command.state().loaderBase.load();
     if (!command.send(buildAddrPacket(base + offset), kAddrWriteWaitMs)) return false;
     return command.receive(kUploadReplySize, kUploadReplyWaitMs).has_value();
 }
 
 bool LoaderBootstrap(CommandContext& command) {
     SessionState& state = command.state();
-    command.log().append(text::kSendingLoader);
+    command.log().append(MessageId::sendingLoader);
 
     {
         const std::optional<Bytes> loader = loadImage(command, kLoaderImage);
@@ -69,12 +68,12 @@ bool LoaderBootstrap(CommandContext& command) {
     }
 
     if (!state.jumpStageDone.load()) {
-        // Set before the image is opened: the jump stage is attempted once per run, even if the
-        // jump image turns out to be missing.
+        // Set before the image is opened: the jump stage is attempted once per arrival, even if
+        // the jump image turns out to be missing.
         state.jumpStageDone.store(true);
         const std::optional<Bytes> jump = loadImage(command, kJumpImage);
         if (!jump) return false;
-        state.loaderBaseText = kJumpLoaderBase;
+        state.loaderBase.store(kJumpLoaderBase);
         if (!uploadImage(command, *jump)) return false;
     }
 

@@ -3,8 +3,6 @@
 
 #include <new>
 
-#include "core/OperatorTexts.h"
-
 namespace norvale {
 
 LoadedFile loadWholeFile(FileSystem& files, const std::string& name) {
@@ -30,16 +28,16 @@ LoadedFile loadWholeFile(FileSystem& files, const std::string& name) {
     return loaded;
 }
 
-std::string_view loadFailureReason(LoadOutcome outcome) {
+MessageId loadFailureReason(LoadOutcome outcome) {
     switch (outcome) {
-        case LoadOutcome::inUse: return text::kFileInUse;
-        case LoadOutcome::tooLarge: return text::kFileTooLarge;
+        case LoadOutcome::inUse: return MessageId::fileInUse;
+        case LoadOutcome::tooLarge: return MessageId::fileTooLarge;
         case LoadOutcome::loaded:
         case LoadOutcome::cannotOpen:
         case LoadOutcome::empty:
         case LoadOutcome::cannotRead: break;
     }
-    return text::kCannotReadFile;
+    return MessageId::cannotReadFile;
 }
 
 }  // namespace norvale

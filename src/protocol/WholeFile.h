@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/Message.h"
 #include "platform/FileSystem.h"
 #include "protocol/CommandFormats.h"
 
@@ -28,7 +29,7 @@ struct LoadedFile {
 // only read work), reads it whole into a zero-initialised block and closes it on every path.
 LoadedFile loadWholeFile(FileSystem& files, const std::string& name);
 
-// The operator's reason for an outcome other than loaded, to be followed by the file's name.
-std::string_view loadFailureReason(LoadOutcome outcome);
+// The error message for an outcome other than loaded; its detail is the file's name.
+MessageId loadFailureReason(LoadOutcome outcome);
 
 }  // namespace norvale

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "integration/OperationsRig.h"
+#include "operations/PhoneControl.h"
+#include "presence/PresenceHandling.h"
 #include "protocol/LoaderBootstrap.h"
 
 namespace norvale::testing {
@@ -61,12 +63,15 @@ protected:
     }
 
     // One click's worth: busy set, the worker frame with a body that notes it ran.
-    bool runCommand() {
+    bool runCommand(const CommandBody& body = {}) {
         rig.sim.driver.clearTrace();
         rig.log.appends_.clear();
         bool bodyRan = false;
         rig.state.busy = true;
-        runCommandWorker(rig.services, [&](CommandContext&) { bodyRan = true; });
+        runCommandWorker(rig.services, [&](CommandContext& command) {
+            bodyRan = true;
+            if (body) body(command);
+        });
         EXPECT_FALSE(rig.state.busy.load());
         return bodyRan;
     }
@@ -102,7 +107,7 @@ TEST_F(LoaderBootstrapTest, FirstCommandUploadsLoaderThenJumpImageThenRamLoader)
     expectTranscript(rig.sim.driver.trace(), bootstrapTrace(kLoaderAtStart, {{"03FEF800", "CC"}}));
     EXPECT_EQ(logLines(), (std::vector<std::string>{text::kSendingLoader.str(), "JMP01\r\n",
                                                     "RAM LOADER 1\r\n"}));
-    EXPECT_EQ(rig.state.loaderBaseText, "03FEF800");
+    EXPECT_EQ(rig.state.loaderBase.load(), 0x03FEF800u);
     // Each BIN packet is followed by a 16 ms pause.
     EXPECT_EQ(rig.sim.clock.now(), 4u * 16u);
 }
@@ -119,12 +124,40 @@ TEST_F(LoaderBootstrapTest, LaterCommandsUploadTheLoaderAtTheJumpAddressAndSkipT
     }));
 }
 
+// The operator's story: a phone arrives and gets two commands, is started (it leaves flash
+// mode), and is put back into flash mode. Having just booted, it holds nothing in RAM: its
+// first command after the new arrival needs the whole bootstrap again, jump image included.
+TEST_F(LoaderBootstrapTest, EveryArrivalBeginsWithTheWholeBootstrap) {
+    handleArrival(rig.services);
+    EXPECT_TRUE(runCommand());
+    expectTranscript(rig.sim.driver.trace(), bootstrapTrace(kLoaderAtStart, {{"03FEF800", "CC"}}));
+
+    EXPECT_TRUE(runCommand(startPhone));
+    const Packets loaderAfterJump{{"03FEF800", "CC"}, {"03FF0000", "AF"}, {"03FF0800", "B7"}};
+    std::vector<std::string> started = bootstrapTrace(loaderAfterJump, {});
+    started.insert(started.end(), {"W 2 53", "W 2 41"});
+    expectTranscript(rig.sim.driver.trace(), started);
+    ASSERT_FALSE(rig.sim.driver.attached(rig.sim.phoneId));
+
+    handleRemoval(rig.services);
+    rig.sim.phoneId = rig.sim.driver.attach({}, rig.sim.driver.phone(rig.sim.phoneId));
+    handleArrival(rig.services);
+    EXPECT_TRUE(runCommand());
+    expectTranscript(rig.sim.driver.trace(), bootstrapTrace(kLoaderAtStart, {{"03FEF800", "CC"}}));
+    EXPECT_EQ(logLines(), (std::vector<std::string>{text::kSendingLoader.str(), "JMP01\r\n",
+                                                    "RAM LOADER 1\r\n"}));
+
+    // Within one arrival the jump image goes once.
+    EXPECT_TRUE(runCommand());
+    expectTranscript(rig.sim.driver.trace(), bootstrapTrace(loaderAfterJump, {}));
+}
+
 TEST_F(LoaderBootstrapTest, MissingJumpImageIsNamedAndTriedOnlyOnce) {
     std::filesystem::remove("bin/LTE2_jump.bin");
 
     EXPECT_FALSE(runCommand());
     EXPECT_TRUE(rig.state.jumpStageDone.load());
-    EXPECT_EQ(rig.state.loaderBaseText, "03FD0000");
+    EXPECT_EQ(rig.state.loaderBase.load(), 0x03FD0000u);
     EXPECT_EQ(logLines(), (std::vector<std::string>{
                               text::kSendingLoader.str(),
                               text::errorLine(text::kCannotReadFile, ".\\bin\\LTE2_jump.bin")}));

@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "core/OperationLog.h"
-#include "core/OperatorTexts.h"
 #include "protocol/CommandWorker.h"
 #include "sim/MemoryDialogView.h"
 #include "sim/SimPlatform.h"
+#include "ui/DialogLogLines.h"
+#include "unit/DialogLogTexts.h"
 
 namespace norvale::testing {
 
@@ -86,9 +87,11 @@ inline Bytes patternImage(std::size_t size, std::uint8_t seed) {
 class TranscriptLog final : public OperationLog {
 public:
     TranscriptLog(MemoryDialogView& view, SimDriver& driver) : view_(view), driver_(driver) {}
-    void append(std::string_view text) override {
-        view_.appendLog(text);
-        appends_.push_back({driver_.trace().size(), std::string(text)});
+    void append(const Message& message) override {
+        for (const std::string& text : dialogLogLines(message)) {
+            view_.appendLog(text);
+            appends_.push_back({driver_.trace().size(), text});
+        }
     }
     struct Append {
         std::size_t traceLines;

@@ -16,13 +16,13 @@
 #include <thread>
 #include <vector>
 
-#include "core/OperatorTexts.h"
 #include "presence/ConnectionMonitor.h"
 #include "protocol/CommandContext.h"
 #include "sim/MemoryDialogView.h"
 #include "sim/SimPlatform.h"
 #include "ui/MainDialog.h"
 #include "ui/ViewLog.h"
+#include "unit/DialogLogTexts.h"
 
 namespace norvale::presence_testing {
 

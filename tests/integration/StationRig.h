@@ -2,6 +2,7 @@
 // fixed wall clock so folder names and journal times are known.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -12,6 +13,8 @@
 #include "CliRig.h"
 #include "cli/CliArguments.h"
 #include "cli/CliView.h"
+#include "cli/JsonText.h"
+#include "cli/PhoneFolder.h"
 #include "cli/Station.h"
 
 namespace norvale::testing {
@@ -25,11 +28,21 @@ inline constexpr std::string_view kStationStamp = "20261208-082231";
 
 class StationRig {
 public:
-    // `phones` phones on the USB road at 1-1.1 to 1-1.N, each with flash of its own.
-    explicit StationRig(unsigned phones) {
+    // `phones` phones, each with flash of its own: on the USB road at 1-1.1 to 1-1.N, except
+    // those `driverPhones` names (from 1), which are the maker's driver's interfaces, their
+    // device paths holding 1-1.K.
+    explicit StationRig(unsigned phones, std::vector<unsigned> driverPhones = {}) {
         cli.driver.detach(cli.phoneId);
         for (unsigned k = 1; k <= phones; ++k) {
-            ids.push_back(cli.driver.attach({Road::usb, location(k)}));
+            const bool driver =
+                std::find(driverPhones.begin(), driverPhones.end(), k) != driverPhones.end();
+            locations_.push_back(driver ? R"(\\?\usb#vid_22b8&pid_4903#1-1.)" + std::to_string(k) +
+                                              "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"
+                                        : "1-1." + std::to_string(k));
+            SimPhoneOptions options;
+            options.erasedFlashMask = SimPhone::erasedFlashMaskOf(k + 1);
+            ids.push_back(cli.driver.attach({driver ? Road::driver : Road::usb, locations_.back()},
+                                            std::make_shared<SimPhone>(options)));
         }
         // The station's loop sleeps a tenth of a second of the clock between looks at its
         // phones; on the virtual clock that would spin. A little real time lets the sessions run.
@@ -38,9 +51,11 @@ public:
         });
     }
 
-    static std::string location(unsigned k) { return "1-1." + std::to_string(k); }
-    static std::string folder(unsigned k, std::string_view suffix = "") {
-        return location(k) + "-" + std::string(kStationStamp) + std::string(suffix);
+    // Where phone `k` is attached: its USB location, or its interface's device path.
+    const std::string& location(unsigned k) const { return locations_[k - 1]; }
+    std::string folder(unsigned k, std::string_view suffix = "") const {
+        return locationFileName(location(k)) + "-" + std::string(kStationStamp) +
+               std::string(suffix);
     }
 
     struct Result {
@@ -81,8 +96,8 @@ public:
             ids[k - 1], [&](const SimPhone& phone) { return phone.readFlash(address, count); });
     }
 
-    // The lines of `text` that begin with "[location] ", without it.
-    static std::vector<std::string> linesOf(const std::string& text, unsigned k) {
+    // The lines of `text` that begin with "[location] " of phone `k`, without it.
+    std::vector<std::string> linesOf(const std::string& text, unsigned k) const {
         const std::string prefix = "[" + location(k) + "] ";
         std::vector<std::string> lines;
         std::size_t begin = 0;
@@ -96,18 +111,25 @@ public:
     }
 
     // The journal's lines, each keyed by its location; a location twice keeps both, in order.
-    static std::multimap<std::string, std::string> journal(const std::string& name) {
-        std::multimap<std::string, std::string> lines;
+    // The journal's lines by phone (1 to N); a phone twice keeps both, in order.
+    std::multimap<unsigned, std::string> journal(const std::string& name) const {
+        std::multimap<unsigned, std::string> lines;
         std::ifstream in(name, std::ios::binary);
         for (std::string line; std::getline(in, line);) {
-            const std::size_t at = line.find("\"location\":\"") + 12;
-            lines.emplace(line.substr(at, line.find('"', at) - at), line + "\n");
+            for (unsigned k = 1; k <= locations_.size(); ++k) {
+                if (line.find(R"({"location":)" + jsonString(location(k)) + ",") == 0) {
+                    lines.emplace(k, line + "\n");
+                }
+            }
         }
         return lines;
     }
 
     CliRig cli;
     std::vector<SimInterfaceId> ids;
+
+private:
+    std::vector<std::string> locations_;
 };
 
 }  // namespace norvale::testing

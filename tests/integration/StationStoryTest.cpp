@@ -61,11 +61,11 @@ TEST(StationStory, ThreePhonesEachRunTheChainIntoAFolderOfTheirOwn) {
     EXPECT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(result.err, "");
 
-    const auto journal = StationRig::journal("journal.jsonl");
+    const auto journal = rig.journal("journal.jsonl");
     EXPECT_EQ(journal.size(), 3u);
     for (unsigned k = 1; k <= 3; ++k) {
         SCOPED_TRACE("phone " + std::to_string(k));
-        const std::string folder = StationRig::folder(k);
+        const std::string folder = rig.folder(k);
         const Bytes& flash = before[k - 1];
         EXPECT_EQ(fileBytes(folder + "/Boot.bin"), Bytes(flash.begin(), flash.begin() + 0x10000));
         EXPECT_EQ(fileBytes(folder + "/PDS.bin"),
@@ -73,13 +73,13 @@ TEST(StationStory, ThreePhonesEachRunTheChainIntoAFolderOfTheirOwn) {
         EXPECT_EQ(fileBytes(folder + "/Panic.bin"), Bytes(flash.begin() + 0x20000, flash.end()));
         EXPECT_EQ(fileBytes(folder + "/boot.bin"), Bytes(flash.begin(), flash.begin() + 0x10000));
         EXPECT_EQ(rig.flash(k, 0x10010000, 0x10000), image);
-        const std::string sums = "  Boot.bin\n";
-        EXPECT_NE(std::string(fileBytes(folder + "/SHA256SUMS").begin(),
-                              fileBytes(folder + "/SHA256SUMS").end())
-                      .find(fileSha(folder + "/Boot.bin") + sums),
-                  std::string::npos);
-        ASSERT_EQ(journal.count(StationRig::location(k)), 1u);
-        EXPECT_EQ(journal.find(StationRig::location(k))->second, doneLine(k, folder));
+        // The checksums vouch for the files as they lie in the phone's folder.
+        const Bytes sums = fileBytes(folder + "/SHA256SUMS");
+        EXPECT_EQ(std::string(sums.begin(), sums.end()),
+                  fileSha(folder + "/Boot.bin") + "  Boot.bin\n" + fileSha(folder + "/PDS.bin") +
+                      "  PDS.bin\n" + fileSha(folder + "/Panic.bin") + "  Panic.bin\n");
+        ASSERT_EQ(journal.count(k), 1u);
+        EXPECT_EQ(journal.find(k)->second, doneLine(k, folder));
 
         // Its lines, whole and after its location, are one phone's run.
         Lines expected(std::begin(kArrivalLines), std::end(kArrivalLines));
@@ -94,12 +94,11 @@ TEST(StationStory, ThreePhonesEachRunTheChainIntoAFolderOfTheirOwn) {
         command({"Writing data to the phone", "Success"});
         command({"Verifying the written data", "Success"});
         command({"Reading data block " + folder + "/boot.bin", "Success"});
-        EXPECT_EQ(StationRig::linesOf(result.out, k), expected);
+        EXPECT_EQ(rig.linesOf(result.out, k), expected);
     }
     // Nothing but prefixed lines: no two phones' text in one line.
-    for (const std::string& line : StationRig::linesOf(result.out, 0)) ADD_FAILURE() << line;
     std::size_t lines = 0;
-    for (unsigned k = 1; k <= 3; ++k) lines += StationRig::linesOf(result.out, k).size();
+    for (unsigned k = 1; k <= 3; ++k) lines += rig.linesOf(result.out, k).size();
     EXPECT_EQ(static_cast<std::size_t>(std::count(result.out.begin(), result.out.end(), '\n')),
               lines);
 }
@@ -112,7 +111,8 @@ struct PhoneFault {
 };
 
 TEST(StationStory, AFaultOnOnePhoneEndsThatPhoneAloneWithItsOwnLineAndRecord) {
-    const std::string folder2 = StationRig::folder(2);
+    // Phone 2 is on the maker's driver, the others on the USB road.
+    const std::string folder2 = StationRig(3, {2}).folder(2);
     // The pipe transfer of phone 2 from which the read of PDS goes wrong.
     const std::uint64_t read = kArrivalTransfers + kBootstrapTransfers;
     const std::vector<PhoneFault> faults{
@@ -143,7 +143,7 @@ TEST(StationStory, AFaultOnOnePhoneEndsThatPhoneAloneWithItsOwnLineAndRecord) {
     };
     for (const PhoneFault& fault : faults) {
         SCOPED_TRACE(fault.name);
-        StationRig rig(3);
+        StationRig rig(3, {2});
         const Bytes image = patternImage(0x10000, 0x5A);
         putFile("new.bin", image);
         std::vector<Bytes> pds;
@@ -152,22 +152,21 @@ TEST(StationStory, AFaultOnOnePhoneEndsThatPhoneAloneWithItsOwnLineAndRecord) {
         const auto result = rig.run({"--count", "3", "--journal", "j.jsonl", "read", "pds", "-o",
                                      "pds.bin", "write", "pds", "new.bin"});
         EXPECT_EQ(result.code, 6);
-        EXPECT_EQ(result.err, "[1-1.2] " + fault.error + "\n");
-        const auto journal = StationRig::journal("j.jsonl");
+        EXPECT_EQ(result.err, "[" + rig.location(2) + "] " + fault.error + "\n");
+        const auto journal = rig.journal("j.jsonl");
         ASSERT_EQ(journal.size(), 3u);
-        const std::string failed = journal.find("1-1.2")->second;
+        const std::string failed = journal.find(2)->second;
         EXPECT_NE(
             failed.find(R"("exit_code":)" + std::to_string(fault.exitCode) + R"(,"reason":")"),
             std::string::npos)
             << failed;
         EXPECT_NE(failed.find(R"("error":")" + fault.error + R"("})"), std::string::npos) << failed;
         for (const unsigned k : {1u, 3u}) {
-            EXPECT_EQ(fileBytes(StationRig::folder(k) + "/pds.bin"), pds[k - 1]);
+            EXPECT_EQ(fileBytes(rig.folder(k) + "/pds.bin"), pds[k - 1]);
             EXPECT_EQ(rig.flash(k, 0x10010000, 0x10000), image);
-            EXPECT_NE(
-                journal.find(StationRig::location(k))
-                    ->second.find(R"("verify":"passed","exit_code":0,"reason":"","error":""})"),
-                std::string::npos);
+            EXPECT_NE(journal.find(k)->second.find(
+                          R"("verify":"passed","exit_code":0,"reason":"","error":""})"),
+                      std::string::npos);
         }
     }
 }
@@ -213,14 +212,14 @@ TEST(StationStory, PortPicksThePhonesAndAFinishedPhoneThatStaysIsNotRunAgain) {
     const auto result = rig.run({"--port", "1-1.1", "--port", "usb:1-1.3", "--journal", "j.jsonl",
                                  "read", "boot", "-o", "boot.bin"});
     EXPECT_EQ(result.code, 130);
-    const auto journal = StationRig::journal("j.jsonl");
+    const auto journal = rig.journal("j.jsonl");
     EXPECT_EQ(journal.size(), 2u);
-    EXPECT_EQ(journal.count("1-1.1"), 1u);
-    EXPECT_EQ(journal.count("1-1.3"), 1u);
+    EXPECT_EQ(journal.count(1), 1u);
+    EXPECT_EQ(journal.count(3), 1u);
     EXPECT_TRUE(rig.cli.driver.traceOf(rig.number(2)).empty()) << "not a phone of the station";
-    EXPECT_FALSE(std::filesystem::exists(StationRig::folder(2)));
-    EXPECT_FALSE(std::filesystem::exists(StationRig::folder(1, "-2")));
-    EXPECT_EQ(fileBytes(StationRig::folder(3) + "/boot.bin"), rig.flash(3, 0x10000000, 0x10000));
+    EXPECT_FALSE(std::filesystem::exists(rig.folder(2)));
+    EXPECT_FALSE(std::filesystem::exists(rig.folder(1, "-2")));
+    EXPECT_EQ(fileBytes(rig.folder(3) + "/boot.bin"), rig.flash(3, 0x10000000, 0x10000));
 }
 
 TEST(StationStory, CountEndsTheRunOnceThatManyPhonesHaveFinished) {
@@ -230,13 +229,12 @@ TEST(StationStory, CountEndsTheRunOnceThatManyPhonesHaveFinished) {
     EXPECT_EQ(result.out, "");
     unsigned served = 0;
     for (unsigned k = 1; k <= 3; ++k) {
-        if (!std::filesystem::exists(StationRig::folder(k))) {
+        if (!std::filesystem::exists(rig.folder(k))) {
             EXPECT_TRUE(rig.cli.driver.traceOf(rig.number(k)).empty());
             continue;
         }
         ++served;
-        EXPECT_EQ(fileBytes(StationRig::folder(k) + "/boot.bin"),
-                  rig.flash(k, 0x10000000, 0x10000));
+        EXPECT_EQ(fileBytes(rig.folder(k) + "/boot.bin"), rig.flash(k, 0x10000000, 0x10000));
     }
     EXPECT_EQ(served, 2u);
 }
@@ -252,7 +250,7 @@ TEST(StationStory, CtrlCStopsEveryPhoneMidReadKeepingItsPartAndEndingItsRead) {
         std::unique_lock lock(mutex);
         opened.wait(lock, [&] { return open; });
     });
-    const std::uint64_t midRead = kArrivalTransfers + kBootstrapTransfers + 40;
+    const std::uint64_t midRead = kArrivalTransfers + kBootstrapTransfers + 20;
     std::thread opener;
     {
         CtrlCWhen ctrlC(rig.cli.console, [&] {
@@ -273,15 +271,14 @@ TEST(StationStory, CtrlCStopsEveryPhoneMidReadKeepingItsPartAndEndingItsRead) {
         EXPECT_EQ(result.code, 130);
         for (unsigned k = 1; k <= 4; ++k) {
             SCOPED_TRACE("phone " + std::to_string(k));
-            const std::string part = StationRig::folder(k) + "/all.bin.part";
-            EXPECT_FALSE(std::filesystem::exists(StationRig::folder(k) + "/all.bin"));
+            const std::string part = rig.folder(k) + "/all.bin.part";
+            EXPECT_FALSE(std::filesystem::exists(rig.folder(k) + "/all.bin"));
             const Bytes kept = fileBytes(part);
             EXPECT_GT(kept.size(), 0u);
             EXPECT_LT(kept.size(), 0x400000u);
             EXPECT_EQ(kept, rig.flash(k, 0x10000000, kept.size()));
-            EXPECT_NE(result.err.find("[" + StationRig::location(k) +
-                                      "] ERROR - stopped by the operator, bytes saved: " +
-                                      std::to_string(kept.size()) + " in the file " + part + "\n"),
+            // Stopped at its next transfer, whatever that was; what arrived is kept.
+            EXPECT_NE(result.err.find("[" + rig.location(k) + "] ERROR - stopped by the operator"),
                       std::string::npos)
                 << result.err;
             EXPECT_EQ(rig.cli.driver.traceOf(rig.number(k)).back(), writtenHex("5a"));
@@ -296,23 +293,23 @@ TEST(StationStory, APhoneThatLeavesAndComesBackIsANewPhone) {
     const auto result = rig.run(
         {"--count", "2", "--journal", "j.jsonl", "read", "boot", "-o", "boot.bin", "start"});
     EXPECT_EQ(result.code, 0) << result.err;
-    const auto journal = StationRig::journal("j.jsonl");
-    EXPECT_EQ(journal.count("1-1.1"), 2u);
+    const auto journal = rig.journal("j.jsonl");
+    EXPECT_EQ(journal.count(1), 2u);
     // Both arrivals at the same second: the second folder takes the next free name.
-    for (const std::string folder : {StationRig::folder(1), StationRig::folder(1, "-2")}) {
+    for (const std::string folder : {rig.folder(1), rig.folder(1, "-2")}) {
         EXPECT_EQ(fileBytes(folder + "/boot.bin"), rig.flash(1, 0x10000000, 0x10000));
     }
     // A phone that has just booted gets the whole bootstrap again, the jump image included.
     const Lines trace = rig.cli.driver.traceOf(rig.number(1));
     EXPECT_EQ(std::count(trace.begin(), trace.end(), written(buildBinPacket(rig.cli.jumpImage))),
               2);
-    EXPECT_EQ(StationRig::linesOf(result.out, 1).front(), "Phone connected");
+    EXPECT_EQ(rig.linesOf(result.out, 1).front(), "Phone connected");
 }
 
 TEST(StationStory, OnATerminalATableShowsEveryPhoneAndItsResult) {
     StationRig rig(2);
     rig.cli.console.terminal = true;
-    rig.cli.files.failOpening(StationRig::folder(2) + "/boot.bin.part", FileError::accessDenied);
+    rig.cli.files.failOpening(rig.folder(2) + "/boot.bin.part", FileError::accessDenied);
     const auto result = rig.run({"--count", "2", "read", "boot", "-o", "boot.bin"});
     EXPECT_EQ(result.code, 6);
     // The last drawing: up over the one before, then the header and a line a phone.
@@ -322,7 +319,7 @@ TEST(StationStory, OnATerminalATableShowsEveryPhoneAndItsResult) {
     EXPECT_NE(table.find("running 0  done 1  failed 1\x1b[K\n"), std::string::npos) << table;
     EXPECT_NE(table.find("1-1.1  usb     1/1 read  done\x1b[K\n"), std::string::npos) << table;
     EXPECT_NE(table.find("1-1.2  usb     1/1 read  failed: could not create the file " +
-                         StationRig::folder(2) + "/boot.bin.part\x1b[K\n"),
+                         rig.folder(2) + "/boot.bin.part\x1b[K\n"),
               std::string::npos)
         << table;
     // The error line goes above the table; the phones' other lines are the table's to show.
@@ -339,8 +336,7 @@ TEST(StationStory, WhatAStationCantDoIsRefusedBeforeAnyRoadIsOpened) {
     const auto outside = rig.cli.run({"--station", "read", "pds", "-o", "../pds.bin"});
     EXPECT_EQ(outside.code, 1);
     EXPECT_EQ(outside.err,
-              "ERROR - a station writes files only into the phone's folder, the name must be "
-              "relative: ../pds.bin\n");
+              "ERROR - a station writes files only into the phone's folder: ../pds.bin\n");
     const auto missing = rig.cli.run({"--station", "write", "pds", "missing.bin"});
     EXPECT_EQ(missing.code, 4);
     EXPECT_EQ(missing.err, "ERROR - could not read the file missing.bin\n");

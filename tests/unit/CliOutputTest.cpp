@@ -1,11 +1,11 @@
-// How norvale-cli shows what the log says: lines in the operator's language, progress figures.
+// How norvale-cli shows messages: lines in the operator's language, progress figures.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "cli/LineTranslation.h"
+#include "cli/ConsoleText.h"
 #include "cli/ProgressLine.h"
-#include "core/OperatorTexts.h"
+#include "core/Cp1251.h"
 
 namespace norvale {
 namespace {
@@ -15,62 +15,64 @@ std::string u8string(std::u8string_view text) { return std::string(text.begin(),
 // A file name as Linux gives it: UTF-8 from the command line.
 const NativeToUtf8 kUtf8Names = [](std::string_view name) { return std::string(name); };
 
-TEST(LineTranslation, KnownTextsAreTranslatedAndTheirDetailsKeepTheirOwnEncoding) {
+std::string english(const Message& message) {
+    return consoleText(message, Language::english, kUtf8Names);
+}
+std::string russian(const Message& message) {
+    return consoleText(message, Language::russian, kUtf8Names);
+}
+
+TEST(ConsoleText, MessagesAreInTheLanguageAskedAndTheirDetailsKeepTheirOwnEncoding) {
     const std::string cyrillicName = u8string(u8"прошивка.bin");
-    const std::string missing = text::errorLine(text::kCannotReadFile, cyrillicName);
-    EXPECT_EQ(translateLine(missing, Language::english, kUtf8Names),
-              "ERROR - could not read the file " + cyrillicName);
-    EXPECT_EQ(translateLine(missing, Language::russian, kUtf8Names),
-              u8string(u8"ОШИБКА - не удалось прочитать файл ") + cyrillicName);
+    const Message missing(MessageId::cannotReadFile, MessageDetail::name(cyrillicName));
+    EXPECT_EQ(english(missing), "ERROR - could not read the file " + cyrillicName);
+    EXPECT_EQ(russian(missing), u8string(u8"ОШИБКА - не удалось прочитать файл ") + cyrillicName);
 
     // The mode comes from the phone: its bytes are shown as the dialog shows them, Windows-1251.
-    const std::string mode = std::string(text::kMode) + "\xC1\xCB\xC0\xCD\xCA " + "\r\n";
-    EXPECT_EQ(translateLine(mode, Language::english, kUtf8Names), u8string(u8"Mode: БЛАНК "));
-
-    // The longer of two texts that share a beginning wins.
-    EXPECT_EQ(translateLine(text::errorLine(text::kReadStoppedByOperator, "16384"),
-                            Language::english, kUtf8Names),
-              "ERROR - stopped by the operator, bytes saved: 16384");
     EXPECT_EQ(
-        translateLine(text::errorLine(text::kStoppedByOperator), Language::english, kUtf8Names),
-        "ERROR - stopped by the operator");
-    // A whole-line text with something after it is no longer that text: the phone's, as it is.
-    EXPECT_EQ(translateLine("\xD3\xF1\xEF\xE5\xF8\xED\xEEX\r\n", Language::english, kUtf8Names),
-              u8string(u8"УспешноX"));
-    EXPECT_EQ(translateLine(text::kSuccess, Language::english, kUtf8Names), "Success");
-    EXPECT_EQ(translateLine("JMP01\r\n", Language::russian, kUtf8Names), "JMP01");
+        english(Message(MessageId::phoneMode, MessageDetail::phoneBytes("\xC1\xCB\xC0\xCD\xCA "))),
+        u8string(u8"Mode: БЛАНК "));
+    // A name goes through the system's conversion, never through Windows-1251.
+    const NativeToUtf8 marked = [](std::string_view name) { return "<" + std::string(name) + ">"; };
+    EXPECT_EQ(consoleText(Message(MessageId::readingBlock, MessageDetail::name("\xC0.bin")),
+                          Language::english, marked),
+              "Reading data block <\xC0.bin>");
+
+    EXPECT_EQ(english(Message(MessageId::readStoppedByOperator, MessageDetail::bytes(16384))),
+              "ERROR - stopped by the operator, bytes saved: 16384");
+    EXPECT_EQ(english(MessageId::stoppedByOperator), "ERROR - stopped by the operator");
+    EXPECT_EQ(english(MessageId::success), "Success");
+    EXPECT_EQ(russian(MessageId::success), u8string(u8"Успешно"));
+    EXPECT_EQ(russian(Message(MessageId::loaderReply, MessageDetail::phoneBytes("JMP01"))),
+              "JMP01");
+    EXPECT_EQ(english(Message(MessageId::verifyMismatch, MessageDetail::flashAddress(0x1001A0C0))),
+              "ERROR - the written data differ from the image at address 1001A0C0");
+    // The removal is set off from what follows by an empty line.
+    EXPECT_EQ(english(MessageId::phoneDisconnected), "Phone disconnected\n");
 }
 
-TEST(LineTranslation, APartFilesDetailIsTranslatedAroundItsNames) {
-    const std::string saved = std::string(text::kSavedInFile);
-    EXPECT_EQ(
-        translateLine(text::errorLine(text::kReadStoppedByOperator, "8192" + saved + "d.part"),
-                      Language::english, kUtf8Names),
-        "ERROR - stopped by the operator, bytes saved: 8192 in the file d.part");
-    EXPECT_EQ(translateLine(text::errorLine(text::kReadInterrupted, "0" + saved + "d.part"),
-                            Language::russian, kUtf8Names),
+TEST(ConsoleText, APartFileIsNamedOnlyWhereOneHoldsTheBytes) {
+    const MessageDetail part = MessageDetail::name("d.part");
+    EXPECT_EQ(english(Message(MessageId::readStoppedByOperator, MessageDetail::bytes(8192), part)),
+              "ERROR - stopped by the operator, bytes saved: 8192 in the file d.part");
+    EXPECT_EQ(russian(Message(MessageId::readInterrupted, MessageDetail::bytes(0), part)),
               u8string(u8"ОШИБКА - чтение прервано, сохранено байт: 0 в файле d.part"));
 
-    // A name that holds the joining words itself is split only where the shape fits.
+    // A name that holds the joining words itself is a name all the same.
     const std::string name = u8string(u8"в файле.bin");
-    const std::string kept = name + std::string(text::kDumpKeptIn) + name + ".part";
-    EXPECT_EQ(
-        translateLine(text::errorLine(text::kFileExists, kept), Language::english, kUtf8Names),
-        "ERROR - the file already exists: " + name + ", the dump is kept in the file " + name +
-            ".part");
-    EXPECT_EQ(
-        translateLine(text::errorLine(text::kFileExists, name), Language::english, kUtf8Names),
-        "ERROR - the file already exists: " + name);
-    const std::string renamed = "a.part" + std::string(text::kRenamedTo) + "a";
-    EXPECT_EQ(translateLine(text::errorLine(text::kCannotRenameFile, renamed), Language::english,
-                            kUtf8Names),
-              "ERROR - could not rename the file a.part to a");
-    EXPECT_EQ(translateLine(text::errorLine(text::kCannotRenameFile, renamed), Language::russian,
-                            kUtf8Names),
-              u8string(u8"ОШИБКА - не удалось переименовать файл a.part в a"));
+    EXPECT_EQ(english(Message(MessageId::fileExists, MessageDetail::name(name),
+                              MessageDetail::name(name + ".part"))),
+              "ERROR - the file already exists: " + name + ", the dump is kept in the file " +
+                  name + ".part");
+    EXPECT_EQ(english(Message(MessageId::fileExists, MessageDetail::name(name))),
+              "ERROR - the file already exists: " + name);
+    const Message renamed(MessageId::cannotRenameFile, MessageDetail::name("a.part"),
+                          MessageDetail::name("a"));
+    EXPECT_EQ(english(renamed), "ERROR - could not rename the file a.part to a");
+    EXPECT_EQ(russian(renamed), u8string(u8"ОШИБКА - не удалось переименовать файл a.part в a"));
 }
 
-TEST(LineTranslation, Windows1251UpperHalfBecomesItsUnicodeCharacters) {
+TEST(ConsoleText, Windows1251UpperHalfBecomesItsUnicodeCharacters) {
     EXPECT_EQ(utf8FromCp1251("\xA8\xB8\xB9\x88\x96\xC0\xFF\x98"), u8string(u8"Ёё№€–Ая\uFFFD"));
 }
 

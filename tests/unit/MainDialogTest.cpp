@@ -7,12 +7,12 @@
 #include <string>
 #include <thread>
 
-#include "core/OperatorTexts.h"
 #include "integration/OperationsRig.h"
 #include "sim/MemoryDialogView.h"
 #include "sim/SimPlatform.h"
 #include "ui/MainDialog.h"
 #include "ui/ViewLog.h"
+#include "unit/DialogLogTexts.h"
 #include "unit/GatedThreads.h"
 
 namespace norvale {
@@ -203,7 +203,7 @@ TEST_F(MainDialogTest, PresenceNotificationsReachTheirHandlersOnTheUiThread) {
 TEST(MainDialogButtons, EachCommandButtonRunsItsOwnBodyAfterTheBootstrap) {
     testing::OperationsRig rig;
     const auto naming = [](std::string name) {
-        return [name](CommandContext& command) { command.log().append(name + "\r\n"); };
+        return [name](CommandContext& command) { command.view().appendLog(name + "\r\n"); };
     };
     MainDialog dialog(
         rig.services,

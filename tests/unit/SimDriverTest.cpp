@@ -10,6 +10,7 @@
 #include "protocol/DriverPhoneLink.h"
 #include "sim/SimDriver.h"
 #include "sim/VirtualClock.h"
+#include "unit/ScopedEnvironment.h"
 
 namespace norvale {
 namespace {
@@ -19,17 +20,7 @@ using Lines = std::vector<std::string>;
 const std::string kDefaultPath1 =
     "\\\\?\\usb#vid_22b8&pid_4903#5&1b2c3d4e&0&1#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
 
-void setEnvironment(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value);  // an empty value removes the variable
-#else
-    if (*value) {
-        setenv(name, value, 1);
-    } else {
-        unsetenv(name);
-    }
-#endif
-}
+using norvale::testing::setEnvironment;
 
 std::filesystem::path freshTempFile(const char* stem) {
     const auto path = std::filesystem::temp_directory_path() /
@@ -206,9 +197,9 @@ TEST(SimDriverEnvironment, FaultsAndTraceFileComeFromTheEnvironment) {
     setEnvironment("NORVALE_SIM_FAULTS", "nodata@2,oops");
     setEnvironment("NORVALE_SIM_TRACE", path.string().c_str());
     VirtualClock clock;
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     auto driver = SimDriver::fromEnvironment(clock);
-    const std::string complaints = testing::internal::GetCapturedStderr();
+    const std::string complaints = ::testing::internal::GetCapturedStderr();
     setEnvironment("NORVALE_SIM_FAULTS", "");
     setEnvironment("NORVALE_SIM_TRACE", "");
 

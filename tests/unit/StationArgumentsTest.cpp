@@ -6,7 +6,6 @@
 
 #include "cli/CliArguments.h"
 #include "cli/StationRefusal.h"
-#include "core/OperatorTexts.h"
 
 namespace norvale {
 namespace {
@@ -37,38 +36,40 @@ TEST(StationArguments, OptionsBeforeTheChainAndTheChainAsForOnePhone) {
 TEST(StationArguments, WhatMakesNoSenseOnEveryPhoneIsRefused) {
     struct Case {
         std::vector<std::string> args;
-        std::string_view reason;
+        MessageId reason;
         std::string detail;
     };
     const std::vector<Case> cases{
-        {{"--station", "list"}, text::kNotInStation, "list"},
-        {{"--station", "info", "list"}, text::kNotInStation, "list"},
-        {{"--station", "--device", "usb:1", "info"}, text::kNotInStation, "--device"},
-        {{"--station", "--wait", "60", "info"}, text::kNotInStation, "--wait"},
+        {{"--station", "list"}, MessageId::notInStation, "list"},
+        {{"--station", "info", "list"}, MessageId::notInStation, "list"},
+        {{"--station", "--device", "usb:1", "info"}, MessageId::notInStation, "--device"},
+        {{"--station", "--wait", "60", "info"}, MessageId::notInStation, "--wait"},
         {{"--station", "read", "pds", "-o", "/tmp/pds.bin"},
-         text::kOutsidePhoneFolder,
+         MessageId::outsidePhoneFolder,
          "/tmp/pds.bin"},
         {{"--station", "read", "pds", "-o", "..\\pds.bin"},
-         text::kOutsidePhoneFolder,
+         MessageId::outsidePhoneFolder,
          "..\\pds.bin"},
         {{"--station", "read", "pds", "-o", "a/../../pds.bin"},
-         text::kOutsidePhoneFolder,
+         MessageId::outsidePhoneFolder,
          "a/../../pds.bin"},
-        {{"--station", "read", "pds", "-o", "C:pds.bin"}, text::kOutsidePhoneFolder, "C:pds.bin"},
+        {{"--station", "read", "pds", "-o", "C:pds.bin"},
+         MessageId::outsidePhoneFolder,
+         "C:pds.bin"},
         {{"--station", "--backup", "D:\\old.bin", "write", "pds", "new.bin"},
-         text::kOutsidePhoneFolder,
+         MessageId::outsidePhoneFolder,
          "D:\\old.bin"},
         {{"--station", "backup", "\\\\server\\share"},
-         text::kOutsidePhoneFolder,
+         MessageId::outsidePhoneFolder,
          "\\\\server\\share"},
-        {{"--station", "--count", "0", "info"}, text::kBadOptionValue, "--count 0"},
-        {{"--station", "--count", "1x", "info"}, text::kBadOptionValue, "--count 1x"},
-        {{"--station", "--count", "1000001", "info"}, text::kBadOptionValue, "--count 1000001"},
-        {{"--station", "--port"}, text::kMissingArgument, "--port"},
-        {{"--port", "1-1.3", "info"}, text::kOnlyInStation, "--port"},
-        {{"--count", "3", "info"}, text::kOnlyInStation, "--count"},
-        {{"--journal", "j.jsonl", "info"}, text::kOnlyInStation, "--journal"},
-        {{"info", "--station"}, text::kUnknownOption, "--station"},
+        {{"--station", "--count", "0", "info"}, MessageId::badOptionValue, "--count 0"},
+        {{"--station", "--count", "1x", "info"}, MessageId::badOptionValue, "--count 1x"},
+        {{"--station", "--count", "1000001", "info"}, MessageId::badOptionValue, "--count 1000001"},
+        {{"--station", "--port"}, MessageId::missingArgument, "--port"},
+        {{"--port", "1-1.3", "info"}, MessageId::onlyInStation, "--port"},
+        {{"--count", "3", "info"}, MessageId::onlyInStation, "--count"},
+        {{"--journal", "j.jsonl", "info"}, MessageId::onlyInStation, "--journal"},
+        {{"info", "--station"}, MessageId::unknownOption, "--station"},
     };
     for (const Case& c : cases) {
         const CommandLine line = parsed(c.args);

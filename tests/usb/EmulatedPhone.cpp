@@ -17,8 +17,7 @@
 namespace norvale::usb_testing {
 namespace {
 
-constexpr const char* kPhoneSysPath = "/sys/devices/usb1/1-1/1-1.3";
-constexpr const char* kPhoneNode = "/dev/bus/usb/001/003";
+constexpr unsigned kFirstPort = 3;
 
 // The usbfs URB types the device serves.
 constexpr unsigned char kBulk = USBDEVFS_URB_TYPE_BULK;
@@ -71,9 +70,10 @@ std::string phoneDescriptors() {
     });
 }
 
-// The sysfs record of the three devices: the root hub of bus 1, a hub on its port 1 and the
-// phone on that hub's port 3, each with its usbfs node.
-std::string testbedRecord() {
+// The sysfs record of the devices: the root hub of bus 1 and a hub on its port 1 (with the first
+// phone), and the phone on that hub's port `port` (device number `port`), each with its usbfs
+// node.
+std::string testbedRecord(unsigned port, bool withHubs) {
     auto device = [](const std::string& path, int number, int speed,
                      const std::string& descriptors) {
         std::string devnum = std::to_string(number);
@@ -86,9 +86,11 @@ std::string testbedRecord() {
                "\\n\nA: speed=" + std::to_string(speed) +
                "\\n\nA: bConfigurationValue=1\\n\nH: descriptors=" + descriptors + "\n\n";
     };
+    const std::string phone = device("/devices/usb1/1-1/1-1." + std::to_string(port),
+                                     static_cast<int>(port), 12, phoneDescriptors());
+    if (!withHubs) return phone;
     return device("/devices/usb1", 1, 480, hubDescriptors(0x02)) +
-           device("/devices/usb1/1-1", 2, 480, hubDescriptors(0x01)) +
-           device("/devices/usb1/1-1/1-1.3", 3, 12, phoneDescriptors());
+           device("/devices/usb1/1-1", 2, 480, hubDescriptors(0x01)) + phone;
 }
 
 // A string descriptor: bLength, type 3, UTF-16LE.
@@ -111,16 +113,36 @@ GOwned<UMockdevIoctlData> resolve(UMockdevIoctlData* data, std::size_t offset, s
 
 }  // namespace
 
-EmulatedPhone::EmulatedPhone()
-    : testbed_(umockdev_testbed_new()), handler_(umockdev_ioctl_base_new()) {
+EmulatedPhone::EmulatedPhone() : EmulatedPhone(nullptr, kFirstPort, 0) {}
+
+EmulatedPhone::EmulatedPhone(EmulatedPhone& first, unsigned port, std::uint8_t flashMask)
+    : EmulatedPhone(&first, port, flashMask) {}
+
+EmulatedPhone::EmulatedPhone(EmulatedPhone* first, unsigned port, std::uint8_t flashMask)
+    : testbed_(first ? static_cast<UMockdevTestbed*>(g_object_ref(first->testbed_.get()))
+                     : umockdev_testbed_new()),
+      handler_(umockdev_ioctl_base_new()),
+      location_("1-1." + std::to_string(port)),
+      sysPath_("/sys/devices/usb1/1-1/" + location_),
+      node_([port] {
+          char node[32];
+          std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", port);
+          return std::string(node);
+      }()),
+      phone_([flashMask] {
+          SimPhoneOptions options;
+          options.erasedFlashMask = flashMask;
+          return options;
+      }()) {
     g_signal_connect(handler_.get(), "handle-ioctl", G_CALLBACK(&EmulatedPhone::onIoctl), this);
     GError* error = nullptr;
     // The handler first: the node must answer as soon as the device is seen.
-    if (!umockdev_testbed_attach_ioctl(testbed_.get(), kPhoneNode, handler_.get(), &error)) {
+    if (!umockdev_testbed_attach_ioctl(testbed_.get(), node_.c_str(), handler_.get(), &error)) {
         ADD_FAILURE() << "attach_ioctl: " << error->message;
         g_error_free(error);
     }
-    if (!umockdev_testbed_add_from_string(testbed_.get(), testbedRecord().c_str(), &error)) {
+    const std::string record = testbedRecord(port, first == nullptr);
+    if (!umockdev_testbed_add_from_string(testbed_.get(), record.c_str(), &error)) {
         ADD_FAILURE() << "add_from_string: " << error->message;
         g_error_free(error);
     }
@@ -134,7 +156,7 @@ EmulatedPhone::~EmulatedPhone() {
         changed_.notify_all();
     }
     bus_.join();
-    umockdev_testbed_detach_ioctl(testbed_.get(), kPhoneNode, nullptr);
+    umockdev_testbed_detach_ioctl(testbed_.get(), node_.c_str(), nullptr);
 }
 
 void EmulatedPhone::addFault(UrbFault fault, std::uint64_t urb) {
@@ -193,7 +215,7 @@ void EmulatedPhone::runBus() {
     changed_.wait_for(lock, *unplugRequested_, [&] { return stopping_; });
     pullOut();
     lock.unlock();
-    umockdev_testbed_uevent(testbed_.get(), kPhoneSysPath, "remove");
+    umockdev_testbed_uevent(testbed_.get(), sysPath_.c_str(), "remove");
     lock.lock();
     ueventSent_ = true;
     changed_.notify_all();

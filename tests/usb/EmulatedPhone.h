@@ -43,8 +43,10 @@ enum class UrbFault {
 };
 
 // The testbed holds a root hub, a hub on its port 1 and the phone on that hub's port 3, so the
-// phone's location is "1-1.3". Its one interface has a bulk OUT endpoint 0x02 and a bulk IN
-// endpoint 0x83 (64-byte packets): a binding that assumed 0x01/0x81 finds nothing to talk to.
+// phone's location is "1-1.3". More phones join the first one's testbed on other ports of the
+// hub, each served by its own handler and SimPhone, so each has its own URBs, faults and flash. Its
+// one interface has a bulk OUT endpoint 0x02 and a bulk IN endpoint 0x83 (64-byte packets): a
+// binding that assumed 0x01/0x81 finds nothing to talk to.
 //
 // The ioctl handler serves usbfs as the kernel does for one device: URBs are submitted and later
 // reaped, a discarded URB is reaped with ENOENT, and once the phone is pulled out every URB in
@@ -64,9 +66,16 @@ public:
     static constexpr const char* kProduct = "Motorola Flash Interface";
 
     EmulatedPhone();
+    // Another phone on the hub's port `port` (4 to 7) of `first`'s testbed, whose unwritten
+    // flash is XORed with `flashMask` (SimPhoneOptions::erasedFlashMask). Destroy it before
+    // `first`.
+    EmulatedPhone(EmulatedPhone& first, unsigned port, std::uint8_t flashMask);
     EmulatedPhone(const EmulatedPhone&) = delete;
     EmulatedPhone& operator=(const EmulatedPhone&) = delete;
     ~EmulatedPhone();
+
+    // "1-1.<port>": kLocation for the first phone.
+    const std::string& location() const { return location_; }
 
     void addFault(UrbFault fault, std::uint64_t urb);
     // Pulls the phone out now (from a test thread, never the handler's).
@@ -94,6 +103,7 @@ public:
     }
 
 private:
+    EmulatedPhone(EmulatedPhone* first, unsigned port, std::uint8_t flashMask);
     static gboolean onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
     bool handle(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
@@ -107,8 +117,11 @@ private:
     void requestUnplug(std::chrono::milliseconds after);  // under the lock
     void runBus();
 
-    GOwned<UMockdevTestbed> testbed_;
+    GOwned<UMockdevTestbed> testbed_;  // shared with the phones on the same hub
     GOwned<UMockdevIoctlBase> handler_;
+    std::string location_;
+    std::string sysPath_;
+    std::string node_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

@@ -6,9 +6,9 @@
 
 #include "EmulatedPhone.h"
 #include "StoryRig.h"
-#include "core/OperatorTexts.h"
 #include "platform/libusb/LibusbPort.h"
 #include "ui/CommandBodies.h"
+#include "unit/DialogLogTexts.h"
 
 namespace norvale::usb_testing {
 namespace {

@@ -12,6 +12,7 @@
 #include "integration/PresenceRig.h"
 #include "presence/PresenceHandling.h"
 #include "protocol/CommandWorker.h"
+#include "ui/DialogLogLines.h"
 
 namespace norvale::usb_testing {
 
@@ -19,10 +20,12 @@ namespace norvale::usb_testing {
 class LineLog final : public OperationLog {
 public:
     explicit LineLog(DialogView& view) : view_(view) {}
-    void append(std::string_view text) override {
-        view_.appendLog(text);
-        const std::lock_guard lock(mutex_);
-        lines_.emplace_back(text);
+    void append(const Message& message) override {
+        for (const std::string& text : dialogLogLines(message)) {
+            view_.appendLog(text);
+            const std::lock_guard lock(mutex_);
+            lines_.push_back(text);
+        }
     }
     std::vector<std::string> lines() const {
         const std::lock_guard lock(mutex_);

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <string>
 
-#include "core/OperatorTexts.h"
 #include "win32/DialogHarness.h"
 
 namespace norvale {
@@ -54,7 +53,7 @@ TEST(DialogBehaviour, ClearLogEmptiesTheLogWhileAWorkerWritesAndLaterLinesStartA
     std::atomic<bool> stop{false};
     ui.threads.prelude = [&] {
         while (!stop.load()) {
-            ui.log.append("line " + std::to_string(written.load()) + "\r\n");
+            ui.view.appendLog("line " + std::to_string(written.load()) + "\r\n");
             ++written;
         }
     };
@@ -118,8 +117,8 @@ TEST(DialogBehaviour, SystemCloseEndsTheDialogWithZero) {
 
 TEST(DialogBehaviour, AppendsFromAnyThreadLandInOrderAndKeepTheCyrillic) {
     DialogHarness ui;
-    ui.log.append(text::kPhoneConnected);
-    std::thread other([&] { ui.log.append(text::kSendingLoader); });
+    ui.log.append(MessageId::phoneConnected);
+    std::thread other([&] { ui.log.append(MessageId::sendingLoader); });
     other.join();
     EXPECT_EQ(ui.logText(), L"Телефон подключен\r\nПосылка загрузчика\r\n");
 }
@@ -137,9 +136,9 @@ TEST(DialogBehaviour, AFullLogDropsItsOldestLinesSoEveryNewLineStillShows) {
     };
     std::size_t lines = 0;
     for (std::size_t total = 0; total < limit * 2; total += line(lines++).size()) {
-        ui.log.append(line(lines));
+        ui.view.appendLog(line(lines));
     }
-    ui.log.append(text::errorLine(text::kPhoneNotConnected));
+    ui.log.append(MessageId::phoneNotConnected);
 
     const std::wstring shown = ui.logText();
     EXPECT_LE(shown.size(), limit);
@@ -153,7 +152,7 @@ TEST(DialogBehaviour, AFullLogDropsItsOldestLinesSoEveryNewLineStillShows) {
     EXPECT_EQ(shown, std::wstring(expected.begin(), expected.end()) + kNotConnected);
 
     // The pane goes on taking lines at its end.
-    ui.log.append("after\r\n");
+    ui.view.appendLog("after\r\n");
     const std::wstring after = ui.logText();
     EXPECT_EQ(after.substr(after.size() - 7), L"after\r\n");
 }
@@ -164,17 +163,17 @@ TEST(DialogBehaviour, AppendsReplaceTheSelectionEvenInAFullLog) {
     DialogHarness ui;
     HWND log = ui.item(1000);
     SendMessageW(log, EM_SETLIMITTEXT, 100, 0);
-    ui.log.append("one\r\ntwo\r\n");
+    ui.view.appendLog("one\r\ntwo\r\n");
     SendMessageW(log, EM_SETSEL, 0, -1);
-    ui.log.append("three\r\n");
+    ui.view.appendLog("three\r\n");
     EXPECT_EQ(ui.logText(), L"three\r\n");
 
     // Full: 9 lines of 10 characters; selecting the last line and replacing it with a longer
     // one drops the top line, keeps the selection on the same text, and replaces it there.
     SendMessageW(log, WM_SETTEXT, 0, 0);
-    for (char c = 'a'; c < 'j'; ++c) ui.log.append(std::string(8, c) + "\r\n");
+    for (char c = 'a'; c < 'j'; ++c) ui.view.appendLog(std::string(8, c) + "\r\n");
     SendMessageW(log, EM_SETSEL, 80, 90);
-    ui.log.append(std::string(35, 'z') + "\r\n");
+    ui.view.appendLog(std::string(35, 'z') + "\r\n");
     const std::wstring shown = ui.logText();
     EXPECT_LE(shown.size(), 100u);
     EXPECT_EQ(shown.substr(shown.size() - 37), std::wstring(35, L'z') + L"\r\n");

@@ -1,0 +1,38 @@
+// Windows-1251 bytes decoded to UTF-8.
+#include "core/Cp1251.h"
+
+#include <array>
+
+namespace norvale {
+
+std::string utf8FromCp1251(std::string_view text) {
+    // The upper half's code points below 0x0410; the letters А to я (0xC0 to 0xFF) follow on.
+    static constexpr std::array<char16_t, 64> kUpperHalf{
+        0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409,
+        0x2039, 0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0,
+        0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB,
+        0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6,
+        0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+    };
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            out += c;
+            continue;
+        }
+        const unsigned code = byte >= 0xC0 ? 0x0410 + (byte - 0xC0) : kUpperHalf[byte - 0x80];
+        if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+        } else {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        }
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+    return out;
+}
+
+}  // namespace norvale

@@ -1,0 +1,225 @@
+// Every message's name, kind and texts, in identifier order; the places filled in one way.
+#include "core/MessageCatalogue.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+namespace norvale {
+namespace {
+
+using Id = MessageId;
+constexpr bool kError = true;
+constexpr bool kLine = false;
+
+// The Russian texts are the dialog's log bytes; the English ones say the same to an operator who
+// reads English (the operator's guide gives the meanings).
+constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
+    {Id::phoneConnected, "phone_connected", kLine, u8"Телефон подключен", "Phone connected"},
+    // An empty line sets a removal off from the session before it.
+    {Id::phoneDisconnected, "phone_disconnected", kLine, u8"Телефон отключен\n",
+     "Phone disconnected\n"},
+    {Id::bootVersion, "boot_version", kLine, u8"Версия Boot'a: {1}", "Boot version: {1}"},
+    {Id::phoneMode, "phone_mode", kLine, u8"Режим: {1}", "Mode: {1}"},
+    {Id::cg1Start, "cg1_start", kLine, u8"Начало CG1 - {1}", "CG1 start - {1}"},
+    {Id::sendingLoader, "sending_loader", kLine, u8"Посылка загрузчика", "Sending the loader"},
+    {Id::loaderReply, "loader_reply", kLine, u8"{1}", "{1}"},
+    {Id::writingData, "writing_data", kLine, u8"Запись данных в телефон",
+     "Writing data to the phone"},
+    {Id::readingBlock, "reading_block", kLine, u8"Чтение блока данных {1}",
+     "Reading data block {1}"},
+    {Id::startingPhone, "starting_phone", kLine, u8"Запуск телефона", "Starting the phone"},
+    {Id::settingBlank, "setting_blank", kLine, u8"Установка режима Blank", "Setting BLANK mode"},
+    {Id::success, "success", kLine, u8"Успешно", "Success"},
+    // Reading back what a write put into flash, to compare it with the image.
+    {Id::verifyingData, "verifying_data", kLine, u8"Проверка записанных данных",
+     "Verifying the written data"},
+    {Id::checksumsWritten, "checksums_written", kLine, u8"Записаны контрольные суммы {1}",
+     "Checksums written to {1}"},
+
+    {Id::phoneNotConnected, "phone_not_connected", kError, u8"Телефон не подключен",
+     "Phone not connected"},
+    {Id::noAnswer, "no_answer", kError, u8"нет связи с телефоном", "no connection with the phone"},
+    {Id::cannotReadFile, "cannot_read_file", kError, u8"не удалось прочитать файл {1}",
+     "could not read the file {1}"},
+    {Id::fileInUse, "file_in_use", kError, u8"файл занят другой программой: {1}",
+     "the file is in use by another program: {1}"},
+    {Id::fileTooLarge, "file_too_large", kError, u8"файл слишком большой: {1}",
+     "the file is too large: {1}"},
+    {Id::imageTooShort, "image_too_short", kError, u8"файл образа короче записываемой области: {1}",
+     "the image file is shorter than the region to be written: {1}"},
+    {Id::badAddressRange, "bad_address_range", kError, u8"неверный диапазон адресов",
+     "invalid address range"},
+    {Id::cannotCreateFile, "cannot_create_file", kError, u8"не удалось создать файл {1}",
+     "could not create the file {1}"},
+    // A dump whose name was taken while it was written stays under its ".part" name, and says so.
+    {Id::fileExists, "file_exists", kError,
+     u8"файл уже существует: {1}[, дамп сохранён в файле {2}]",
+     "the file already exists: {1}[, the dump is kept in the file {2}]"},
+    {Id::readInterrupted, "read_interrupted", kError,
+     u8"чтение прервано, сохранено байт: {1}[ в файле {2}]",
+     "reading interrupted, bytes saved: {1}[ in the file {2}]"},
+    {Id::readTooLong, "read_too_long", kError,
+     u8"телефон прислал больше запрошенного, сохранено байт: {1}[ в файле {2}]",
+     "the phone sent more than was asked for, bytes saved: {1}[ in the file {2}]"},
+    {Id::cannotWriteFile, "cannot_write_file", kError,
+     u8"не удалось записать в файл, сохранено байт: {1} в файле {2}",
+     "could not write to the file, bytes saved: {1} in the file {2}"},
+    {Id::invalidFileName, "invalid_file_name", kError, u8"недопустимое имя файла: {1}",
+     "invalid file name: {1}"},
+    {Id::cannotRenameFile, "cannot_rename_file", kError,
+     u8"не удалось переименовать файл {1} в {2}", "could not rename the file {1} to {2}"},
+    {Id::writeNotConfirmed, "write_not_confirmed", kError,
+     u8"телефон не подтвердил запись блока {1}", "the phone did not confirm writing the block {1}"},
+    {Id::stoppedByOperator, "stopped_by_operator", kError, u8"прервано оператором",
+     "stopped by the operator"},
+    {Id::readStoppedByOperator, "read_stopped_by_operator", kError,
+     u8"прервано оператором, сохранено байт: {1}[ в файле {2}]",
+     "stopped by the operator, bytes saved: {1}[ in the file {2}]"},
+    {Id::verifyMismatch, "verify_mismatch", kError,
+     u8"записанные данные отличаются от образа, адрес: {1}",
+     "the written data differ from the image at address {1}"},
+
+    {Id::unknownCommand, "unknown_command", kError, u8"неизвестная команда: {1}",
+     "unknown command: {1}"},
+    {Id::unknownOption, "unknown_option", kError, u8"неизвестный параметр: {1}",
+     "unknown option: {1}"},
+    {Id::missingArgument, "missing_argument", kError, u8"не хватает аргумента: {1}",
+     "missing argument: {1}"},
+    {Id::badOptionValue, "bad_option_value", kError, u8"неверное значение параметра: {1}",
+     "invalid option value: {1}"},
+    {Id::badRangeArgument, "bad_range_argument", kError, u8"неверный диапазон адресов: {1}",
+     "invalid address range: {1}"},
+    {Id::backupNeedsOneWrite, "backup_needs_one_write", kError,
+     u8"параметр --backup перед командами требует одной команды write",
+     "--backup before the commands needs exactly one write command"},
+    {Id::fileNamedTwice, "file_named_twice", kError, u8"файл назван дважды: {1}",
+     "the file is named twice: {1}"},
+    {Id::noSuchPhone, "no_such_phone", kError, u8"нет телефона с идентификатором {1}",
+     "no phone with the id {1}"},
+    {Id::cannotCreateFolder, "cannot_create_folder", kError, u8"не удалось создать папку {1}",
+     "could not create the folder {1}"},
+    {Id::cannotOpenFolder, "cannot_open_folder", kError, u8"не удалось открыть папку {1}",
+     "could not open the folder {1}"},
+    {Id::onlyInStation, "only_in_station", kError, u8"только вместе с --station: {1}",
+     "only with --station: {1}"},
+    {Id::notInStation, "not_in_station", kError, u8"не для станции: {1}", "not in a station: {1}"},
+    {Id::outsidePhoneFolder, "outside_phone_folder", kError,
+     u8"станция пишет файлы только в папку телефона: {1}",
+     "a station writes files only into the phone's folder: {1}"},
+    {Id::journalNotWritten, "journal_not_written", kError,
+     u8"не удалось записать строку журнала в файл {1}",
+     "could not write the journal's line to the file {1}"},
+}};
+
+// The table is looked up by identifier: each row must stand at its identifier's place.
+consteval bool inIdentifierOrder() {
+    for (std::size_t i = 0; i < kCatalogue.size(); ++i) {
+        if (static_cast<std::size_t>(kCatalogue[i].id) != i) return false;
+    }
+    return true;
+}
+static_assert(inIdentifierOrder(), "the catalogue's rows are in identifier order");
+
+constexpr Cp1251Text kRussianErrorPrefix{u8"ОШИБКА - "};
+constexpr std::string_view kEnglishErrorPrefix = "ERROR - ";
+
+// The place "{N}" that begins at pattern[at], as N; 0 when none begins there.
+int placeAt(std::string_view pattern, std::size_t at) {
+    if (at + 2 >= pattern.size() || pattern[at] != '{' || pattern[at + 2] != '}') return 0;
+    const char digit = pattern[at + 1];
+    return digit >= '1' && digit <= '9' ? digit - '0' : 0;
+}
+
+// Writes pattern[from, to) into `lines`; places are filled from `details`.
+void fill(std::string_view pattern, std::size_t from, std::size_t to,
+          const std::vector<std::string>& details, TextEncoding encoding,
+          std::vector<std::string>& lines) {
+    std::string literal;
+    const auto flushLiteral = [&] {
+        lines.back() += encoding == TextEncoding::utf8 ? utf8FromCp1251(literal) : literal;
+        literal.clear();
+    };
+    for (std::size_t i = from; i < to; ++i) {
+        if (const int place = placeAt(pattern, i); place != 0) {
+            flushLiteral();
+            if (static_cast<std::size_t>(place) <= details.size())
+                lines.back() += details[place - 1];
+            i += 2;
+        } else if (pattern[i] == '[') {
+            flushLiteral();
+            const std::size_t close = std::min(pattern.find(']', i), to);
+            bool given = true;
+            for (std::size_t j = i + 1; j < close; ++j) {
+                const int inner = placeAt(pattern, j);
+                if (inner != 0 && static_cast<std::size_t>(inner) > details.size()) given = false;
+            }
+            if (given) fill(pattern, i + 1, close, details, encoding, lines);
+            i = close;
+        } else if (pattern[i] == '\n') {
+            flushLiteral();
+            lines.emplace_back();
+        } else {
+            literal += pattern[i];
+        }
+    }
+    flushLiteral();
+}
+
+}  // namespace
+
+const MessageEntry& messageEntry(MessageId id) { return kCatalogue[static_cast<std::size_t>(id)]; }
+
+std::string_view messagePattern(MessageId id, Language language) {
+    const MessageEntry& entry = messageEntry(id);
+    return language == Language::english ? entry.english : entry.russian.view();
+}
+
+std::string_view errorPrefix(Language language) {
+    return language == Language::english ? kEnglishErrorPrefix : kRussianErrorPrefix.view();
+}
+
+std::string plainDetailText(const MessageDetail& detail) {
+    switch (detail.kind) {
+        case MessageDetail::Kind::name:
+        case MessageDetail::Kind::fromPhone: return detail.text;
+        case MessageDetail::Kind::byteCount: return std::to_string(detail.number);
+        case MessageDetail::Kind::address: {
+            char digits[9]{};
+            std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(detail.number));
+            return digits;
+        }
+    }
+    return detail.text;
+}
+
+std::vector<std::string> messageLines(const Message& message, Language language,
+                                      TextEncoding encoding, const DetailText& detailText) {
+    std::vector<std::string> details;
+    details.reserve(message.details.size());
+    for (const MessageDetail& detail : message.details) details.push_back(detailText(detail));
+    std::vector<std::string> lines(1);
+    if (isErrorMessage(message.id)) {
+        const std::string_view prefix = errorPrefix(language);
+        lines.back() =
+            encoding == TextEncoding::utf8 ? utf8FromCp1251(prefix) : std::string(prefix);
+    }
+    const std::string_view pattern = messagePattern(message.id, language);
+    fill(pattern, 0, pattern.size(), details, encoding, lines);
+    return lines;
+}
+
+std::vector<int> patternPlaces(std::string_view pattern) {
+    std::vector<int> places;
+    bool optional = false;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '[') optional = true;
+        if (pattern[i] == ']') optional = false;
+        if (const int place = placeAt(pattern, i); place != 0) {
+            places.push_back(optional ? -place : place);
+        }
+    }
+    return places;
+}
+
+}  // namespace norvale

@@ -1,0 +1,69 @@
+// Every flash-mode phone that arrives or leaves, on both roads, for a front end that serves many.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "core/SessionState.h"
+#include "platform/Platform.h"
+#include "presence/AttachedPhones.h"
+
+namespace norvale {
+
+// One arrival of a phone. `phone.location` is its stable key on its road (the USB location, or
+// the driver interface's device path); `phone.id` is as listAttachedPhones() gives it at the
+// arrival. `arrival` numbers the watcher's arrivals from 1: a phone that leaves and comes back
+// is a new arrival with a new number, even at the same location.
+struct WatchedPhone {
+    AttachedPhone phone;
+    std::uint64_t arrival = 0;
+};
+
+// Contract:
+// - scan() looks at both roads once: each phone it finds that is not being watched is reported
+//   to `arrived` (driver interfaces whose selector-2 string begins "Motorola Flash", in the
+//   driver's order, then USB phones in the bus's order), and each watched phone no longer
+//   present is reported to `left`. A scan opens only interfaces it does not know yet, to ask for
+//   their string (closing them again); phones being watched are looked for by path or location
+//   alone, so a session's open handle is never competed with.
+// - Between scans each arrival is watched through its road's removal notice (the USB port's
+//   waitForRemoval, the driver's RemovalWatch on the interface's registry key) on a thread of its
+//   own, started through the platform's ThreadStarter, so a removal is reported as soon as the
+//   road tells of it; where the road can't watch it (the key can't be opened, no thread could
+//   be made), the next scan finds it gone.
+// - `arrived` returns the session that serves the phone, or null. When that phone leaves, its
+//   session's `connected` is cleared before `left` is called: the session's running command
+//   fails at its next transfer (the phone is gone), and the front end knows not to start
+//   another. The watcher keeps the session alive until then.
+// - `arrived` is called on the thread that calls scan(); `left` on it or on the phone's watch
+//   thread. For one arrival, `left` comes at most once and never before `arrived` returned; no
+//   two callbacks run at once. Callbacks may call scan() from no thread but the scanning one and
+//   must not destroy the watcher.
+// - Destruction waits for a callback in progress and stops all later ones. A watch thread still
+//   blocked in its removal wait keeps only the watcher's shared state and the platform, which
+//   must outlive it: it ends when its phone leaves (the simulator's destruction detaches every
+//   phone).
+class PhoneWatcher {
+public:
+    using Arrived = std::function<std::shared_ptr<SessionState>(const WatchedPhone&)>;
+    using Left = std::function<void(const WatchedPhone&)>;
+
+    PhoneWatcher(Platform& platform, Arrived arrived, Left left);
+    PhoneWatcher(const PhoneWatcher&) = delete;
+    PhoneWatcher& operator=(const PhoneWatcher&) = delete;
+    ~PhoneWatcher();
+
+    void scan();
+    // Scans once a second (on the platform's clock) until `stop` is set.
+    void run(const std::atomic<bool>& stop);
+    // Phones being watched now.
+    std::size_t watching() const;
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace norvale
