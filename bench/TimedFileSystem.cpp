@@ -40,9 +40,17 @@ public:
         const Span span(*total_);
         return inner_->readExact(buffer);
     }
+    bool readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        const Span span(*total_);
+        return inner_->readAt(offset, buffer);
+    }
     bool append(std::span<const std::uint8_t> bytes) override {
         const Span span(*total_);
         return inner_->append(bytes);
+    }
+    bool flush() override {
+        const Span span(*total_);
+        return inner_->flush();
     }
     FileError lastError() const override { return inner_->lastError(); }
 
@@ -53,27 +61,27 @@ private:
 
 }  // namespace
 
-OpenedFile TimedFileSystem::timed(OpenedFile opened) {
+OpenedFile TimedFileSystem::timed(OpenedFile (FileSystem::*open)(const std::string&),
+                                  const std::string& name) {
+    OpenedFile opened;
+    {
+        const Span span(*inside_);
+        opened = (inner_.*open)(name);
+    }
     if (opened.file) opened.file = std::make_unique<TimedFile>(std::move(opened.file), inside_);
     return opened;
 }
 
 OpenedFile TimedFileSystem::openForReading(const std::string& name) {
-    OpenedFile opened;
-    {
-        const Span span(*inside_);
-        opened = inner_.openForReading(name);
-    }
-    return timed(std::move(opened));
+    return timed(&FileSystem::openForReading, name);
 }
 
 OpenedFile TimedFileSystem::createNew(const std::string& name) {
-    OpenedFile opened;
-    {
-        const Span span(*inside_);
-        opened = inner_.createNew(name);
-    }
-    return timed(std::move(opened));
+    return timed(&FileSystem::createNew, name);
+}
+
+OpenedFile TimedFileSystem::openForAppending(const std::string& name) {
+    return timed(&FileSystem::openForAppending, name);
 }
 
 FileError TimedFileSystem::checkNameFree(const std::string& name) {

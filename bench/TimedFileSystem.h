@@ -21,6 +21,7 @@ public:
     }
     OpenedFile openForReading(const std::string& name) override;
     OpenedFile createNew(const std::string& name) override;
+    OpenedFile openForAppending(const std::string& name) override;
     FileError checkNameFree(const std::string& name) override;
     FileError renameNoReplace(const std::string& from, const std::string& to) override;
 
@@ -29,7 +30,8 @@ public:
 
 private:
     using Total = std::chrono::steady_clock::duration;
-    OpenedFile timed(OpenedFile opened);
+    // Opens `name` through `open` of the inner file system, the opening and the file timed.
+    OpenedFile timed(OpenedFile (FileSystem::*open)(const std::string&), const std::string& name);
 
     FileSystem& inner_;
     // Shared with the files, which may outlive this object.

@@ -68,6 +68,37 @@ public:
         return false;
     }
 
+    bool readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        const std::int64_t here = position(stream_);
+        if (here < 0 || !seekTo(stream_, static_cast<std::int64_t>(offset), SEEK_SET)) {
+            return fail(errno), false;
+        }
+        const bool read = readExact(buffer);
+        if (!seekTo(stream_, here, SEEK_SET)) return fail(errno), false;
+        return read;
+    }
+
+    bool flush() override {
+        FileError planned = FileError::none;
+        {
+            std::lock_guard lock(shared_->mutex);
+            planned = shared_->failingFlush;
+        }
+        if (planned != FileError::none) {
+            lastError_ = planned;
+            return false;
+        }
+        errno = 0;
+        if (std::fflush(stream_) != 0) return fail(errno), false;
+#ifdef _WIN32
+        if (_commit(_fileno(stream_)) != 0) return fail(errno), false;
+#else
+        if (::fsync(fileno(stream_)) != 0) return fail(errno), false;
+#endif
+        ++shared_->flushes;
+        return true;
+    }
+
     bool append(std::span<const std::uint8_t> bytes) override {
         std::size_t allowed = bytes.size();
         std::shared_ptr<const std::function<void()>> hook;
@@ -112,7 +143,7 @@ private:
     }
 
     std::nullopt_t fail(int error) {
-        lastError_ = fileErrorFromErrno(error);
+        lastError_ = error != 0 ? fileErrorFromErrno(error) : FileError::other;
         return std::nullopt;
     }
 
@@ -257,6 +288,22 @@ OpenedFile HostFileSystem::createNew(const std::string& name) {
     return wrap(stream, path);
 }
 
+OpenedFile HostFileSystem::openForAppending(const std::string& name) {
+    if (!acceptableName(name)) return {nullptr, FileError::invalidName};
+    const std::string path = hostPath(name);
+    if (const auto error = plannedFailure(path)) return {nullptr, *error};
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) return {nullptr, FileError::accessDenied};
+    errno = 0;
+    // "a+": reads anywhere, every write at the end whatever the position, nothing truncated.
+#ifdef _WIN32
+    std::FILE* stream = _fsopen(path.c_str(), "a+b", _SH_DENYWR);
+#else
+    std::FILE* stream = std::fopen(path.c_str(), "a+be");
+#endif
+    return wrap(stream, path);
+}
+
 FileError HostFileSystem::checkNameFree(const std::string& name) {
     if (!acceptableName(name)) return FileError::invalidName;
     std::error_code error;
@@ -312,6 +359,11 @@ void HostFileSystem::afterAppend(std::uint64_t nth, std::function<void()> action
     shared_->appendAction = nth == 0 ? nullptr : std::move(action);
 }
 
+void HostFileSystem::failFlushing(FileError error) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->failingFlush = error;
+}
+
 void HostFileSystem::reportSize(const std::string& name, std::uint64_t size) {
     std::lock_guard lock(shared_->mutex);
     shared_->sizes[hostPath(name)] = size;
@@ -336,10 +388,13 @@ void HostFileSystem::clearFaults() {
     shared_->appendAction = nullptr;
     shared_->sizes.clear();
     shared_->spaceLeft.reset();
+    shared_->failingFlush = FileError::none;
 }
 
 std::size_t HostFileSystem::liveFiles() const { return shared_->live.load(); }
 
 std::uint64_t HostFileSystem::filesOpened() const { return shared_->opened.load(); }
+
+std::uint64_t HostFileSystem::flushes() const { return shared_->flushes.load(); }
 
 }  // namespace norvale

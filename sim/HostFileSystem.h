@@ -35,6 +35,7 @@ public:
     std::string workingFolderName(std::string_view relative) const override;
     OpenedFile openForReading(const std::string& name) override;
     OpenedFile createNew(const std::string& name) override;
+    OpenedFile openForAppending(const std::string& name) override;
     FileError checkNameFree(const std::string& name) override;
     FileError renameNoReplace(const std::string& from, const std::string& to) override;
 
@@ -45,6 +46,8 @@ public:
     // `action` runs once, on the writing thread, right after the `nth` append from now to any
     // file has written its bytes.
     void afterAppend(std::uint64_t nth, std::function<void()> action);
+    // flush() on any file fails with `error` (none lifts it), as a disk that can't take it.
+    void failFlushing(FileError error);
     // size() of `name` reports `size` whatever the file holds (nothing is allocated for it).
     void reportSize(const std::string& name, std::uint64_t size);
     // From now on, appends to any file fail with diskFull once `bytes` more have been written;
@@ -57,6 +60,8 @@ public:
 
     std::size_t liveFiles() const;
     std::uint64_t filesOpened() const;
+    // How many flush() calls reached the disk.
+    std::uint64_t flushes() const;
 
     // The name as the host's C runtime takes it.
     static std::string hostPath(const std::string& name);
@@ -70,6 +75,8 @@ public:
         std::uint64_t appendsBeforeAction = 0;
         std::function<void()> appendAction;
         std::map<std::string, std::uint64_t> sizes;
+        FileError failingFlush = FileError::none;
+        std::atomic<std::uint64_t> flushes{0};
         std::optional<std::uint64_t> spaceLeft;
         std::shared_ptr<const std::function<void()>> beforeAppend;
         std::atomic<std::size_t> live{0};

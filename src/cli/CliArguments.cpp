@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 
+#include "cli/StationRefusal.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {
@@ -15,6 +16,8 @@ constexpr std::array<std::string_view, 9> kCommands{"list",  "info",   "read",  
 
 // The longest wait --wait takes: a day.
 constexpr unsigned kMaxWaitSeconds = 86400;
+// The most phones --count takes: a line's year, and far from the counter's end.
+constexpr unsigned kMaxCount = 1000000;
 
 struct NamedRegion {
     std::string_view name;
@@ -59,6 +62,13 @@ public:
     bool done() const { return next_ >= words_.size(); }
     const std::string& peek() const { return words_[next_]; }
     std::string take() { return words_[next_++]; }
+    std::size_t position() const { return next_; }
+    // The words from `from` up to the cursor, joined by spaces.
+    std::string since(std::size_t from) const {
+        std::string text;
+        for (std::size_t i = from; i < next_; ++i) text += (i > from ? " " : "") + words_[i];
+        return text;
+    }
 
 private:
     std::vector<std::string> words_;
@@ -79,12 +89,20 @@ public:
             return usage(MessageId::missingArgument, "COMMAND");
         }
         while (!failed() && result_.kind == CommandLine::Kind::run && !tokens_.done()) {
+            const std::size_t from = tokens_.position();
+            const std::size_t steps = result_.steps.size();
             readCommand();
+            if (result_.steps.size() > steps) result_.stepTexts.push_back(tokens_.since(from));
         }
         if (!failed() && result_.kind == CommandLine::Kind::run) applyGlobalBackup();
         // Two documents on one stream would be no JSON document at all.
         if (!failed() && result_.kind == CommandLine::Kind::run && jsonCommands_ > 1) {
             usage(MessageId::jsonInOneCommand, "");
+        }
+        if (!failed() && result_.kind == CommandLine::Kind::run) {
+            if (const auto refusal = stationRefusal(result_)) {
+                usage(refusal->reason, refusal->detail);
+            }
         }
         return result_;
     }
@@ -136,7 +154,19 @@ private:
             } else if (option == "--backup") {
                 if (auto file = value(option)) globalBackup_ = std::move(*file);
             } else if (option == "--wait") {
-                if (auto seconds = value(option)) readWait(*seconds);
+                if (auto seconds = value(option)) {
+                    options.waitSeconds = number(option, *seconds, 0, kMaxWaitSeconds);
+                }
+            } else if (option == "--station") {
+                options.station.enabled = true;
+            } else if (option == "--port") {
+                if (auto location = value(option)) options.station.ports.push_back(*location);
+            } else if (option == "--count") {
+                if (auto count = value(option)) {
+                    options.station.count = number(option, *count, 1, kMaxCount);
+                }
+            } else if (option == "--journal") {
+                if (auto file = value(option)) options.station.journal = std::move(*file);
             } else if (option == "--lang") {
                 if (auto language = value(option)) readLanguage(*language);
             } else {
@@ -145,17 +175,19 @@ private:
         }
     }
 
-    void readWait(const std::string& text) {
-        unsigned seconds = 0;
+    // A decimal number from `least` to `most`; anything else refuses the command line.
+    std::optional<unsigned> number(const std::string& option, const std::string& text,
+                                   unsigned least, unsigned most) {
+        unsigned parsed = 0;
         const bool digits =
-            !text.empty() && text.size() <= 5 &&
+            !text.empty() && text.size() <= 7 &&
             std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (digits) seconds = static_cast<unsigned>(std::stoul(text));
-        if (!digits || seconds > kMaxWaitSeconds) {
-            usage(MessageId::badOptionValue, "--wait " + text);
-            return;
+        if (digits) parsed = static_cast<unsigned>(std::stoul(text));
+        if (!digits || parsed < least || parsed > most) {
+            usage(MessageId::badOptionValue, option + " " + text);
+            return std::nullopt;
         }
-        result_.options.waitSeconds = seconds;
+        return parsed;
     }
 
     void readLanguage(const std::string& text) {

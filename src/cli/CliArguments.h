@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/StationOptions.h"
 #include "core/Message.h"
 #include "core/MessageCatalogue.h"
 #include "operations/WritePlan.h"
@@ -67,6 +68,7 @@ struct CliOptions {
     bool quiet = false;
     bool dryRun = false;  // --dry-run: the files checked and the plan printed; no phone
     std::optional<Language> language;  // --lang
+    StationOptions station;
 };
 
 struct CommandLine {
@@ -74,9 +76,10 @@ struct CommandLine {
     Kind kind = Kind::run;
     CliOptions options;  // for a usage error: those read before it
     std::vector<CliStep> steps;
-    std::string helpTopic;  // help: "" for the whole, else a command's name
-    MessageId reason{};     // usage error: which
-    std::string detail;     // usage error: the argument it is about
+    std::vector<std::string> stepTexts;  // each step as typed: "read pds -o old.bin"
+    std::string helpTopic;               // help: "" for the whole, else a command's name
+    MessageId reason{};                  // usage error: which
+    std::string detail;                  // usage error: the argument it is about
 };
 
 // Reads `args` (the arguments after the program's name). Nothing is opened or sent: a file named

@@ -65,6 +65,14 @@ constexpr HelpEntry kOptions[] = {
     {"--sim", "Use the simulated phone (NORVALE_SIM_ROAD, NORVALE_SIM_TRACE and\n"
               "NORVALE_SIM_FAULTS apply).\n"},
     {"--quiet, -q", "Print nothing but errors (and list's lines).\n"},
+    {"--station", "Run the commands on every phone that arrives, several at once, each\n"
+                  "in a session of its own, until Ctrl+C (or --count). Each phone's files\n"
+                  "go into a new folder LOCATION-YYYYMMDD-HHMMSS (UTC) in the working\n"
+                  "folder: -o FILE, --backup FILE and backup [DIR] name files inside it.\n"},
+    {"--port LOCATION", "With --station: only phones at LOCATION (an id or a place as list\n"
+                        "prints it); repeat it for several.\n"},
+    {"--count N", "With --station: end once N phones have finished.\n"},
+    {"--journal FILE", "With --station: append one line of JSON per phone to FILE.\n"},
     {"--lang ru|en", "Language of the messages (default: the system's).\n"},
     {"--help, -h", "This text; after a command, that command's.\n"},
     {"--version", "The program's version.\n"},
@@ -79,6 +87,8 @@ constexpr ExitCodeHelp kExitCodes[] = {
      "a file problem: a loader image, the image file, a dump that exists or can't be\n"
      "written, a backup folder that can't be restored\n"},
     {ExitCode::verifyDifference, "verification found a difference\n"},
+    {ExitCode::somePhoneFailed,
+     "a station: at least one phone failed (its journal line says why)\n"},
     {ExitCode::interrupted, "interrupted (Ctrl+C)\n"},
 };
 
@@ -120,6 +130,10 @@ constexpr ExampleHelp kExamples[] = {
      "  echo \"Attach phone $n in flash mode\"\n"
      "  norvale-cli -q --wait 120 backup \"phone-$n\" write pds new-pds.bin start || exit\n"
      "done\n"},
+    {"A station: every phone attached at the hub's ports 1-1.3 and 1-1.4 is backed up, flashed\n"
+     "and started as it comes, several at once, one line of JSON each in station.jsonl:\n",
+     "norvale-cli --station --port 1-1.3 --port 1-1.4 --journal station.jsonl \\\n"
+     "  backup write pds new-pds.bin start\n"},
     {"The simulated phone on the USB road, every request it gets written to trace.txt:\n",
      "NORVALE_SIM_ROAD=usb NORVALE_SIM_TRACE=trace.txt norvale-cli --sim info\n"},
 };

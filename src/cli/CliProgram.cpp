@@ -5,6 +5,7 @@
 #include "cli/CliHelp.h"
 #include "cli/CliSession.h"
 #include "cli/CliView.h"
+#include "cli/Station.h"
 
 namespace norvale {
 namespace {
@@ -46,8 +47,13 @@ int runCli(std::span<const std::string> args, CliBindings& bindings) {
             code = ExitCode::usage;
             break;
         case CommandLine::Kind::run: {
-            CliSession session(bindings, view, std::move(line));
-            code = session.run();
+            if (line.options.station.enabled) {
+                Station station(bindings, view, std::move(line));
+                code = station.run();
+            } else {
+                CliSession session(bindings, view, std::move(line));
+                code = session.run();
+            }
             break;
         }
     }

@@ -17,7 +17,10 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::badOptionValue:
         case MessageId::badRangeArgument:
         case MessageId::backupNeedsOneWrite:
-        case MessageId::jsonInOneCommand: return ExitCode::usage;
+        case MessageId::jsonInOneCommand:
+        case MessageId::onlyInStation:
+        case MessageId::notInStation:
+        case MessageId::outsidePhoneFolder: return ExitCode::usage;
         case MessageId::cannotReadFile:
         case MessageId::fileInUse:
         case MessageId::fileTooLarge:
@@ -34,7 +37,8 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::badChecksumLine:
         case MessageId::notInChecksums:
         case MessageId::checksumMismatch:
-        case MessageId::wrongRegionSize: return ExitCode::fileProblem;
+        case MessageId::wrongRegionSize:
+        case MessageId::journalNotWritten: return ExitCode::fileProblem;
         // The phone's: no answer, no data, too much data, a block not confirmed.
         case MessageId::noAnswer:
         case MessageId::readInterrupted:

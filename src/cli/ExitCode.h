@@ -12,7 +12,8 @@ enum class ExitCode : int {
     transferFailed = 3,  // a transfer failed or the phone did not answer
     fileProblem = 4,     // a loader image, the image file, a dump that exists or can't be written
     verifyDifference = 5,
-    interrupted = 130,  // the operator's Ctrl+C, as a shell counts SIGINT
+    somePhoneFailed = 6,  // a station: at least one phone's run failed (its journal line says why)
+    interrupted = 130,    // the operator's Ctrl+C, as a shell counts SIGINT
 };
 
 // The code for a command that failed with the error message `reason`. A transfer that failed is

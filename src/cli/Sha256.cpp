@@ -105,16 +105,20 @@ void Sha256::compress(const std::uint8_t* block) {
     state_[7] += h;
 }
 
-std::string sha256Hex(std::span<const std::uint8_t> bytes) {
-    Sha256 hash;
-    hash.update(bytes);
+std::string Sha256::finishHex() {
     constexpr char kDigits[] = "0123456789abcdef";
     std::string text;
-    for (const std::uint8_t byte : hash.finish()) {
+    for (const std::uint8_t byte : finish()) {
         text += kDigits[byte >> 4];
         text += kDigits[byte & 0x0F];
     }
     return text;
+}
+
+std::string sha256Hex(std::span<const std::uint8_t> bytes) {
+    Sha256 hash;
+    hash.update(bytes);
+    return hash.finishHex();
 }
 
 }  // namespace norvale

@@ -15,6 +15,8 @@ public:
     void update(std::span<const std::uint8_t> bytes);
     // The digest of everything fed so far; the object is used up afterwards.
     std::array<std::uint8_t, 32> finish();
+    // finish() as 64 lower-case hex digits, as sha256sum prints it.
+    std::string finishHex();
 
 private:
     void compress(const std::uint8_t* block);

@@ -73,10 +73,15 @@ enum class MessageId : std::uint8_t {
     checksumMismatch,   // the file
     wrongRegionSize,    // the file
     jsonInOneCommand,
+    // A station's.
+    onlyInStation,       // the option
+    notInStation,        // the command or option
+    outsidePhoneFolder,  // the name
+    journalNotWritten,   // the journal's file
 };
 
 inline constexpr std::size_t kMessageCount =
-    static_cast<std::size_t>(MessageId::jsonInOneCommand) + 1;
+    static_cast<std::size_t>(MessageId::journalNotWritten) + 1;
 
 // One detail of a message, kept as what it is, so each front end shows it its own way.
 struct MessageDetail {

@@ -128,6 +128,15 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
     {Id::jsonInOneCommand, "json_in_one_command", kError,
      u8"параметр --json допускается только у одной команды",
      "--json is allowed in one command of a run only"},
+    {Id::onlyInStation, "only_in_station", kError, u8"только вместе с --station: {1}",
+     "only with --station: {1}"},
+    {Id::notInStation, "not_in_station", kError, u8"не для станции: {1}", "not in a station: {1}"},
+    {Id::outsidePhoneFolder, "outside_phone_folder", kError,
+     u8"станция пишет файлы только в папку телефона: {1}",
+     "a station writes files only into the phone's folder: {1}"},
+    {Id::journalNotWritten, "journal_not_written", kError,
+     u8"не удалось записать строку журнала в файл {1}",
+     "could not write the journal's line to the file {1}"},
 }};
 
 // The table is looked up by identifier: each row must stand at its identifier's place.

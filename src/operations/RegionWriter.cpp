@@ -15,11 +15,9 @@ constexpr std::uint32_t kChunkReplySize = 4;
 constexpr std::uint32_t kChunkReplyWaitMs = 20000;
 constexpr std::uint32_t kBlockReplySize = 5;
 
-}  // namespace
-
-void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices,
+// Runs a whole plan: the slices in order, then 'Z'. Any failure ends it where it happened.
+void writeSlices(RegionWriter& writer, const std::vector<ImageSlice>& slices,
                  WriteVerdict verdict) {
-    RegionWriter writer(command, slices);
     for (const ImageSlice& slice : slices) {
         if (!writer.writeSlice(slice.address, slice.fromOffset, slice.toOffset)) {
             writer.dropImage();
@@ -30,25 +28,44 @@ void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices,
     writer.dropImage();
 }
 
+}  // namespace
+
+void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices,
+                 WriteVerdict verdict) {
+    RegionWriter writer(command, slices);
+    writeSlices(writer, slices, verdict);
+}
+
 RegionWriter::RegionWriter(CommandContext& command, std::vector<ImageSlice> plan)
     : command_(command), plan_(std::move(plan)) {}
 
+RegionWriter::RegionWriter(CommandContext& command, std::vector<ImageSlice> plan,
+                           std::shared_ptr<const Bytes> image, std::string name)
+    : command_(command),
+      plan_(std::move(plan)),
+      imageName_(std::move(name)),
+      givenImage_(std::move(image)) {}
+
 bool RegionWriter::loadImage() {
-    const std::optional<std::string> chosen = command_.platform().chooser.chooseImageFile();
-    if (!chosen) return false;  // the operator cancelled: nothing to report
-    LoadedFile loaded = loadWholeFile(command_.platform().files, *chosen);
-    if (loaded.outcome != LoadOutcome::loaded) {
-        command_.fail(loadFailureReason(loaded.outcome), MessageDetail::name(*chosen));
-        return false;
+    std::shared_ptr<const Bytes> image = givenImage_;
+    if (!image) {
+        const std::optional<std::string> chosen = command_.platform().chooser.chooseImageFile();
+        if (!chosen) return false;  // the operator cancelled: nothing to report
+        LoadedFile loaded = loadWholeFile(command_.platform().files, *chosen);
+        if (loaded.outcome != LoadOutcome::loaded) {
+            command_.fail(loadFailureReason(loaded.outcome), MessageDetail::name(*chosen));
+            return false;
+        }
+        image = std::make_shared<const Bytes>(std::move(loaded.data));
+        imageName_ = *chosen;
     }
     // Checked for the whole command before its first 'F', so a short image never leaves a
     // region half written.
-    if (loaded.data.size() < minimumImageSize(plan_)) {
-        command_.fail(MessageId::imageTooShort, MessageDetail::name(*chosen));
+    if (image->size() < minimumImageSize(plan_)) {
+        command_.fail(MessageId::imageTooShort, MessageDetail::name(imageName_));
         return false;
     }
-    image_ = std::move(loaded.data);
-    imageName_ = *chosen;
+    image_ = std::move(image);
     command_.log().append(MessageId::writingData);
     progress_.emplace(command_.view(), bytesToSend(plan_, image_->size()));
     return true;
@@ -109,7 +126,7 @@ bool RegionWriter::finishWrite(WriteVerdict verdict) {
 void RegionWriter::dropImage() {
     progress_.reset();
     image_.reset();
-    imageName_.clear();
+    if (!givenImage_) imageName_.clear();
 }
 
 void writeBoot(CommandContext& command) { writeSlices(command, bootSlices()); }
@@ -117,6 +134,12 @@ void writeBoot(CommandContext& command) { writeSlices(command, bootSlices()); }
 void writePds(CommandContext& command) { writeSlices(command, pdsSlices()); }
 
 void writePanic(CommandContext& command) { writeSlices(command, panicSlices()); }
+
+void writeImage(CommandContext& command, const std::vector<ImageSlice>& plan,
+                std::shared_ptr<const Bytes> image, std::string name, WriteVerdict verdict) {
+    RegionWriter writer(command, plan, std::move(image), std::move(name));
+    writeSlices(writer, plan, verdict);
+}
 
 void writeBlockRange(CommandContext& command) {
     const std::uint32_t end = parseHexAddress(command.view().fieldText(AddressField::end));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,11 @@ public:
     // minimumImageSize()) is checked at the load, so that an image too short for a later slice is
     // refused before the first 'F'.
     RegionWriter(CommandContext& command, std::vector<ImageSlice> plan);
+    // With the image already in memory (`name` its file): the operator is not asked, nothing is
+    // read, and the bytes are shared, not copied, so sessions writing one image at once hold it
+    // once. Its length is checked as a loaded image's.
+    RegionWriter(CommandContext& command, std::vector<ImageSlice> plan,
+                 std::shared_ptr<const Bytes> image, std::string name);
     ~RegionWriter() { dropImage(); }
     RegionWriter(const RegionWriter&) = delete;
     RegionWriter& operator=(const RegionWriter&) = delete;
@@ -52,8 +58,9 @@ private:
 
     CommandContext& command_;
     std::vector<ImageSlice> plan_;
-    std::optional<Bytes> image_;
+    std::shared_ptr<const Bytes> image_;
     std::string imageName_;
+    std::shared_ptr<const Bytes> givenImage_;
     std::optional<TransferProgress> progress_;
 };
 
@@ -69,5 +76,10 @@ void writePanic(CommandContext& command);
 // The blocks from the Start field to the End field. A range with nothing to write is refused
 // before the file dialog.
 void writeBlockRange(CommandContext& command);
+// The command line's write: `image` (read from the file `name` before the run) by `plan`.
+// With WriteVerdict::leftToVerification its "Успешно" is left to the verification that follows.
+void writeImage(CommandContext& command, const std::vector<ImageSlice>& plan,
+                std::shared_ptr<const Bytes> image, std::string name,
+                WriteVerdict verdict = WriteVerdict::said);
 
 }  // namespace norvale

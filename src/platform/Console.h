@@ -26,7 +26,14 @@ enum class ConsoleStream { output, errors };
 //   without the watch. nullptr ends the watch; the flag must outlive it. May be called from the
 //   main thread only; the flag is set from whatever thread or handler the system delivers the key
 //   on, so it must be a lock-free atomic.
-// - Every call but watchInterrupt() may come from any thread; writes are not interleaved within
+// - enableCursorMoves(): asks the output terminal to take the ANSI sequences a display redrawn
+//   in place needs (ESC [ n A: up n lines; ESC [ K and ESC [ J: erase to the end of the line and
+//   of the screen) and says whether it does. A POSIX terminal does as it is; a Windows console
+//   does once its virtual terminal processing is on (Windows 10 and newer), which this turns on
+//   until the Console object goes. False when the output is no terminal. '\r' works either way.
+//   May be called from the main thread only.
+// - Every call but watchInterrupt() and enableCursorMoves() may come from any thread; writes are
+// not interleaved within
 //   one call.
 class Console {
 public:
@@ -37,6 +44,7 @@ public:
     virtual std::string language() const = 0;
     virtual std::string nativeToUtf8(std::string_view text) const = 0;
     virtual void watchInterrupt(std::atomic<bool>* flag) = 0;
+    virtual bool enableCursorMoves() = 0;
 };
 
 }  // namespace norvale

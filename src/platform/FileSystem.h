@@ -26,12 +26,18 @@ enum class FileError {
 // Contract: size() is the file's length, or nullopt when it can't be taken; readExact() reads the
 // next buffer.size() bytes and fails unless it got them all; append() writes all of the bytes at
 // the end and fails (with lastError() telling why) unless they were all written.
+// readAt() reads buffer.size() bytes from `offset` (from the file's start) and fails unless it
+// got them all; it leaves where readExact() goes on as it was. flush() returns once what was
+// appended is on the disk itself, not only in the system's cache, so a power cut afterwards
+// keeps it; it fails (lastError()) when the system can't say so.
 class File {
 public:
     virtual ~File() = default;
     virtual std::optional<std::uint64_t> size() = 0;
     virtual bool readExact(std::span<std::uint8_t> buffer) = 0;
+    virtual bool readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
     virtual bool append(std::span<const std::uint8_t> bytes) = 0;
+    virtual bool flush() = 0;
     virtual FileError lastError() const = 0;
 };
 
@@ -43,7 +49,11 @@ struct OpenedFile {
 // Contract: names are relative to the working directory and may use '\' as the separator
 // (".\bin\loader.bin"); openForReading() opens an existing file for reading and lets other
 // programs read it meanwhile; createNew() creates a file that did not exist, for writing, shared
-// with nobody, and never touches an existing file of that name.
+// with nobody, and never touches an existing file of that name. openForAppending() opens the file
+// for reading and appending, creating it when nothing has that name; what it holds is never
+// truncated, every append lands at its end, and other programs may read it meanwhile if they let
+// it be written as they read (one that wants to write to it too may be refused:
+// sharingViolation).
 // checkNameFree() touches nothing and says whether a file could be created under `name`: none
 // when nothing has that name, alreadyExists when a file or folder has it, else why it can't be
 // told. renameNoReplace() gives the closed file `from` the name `to` in one step and never
@@ -58,6 +68,7 @@ public:
     virtual std::string workingFolderName(std::string_view relative) const = 0;
     virtual OpenedFile openForReading(const std::string& name) = 0;
     virtual OpenedFile createNew(const std::string& name) = 0;
+    virtual OpenedFile openForAppending(const std::string& name) = 0;
     virtual FileError checkNameFree(const std::string& name) = 0;
     virtual FileError renameNoReplace(const std::string& from, const std::string& to) = 0;
 };

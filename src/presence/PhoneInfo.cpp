@@ -62,18 +62,22 @@ std::optional<std::string> readCg1Start(FileSystem& files) {
     return textField(config.data, kCg1Offset, kCg1Length);
 }
 
-void readPhoneInfo(Services& services) {
+PhoneIdentity readPhoneInfo(Services& services) {
     // Taken once: both exchanges go to the interface the arrival has just opened.
     const std::shared_ptr<const OpenDevice> device = services.state.device.load();
     const DeviceHandle handle = device ? device->handle() : kInvalidDevice;
     const PhoneLink& link = services.link(device ? device->road() : Road::driver);
 
-    services.log.append(fromPhone(MessageId::bootVersion, readBootVersion(link, handle)));
-    services.log.append(fromPhone(MessageId::phoneMode, readMode(link, handle)));
+    PhoneIdentity identity;
+    identity.bootVersion = readBootVersion(link, handle);
+    services.log.append(fromPhone(MessageId::bootVersion, identity.bootVersion));
+    identity.mode = readMode(link, handle);
+    services.log.append(fromPhone(MessageId::phoneMode, identity.mode));
 
     if (const auto cg1 = readCg1Start(services.platform.files)) {
         services.log.append(fromPhone(MessageId::cg1Start, *cg1));
     }
+    return identity;
 }
 
 }  // namespace norvale

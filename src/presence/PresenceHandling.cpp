@@ -21,10 +21,10 @@ void announceArrival(Services& services) {
     services.view.setStatusText(text::kStatusConnected);
 }
 
-void takeDevice(Services& services, std::shared_ptr<const OpenDevice> opened) {
+PhoneIdentity takeDevice(Services& services, std::shared_ptr<const OpenDevice> opened) {
     // The old device's last owner closes it: the session now, or a worker that took it.
     services.state.device.store(std::move(opened));
-    readPhoneInfo(services);
+    return readPhoneInfo(services);
 }
 
 }  // namespace
@@ -48,9 +48,9 @@ void handleArrival(Services& services) {
     takeDevice(services, std::move(opened));
 }
 
-void handleArrivalOf(Services& services, std::shared_ptr<const OpenDevice> device) {
+PhoneIdentity handleArrivalOf(Services& services, std::shared_ptr<const OpenDevice> device) {
     announceArrival(services);
-    takeDevice(services, std::move(device));
+    return takeDevice(services, std::move(device));
 }
 
 void handleRemoval(Services& services) {

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "presence/PhoneInfo.h"
 #include "protocol/CommandContext.h"
 
 namespace norvale {
@@ -15,8 +16,9 @@ namespace norvale {
 void handleArrival(Services& services);
 
 // The same for a phone the caller has opened itself (the command line picks one of several):
-// `device` becomes the session's device in place of the first one the finders would open.
-void handleArrivalOf(Services& services, std::shared_ptr<const OpenDevice> device);
+// `device` becomes the session's device in place of the first one the finders would open. Returns
+// what the phone told of itself.
+PhoneIdentity handleArrivalOf(Services& services, std::shared_ptr<const OpenDevice> device);
 
 // UI thread only. Clears connected, logs the removal and an empty line, shows "Не подключен".
 // The device stays: a command still running goes on with the handle it took.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ namespace norvale::testing {
 // and a Ctrl+C the test presses.
 class FakeConsole final : public Console {
 public:
+    // A station's sessions write from their threads.
     void write(ConsoleStream stream, std::string_view text) override {
+        std::lock_guard lock(mutex_);
         (stream == ConsoleStream::output ? out : err) += text;
     }
     bool isTerminal(ConsoleStream /*stream*/) const override { return terminal; }
@@ -33,11 +36,14 @@ public:
     std::string language() const override { return userLanguage; }
     std::string nativeToUtf8(std::string_view text) const override { return std::string(text); }
     void watchInterrupt(std::atomic<bool>* flag) override { watched_ = flag; }
+    bool enableCursorMoves() override { return terminal; }
 
     void pressCtrlC() {
-        ASSERT_NE(watched_, nullptr) << "no interrupt watch while a command runs";
-        watched_->store(true);
+        ASSERT_NE(watched_.load(), nullptr) << "no interrupt watch while a command runs";
+        watched_.load()->store(true);
+        interrupted_.store(true);
     }
+    bool interrupted() const { return interrupted_.load(); }
 
     std::string out;
     std::string err;
@@ -45,7 +51,9 @@ public:
     std::string userLanguage = "en";
 
 private:
-    std::atomic<bool>* watched_ = nullptr;
+    std::mutex mutex_;
+    std::atomic<std::atomic<bool>*> watched_{nullptr};
+    std::atomic<bool> interrupted_{false};
 };
 
 // A scratch working folder with the loader images and KESTRIN.ini, the simulated driver with one

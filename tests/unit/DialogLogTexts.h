@@ -65,6 +65,10 @@ inline constexpr Cp1251Text kFileNamedTwice{u8"файл назван дважд�
 inline constexpr Cp1251Text kNoSuchPhone{u8"нет телефона с идентификатором "};
 inline constexpr Cp1251Text kCannotCreateFolder{u8"не удалось создать папку "};
 inline constexpr Cp1251Text kCannotOpenFolder{u8"не удалось открыть папку "};
+inline constexpr Cp1251Text kOnlyInStation{u8"только вместе с --station: "};
+inline constexpr Cp1251Text kNotInStation{u8"не для станции: "};
+inline constexpr Cp1251Text kOutsidePhoneFolder{u8"станция пишет файлы только в папку телефона: "};
+inline constexpr Cp1251Text kJournalNotWritten{u8"не удалось записать строку журнала в файл "};
 
 // "ОШИБКА - " + reason + detail + "\r\n".
 inline std::string errorLine(std::string_view reason, std::string_view detail = {}) {

@@ -167,6 +167,14 @@ std::vector<Sample> samples() {
          error(Cp1251Text{u8"размер файла не равен размеру его области: "}, kName)},
         {MessageId::jsonInOneCommand, "json_in_one_command",
          error(Cp1251Text{u8"параметр --json допускается только у одной команды"})},
+        {Message(MessageId::onlyInStation, MessageDetail::name("--port")), "only_in_station",
+         error(kOnlyInStation, "--port")},
+        {Message(MessageId::notInStation, MessageDetail::name("list")), "not_in_station",
+         error(kNotInStation, "list")},
+        {Message(MessageId::outsidePhoneFolder, name), "outside_phone_folder",
+         error(kOutsidePhoneFolder, kName)},
+        {Message(MessageId::journalNotWritten, name), "journal_not_written",
+         error(kJournalNotWritten, kName)},
     };
 }
 
@@ -214,6 +222,8 @@ TEST(ExitCode, FollowsTheMessageThatEndedTheRun) {
         {MessageId::notInChecksums, ExitCode::fileProblem},
         {MessageId::checksumMismatch, ExitCode::fileProblem},
         {MessageId::wrongRegionSize, ExitCode::fileProblem},
+        {MessageId::notInStation, ExitCode::usage},
+        {MessageId::journalNotWritten, ExitCode::fileProblem},
     };
     for (const auto& [id, code] : codes) {
         SCOPED_TRACE(messageName(id));

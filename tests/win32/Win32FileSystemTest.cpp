@@ -67,6 +67,41 @@ TEST_F(Win32FileSystemTest, CreatesNewFilesAndNeverOverwritesOne) {
 }
 
 // A dump's ".part" file takes its name, but never one that a file or folder has, whatever case.
+TEST_F(Win32FileSystemTest, AppendingKeepsWhatTheFileHeldAndReadsAnywhereInIt) {
+    const std::string journal = path("journal.jsonl");
+    {
+        OpenedFile made = files_.openForAppending(journal);  // nothing had the name: made
+        ASSERT_TRUE(made.file);
+        ASSERT_TRUE(made.file->append(Bytes{'a', 'b', '\n'}));
+        ASSERT_TRUE(made.file->flush());
+    }
+    OpenedFile opened = files_.openForAppending(journal);
+    ASSERT_TRUE(opened.file);
+    EXPECT_EQ(opened.file->size(), 3u);
+    Bytes last(1);
+    ASSERT_TRUE(opened.file->readAt(2, last));
+    EXPECT_EQ(last, Bytes{'\n'});
+    EXPECT_FALSE(opened.file->readAt(3, last)) << "past the end";
+    // A reading of the start afterwards is not moved by readAt(), nor by an append.
+    ASSERT_TRUE(opened.file->append(Bytes{'c', 'd'}));
+    ASSERT_TRUE(opened.file->flush());
+    Bytes first(2);
+    ASSERT_TRUE(opened.file->readExact(first));
+    EXPECT_EQ(first, (Bytes{'a', 'b'}));
+    // A reader that lets it be written (as a log viewer does) may look meanwhile; a second
+    // writer may not mix its lines in.
+    const HANDLE reader =
+        ::CreateFileA(journal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    char text[8] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(::ReadFile(reader, text, sizeof text, &got, nullptr));
+    ::CloseHandle(reader);
+    EXPECT_EQ(std::string(text, got), "ab\ncd");
+    EXPECT_EQ(files_.openForAppending(journal).error, FileError::sharingViolation);
+}
+
 TEST_F(Win32FileSystemTest, RenameNoReplaceRefusesATakenName) {
     const std::string part = path("PDS.bin.part");
     const std::string dump = path("PDS.bin");

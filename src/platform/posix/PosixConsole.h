@@ -21,6 +21,7 @@ public:
     std::string language() const override;
     std::string nativeToUtf8(std::string_view text) const override { return std::string(text); }
     void watchInterrupt(std::atomic<bool>* flag) override;
+    bool enableCursorMoves() override { return isTerminal(ConsoleStream::output); }
 };
 
 }  // namespace norvale

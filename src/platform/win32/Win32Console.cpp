@@ -45,6 +45,21 @@ std::string utf8From(std::wstring_view text) {
 Win32Console::Win32Console()
     : Win32Console(GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)) {}
 
+Win32Console::~Win32Console() {
+    watchInterrupt(nullptr);
+    if (modeBefore_) SetConsoleMode(output_, *modeBefore_);
+}
+
+bool Win32Console::enableCursorMoves() {
+    DWORD mode = 0;
+    if (!GetConsoleMode(output_, &mode)) return false;
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
+    // A console before Windows 10 refuses the flag: it keeps its mode and draws no table.
+    if (!SetConsoleMode(output_, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+    if (!modeBefore_) modeBefore_ = mode;
+    return true;
+}
+
 void Win32Console::write(ConsoleStream stream, std::string_view text) {
     const HANDLE handle = handleOf(stream);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "platform/Console.h"
 
 namespace norvale {
@@ -17,7 +19,7 @@ public:
     Win32Console(HANDLE output, HANDLE errors) : output_(output), errors_(errors) {}
     Win32Console(const Win32Console&) = delete;
     Win32Console& operator=(const Win32Console&) = delete;
-    ~Win32Console() override { watchInterrupt(nullptr); }
+    ~Win32Console() override;
 
     void write(ConsoleStream stream, std::string_view text) override;
     bool isTerminal(ConsoleStream stream) const override;
@@ -27,6 +29,9 @@ public:
     // From the ANSI code page, which the programs' arguments and the file seam's names are in.
     std::string nativeToUtf8(std::string_view text) const override;
     void watchInterrupt(std::atomic<bool>* flag) override;
+    // Turns on the output console's virtual terminal processing; the mode it had comes back when
+    // this object goes, so the shell that started the program finds its console as it was.
+    bool enableCursorMoves() override;
 
 private:
     HANDLE handleOf(ConsoleStream stream) const {
@@ -35,6 +40,7 @@ private:
 
     HANDLE output_;
     HANDLE errors_;
+    std::optional<DWORD> modeBefore_;  // the output console's mode before enableCursorMoves()
 };
 
 }  // namespace norvale

@@ -56,6 +56,19 @@ public:
         return true;
     }
 
+    bool readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        LARGE_INTEGER here{};
+        if (!::SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, &here, FILE_CURRENT)) return fail();
+        LARGE_INTEGER there{};
+        there.QuadPart = static_cast<LONGLONG>(offset);
+        if (!::SetFilePointerEx(handle_.get(), there, nullptr, FILE_BEGIN)) return fail();
+        const bool read = readExact(buffer);
+        if (!::SetFilePointerEx(handle_.get(), here, nullptr, FILE_BEGIN)) return fail();
+        return read;
+    }
+
+    bool flush() override { return ::FlushFileBuffers(handle_.get()) ? true : fail(); }
+
     bool append(std::span<const std::uint8_t> bytes) override {
         if (!::SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_END)) return fail();
         while (!bytes.empty()) {
@@ -102,6 +115,15 @@ OpenedFile Win32FileSystem::createNew(const std::string& name) {
     // CREATE_NEW fails on an existing name instead of truncating it: a dump never overwrites.
     return opened(UniqueFile{::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)});
+}
+
+OpenedFile Win32FileSystem::openForAppending(const std::string& name) {
+    if (name.empty()) return {nullptr, FileError::invalidName};
+    // OPEN_ALWAYS keeps what the file holds; append() goes to its end. Readers may share it, a
+    // second writer may not: two programs' lines never mix.
+    return opened(
+        UniqueFile{::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)});
 }
 
 FileError Win32FileSystem::checkNameFree(const std::string& name) {

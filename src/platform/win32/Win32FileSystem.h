@@ -1,4 +1,5 @@
-// The file seam over CreateFileA, ReadFile, WriteFile, GetFileAttributesA and MoveFileExA.
+// The file seam over CreateFileA, ReadFile, WriteFile, FlushFileBuffers, GetFileAttributesA and
+// MoveFileExA.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +16,7 @@ public:
     std::string workingFolderName(std::string_view relative) const override;
     OpenedFile openForReading(const std::string& name) override;
     OpenedFile createNew(const std::string& name) override;
+    OpenedFile openForAppending(const std::string& name) override;
     FileError checkNameFree(const std::string& name) override;
     FileError renameNoReplace(const std::string& from, const std::string& to) override;
 };

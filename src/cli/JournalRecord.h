@@ -1,0 +1,47 @@
+// One phone's run as the station's journal keeps it, and the JSON line it is written as.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/UtcStamp.h"
+
+namespace norvale {
+
+struct JournalFile {
+    std::string name;    // as the file system took it (the phone's folder in it), UTF-8
+    std::string sha256;  // of the file as it lies on disk, lower-case hex
+};
+
+struct JournalCommand {
+    std::string command;      // the command as typed: "write pds new.bin", "backup"
+    std::string result;       // "done", "failed", or "not_run" after a failure or a stop
+    std::uint64_t bytes = 0;  // flash bytes the command moved (read, written, compared)
+    std::vector<JournalFile> files;
+};
+
+struct JournalRecord {
+    std::string location;     // UTF-8
+    std::string road;         // "usb" or "driver"
+    std::string bootVersion;  // the phone's bytes, Windows-1251
+    std::string mode;         // the phone's bytes, Windows-1251
+    WallTime started;
+    WallTime ended;
+    std::vector<JournalCommand> commands;
+    // "passed" when every verification that ran found the flash equal to the image, "mismatch"
+    // when one found a difference, "" when no verification ran to its end.
+    std::string verify;
+    int exitCode = 0;
+    std::string reason;  // the error's stable name; "" when the run was done
+    std::string error;   // the error line as the operator read it, UTF-8; "" when done
+};
+
+// The record as one line of JSON ending in "\n", the fields in this order:
+// {"location":..,"road":..,"boot_version":..,"mode":..,"started":..,"ended":..,
+//  "commands":[{"command":..,"result":..,"bytes":N,"files":[{"name":..,"sha256":..}]}],
+//  "verify":..,"exit_code":N,"reason":..,"error":..}
+// with no spaces between the tokens. The phone's bytes are decoded from Windows-1251.
+std::string journalLine(const JournalRecord& record);
+
+}  // namespace norvale

@@ -1,0 +1,104 @@
+// norvale-cli --station: every phone that arrives runs the command chain in a session of its own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CliArguments.h"
+#include "cli/CliProgram.h"
+#include "cli/CliView.h"
+#include "cli/ExitCode.h"
+#include "cli/LiveTable.h"
+#include "cli/PhoneChain.h"
+#include "cli/StationJournal.h"
+#include "cli/UtcStamp.h"
+#include "presence/PhoneWatcher.h"
+
+namespace norvale {
+
+class StationPhone;
+
+// The run, on the calling thread (the main one: it watches Ctrl+C through the console):
+// - Before any phone: the working folder (--dir), the images every write names, read once and
+//   shared read-only by all sessions, the chain's file names, the journal; then the roads. A
+//   problem there ends the run with its error line and exit code, as for one phone.
+// - Then a watcher scans both roads once a second. Each phone that arrives (those attached at
+//   the start too) at a location --port names, or anywhere without --port, gets a folder of its
+//   own, a SessionState, a view whose lines carry its location, and a thread through the
+//   bindings' ThreadStarter that announces it and runs the chain in that folder. A phone stays
+//   served once per arrival: one that stays attached after its chain is not run again, one that
+//   leaves and comes back is a new phone. Its removal reaches its own session only.
+// - When a phone's chain ends, its journal line is appended and its row shows the result.
+// - The run ends once --count phones have ended (no phone beyond the count is started), or on
+//   Ctrl+C (requestStop()): every session stops at its next transfer as one phone's run does,
+//   and the run waits for every phone's thread before it returns.
+// The exit code: 130 after a stop; else 6 when some phone failed; else 4 when a journal line
+// could not be written; else 0.
+class Station {
+public:
+    using WallClock = std::function<WallTime()>;
+
+    // `clock` paces the station (scans, the table) as well as the sessions; `loopClock`, when
+    // given, paces the station's own loop instead (a benchmark whose clock is modelled time).
+    Station(
+        CliBindings& bindings, CliView& view, CommandLine line,
+        WallClock wallClock = [] { return std::chrono::system_clock::now(); },
+        Clock* loopClock = nullptr);
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+    ~Station();
+
+    ExitCode run();
+    // As Ctrl+C; any thread.
+    void requestStop() { stopRequested_.store(true); }
+
+private:
+    struct Run;
+    class Observer;
+
+    ExitCode prepare();
+    ExitCode refuse(MessageId reason, std::string_view name = {});
+    bool wanted(const AttachedPhone& phone) const;
+    std::shared_ptr<SessionState> arrived(const WatchedPhone& watched);
+    void serve(const std::shared_ptr<Run>& run);
+    void finish(const std::shared_ptr<Run>& run, bool failed);
+    std::vector<CliStep> stepsIn(const std::string& folder) const;
+    void draw(bool force);
+    void stopSessions();
+
+    CliBindings& bindings_;
+    CliView& view_;
+    CommandLine line_;
+    WallClock wallClock_;
+    Clock& loopClock_;
+    std::atomic<bool> stopRequested_{false};
+
+    std::vector<SharedImage> images_;
+    std::optional<StationJournal> journal_;
+    std::shared_ptr<PhoneRoads> roads_;
+    std::unique_ptr<Platform> platform_;
+    std::unique_ptr<FileChooser> chooser_;  // the watcher's platform: never asked
+    std::uint64_t startedMs_ = 0;
+
+    // How lines reach the console: through the table's printAbove on a terminal, else prefixed.
+    std::unique_ptr<Console> linesConsole_;
+    std::optional<LiveTable> table_;
+    std::mutex linesLock_;
+
+    std::mutex mutex_;
+    std::vector<std::shared_ptr<Run>> runs_;  // every arrival served, in order
+    std::size_t started_ = 0;                 // phones given a session
+    std::size_t running_ = 0;                 // sessions not ended yet
+    std::size_t done_ = 0;
+    std::size_t failed_ = 0;
+    bool journalFailed_ = false;
+};
+
+}  // namespace norvale
