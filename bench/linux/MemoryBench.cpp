@@ -7,7 +7,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "BenchFolder.h"
 #include "BenchPhone.h"
+#include "ProcessFigures.h"
+#include "StationBench.h"
+#include "StationRig.h"
 #include "operations/FlashRangeReader.h"
 
 namespace norvale::bench {
@@ -16,14 +20,7 @@ namespace {
 constexpr char kChildReport[] = "peak-kb";
 
 // The process's peak resident set so far, in kB.
-long peakResidentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
-}
+long peakResidentKb() { return processStatusField("VmHWM"); }
 
 struct ChildPeak {
     long beforeKb = 0;  // after the phone and the loader images were set up
@@ -36,9 +33,11 @@ std::string quoted(const std::string& text) {
     return out + "'";
 }
 
-ChildPeak measureInChild(const std::string& self, const char* start, const char* end) {
-    const std::string command =
-        quoted(self) + " --child-memory-dump " + start + " " + end + " 2>&1";
+// Runs this program with `arguments` (a child option of BenchOptions) and reads its report.
+// `environment`: assignments put before the command, as the shell takes them.
+ChildPeak measureInChild(const std::string& self, const std::string& arguments,
+                         const std::string& environment = {}) {
+    const std::string command = environment + quoted(self) + " " + arguments + " 2>&1";
     std::FILE* child = popen(command.c_str(), "r");
     if (!child) throw std::runtime_error("can't start " + self);
     std::string output;
@@ -77,8 +76,8 @@ int runMemoryChild(const std::string& startText, const std::string& endText) {
 }
 
 void benchPeakMemory(const std::string& self, ResultTable& table) {
-    const ChildPeak small = measureInChild(self, "10010000", "1001FFFF");
-    const ChildPeak large = measureInChild(self, "100A0000", "1135FFFF");
+    const ChildPeak small = measureInChild(self, "--child-memory-dump 10010000 1001FFFF");
+    const ChildPeak large = measureInChild(self, "--child-memory-dump 100A0000 1135FFFF");
     const long growthKb = large.afterKb - small.afterKb;
     table.add({"4", "Peak resident memory (VmHWM), 64 KB dump (PDS)",
                std::to_string(small.afterKb) + " kB", "", std::nullopt});
@@ -89,6 +88,53 @@ void benchPeakMemory(const std::string& self, ResultTable& table) {
     table.note("#4: each dump in a child process of its own; peak before the dump " +
                std::to_string(small.beforeKb) + " kB and " + std::to_string(large.beforeKb) +
                " kB (the simulated phone and the loader images set up)");
+}
+
+int runStationMemoryChild(unsigned phones, bool atOnce) {
+    try {
+        const BenchFolder folder;
+        StationRig rig(phones);
+        const long before = peakResidentKb();
+        const RigRun run = rig.run(atOnce);
+        const long after = peakResidentKb();
+        if (const std::string failure = run.failure(); !failure.empty()) {
+            std::printf("%s\n", failure.c_str());
+            return 1;
+        }
+        std::printf("%s %ld %ld\n", kChildReport, before, after);
+        return 0;
+    } catch (const std::exception& error) {
+        std::printf("%s\n", error.what());
+        return 1;
+    }
+}
+
+void benchStationPeakMemory(const std::string& self, ResultTable& table) {
+    const std::string phones = std::to_string(kStationMemoryPhones);
+    const ChildPeak atOnce = measureInChild(self, "--child-station-memory " + phones + " at-once");
+    const ChildPeak oneArena = measureInChild(self, "--child-station-memory " + phones + " at-once",
+                                              "MALLOC_ARENA_MAX=1 ");
+    const ChildPeak oneByOne =
+        measureInChild(self, "--child-station-memory " + phones + " one-by-one");
+    constexpr long kImageKb = 64;
+    constexpr long kPerPhoneKb = 256;
+    const long limitKb = kImageKb + kPerPhoneKb * static_cast<long>(kStationMemoryPhones);
+    const long addedKb = atOnce.afterKb - atOnce.beforeKb;
+    table.add({"6",
+               "Peak resident memory (VmHWM), " + phones +
+                   " phones at once: before any session / at the end",
+               std::to_string(atOnce.beforeKb) + " / " + std::to_string(atOnce.afterKb) + " kB", "",
+               std::nullopt});
+    table.add({"6", "  added by serving them (the peak at the end less the one before)",
+               std::to_string(addedKb) + " kB",
+               "<= 64 + " + phones + " x 256 = " + std::to_string(limitKb) + " kB",
+               addedKb <= limitKb});
+    table.add({"6", "  the same with glibc's allocator held to one arena (MALLOC_ARENA_MAX=1)",
+               std::to_string(oneArena.afterKb - oneArena.beforeKb) + " kB", "", std::nullopt});
+    table.add({"6", "  the same " + phones + " phones one after another: added",
+               std::to_string(oneByOne.afterKb - oneByOne.beforeKb) + " kB", "", std::nullopt});
+    table.note("#6 memory: each figure in a child process of its own; \"before\" is the process "
+               "with the 16 simulated phones attached and the 64 KB image read, no session yet");
 }
 
 }  // namespace norvale::bench
