@@ -27,7 +27,7 @@ CountFigures runCount(unsigned count, int repeat, unsigned cores) {
     for (int i = 0; i <= repeat; ++i) {
         StationRig rig(count);
         const RigRun run = rig.run(true);
-        if (const std::string failure = run.failure(); !failure.empty()) {
+        if (const std::string failure = rig.check(); !failure.empty()) {
             throw std::runtime_error(std::to_string(count) + " phones: " + failure);
         }
         if (i == 0) continue;  // warms the caches and the allocator's arenas

@@ -62,14 +62,15 @@ public:
         run_.time.bytes = static_cast<double>(bytesPerPhone());
     }
 
+    const RigPhoneRun& result() const { return run_; }
+
     // After serve(), on the thread that made the rig: the files and the flash checked, the
-    // files removed.
-    RigPhoneRun result() {
-        RigPhoneRun result = run_;
-        result.failure = failure_.empty() ? exactness() : failure_;
+    // files removed; what went wrong, or empty.
+    std::string check() {
+        const std::string failure = failure_.empty() ? exactness() : failure_;
         std::error_code ignored;
         std::filesystem::remove_all(folder(), ignored);
-        return result;
+        return failure;
     }
 
     SimPlatform sim{SimPlatform::Phone::none};
@@ -203,19 +204,21 @@ RigRun StationRig::run(bool atOnce) {
     return result;
 }
 
+std::string StationRig::check() {
+    std::string first;
+    for (std::size_t k = 0; k < phones_.size(); ++k) {
+        const std::string failure = phones_[k]->check();
+        if (first.empty() && !failure.empty()) {
+            first = "phone " + std::to_string(k + 1) + ": " + failure;
+        }
+    }
+    return first;
+}
+
 double RigRun::ownCpuMs() const {
     double simulator = 0;
     for (const RigPhoneRun& phone : phones) simulator += phone.simulatorMs;
     return processCpuMs - simulator;
-}
-
-std::string RigRun::failure() const {
-    for (std::size_t k = 0; k < phones.size(); ++k) {
-        if (!phones[k].failure.empty()) {
-            return "phone " + std::to_string(k + 1) + ": " + phones[k].failure;
-        }
-    }
-    return {};
 }
 
 }  // namespace norvale::bench

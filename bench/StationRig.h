@@ -18,7 +18,6 @@ struct RigPhoneRun {
     PhoneTime time;
     double threadCpuMs = 0;  // its session's thread, the simulator included
     double simulatorMs = 0;  // of that, inside the simulated USB port
-    std::string failure;     // empty when every command succeeded and every file is exact
 };
 
 struct RigRun {
@@ -27,8 +26,6 @@ struct RigRun {
     double wallMs = 0;
     // Norvale's processor time on all threads: the process's less the simulator's.
     double ownCpuMs() const;
-    // The first phone's failure, with its number, or empty.
-    std::string failure() const;
 };
 
 // `count` phones, numbered 1 to count, each a simulated phone with flash of its own
@@ -44,8 +41,11 @@ struct RigRun {
 // then its backup (Boot, PDS and Panic each read into a file by the dump writer, then SHA256SUMS
 // from the files as they lie on disk, written under .part until whole), then PDS written from
 // pds.bin and verified. `atOnce`: all threads start together; otherwise each phone's thread
-// starts once the one before it has ended. Afterwards every dump is compared with its own
-// phone's flash and every phone's PDS with the image, and the phone's files are removed.
+// starts once the one before it has ended.
+//
+// check(), after a run: the first phone whose run failed, or whose dumps or SHA256SUMS differ
+// from its own phone's flash, or whose PDS does not hold the image (with its number), or empty;
+// the phones' files are removed. Kept apart from run() so that a run's peak memory is its own.
 class StationRig {
 public:
     explicit StationRig(unsigned count);
@@ -54,6 +54,7 @@ public:
     StationRig& operator=(const StationRig&) = delete;
 
     RigRun run(bool atOnce);
+    std::string check();
 
     // The flash bytes one phone's run moves: the three regions read, PDS written and read back.
     static std::uint64_t bytesPerPhone();

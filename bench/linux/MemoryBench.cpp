@@ -95,9 +95,9 @@ int runStationMemoryChild(unsigned phones, bool atOnce) {
         const BenchFolder folder;
         StationRig rig(phones);
         const long before = peakResidentKb();
-        const RigRun run = rig.run(atOnce);
+        rig.run(atOnce);
         const long after = peakResidentKb();
-        if (const std::string failure = run.failure(); !failure.empty()) {
+        if (const std::string failure = rig.check(); !failure.empty()) {
             std::printf("%s\n", failure.c_str());
             return 1;
         }
