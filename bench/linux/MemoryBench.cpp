@@ -2,7 +2,7 @@
 #include "MemoryBench.h"
 
 #include <cstdio>
-#include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -53,26 +53,43 @@ ChildPeak measureInChild(const std::string& self, const std::string& arguments,
     return peak;
 }
 
-}  // namespace
+// What a child measured: its peaks around the work, and what went wrong (empty if nothing).
+struct ChildOutcome {
+    long beforeKb = 0;
+    long afterKb = 0;
+    std::string failure;
+};
 
-int runMemoryChild(const std::string& startText, const std::string& endText) {
+// Runs a child's work and prints its report (or what went wrong); the child's exit code.
+int childReport(const std::function<ChildOutcome()>& work) {
     try {
-        BenchPhone phone;
-        phone.fields(startText, endText);
-        const long before = peakResidentKb();
-        const BodyRun run = phone.run(readRangeToFile);
-        const long after = peakResidentKb();
-        if (!run.succeeded) {
-            std::printf("the dump of %s to %s did not succeed\n", startText.c_str(),
-                        endText.c_str());
+        const ChildOutcome outcome = work();
+        if (!outcome.failure.empty()) {
+            std::printf("%s\n", outcome.failure.c_str());
             return 1;
         }
-        std::printf("%s %ld %ld\n", kChildReport, before, after);
+        std::printf("%s %ld %ld\n", kChildReport, outcome.beforeKb, outcome.afterKb);
         return 0;
     } catch (const std::exception& error) {
         std::printf("%s\n", error.what());
         return 1;
     }
+}
+
+}  // namespace
+
+int runMemoryChild(const std::string& startText, const std::string& endText) {
+    return childReport([&] {
+        BenchPhone phone;
+        phone.fields(startText, endText);
+        const long before = peakResidentKb();
+        const BodyRun run = phone.run(readRangeToFile);
+        const long after = peakResidentKb();
+        return ChildOutcome{
+            before, after,
+            run.succeeded ? std::string()
+                          : "the dump of " + startText + " to " + endText + " did not succeed"};
+    });
 }
 
 void benchPeakMemory(const std::string& self, ResultTable& table) {
@@ -91,22 +108,14 @@ void benchPeakMemory(const std::string& self, ResultTable& table) {
 }
 
 int runStationMemoryChild(unsigned phones, bool atOnce) {
-    try {
+    return childReport([&] {
         const BenchFolder folder;
         StationRig rig(phones);
         const long before = peakResidentKb();
         rig.run(atOnce);
         const long after = peakResidentKb();
-        if (const std::string failure = rig.check(); !failure.empty()) {
-            std::printf("%s\n", failure.c_str());
-            return 1;
-        }
-        std::printf("%s %ld %ld\n", kChildReport, before, after);
-        return 0;
-    } catch (const std::exception& error) {
-        std::printf("%s\n", error.what());
-        return 1;
-    }
+        return ChildOutcome{before, after, rig.check()};
+    });
 }
 
 void benchStationPeakMemory(const std::string& self, ResultTable& table) {
