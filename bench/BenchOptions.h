@@ -28,6 +28,8 @@ struct BenchOptions {
     // Set when the process is a child started to measure the peak memory of a station alone.
     std::optional<unsigned> childStationPhones;
     bool childStationAtOnce = false;
+    // Set when the process is a child started to run one soak alone: "sessions" or "simulator".
+    std::optional<std::string> childSoak;
     bool help = false;
 
     bool runs(const std::string& part) const { return parts.count(part) != 0; }

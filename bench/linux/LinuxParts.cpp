@@ -23,12 +23,14 @@ std::string thisProgram() {
 std::vector<PlatformPart> platformParts() {
     return {{kPartMemory, [](const BenchOptions&,
                              ResultTable& table) { benchPeakMemory(thisProgram(), table); }},
-            {kPartSoak, benchSoak}};
+            {kPartSoak,
+             [](const BenchOptions&, ResultTable& table) { benchSoak(thisProgram(), table); }}};
 }
 
 void stationPeakMemory(ResultTable& table) { benchStationPeakMemory(thisProgram(), table); }
 
 std::optional<int> runPlatformChild(const BenchOptions& options) {
+    if (options.childSoak) return runSoakChild(*options.childSoak);
     if (options.childStationPhones) {
         return runStationMemoryChild(*options.childStationPhones, options.childStationAtOnce);
     }

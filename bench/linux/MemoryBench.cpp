@@ -9,6 +9,7 @@
 
 #include "BenchFolder.h"
 #include "BenchPhone.h"
+#include "ChildRun.h"
 #include "ProcessFigures.h"
 #include "StationBench.h"
 #include "StationRig.h"
@@ -27,23 +28,13 @@ struct ChildPeak {
     long afterKb = 0;
 };
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // Runs this program with `arguments` (a child option of BenchOptions) and reads its report.
 // `environment`: assignments put before the command, as the shell takes them.
 ChildPeak measureInChild(const std::string& self, const std::string& arguments,
                          const std::string& environment = {}) {
-    const std::string command = environment + quoted(self) + " " + arguments + " 2>&1";
-    std::FILE* child = popen(command.c_str(), "r");
-    if (!child) throw std::runtime_error("can't start " + self);
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, child)) output += buffer;
-    const int status = pclose(child);
+    const ChildRun run = runChild(self, arguments, environment);
+    const std::string& output = run.output;
+    const int status = run.status;
     std::istringstream in(output);
     std::string word;
     ChildPeak peak;
