@@ -64,6 +64,20 @@ ParsedOptions parseBenchOptions(const std::vector<std::string>& arguments,
             options.childDumpStart = value();
             options.childDumpEnd = value();
             if (!options.childDumpEnd) parsed.error = "--child-memory-dump needs START END";
+        } else if (argument == "--child-soak") {
+            options.childSoak = value();
+            if (!options.childSoak) parsed.error = "--child-soak needs sessions|simulator";
+        } else if (argument == "--child-station-memory") {
+            const auto phones = value();
+            const auto schedule = value();
+            const auto count = phones ? nonNegativeNumber(*phones) : std::nullopt;
+            if (!count || *count < 1 || !schedule ||
+                (*schedule != "at-once" && *schedule != "one-by-one")) {
+                parsed.error = "--child-station-memory needs N at-once|one-by-one";
+            } else {
+                options.childStationPhones = static_cast<unsigned>(*count);
+                options.childStationAtOnce = *schedule == "at-once";
+            }
         } else {
             parsed.error = "unknown argument '" + argument + "'";
         }

@@ -15,6 +15,8 @@ inline constexpr const char* kPartWrites = "writes";       // Panic and a 1 MB b
 inline constexpr const char* kPartMemory = "memory";       // peak memory of a 64 KB and a CG1 dump
 inline constexpr const char* kPartLog = "log";             // 10 000 log lines, in-memory view
 inline constexpr const char* kPartLogWin32 = "log-win32";  // the same through the Win32 view
+inline constexpr const char* kPartStation = "station";     // 1 to 16 phones at once
+inline constexpr const char* kPartSoak = "soak";           // 100 phone runs, arriving and leaving
 
 struct BenchOptions {
     int repeat = 5;
@@ -23,6 +25,11 @@ struct BenchOptions {
     // Set when the process is a child started to measure one dump's peak memory alone.
     std::optional<std::string> childDumpStart;
     std::optional<std::string> childDumpEnd;
+    // Set when the process is a child started to measure the peak memory of a station alone.
+    std::optional<unsigned> childStationPhones;
+    bool childStationAtOnce = false;
+    // Set when the process is a child started to run one soak alone: "sessions" or "simulator".
+    std::optional<std::string> childSoak;
     bool help = false;
 
     bool runs(const std::string& part) const { return parts.count(part) != 0; }

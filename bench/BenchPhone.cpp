@@ -1,8 +1,6 @@
 // The benchmark's simulated phone: scratch folder, loader images, and timed command runs.
 #include "BenchPhone.h"
 
-#include <atomic>
-#include <chrono>
 #include <fstream>
 
 #include "CpuClock.h"
@@ -25,23 +23,29 @@ void putFile(const std::filesystem::path& path, const Bytes& bytes) {
               static_cast<std::streamsize>(bytes.size()));
 }
 
+bool fileHolds(const std::filesystem::path& path, const Bytes& expected) {
+    std::ifstream in(path, std::ios::binary);
+    const Bytes held{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return held == expected;
+}
+
+Bytes erasedFlashOf(unsigned number, std::uint32_t start, std::uint32_t end) {
+    Bytes bytes(end - start + 1);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(
+            SimPhone::erasedFlashByte(start + static_cast<std::uint32_t>(i)) ^
+            SimPhone::erasedFlashMaskOf(number));
+    }
+    return bytes;
+}
+
 BenchPhone::BenchPhone(Road road, std::size_t usbReadAhead)
     : services{state,
                log,
                platform,
                view,
                DriverPhoneLink{platform.driver},
-               UsbPhoneLink{platform.usb, platform.clock, usbReadAhead}},
-      previous_(std::filesystem::current_path()) {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    folder_ = std::filesystem::temp_directory_path() /
-              ("norvale-bench-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(folder_ / "bin");
-    std::filesystem::current_path(folder_);
-    putFile("bin/loader.bin", patternBytes(3000, 0x11));
-    putFile("bin/LTE2_jump.bin", patternBytes(100, 0x22));
-    putFile("bin/ram.bin", patternBytes(2048, 0x33));
+               UsbPhoneLink{platform.usb, platform.clock, usbReadAhead}} {
     sim.driver.keepTrace(false);
     SimInterfaceOptions options;
     options.road = road;
@@ -51,12 +55,7 @@ BenchPhone::BenchPhone(Road road, std::size_t usbReadAhead)
         sim.driver.open(sim.driver.devicePathOf(sim.phoneId)), sim.driver, road));
 }
 
-BenchPhone::~BenchPhone() {
-    state.device.store(nullptr);
-    std::error_code ignored;
-    std::filesystem::current_path(previous_, ignored);
-    std::filesystem::remove_all(folder_, ignored);
-}
+BenchPhone::~BenchPhone() { state.device.store(nullptr); }
 
 BodyRun BenchPhone::run(const CommandBody& body) {
     view.clearLog();
@@ -92,7 +91,7 @@ void BenchPhone::fields(std::string_view start, std::string_view end) {
 }
 
 void BenchPhone::pickImage(const std::string& name, const Bytes& bytes) {
-    putFile(folder_ / name, bytes);
+    putFile(folder() / name, bytes);
     sim.chooser.choose(name);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "BenchFolder.h"
 #include "TimedDriverPort.h"
 #include "TimedFileSystem.h"
 #include "TimedUsbPort.h"
@@ -22,6 +23,10 @@ namespace norvale::bench {
 // Image bytes that differ from the erased flash and from one offset to the next.
 Bytes patternBytes(std::size_t size, std::uint8_t seed);
 void putFile(const std::filesystem::path& path, const Bytes& bytes);
+// Whether the file holds exactly `expected`.
+bool fileHolds(const std::filesystem::path& path, const Bytes& expected);
+// The unwritten flash of the simulator's phone `number` from `start` to `end`, both inclusive.
+Bytes erasedFlashOf(unsigned number, std::uint32_t start, std::uint32_t end);
 
 // What one command's body cost.
 struct BodyRun {
@@ -66,9 +71,8 @@ private:
 };
 
 // The phone is attached on `road` and open, as after an arrival (the USB road's reply streams
-// keep `usbReadAhead` transfers in flight); the working directory is a
-// fresh scratch folder holding .\bin\loader.bin, .\bin\LTE2_jump.bin and .\bin\ram.bin, put back
-// (and the folder removed) when the rig goes. The simulator keeps no trace: a CG1 dump would
+// keep `usbReadAhead` transfers in flight); the working directory is a BenchFolder for as long
+// as the rig lives. The simulator keeps no trace: a CG1 dump would
 // otherwise leave 40 MB of hex lines in memory.
 //
 // Commands run as a click would run them (busy set, the worker frame with its loader bootstrap,
@@ -87,7 +91,7 @@ public:
     void pickImage(const std::string& name, const Bytes& bytes);
     // USB full speed on the virtual clock for every transfer (see SimDriver::modelFullSpeed).
     void modelFullSpeed() { sim.driver.modelFullSpeed(true); }
-    const std::filesystem::path& folder() const { return folder_; }
+    const std::filesystem::path& folder() const { return folder_.path(); }
 
     SimPlatform sim{SimPlatform::Phone::none};
     TimedDriverPort timedDriver{sim.driver};
@@ -101,8 +105,7 @@ public:
     Services services{state, log, platform, view};
 
 private:
-    std::filesystem::path previous_;
-    std::filesystem::path folder_;
+    BenchFolder folder_;
 };
 
 }  // namespace norvale::bench

@@ -20,6 +20,10 @@ struct PlatformPart {
 // dialog view.
 std::vector<PlatformPart> platformParts();
 
+// The station part's peak memory: natively, in child processes (see benchStationPeakMemory); the
+// Windows build adds a note that it is measured natively only.
+void stationPeakMemory(ResultTable& table);
+
 // When the process was started as a helper of a platform part (see BenchOptions), does that
 // helper's work and returns the exit code; nullopt for an ordinary run.
 std::optional<int> runPlatformChild(const BenchOptions& options);

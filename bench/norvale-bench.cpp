@@ -10,6 +10,7 @@
 #include "LogAppendBench.h"
 #include "PlatformParts.h"
 #include "ResultTable.h"
+#include "StationBench.h"
 #include "WriteBench.h"
 
 namespace {
@@ -22,15 +23,14 @@ constexpr int kPartFailed = 3;
 
 std::vector<PlatformPart> allParts() {
     std::vector<PlatformPart> found{
-        {kPartDump, benchDumpAgainstCopy},
-        {kPartLink, benchDumpOverLinkModel},
-        {kPartWrites, benchWrites},
-        {kPartLog, benchLogInMemory},
+        {kPartDump, benchDumpAgainstCopy}, {kPartLink, benchDumpOverLinkModel},
+        {kPartWrites, benchWrites},        {kPartLog, benchLogInMemory},
+        {kPartStation, benchStation},
     };
     for (PlatformPart& part : platformParts()) found.push_back(std::move(part));
     // In the order the parts are numbered, whichever build provides them.
-    const char* const order[] = {kPartDump,   kPartLink, kPartWrites,
-                                 kPartMemory, kPartLog,  kPartLogWin32};
+    const char* const order[] = {kPartDump, kPartLink,     kPartWrites,  kPartMemory,
+                                 kPartLog,  kPartLogWin32, kPartStation, kPartSoak};
     std::vector<PlatformPart> parts;
     for (const char* name : order) {
         for (const PlatformPart& part : found) {

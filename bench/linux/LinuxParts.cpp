@@ -6,6 +6,7 @@
 
 #include "MemoryBench.h"
 #include "PlatformParts.h"
+#include "SoakBench.h"
 
 namespace norvale::bench {
 namespace {
@@ -20,12 +21,19 @@ std::string thisProgram() {
 }  // namespace
 
 std::vector<PlatformPart> platformParts() {
-    return {{kPartMemory, [](const BenchOptions&, ResultTable& table) {
-                 benchPeakMemory(thisProgram(), table);
-             }}};
+    return {{kPartMemory, [](const BenchOptions&,
+                             ResultTable& table) { benchPeakMemory(thisProgram(), table); }},
+            {kPartSoak,
+             [](const BenchOptions&, ResultTable& table) { benchSoak(thisProgram(), table); }}};
 }
 
+void stationPeakMemory(ResultTable& table) { benchStationPeakMemory(thisProgram(), table); }
+
 std::optional<int> runPlatformChild(const BenchOptions& options) {
+    if (options.childSoak) return runSoakChild(*options.childSoak);
+    if (options.childStationPhones) {
+        return runStationMemoryChild(*options.childStationPhones, options.childStationAtOnce);
+    }
     if (!options.childDumpStart || !options.childDumpEnd) return std::nullopt;
     return runMemoryChild(*options.childDumpStart, *options.childDumpEnd);
 }

@@ -2,12 +2,17 @@
 #include "MemoryBench.h"
 
 #include <cstdio>
-#include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 
+#include "BenchFolder.h"
 #include "BenchPhone.h"
+#include "ChildRun.h"
+#include "ProcessFigures.h"
+#include "StationBench.h"
+#include "StationRig.h"
 #include "operations/FlashRangeReader.h"
 
 namespace norvale::bench {
@@ -16,35 +21,20 @@ namespace {
 constexpr char kChildReport[] = "peak-kb";
 
 // The process's peak resident set so far, in kB.
-long peakResidentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
-}
+long peakResidentKb() { return processStatusField("VmHWM"); }
 
 struct ChildPeak {
     long beforeKb = 0;  // after the phone and the loader images were set up
     long afterKb = 0;
 };
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-ChildPeak measureInChild(const std::string& self, const char* start, const char* end) {
-    const std::string command =
-        quoted(self) + " --child-memory-dump " + start + " " + end + " 2>&1";
-    std::FILE* child = popen(command.c_str(), "r");
-    if (!child) throw std::runtime_error("can't start " + self);
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, child)) output += buffer;
-    const int status = pclose(child);
+// Runs this program with `arguments` (a child option of BenchOptions) and reads its report.
+// `environment`: assignments put before the command, as the shell takes them.
+ChildPeak measureInChild(const std::string& self, const std::string& arguments,
+                         const std::string& environment = {}) {
+    const ChildRun run = runChild(self, arguments, environment);
+    const std::string& output = run.output;
+    const int status = run.status;
     std::istringstream in(output);
     std::string word;
     ChildPeak peak;
@@ -54,21 +44,22 @@ ChildPeak measureInChild(const std::string& self, const char* start, const char*
     return peak;
 }
 
-}  // namespace
+// What a child measured: its peaks around the work, and what went wrong (empty if nothing).
+struct ChildOutcome {
+    long beforeKb = 0;
+    long afterKb = 0;
+    std::string failure;
+};
 
-int runMemoryChild(const std::string& startText, const std::string& endText) {
+// Runs a child's work and prints its report (or what went wrong); the child's exit code.
+int childReport(const std::function<ChildOutcome()>& work) {
     try {
-        BenchPhone phone;
-        phone.fields(startText, endText);
-        const long before = peakResidentKb();
-        const BodyRun run = phone.run(readRangeToFile);
-        const long after = peakResidentKb();
-        if (!run.succeeded) {
-            std::printf("the dump of %s to %s did not succeed\n", startText.c_str(),
-                        endText.c_str());
+        const ChildOutcome outcome = work();
+        if (!outcome.failure.empty()) {
+            std::printf("%s\n", outcome.failure.c_str());
             return 1;
         }
-        std::printf("%s %ld %ld\n", kChildReport, before, after);
+        std::printf("%s %ld %ld\n", kChildReport, outcome.beforeKb, outcome.afterKb);
         return 0;
     } catch (const std::exception& error) {
         std::printf("%s\n", error.what());
@@ -76,9 +67,25 @@ int runMemoryChild(const std::string& startText, const std::string& endText) {
     }
 }
 
+}  // namespace
+
+int runMemoryChild(const std::string& startText, const std::string& endText) {
+    return childReport([&] {
+        BenchPhone phone;
+        phone.fields(startText, endText);
+        const long before = peakResidentKb();
+        const BodyRun run = phone.run(readRangeToFile);
+        const long after = peakResidentKb();
+        return ChildOutcome{
+            before, after,
+            run.succeeded ? std::string()
+                          : "the dump of " + startText + " to " + endText + " did not succeed"};
+    });
+}
+
 void benchPeakMemory(const std::string& self, ResultTable& table) {
-    const ChildPeak small = measureInChild(self, "10010000", "1001FFFF");
-    const ChildPeak large = measureInChild(self, "100A0000", "1135FFFF");
+    const ChildPeak small = measureInChild(self, "--child-memory-dump 10010000 1001FFFF");
+    const ChildPeak large = measureInChild(self, "--child-memory-dump 100A0000 1135FFFF");
     const long growthKb = large.afterKb - small.afterKb;
     table.add({"4", "Peak resident memory (VmHWM), 64 KB dump (PDS)",
                std::to_string(small.afterKb) + " kB", "", std::nullopt});
@@ -89,6 +96,45 @@ void benchPeakMemory(const std::string& self, ResultTable& table) {
     table.note("#4: each dump in a child process of its own; peak before the dump " +
                std::to_string(small.beforeKb) + " kB and " + std::to_string(large.beforeKb) +
                " kB (the simulated phone and the loader images set up)");
+}
+
+int runStationMemoryChild(unsigned phones, bool atOnce) {
+    return childReport([&] {
+        const BenchFolder folder;
+        StationRig rig(phones);
+        const long before = peakResidentKb();
+        rig.run(atOnce);
+        const long after = peakResidentKb();
+        return ChildOutcome{before, after, rig.check()};
+    });
+}
+
+void benchStationPeakMemory(const std::string& self, ResultTable& table) {
+    const std::string phones = std::to_string(kStationMemoryPhones);
+    const ChildPeak atOnce = measureInChild(self, "--child-station-memory " + phones + " at-once");
+    const ChildPeak oneArena = measureInChild(self, "--child-station-memory " + phones + " at-once",
+                                              "MALLOC_ARENA_MAX=1 ");
+    const ChildPeak oneByOne =
+        measureInChild(self, "--child-station-memory " + phones + " one-by-one");
+    constexpr long kImageKb = 64;
+    constexpr long kPerPhoneKb = 256;
+    const long limitKb = kImageKb + kPerPhoneKb * static_cast<long>(kStationMemoryPhones);
+    const long addedKb = atOnce.afterKb - atOnce.beforeKb;
+    table.add({"6",
+               "Peak resident memory (VmHWM), " + phones +
+                   " phones at once: before any session / at the end",
+               std::to_string(atOnce.beforeKb) + " / " + std::to_string(atOnce.afterKb) + " kB", "",
+               std::nullopt});
+    table.add({"6", "  added by serving them (the peak at the end less the one before)",
+               std::to_string(addedKb) + " kB",
+               "<= 64 + " + phones + " x 256 = " + std::to_string(limitKb) + " kB",
+               addedKb <= limitKb});
+    table.add({"6", "  the same with glibc's allocator held to one arena (MALLOC_ARENA_MAX=1)",
+               std::to_string(oneArena.afterKb - oneArena.beforeKb) + " kB", "", std::nullopt});
+    table.add({"6", "  the same " + phones + " phones one after another: added",
+               std::to_string(oneByOne.afterKb - oneByOne.beforeKb) + " kB", "", std::nullopt});
+    table.note("#6 memory: each figure in a child process of its own; \"before\" is the process "
+               "with the 16 simulated phones attached and the 64 KB image read, no session yet");
 }
 
 }  // namespace norvale::bench

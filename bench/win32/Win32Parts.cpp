@@ -6,6 +6,10 @@ namespace norvale::bench {
 
 std::vector<PlatformPart> platformParts() { return {{kPartLogWin32, benchLogWin32}}; }
 
+void stationPeakMemory(ResultTable& table) {
+    table.note("#6 memory: measured by the native build only");
+}
+
 // No part of the Windows build starts helpers.
 std::optional<int> runPlatformChild(const BenchOptions&) { return std::nullopt; }
 

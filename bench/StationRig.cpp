@@ -1,0 +1,224 @@
+// The station rig: one session, one thread, one simulator and one bus per phone.
+#include "StationRig.h"
+
+#include <fstream>
+#include <latch>
+#include <stdexcept>
+#include <thread>
+
+#include "BenchPhone.h"
+#include "CpuClock.h"
+#include "Stopwatch.h"
+#include "TimedUsbPort.h"
+#include "cli/BackupSet.h"
+#include "operations/FlashRangeReader.h"
+#include "operations/PartFile.h"
+#include "operations/RegionWriter.h"
+#include "operations/WritePlan.h"
+#include "operations/WriteVerifier.h"
+#include "presence/AttachedPhones.h"
+#include "presence/PresenceHandling.h"
+#include "protocol/CommandWorker.h"
+#include "protocol/WholeFile.h"
+#include "sim/MemoryDialogView.h"
+#include "sim/SimPlatform.h"
+
+namespace norvale::bench {
+namespace {
+
+constexpr char kImageName[] = "pds.bin";
+constexpr std::uint32_t kPdsStart = 0x10010000;
+constexpr std::size_t kPdsSize = 0x10000;
+
+}  // namespace
+
+class StationRig::Phone {
+public:
+    Phone(unsigned number, const Bytes& image) : number_(number), image_(image) {
+        sim.driver.keepTrace(false);
+        sim.driver.modelFullSpeed(true);
+        SimInterfaceOptions options;
+        options.road = Road::usb;
+        options.devicePath = "sim-" + std::to_string(number);
+        SimPhoneOptions flash;
+        flash.erasedFlashMask = SimPhone::erasedFlashMaskOf(number);
+        const auto phone = std::make_shared<SimPhone>(flash);
+        // The simulator keeps written flash in pages made at the first write; PDS rewritten with
+        // what it holds makes them now, so the run's memory is the program's, not the
+        // simulator's. The phone's contents stay as they were.
+        phone->writeFlash(kPdsStart, erasedFlashOf(number, kPdsStart, kPdsStart + kPdsSize - 1));
+        sim.driver.attach(options, phone);
+        sim.chooser.choose(kImageName);
+    }
+
+    // The phone's whole run, on the calling thread, which stands for the session's own.
+    void serve() {
+        const double threadBefore = threadCpuMs();
+        failure_ = chain();
+        run_.threadCpuMs = threadCpuMs() - threadBefore;
+        run_.simulatorMs = timedUsb_.insideMs();
+        run_.time.modelledMs = sim.driver.modelledMs();
+        run_.time.ownOnPathMs = run_.threadCpuMs - run_.simulatorMs;
+        run_.time.bytes = static_cast<double>(bytesPerPhone());
+    }
+
+    const RigPhoneRun& result() const { return run_; }
+
+    // After serve(), on the thread that made the rig: the files and the flash checked, the
+    // files removed; what went wrong, or empty.
+    std::string check() {
+        const std::string failure = failure_.empty() ? exactness() : failure_;
+        std::error_code ignored;
+        std::filesystem::remove_all(folder(), ignored);
+        return failure;
+    }
+
+    SimPlatform sim{SimPlatform::Phone::none};
+
+private:
+    std::string folder() const { return "phone-" + std::to_string(number_); }
+    std::string inFolder(std::string_view name) const { return folder() + "/" + std::string(name); }
+
+    std::string chain() {
+        const DriverPhoneLink driverLink(platform_.driver);
+        const std::vector<AttachedPhone> attached = listAttachedPhones(platform_, driverLink);
+        if (attached.size() != 1) return "the phone is not listed";
+        handleArrivalOf(services_, openAttachedPhone(platform_, attached.front()));
+        std::filesystem::create_directories(folder());
+
+        std::string sums;
+        for (const BackupRegion& region : kBackupRegions) {
+            const std::string path = inFolder(region.fileName);
+            if (!run([&](CommandContext& command) {
+                    readRangeToNamedFile(command, region.start, region.end, path);
+                })) {
+                return "the read of " + std::string(region.fileName) + " failed";
+            }
+            const LoadedFile dump = loadWholeFile(platform_.files, path);
+            if (dump.outcome != LoadOutcome::loaded) return "the dump won't load back";
+            sums += checksumLine(dump.data, region.fileName);
+        }
+        const std::string sumsPath = inFolder(kChecksumsFileName);
+        {
+            const OpenedFile created = platform_.files.createNew(partFileName(sumsPath));
+            if (!created.file ||
+                !created.file->append(
+                    {reinterpret_cast<const std::uint8_t*>(sums.data()), sums.size()})) {
+                return "the checksums won't write";
+            }
+        }
+        if (platform_.files.renameNoReplace(partFileName(sumsPath), sumsPath) != FileError::none) {
+            return "the checksums won't take their name";
+        }
+
+        if (!run(writePds)) return "the PDS write failed";
+        if (!run([&](CommandContext& command) { verifyWrite(command, pdsSlices(), image_); })) {
+            return "the PDS verification failed";
+        }
+        return {};
+    }
+
+    bool run(const CommandBody& body) {
+        state_.busy = true;
+        return !runCommandWorker(services_, body).failed;
+    }
+
+    std::string exactness() {
+        for (const BackupRegion& region : kBackupRegions) {
+            if (!fileHolds(inFolder(region.fileName),
+                           erasedFlashOf(number_, region.start, region.end))) {
+                return std::string(region.fileName) + " does not hold its own phone's flash";
+            }
+        }
+        std::string sums;
+        for (const BackupRegion& region : kBackupRegions) {
+            sums += checksumLine(erasedFlashOf(number_, region.start, region.end), region.fileName);
+        }
+        if (!fileHolds(inFolder(kChecksumsFileName), Bytes(sums.begin(), sums.end()))) {
+            return "SHA256SUMS is wrong";
+        }
+        const bool written = sim.driver.withPhone(
+            sim.driver.interfaceIds().front(),
+            [&](const SimPhone& phone) { return phone.readFlash(kPdsStart, kPdsSize) == image_; });
+        return written ? std::string() : "the phone's PDS does not hold the image";
+    }
+
+    unsigned number_;
+    const Bytes& image_;
+    TimedUsbPort timedUsb_{sim.driver};
+    Platform platform_{sim.driver, sim.driver,  sim.driver, timedUsb_,
+                       sim.files,  sim.chooser, sim.clock,  sim.threads};
+    MemoryDialogView view_;
+    BenchLog log_{view_};
+    SessionState state_;
+    Services services_{state_, log_, platform_, view_};
+    RigPhoneRun run_;
+    std::string failure_;
+};
+
+namespace {
+
+// The one image every phone is written with, read once, as a station reads it.
+const Bytes& stationImage() {
+    static const Bytes image = patternBytes(kPdsSize, 0x5C);
+    return image;
+}
+
+}  // namespace
+
+StationRig::StationRig(unsigned count) {
+    putFile(kImageName, stationImage());
+    for (unsigned number = 1; number <= count; ++number) {
+        phones_.push_back(std::make_unique<Phone>(number, stationImage()));
+    }
+}
+
+StationRig::~StationRig() = default;
+
+std::uint64_t StationRig::bytesPerPhone() {
+    std::uint64_t bytes = 2 * kPdsSize;
+    for (const BackupRegion& region : kBackupRegions) bytes += region.end - region.start + 1;
+    return bytes;
+}
+
+RigRun StationRig::run(bool atOnce) {
+    RigRun result;
+    std::latch start(static_cast<std::ptrdiff_t>(phones_.size()) + 1);
+    std::vector<std::thread> threads;
+    const double processBefore = processCpuMs();
+    const Stopwatch stopwatch;
+    for (const auto& phone : phones_) {
+        threads.emplace_back([&start, &phone, atOnce] {
+            if (atOnce) start.arrive_and_wait();
+            phone->serve();
+        });
+        if (!atOnce) threads.back().join();
+    }
+    if (atOnce) {
+        start.arrive_and_wait();
+        for (std::thread& thread : threads) thread.join();
+    }
+    result.wallMs = stopwatch.elapsedMs();
+    result.processCpuMs = processCpuMs() - processBefore;
+    for (const auto& phone : phones_) result.phones.push_back(phone->result());
+    return result;
+}
+
+std::string StationRig::check() {
+    std::string first;
+    for (std::size_t k = 0; k < phones_.size(); ++k) {
+        const std::string failure = phones_[k]->check();
+        if (first.empty() && !failure.empty()) {
+            first = "phone " + std::to_string(k + 1) + ": " + failure;
+        }
+    }
+    return first;
+}
+
+double RigRun::ownCpuMs() const {
+    double simulator = 0;
+    for (const RigPhoneRun& phone : phones) simulator += phone.simulatorMs;
+    return processCpuMs - simulator;
+}
+
+}  // namespace norvale::bench
