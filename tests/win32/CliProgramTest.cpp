@@ -177,152 +177,149 @@ TEST_F(CliProgram, ARestoreWritesBackOnlyTheBlocksThatChangedAndKeepsWhatThePhon
     DeleteFileW((folder_ + L"\\bin\\ram.bin").c_str());
     EXPECT_EQ(run(L"--sim --lang en -q blank"), 4);
     EXPECT_EQ(err(), "ERROR - could not read the file .\\bin\\ram.bin\n");
+}
 
-    // Three simulated phones on the maker's driver at once: each backed up into a folder named
-    // after its interface, one journal line each, every output line after its phone's place.
-    TEST_F(CliProgram, AStationBacksUpThreePhonesAtOnceEachIntoItsOwnFolder) {
-        SetEnvironmentVariableW(L"NORVALE_SIM_PHONES", L"3");
-        ASSERT_EQ(run(L"--sim --lang en --station --count 3 --journal j.jsonl backup"), 0) << err();
-        EXPECT_EQ(err(), "");
+// Three simulated phones on the maker's driver at once: each backed up into a folder named
+// after its interface, one journal line each, every output line after its phone's place.
+TEST_F(CliProgram, AStationBacksUpThreePhonesAtOnceEachIntoItsOwnFolder) {
+    SetEnvironmentVariableW(L"NORVALE_SIM_PHONES", L"3");
+    ASSERT_EQ(run(L"--sim --lang en --station --count 3 --journal j.jsonl backup"), 0) << err();
+    EXPECT_EQ(err(), "");
 
-        std::vector<std::wstring> folders;
-        WIN32_FIND_DATAW found{};
-        const HANDLE search = FindFirstFileW((folder_ + L"\*-*").c_str(), &found);
-        ASSERT_NE(search, INVALID_HANDLE_VALUE);
-        do {
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                folders.push_back(found.cFileName);
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-        ASSERT_EQ(folders.size(), 3u);
-        std::vector<std::string> sums;
-        for (const std::wstring& name : folders) {
-            // The driver's device path, made a name Windows takes: no '\', '?', '#' or braces.
-            EXPECT_EQ(name.find_first_of(L"\\?#{}&"), std::wstring::npos);
-            sums.push_back(fileText(folder_ + L"\\" + name + L"\\SHA256SUMS"));
-            EXPECT_EQ(sums.back().size(), 3 * (64 + 2) + 9 + 8 + 10) << sums.back();
+    std::vector<std::wstring> folders;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((folder_ + L"\*-*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            folders.push_back(found.cFileName);
         }
-        // Each phone's flash is its own: three different backups.
-        EXPECT_NE(sums[0], sums[1]);
-        EXPECT_NE(sums[1], sums[2]);
-
-        const std::string journal = fileText(folder_ + L"\\j.jsonl");
-        std::size_t lines = 0;
-        for (std::size_t at = 0; (at = journal.find('\n', at)) != std::string::npos; ++at) ++lines;
-        EXPECT_EQ(lines, 3u) << journal;
-        std::size_t done = 0;
-        for (std::size_t at = 0; (at = journal.find(R"("exit_code":0,"reason":"","error":""})",
-                                                    at)) != std::string::npos;
-             ++at) {
-            ++done;
-        }
-        EXPECT_EQ(done, 3u) << journal;
-
-        const std::string text = out();
-        for (std::size_t begin = 0; begin < text.size();) {
-            const std::size_t end = text.find('\n', begin);
-            EXPECT_EQ(text[begin], '[') << text.substr(begin, end - begin);
-            begin = end + 1;
-        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    ASSERT_EQ(folders.size(), 3u);
+    std::vector<std::string> sums;
+    for (const std::wstring& name : folders) {
+        // The driver's device path, made a name Windows takes: no '\', '?', '#' or braces.
+        EXPECT_EQ(name.find_first_of(L"\\?#{}&"), std::wstring::npos);
+        sums.push_back(fileText(folder_ + L"\\" + name + L"\\SHA256SUMS"));
+        EXPECT_EQ(sums.back().size(), 3 * (64 + 2) + 9 + 8 + 10) << sums.back();
     }
+    // Each phone's flash is its own: three different backups.
+    EXPECT_NE(sums[0], sums[1]);
+    EXPECT_NE(sums[1], sums[2]);
 
-    // Runs in a console of its own (CliConsole.RussianReadsRightOnAConsoleOfAnyCodePage starts it):
-    // the whole command line on the real Win32Console and the simulator, then the screen read back.
-    TEST(CliConsoleChild, PrintsTheSessionOnItsConsole) {
-        wchar_t report[MAX_PATH] = {};
-        if (GetEnvironmentVariableW(L"NORVALE_CONSOLE_REPORT", report, MAX_PATH) == 0) {
-            GTEST_SKIP() << "started by CliConsole.RussianReadsRightOnAConsoleOfAnyCodePage";
-        }
-        const std::wstring folder = std::wstring(report) + L".work";
-        CreateDirectoryW(folder.c_str(), nullptr);
-        CreateDirectoryW((folder + L"\\bin").c_str(), nullptr);
-        putBytes(folder + L"\\bin\\loader.bin", 5000, 1);
-        putBytes(folder + L"\\bin\\LTE2_jump.bin", 1024, 2);
-        putBytes(folder + L"\\bin\\ram.bin", 2048, 3);
-        SetCurrentDirectoryW(folder.c_str());
-
-        // A code page without a single Cyrillic letter, and a clean screen from its top row.
-        SetConsoleOutputCP(437);
-        const HANDLE screen = GetStdHandle(STD_OUTPUT_HANDLE);
-        CONSOLE_SCREEN_BUFFER_INFO info{};
-        ASSERT_TRUE(GetConsoleScreenBufferInfo(screen, &info)) << "no console";
-        DWORD filled = 0;
-        FillConsoleOutputCharacterW(screen, L' ', info.dwSize.X * info.dwSize.Y, COORD{0, 0},
-                                    &filled);
-        SetConsoleCursorPosition(screen, COORD{0, 0});
-
-        Win32Console console;
-        Win32FileSystem files;
-        Win32Clock clock;
-        Win32ThreadStarter threads;
-        CliBindings bindings{
-            console, files, clock, threads, [&clock](bool) -> std::shared_ptr<PhoneRoads> {
-                struct Held {
-                    std::unique_ptr<SimDriver> sim;
-                    PhoneRoads roads;
-                };
-                auto sim = std::make_unique<SimDriver>(clock);
-                sim->attach();
-                SimDriver& driver = *sim;
-                auto held =
-                    std::make_shared<Held>(Held{std::move(sim), {driver, driver, driver, driver}});
-                return {held, &held->roads};
-            }};
-        const std::vector<std::string> args{"--sim", "--lang", "ru", "read", "pds"};
-        const int code = runCli(args, bindings);
-
-        std::wstring rows;
-        for (SHORT y = 0; y < 10; ++y) {
-            std::wstring row(info.dwSize.X, L' ');
-            DWORD got = 0;
-            ReadConsoleOutputCharacterW(screen, row.data(), info.dwSize.X, COORD{0, y}, &got);
-            row.resize(row.find_last_not_of(L' ') + 1);
-            rows += row + L"\n";
-        }
-        std::ofstream(report, std::ios::binary)
-            << code << "\n"
-            << std::string(reinterpret_cast<const char*>(rows.data()), rows.size() * 2);
+    const std::string journal = fileText(folder_ + L"\\j.jsonl");
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = journal.find('\n', at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, 3u) << journal;
+    std::size_t done = 0;
+    for (std::size_t at = 0;
+         (at = journal.find(R"("exit_code":0,"reason":"","error":""})", at)) != std::string::npos;
+         ++at) {
+        ++done;
     }
+    EXPECT_EQ(done, 3u) << journal;
 
-    // The console's characters, read back from its screen, are the Russian lines: WriteConsoleW
-    // puts them there whatever code page the console has.
-    TEST(CliConsole, RussianReadsRightOnAConsoleOfAnyCodePage) {
-        wchar_t self[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        const std::wstring report =
-            std::wstring(temp) + L"norvale-console-" + std::to_wstring(GetCurrentProcessId());
-        DeleteFileW(report.c_str());
-        SetEnvironmentVariableW(L"NORVALE_CONSOLE_REPORT", report.c_str());
-        std::wstring commandLine =
-            L"\"" + std::wstring(self) + L"\" --gtest_filter=CliConsoleChild.*";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process{};
-        const BOOL started =
-            CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
-                           nullptr, nullptr, &startup, &process);
-        SetEnvironmentVariableW(L"NORVALE_CONSOLE_REPORT", nullptr);
-        ASSERT_TRUE(started) << GetLastError();
-        UniqueHandle thread(process.hThread);
-        UniqueHandle child(process.hProcess);
-        ASSERT_EQ(WaitForSingleObject(child.get(), 120000), WAIT_OBJECT_0);
-
-        const std::string bytes = fileText(report);
-        ASSERT_FALSE(bytes.empty()) << "the child wrote no report";
-        const std::size_t newline = bytes.find('\n');
-        EXPECT_EQ(bytes.substr(0, newline), "0");
-        const std::string wide = bytes.substr(newline + 1);
-        const std::wstring screen(reinterpret_cast<const wchar_t*>(wide.data()), wide.size() / 2);
-        EXPECT_EQ(screen,
-                  L"Телефон подключен\nВерсия Boot'a: 0C60\nРежим: FLASH\nПосылка загрузчика\n"
-                  L"JMP01\nRAM LOADER 1\nЧтение блока данных PDS.bin\nУспешно\n\n\n");
-        DeleteFileW(report.c_str());
-        std::wstring command = L"cmd /c rmdir /s /q \"" + report + L".work\"";
-        _wsystem(command.c_str());
+    const std::string text = out();
+    for (std::size_t begin = 0; begin < text.size();) {
+        const std::size_t end = text.find('\n', begin);
+        EXPECT_EQ(text[begin], '[') << text.substr(begin, end - begin);
+        begin = end + 1;
     }
+}
+
+// Runs in a console of its own (CliConsole.RussianReadsRightOnAConsoleOfAnyCodePage starts it):
+// the whole command line on the real Win32Console and the simulator, then the screen read back.
+TEST(CliConsoleChild, PrintsTheSessionOnItsConsole) {
+    wchar_t report[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"NORVALE_CONSOLE_REPORT", report, MAX_PATH) == 0) {
+        GTEST_SKIP() << "started by CliConsole.RussianReadsRightOnAConsoleOfAnyCodePage";
+    }
+    const std::wstring folder = std::wstring(report) + L".work";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW((folder + L"\\bin").c_str(), nullptr);
+    putBytes(folder + L"\\bin\\loader.bin", 5000, 1);
+    putBytes(folder + L"\\bin\\LTE2_jump.bin", 1024, 2);
+    putBytes(folder + L"\\bin\\ram.bin", 2048, 3);
+    SetCurrentDirectoryW(folder.c_str());
+
+    // A code page without a single Cyrillic letter, and a clean screen from its top row.
+    SetConsoleOutputCP(437);
+    const HANDLE screen = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(screen, &info)) << "no console";
+    DWORD filled = 0;
+    FillConsoleOutputCharacterW(screen, L' ', info.dwSize.X * info.dwSize.Y, COORD{0, 0}, &filled);
+    SetConsoleCursorPosition(screen, COORD{0, 0});
+
+    Win32Console console;
+    Win32FileSystem files;
+    Win32Clock clock;
+    Win32ThreadStarter threads;
+    CliBindings bindings{
+        console, files, clock, threads, [&clock](bool) -> std::shared_ptr<PhoneRoads> {
+            struct Held {
+                std::unique_ptr<SimDriver> sim;
+                PhoneRoads roads;
+            };
+            auto sim = std::make_unique<SimDriver>(clock);
+            sim->attach();
+            SimDriver& driver = *sim;
+            auto held =
+                std::make_shared<Held>(Held{std::move(sim), {driver, driver, driver, driver}});
+            return {held, &held->roads};
+        }};
+    const std::vector<std::string> args{"--sim", "--lang", "ru", "read", "pds"};
+    const int code = runCli(args, bindings);
+
+    std::wstring rows;
+    for (SHORT y = 0; y < 10; ++y) {
+        std::wstring row(info.dwSize.X, L' ');
+        DWORD got = 0;
+        ReadConsoleOutputCharacterW(screen, row.data(), info.dwSize.X, COORD{0, y}, &got);
+        row.resize(row.find_last_not_of(L' ') + 1);
+        rows += row + L"\n";
+    }
+    std::ofstream(report, std::ios::binary)
+        << code << "\n"
+        << std::string(reinterpret_cast<const char*>(rows.data()), rows.size() * 2);
+}
+
+// The console's characters, read back from its screen, are the Russian lines: WriteConsoleW
+// puts them there whatever code page the console has.
+TEST(CliConsole, RussianReadsRightOnAConsoleOfAnyCodePage) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring report =
+        std::wstring(temp) + L"norvale-console-" + std::to_wstring(GetCurrentProcessId());
+    DeleteFileW(report.c_str());
+    SetEnvironmentVariableW(L"NORVALE_CONSOLE_REPORT", report.c_str());
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=CliConsoleChild.*";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE,
+                                        CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableW(L"NORVALE_CONSOLE_REPORT", nullptr);
+    ASSERT_TRUE(started) << GetLastError();
+    UniqueHandle thread(process.hThread);
+    UniqueHandle child(process.hProcess);
+    ASSERT_EQ(WaitForSingleObject(child.get(), 120000), WAIT_OBJECT_0);
+
+    const std::string bytes = fileText(report);
+    ASSERT_FALSE(bytes.empty()) << "the child wrote no report";
+    const std::size_t newline = bytes.find('\n');
+    EXPECT_EQ(bytes.substr(0, newline), "0");
+    const std::string wide = bytes.substr(newline + 1);
+    const std::wstring screen(reinterpret_cast<const wchar_t*>(wide.data()), wide.size() / 2);
+    EXPECT_EQ(screen, L"Телефон подключен\nВерсия Boot'a: 0C60\nРежим: FLASH\nПосылка загрузчика\n"
+                      L"JMP01\nRAM LOADER 1\nЧтение блока данных PDS.bin\nУспешно\n\n\n");
+    DeleteFileW(report.c_str());
+    std::wstring command = L"cmd /c rmdir /s /q \"" + report + L".work\"";
+    _wsystem(command.c_str());
+}
 
 }  // namespace
 }  // namespace norvale
