@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -25,6 +26,11 @@ inline const WallTime kStationTime =
     std::chrono::sys_days{std::chrono::year{2026} / std::chrono::December / 8} +
     std::chrono::hours{8} + std::chrono::minutes{22} + std::chrono::seconds{31};
 inline constexpr std::string_view kStationStamp = "20261208-082231";
+
+// `name` in `folder` as the system writes it, with a backslash on Windows.
+inline std::string inFolder(const std::string& folder, const std::string& name) {
+    return (std::filesystem::path(folder) / name).string();
+}
 
 class StationRig {
 public:

@@ -30,7 +30,7 @@ constexpr std::uint64_t kBootstrapTransfers = 16;
 std::string fileSha(const std::string& name) { return sha256Hex(fileBytes(name)); }
 
 std::string fileEntry(const std::string& name) {
-    return R"({"name":")" + name + R"(","sha256":")" + fileSha(name) + R"("})";
+    return R"({"name":)" + jsonString(name) + R"(,"sha256":")" + fileSha(name) + R"("})";
 }
 
 // The journal line of a phone at `k` that ran the chain of the first story to its end.
@@ -39,11 +39,12 @@ std::string doneLine(unsigned k, const std::string& folder) {
            R"(","road":"usb","boot_version":"0C60","mode":"FLASH ",)"
            R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:22:31Z","commands":[)"
            R"({"command":"backup","result":"done","bytes":262144,"files":[)" +
-           fileEntry(folder + "/Boot.bin") + "," + fileEntry(folder + "/PDS.bin") + "," +
-           fileEntry(folder + "/Panic.bin") + "," + fileEntry(folder + "/SHA256SUMS") +
+           fileEntry(inFolder(folder, "Boot.bin")) + "," + fileEntry(inFolder(folder, "PDS.bin")) +
+           "," + fileEntry(inFolder(folder, "Panic.bin")) + "," +
+           fileEntry(inFolder(folder, "SHA256SUMS")) +
            R"(]},{"command":"write pds new.bin","result":"done","bytes":131072,"files":[]},)"
-           R"({"command":"read boot -o boot.bin","result":"done","bytes":65536,"files":[)" +
-           fileEntry(folder + "/boot.bin") +
+           R"({"command":"read boot -o again.bin","result":"done","bytes":65536,"files":[)" +
+           fileEntry(inFolder(folder, "again.bin")) +
            R"(]}],"verify":"passed","exit_code":0,"reason":"","error":""})"
            "\n";
 }
@@ -57,7 +58,7 @@ TEST(StationStory, ThreePhonesEachRunTheChainIntoAFolderOfTheirOwn) {
     ASSERT_NE(before[0], before[1]) << "the phones' flash must differ to tell their dumps apart";
 
     const auto result = rig.run({"--count", "3", "--journal", "journal.jsonl", "backup", "write",
-                                 "pds", "new.bin", "read", "boot", "-o", "boot.bin"});
+                                 "pds", "new.bin", "read", "boot", "-o", "again.bin"});
     EXPECT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(result.err, "");
 
@@ -67,17 +68,21 @@ TEST(StationStory, ThreePhonesEachRunTheChainIntoAFolderOfTheirOwn) {
         SCOPED_TRACE("phone " + std::to_string(k));
         const std::string folder = rig.folder(k);
         const Bytes& flash = before[k - 1];
-        EXPECT_EQ(fileBytes(folder + "/Boot.bin"), Bytes(flash.begin(), flash.begin() + 0x10000));
-        EXPECT_EQ(fileBytes(folder + "/PDS.bin"),
+        EXPECT_EQ(fileBytes(inFolder(folder, "Boot.bin")),
+                  Bytes(flash.begin(), flash.begin() + 0x10000));
+        EXPECT_EQ(fileBytes(inFolder(folder, "PDS.bin")),
                   Bytes(flash.begin() + 0x10000, flash.begin() + 0x20000));
-        EXPECT_EQ(fileBytes(folder + "/Panic.bin"), Bytes(flash.begin() + 0x20000, flash.end()));
-        EXPECT_EQ(fileBytes(folder + "/boot.bin"), Bytes(flash.begin(), flash.begin() + 0x10000));
+        EXPECT_EQ(fileBytes(inFolder(folder, "Panic.bin")),
+                  Bytes(flash.begin() + 0x20000, flash.end()));
+        EXPECT_EQ(fileBytes(inFolder(folder, "again.bin")),
+                  Bytes(flash.begin(), flash.begin() + 0x10000));
         EXPECT_EQ(rig.flash(k, 0x10010000, 0x10000), image);
         // The checksums vouch for the files as they lie in the phone's folder.
-        const Bytes sums = fileBytes(folder + "/SHA256SUMS");
+        const Bytes sums = fileBytes(inFolder(folder, "SHA256SUMS"));
         EXPECT_EQ(std::string(sums.begin(), sums.end()),
-                  fileSha(folder + "/Boot.bin") + "  Boot.bin\n" + fileSha(folder + "/PDS.bin") +
-                      "  PDS.bin\n" + fileSha(folder + "/Panic.bin") + "  Panic.bin\n");
+                  fileSha(inFolder(folder, "Boot.bin")) + "  Boot.bin\n" +
+                      fileSha(inFolder(folder, "PDS.bin")) + "  PDS.bin\n" +
+                      fileSha(inFolder(folder, "Panic.bin")) + "  Panic.bin\n");
         ASSERT_EQ(journal.count(k), 1u);
         EXPECT_EQ(journal.find(k)->second, doneLine(k, folder));
 
@@ -88,13 +93,13 @@ TEST(StationStory, ThreePhonesEachRunTheChainIntoAFolderOfTheirOwn) {
             expected.insert(expected.end(), lines);
         };
         for (const char* region : {"Boot.bin", "PDS.bin", "Panic.bin"}) {
-            command({"Reading data block " + folder + "/" + region, "Success"});
+            command({"Reading data block " + inFolder(folder, region), "Success"});
         }
-        expected.push_back("Checksums written to " + folder + "/SHA256SUMS");
+        expected.push_back("Checksums written to " + inFolder(folder, "SHA256SUMS"));
         // One verdict for the verified write: the verification's.
         command({"Writing data to the phone"});
         command({"Verifying the written data", "Success"});
-        command({"Reading data block " + folder + "/boot.bin", "Success"});
+        command({"Reading data block " + inFolder(folder, "again.bin"), "Success"});
         EXPECT_EQ(rig.linesOf(result.out, k), expected);
     }
     // Nothing but prefixed lines: no two phones' text in one line.
@@ -128,7 +133,8 @@ TEST(StationStory, AFaultOnOnePhoneEndsThatPhoneAloneWithItsOwnLineAndRecord) {
              rig.cli.driver.addFault(rig.number(2), SimFaultKind::nodata, read + 4);
          },
          3, "read_interrupted",
-         "ERROR - reading interrupted, bytes saved: 8192 in the file " + folder2 + "/pds.bin.part"},
+         "ERROR - reading interrupted, bytes saved: 8192 in the file " +
+             inFolder(folder2, "pds.bin.part")},
         {"a reply that never comes",
          [&](StationRig& rig) {
              rig.cli.driver.addFault(rig.number(2), SimFaultKind::hang, read + 3);
@@ -139,9 +145,10 @@ TEST(StationStory, AFaultOnOnePhoneEndsThatPhoneAloneWithItsOwnLineAndRecord) {
          "verify_mismatch", "ERROR - the written data differ from the image at address 10010000"},
         {"a full disk for its folder",
          [&](StationRig& rig) {
-             rig.cli.files.failOpening(folder2 + "/pds.bin.part", FileError::diskFull);
+             rig.cli.files.failOpening(inFolder(folder2, "pds.bin.part"), FileError::diskFull);
          },
-         4, "cannot_create_file", "ERROR - could not create the file " + folder2 + "/pds.bin.part"},
+         4, "cannot_create_file",
+         "ERROR - could not create the file " + inFolder(folder2, "pds.bin.part")},
     };
     for (const PhoneFault& fault : faults) {
         SCOPED_TRACE(fault.name);
@@ -161,11 +168,11 @@ TEST(StationStory, AFaultOnOnePhoneEndsThatPhoneAloneWithItsOwnLineAndRecord) {
         // Its journal line ends with what the operator was told, and why by name.
         EXPECT_NE(
             failed.find(R"("exit_code":)" + std::to_string(fault.exitCode) + R"(,"reason":")" +
-                        fault.reason + R"(","error":")" + fault.error + "\"}\n"),
+                        fault.reason + R"(","error":)" + jsonString(fault.error) + "}\n"),
             std::string::npos)
             << failed;
         for (const unsigned k : {1u, 3u}) {
-            EXPECT_EQ(fileBytes(rig.folder(k) + "/pds.bin"), pds[k - 1]);
+            EXPECT_EQ(fileBytes(inFolder(rig.folder(k), "pds.bin")), pds[k - 1]);
             EXPECT_EQ(rig.flash(k, 0x10010000, 0x10000), image);
             EXPECT_NE(journal.find(k)->second.find(
                           R"("verify":"passed","exit_code":0,"reason":"","error":""})"),
@@ -222,7 +229,7 @@ TEST(StationStory, PortPicksThePhonesAndAFinishedPhoneThatStaysIsNotRunAgain) {
     EXPECT_TRUE(rig.cli.driver.traceOf(rig.number(2)).empty()) << "not a phone of the station";
     EXPECT_FALSE(std::filesystem::exists(rig.folder(2)));
     EXPECT_FALSE(std::filesystem::exists(rig.folder(1, "-2")));
-    EXPECT_EQ(fileBytes(rig.folder(3) + "/boot.bin"), rig.flash(3, 0x10000000, 0x10000));
+    EXPECT_EQ(fileBytes(inFolder(rig.folder(3), "boot.bin")), rig.flash(3, 0x10000000, 0x10000));
 }
 
 TEST(StationStory, CountEndsTheRunOnceThatManyPhonesHaveFinished) {
@@ -237,7 +244,8 @@ TEST(StationStory, CountEndsTheRunOnceThatManyPhonesHaveFinished) {
             continue;
         }
         ++served;
-        EXPECT_EQ(fileBytes(rig.folder(k) + "/boot.bin"), rig.flash(k, 0x10000000, 0x10000));
+        EXPECT_EQ(fileBytes(inFolder(rig.folder(k), "boot.bin")),
+                  rig.flash(k, 0x10000000, 0x10000));
     }
     EXPECT_EQ(served, 2u);
 }
@@ -274,8 +282,8 @@ TEST(StationStory, CtrlCStopsEveryPhoneMidReadKeepingItsPartAndEndingItsRead) {
         EXPECT_EQ(result.code, 130);
         for (unsigned k = 1; k <= 4; ++k) {
             SCOPED_TRACE("phone " + std::to_string(k));
-            const std::string part = rig.folder(k) + "/all.bin.part";
-            EXPECT_FALSE(std::filesystem::exists(rig.folder(k) + "/all.bin"));
+            const std::string part = inFolder(rig.folder(k), "all.bin.part");
+            EXPECT_FALSE(std::filesystem::exists(inFolder(rig.folder(k), "all.bin")));
             const Bytes kept = fileBytes(part);
             EXPECT_GT(kept.size(), 0u);
             EXPECT_LT(kept.size(), 0x400000u);
@@ -299,8 +307,8 @@ TEST(StationStory, APhoneThatLeavesAndComesBackIsANewPhone) {
     const auto journal = rig.journal("j.jsonl");
     EXPECT_EQ(journal.count(1), 2u);
     // Both arrivals at the same second: the second folder takes the next free name.
-    for (const std::string folder : {rig.folder(1), rig.folder(1, "-2")}) {
-        EXPECT_EQ(fileBytes(folder + "/boot.bin"), rig.flash(1, 0x10000000, 0x10000));
+    for (const std::string& folder : {rig.folder(1), rig.folder(1, "-2")}) {
+        EXPECT_EQ(fileBytes(inFolder(folder, "boot.bin")), rig.flash(1, 0x10000000, 0x10000));
     }
     // A phone that has just booted gets the whole bootstrap again, the jump image included.
     const Lines trace = rig.cli.driver.traceOf(rig.number(1));
@@ -312,7 +320,7 @@ TEST(StationStory, APhoneThatLeavesAndComesBackIsANewPhone) {
 TEST(StationStory, OnATerminalATableShowsEveryPhoneAndItsResult) {
     StationRig rig(2);
     rig.cli.console.terminal = true;
-    rig.cli.files.failOpening(rig.folder(2) + "/boot.bin.part", FileError::accessDenied);
+    rig.cli.files.failOpening(inFolder(rig.folder(2), "boot.bin.part"), FileError::accessDenied);
     const auto result = rig.run({"--count", "2", "read", "boot", "-o", "boot.bin"});
     EXPECT_EQ(result.code, 6);
     // The last drawing: up over the one before, then the header and a line a phone.
@@ -322,7 +330,7 @@ TEST(StationStory, OnATerminalATableShowsEveryPhoneAndItsResult) {
     EXPECT_NE(table.find("running 0  done 1  failed 1\x1b[K\n"), std::string::npos) << table;
     EXPECT_NE(table.find("1-1.1  usb     1/1 read  done\x1b[K\n"), std::string::npos) << table;
     EXPECT_NE(table.find("1-1.2  usb     1/1 read  failed: could not create the file " +
-                         rig.folder(2) + "/boot.bin.part\x1b[K\n"),
+                         inFolder(rig.folder(2), "boot.bin.part") + "\x1b[K\n"),
               std::string::npos)
         << table;
     // The error line goes above the table; the phones' other lines are the table's to show.

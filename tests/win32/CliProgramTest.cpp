@@ -188,7 +188,7 @@ TEST_F(CliProgram, AStationBacksUpThreePhonesAtOnceEachIntoItsOwnFolder) {
 
     std::vector<std::wstring> folders;
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((folder_ + L"\*-*").c_str(), &found);
+    const HANDLE search = FindFirstFileW((folder_ + L"\\*-*").c_str(), &found);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {

@@ -70,7 +70,20 @@ public:
     bool flush() override { return ::FlushFileBuffers(handle_.get()) ? true : fail(); }
 
     bool append(std::span<const std::uint8_t> bytes) override {
+        // One file pointer serves reading and writing: where reading goes on is put back after
+        // the bytes went to the end.
+        LARGE_INTEGER here{};
+        if (!::SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, &here, FILE_CURRENT)) return fail();
         if (!::SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_END)) return fail();
+        const bool written = writeAll(bytes);
+        if (!::SetFilePointerEx(handle_.get(), here, nullptr, FILE_BEGIN)) return fail();
+        return written;
+    }
+
+    FileError lastError() const override { return error_; }
+
+private:
+    bool writeAll(std::span<const std::uint8_t> bytes) {
         while (!bytes.empty()) {
             const DWORD want = static_cast<DWORD>(std::min(bytes.size(), kMaxTransfer));
             DWORD put = 0;
@@ -84,9 +97,6 @@ public:
         return true;
     }
 
-    FileError lastError() const override { return error_; }
-
-private:
     bool fail() {
         error_ = fileErrorFromWin32(::GetLastError());
         return false;
