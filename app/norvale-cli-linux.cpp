@@ -7,6 +7,7 @@
 #include "SimulatedRoads.h"
 #include "cli/CliProgram.h"
 #include "platform/libusb/LibusbPort.h"
+#include "platform/posix/AllocatorArenas.h"
 #include "platform/posix/PosixClock.h"
 #include "platform/posix/PosixConsole.h"
 #include "sim/HostFileSystem.h"
@@ -31,6 +32,7 @@ std::shared_ptr<norvale::PhoneRoads> usbRoads() {
 
 int main(int argc, char** argv) {
     using namespace norvale;
+    limitAllocatorArenas();
     PosixConsole console;
     HostFileSystem files(FileNameStyle::posix);
     PosixClock clock;

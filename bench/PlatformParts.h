@@ -24,8 +24,10 @@ std::vector<PlatformPart> platformParts();
 // Windows build adds a note that it is measured natively only.
 void stationPeakMemory(ResultTable& table);
 
-// When the process was started as a helper of a platform part (see BenchOptions), does that
-// helper's work and returns the exit code; nullopt for an ordinary run.
+// Called first in every run, before any thread: sets the process up as the platform's programs
+// are (natively: the allocator's arenas, as norvale-cli). Then, when the process was started as a
+// helper of a platform part (see BenchOptions), does that helper's work and returns the exit
+// code; nullopt for an ordinary run.
 std::optional<int> runPlatformChild(const BenchOptions& options);
 
 }  // namespace norvale::bench

@@ -11,15 +11,11 @@
 #include "Stopwatch.h"
 #include "TimedUsbPort.h"
 #include "cli/BackupSet.h"
-#include "operations/FlashRangeReader.h"
-#include "operations/PartFile.h"
-#include "operations/RegionWriter.h"
-#include "operations/WritePlan.h"
-#include "operations/WriteVerifier.h"
+#include "cli/ChainFiles.h"
+#include "cli/CliArguments.h"
+#include "cli/PhoneChain.h"
 #include "presence/AttachedPhones.h"
 #include "presence/PresenceHandling.h"
-#include "protocol/CommandWorker.h"
-#include "protocol/WholeFile.h"
 #include "sim/MemoryDialogView.h"
 #include "sim/SimPlatform.h"
 
@@ -32,9 +28,15 @@ constexpr std::size_t kPdsSize = 0x10000;
 
 }  // namespace
 
+// The chain every phone runs and its images, read once for all phones, as a station reads them.
+struct StationRig::Chain {
+    std::vector<CliStep> steps;
+    std::vector<SharedImage> images;
+};
+
 class StationRig::Phone {
 public:
-    Phone(unsigned number, const Bytes& image) : number_(number), image_(image) {
+    Phone(unsigned number, const Chain& chain) : number_(number), chain_(chain) {
         sim.driver.keepTrace(false);
         sim.driver.modelFullSpeed(true);
         SimInterfaceOptions options;
@@ -48,7 +50,6 @@ public:
         // simulator's. The phone's contents stay as they were.
         phone->writeFlash(kPdsStart, erasedFlashOf(number, kPdsStart, kPdsStart + kPdsSize - 1));
         sim.driver.attach(options, phone);
-        sim.chooser.choose(kImageName);
     }
 
     // The phone's whole run, on the calling thread, which stands for the session's own.
@@ -79,48 +80,22 @@ private:
     std::string folder() const { return "phone-" + std::to_string(number_); }
     std::string inFolder(std::string_view name) const { return folder() + "/" + std::string(name); }
 
+    // As a station serves a phone that arrived (its session, its arrival, its outputs settled
+    // in its folder, then the chain), with the run's images shared by every phone.
     std::string chain() {
         const DriverPhoneLink driverLink(platform_.driver);
         const std::vector<AttachedPhone> attached = listAttachedPhones(platform_, driverLink);
         if (attached.size() != 1) return "the phone is not listed";
         handleArrivalOf(services_, openAttachedPhone(platform_, attached.front()));
-        std::filesystem::create_directories(folder());
+        std::error_code failed;
+        std::filesystem::create_directories(folder(), failed);
+        if (failed) return "the phone's folder can't be made";
 
-        std::string sums;
-        for (const BackupRegion& region : kBackupRegions) {
-            const std::string path = inFolder(region.fileName);
-            if (!run([&](CommandContext& command) {
-                    readRangeToNamedFile(command, region.start, region.end, path);
-                })) {
-                return "the read of " + std::string(region.fileName) + " failed";
-            }
-            const LoadedFile dump = loadWholeFile(platform_.files, path);
-            if (dump.outcome != LoadOutcome::loaded) return "the dump won't load back";
-            sums += checksumLine(dump.data, region.fileName);
-        }
-        const std::string sumsPath = inFolder(kChecksumsFileName);
-        {
-            const OpenedFile created = platform_.files.createNew(partFileName(sumsPath));
-            if (!created.file ||
-                !created.file->append(
-                    {reinterpret_cast<const std::uint8_t*>(sums.data()), sums.size()})) {
-                return "the checksums won't write";
-            }
-        }
-        if (platform_.files.renameNoReplace(partFileName(sumsPath), sumsPath) != FileError::none) {
-            return "the checksums won't take their name";
-        }
-
-        if (!run(writePds)) return "the PDS write failed";
-        if (!run([&](CommandContext& command) { verifyWrite(command, pdsSlices(), image_); })) {
-            return "the PDS verification failed";
-        }
+        std::vector<CliStep> steps = chain_.steps;
+        settleChainOutputs(steps, folder(), folder(), platform_.files);
+        PhoneChain chain(services_, steps, chain_.images, attached.front());
+        if (chain.run() != ExitCode::done) return "the chain failed";
         return {};
-    }
-
-    bool run(const CommandBody& body) {
-        state_.busy = true;
-        return !runCommandWorker(services_, body).failed;
     }
 
     std::string exactness() {
@@ -137,14 +112,15 @@ private:
         if (!fileHolds(inFolder(kChecksumsFileName), Bytes(sums.begin(), sums.end()))) {
             return "SHA256SUMS is wrong";
         }
-        const bool written = sim.driver.withPhone(
-            sim.driver.interfaceIds().front(),
-            [&](const SimPhone& phone) { return phone.readFlash(kPdsStart, kPdsSize) == image_; });
+        const bool written =
+            sim.driver.withPhone(sim.driver.interfaceIds().front(), [&](const SimPhone& phone) {
+                return phone.readFlash(kPdsStart, kPdsSize) == *chain_.images.front();
+            });
         return written ? std::string() : "the phone's PDS does not hold the image";
     }
 
     unsigned number_;
-    const Bytes& image_;
+    const Chain& chain_;
     TimedUsbPort timedUsb_{sim.driver};
     Platform platform_{sim.driver, sim.driver,  sim.driver, timedUsb_,
                        sim.files,  sim.chooser, sim.clock,  sim.threads};
@@ -156,20 +132,16 @@ private:
     std::string failure_;
 };
 
-namespace {
-
-// The one image every phone is written with, read once, as a station reads it.
-const Bytes& stationImage() {
-    static const Bytes image = patternBytes(kPdsSize, 0x5C);
-    return image;
-}
-
-}  // namespace
-
-StationRig::StationRig(unsigned count) {
-    putFile(kImageName, stationImage());
+StationRig::StationRig(unsigned count) : chain_(std::make_unique<Chain>()) {
+    putFile(kImageName, patternBytes(kPdsSize, 0x5C));
+    const std::vector<std::string> typed{"backup", "write", "pds", kImageName};
+    chain_->steps = parseCommandLine(typed).steps;
+    HostFileSystem files;
+    if (loadChainImages(files, chain_->steps, chain_->images)) {
+        throw std::runtime_error("the station's image can't be read");
+    }
     for (unsigned number = 1; number <= count; ++number) {
-        phones_.push_back(std::make_unique<Phone>(number, stationImage()));
+        phones_.push_back(std::make_unique<Phone>(number, *chain_));
     }
 }
 

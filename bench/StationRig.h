@@ -38,9 +38,11 @@ struct RigRun {
 //
 // run() serves every phone as a station does, through the real portable code: on the phone's
 // own thread its arrival (listed, opened, its boot version and mode read: a new session state),
-// then its backup (Boot, PDS and Panic each read into a file by the dump writer, then SHA256SUMS
-// from the files as they lie on disk, written under .part until whole), then PDS written from
-// pds.bin and verified. `atOnce`: all threads start together; otherwise each phone's thread
+// its outputs settled in its folder, then the station's chain `backup write pds pds.bin`
+// (PhoneChain: Boot, PDS and Panic each read into a file by the dump writer, SHA256SUMS hashed
+// from the files as they lie on disk, then PDS written and verified), with pds.bin read once
+// before any phone and shared by all. What it leaves out of a station is the watch over the
+// roads and the table. `atOnce`: all threads start together; otherwise each phone's thread
 // starts once the one before it has ended.
 //
 // check(), after a run: the first phone whose run failed, or whose dumps or SHA256SUMS differ
@@ -60,7 +62,9 @@ public:
     static std::uint64_t bytesPerPhone();
 
 private:
+    struct Chain;
     class Phone;
+    std::unique_ptr<Chain> chain_;  // outlives the phones, which share it
     std::vector<std::unique_ptr<Phone>> phones_;
 };
 

@@ -7,6 +7,7 @@
 #include "MemoryBench.h"
 #include "PlatformParts.h"
 #include "SoakBench.h"
+#include "platform/posix/AllocatorArenas.h"
 
 namespace norvale::bench {
 namespace {
@@ -30,6 +31,9 @@ std::vector<PlatformPart> platformParts() {
 void stationPeakMemory(ResultTable& table) { benchStationPeakMemory(thisProgram(), table); }
 
 std::optional<int> runPlatformChild(const BenchOptions& options) {
+    // Every process of the benchmark, its children too, sets its allocator as norvale-cli does,
+    // before any thread: the station's figures are then the program's.
+    limitAllocatorArenas();
     if (options.childSoak) return runSoakChild(*options.childSoak);
     if (options.childStationPhones) {
         return runStationMemoryChild(*options.childStationPhones, options.childStationAtOnce);

@@ -1,11 +1,13 @@
 // VmHWM of one dump per child process (Linux: /proc/self/status).
 #include "MemoryBench.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "BenchFolder.h"
 #include "BenchPhone.h"
@@ -14,6 +16,7 @@
 #include "StationBench.h"
 #include "StationRig.h"
 #include "operations/FlashRangeReader.h"
+#include "platform/posix/AllocatorArenas.h"
 
 namespace norvale::bench {
 namespace {
@@ -109,13 +112,23 @@ int runStationMemoryChild(unsigned phones, bool atOnce) {
     });
 }
 
+namespace {
+
+std::string glibcDefaultArenas() {
+    // glibc's own limit when nothing sets one: eight arenas a core on a 64-bit system.
+    return "MALLOC_ARENA_MAX=" +
+           std::to_string(8 * std::max(1u, std::thread::hardware_concurrency())) + " ";
+}
+
+}  // namespace
+
 void benchStationPeakMemory(const std::string& self, ResultTable& table) {
     const std::string phones = std::to_string(kStationMemoryPhones);
-    const ChildPeak atOnce = measureInChild(self, "--child-station-memory " + phones + " at-once");
-    const ChildPeak oneArena = measureInChild(self, "--child-station-memory " + phones + " at-once",
-                                              "MALLOC_ARENA_MAX=1 ");
-    const ChildPeak oneByOne =
-        measureInChild(self, "--child-station-memory " + phones + " one-by-one");
+    const std::string child = "--child-station-memory " + phones;
+    const ChildPeak atOnce = measureInChild(self, child + " at-once");
+    const ChildPeak glibcDefault = measureInChild(self, child + " at-once", glibcDefaultArenas());
+    const ChildPeak oneArena = measureInChild(self, child + " at-once", "MALLOC_ARENA_MAX=1 ");
+    const ChildPeak oneByOne = measureInChild(self, child + " one-by-one");
     constexpr long kImageKb = 64;
     constexpr long kPerPhoneKb = 256;
     const long limitKb = kImageKb + kPerPhoneKb * static_cast<long>(kStationMemoryPhones);
@@ -125,11 +138,18 @@ void benchStationPeakMemory(const std::string& self, ResultTable& table) {
                    " phones at once: before any session / at the end",
                std::to_string(atOnce.beforeKb) + " / " + std::to_string(atOnce.afterKb) + " kB", "",
                std::nullopt});
-    table.add({"6", "  added by serving them (the peak at the end less the one before)",
+    table.add({"6",
+               "  added by serving them, the allocator as norvale-cli sets it (" +
+                   std::to_string(kAllocatorArenas) + " arenas)",
                std::to_string(addedKb) + " kB",
                "<= 64 + " + phones + " x 256 = " + std::to_string(limitKb) + " kB",
                addedKb <= limitKb});
-    table.add({"6", "  the same with glibc's allocator held to one arena (MALLOC_ARENA_MAX=1)",
+    table.add({"6",
+               "  the same with glibc's default of 8 arenas a core (" +
+                   glibcDefaultArenas().substr(0, glibcDefaultArenas().size() - 1) + ")",
+               std::to_string(glibcDefault.afterKb - glibcDefault.beforeKb) + " kB", "",
+               std::nullopt});
+    table.add({"6", "  the same with one arena (MALLOC_ARENA_MAX=1)",
                std::to_string(oneArena.afterKb - oneArena.beforeKb) + " kB", "", std::nullopt});
     table.add({"6", "  the same " + phones + " phones one after another: added",
                std::to_string(oneByOne.afterKb - oneByOne.beforeKb) + " kB", "", std::nullopt});

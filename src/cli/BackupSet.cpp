@@ -55,7 +55,11 @@ std::string fileInFolder(const std::string& folder, std::string_view name) {
 }
 
 std::string checksumLine(std::span<const std::uint8_t> bytes, std::string_view name) {
-    std::string line = sha256Hex(bytes);
+    return checksumLine(sha256Hex(bytes), name);
+}
+
+std::string checksumLine(std::string_view digestHex, std::string_view name) {
+    std::string line(digestHex);
     line += "  ";
     line += name;
     line += '\n';

@@ -39,6 +39,8 @@ std::string fileInFolder(const std::string& folder, std::string_view name);
 // One line of the checksums file as sha256sum writes it: 64 hex digits, two spaces (binary and
 // text mode read alike on these files), the name, "\n".
 std::string checksumLine(std::span<const std::uint8_t> bytes, std::string_view name);
+// The same line for a digest already taken (64 hex digits).
+std::string checksumLine(std::string_view digestHex, std::string_view name);
 
 struct ChecksumEntry {
     std::string digest;  // 64 lower-case hex digits

@@ -4,12 +4,25 @@
 #include <optional>
 #include <string>
 
+#include "core/Message.h"
 #include "platform/FileSystem.h"
 
 namespace norvale {
 
-// 64 lower-case hex digits, or nullopt when the file can't be opened or read whole. The file is
-// read 64 KB at a time, so a dump of any size costs no more memory than that.
-std::optional<std::string> fileSha256Hex(FileSystem& files, const std::string& name);
+struct FileDigest {
+    std::optional<std::string> hex;  // 64 lower-case hex digits, when the file was read whole
+    // Why not: fileInUse when another program holds the file without sharing it, else
+    // cannotReadFile (missing, no access, a failed read).
+    MessageId failure = MessageId::cannotReadFile;
+};
+
+// The file is read 16 KB at a time, so hashing a dump of any size costs no more memory than
+// that, however many sessions hash at once.
+FileDigest fileDigest(FileSystem& files, const std::string& name);
+
+// The digest's hex digits, or nullopt when the file can't be opened or read whole.
+inline std::optional<std::string> fileSha256Hex(FileSystem& files, const std::string& name) {
+    return fileDigest(files, name).hex;
+}
 
 }  // namespace norvale

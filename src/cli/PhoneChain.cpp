@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/BackupSet.h"
+#include "cli/FileDigest.h"
 #include "cli/PhoneFolder.h"
 #include "operations/ChangedBlocks.h"
 #include "operations/FlashRangeReader.h"
@@ -16,7 +17,6 @@
 #include "presence/PhoneInfo.h"
 #include "presence/PresenceHandling.h"
 #include "protocol/CommandWorker.h"
-#include "protocol/WholeFile.h"
 
 namespace norvale {
 namespace {
@@ -153,11 +153,10 @@ ExitCode PhoneChain::backup(const std::string& folder) {
         if (code != ExitCode::done) return code;
         made(path);
         // From the file as it lies on disk: the sums vouch for what was kept, not what came.
-        const LoadedFile dump = loadWholeFile(services_.platform.files, path);
-        if (dump.outcome != LoadOutcome::loaded) {
-            return refuse(loadFailureReason(dump.outcome), path);
-        }
-        sums += checksumLine(dump.data, region.fileName);
+        // Hashed in pieces, so a station's sessions hold no dump whole at once.
+        const FileDigest digest = fileDigest(services_.platform.files, path);
+        if (!digest.hex) return refuse(digest.failure, path);
+        sums += checksumLine(*digest.hex, region.fileName);
     }
 
     // Written as the dumps are, under ".part" until whole: a file named SHA256SUMS always holds
