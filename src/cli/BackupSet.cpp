@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
-#include <filesystem>
 #include <optional>
 
 #include "cli/Sha256.h"
@@ -48,10 +47,6 @@ std::string defaultBackupFolderName() {
         return "backup";
     }
     return name;
-}
-
-std::string fileInFolder(const std::string& folder, std::string_view name) {
-    return (std::filesystem::path(folder) / std::filesystem::path(name)).string();
 }
 
 std::string checksumLine(std::span<const std::uint8_t> bytes, std::string_view name) {

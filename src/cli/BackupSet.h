@@ -33,9 +33,6 @@ inline constexpr std::string_view kChecksumsFileName = "SHA256SUMS";
 // "backup-20261208-041500": the local date and time now, so backups sort by when they were made.
 std::string defaultBackupFolderName();
 
-// `name` inside `folder`, joined with the system's separator.
-std::string fileInFolder(const std::string& folder, std::string_view name);
-
 // One line of the checksums file as sha256sum writes it: 64 hex digits, two spaces (binary and
 // text mode read alike on these files), the name, "\n".
 std::string checksumLine(std::span<const std::uint8_t> bytes, std::string_view name);

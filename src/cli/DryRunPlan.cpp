@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "cli/BackupSet.h"
+#include "cli/PhoneFolder.h"
 #include "operations/DumpFileName.h"
 #include "operations/FlashComparison.h"
 #include "protocol/CommandFormats.h"
@@ -104,7 +105,7 @@ private:
         lines_.push_back("restore " + step.folder);
         if (step.backupFolder) backup(*step.backupFolder);
         for (const BackupRegion& region : kBackupRegions) {
-            lines_.push_back("  restore " + fileInFolder(step.folder, region.fileName));
+            lines_.push_back("  restore " + pathInFolder(step.folder, region.fileName));
             write(region.slices(), nextImageSize(), true, true);
         }
     }
@@ -121,9 +122,9 @@ private:
 
     void backup(const std::string& folder) {
         for (const BackupRegion& region : kBackupRegions) {
-            read(region.start, region.size(), "into " + fileInFolder(folder, region.fileName));
+            read(region.start, region.size(), "into " + pathInFolder(folder, region.fileName));
         }
-        lines_.push_back("  create " + fileInFolder(folder, kChecksumsFileName));
+        lines_.push_back("  create " + pathInFolder(folder, kChecksumsFileName));
     }
 
     void write(const std::vector<ImageSlice>& plan, std::uint64_t imageSize, bool verify,

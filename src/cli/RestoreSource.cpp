@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "cli/BackupSet.h"
+#include "cli/PhoneFolder.h"
 #include "cli/Sha256.h"
 #include "protocol/WholeFile.h"
 
@@ -19,7 +20,7 @@ RestoreSource refused(MessageId reason, const std::string& name) {
 }  // namespace
 
 RestoreSource readRestoreSource(FileSystem& files, const std::string& folder) {
-    const std::string sumsPath = fileInFolder(folder, kChecksumsFileName);
+    const std::string sumsPath = pathInFolder(folder, kChecksumsFileName);
     const LoadedFile sums = loadWholeFile(files, sumsPath);
     if (sums.outcome != LoadOutcome::loaded) {
         return refused(loadFailureReason(sums.outcome), sumsPath);
@@ -34,12 +35,12 @@ RestoreSource readRestoreSource(FileSystem& files, const std::string& folder) {
             std::any_of(list.entries.begin(), list.entries.end(),
                         [&](const auto& entry) { return entry.name == region.fileName; });
         if (!listed)
-            return refused(MessageId::notInChecksums, fileInFolder(folder, region.fileName));
+            return refused(MessageId::notInChecksums, pathInFolder(folder, region.fileName));
     }
 
     RestoreSource source;
     for (const ChecksumEntry& entry : list.entries) {
-        const std::string path = fileInFolder(folder, entry.name);
+        const std::string path = pathInFolder(folder, entry.name);
         LoadedFile file = loadWholeFile(files, path);
         if (file.outcome != LoadOutcome::loaded) {
             return refused(loadFailureReason(file.outcome), path);
