@@ -145,7 +145,7 @@ TEST(CliStory, BackupReadsTheThreeRegionsAndChecksumsThemAndNeverOverwrites) {
     EXPECT_EQ(fileBytes(folders[0] + "/PDS.bin"), rig.flash(0x10010000, 0x10000));
 }
 
-TEST(CliStory, ChecksumsThatCantBeNamedStayUnderPartAndTheRunFails) {
+TEST(CliStory, ChecksumsThatCantBeTakenOrNamedFailTheRunAndVouchForNothing) {
     CliRig rig;
     const std::string sums = (std::filesystem::path("saved") / "SHA256SUMS").string();
     rig.files.failRenaming(sums, FileError::accessDenied);
@@ -155,6 +155,17 @@ TEST(CliStory, ChecksumsThatCantBeNamedStayUnderPartAndTheRunFails) {
     EXPECT_FALSE(std::filesystem::exists(sums));
     EXPECT_EQ(fileBytes(sums + ".part").size(), 3u * (64 + 2) + 8 + 7 + 9 + 3);
     EXPECT_EQ(fileBytes("saved/PDS.bin"), rig.flash(0x10010000, 0x10000));
+
+    // A dump that another program holds once it is kept can't be read back for its sum: the
+    // backup stops there, and no checksums file is begun.
+    const std::string pds = (std::filesystem::path("held") / "PDS.bin").string();
+    rig.files.failOpening(pds, FileError::sharingViolation);
+    const auto held = rig.run({"-q", "backup", "held"});
+    EXPECT_EQ(held.code, 4);
+    EXPECT_EQ(held.err, "ERROR - the file is in use by another program: " + pds + "\n");
+    EXPECT_EQ(fileBytes(pds), rig.flash(0x10010000, 0x10000));
+    EXPECT_FALSE(std::filesystem::exists("held/Panic.bin"));
+    EXPECT_FALSE(std::filesystem::exists("held/SHA256SUMS.part"));
 }
 
 TEST(CliStory, AChainRunsInOrderAndStopsWhenThePhoneHasLeft) {
