@@ -113,9 +113,12 @@ public:
         }
         if (hook) (*hook)();
         errno = 0;
-        if (!seekTo(stream_, 0, SEEK_END) ||
+        // One position serves reading and writing: where reading goes on is put back after the
+        // bytes went to the end.
+        const std::int64_t here = position(stream_);
+        if (here < 0 || !seekTo(stream_, 0, SEEK_END) ||
             std::fwrite(bytes.data(), 1, allowed, stream_) != allowed ||
-            std::fflush(stream_) != 0) {
+            std::fflush(stream_) != 0 || !seekTo(stream_, here, SEEK_SET)) {
             lastError_ = errno != 0 ? fileErrorFromErrno(errno) : FileError::other;
             return false;
         }

@@ -94,6 +94,32 @@ TEST_F(HostFileSystemTest, OpenForReadingGivesSizeAndContentAndTellsFailuresApar
     EXPECT_FALSE(fs::exists(dir / "10030000:1003FFFF.bin"));
 }
 
+// A journal: opened again it keeps its lines, its last byte can be looked at, and an append goes
+// to the end without moving where reading goes on.
+TEST_F(HostFileSystemTest, AppendingKeepsWhatTheFileHeldAndLeavesReadingWhereItWas) {
+    const std::string journal = name("journal.jsonl");
+    {
+        OpenedFile made = files.openForAppending(journal);
+        ASSERT_TRUE(made.file);
+        ASSERT_TRUE(made.file->append(Bytes{'a', 'b', '\n'}));
+        ASSERT_TRUE(made.file->flush());
+    }
+    OpenedFile opened = files.openForAppending(journal);
+    ASSERT_TRUE(opened.file);
+    EXPECT_EQ(opened.file->size(), 3u);
+    Bytes last(1);
+    ASSERT_TRUE(opened.file->readAt(2, last));
+    EXPECT_EQ(last, Bytes{'\n'});
+    EXPECT_FALSE(opened.file->readAt(3, last)) << "past the end";
+    ASSERT_TRUE(opened.file->append(Bytes{'c', 'd'}));
+    Bytes first(2);
+    ASSERT_TRUE(opened.file->readExact(first));
+    EXPECT_EQ(first, (Bytes{'a', 'b'}));
+    ASSERT_TRUE(opened.file->append(Bytes{'e'}));
+    opened.file.reset();
+    EXPECT_EQ(fileBytes(dir / "journal.jsonl"), (Bytes{'a', 'b', '\n', 'c', 'd', 'e'}));
+}
+
 // A dump's ".part" file takes its name in one step that refuses a taken name, file or folder.
 TEST_F(HostFileSystemTest, RenameNoReplaceNeverTakesANameThatIsTaken) {
     putFile(dir / "CG1.bin.part", Bytes{1, 2, 3});
