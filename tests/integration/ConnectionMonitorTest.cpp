@@ -6,14 +6,18 @@
 #include <thread>
 #include <utility>
 
+#include "integration/OperationsRig.h"
 #include "integration/PresenceRig.h"
 #include "presence/ConnectionMonitor.h"
+#include "protocol/CommandFormats.h"
 #include "ui/resources/resource.h"
 
 namespace norvale {
 namespace {
 
 using namespace presence_testing;
+using testing::written;
+using testing::writtenHex;
 using State = ConnectionMonitor::State;
 using namespace std::chrono_literals;
 
@@ -153,6 +157,47 @@ TEST_F(MonitorStoryWithCommands, StartingThePhoneEndsItsConnection) {
     EXPECT_EQ(lines,
               joined({arrival(), bootstrap(), {text::kStartingPhone.str(), text::kSuccess.str()}}));
     EXPECT_FALSE(rig.state.connected);
+}
+
+// The dialog's second arrival end to end: the operator starts the phone, it reboots into flash
+// mode and is seen again. Having just booted it holds nothing in RAM, so its next command puts
+// loader.bin at 03FD0000 again and then the jump image, as the first did.
+TEST_F(MonitorStoryWithCommands, AStartedPhoneThatComesBackGetsTheWholeBootstrapAgain) {
+    rig.sim.driver.returnAfterStart(3000);
+    start();
+    ASSERT_TRUE(waitForArrivals(1));
+    click(IDC_START_PHONE);
+    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(waitForArrivals(2));
+    click(IDC_BLANK_MODE);
+    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(rig.screen.waitForLog(text::kSettingBlank.view(), 10s));
+
+    std::vector<std::string> lines = logLines();
+    // The start's last line and the removal may come in either order; the rest is in order.
+    const auto removed = std::find(lines.begin(), lines.end(), text::kPhoneDisconnected.str());
+    ASSERT_NE(removed, lines.end());
+    lines.erase(removed, removed + 2);
+    EXPECT_EQ(lines, joined({arrival(),
+                             bootstrap(),
+                             {text::kStartingPhone.str(), text::kSuccess.str()},
+                             arrival(),
+                             bootstrap(),
+                             {text::kSettingBlank.str()}}));
+
+    // Where each upload went, and the jump image's packet: the same for both arrivals.
+    const auto addr = [](std::uint32_t address) { return written(buildAddrPacket(address)); };
+    const std::string jump = written(buildBinPacket(Bytes(100, 0x22)));
+    const std::string anyAddr = writtenHex("02414444521e");  // STX "ADDR" RS
+    std::vector<std::string> uploads;
+    for (const std::string& transfer : rig.sim.driver.trace()) {
+        if (transfer.rfind(anyAddr, 0) == 0 || transfer == jump) {
+            uploads.push_back(transfer);
+        }
+    }
+    const std::vector<std::string> whole{addr(0x03FD0000), addr(0x03FD0800), addr(0x03FEF800),
+                                         jump};
+    EXPECT_EQ(uploads, joined({whole, whole}));
 }
 
 TEST_F(MonitorStoryWithCommands, AnUnplugUnderACommandIsShownAndTheNextConnectionWorks) {
