@@ -10,6 +10,7 @@
 #include "sim/HostFileSystem.h"
 #include "sim/ScriptedFileChooser.h"
 #include "sim/StdThreadStarter.h"
+#include "unit/AppendingContract.h"
 
 namespace norvale {
 namespace {
@@ -97,24 +98,9 @@ TEST_F(HostFileSystemTest, OpenForReadingGivesSizeAndContentAndTellsFailuresApar
 // A journal: opened again it keeps its lines, its last byte can be looked at, and an append goes
 // to the end without moving where reading goes on.
 TEST_F(HostFileSystemTest, AppendingKeepsWhatTheFileHeldAndLeavesReadingWhereItWas) {
-    const std::string journal = name("journal.jsonl");
-    {
-        OpenedFile made = files.openForAppending(journal);
-        ASSERT_TRUE(made.file);
-        ASSERT_TRUE(made.file->append(Bytes{'a', 'b', '\n'}));
-        ASSERT_TRUE(made.file->flush());
-    }
-    OpenedFile opened = files.openForAppending(journal);
-    ASSERT_TRUE(opened.file);
-    EXPECT_EQ(opened.file->size(), 3u);
-    Bytes last(1);
-    ASSERT_TRUE(opened.file->readAt(2, last));
-    EXPECT_EQ(last, Bytes{'\n'});
-    EXPECT_FALSE(opened.file->readAt(3, last)) << "past the end";
-    ASSERT_TRUE(opened.file->append(Bytes{'c', 'd'}));
-    Bytes first(2);
-    ASSERT_TRUE(opened.file->readExact(first));
-    EXPECT_EQ(first, (Bytes{'a', 'b'}));
+    OpenedFile opened;
+    testing::expectAppendingKeepsAndLeavesReadingWhereItWas(files, name("journal.jsonl"), opened);
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(opened.file->append(Bytes{'e'}));
     opened.file.reset();
     EXPECT_EQ(fileBytes(dir / "journal.jsonl"), (Bytes{'a', 'b', '\n', 'c', 'd', 'e'}));

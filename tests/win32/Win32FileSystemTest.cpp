@@ -7,6 +7,7 @@
 
 #include "platform/win32/Win32FileSystem.h"
 #include "protocol/CommandFormats.h"
+#include "unit/AppendingContract.h"
 
 namespace norvale {
 namespace {
@@ -66,28 +67,13 @@ TEST_F(Win32FileSystemTest, CreatesNewFilesAndNeverOverwritesOne) {
     EXPECT_EQ(readWhole(dump), (Bytes{0x01, 0x02, 0x03}));
 }
 
-// A dump's ".part" file takes its name, but never one that a file or folder has, whatever case.
+// A journal: opened again it keeps its lines, its last byte can be looked at, and an append goes
+// to the end without moving where reading goes on.
 TEST_F(Win32FileSystemTest, AppendingKeepsWhatTheFileHeldAndReadsAnywhereInIt) {
     const std::string journal = path("journal.jsonl");
-    {
-        OpenedFile made = files_.openForAppending(journal);  // nothing had the name: made
-        ASSERT_TRUE(made.file);
-        ASSERT_TRUE(made.file->append(Bytes{'a', 'b', '\n'}));
-        ASSERT_TRUE(made.file->flush());
-    }
-    OpenedFile opened = files_.openForAppending(journal);
-    ASSERT_TRUE(opened.file);
-    EXPECT_EQ(opened.file->size(), 3u);
-    Bytes last(1);
-    ASSERT_TRUE(opened.file->readAt(2, last));
-    EXPECT_EQ(last, Bytes{'\n'});
-    EXPECT_FALSE(opened.file->readAt(3, last)) << "past the end";
-    // A reading of the start afterwards is not moved by readAt(), nor by an append.
-    ASSERT_TRUE(opened.file->append(Bytes{'c', 'd'}));
-    ASSERT_TRUE(opened.file->flush());
-    Bytes first(2);
-    ASSERT_TRUE(opened.file->readExact(first));
-    EXPECT_EQ(first, (Bytes{'a', 'b'}));
+    OpenedFile opened;
+    testing::expectAppendingKeepsAndLeavesReadingWhereItWas(files_, journal, opened);
+    if (HasFatalFailure()) return;
     // A reader that lets it be written (as a log viewer does) may look meanwhile; a second
     // writer may not mix its lines in.
     const HANDLE reader =
@@ -102,6 +88,7 @@ TEST_F(Win32FileSystemTest, AppendingKeepsWhatTheFileHeldAndReadsAnywhereInIt) {
     EXPECT_EQ(files_.openForAppending(journal).error, FileError::sharingViolation);
 }
 
+// A dump's ".part" file takes its name, but never one that a file or folder has, whatever case.
 TEST_F(Win32FileSystemTest, RenameNoReplaceRefusesATakenName) {
     const std::string part = path("PDS.bin.part");
     const std::string dump = path("PDS.bin");
