@@ -15,7 +15,6 @@
 #include "operations/PartFile.h"
 #include "presence/PhoneInfo.h"
 #include "presence/PresenceHandling.h"
-#include "protocol/CommandWorker.h"
 #include "protocol/LoaderBootstrap.h"
 #include "protocol/WholeFile.h"
 
@@ -30,8 +29,6 @@ bool needsPhone(const CliStep& step) { return !std::holds_alternative<ListStep>(
 bool runsCommand(const CliStep& step) {
     return !std::holds_alternative<ListStep>(step) && !std::holds_alternative<InfoStep>(step);
 }
-
-std::string roadName(Road road) { return road == Road::usb ? "usb" : "driver"; }
 
 }  // namespace
 

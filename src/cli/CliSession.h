@@ -9,7 +9,7 @@
 #include "cli/CliProgram.h"
 #include "cli/CliView.h"
 #include "cli/ExitCode.h"
-#include "cli/GivenImageFile.h"
+#include "cli/NoFileChooser.h"
 #include "cli/PhoneChain.h"
 #include "core/SessionState.h"
 #include "operations/TransferEstimate.h"
@@ -54,7 +54,7 @@ private:
     std::vector<SharedImage> images_;  // each write's image and a restore's three, in order
     LoaderImageSizes loaders_;
     SessionState state_;
-    GivenImageFile chooser_;
+    NoFileChooser chooser_;
     std::shared_ptr<PhoneRoads> roads_;
     std::unique_ptr<Platform> platform_;
     std::unique_ptr<Services> services_;

@@ -20,9 +20,4 @@ struct FileDigest {
 // that, however many sessions hash at once.
 FileDigest fileDigest(FileSystem& files, const std::string& name);
 
-// The digest's hex digits, or nullopt when the file can't be opened or read whole.
-inline std::optional<std::string> fileSha256Hex(FileSystem& files, const std::string& name) {
-    return fileDigest(files, name).hex;
-}
-
 }  // namespace norvale

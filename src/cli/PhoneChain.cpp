@@ -39,8 +39,11 @@ ExitCode PhoneChain::refuse(const Message& reason) {
     return exitCodeFor(reason.id);
 }
 
-void PhoneChain::made(const std::string& name) {
-    if (observer_ != nullptr) observer_->fileMade(name);
+void PhoneChain::made(const std::string& name, std::optional<std::string> sha256) {
+    if (observer_ == nullptr) return;
+    // Hashed from the disk, as the file was kept: a sum vouches for what lies there.
+    if (!sha256) sha256 = fileDigest(services_.platform.files, name).hex.value_or("");
+    observer_->fileMade(name, *sha256);
 }
 
 ExitCode PhoneChain::run(const FrontEndStep& frontEnd) {
@@ -151,10 +154,10 @@ ExitCode PhoneChain::backup(const std::string& folder) {
             readRangeToNamedFile(command, region.start, region.end, path);
         });
         if (code != ExitCode::done) return code;
-        made(path);
         // From the file as it lies on disk: the sums vouch for what was kept, not what came.
         // Hashed in pieces, so a station's sessions hold no dump whole at once.
         const FileDigest digest = fileDigest(services_.platform.files, path);
+        made(path, digest.hex.value_or(""));
         if (!digest.hex) return refuse(digest.failure, path);
         sums += checksumLine(*digest.hex, region.fileName);
     }

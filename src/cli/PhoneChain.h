@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,9 @@ class ChainObserver {
 public:
     virtual ~ChainObserver() = default;
     virtual void commandBegins(std::size_t index) = 0;
-    // The running command has made `name` and it is whole under that name.
-    virtual void fileMade(const std::string& name) = 0;
+    // The running command has made `name` and it is whole under that name; `sha256` is its
+    // digest as it lies on disk ("" when it could not be read back).
+    virtual void fileMade(const std::string& name, const std::string& sha256) = 0;
     // A write's verification ran to its end: `equal` when the flash holds the image.
     virtual void verified(bool equal) = 0;
     virtual void commandEnds(std::size_t index, ExitCode code) = 0;
@@ -68,7 +70,8 @@ private:
     ExitCode refuse(MessageId reason, std::string_view name) {
         return refuse(Message(reason, MessageDetail::name(name)));
     }
-    void made(const std::string& name);
+    // Tells the observer of a file made, hashing it unless the caller already did.
+    void made(const std::string& name, std::optional<std::string> sha256 = std::nullopt);
 
     Services& services_;
     const std::vector<CliStep>& steps_;

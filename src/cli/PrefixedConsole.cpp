@@ -3,8 +3,9 @@
 
 namespace norvale {
 
-PrefixedConsole::PrefixedConsole(Console& inner, std::mutex& lock, const std::string& location)
-    : inner_(inner), lock_(lock), prefix_("[" + location + "] ") {}
+PrefixedConsole::PrefixedConsole(Console& inner, std::mutex& lock, const std::string& location,
+                                 LiveTable* table)
+    : inner_(inner), lock_(lock), prefix_("[" + location + "] "), table_(table) {}
 
 PrefixedConsole::~PrefixedConsole() {
     if (!pendingOutput_.empty()) writeLine(ConsoleStream::output, pendingOutput_);
@@ -29,7 +30,11 @@ void PrefixedConsole::writeLine(ConsoleStream stream, std::string_view line) {
     whole += line;
     whole += '\n';
     std::lock_guard shared(lock_);
-    inner_.write(stream, whole);
+    if (table_ != nullptr) {
+        table_->printAbove(whole);
+    } else {
+        inner_.write(stream, whole);
+    }
 }
 
 }  // namespace norvale

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "cli/LiveTable.h"
 #include "platform/Console.h"
 
 namespace norvale {
@@ -13,10 +14,13 @@ namespace norvale {
 // this phone's buffer until its "\n" comes, and the write happens under `lock`, shared by every
 // phone's console, so two phones' text never share a line even on a stream the system cuts into
 // several writes. What is left without its "\n" when this console goes is written with one.
-// It reports no terminal, so the view over it draws no progress.
+// It reports no terminal, so the view over it draws no progress. With a live `table` on the
+// terminal, every line goes above the table instead (a view over it that is quiet writes only
+// its error lines, the rest being the table's to show).
 class PrefixedConsole final : public Console {
 public:
-    PrefixedConsole(Console& inner, std::mutex& lock, const std::string& location);
+    PrefixedConsole(Console& inner, std::mutex& lock, const std::string& location,
+                    LiveTable* table = nullptr);
     PrefixedConsole(const PrefixedConsole&) = delete;
     PrefixedConsole& operator=(const PrefixedConsole&) = delete;
     ~PrefixedConsole() override;
@@ -38,6 +42,7 @@ private:
     Console& inner_;
     std::mutex& lock_;
     std::string prefix_;
+    LiveTable* table_;
     std::mutex bufferMutex_;
     std::string pendingOutput_;
     std::string pendingErrors_;

@@ -3,17 +3,17 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <system_error>
 
 #include "cli/ChainFiles.h"
-#include "cli/FileDigest.h"
-#include "cli/GivenImageFile.h"
 #include "cli/PhoneFolder.h"
 #include "cli/PrefixedConsole.h"
 #include "cli/StationPhone.h"
 #include "cli/StationPhoneView.h"
 #include "operations/PartFile.h"
+#include "presence/ConnectionMonitor.h"
 #include "presence/PresenceHandling.h"
 
 namespace norvale {
@@ -21,37 +21,6 @@ namespace {
 
 // The table's pace: ten drawings a second at most, and a look at Ctrl+C as often.
 constexpr std::uint32_t kTickMs = 100;
-// The roads are scanned for new phones once a second; removals come from each phone's watch.
-constexpr std::uint64_t kScanEveryMs = 1000;
-
-// The phones' lines: on a terminal with the table, error lines go above the table and the rest
-// is the table's to show; elsewhere every line goes to its stream.
-class StationLines final : public Console {
-public:
-    StationLines(Console& console, LiveTable* table) : console_(console), table_(table) {}
-
-    void write(ConsoleStream stream, std::string_view text) override {
-        if (table_ == nullptr) {
-            console_.write(stream, text);
-        } else if (stream == ConsoleStream::errors) {
-            table_->printAbove(std::string(text));
-        }
-    }
-    bool isTerminal(ConsoleStream /*stream*/) const override { return false; }
-    unsigned width() const override { return console_.width(); }
-    std::string language() const override { return console_.language(); }
-    std::string nativeToUtf8(std::string_view text) const override {
-        return console_.nativeToUtf8(text);
-    }
-    void watchInterrupt(std::atomic<bool>* /*flag*/) override {}
-    bool enableCursorMoves() override { return false; }
-
-private:
-    Console& console_;
-    LiveTable* table_;
-};
-
-std::string roadName(Road road) { return road == Road::usb ? "usb" : "driver"; }
 
 // "write pds new.bin" -> "write".
 std::string firstWord(const std::string& typed) { return typed.substr(0, typed.find(' ')); }
@@ -68,9 +37,8 @@ struct Station::Run {
 // The journal record of one phone, filled in as its chain goes, and its row kept current.
 class Station::Observer final : public ChainObserver {
 public:
-    Observer(StationPhone& phone, JournalRecord& record, FileSystem& files,
-             const std::vector<std::string>& typed)
-        : phone_(phone), record_(record), files_(files), typed_(typed) {
+    Observer(StationPhone& phone, JournalRecord& record, const std::vector<std::string>& typed)
+        : phone_(phone), record_(record), typed_(typed) {
         for (const std::string& command : typed) {
             record_.commands.push_back(JournalCommand{command, "not_run", 0, {}});
         }
@@ -80,10 +48,8 @@ public:
         current_ = index;
         phone_.beginCommand(index, firstWord(typed_[index]));
     }
-    void fileMade(const std::string& name) override {
-        // Hashed from the disk, as the file was kept: a sum vouches for what lies there.
-        record_.commands[current_].files.push_back(
-            {name, fileSha256Hex(files_, name).value_or("")});
+    void fileMade(const std::string& name, const std::string& sha256) override {
+        record_.commands[current_].files.push_back({name, sha256});
     }
     void verified(bool equal) override {
         if (record_.verify != "mismatch") record_.verify = equal ? "passed" : "mismatch";
@@ -97,7 +63,6 @@ public:
 private:
     StationPhone& phone_;
     JournalRecord& record_;
-    FileSystem& files_;
     const std::vector<std::string>& typed_;
     std::size_t current_ = 0;
 };
@@ -153,10 +118,9 @@ ExitCode Station::prepare() {
     }
     roads_ = bindings_.openRoads ? bindings_.openRoads(line_.options.simulated) : nullptr;
     if (!roads_) return refuse(MessageId::phoneNotConnected);
-    chooser_ = std::make_unique<GivenImageFile>();
     platform_ = std::make_unique<Platform>(
         Platform{roads_->driver, roads_->interfaces, roads_->removalWatch, roads_->usb,
-                 bindings_.files, *chooser_, bindings_.clock, bindings_.threads});
+                 bindings_.files, chooser_, bindings_.clock, bindings_.threads});
     return ExitCode::done;
 }
 
@@ -167,7 +131,6 @@ ExitCode Station::run() {
         console.enableCursorMoves()) {
         table_.emplace(console, bindings_.clock);
     }
-    linesConsole_ = std::make_unique<StationLines>(console, table_ ? &*table_ : nullptr);
     console.watchInterrupt(&stopRequested_);
     startedMs_ = bindings_.clock.nowMs();
     bool stopping = false;
@@ -190,7 +153,9 @@ ExitCode Station::run() {
             const std::uint64_t now = bindings_.clock.nowMs();
             if (!stopping && (!nextScan || now >= *nextScan)) {
                 watcher.scan();
-                nextScan = now + kScanEveryMs;
+                // Once a second, as the dialog's monitor scans; removals come from each phone's
+                // own watch.
+                nextScan = now + kScanIntervalMs;
             }
             draw(false);
             loopClock_.sleep(kTickMs);
@@ -232,7 +197,7 @@ std::shared_ptr<SessionState> Station::arrived(const WatchedPhone& watched) {
     }
     if (!bindings_.threads.start([this, run] { serve(run); })) {
         run->phone->end(true, "");
-        finish(run, true);
+        finish(true);
     }
     draw(true);
     return run->state;
@@ -247,13 +212,13 @@ void Station::serve(const std::shared_ptr<Run>& run) {
         record.road = roadName(attached.road);
         record.started = wallClock_();
 
-        PrefixedConsole console(*linesConsole_, linesLock_, run->location);
-        CliView lines(console, bindings_.clock, view_.language(), line_.options.quiet);
+        // On a terminal the table shows how each phone goes; only error lines go above it.
+        PrefixedConsole console(bindings_.console, linesLock_, run->location,
+                                table_ ? &*table_ : nullptr);
+        CliView lines(console, bindings_.clock, view_.language(),
+                      line_.options.quiet || table_.has_value());
         StationPhoneView view(lines, *run->phone, bindings_.clock, console);
-        GivenImageFile chooser;
-        Platform platform{roads_->driver,  roads_->interfaces, roads_->removalWatch,
-                          roads_->usb,     bindings_.files,    chooser,
-                          bindings_.clock, bindings_.threads};
+        Platform& platform = *platform_;
         Services services{*run->state, view, platform, view};
 
         const PhoneIdentity identity =
@@ -261,7 +226,7 @@ void Station::serve(const std::shared_ptr<Run>& run) {
         record.bootVersion = identity.bootVersion;
         record.mode = identity.mode;
 
-        Observer observer(*run->phone, record, bindings_.files, line_.stepTexts);
+        Observer observer(*run->phone, record, line_.stepTexts);
         ExitCode code = ExitCode::done;
         if (const auto folder = createPhoneFolder("", attached.location, record.started)) {
             std::vector<CliStep> steps = line_.steps;
@@ -299,10 +264,10 @@ void Station::serve(const std::shared_ptr<Run>& run) {
             journalFailed_ = true;
         }
     }
-    finish(run, failed);
+    finish(failed);
 }
 
-void Station::finish(const std::shared_ptr<Run>& /*run*/, bool failed) {
+void Station::finish(bool failed) {
     draw(true);
     // The session's last touch of the station: once it counts as ended, run() may return.
     std::lock_guard lock(mutex_);

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +15,7 @@
 #include "cli/CliView.h"
 #include "cli/ExitCode.h"
 #include "cli/LiveTable.h"
+#include "cli/NoFileChooser.h"
 #include "cli/PhoneChain.h"
 #include "cli/StationJournal.h"
 #include "cli/UtcStamp.h"
@@ -68,8 +68,7 @@ private:
     bool wanted(const AttachedPhone& phone) const;
     std::shared_ptr<SessionState> arrived(const WatchedPhone& watched);
     void serve(const std::shared_ptr<Run>& run);
-    void finish(const std::shared_ptr<Run>& run, bool failed);
-    std::vector<CliStep> stepsIn(const std::string& folder) const;
+    void finish(bool failed);
     void draw(bool force);
     void stopSessions();
 
@@ -83,12 +82,10 @@ private:
     std::vector<SharedImage> images_;
     std::optional<StationJournal> journal_;
     std::shared_ptr<PhoneRoads> roads_;
-    std::unique_ptr<Platform> platform_;
-    std::unique_ptr<FileChooser> chooser_;  // the watcher's platform: never asked
+    std::unique_ptr<Platform> platform_;  // the watcher's and every session's
+    NoFileChooser chooser_;
     std::uint64_t startedMs_ = 0;
 
-    // How lines reach the console: through the table's printAbove on a terminal, else prefixed.
-    std::unique_ptr<Console> linesConsole_;
     std::optional<LiveTable> table_;
     std::mutex linesLock_;
 

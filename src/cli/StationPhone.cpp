@@ -54,9 +54,4 @@ TableRow StationPhone::row(std::uint64_t nowMs) const {
     return copy;
 }
 
-bool StationPhone::running() const {
-    std::lock_guard lock(mutex_);
-    return row_.state == TableRow::State::running;
-}
-
 }  // namespace norvale

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/JournalRecord.h"
 #include "cli/StationTable.h"
 
 namespace norvale {
@@ -30,7 +29,6 @@ public:
 
     // Any thread.
     TableRow row(std::uint64_t nowMs) const;
-    bool running() const;
 
 private:
     mutable std::mutex mutex_;

@@ -30,11 +30,10 @@ std::vector<AttachedPhone> listAttachedPhones(Platform& platform, const PhoneLin
     std::vector<AttachedPhone> phones;
     FlashInterfaceFinder finder(platform.interfaces, driverLink);
     for (std::string& path : finder.listFlashInterfaces(kFlashPrefix)) {
-        phones.push_back(
-            {"driver:" + std::to_string(phones.size() + 1), Road::driver, std::move(path)});
+        phones.push_back(AttachedPhone::onDriver(phones.size() + 1, std::move(path)));
     }
     for (std::string& location : platform.usb.listPhones()) {
-        phones.push_back({"usb:" + location, Road::usb, std::move(location)});
+        phones.push_back(AttachedPhone::onUsb(std::move(location)));
     }
     return phones;
 }

@@ -11,12 +11,23 @@
 
 namespace norvale {
 
+// The road's name as the command line's listing, JSON and journal give it.
+inline std::string roadName(Road road) { return road == Road::usb ? "usb" : "driver"; }
+
 struct AttachedPhone {
     // "driver:N" (N from 1, in the driver's order) or "usb:<location>": the same phone keeps its
     // id while it stays attached, as long as no phone before it on the driver road goes away.
     std::string id;
     Road road = Road::driver;
     std::string location;  // the driver's device path, or the USB location
+
+    // The `number`th flash interface of the driver (from 1), and a phone on the bus.
+    static AttachedPhone onDriver(std::size_t number, std::string path) {
+        return {"driver:" + std::to_string(number), Road::driver, std::move(path)};
+    }
+    static AttachedPhone onUsb(std::string location) {
+        return {"usb:" + location, Road::usb, std::move(location)};
+    }
 };
 
 // The driver's flash interfaces (selector-2 string beginning "Motorola Flash"), then the USB

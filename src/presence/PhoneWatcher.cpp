@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "presence/ConnectionMonitor.h"
 #include "presence/FlashInterfaceFinder.h"
 #include "presence/RemovalKeyPath.h"
 #include "protocol/DriverPhoneLink.h"
@@ -77,13 +76,6 @@ struct PhoneWatcher::Shared {
         callback([&] { left(gone->watched); });
     }
 
-    bool present(const Key& key) {
-        const std::vector<std::string> locations = key.first == Road::usb
-                                                       ? platform.usb.listPhones()
-                                                       : presentDriverPaths(platform.interfaces);
-        return std::find(locations.begin(), locations.end(), key.second) != locations.end();
-    }
-
     // The watch thread of one arrival: a removal notice, or a wait that can't be made because
     // the phone is gone already, reports it; a change that left it there (a driver's key changes
     // for more than removals) waits again; a wait that can't be made for a phone still there
@@ -103,7 +95,8 @@ struct PhoneWatcher::Shared {
                 key.first == Road::usb
                     ? self->platform.usb.waitForRemoval(key.second)
                     : self->platform.removalWatch.waitForChange(removalKeyPath(key.second));
-            if ((noticed && key.first == Road::usb) || !self->present(key)) {
+            if ((noticed && key.first == Road::usb) ||
+                !stillAttached(self->platform, {{}, key.first, key.second})) {
                 self->reportLeft(key, arrival);
                 return;
             }
@@ -155,14 +148,12 @@ void PhoneWatcher::scan() {
     if (unknownInterface) {
         const DriverPhoneLink link(self.platform.driver);
         FlashInterfaceFinder finder(self.platform.interfaces, link);
-        std::uint32_t index = 0;
         for (std::string& path : finder.listFlashInterfaces(kFlashPrefix)) {
-            found.push_back({"driver:" + std::to_string(++index), Road::driver, std::move(path)});
+            found.push_back(AttachedPhone::onDriver(found.size() + 1, std::move(path)));
         }
     }
-    for (const std::string& location : usbLocations) {
-        found.push_back({"usb:" + location, Road::usb, location});
-    }
+    for (const std::string& location : usbLocations)
+        found.push_back(AttachedPhone::onUsb(location));
     for (AttachedPhone& phone : found) {
         const Key key = keyOf(phone);
         WatchedPhone watched;
@@ -183,13 +174,6 @@ void PhoneWatcher::scan() {
         const std::shared_ptr<Shared> owner = shared_;
         self.platform.threads.start(
             [owner, key, arrival = watched.arrival] { Shared::watch(owner, key, arrival); });
-    }
-}
-
-void PhoneWatcher::run(const std::atomic<bool>& stop) {
-    while (!stop.load()) {
-        scan();
-        shared_->platform.clock.sleep(kScanIntervalMs);
     }
 }
 

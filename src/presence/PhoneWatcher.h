@@ -1,7 +1,6 @@
 // Every flash-mode phone that arrives or leaves, on both roads, for a front end that serves many.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,8 +55,6 @@ public:
     ~PhoneWatcher();
 
     void scan();
-    // Scans once a second (on the platform's clock) until `stop` is set.
-    void run(const std::atomic<bool>& stop);
     // Phones being watched now.
     std::size_t watching() const;
 
