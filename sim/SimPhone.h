@@ -21,7 +21,7 @@ struct SimPhoneOptions {
     // Six characters shown at offsets 6-11 of the ENUM reply instead of the phone's real mode.
     std::optional<std::string> modeOverride;
     // XORed into every unwritten flash byte, so phones side by side hold different contents:
-    // 0 gives erasedFlashByte() itself (see erasedFlashPattern()).
+    // 0 gives erasedFlashByte() itself.
     std::uint8_t erasedFlashMask = 0;
 };
 

@@ -16,7 +16,7 @@ std::vector<ImageSlice> findChangedSlices(CommandContext& command,
         return {};
     }
     command.log().append(MessageId::comparingBlocks);
-    FlashComparison sink(plan, image, FlashComparison::OnDifference::noteSlice);
+    FlashComparison sink(plan, *extent, image, FlashComparison::OnDifference::noteSlice);
     if (!endRead(command, readReplies(command, extent->address, extent->count, sink))) return {};
 
     std::vector<ImageSlice> changed;

@@ -23,10 +23,10 @@ std::optional<PlanExtent> planExtent(const std::vector<ImageSlice>& plan, std::u
                       static_cast<std::uint32_t>(count)};
 }
 
-FlashComparison::FlashComparison(const std::vector<ImageSlice>& plan,
+FlashComparison::FlashComparison(const std::vector<ImageSlice>& plan, const PlanExtent& extent,
                                  std::span<const std::uint8_t> image, OnDifference onDifference)
     : plan_(plan),
-      extent_(planExtent(plan, image.size()).value_or(PlanExtent{})),
+      extent_(extent),
       expected_(image.subspan(extent_.fromOffset, extent_.count)),
       onDifference_(onDifference),
       reply_(kRangeReplySize),
@@ -47,13 +47,21 @@ bool FlashComparison::take(CommandContext& command, std::size_t length, std::uin
             return false;
         }
     } else {
-        // Each slice's part of this reply, compared on its own.
-        for (std::size_t i = 0; i < plan_.size(); ++i) {
+        // Each slice's part of this reply, compared on its own. A reply of 4 KB meets one or
+        // two slices of 32 KB or more: the slices it ends before, and those it begins after,
+        // are not looked at.
+        const auto endOf = [&](std::size_t i) {
+            return std::min<std::uint64_t>(plan_[i].toOffset - extent_.fromOffset,
+                                           expected_.size());
+        };
+        while (firstOpenSlice_ < plan_.size() && endOf(firstOpenSlice_) <= offset) {
+            ++firstOpenSlice_;
+        }
+        for (std::size_t i = firstOpenSlice_; i < plan_.size(); ++i) {
             const std::uint64_t from = plan_[i].fromOffset - extent_.fromOffset;
-            const std::uint64_t to =
-                std::min<std::uint64_t>(plan_[i].toOffset - extent_.fromOffset, expected_.size());
+            if (from >= offset + n) break;
             const std::uint64_t first = std::max(from, offset);
-            const std::uint64_t end = std::min(to, offset + n);
+            const std::uint64_t end = std::min(endOf(i), offset + n);
             if (differing_[i] || first >= end) continue;
             const auto expectedPart = expected_.subspan(static_cast<std::size_t>(first),
                                                         static_cast<std::size_t>(end - first));

@@ -36,9 +36,10 @@ public:
         noteSlice,
     };
 
-    // `plan` laid end to end (planExtent() has a value), `image` the whole image it writes.
-    FlashComparison(const std::vector<ImageSlice>& plan, std::span<const std::uint8_t> image,
-                    OnDifference onDifference);
+    // `plan` laid end to end, `extent` its planExtent(), `image` the whole image it writes.
+    // Replies are taken in the order of their offsets, as a range read delivers them.
+    FlashComparison(const std::vector<ImageSlice>& plan, const PlanExtent& extent,
+                    std::span<const std::uint8_t> image, OnDifference onDifference);
 
     std::span<std::uint8_t> buffer() override { return reply_; }
     bool take(CommandContext& command, std::size_t length, std::uint64_t offset) override;
@@ -55,6 +56,7 @@ private:
     OnDifference onDifference_;
     std::vector<std::uint8_t> reply_;
     std::vector<bool> differing_;
+    std::size_t firstOpenSlice_ = 0;  // slices before it end before the replies still to come
     std::uint64_t compared_ = 0;
 };
 

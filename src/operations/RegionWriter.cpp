@@ -28,13 +28,13 @@ void writeSlices(RegionWriter& writer, const std::vector<ImageSlice>& slices,
     writer.dropImage();
 }
 
-}  // namespace
-
-void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices,
-                 WriteVerdict verdict) {
+// The dialog's write commands: the image asked for on the first slice, "Успешно" at the end.
+void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices) {
     RegionWriter writer(command, slices);
-    writeSlices(writer, slices, verdict);
+    writeSlices(writer, slices, WriteVerdict::said);
 }
+
+}  // namespace
 
 RegionWriter::RegionWriter(CommandContext& command, std::vector<ImageSlice> plan)
     : command_(command), plan_(std::move(plan)) {}
@@ -126,7 +126,6 @@ bool RegionWriter::finishWrite(WriteVerdict verdict) {
 void RegionWriter::dropImage() {
     progress_.reset();
     image_.reset();
-    if (!givenImage_) imageName_.clear();
 }
 
 void writeBoot(CommandContext& command) { writeSlices(command, bootSlices()); }

@@ -64,11 +64,6 @@ private:
     std::optional<TransferProgress> progress_;
 };
 
-// Writes `slices` in order (asking for the image on the first), then 'Z': the whole of a write
-// command's body once its plan is known. Any failure ends it where it happened.
-void writeSlices(CommandContext& command, const std::vector<ImageSlice>& slices,
-                 WriteVerdict verdict = WriteVerdict::said);
-
 // The command bodies. Each runs after the loader bootstrap on the command's worker.
 void writeBoot(CommandContext& command);
 void writePds(CommandContext& command);

@@ -9,11 +9,11 @@
 
 namespace norvale {
 
-// The sizes of the three loader images, as the files hold them.
+// The sizes of the loader images as the files hold them (the RAM loader always goes as
+// kRamLoaderSize bytes).
 struct LoaderImageSizes {
     std::uint64_t loader = 0;
     std::uint64_t jump = 0;
-    std::uint64_t ramLoader = 0;
 };
 
 // The transfers of a run replayed on the benchmark's bus model (FullSpeedBus), one after the

@@ -14,7 +14,7 @@ void verifyWrite(CommandContext& command, const std::vector<ImageSlice>& plan,
         return;
     }
     command.log().append(MessageId::verifyingData);
-    FlashComparison sink(plan, image, FlashComparison::OnDifference::failCommand);
+    FlashComparison sink(plan, *extent, image, FlashComparison::OnDifference::failCommand);
     finishRead(command, readReplies(command, extent->address, extent->count, sink));
 }
 

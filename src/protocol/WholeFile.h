@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "core/Message.h"
 #include "platform/FileSystem.h"
