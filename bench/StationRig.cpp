@@ -149,7 +149,7 @@ StationRig::~StationRig() = default;
 
 std::uint64_t StationRig::bytesPerPhone() {
     std::uint64_t bytes = 2 * kPdsSize;
-    for (const BackupRegion& region : kBackupRegions) bytes += region.end - region.start + 1;
+    for (const BackupRegion& region : kBackupRegions) bytes += region.size();
     return bytes;
 }
 

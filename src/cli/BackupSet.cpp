@@ -74,7 +74,7 @@ ChecksumList parseChecksums(std::string_view text) {
         // The same file twice, in any case, since Windows takes both for one file.
         const bool twice =
             entry && std::any_of(list.entries.begin(), list.entries.end(), [&](const auto& other) {
-                return lowerCase(other.name) == lowerCase(entry->name);
+                return equalsIgnoringCase(other.name, entry->name);
             });
         if (!entry || twice) {
             list.badLine = number;

@@ -5,14 +5,12 @@
 #include <array>
 #include <cctype>
 
+#include "cli/CliHelp.h"
 #include "cli/StationRefusal.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {
 namespace {
-
-constexpr std::array<std::string_view, 9> kCommands{"list",  "info",   "read",    "write", "start",
-                                                    "blank", "backup", "restore", "help"};
 
 // The longest wait --wait takes: a day.
 constexpr unsigned kMaxWaitSeconds = 86400;
@@ -268,19 +266,12 @@ private:
         const auto folder = argument("restore", "DIR");
         if (!folder) return;
         RestoreStep step{*folder, true, std::nullopt};
-        while (!failed() && !tokens_.done() && isOption(tokens_.peek())) {
-            const std::string option = tokens_.peek();
-            if (option == "--no-backup") {
-                tokens_.take();
-                step.backupFirst = false;
-            } else if (option == "--help" || option == "-h") {
-                helpAsked("restore");
-                return;
-            } else {
-                usage(MessageId::unknownOption, option);
-                return;
-            }
+        // Its own options; any other is refused where the next command would begin.
+        while (!tokens_.done() && tokens_.peek() == "--no-backup") {
+            tokens_.take();
+            step.backupFirst = false;
         }
+        if (helpAsked("restore")) return;
         result_.steps.emplace_back(std::move(step));
     }
 
@@ -349,25 +340,23 @@ private:
             }
             step.plan = *plan;
         }
-        while (!failed() && !tokens_.done() && isOption(tokens_.peek())) {
-            const std::string option = tokens_.peek();
-            if (option == "--verify" || option == "--no-verify") {
-                step.verify = tokens_.take() == "--verify";
-            } else if (option == "--changed-only") {
-                tokens_.take();
-                step.changedOnly = true;
-            } else if (option == "--backup") {
-                tokens_.take();
+        // Its own options; any other is refused where the next command would begin.
+        const auto ownOption = [](const std::string& word) {
+            return word == "--verify" || word == "--no-verify" || word == "--changed-only" ||
+                   word == "--backup";
+        };
+        while (!failed() && !tokens_.done() && ownOption(tokens_.peek())) {
+            const std::string option = tokens_.take();
+            if (option == "--backup") {
                 if (auto file = value(option)) step.backup = std::move(*file);
-            } else if (option == "--help" || option == "-h") {
-                helpAsked("write");
-                return;
+            } else if (option == "--changed-only") {
+                step.changedOnly = true;
             } else {
-                usage(MessageId::unknownOption, option);
-                return;
+                step.verify = option == "--verify";
             }
         }
-        if (!failed()) result_.steps.emplace_back(std::move(step));
+        if (failed() || helpAsked("write")) return;
+        result_.steps.emplace_back(std::move(step));
     }
 
     // --backup before the commands belongs to the run's one write.
@@ -401,8 +390,11 @@ std::optional<std::uint32_t> parseStrictHex(std::string_view text) {
 }
 
 bool isCommandName(std::string_view word) {
+    // The help's entries are the commands: one list for both.
     const std::string lower = lowerCase(word);
-    return std::find(kCommands.begin(), kCommands.end(), lower) != kCommands.end();
+    const auto commands = cliReference().commands;
+    return std::any_of(commands.begin(), commands.end(),
+                       [&](const HelpEntry& entry) { return commandName(entry) == lower; });
 }
 
 bool printsJson(const CommandLine& line) {

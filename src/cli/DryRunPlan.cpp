@@ -90,10 +90,8 @@ private:
         if (!step.verify) head += " --no-verify";
         lines_.push_back(head);
         if (step.backup) {
-            const ImageSlice& last = step.plan.back();
-            const std::uint64_t end = std::uint64_t{last.address} + last.toOffset - last.fromOffset;
-            read(step.plan.front().address, end - step.plan.front().address,
-                 "into " + *step.backup);
+            const auto [first, last] = flashCoveredBy(step.plan);
+            read(first, std::uint64_t{last} - first + 1, "into " + *step.backup);
         }
         write(step.plan, nextImageSize(), step.verify, step.changedOnly);
     }

@@ -19,16 +19,6 @@
 #include "protocol/CommandWorker.h"
 
 namespace norvale {
-namespace {
-
-// The flash a plan's blocks cover, whole: what a write may change and its --backup saves.
-std::pair<std::uint32_t, std::uint32_t> blocksOf(const std::vector<ImageSlice>& plan) {
-    const ImageSlice& last = plan.back();
-    return {plan.front().address, last.address + (last.toOffset - last.fromOffset) - 1};
-}
-
-}  // namespace
-
 PhoneChain::PhoneChain(Services& services, const std::vector<CliStep>& steps,
                        const std::vector<SharedImage>& images, const AttachedPhone& phone,
                        ChainObserver* observer)
@@ -102,7 +92,7 @@ ExitCode PhoneChain::read(const ReadStep& step) {
 ExitCode PhoneChain::write(const WriteStep& step) {
     const SharedImage& image = nextImage();
     if (step.backup) {
-        const std::pair<std::uint32_t, std::uint32_t> blocks = blocksOf(step.plan);
+        const std::pair<std::uint32_t, std::uint32_t> blocks = flashCoveredBy(step.plan);
         const ExitCode saved = runCommand([&](CommandContext& command) {
             readRangeToNamedFile(command, blocks.first, blocks.second, *step.backup);
         });

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/BackupSet.h"
 #include "core/Message.h"
 #include "platform/FileSystem.h"
 #include "protocol/CommandFormats.h"
@@ -14,7 +15,7 @@ namespace norvale {
 struct RestoreSource {
     // Why the folder can't be restored, naming its file; nothing when it can.
     std::optional<Message> refusal;
-    std::array<Bytes, 3> images;  // in the order of kBackupRegions
+    std::array<Bytes, kBackupRegions.size()> images;  // in the order of kBackupRegions
 };
 
 // Reads `folder`'s SHA256SUMS and every file it lists, touching nothing. The folder can be

@@ -6,6 +6,14 @@
 #include <cctype>
 
 namespace norvale {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
 namespace {
 
 struct NamedRange {
@@ -38,13 +46,6 @@ void putText(std::array<char, 22>& layout, std::size_t at, std::string_view text
 
 constexpr std::array<std::string_view, 4> kDeviceNames{"CON", "PRN", "AUX", "NUL"};
 constexpr std::array<std::string_view, 2> kNumberedDeviceNames{"COM", "LPT"};
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
 
 // Windows treats "NUL", "nul.bin" and "COM1.txt" alike: the part before the first dot decides.
 bool isDeviceName(std::string_view name) {

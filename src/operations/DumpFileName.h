@@ -16,6 +16,9 @@ namespace norvale {
 std::string dumpFileName(std::string_view startText, std::string_view endText, std::uint32_t start,
                          std::uint32_t end);
 
+// Whether two names are one on Windows, whose file names ignore the case of ASCII letters.
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
 // Whether `name` names a file of its own in the working directory: not empty, no folder or drive
 // part, no character Windows refuses in a file name, and no device name (CON, NUL, COM1, ...),
 // which would take the dump's bytes and keep none of them. The field texts are free text, so a

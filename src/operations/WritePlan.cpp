@@ -55,6 +55,11 @@ std::uint64_t minimumImageSize(const std::vector<ImageSlice>& slices) {
     return extent == 0 ? 0 : extent - kChunkSize + 1;
 }
 
+std::pair<std::uint32_t, std::uint32_t> flashCoveredBy(const std::vector<ImageSlice>& plan) {
+    const ImageSlice& last = plan.back();
+    return {plan.front().address, last.address + (last.toOffset - last.fromOffset) - 1};
+}
+
 std::uint64_t bytesToSend(const std::vector<ImageSlice>& slices, std::uint64_t imageSize) {
     std::uint64_t total = 0;
     for (const ImageSlice& slice : slices) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace norvale {
@@ -42,6 +43,10 @@ std::uint64_t minimumImageSize(const std::vector<ImageSlice>& slices);
 // The image bytes a plan sends with an image of `imageSize` bytes (at least minimumImageSize()):
 // every slice's bytes that the image holds, which is what the command's progress counts up to.
 std::uint64_t bytesToSend(const std::vector<ImageSlice>& slices, std::uint64_t imageSize);
+
+// The first and last flash address of a plan's slices, whole: all a write of it may change (what
+// a write's --backup saves). The plan is not empty.
+std::pair<std::uint32_t, std::uint32_t> flashCoveredBy(const std::vector<ImageSlice>& plan);
 
 // The slices of `plan` from the first of `chosen` to the last, those between included: for a plan
 // laid end to end, the run one read covers. `chosen` holds slices of `plan` in its order; the
