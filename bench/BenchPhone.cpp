@@ -30,13 +30,7 @@ bool fileHolds(const std::filesystem::path& path, const Bytes& expected) {
 }
 
 Bytes erasedFlashOf(unsigned number, std::uint32_t start, std::uint32_t end) {
-    Bytes bytes(end - start + 1);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<std::uint8_t>(
-            SimPhone::erasedFlashByte(start + static_cast<std::uint32_t>(i)) ^
-            SimPhone::erasedFlashMaskOf(number));
-    }
-    return bytes;
+    return SimPhone::erasedFlashOf(number, start, std::size_t{end} - start + 1);
 }
 
 BenchPhone::BenchPhone(Road road, std::size_t usbReadAhead)

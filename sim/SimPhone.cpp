@@ -54,6 +54,15 @@ std::uint8_t SimPhone::erasedFlashMaskOf(unsigned phoneNumber) {
     return static_cast<std::uint8_t>((phoneNumber - 1) * 0x25);
 }
 
+Bytes SimPhone::erasedFlashOf(unsigned phoneNumber, std::uint32_t address, std::size_t count) {
+    Bytes bytes(count);
+    const std::uint8_t mask = erasedFlashMaskOf(phoneNumber);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = erasedFlashByte(address + static_cast<std::uint32_t>(i)) ^ mask;
+    }
+    return bytes;
+}
+
 std::uint32_t SimPhone::blockSizeAt(std::uint32_t address) {
     return address < 0x10020000 ? 0x8000 : 0x20000;
 }

@@ -58,6 +58,9 @@ public:
     // what a single phone holds, and (K - 1) * 0x25 modulo 256 after it, different for every K
     // up to 256.
     static std::uint8_t erasedFlashMaskOf(unsigned phoneNumber);
+    // `count` bytes of what phone `phoneNumber` (from 1) holds from `address` where it was never
+    // written.
+    static Bytes erasedFlashOf(unsigned phoneNumber, std::uint32_t address, std::size_t count);
     static std::uint32_t blockSizeAt(std::uint32_t address);
 
     explicit SimPhone(SimPhoneOptions options = {});

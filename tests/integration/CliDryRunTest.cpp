@@ -147,10 +147,13 @@ TEST(CliDryRun, RefusesWhatTheRunWouldRefuseWithItsExitCode) {
         {{"--dry-run", "list", "--json", "info", "--json"}, 1},
     };
     for (const auto& [args, code] : cases) {
-        const auto dry = rig.run(args);
         Lines real(args.begin() + 1, args.end());
+        std::string typed;
+        for (const std::string& word : real) typed += " " + word;
+        SCOPED_TRACE(typed);
+        const auto dry = rig.run(args);
         const auto run = rig.run(real);
-        EXPECT_EQ(dry.code, code) << args[1] << " " << args[2];
+        EXPECT_EQ(dry.code, code);
         EXPECT_EQ(run.code, code);
         EXPECT_EQ(dry.err, run.err);
         EXPECT_EQ(dry.out, "");

@@ -68,7 +68,7 @@ TEST(ConcurrentSessions, TwoPhonesAreBackedUpWrittenAndVerifiedAtOnce) {
         for (const CommandOutcome& outcome : outcomes[k]) EXPECT_FALSE(outcome.failed);
         // Each backup holds its own phone's flash, not the other's.
         EXPECT_EQ(fileText("backup-" + std::to_string(k + 1) + ".bin"),
-                  asText(erasedFlashOf(k + 1, kDumpStart, kDumpEnd - kDumpStart + 1)));
+                  asText(SimPhone::erasedFlashOf(k + 1, kDumpStart, kDumpEnd - kDumpStart + 1)));
         EXPECT_TRUE(sim.driver.withPhone(ids[k], [&](const SimPhone& phone) {
             return phone.readFlash(0x10010000, 0x10000) == imageFor(k + 1);
         }));

@@ -12,8 +12,7 @@
 
 namespace norvale::testing {
 
-// A JSON value: null, a boolean, a number (kept as its text), a string (UTF-8), an array or an
-// object.
+// A JSON value: null, a boolean, a number, a string (UTF-8), an array or an object.
 struct JsonValue {
     using Array = std::vector<JsonValue>;
     using Object = std::map<std::string, JsonValue>;

@@ -17,17 +17,6 @@
 
 namespace norvale::presence_testing {
 
-// The unwritten flash of the simulator's phone `number`, from `address`.
-inline Bytes erasedFlashOf(unsigned number, std::uint32_t address, std::size_t count) {
-    Bytes bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(
-            SimPhone::erasedFlashByte(address + static_cast<std::uint32_t>(i)) ^
-            SimPhone::erasedFlashMaskOf(number));
-    }
-    return bytes;
-}
-
 // What one phone's session is made of: its own log and screen, its own file chooser (the
 // operator's answers for this phone), the simulator's other seams shared as the process shares
 // them, and the session state.

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliArguments.h"
 #include "cli/CliHelp.h"
 #include "cli/CliManPage.h"
 
@@ -93,12 +94,18 @@ TEST(CliManPage, EveryEntryOfTheHelpIsATaggedParagraphOfItsSection) {
     }
     expectSection("EXIT STATUS", codes);
 
-    // The help's commands are those --help lists, and each has a help of its own.
+    // The help's commands are the ones the command line runs, all of them listed by --help,
+    // each with a help of its own and taken by the parser as a command.
     const std::string whole = cliHelp("").value();
+    std::vector<std::string> names;
     for (const HelpEntry& command : help.commands) {
+        names.emplace_back(commandName(command));
         EXPECT_NE(whole.find("\n  " + std::string(command.words)), std::string::npos);
         EXPECT_TRUE(cliHelp(commandName(command)).has_value()) << command.words;
+        EXPECT_TRUE(isCommandName(names.back())) << command.words;
     }
+    EXPECT_EQ(names, (std::vector<std::string>{"list", "info", "read", "write", "start", "blank",
+                                               "backup", "restore", "help"}));
 }
 
 TEST(CliManPage, HeaderNameAndSynopsisFollowTheConventionsOfSectionOne) {

@@ -51,11 +51,7 @@ protected:
 };
 
 Bytes erasedFlash(std::uint32_t address, std::size_t count) {
-    Bytes bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = SimPhone::erasedFlashByte(address + static_cast<std::uint32_t>(i));
-    }
-    return bytes;
+    return SimPhone::erasedFlashOf(1, address, count);
 }
 
 bool anyLine(const std::vector<std::string>& lines, std::string_view text) {

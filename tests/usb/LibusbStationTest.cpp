@@ -18,7 +18,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-using presence_testing::erasedFlashOf;
 
 // One phone's session over the shared port: its own log, state and worker.
 struct UsbSession {
@@ -76,7 +75,7 @@ TEST(UsbStation, OnePhonePulledOutMidReadLeavesTheOtherPhonesDumpWhole) {
     EXPECT_FALSE(sessions[0].outcome.failed);
     EXPECT_EQ(sessions[0].log.lines().back(), text::kSuccess.view());
     EXPECT_EQ(norvale::testing::fileBytes("backup-1.bin"),
-              erasedFlashOf(1, kStart, kEnd - kStart + 1));
+              SimPhone::erasedFlashOf(1, kStart, kEnd - kStart + 1));
 
     const std::vector<std::string> lines = sessions[1].log.lines();
     EXPECT_TRUE(sessions[1].outcome.failed);
@@ -87,7 +86,7 @@ TEST(UsbStation, OnePhonePulledOutMidReadLeavesTheOtherPhonesDumpWhole) {
                             }),
               1);
     EXPECT_EQ(norvale::testing::fileBytes("backup-2.bin.part"),
-              erasedFlashOf(2, kStart, kTwoReplies));
+              SimPhone::erasedFlashOf(2, kStart, kTwoReplies));
     EXPECT_FALSE(std::filesystem::exists("backup-2.bin"));
 
     ASSERT_TRUE(second.waitUntilUnplugged(milliseconds(1000)));

@@ -17,11 +17,7 @@ using norvale::testing::fileBytes;
 using norvale::testing::patternImage;
 
 Bytes erasedFlash(std::uint32_t address, std::size_t count) {
-    Bytes bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = SimPhone::erasedFlashByte(address + static_cast<std::uint32_t>(i));
-    }
-    return bytes;
+    return SimPhone::erasedFlashOf(1, address, count);
 }
 
 struct Story {

@@ -221,6 +221,7 @@ TEST_F(CliProgram, AStationBacksUpThreePhonesAtOnceEachIntoItsOwnFolder) {
     EXPECT_EQ(done, 3u) << journal;
 
     const std::string text = out();
+    ASSERT_NE(text, "") << "each phone's lines, after its place";
     for (std::size_t begin = 0; begin < text.size();) {
         const std::size_t end = text.find('\n', begin);
         EXPECT_EQ(text[begin], '[') << text.substr(begin, end - begin);
