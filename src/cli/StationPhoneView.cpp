@@ -1,4 +1,4 @@
-// Errors kept as they are shown; every message passed on.
+// The last error kept as its message; every message passed on.
 #include "cli/StationPhoneView.h"
 
 #include "cli/ConsoleText.h"
@@ -7,25 +7,24 @@ namespace norvale {
 
 void StationPhoneView::append(const Message& message) {
     if (isErrorMessage(message.id)) {
-        const NativeToUtf8 native = [this](std::string_view name) {
-            return console_.nativeToUtf8(name);
-        };
-        std::string line = consoleText(message, lines_.language(), native);
         std::lock_guard lock(mutex_);
-        errorLine_ = std::move(line);
-        reasonName_ = messageName(message.id);
+        lastError_ = message;
     }
     lines_.append(message);
 }
 
 std::string StationPhoneView::errorLine() const {
     std::lock_guard lock(mutex_);
-    return errorLine_;
+    if (!lastError_) return {};
+    const NativeToUtf8 native = [this](std::string_view name) {
+        return console_.nativeToUtf8(name);
+    };
+    return consoleText(*lastError_, lines_.language(), native);
 }
 
 std::string StationPhoneView::reasonName() const {
     std::lock_guard lock(mutex_);
-    return reasonName_;
+    return lastError_ ? std::string(messageName(lastError_->id)) : std::string();
 }
 
 }  // namespace norvale

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "cli/CliView.h"
@@ -48,8 +49,7 @@ private:
     Clock& clock_;
     Console& console_;
     mutable std::mutex mutex_;
-    std::string errorLine_;
-    std::string reasonName_;
+    std::optional<Message> lastError_;
 };
 
 }  // namespace norvale

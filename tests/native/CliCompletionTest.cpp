@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliHelp.h"
-
 namespace norvale {
 namespace {
 
@@ -71,34 +69,23 @@ protected:
         return words;
     }
 
-    // The help's commands, and each option's names ("--quiet, -q" gives two).
-    static std::vector<std::string> helpCommands() {
-        std::vector<std::string> names;
-        for (const HelpEntry& command : cliReference().commands) {
-            names.emplace_back(commandName(command));
-        }
-        return names;
+    // The command line's commands and options, as an operator types them.
+    static std::vector<std::string> commands() {
+        return sorted(
+            {"backup", "blank", "help", "info", "list", "read", "restore", "start", "write"});
     }
-    static std::vector<std::string> helpOptionNames() {
-        std::vector<std::string> names;
-        for (const HelpEntry& option : cliReference().options) {
-            std::string words(option.words);
-            std::replace(words.begin(), words.end(), ',', ' ');
-            for (std::size_t start = 0; start < words.size();) {
-                const std::size_t end = std::min(words.find(' ', start), words.size());
-                if (words[start] == '-') names.push_back(words.substr(start, end - start));
-                start = end + 1;
-            }
-        }
-        return names;
+    static std::vector<std::string> optionNames() {
+        return sorted({"--backup", "--changed-only", "--count", "--device", "--dir", "--dry-run",
+                       "--help", "-h", "--journal", "--lang", "--no-verify", "--port", "--quiet",
+                       "-q", "--sim", "--station", "--version", "--wait"});
     }
 
     fs::path folder_;
 };
 
-TEST_F(CliCompletion, FirstWordsAreTheHelpsCommandsAndOptions) {
-    EXPECT_EQ(offered({""}), sorted(helpCommands()));
-    EXPECT_EQ(offered({"-"}), sorted(helpOptionNames()));
+TEST_F(CliCompletion, FirstWordsAreTheCommandsAndOptions) {
+    EXPECT_EQ(offered({""}), commands());
+    EXPECT_EQ(offered({"-"}), optionNames());
     EXPECT_EQ(offered({"--l"}), (std::vector<std::string>{"--lang"}));
     EXPECT_EQ(offered({"b"}), (std::vector<std::string>{"backup", "blank"}));
     EXPECT_EQ(offered({"--lang", ""}), (std::vector<std::string>{"en", "ru"}));
@@ -109,7 +96,7 @@ TEST_F(CliCompletion, FirstWordsAreTheHelpsCommandsAndOptions) {
     EXPECT_TRUE(offered({"--device", ""}).empty());
     EXPECT_TRUE(offered({"--wait", ""}).empty());
     // An option's value is not taken for a command: after it come the commands again.
-    EXPECT_EQ(offered({"--wait", "120", ""}), sorted(helpCommands()));
+    EXPECT_EQ(offered({"--wait", "120", ""}), commands());
 }
 
 TEST_F(CliCompletion, ACommandsArgumentsAndOptionsThenTheNextCommand) {
@@ -132,12 +119,12 @@ TEST_F(CliCompletion, ACommandsArgumentsAndOptionsThenTheNextCommand) {
               (std::vector<std::string>{"start"}));
     // backup's folder may be left out, so the commands are offered beside the folders; a command
     // word there is the next command, not the folder.
-    std::vector<std::string> folderOrCommand = helpCommands();
+    std::vector<std::string> folderOrCommand = commands();
     folderOrCommand.insert(folderOrCommand.end(), {"dumps", "old phones"});
     EXPECT_EQ(offered({"backup", ""}), sorted(folderOrCommand));
-    EXPECT_EQ(offered({"backup", "start", ""}), sorted(helpCommands()));
+    EXPECT_EQ(offered({"backup", "start", ""}), commands());
     EXPECT_EQ(offered({"backup", "dumps", "s"}), (std::vector<std::string>{"start"}));
-    EXPECT_EQ(offered({"help", ""}), sorted(helpCommands()));
+    EXPECT_EQ(offered({"help", ""}), commands());
     // restore takes a folder; list and info their --json.
     EXPECT_EQ(offered({"restore", ""}), (std::vector<std::string>{"dumps", "old phones"}));
     EXPECT_EQ(offered({"list", "-"}), (std::vector<std::string>{"--help", "--json"}));
