@@ -8,11 +8,11 @@
 #include <string_view>
 
 #include "cli/ConsoleText.h"
+#include "cli/WindowlessView.h"
 #include "core/MessageCatalogue.h"
 #include "core/OperationLog.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
-#include "platform/DialogView.h"
 
 namespace norvale {
 
@@ -25,7 +25,7 @@ namespace norvale {
 //   100 ms and at the end, and cleared when the transfer ends or a log line comes; nothing at all
 //   when the output is not a terminal.
 // - The status bar, the presence notification and the dialog's end have no place here.
-class CliView final : public DialogView, public OperationLog {
+class CliView final : public WindowlessView, public OperationLog {
 public:
     CliView(Console& console, Clock& clock, Language language, bool quiet);
 
@@ -35,15 +35,8 @@ public:
     void append(const Message& message) override;
 
     // DialogView.
-    void appendLog(std::string_view /*text*/) override {}
-    void clearLog() override {}
-    void createStatusBar(std::string_view /*text*/) override {}
-    void setStatusText(std::string_view /*text*/) override {}
-    void limitField(AddressField /*field*/, unsigned /*maxChars*/) override {}
     void setFieldText(AddressField field, std::string_view text) override;
     std::string fieldText(AddressField field) override;
-    void sendPresence(std::uintptr_t /*wParam*/) override {}
-    void endDialog(std::intptr_t /*result*/) override {}
     void showProgress(std::uint64_t done, std::uint64_t total) override;
     void endProgress() override;
 

@@ -13,7 +13,7 @@ namespace norvale {
 // Messages go to `lines` (the phone's CliView over its prefixed console) as on one phone's
 // command line; progress goes to the phone's row for the table instead of a progress line, and
 // the last error is kept, as the operator reads it and by its stable name, for the journal.
-class StationPhoneView final : public DialogView, public OperationLog {
+class StationPhoneView final : public WindowlessView, public OperationLog {
 public:
     StationPhoneView(CliView& lines, StationPhone& phone, Clock& clock, Console& console)
         : lines_(lines), phone_(phone), clock_(clock), console_(console) {}
@@ -27,17 +27,10 @@ public:
     void append(const Message& message) override;
 
     // DialogView.
-    void appendLog(std::string_view /*text*/) override {}
-    void clearLog() override {}
-    void createStatusBar(std::string_view /*text*/) override {}
-    void setStatusText(std::string_view /*text*/) override {}
-    void limitField(AddressField /*field*/, unsigned /*maxChars*/) override {}
     void setFieldText(AddressField field, std::string_view text) override {
         lines_.setFieldText(field, text);
     }
     std::string fieldText(AddressField field) override { return lines_.fieldText(field); }
-    void sendPresence(std::uintptr_t /*wParam*/) override {}
-    void endDialog(std::intptr_t /*result*/) override {}
     void showProgress(std::uint64_t done, std::uint64_t total) override {
         phone_.showTransfer(done, total, clock_.nowMs());
     }
