@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The sizes a run's files could have: each image just long enough, so its last chunk has one
     // byte, and loaders of sizes taken from the input.
-    PreparedRun prepared{{}, {size, size % 4096 + 1, 2048}};
+    PreparedRun prepared{{}, {size, size % 4096 + 1}};
     std::size_t written = 0;
     std::size_t candidates = 0;
     for (CliStep& step : line.steps) {
