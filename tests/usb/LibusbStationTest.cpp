@@ -18,7 +18,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-
 // One phone's session over the shared port: its own log, state and worker.
 struct UsbSession {
     UsbSession(StoryRig& rig, UsbPort& port, const std::string& location)
