@@ -32,6 +32,8 @@ public:
 
     // Lowercase hex without separators.
     static std::string hex(std::span<const std::uint8_t> bytes);
+    // The line of a request that did not complete.
+    static std::string failed(std::string line) { return line + " FAIL"; }
 
 private:
     mutable std::mutex mutex_;

@@ -1,0 +1,269 @@
+// The USB road of the simulator: bulk transfers held to the bus's packet rules, string
+// descriptors and the removal of a USB device.
+#include "SimDriver.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "protocol/UsbPhoneLink.h"
+
+namespace norvale {
+
+std::vector<std::string> SimDriver::listPhones() {
+    std::lock_guard lock(mutex_);
+    attachDueLocked();
+    std::vector<std::string> phones;
+    for (const auto& iface : interfaces_) {
+        if (iface->attached && iface->options.road == Road::usb) {
+            phones.push_back(iface->options.devicePath);
+        }
+    }
+    return phones;
+}
+
+std::uint32_t SimDriver::maxPacketSize(DeviceHandle device) {
+    std::lock_guard lock(mutex_);
+    // Known from the descriptors read at the open, so it outlives the device's removal.
+    const auto handle = handles_.find(device.bits);
+    if (!device.valid() || handle == handles_.end()) return 0;
+    if (handle->second->options.road != Road::usb) return 0;
+    return handle->second->options.usbMaxPacketSize;
+}
+
+UsbTransfer SimDriver::bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,
+                               std::uint32_t waitMs) {
+    UsbOutcome outcome;
+    {
+        const std::shared_ptr<Unit> unit = unitOf(device);
+        std::unique_lock<std::mutex> phoneLock;
+        if (unit) phoneLock = std::unique_lock(unit->mutex);
+        outcome = usbOut(unit.get(), device, data, waitMs);
+    }
+    if (outcome.sleepMs != 0) clock_.sleep(outcome.sleepMs);
+    return outcome.result;
+}
+
+UsbTransfer SimDriver::bulkIn(DeviceHandle device, std::span<std::uint8_t> buffer,
+                              std::uint32_t waitMs) {
+    UsbOutcome outcome;
+    {
+        const std::shared_ptr<Unit> unit = unitOf(device);
+        std::unique_lock<std::mutex> phoneLock;
+        if (unit) phoneLock = std::unique_lock(unit->mutex);
+        outcome = usbIn(unit.get(), device, buffer, waitMs);
+    }
+    if (outcome.sleepMs != 0) clock_.sleep(outcome.sleepMs);
+    return outcome.result;
+}
+
+SimDriver::UsbOutcome SimDriver::usbOut(Unit* unit, DeviceHandle device,
+                                        std::span<const std::uint8_t> data, std::uint32_t waitMs) {
+    const std::optional<SimFaultKind> fault = numberTransfer(unit, device);
+    Interface* target = attachedNow(device, Road::usb);
+    const std::string line = withHex(unit, "W " + std::to_string(kPipe), data);
+    if (!target) {
+        traceLine(unit, SimTrace::failed(line));
+        return {{UsbStatus::gone, 0}, 0};
+    }
+    if (fault == SimFaultKind::hang) {
+        traceLine(unit, SimTrace::failed(line));
+        return {{UsbStatus::timedOut, 0}, waitMs};
+    }
+    // nodata on a write: the transfer completes, but the bytes never reach the phone.
+    if (fault != SimFaultKind::nodata) phoneWrote(*target, target->phone->write(data));
+    traceLine(unit, line);
+    return {{UsbStatus::done, static_cast<std::uint32_t>(data.size())}, busTime(unit, data.size())};
+}
+
+SimDriver::UsbOutcome SimDriver::usbIn(Unit* unit, DeviceHandle device,
+                                       std::span<std::uint8_t> buffer, std::uint32_t waitMs) {
+    QueuedIn transfer{static_cast<std::uint32_t>(buffer.size()), hostSlot(unit)};
+    return serveIn(unit, device, transfer, buffer, waitMs);
+}
+
+SimDriver::UsbOutcome SimDriver::serveIn(Unit* unit, DeviceHandle device, QueuedIn& transfer,
+                                         std::span<std::uint8_t> buffer, std::uint32_t waitMs) {
+    std::optional<SimFaultKind> fault;
+    if (!transfer.numbered) {
+        transfer.numbered = true;
+        fault = numberTransfer(unit, device);
+    }
+    Interface* target = attachedNow(device, Road::usb);
+    const std::string line = "R " + std::to_string(kPipe) + ' ' + std::to_string(buffer.size());
+    if (!target) {
+        traceLine(unit, SimTrace::failed(line));
+        return {{UsbStatus::gone, 0}, 0};
+    }
+    const std::uint32_t packet = target->options.usbMaxPacketSize;
+    if (packet == 0 || buffer.size() % packet != 0 || buffer.empty()) {
+        // A request that is no whole number of packets could overflow on a real device.
+        traceLine(unit, SimTrace::failed(line));
+        return {{UsbStatus::failed, 0}, 0};
+    }
+    if (transfer.hung || fault == SimFaultKind::hang) {
+        if (!transfer.hung) traceLine(unit, SimTrace::failed(line));
+        transfer.hung = true;
+        return {{UsbStatus::timedOut, 0}, waitMs};
+    }
+    if (fault == SimFaultKind::nodata) {
+        traceLine(unit, line);  // one zero-length packet; the phone's reply, if any, waits
+        return {{UsbStatus::done, 0}, busTime(unit, 0, transfer.submittedSlot)};
+    }
+    const Bytes data = target->phone->read(static_cast<std::uint32_t>(buffer.size()));
+    if (data.empty()) {
+        // Nothing to say: the device answers NAK until the host gives up.
+        traceLine(unit, SimTrace::failed(line));
+        return {{UsbStatus::timedOut, 0}, waitMs};
+    }
+    std::copy(data.begin(), data.end(), buffer.begin());
+    traceLine(unit, withHex(unit, line, data));
+    return {{UsbStatus::done, static_cast<std::uint32_t>(data.size())},
+            busTime(unit, data.size(), transfer.submittedSlot)};
+}
+
+// A queue's transfers live in the driver, under their phone's lock, so cancel() may reach them
+// from any thread; the queue object is the host's handle on them.
+class SimDriver::InQueue final : public UsbInQueue {
+public:
+    InQueue(SimDriver& driver, DeviceHandle device, std::shared_ptr<Unit> unit)
+        : driver_(driver), device_(device), unit_(std::move(unit)) {}
+    InQueue(const InQueue&) = delete;
+    InQueue& operator=(const InQueue&) = delete;
+    ~InQueue() override { driver_.closeQueue(*this); }
+
+    bool submit(std::uint32_t size) override { return driver_.submitQueued(*this, size); }
+    UsbReaped reap(std::uint32_t waitMs) override {
+        UsbOutcome outcome;
+        {
+            std::lock_guard lock(unit_->mutex);
+            outcome = driver_.reapQueued(*this, waitMs);
+        }
+        if (outcome.sleepMs != 0) driver_.clock_.sleep(outcome.sleepMs);
+        const std::size_t length =
+            std::min<std::size_t>(outcome.result.transferred, buffer_.size());
+        return {outcome.result, std::span(buffer_).first(length)};
+    }
+
+private:
+    friend class SimDriver;
+    SimDriver& driver_;
+    DeviceHandle device_;
+    std::shared_ptr<Unit> unit_;
+    std::deque<QueuedIn> transfers_;  // under the unit's lock
+    Bytes buffer_;                    // the bytes of the transfer reaped last
+};
+
+std::unique_ptr<UsbInQueue> SimDriver::openInQueue(DeviceHandle device) {
+    std::lock_guard lock(mutex_);
+    const auto handle = handles_.find(device.bits);
+    if (!device.valid() || handle == handles_.end() || handle->second->options.road != Road::usb) {
+        return nullptr;
+    }
+    auto queue = std::make_unique<InQueue>(*this, device, handle->second->unit);
+    queues_.push_back(queue.get());
+    return queue;
+}
+
+bool SimDriver::submitQueued(InQueue& queue, std::uint32_t size) {
+    std::lock_guard phoneLock(queue.unit_->mutex);
+    std::lock_guard lock(mutex_);
+    // A closed handle is refused at once; a device that went is found out when the transfer is
+    // served, as it would be on the bus.
+    if (handles_.find(queue.device_.bits) == handles_.end()) return false;
+    queue.transfers_.push_back({size, hostSlot(queue.unit_.get())});
+    ++queueCounters_.submitted;
+    queueCounters_.mostOutstanding =
+        std::max(queueCounters_.mostOutstanding, queue.transfers_.size());
+    return true;
+}
+
+SimDriver::UsbOutcome SimDriver::reapQueued(InQueue& queue, std::uint32_t waitMs) {
+    if (queue.transfers_.empty()) return {{UsbStatus::failed, 0}, 0};
+    QueuedIn& transfer = queue.transfers_.front();
+    UsbOutcome outcome;
+    if (transfer.cancelled) {
+        outcome = {{UsbStatus::failed, 0}, 0};
+    } else {
+        queue.buffer_.resize(transfer.size);
+        outcome = serveIn(queue.unit_.get(), queue.device_, transfer, queue.buffer_, waitMs);
+    }
+    // Still outstanding after a timeout: the phone may yet answer, or the host gives up.
+    if (outcome.result.status == UsbStatus::timedOut) return outcome;
+    if (!transfer.cancelled) {
+        std::lock_guard lock(mutex_);
+        ++queueCounters_.reaped;
+    }
+    queue.transfers_.pop_front();
+    return outcome;
+}
+
+void SimDriver::closeQueue(InQueue& queue) {
+    std::lock_guard phoneLock(queue.unit_->mutex);
+    std::lock_guard lock(mutex_);
+    for (const QueuedIn& transfer : queue.transfers_) {
+        if (!transfer.cancelled) ++queueCounters_.cancelled;
+    }
+    queues_.erase(std::find(queues_.begin(), queues_.end(), &queue));
+}
+
+void SimDriver::cancel(DeviceHandle device) {
+    // The phones whose queues hold transfers for the device, then each under its own lock; a
+    // queue closed meanwhile is no longer in the list.
+    std::vector<std::shared_ptr<Unit>> units;
+    {
+        std::lock_guard lock(mutex_);
+        for (InQueue* queue : queues_) {
+            if (queue->device_ == device) units.push_back(queue->unit_);
+        }
+    }
+    for (const auto& unit : units) {
+        std::lock_guard phoneLock(unit->mutex);
+        std::lock_guard lock(mutex_);
+        for (InQueue* queue : queues_) {
+            if (queue->device_ != device || queue->unit_ != unit) continue;
+            for (QueuedIn& transfer : queue->transfers_) {
+                if (!transfer.cancelled) ++queueCounters_.cancelled;
+                transfer.cancelled = true;
+            }
+        }
+    }
+}
+
+UsbTransfer SimDriver::stringDescriptor(DeviceHandle device, UsbString which,
+                                        std::span<std::uint8_t> buffer) {
+    const std::shared_ptr<Unit> unit = unitOf(device);
+    std::unique_lock<std::mutex> phoneLock;
+    if (unit) phoneLock = std::unique_lock(unit->mutex);
+    const std::uint16_t selector =
+        which == UsbString::manufacturer ? kManufacturerStringSelector : kProductStringSelector;
+    char head[16];
+    std::snprintf(head, sizeof head, "Q %04x", static_cast<unsigned>(selector));
+    const Interface* target = attachedNow(device, Road::usb);
+    if (!target) {
+        traceLine(unit.get(), SimTrace::failed(head));
+        return {UsbStatus::gone, 0};
+    }
+    const std::string& text = which == UsbString::manufacturer ? target->options.manufacturerString
+                                                               : target->options.interfaceString;
+    // bLength is one byte: at most 126 UTF-16 units follow the two header bytes.
+    const std::size_t units = std::min<std::size_t>(text.size(), 126);
+    Bytes descriptor(2 + 2 * units, 0);
+    descriptor[0] = static_cast<std::uint8_t>(descriptor.size());
+    descriptor[1] = 3;
+    for (std::size_t i = 0; i < units; ++i)
+        descriptor[2 + 2 * i] = static_cast<std::uint8_t>(text[i]);
+    const std::size_t delivered = std::min(descriptor.size(), buffer.size());
+    std::copy_n(descriptor.begin(), delivered, buffer.begin());
+    traceLine(unit.get(),
+              withHex(unit.get(), head,
+                      Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(units))));
+    return {UsbStatus::done, static_cast<std::uint32_t>(delivered)};
+}
+
+bool SimDriver::waitForRemoval(const std::string& location) {
+    return waitUntilDetached([&](const Interface& iface) {
+        return iface.options.road == Road::usb && iface.options.devicePath == location;
+    });
+}
+
+}  // namespace norvale
