@@ -158,6 +158,7 @@ SimInterfaceId SimDriver::attachLocked(SimInterfaceOptions options, std::shared_
                              std::to_string(iface->id) + "#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
     }
     iface->registryKey = registryKeyFor(options.devicePath);
+    iface->in = SimInEndpoint(options.usbMaxPacketSize, options.zeroLengthAfterWhole);
     iface->options = std::move(options);
     iface->phone = unit->phone;
     iface->unit = std::move(unit);

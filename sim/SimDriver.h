@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "SimFaults.h"
+#include "SimInEndpoint.h"
 #include "SimPhone.h"
 #include "SimTrace.h"
 #include "platform/Clock.h"
@@ -38,7 +39,9 @@ struct SimInterfaceOptions {
     std::string manufacturerString = "Motorola Inc.";          // selector 0x0103; USB manufacturer
     std::string interfaceString = "Motorola Flash Interface";  // selector 0x0002; USB product
     std::uint32_t usbMaxPacketSize = 64;  // the bulk IN endpoint's (full speed)
-    std::uint32_t sizeQueryError = 0;     // non-zero: the detail size query fails with this error
+    // The device sends a zero-length packet after a reply of whole packets (see SimInEndpoint).
+    bool zeroLengthAfterWhole = false;
+    std::uint32_t sizeQueryError = 0;  // non-zero: the detail size query fails with this error
     bool failDetailFetch = false;
     bool failOpen = false;  // as when another program holds it without sharing
 };
@@ -72,9 +75,12 @@ struct SimEnumerationCounters {
 //   buffer sizes don't match is rejected at once (not completed), and so is one on a closed
 //   handle, on kInvalidDevice, on an interface that was detached or on a USB device.
 // - USB transfers carry the same data bytes without records; the trace shows them in the same
-//   W, R and Q lines (an R line names the bulk IN request's size). A bulk IN transfer when the
-//   phone has nothing to say waits out its wait time, as a device that keeps answering NAK does;
-//   a nodata fault on it delivers one zero-length packet.
+//   W, R and Q lines (an R line names the bulk IN request's size and shows what the transfer
+//   took, FAIL when it did not complete). A bulk IN transfer follows the bus's packet rules
+//   (SimInEndpoint): it ends only at a full buffer or a short packet, what it does not take of a
+//   reply stays for the next transfer, and a packet larger than the room left is an overflow.
+//   One the phone has nothing more for waits out its wait time with what it took, as a device
+//   that keeps answering NAK does; a nodata fault on it ends it with a zero-length packet.
 // - Queued bulk IN transfers are served in order when the host reaps them, each as bulkIn()
 //   would serve it then: one trace line and one fault number per transfer served, so a read
 //   streams the same trace as one transfer at a time. One still outstanding when its queue goes
@@ -110,8 +116,10 @@ public:
     // names (driver, the default, or usb), one default phone, or NORVALE_SIM_PHONES=N phones at
     // locations sim-1 to sim-N (the USB location; on the driver road a device path holding it),
     // phone K with erasedFlashMaskOf(K); NORVALE_SIM_ARRIVE=K@MS,... attaches phone K MS ms
-    // after this call instead of at once; NORVALE_SIM_RETURN=MS (returnAfterStart); faults and
-    // trace files from the environment; no in-memory trace.
+    // after this call instead of at once; NORVALE_SIM_RETURN=MS (returnAfterStart);
+    // NORVALE_SIM_ZLP=1: the USB road's phones send a zero-length packet after a reply of whole
+    // packets (zeroLengthAfterWhole); faults and trace files from the environment; no in-memory
+    // trace.
     static std::unique_ptr<SimDriver> fromEnvironment(Clock& clock);
     // Applies NORVALE_SIM_FAULTS (bad items are skipped with a note on stderr; with several
     // phones an item without "K:" is phone 1's) and NORVALE_SIM_TRACE (the trace file, whose
@@ -229,6 +237,8 @@ private:
     struct QueuedIn {
         std::uint32_t size = 0;
         std::uint64_t submittedSlot = 0;  // on the bus model
+        Bytes buffer;                     // a queued transfer's own; under the unit's lock
+        std::size_t filled = 0;           // bytes the transfer has taken so far
         bool numbered = false;            // served once: its number and fault are taken
         bool hung = false;
         bool cancelled = false;
@@ -252,6 +262,9 @@ private:
         std::string registryKey;
         std::shared_ptr<SimPhone> phone;
         std::shared_ptr<Unit> unit;
+        // A USB device's bulk IN endpoint, under the unit's lock: a device attached again
+        // starts with nothing queued.
+        SimInEndpoint in;
         bool attached = true;
         unsigned openAttempts = 0;
     };

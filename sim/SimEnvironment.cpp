@@ -91,10 +91,20 @@ std::unique_ptr<SimDriver> SimDriver::fromEnvironment(Clock& clock) {
             }
         }
     }
+    // The USB road's phones send a zero-length packet after a reply of whole packets.
+    bool zeroLengthAfterWhole = false;
+    if (const auto zlp = environmentText("NORVALE_SIM_ZLP"); zlp && !zlp->empty()) {
+        zeroLengthAfterWhole = *zlp == "1";
+        if (*zlp != "0" && *zlp != "1") {
+            std::fprintf(stderr, "norvale-sim: NORVALE_SIM_ZLP: ignoring '%s' (expected 0 or 1)\n",
+                         zlp->c_str());
+        }
+    }
     const bool numbered = phonesText && !phonesText->empty();
     for (unsigned number = 1; number <= phones; ++number) {
         SimInterfaceOptions options;
         options.road = road;
+        options.zeroLengthAfterWhole = zeroLengthAfterWhole;
         if (numbered) {
             const std::string location = "sim-" + std::to_string(number);
             options.devicePath = road == Road::usb ? location

@@ -77,7 +77,9 @@ SimDriver::UsbOutcome SimDriver::usbOut(Unit* unit, DeviceHandle device,
 
 SimDriver::UsbOutcome SimDriver::usbIn(Unit* unit, DeviceHandle device,
                                        std::span<std::uint8_t> buffer, std::uint32_t waitMs) {
-    QueuedIn transfer{static_cast<std::uint32_t>(buffer.size()), hostSlot(unit)};
+    QueuedIn transfer;
+    transfer.size = static_cast<std::uint32_t>(buffer.size());
+    transfer.submittedSlot = hostSlot(unit);
     return serveIn(unit, device, transfer, buffer, waitMs);
 }
 
@@ -94,9 +96,8 @@ SimDriver::UsbOutcome SimDriver::serveIn(Unit* unit, DeviceHandle device, Queued
         traceLine(unit, SimTrace::failed(line));
         return {{UsbStatus::gone, 0}, 0};
     }
-    const std::uint32_t packet = target->options.usbMaxPacketSize;
-    if (packet == 0 || buffer.size() % packet != 0 || buffer.empty()) {
-        // A request that is no whole number of packets could overflow on a real device.
+    if (buffer.empty()) {
+        // A transfer with no room for a packet is refused, as the system refuses it.
         traceLine(unit, SimTrace::failed(line));
         return {{UsbStatus::failed, 0}, 0};
     }
@@ -105,20 +106,32 @@ SimDriver::UsbOutcome SimDriver::serveIn(Unit* unit, DeviceHandle device, Queued
         transfer.hung = true;
         return {{UsbStatus::timedOut, 0}, waitMs};
     }
+    const auto filled = [&] { return buffer.first(transfer.filled); };
     if (fault == SimFaultKind::nodata) {
-        traceLine(unit, line);  // one zero-length packet; the phone's reply, if any, waits
-        return {{UsbStatus::done, 0}, busTime(unit, 0, transfer.submittedSlot)};
+        // One zero-length packet ends the transfer; the phone's reply, if any, stays queued.
+        traceLine(unit, withHex(unit, line, filled()));
+        return {{UsbStatus::done, static_cast<std::uint32_t>(transfer.filled)},
+                busTime(unit, transfer.filled, transfer.submittedSlot)};
     }
-    const Bytes data = target->phone->read(static_cast<std::uint32_t>(buffer.size()));
-    if (data.empty()) {
-        // Nothing to say: the device answers NAK until the host gives up.
-        traceLine(unit, SimTrace::failed(line));
-        return {{UsbStatus::timedOut, 0}, waitMs};
+    const SimInEndpoint::Served served = target->in.serve(*target->phone, buffer, transfer.filled);
+    transfer.filled = served.filled;
+    const auto transferred = static_cast<std::uint32_t>(transfer.filled);
+    switch (served.end) {
+        case SimInEndpoint::End::full:
+        case SimInEndpoint::End::shortPacket:
+            traceLine(unit, withHex(unit, line, filled()));
+            return {{UsbStatus::done, transferred},
+                    busTime(unit, transfer.filled, transfer.submittedSlot)};
+        case SimInEndpoint::End::overflow:
+            traceLine(unit, SimTrace::failed(withHex(unit, line, filled())));
+            return {{UsbStatus::overflow, transferred},
+                    busTime(unit, transfer.filled, transfer.submittedSlot)};
+        case SimInEndpoint::End::waiting: break;
     }
-    std::copy(data.begin(), data.end(), buffer.begin());
-    traceLine(unit, withHex(unit, line, data));
-    return {{UsbStatus::done, static_cast<std::uint32_t>(data.size())},
-            busTime(unit, data.size(), transfer.submittedSlot)};
+    // The phone has said all it has and the transfer is neither full nor ended by a short
+    // packet: the device answers NAK until the host gives up, with what came so far.
+    traceLine(unit, SimTrace::failed(withHex(unit, line, filled())));
+    return {{UsbStatus::timedOut, transferred}, waitMs};
 }
 
 // A queue's transfers live in the driver, under their phone's lock, so cancel() may reach them
@@ -170,7 +183,9 @@ bool SimDriver::submitQueued(InQueue& queue, std::uint32_t size) {
     // A closed handle is refused at once; a device that went is found out when the transfer is
     // served, as it would be on the bus.
     if (handles_.find(queue.device_.bits) == handles_.end()) return false;
-    queue.transfers_.push_back({size, hostSlot(queue.unit_.get())});
+    QueuedIn& transfer = queue.transfers_.emplace_back();
+    transfer.size = size;
+    transfer.submittedSlot = hostSlot(queue.unit_.get());
     ++queueCounters_.submitted;
     queueCounters_.mostOutstanding =
         std::max(queueCounters_.mostOutstanding, queue.transfers_.size());
@@ -184,8 +199,9 @@ SimDriver::UsbOutcome SimDriver::reapQueued(InQueue& queue, std::uint32_t waitMs
     if (transfer.cancelled) {
         outcome = {{UsbStatus::failed, 0}, 0};
     } else {
-        queue.buffer_.resize(transfer.size);
-        outcome = serveIn(queue.unit_.get(), queue.device_, transfer, queue.buffer_, waitMs);
+        // What a transfer took before a reap's wait ran out stays in it for the next reap.
+        transfer.buffer.resize(transfer.size);
+        outcome = serveIn(queue.unit_.get(), queue.device_, transfer, transfer.buffer, waitMs);
     }
     // Still outstanding after a timeout: the phone may yet answer, or the host gives up.
     if (outcome.result.status == UsbStatus::timedOut) return outcome;
@@ -193,6 +209,7 @@ SimDriver::UsbOutcome SimDriver::reapQueued(InQueue& queue, std::uint32_t waitMs
         std::lock_guard lock(mutex_);
         ++queueCounters_.reaped;
     }
+    queue.buffer_ = std::move(transfer.buffer);
     queue.transfers_.pop_front();
     return outcome;
 }

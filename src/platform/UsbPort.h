@@ -21,6 +21,7 @@ enum class UsbStatus {
     timedOut,  // still outstanding at its wait time: cancelled before the call returned
     gone,      // the device is no longer attached (or the handle is unknown)
     stalled,   // the endpoint answered with a stall
+    overflow,  // a packet came that was larger than the room left in the buffer
     failed,    // any other failure, a transfer cancelled by cancel() included
 };
 
@@ -43,15 +44,15 @@ struct UsbReaped {
 // between them. Owned through the unique_ptr that UsbPort::openInQueue() returns.
 // Contract:
 // - submit(): starts one more bulk IN transfer of `size` bytes (a whole number of max-size
-//   packets) into a buffer of the queue's own, behind those already outstanding. false, with
+//   packets, and no more than the device owes: see bulkIn()) into a buffer of the queue's own,
+//   behind those already outstanding. false, with
 //   nothing started, when the system refuses it at once (a device known to have gone, the
 //   handle closed); a transfer that was started on a device that has gone ends with `gone`. A
 //   transfer has no time limit of its own: reap() bounds the waiting.
 // - reap(): waits at most `waitMs` (never 0) for the oldest outstanding transfer to end and
 //   returns how it ended; it then no longer counts as outstanding. The transfers end in the order
-//   they were started, each as bulkIn() would have ended it (a short packet, a zero-length one
-//   included, or a full buffer; a size of no whole packets fails). timedOut: it has not ended,
-//   and stays outstanding for the next reap(). failed at once when none is outstanding.
+//   they were started, each as bulkIn() would have ended it. timedOut: it has not ended, and
+//   stays outstanding for the next reap(). failed at once when none is outstanding.
 // - A device that goes ends the outstanding transfers with `gone`; UsbPort::cancel(), from any
 //   thread, ends them with `failed`. Data that a transfer received before is still delivered.
 // - Destroying the queue cancels every outstanding transfer and awaits the cancellation, so no
@@ -74,8 +75,15 @@ public:
 //   given back to close() exactly once.
 // - maxPacketSize(): the bulk IN endpoint's max packet size for an open handle, 0 otherwise.
 // - bulkOut(): one bulk OUT transfer of exactly `data`: no zero-length packet is added.
-// - bulkIn(): one bulk IN transfer into `buffer`, whose size the caller makes a whole number of
-//   max-size packets; it ends with a short packet (a zero-length one included) or a full buffer.
+// - bulkIn(): one bulk IN transfer into `buffer`. As the bus has it, the transfer ends only with
+//   a short packet (a zero-length one included) or a full buffer: a reply that fills whole
+//   packets does not end a larger transfer, which then waits for the device's next packets (the
+//   next reply joins it) or until its time runs out. What the transfer does not take stays with
+//   the device for the next one. So the caller asks for no more than the device owes in its
+//   current reply, in whole max-size packets (a packet larger than the room left ends the
+//   transfer with overflow). A device may send a zero-length packet after a reply of whole
+//   packets; a transfer that was exactly full leaves it for the next one, which then ends with
+//   no data.
 // - For both: the call returns when the transfer has ended or `waitMs` has passed (never 0: the
 //   caller always sets a limit). A transfer still outstanding then is cancelled and its
 //   cancellation awaited before the call returns, so nothing writes into `buffer` afterwards.

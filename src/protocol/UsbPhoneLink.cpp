@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <vector>
 
 namespace norvale {
@@ -15,12 +16,18 @@ constexpr std::size_t kStringDescriptorMax = 255;
 // The replies of one request over a queue of bulk IN transfers. A reply is the first transfer
 // that brings data; zero-length packets before it only show that the phone is there, as in
 // readPipe(). Any other end of a transfer ends the stream and cancels the rest at once.
+//
+// Each transfer asks for what the phone still owes of the request, at most one reply (maxBytes),
+// in whole packets: on a bus a transfer ends only at a full buffer or a short packet, so one
+// that asked for a whole reply when the phone owes only a few whole packets would wait for
+// bytes that never come. The phone's replies are maxBytes long until the last, so transfers of
+// maxBytes meet them one by one and the last one asks for the rest.
 class UsbReplyStream final : public ReplyStream {
 public:
     struct Shape {
         std::uint64_t totalBytes;
         std::uint32_t maxBytes;
-        std::uint32_t transferSize;  // maxBytes in whole packets
+        std::uint32_t packetSize;
         std::uint32_t waitMs;
         std::size_t depth;
     };
@@ -37,9 +44,9 @@ public:
             const std::uint64_t elapsed = clock_.nowMs() - start;
             if (elapsed >= limit) break;
             // Nothing in flight means nothing could be started: the device has gone.
-            if (inFlight_ == 0) return end();
+            if (planned_.empty()) return end();
             const UsbReaped got = queue_->reap(static_cast<std::uint32_t>(limit - elapsed));
-            if (got.transfer.status != UsbStatus::timedOut) --inFlight_;
+            if (got.transfer.status != UsbStatus::timedOut) planned_.pop_front();
             if (got.transfer.status != UsbStatus::done) {
                 if (got.transfer.status == UsbStatus::timedOut && sawZeroLength) break;
                 return end();
@@ -51,6 +58,8 @@ public:
                 received_ += length;
                 return {true, length};
             }
+            // A zero-length packet (after a reply of whole packets, say) took a transfer meant
+            // for data: what it was to carry is owed still, and the next transfer asks for it.
             sawZeroLength = true;
         }
         if (!sawZeroLength) return end();
@@ -58,16 +67,21 @@ public:
     }
 
 private:
-    // Keeps the queue as deep as allowed: each transfer in flight may bring up to maxBytes, and
-    // together they never reach past the bytes the request has still to deliver, so none is left
-    // waiting when the phone has sent the last reply. One is always started when none is in
-    // flight, as a lone readPipe() would read.
+    // Keeps the queue as deep as allowed while the phone owes more than the transfers in flight
+    // were sized for, so none is left waiting when the phone has sent the last reply and the
+    // reads ahead never reach past the request. One is always started when none is in flight, as
+    // a lone readPipe() would read (a whole reply, if the request is already served).
     void topUp() {
-        const std::uint64_t replyBytes = shape_.maxBytes > 0 ? shape_.maxBytes : 1;
-        while (!submitFailed_ && inFlight_ < shape_.depth) {
-            if (inFlight_ > 0 && received_ + inFlight_ * replyBytes >= shape_.totalBytes) return;
-            if (queue_->submit(shape_.transferSize)) {
-                ++inFlight_;
+        while (!submitFailed_ && planned_.size() < shape_.depth) {
+            std::uint64_t covered = received_;
+            for (const std::uint32_t bytes : planned_) covered += bytes;
+            std::uint64_t owed = covered < shape_.totalBytes ? shape_.totalBytes - covered : 0;
+            if (owed == 0 && !planned_.empty()) return;
+            const std::uint64_t reply = std::max<std::uint32_t>(shape_.maxBytes, 1);
+            if (owed == 0 || owed > reply) owed = reply;
+            const auto bytes = static_cast<std::uint32_t>(owed);
+            if (queue_->submit(bulkInRequestSize(bytes, shape_.packetSize))) {
+                planned_.push_back(bytes);
             } else {
                 submitFailed_ = true;
             }
@@ -83,7 +97,8 @@ private:
     Clock& clock_;
     Shape shape_;
     std::uint64_t received_ = 0;
-    std::size_t inFlight_ = 0;  // submitted and not yet ended
+    // The bytes each transfer in flight (submitted and not yet ended) was sized for, oldest first.
+    std::deque<std::uint32_t> planned_;
     bool submitFailed_ = false;
 };
 
@@ -149,12 +164,12 @@ std::unique_ptr<ReplyStream> UsbPhoneLink::openReplies(DeviceHandle device, std:
                                                        std::uint64_t totalBytes,
                                                        std::uint32_t maxBytes,
                                                        std::uint32_t waitMs) const {
-    const std::uint32_t size = bulkInRequestSize(maxBytes, usb_.maxPacketSize(device));
+    const std::uint32_t packet = usb_.maxPacketSize(device);
     // Not an open device of this road: a stream whose every reply fails, as readPipe() would.
-    std::unique_ptr<UsbInQueue> queue = size == 0 ? nullptr : usb_.openInQueue(device);
+    std::unique_ptr<UsbInQueue> queue = packet == 0 ? nullptr : usb_.openInQueue(device);
     return std::make_unique<UsbReplyStream>(
         std::move(queue), clock_,
-        UsbReplyStream::Shape{totalBytes, maxBytes, size, waitMs, readAhead_});
+        UsbReplyStream::Shape{totalBytes, maxBytes, packet, waitMs, readAhead_});
 }
 
 StringReply UsbPhoneLink::queryString(DeviceHandle device, std::uint16_t selector) const {

@@ -47,10 +47,27 @@ std::string decodeStringDescriptor(std::span<const std::uint8_t> descriptor);
 // packets came, the read completed with no data). The pipe number names nothing on this road: the
 // device has one bulk endpoint each way.
 //
-// A reply stream keeps up to `readAhead` bulk IN transfers queued (fewer when the request has
-// less left to deliver), so the phone's replies follow one another on the bus without waiting
-// for the host; each reply is what readPipe() would have read, with the wait time counted from
-// the moment the caller asks for it. A readAhead of 1 reads one transfer at a time.
+// What the road assumes of the bus is only the bus's own rule: a bulk IN transfer ends at a full
+// buffer or a short packet, and nothing else. It does not assume that a reply ends a transfer,
+// nor that the phone sends a zero-length packet after a reply of whole packets. Hence:
+// - A reply stream (a range read, whose replies are maxBytes long until the last) asks each
+//   transfer for what the phone still owes, at most one reply, in whole packets: a range of
+//   0x1040 bytes is read as transfers of 4096 and 64 bytes, each ended by a full buffer. It keeps
+//   up to `readAhead` transfers queued (fewer when the request has less left to deliver), so the
+//   phone's replies follow one another on the bus without waiting for the host; each reply is
+//   what readPipe() would have read, with the wait time counted from the moment the caller asks
+//   for it. A readAhead of 1 reads one transfer at a time.
+// - readPipe() serves the replies whose length the caller does not know, only the most they may
+//   hold: the boot ROM's answers to the upload packets, the loader's stage replies, the RQHW and
+//   ENUM replies and the write acknowledgements. It asks for maxBytes in whole packets, and what
+//   ends the transfer on a bus is the short packet the reply ends with: each of these replies is
+//   shorter than one packet (32 bytes at most, against 64 at full speed), so it travels as a
+//   single short packet. That is safe because the phone sends nothing more until the next
+//   command: a transfer can't take a second reply. Were a device to answer with whole packets
+//   and no zero-length packet, the read would wait out its time and fail as an unanswered one
+//   does, never joining two replies.
+// - queryString() reads a string descriptor with a control transfer, which its status stage
+//   ends whatever the descriptor's length: nothing there waits for more.
 class UsbPhoneLink final : public PhoneLink {
 public:
     UsbPhoneLink(UsbPort& usb, Clock& clock, std::size_t readAhead = kUsbReadAhead)

@@ -62,24 +62,26 @@ private:
     class Queue final : public UsbInQueue {
     public:
         explicit Queue(ScriptedPort& port) : port_(port) {}
-        ~Queue() override { port_.seen.push_back({'X', {}, outstanding_, 0}); }
+        ~Queue() override { port_.seen.push_back({'X', {}, outstanding_.size(), 0}); }
         bool submit(std::uint32_t size) override {
             port_.seen.push_back({'Q', {}, size, 0});
-            buffer_.resize(size);
-            ++outstanding_;
+            outstanding_.push_back(size);
             return true;
         }
         UsbReaped reap(std::uint32_t waitMs) override {
             port_.seen.push_back({'P', {}, 0, waitMs});
+            buffer_.resize(outstanding_.empty() ? 0 : outstanding_.front());
             const UsbTransfer ended = port_.next(buffer_);
-            if (ended.status != UsbStatus::timedOut) --outstanding_;
+            if (ended.status != UsbStatus::timedOut && !outstanding_.empty()) {
+                outstanding_.pop_front();
+            }
             return {ended, std::span(buffer_).first(ended.transferred)};
         }
 
     private:
         ScriptedPort& port_;
         Bytes buffer_;
-        std::size_t outstanding_ = 0;
+        std::deque<std::uint32_t> outstanding_;  // the sizes of the transfers in flight
     };
 
     UsbTransfer next(std::span<std::uint8_t> buffer) {
@@ -163,14 +165,24 @@ TEST(UsbPhoneLink, AZeroLengthPacketIsNoReplyAndNoCallWaitsPastItsTime) {
 }
 
 // A request for two replies and a byte: three reads queued at once, however deep the queue may
-// go, and one more only when a zero-length packet ended one without data. A failed read ends
-// the stream and its queue at once, with the reads behind it still outstanding.
-TEST(UsbPhoneLink, AReplyStreamQueuesReadsAheadButNeverPastTheRequestsBytes) {
+// go, each asking for what the phone still owes, at most a reply, in whole packets. A zero-length
+// packet after a reply of whole packets takes a read meant for data, and one more asks for what
+// is owed. A failed read ends the stream and its queue at once, with the reads behind it still
+// outstanding.
+TEST(UsbPhoneLink, AReplyStreamAsksEachReadForWhatIsOwedAndNeverReadsPastTheRequest) {
     VirtualClock clock;
     ScriptedPort port(clock, 64);
     const UsbPhoneLink link(port, clock);
+    const auto submitted = [&] {
+        std::vector<std::size_t> sizes;
+        std::string kinds;
+        for (const SeenTransfer& seen : port.seen) {
+            kinds += seen.kind;
+            if (seen.kind == 'Q') sizes.push_back(seen.size);
+        }
+        return std::make_pair(kinds, sizes);
+    };
     port.script = {{UsbStatus::done, Bytes(4096, 1)},
-                   {UsbStatus::done, {}},
                    {UsbStatus::done, Bytes(4096, 2)},
                    {UsbStatus::done, Bytes(1, 3)}};
     std::array<std::uint8_t, 4096> buffer{};
@@ -183,12 +195,22 @@ TEST(UsbPhoneLink, AReplyStreamQueuesReadsAheadButNeverPastTheRequestsBytes) {
         }
         EXPECT_EQ(buffer[0], 3);
     }
-    std::string kinds;
-    for (const SeenTransfer& seen : port.seen) kinds += seen.kind;
-    EXPECT_EQ(kinds, "QQQPPQPPX");
-    EXPECT_EQ(port.seen.front().size, 4096u);
+    EXPECT_EQ(submitted(),
+              std::make_pair(std::string("QQQPPPX"), std::vector<std::size_t>{4096, 4096, 64}));
     EXPECT_EQ(port.seen[3].waitMs, 60000u);
     EXPECT_EQ(port.seen.back().size, 0u);  // nothing was left in flight
+
+    port.seen.clear();
+    port.script = {
+        {UsbStatus::done, Bytes(4096, 4)}, {UsbStatus::done, {}}, {UsbStatus::done, Bytes(64, 5)}};
+    {
+        const auto replies = link.openReplies(kDevice, kPipe, 4096 + 64, 4096, 60000);
+        EXPECT_EQ(replies->next(buffer).length, 4096u);
+        EXPECT_EQ(replies->next(buffer).length, 64u);
+        EXPECT_EQ(buffer[0], 5);
+    }
+    EXPECT_EQ(submitted(),
+              std::make_pair(std::string("QQPPQPX"), std::vector<std::size_t>{4096, 64, 64}));
 
     port.seen.clear();
     port.script = {{UsbStatus::done, Bytes(4096, 4)}, {UsbStatus::gone, {}}};
@@ -196,9 +218,7 @@ TEST(UsbPhoneLink, AReplyStreamQueuesReadsAheadButNeverPastTheRequestsBytes) {
     EXPECT_EQ(replies->next(buffer).length, 4096u);
     EXPECT_FALSE(replies->next(buffer).completed);
     EXPECT_FALSE(replies->next(buffer).completed);
-    kinds.clear();
-    for (const SeenTransfer& seen : port.seen) kinds += seen.kind;
-    EXPECT_EQ(kinds, "QQQQPQPX");
+    EXPECT_EQ(submitted().first, "QQQQPQPX");
     EXPECT_EQ(port.seen.back().size, 3u);
     EXPECT_EQ(port.seen[4].waitMs, kUsbZeroWaitLimitMs);
 }

@@ -4,6 +4,7 @@
 
 #include "EmulatedPhone.h"
 #include "integration/CliRig.h"
+#include "integration/StrictBusStories.h"
 #include "platform/libusb/LibusbPort.h"
 
 namespace norvale::usb_testing {
@@ -54,6 +55,31 @@ TEST(CliUsbStory, WritePdsWithVerifyThenReadItBackIsTheDriverRoadsRunOnTheBulkEn
     EXPECT_EQ(fileBytes("back.bin"), image);
     EXPECT_FALSE(std::filesystem::exists("back.bin.part"));
 }
+
+// The same stories against a phone held to the bus's rules, with and without the zero-length
+// packet after a reply of whole packets.
+class CliUsbStrictBus : public ::testing::TestWithParam<bool> {};
+
+TEST_P(CliUsbStrictBus, ReadsAVerifiedWriteAndARegionReadAskForWhatIsOwed) {
+    ASSERT_TRUE(underUmockdevWrapper()) << "run the suite under umockdev-wrapper";
+    EmulatedPhone phone;
+    phone.sendZeroLengthAfterWhole(GetParam());
+    LibusbPort port;
+    ASSERT_TRUE(port.available());
+    CliRig rig;
+    rig.driver.detach(rig.phoneId);
+    rig.usbPort = &port;
+    const norvale::testing::InTransferSizes sizes = [&] { return phone.inUrbSizes(); };
+    norvale::testing::tellOwedReads(rig, GetParam(), sizes);
+    norvale::testing::tellVerifiedWriteAndRegionRead(rig, GetParam(), sizes);
+    EXPECT_EQ(phone.withPhone([](const SimPhone& p) { return p.readFlash(0x10010000, 0x10000); }),
+              patternImage(0x10000, 0x5D));
+}
+
+INSTANTIATE_TEST_SUITE_P(ZeroLengthPacket, CliUsbStrictBus, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "AfterWholePackets" : "Never";
+                         });
 
 }  // namespace
 }  // namespace norvale::usb_testing

@@ -159,6 +159,11 @@ EmulatedPhone::~EmulatedPhone() {
     umockdev_testbed_detach_ioctl(testbed_.get(), node_.c_str(), nullptr);
 }
 
+void EmulatedPhone::sendZeroLengthAfterWhole(bool on) {
+    const std::lock_guard lock(mutex_);
+    in_.setZeroLengthAfterWhole(on);
+}
+
 void EmulatedPhone::addFault(UrbFault fault, std::uint64_t urb) {
     const std::lock_guard lock(mutex_);
     faults_[urb] = fault;
@@ -177,6 +182,11 @@ std::size_t EmulatedPhone::urbsInFlight() const {
 std::vector<std::string> EmulatedPhone::writes() const {
     const std::lock_guard lock(mutex_);
     return writes_;
+}
+
+std::vector<std::uint32_t> EmulatedPhone::inUrbSizes() const {
+    const std::lock_guard lock(mutex_);
+    return inUrbSizes_;
 }
 
 std::vector<std::string> EmulatedPhone::requests() const {
@@ -333,6 +343,7 @@ void EmulatedPhone::submitBulk(GOwned<UMockdevIoctlData> urb) {
     }
     const auto fault = faults_.find(bulkUrbs_);
     if (endpoint == kInEndpoint) {
+        inUrbSizes_.push_back(static_cast<std::uint32_t>(size));
         std::optional<UrbFault> inFault;
         if (fault != faults_.end()) inFault = fault->second;
         inUrbs_.push_back({std::move(urb), inFault});
@@ -382,13 +393,24 @@ void EmulatedPhone::serveIn() {
             if (in.fault == UrbFault::unplug) requestUnplug(std::chrono::milliseconds(50));
             return;
         }
-        const int size = urbOf(in.urb.get()).buffer_length;
-        const GOwned<UMockdevIoctlData> buffer =
-            resolve(in.urb.get(), offsetof(usbdevfs_urb, buffer), static_cast<std::size_t>(size));
-        const Bytes reply = buffer ? phone_.read(static_cast<std::uint32_t>(size)) : Bytes{};
-        if (reply.empty()) return;  // nothing to say: NAK until the host gives up
-        std::memcpy(buffer->data, reply.data(), reply.size());
-        finish(std::move(in.urb), 0, static_cast<int>(reply.size()));
+        const auto size = static_cast<std::size_t>(urbOf(in.urb.get()).buffer_length);
+        // What the URB has taken is kept here until it completes, and only then goes into the
+        // client's buffer.
+        Bytes taken(size);
+        std::copy(in.taken.begin(), in.taken.end(), taken.begin());
+        const SimInEndpoint::Served served = in_.serve(phone_, taken, in.taken.size());
+        taken.resize(served.filled);
+        in.taken = std::move(taken);
+        // The phone has said all it has and the URB is neither full nor ended by a short packet:
+        // NAK until more comes or the host gives up.
+        if (served.end == SimInEndpoint::End::waiting) return;
+        if (!in.taken.empty()) {
+            const GOwned<UMockdevIoctlData> buffer =
+                resolve(in.urb.get(), offsetof(usbdevfs_urb, buffer), size);
+            std::memcpy(buffer->data, in.taken.data(), in.taken.size());
+        }
+        const int status = served.end == SimInEndpoint::End::overflow ? -EOVERFLOW : 0;
+        finish(std::move(in.urb), status, static_cast<int>(in.taken.size()));
         inUrbs_.pop_front();
     }
 }
@@ -439,9 +461,9 @@ void EmulatedPhone::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
 
 void EmulatedPhone::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     const gulong address = *reinterpret_cast<gulong*>(arg->data);
-    const auto discarded = [&](GOwned<UMockdevIoctlData> urb) {
+    const auto discarded = [&](GOwned<UMockdevIoctlData> urb, std::size_t taken = 0) {
         requests_.push_back("discard");
-        finish(std::move(urb), -ENOENT, 0);
+        finish(std::move(urb), -ENOENT, static_cast<int>(taken));
         umockdev_ioctl_client_complete(client, 0, 0);
     };
     for (auto urb = flying_.begin(); urb != flying_.end(); ++urb) {
@@ -453,7 +475,14 @@ void EmulatedPhone::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
     for (auto in = inUrbs_.begin(); in != inUrbs_.end(); ++in) {
         if (in->urb->client_addr != address) continue;
         const bool onTheWire = in == inUrbs_.begin();
-        discarded(std::move(in->urb));
+        // The packets it took before it was unlinked are the host's, as usbfs reports them.
+        if (!in->taken.empty()) {
+            const GOwned<UMockdevIoctlData> buffer =
+                resolve(in->urb.get(), offsetof(usbdevfs_urb, buffer),
+                        static_cast<std::size_t>(urbOf(in->urb.get()).buffer_length));
+            std::memcpy(buffer->data, in->taken.data(), in->taken.size());
+        }
+        discarded(std::move(in->urb), in->taken.size());
         inUrbs_.erase(in);
         // The controller goes on with the next URB of the endpoint.
         if (onTheWire) serveIn();

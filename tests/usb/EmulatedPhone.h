@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/SimInEndpoint.h"
 #include "sim/SimPhone.h"
 
 namespace norvale::usb_testing {
@@ -52,10 +53,13 @@ enum class UrbFault {
 // reaped, a discarded URB is reaped with ENOENT, and once the phone is pulled out every URB in
 // flight fails with ENODEV, later submissions fail with ENODEV and a "remove" uevent goes out.
 // OUT data goes to the SimPhone. IN URBs are served one after another in the order they were
-// submitted, as the host controller works through an endpoint's queue: the first gets the
-// phone's next reply, or stays in flight while the phone has nothing to say (a device answering
-// NAK) or its fault holds it, and those behind it wait. The phone restarting ('S' then 'A')
-// pulls it out too. Construct it before the libusb context, which reads the testbed at its start.
+// submitted, as the host controller works through an endpoint's queue, by the bus's packet rules
+// (SimInEndpoint): the first takes the phone's replies as 64-byte packets and completes only when
+// full or at a short packet; what it does not take stays queued for the next URB, and a packet
+// larger than the room left completes it with -EOVERFLOW. It stays in flight while the phone has
+// nothing more to say (a device answering NAK) or its fault holds it, and those behind it wait.
+// The phone restarting ('S' then 'A') pulls it out too. Construct it before the libusb context,
+// which reads the testbed at its start.
 class EmulatedPhone {
 public:
     static constexpr const char* kLocation = "1-1.3";
@@ -77,6 +81,8 @@ public:
     // "1-1.<port>": kLocation for the first phone.
     const std::string& location() const { return location_; }
 
+    // The phone sends a zero-length packet after a reply of whole packets (off at first).
+    void sendZeroLengthAfterWhole(bool on);
     void addFault(UrbFault fault, std::uint64_t urb);
     // Pulls the phone out now (from a test thread, never the handler's).
     void unplug();
@@ -87,6 +93,8 @@ public:
     std::size_t urbsInFlight() const;
     // The data of every bulk OUT URB the phone took, as lowercase hex, in order.
     std::vector<std::string> writes() const;
+    // The size of every bulk IN URB submitted, in order.
+    std::vector<std::uint32_t> inUrbSizes() const;
     // Everything else the host asked of the device, in order: "detach-and-claim 0",
     // "claim 0", "release 0", "connect 0", "clear-halt 02", "discard", "zero-packet",
     // "unknown <request>", "endpoint <address>" (a URB for an endpoint the device lacks).
@@ -126,6 +134,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     SimPhone phone_;
+    SimInEndpoint in_{kMaxPacket};
     std::vector<GOwned<UMockdevIoctlData>> flying_;  // OUT URBs a fault holds
     // IN URBs in flight, the one on the wire first; a fault is taken by number at submission and
     // strikes when the URB reaches the wire.
@@ -133,6 +142,7 @@ private:
         GOwned<UMockdevIoctlData> urb;
         std::optional<UrbFault> fault;
         bool held = false;  // hung, or in flight while the phone is pulled out
+        Bytes taken;        // packets taken so far
     };
     std::deque<InUrb> inUrbs_;
     std::deque<GOwned<UMockdevIoctlData>> reapable_;
@@ -140,6 +150,7 @@ private:
     std::map<std::uint64_t, UrbFault> faults_;
     std::uint64_t bulkUrbs_ = 0;
     std::vector<std::string> writes_;
+    std::vector<std::uint32_t> inUrbSizes_;
     std::vector<std::string> requests_;
     bool removed_ = false;
     std::optional<std::chrono::steady_clock::time_point> unpluggedAt_;

@@ -166,6 +166,48 @@ TEST_F(LibusbPortTest, QueuedReadsEndInOrderAndTheQueuesEndTakesNoReplyMeantForL
     port.close(device);
 }
 
+// The RAM loader running and `count` bytes of flash from 10000000 requested, through the port.
+void requestFlash(LibusbPort& port, DeviceHandle device, std::uint8_t count) {
+    ASSERT_EQ(port.bulkOut(device, Bytes{'A'}, 1000).status, UsbStatus::done);
+    ASSERT_EQ(port.bulkOut(device, Bytes(2048, 0x33), 1000).status, UsbStatus::done);
+    std::array<std::uint8_t, 64> greeting{};
+    ASSERT_EQ(port.bulkIn(device, greeting, 1000).transferred, 12u);
+    const Bytes read{'R', 0x10, 0, 0, 0, 0, 0, 0, count};
+    ASSERT_EQ(port.bulkOut(device, read, 1000).status, UsbStatus::done);
+}
+
+// The bus's rules through usbfs: what a URB leaves waits for the next, one that asks for more
+// than the phone owes waits out its time with what it took, a packet larger than the room left
+// overflows, and a phone that sends a zero-length packet after whole packets ends a larger URB.
+TEST_F(LibusbPortTest, AReadAskingMoreThanOwedWaitsOutItsTimeAndAPacketPastTheRoomOverflows) {
+    const DeviceHandle device = port.open(EmulatedPhone::kLocation);
+    ASSERT_TRUE(device.valid());
+    const Bytes flash = SimPhone::erasedFlashOf(1, 0x10000000, 0x80);
+    requestFlash(port, device, 0x80);
+    std::array<std::uint8_t, 4096> buffer{};
+    const UsbTransfer first = port.bulkIn(device, std::span(buffer).first(64), 1000);
+    EXPECT_EQ(first.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + first.transferred),
+              Bytes(flash.begin(), flash.begin() + 64));
+    const auto start = Clock::now();
+    const UsbTransfer rest = port.bulkIn(device, buffer, 300);
+    EXPECT_EQ(rest.status, UsbStatus::timedOut);
+    EXPECT_GE(since(start), milliseconds(300));
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + rest.transferred),
+              Bytes(flash.begin() + 64, flash.end()));
+
+    requestFlash(port, device, 0x40);
+    EXPECT_EQ(port.bulkIn(device, std::span(buffer).first(32), 1000).status, UsbStatus::overflow);
+
+    phone.sendZeroLengthAfterWhole(true);
+    requestFlash(port, device, 0x80);
+    const UsbTransfer ended = port.bulkIn(device, buffer, 1000);
+    EXPECT_EQ(ended.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + ended.transferred), flash);
+    EXPECT_EQ(phone.inUrbSizes(), (std::vector<std::uint32_t>{64, 64, 4096, 64, 32, 64, 4096}));
+    port.close(device);
+}
+
 TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOnce) {
     const DeviceHandle device = port.open(EmulatedPhone::kLocation);
     ASSERT_TRUE(device.valid());

@@ -13,9 +13,12 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "integration/CliRig.h"
 #include "integration/OperationsRig.h"
+#include "integration/StrictBusStories.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/WinUsbPort.h"
 #include "presence/PresenceHandling.h"
@@ -49,6 +52,10 @@ struct FakeDevice {
                                                {UsbdPipeTypeBulk, kOutPipe, kPacket, 0}};
     std::map<UCHAR, std::string> strings{{3, "Motorola Inc."}, {5, "Motorola Flash Interface"}};
     std::shared_ptr<SimPhone> phone = std::make_shared<SimPhone>();
+    // The phone's bulk IN endpoint on the bus, and what WinUSB kept of a packet that was larger
+    // than the room left in a read (ALLOW_PARTIAL_READS) for the beginning of the next one.
+    SimInEndpoint in{kPacket};
+    Bytes keptForNextRead;
     bool attached = true;
     bool silent = false;  // the phone answers no read (NAK) until the read is aborted
     bool stallIn = false;
@@ -70,6 +77,13 @@ struct FakeBus {
     std::vector<std::pair<UCHAR, USHORT>> stringsAsked;  // index, language
     std::vector<UCHAR> aborts;
     std::vector<std::pair<std::size_t, OVERLAPPED*>> pending;  // reads the phone has not answered
+    // What each read in flight has taken so far, by its OVERLAPPED record.
+    struct InRead {
+        PUCHAR buffer = nullptr;
+        ULONG size = 0;
+        Bytes taken;
+    };
+    std::map<OVERLAPPED*, InRead> inReads;
     DWORD cancelLatencyMs = 0;  // how long an aborted read takes to complete, from another thread
     std::vector<std::thread> completers;
     std::atomic<ULONGLONG> cancelledAt{0};
@@ -221,6 +235,60 @@ BOOL WINAPI getDescriptor(WINUSB_INTERFACE_HANDLE usb, UCHAR type, UCHAR index, 
     return TRUE;
 }
 
+ULONG pipePolicy(UCHAR pipe, ULONG policy, ULONG unset) {
+    const auto set = bus->policies.find({pipe, policy});
+    return set == bus->policies.end() ? unset : set->second;
+}
+
+// Carries the phone's packets into a read as WinUSB does without RAW_IO: the transfer on the bus
+// asks for whole packets (the read's size rounded up), so the bus never overflows; it ends at a
+// full buffer or a short packet. WinUSB then gives the read what fits. The excess of a packet
+// larger than the room left is kept for the beginning of the next read (ALLOW_PARTIAL_READS,
+// WinUSB's default; AUTO_FLUSH, which would drop it, is never set), or, without
+// ALLOW_PARTIAL_READS, the read fails: the documentation names no code for that, and the fake
+// uses the one a USB transfer's own failures reach the caller with (STATUS_UNSUCCESSFUL,
+// ERROR_GEN_FAILURE). True when the read has ended; false while it waits for the phone.
+bool serveRead(FakeDevice& device, OVERLAPPED* overlapped) {
+    FakeBus::InRead& read = bus->inReads.at(overlapped);
+    if (read.taken.size() < read.size) {
+        const std::uint32_t packet = device.in.maxPacketSize();
+        const std::size_t room = read.size - read.taken.size();
+        Bytes onTheBus(read.taken.size() + (room + packet - 1) / packet * packet);
+        std::copy(read.taken.begin(), read.taken.end(), onTheBus.begin());
+        const SimInEndpoint::Served served =
+            device.in.serve(*device.phone, onTheBus, read.taken.size());
+        onTheBus.resize(served.filled);
+        read.taken = std::move(onTheBus);
+        if (served.end == SimInEndpoint::End::waiting) return false;
+    }
+    ULONG_PTR status = 0;
+    if (read.taken.size() > read.size) {
+        if (pipePolicy(kInPipe, ALLOW_PARTIAL_READS, TRUE) == FALSE) {
+            status = kStatusUnsuccessful;
+        } else {
+            device.keptForNextRead.assign(read.taken.begin() + read.size, read.taken.end());
+        }
+        read.taken.resize(status == 0 ? read.size : 0);
+    }
+    std::copy(read.taken.begin(), read.taken.end(), read.buffer);
+    complete(overlapped, status, static_cast<ULONG>(read.taken.size()));
+    bus->inReads.erase(overlapped);
+    return true;
+}
+
+// Works through the device's reads in flight in the order they were issued, as the host
+// controller works through the endpoint's queue, until one has to wait.
+void serveReads(std::size_t owner) {
+    FakeDevice& device = bus->devices.at(owner);
+    if (device.silent) return;
+    while (true) {
+        const auto next = std::find_if(bus->pending.begin(), bus->pending.end(),
+                                       [&](const auto& read) { return read.first == owner; });
+        if (next == bus->pending.end() || !serveRead(device, next->second)) return;
+        bus->pending.erase(next);
+    }
+}
+
 BOOL WINAPI writePipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, PUCHAR data, ULONG size, PULONG,
                       LPOVERLAPPED overlapped) {
     const std::lock_guard lock(bus->mutex);
@@ -229,6 +297,7 @@ BOOL WINAPI writePipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, PUCHAR data, ULON
     bus->writes.emplace_back(pipe, Bytes(data, data + size));
     if (pipe == kOutPipe) device.phone->write(std::span(data, size));
     complete(overlapped, 0, size);
+    serveReads(deviceOf(usb));  // a read waiting for an answer may have one now
     return failWith(ERROR_IO_PENDING);
 }
 
@@ -238,17 +307,15 @@ BOOL WINAPI readPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, PUCHAR buffer, ULO
     FakeDevice& device = bus->devices.at(deviceOf(usb));
     if (!device.attached) return failWith(ERROR_BAD_COMMAND);
     bus->reads.emplace_back(pipe, size);
-    const Bytes reply = device.stallIn || device.silent ? Bytes{} : device.phone->read(size);
     if (device.stallIn) {
         complete(overlapped, kStatusUnsuccessful, 0);
-    } else if (reply.empty()) {
-        // The phone answers NAK until the read is aborted or the device goes.
-        overlapped->Internal = kStatusPending;
-        bus->pending.emplace_back(deviceOf(usb), overlapped);
-    } else {
-        std::copy(reply.begin(), reply.end(), buffer);
-        complete(overlapped, 0, static_cast<ULONG>(reply.size()));
+        return failWith(ERROR_IO_PENDING);
     }
+    // The phone answers NAK until the read has what ends it, or it is aborted or the device goes.
+    overlapped->Internal = kStatusPending;
+    bus->inReads[overlapped] = {buffer, size, std::exchange(device.keptForNextRead, {})};
+    bus->pending.emplace_back(deviceOf(usb), overlapped);
+    serveReads(deviceOf(usb));
     return failWith(ERROR_IO_PENDING);
 }
 
@@ -516,6 +583,78 @@ TEST_F(WinUsbPortTest, ARemovalIsNoticedWithinASecondAndEveryTransferAfterItFail
     EXPECT_LT(::GetTickCount64() - start, 1000u);
     EXPECT_TRUE(fake.writes.empty());
     EXPECT_FALSE(port.waitForRemoval(kPhonePath));
+    port.close(phone);
+}
+
+// A full-speed phone (64-byte packets) on the stand-in bus, sending a zero-length packet after a
+// reply of whole packets when `zeroLengthAfterWhole`.
+FakeDevice& fullSpeedPhone(FakeBus& fake, bool zeroLengthAfterWhole) {
+    FakeDevice& device = fake.devices.emplace_back();
+    device.pipes[1].MaximumPacketSize = 64;
+    device.in = SimInEndpoint(64, zeroLengthAfterWhole);
+    return device;
+}
+
+// The RAM loader running and `count` bytes of flash from 10000000 requested, straight from the
+// phone's side.
+void requestFlash(SimPhone& phone, std::uint8_t count) {
+    phone.write(Bytes{'A'});
+    phone.write(Bytes(2048, 0x33));
+    phone.read(64);  // the loader's greeting
+    phone.write(Bytes{'R', 0x10, 0, 0, 0, 0, 0, 0, count});
+}
+
+class WinUsbStrictBus : public WinUsbPortTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(WinUsbStrictBus, ReadsAVerifiedWriteAndARegionReadAskForWhatIsOwed) {
+    fullSpeedPhone(fake, GetParam());
+    CliRig rig;
+    rig.driver.detach(rig.phoneId);  // the USB road carries it all
+    rig.usbPort = &port;
+    const InTransferSizes sizes = [&] {
+        std::vector<std::uint32_t> sizes;
+        for (const auto& [pipe, size] : fake.reads) sizes.push_back(size);
+        return sizes;
+    };
+    tellOwedReads(rig, GetParam(), sizes);
+    tellVerifiedWriteAndRegionRead(rig, GetParam(), sizes);
+    EXPECT_EQ(fake.devices[0].phone->readFlash(0x10010000, 0x10000), patternImage(0x10000, 0x5D));
+}
+
+INSTANTIATE_TEST_SUITE_P(ZeroLengthPacket, WinUsbStrictBus, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "AfterWholePackets" : "Never";
+                         });
+
+// A read that asks for more than the phone owes waits for a short packet that never comes, as on
+// a real bus. One of no whole packets gets what fits; WinUSB keeps the rest of the last packet
+// for the beginning of the next read, or fails the read when partial reads are not allowed.
+TEST_F(WinUsbPortTest, AReadAskingMoreThanOwedWaitsOutItsTimeAndWinUsbKeepsWhatDidNotFit) {
+    FakeDevice& device = fullSpeedPhone(fake, false);
+    const DeviceHandle phone = port.open(kPhonePath);
+    ASSERT_TRUE(phone.valid());
+    const Bytes flash = SimPhone::erasedFlashOf(1, 0x10000000, 0xA0);
+    requestFlash(*device.phone, 0x40);
+    std::vector<std::uint8_t> buffer(4096);
+    EXPECT_EQ(port.bulkIn(phone, buffer, 300).status, UsbStatus::timedOut);
+    EXPECT_EQ(fake.aborts, std::vector<UCHAR>{kInPipe});
+
+    // Two whole packets and a short one: 100 bytes, then the other 60.
+    requestFlash(*device.phone, 0xA0);
+    const UsbTransfer first = port.bulkIn(phone, std::span(buffer).first(100), 1000);
+    EXPECT_EQ(first.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + first.transferred),
+              Bytes(flash.begin(), flash.begin() + 100));
+    const UsbTransfer second = port.bulkIn(phone, std::span(buffer).first(64), 1000);
+    EXPECT_EQ(second.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + second.transferred),
+              Bytes(flash.begin() + 100, flash.end()));
+
+    fake.policies[{kInPipe, ALLOW_PARTIAL_READS}] = FALSE;
+    requestFlash(*device.phone, 0xA0);
+    const UsbTransfer refused = port.bulkIn(phone, std::span(buffer).first(100), 1000);
+    EXPECT_NE(refused.status, UsbStatus::done);
+    EXPECT_EQ(refused.transferred, 0u);
     port.close(phone);
 }
 

@@ -50,9 +50,9 @@ UsbStatus statusOf(libusb_transfer_status status) {
         case LIBUSB_TRANSFER_TIMED_OUT: return UsbStatus::timedOut;
         case LIBUSB_TRANSFER_NO_DEVICE: return UsbStatus::gone;
         case LIBUSB_TRANSFER_STALL: return UsbStatus::stalled;
+        case LIBUSB_TRANSFER_OVERFLOW: return UsbStatus::overflow;
         case LIBUSB_TRANSFER_ERROR:
-        case LIBUSB_TRANSFER_CANCELLED:
-        case LIBUSB_TRANSFER_OVERFLOW: break;
+        case LIBUSB_TRANSFER_CANCELLED: break;
     }
     return UsbStatus::failed;
 }
