@@ -21,7 +21,9 @@ constexpr std::size_t kStringDescriptorMax = 255;
 // in whole packets: on a bus a transfer ends only at a full buffer or a short packet, so one
 // that asked for a whole reply when the phone owes only a few whole packets would wait for
 // bytes that never come. The phone's replies are maxBytes long until the last, so transfers of
-// maxBytes meet them one by one and the last one asks for the rest.
+// maxBytes meet them one by one and the last one asks for the rest. Where a zero-length packet
+// took a transfer ahead, a later one may meet a reply part way and the next take its rest: the
+// bytes still come in order, and none is asked for twice.
 class UsbReplyStream final : public ReplyStream {
 public:
     struct Shape {

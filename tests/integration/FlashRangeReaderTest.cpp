@@ -32,11 +32,15 @@ std::string savedIn(std::uint64_t bytes, std::string_view partName) {
 }
 
 // The replies to a read request for `count` bytes from `start`, as the phone serves its flash.
+// The driver takes a reply into a buffer of 4096 bytes; on the USB road each transfer asks for
+// what the phone owes, in whole 64-byte packets.
 Lines replies(OperationsRig& rig, std::uint32_t start, std::uint64_t count) {
+    const bool usb = rig.state.device.load()->road() == Road::usb;
     Lines lines;
     for (std::uint64_t done = 0; done < count; done += 4096) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(4096, count - done));
-        lines.push_back("R 2 4096 " +
+        const std::size_t asked = usb ? (n + 63) / 64 * 64 : 4096;
+        lines.push_back("R 2 " + std::to_string(asked) + ' ' +
                         hexOf(rig.flash(start + static_cast<std::uint32_t>(done), n)));
     }
     return lines;
