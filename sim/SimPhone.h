@@ -69,8 +69,9 @@ public:
     // One pipe write's data bytes. leftFlashMode: the phone restarted ('S' then 'A') and is gone
     // from the bus until it is attached again.
     WriteEffect write(std::span<const std::uint8_t> data);
-    // One pipe read: the next reply, cut to maxBytes (the rest of that reply is lost, as with a
-    // short USB read). Empty when the phone has nothing to say.
+    // One pipe read: the next reply, cut to maxBytes (the rest of that reply is lost, as with the
+    // maker's driver; the USB road takes whole replies and cuts them into packets, SimInEndpoint).
+    // Empty when the phone has nothing to say.
     Bytes read(std::uint32_t maxBytes);
 
     // Back in flash mode after a restart: boot ROM, RAM and replies lost, flash and mode kept.
