@@ -174,6 +174,12 @@ std::unique_ptr<SimDriver> SimDriver::fromEnvironment(Clock& clock) {
                                                    : "\\\\?\\usb#vid_22b8&pid_4903#" + location +
                                                          "#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
         }
+        // NORVALE_SIM_SERIAL=none: phones without a serial number, as some devices are.
+        if (environmentText("NORVALE_SIM_SERIAL").value_or("") != "none") {
+            char serial[16];
+            std::snprintf(serial, sizeof serial, "SIM%04u", number);
+            options.serialNumber = serial;
+        }
         SimPhoneOptions phoneOptions;
         phoneOptions.erasedFlashMask = SimPhone::erasedFlashMaskOf(number);
         auto phone = std::make_shared<SimPhone>(phoneOptions);
@@ -793,7 +799,7 @@ DeviceHandle SimDriver::open(const std::string& devicePath) {
     for (const auto& iface : interfaces_) {
         if (!iface->attached || !sameName(iface->options.devicePath, devicePath)) continue;
         ++iface->openAttempts;
-        if (iface->options.failOpen) return kInvalidDevice;
+        if (iface->options.failOpen || iface->options.denyOpen) return kInvalidDevice;
         const DeviceHandle handle{nextHandle_};
         nextHandle_ += 4;
         handles_.emplace(handle.bits, iface);
@@ -823,6 +829,30 @@ std::vector<std::string> SimDriver::listPhones() {
         }
     }
     return phones;
+}
+
+std::string SimDriver::serialNumber(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    for (const auto& iface : interfaces_) {
+        if (iface->attached && iface->options.road == Road::usb &&
+            sameName(iface->options.devicePath, location)) {
+            return iface->options.serialNumber;
+        }
+    }
+    return {};
+}
+
+UsbOpenFailure SimDriver::openFailure(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    for (const auto& iface : interfaces_) {
+        if (!iface->attached || iface->options.road != Road::usb ||
+            !sameName(iface->options.devicePath, location)) {
+            continue;
+        }
+        if (iface->options.denyOpen) return UsbOpenFailure::noPermission;
+        return iface->options.failOpen ? UsbOpenFailure::failed : UsbOpenFailure::none;
+    }
+    return UsbOpenFailure::gone;
 }
 
 std::uint32_t SimDriver::maxPacketSize(DeviceHandle device) {

@@ -40,7 +40,9 @@ struct SimInterfaceOptions {
     std::uint32_t usbMaxPacketSize = 64;  // the bulk IN endpoint's (full speed)
     std::uint32_t sizeQueryError = 0;     // non-zero: the detail size query fails with this error
     bool failDetailFetch = false;
-    bool failOpen = false;  // as when another program holds it without sharing
+    bool failOpen = false;     // as when another program holds it without sharing
+    bool denyOpen = false;     // as when the device node's permissions shut this user out
+    std::string serialNumber;  // the USB serial number; empty: the device has none
 };
 
 // What the queues of bulk IN transfers went through, for tests that check the read-ahead.
@@ -212,6 +214,8 @@ public:
     bool waitForChange(const std::string& keyPath) override;
 
     std::vector<std::string> listPhones() override;
+    std::string serialNumber(const std::string& location) override;
+    UsbOpenFailure openFailure(const std::string& location) override;
     std::uint32_t maxPacketSize(DeviceHandle device) override;
     UsbTransfer bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,
                         std::uint32_t waitMs) override;

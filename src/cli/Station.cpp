@@ -210,6 +210,7 @@ void Station::serve(const std::shared_ptr<Run>& run) {
         JournalRecord record;
         record.location = run->location;
         record.road = roadName(attached.road);
+        record.serial = bindings_.console.nativeToUtf8(attached.serial);
         record.started = wallClock_();
 
         // On a terminal the table shows how each phone goes; only error lines go above it.

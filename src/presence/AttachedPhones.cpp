@@ -33,7 +33,8 @@ std::vector<AttachedPhone> listAttachedPhones(Platform& platform, const PhoneLin
         phones.push_back(AttachedPhone::onDriver(phones.size() + 1, std::move(path)));
     }
     for (std::string& location : platform.usb.listPhones()) {
-        phones.push_back(AttachedPhone::onUsb(std::move(location)));
+        std::string serial = platform.usb.serialNumber(location);
+        phones.push_back(AttachedPhone::onUsb(std::move(location), std::move(serial)));
     }
     return phones;
 }
@@ -46,6 +47,11 @@ std::shared_ptr<const OpenDevice> openAttachedPhone(Platform& platform,
     }
     return std::make_shared<const OpenDevice>(platform.interfaces.open(phone.location),
                                               platform.interfaces);
+}
+
+bool openDenied(Platform& platform, const AttachedPhone& phone, const OpenDevice& device) {
+    return phone.road == Road::usb && !device.handle().valid() &&
+           platform.usb.openFailure(phone.location) == UsbOpenFailure::noPermission;
 }
 
 bool stillAttached(Platform& platform, const AttachedPhone& phone) {

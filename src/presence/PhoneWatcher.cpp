@@ -156,6 +156,15 @@ void PhoneWatcher::scan() {
         found.push_back(AttachedPhone::onUsb(location));
     for (AttachedPhone& phone : found) {
         const Key key = keyOf(phone);
+        if (phone.road == Road::usb) {
+            bool known = false;
+            {
+                std::lock_guard lock(self.mutex);
+                known = self.watched.count(key) != 0;
+            }
+            // Asked of a new phone only: a watched one's session holds its device.
+            if (!known) phone.serial = self.platform.usb.serialNumber(phone.location);
+        }
         WatchedPhone watched;
         {
             std::lock_guard lock(self.mutex);

@@ -349,13 +349,14 @@ TEST(CliStory, ListShowsThePhonesOfBothRoadsAndDevicePicksOne) {
     const auto listed = rig.run({"list"});
     EXPECT_EQ(listed.code, 0);
     EXPECT_EQ(listed.out, "driver:1\tdriver\t" + rig.driver.devicePathOf(rig.phoneId) +
-                              "\t0C60\tFLASH \nusb:1-2\tusb\t1-2\t0C60\tFLASH \n");
+                              "\t0C60\tFLASH \t\nusb:1-2\tusb\t1-2\t0C60\tFLASH \t\n");
 
     const auto blank = rig.run({"--device", "usb:1-2", "blank", "list"});
     EXPECT_EQ(blank.code, 0) << blank.err;
     EXPECT_TRUE(rig.driver.phone(usbPhone)->blank());
     EXPECT_FALSE(rig.driver.phone(rig.phoneId)->blank());
-    EXPECT_NE(blank.out.find("usb:1-2\tusb\t1-2\t0C60\tBLANK \n"), std::string::npos) << blank.out;
+    EXPECT_NE(blank.out.find("usb:1-2\tusb\t1-2\t0C60\tBLANK \t\n"), std::string::npos)
+        << blank.out;
 
     const auto missing = rig.run({"--device", "usb:9-9", "info"});
     EXPECT_EQ(missing.code, 2);
@@ -380,8 +381,10 @@ TEST(CliStory, ListAndInfoGiveOneJsonDocumentWithThePhonesBytesEscaped) {
     const JsonValue::Object driverPhone{{"id", {std::string("driver:1")}},
                                         {"road", {std::string("driver")}},
                                         {"location", {rig.driver.devicePathOf(rig.phoneId)}},
+                                        {"serial", {std::string()}},
                                         {"boot_version", {std::string("0C60")}},
-                                        {"mode", {std::string("FLASH ")}}};
+                                        {"mode", {std::string("FLASH ")}},
+                                        {"reason", {std::string()}}};
     EXPECT_EQ(phones[0].object().size(), driverPhone.size());
     for (const auto& [field, value] : driverPhone) {
         EXPECT_EQ(phones[0].object().at(field).string(), value.string()) << field;
@@ -400,7 +403,7 @@ TEST(CliStory, ListAndInfoGiveOneJsonDocumentWithThePhonesBytesEscaped) {
     const auto& phone = described->array()[0].object();
     EXPECT_EQ(phone.at("id").string(), "driver:1");
     EXPECT_EQ(phone.at("cg1_start").string(), "100A0000");
-    EXPECT_EQ(phone.size(), 6u);
+    EXPECT_EQ(phone.size(), 8u);
     std::filesystem::remove("KESTRIN.ini");
     const auto bare = rig.run({"--device", "usb:1-2", "info", "--json"});
     const auto withoutIni = JsonReader::parse(bare.out);
@@ -410,6 +413,49 @@ TEST(CliStory, ListAndInfoGiveOneJsonDocumentWithThePhonesBytesEscaped) {
     const auto twice = rig.run({"list", "--json", "info", "--json"});
     EXPECT_EQ(twice.code, 1);
     EXPECT_EQ(twice.err, "ERROR - --json is allowed in one command of a run only\n");
+}
+
+// A USB phone tells its serial number; one the system won't let this user open is listed with
+// why, and a command on it stops before anything is announced or sent, with its own message.
+TEST(CliStory, ListShowsSerialsAndAPhoneThisUserMayNotOpenWithWhy) {
+    CliRig rig;
+    rig.driver.detach(rig.phoneId);
+    SimInterfaceOptions numbered;
+    numbered.road = Road::usb;
+    numbered.devicePath = "1-1.3";
+    numbered.serialNumber = "SN0042";
+    rig.driver.attach(numbered);
+    SimInterfaceOptions locked;
+    locked.road = Road::usb;
+    locked.devicePath = "1-1.4";
+    locked.denyOpen = true;
+    rig.driver.attach(locked);
+
+    const auto listed = rig.run({"list"});
+    EXPECT_EQ(listed.code, 0) << listed.err;
+    EXPECT_EQ(listed.out, "usb:1-1.3\tusb\t1-1.3\t0C60\tFLASH \tSN0042\n"
+                          "usb:1-1.4\tusb\t1-1.4\t\t\t\n");
+    const std::string denied =
+        "ERROR - no permission to open the phone 1-1.4: the udev rule is needed, see "
+        "\"Permissions\" in norvale-cli --help\n";
+    EXPECT_EQ(listed.err, denied);
+
+    const auto json = rig.run({"list", "--json"});
+    const auto document = JsonReader::parse(json.out);
+    ASSERT_TRUE(document) << json.out;
+    ASSERT_EQ(document->array().size(), 2u);
+    EXPECT_EQ(document->array()[0].object().at("serial").string(), "SN0042");
+    EXPECT_EQ(document->array()[0].object().at("reason").string(), "");
+    EXPECT_EQ(document->array()[1].object().at("serial").string(), "");
+    EXPECT_EQ(document->array()[1].object().at("reason").string(), "no_usb_permission");
+
+    rig.driver.clearTrace();
+    const auto refused = rig.run({"--device", "usb:1-1.4", "read", "pds"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, denied);
+    EXPECT_TRUE(rig.driver.trace().empty());
+    EXPECT_FALSE(std::filesystem::exists("PDS.bin.part"));
 }
 
 TEST(CliStory, WaitGivesAPhoneTimeToArrive) {

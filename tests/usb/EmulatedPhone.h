@@ -80,6 +80,8 @@ public:
     void addFault(UrbFault fault, std::uint64_t urb);
     // Pulls the phone out now (from a test thread, never the handler's).
     void unplug();
+    // Pulls it out as a system without udev sees it: gone from sysfs, and no uevent at all.
+    void vanish();
 
     // Bulk URBs submitted so far.
     std::uint64_t bulkUrbs() const;
