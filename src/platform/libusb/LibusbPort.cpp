@@ -277,8 +277,10 @@ DeviceHandle LibusbPort::open(const std::string& location) {
     phone->events.start(context);
     // A kernel driver that bound to the interface is taken off it for as long as it is claimed.
     // Where libusb can't do that, the claim below says whether the interface is free.
-    libusb_set_auto_detach_kernel_driver(handle, 1);
-    if (!phone->claim.claim(handle, phone->endpoints.interfaceNumber)) return kInvalidDevice;
+    libusb_set_auto_detach_kernel_driver(phone->handle.get(), 1);
+    if (!phone->claim.claim(phone->handle.get(), phone->endpoints.interfaceNumber)) {
+        return kInvalidDevice;
+    }
 
     const std::lock_guard lock(devicesMutex_);
     const DeviceHandle opened{nextHandle_++};
