@@ -173,6 +173,7 @@ std::unique_ptr<SimDriver> SimDriver::fromEnvironment(Clock& clock) {
             options.devicePath = road == Road::usb ? location
                                                    : "\\\\?\\usb#vid_22b8&pid_4903#" + location +
                                                          "#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
+            options.location = location;
         }
         // NORVALE_SIM_SERIAL=none: phones without a serial number, as some devices are.
         if (environmentText("NORVALE_SIM_SERIAL").value_or("") != "none") {
@@ -786,6 +787,12 @@ std::optional<std::string> SimDriver::devicePath(DeviceSet set, const InterfaceR
     }
     ++counters_.pathsDelivered;
     return iface->options.devicePath;
+}
+
+std::string SimDriver::location(DeviceSet set, const InterfaceRef& member) {
+    std::lock_guard lock(mutex_);
+    const Interface* iface = setMember(set, member);
+    return iface ? iface->options.location : std::string{};
 }
 
 void SimDriver::closeSet(DeviceSet set) {

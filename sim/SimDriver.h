@@ -43,6 +43,7 @@ struct SimInterfaceOptions {
     bool failOpen = false;     // as when another program holds it without sharing
     bool denyOpen = false;     // as when the device node's permissions shut this user out
     std::string serialNumber;  // the USB serial number; empty: the device has none
+    std::string location;      // the driver road's socket of the device; empty: it names none
 };
 
 // What the queues of bulk IN transfers went through, for tests that check the read-ahead.
@@ -207,6 +208,7 @@ public:
     DetailSizeResult detailSize(DeviceSet set, const InterfaceRef& member) override;
     std::optional<std::string> devicePath(DeviceSet set, const InterfaceRef& member,
                                           std::uint32_t requiredSize) override;
+    std::string location(DeviceSet set, const InterfaceRef& member) override;
     void closeSet(DeviceSet set) override;
     DeviceHandle open(const std::string& devicePath) override;
     void close(DeviceHandle device) override;

@@ -208,7 +208,7 @@ ExitCode CliSession::list(bool json) {
     for (const AttachedPhone& phone : phones) {
         // The session's own phone is asked through the handle it holds: a USB phone can't be
         // claimed twice.
-        const bool ours = own && phone_ && phone.location == phone_->location;
+        const bool ours = own && phone_ && phone.path == phone_->path;
         const std::shared_ptr<const OpenDevice> device =
             ours ? own : openAttachedPhone(*platform_, phone);
         // A phone this user may not open is listed all the same, with why it says nothing.

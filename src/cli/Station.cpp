@@ -175,7 +175,7 @@ bool Station::wanted(const AttachedPhone& phone) const {
     if (ports.empty()) return true;
     const std::string location = bindings_.console.nativeToUtf8(phone.location);
     return std::any_of(ports.begin(), ports.end(), [&](const std::string& port) {
-        return port == phone.id || port == phone.location || port == location;
+        return port == phone.id || port == phone.location || port == location || port == phone.path;
     });
 }
 

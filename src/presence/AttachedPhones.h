@@ -19,15 +19,27 @@ struct AttachedPhone {
     // id while it stays attached, as long as no phone before it on the driver road goes away.
     std::string id;
     Road road = Road::driver;
-    std::string location;  // the driver's device path, or the USB location (the socket)
-    std::string serial;    // the USB serial number; empty when it has none or can't be told
+    // The socket it is plugged into, whichever phone that is: the USB location, or the socket
+    // the driver interface's device names (its device path when it names none). What `list`
+    // shows, --port takes and a station's folders are named after.
+    std::string location;
+    std::string serial;  // the USB serial number; empty when it has none or can't be told
+    // What its road opens and watches it by: the interface's device path, or the USB location.
+    std::string path;
 
     // The `number`th flash interface of the driver (from 1), and a phone on the bus.
-    static AttachedPhone onDriver(std::size_t number, std::string path) {
-        return {"driver:" + std::to_string(number), Road::driver, std::move(path), {}};
+    static AttachedPhone onDriver(std::size_t number, std::string path, std::string socket = {}) {
+        std::string location = socket.empty() ? path : std::move(socket);
+        return {"driver:" + std::to_string(number),
+                Road::driver,
+                std::move(location),
+                {},
+                std::move(path)};
     }
     static AttachedPhone onUsb(std::string location, std::string serial = {}) {
-        return {"usb:" + location, Road::usb, std::move(location), std::move(serial)};
+        std::string path = location;
+        return {"usb:" + location, Road::usb, std::move(location), std::move(serial),
+                std::move(path)};
     }
 };
 

@@ -19,7 +19,7 @@ namespace {
 
 using Key = std::pair<Road, std::string>;
 
-Key keyOf(const AttachedPhone& phone) { return {phone.road, phone.location}; }
+Key keyOf(const AttachedPhone& phone) { return {phone.road, phone.path}; }
 
 }  // namespace
 
@@ -95,8 +95,10 @@ struct PhoneWatcher::Shared {
                 key.first == Road::usb
                     ? self->platform.usb.waitForRemoval(key.second)
                     : self->platform.removalWatch.waitForChange(removalKeyPath(key.second));
-            if ((noticed && key.first == Road::usb) ||
-                !stillAttached(self->platform, {{}, key.first, key.second})) {
+            AttachedPhone probe;
+            probe.road = key.first;
+            probe.path = key.second;
+            if ((noticed && key.first == Road::usb) || !stillAttached(self->platform, probe)) {
                 self->reportLeft(key, arrival);
                 return;
             }
@@ -148,8 +150,9 @@ void PhoneWatcher::scan() {
     if (unknownInterface) {
         const DriverPhoneLink link(self.platform.driver);
         FlashInterfaceFinder finder(self.platform.interfaces, link);
-        for (std::string& path : finder.listFlashInterfaces(kFlashPrefix)) {
-            found.push_back(AttachedPhone::onDriver(found.size() + 1, std::move(path)));
+        for (FlashInterface& flash : finder.listFlashInterfaces(kFlashPrefix)) {
+            found.push_back(AttachedPhone::onDriver(found.size() + 1, std::move(flash.path),
+                                                    std::move(flash.socket)));
         }
     }
     for (const std::string& location : usbLocations)
@@ -163,7 +166,7 @@ void PhoneWatcher::scan() {
                 known = self.watched.count(key) != 0;
             }
             // Asked of a new phone only: a watched one's session holds its device.
-            if (!known) phone.serial = self.platform.usb.serialNumber(phone.location);
+            if (!known) phone.serial = self.platform.usb.serialNumber(phone.path);
         }
         WatchedPhone watched;
         {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "CliRig.h"
 #include "JsonReader.h"
@@ -456,6 +459,37 @@ TEST(CliStory, ListShowsSerialsAndAPhoneThisUserMayNotOpenWithWhy) {
     EXPECT_EQ(refused.err, denied);
     EXPECT_TRUE(rig.driver.trace().empty());
     EXPECT_FALSE(std::filesystem::exists("PDS.bin.part"));
+}
+
+// On the maker's driver too, a phone is named by the socket its device names: list shows it,
+// and a station takes it by that socket (or by its interface's path), its folder named after it.
+TEST(CliStory, ADriverPhoneIsNamedByItsSocket) {
+    CliRig rig;
+    rig.driver.detach(rig.phoneId);
+    SimInterfaceOptions socket;
+    socket.location = "hub1-port3";
+    const SimInterfaceId phone = rig.driver.attach(socket);
+    const std::string path = rig.driver.devicePathOf(phone);
+
+    const auto listed = rig.run({"list"});
+    EXPECT_EQ(listed.code, 0) << listed.err;
+    EXPECT_EQ(listed.out, "driver:1\tdriver\thub1-port3\t0C60\tFLASH \t\n");
+    const auto info = rig.run({"--device", "driver:1", "info"});
+    EXPECT_EQ(info.code, 0) << info.err;
+
+    // The station's loop sleeps on the virtual clock: a little real time lets its session run.
+    rig.clock.setSleepHook([](std::uint32_t ms) {
+        if (ms >= 100) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    const auto station = rig.run({"--station", "--count", "1", "--port", "hub1-port3", "blank"});
+    EXPECT_EQ(station.code, 0) << station.err;
+    EXPECT_TRUE(rig.driver.phone(phone)->blank());
+    bool folder = false;
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        folder |= entry.path().filename().string().rfind("hub1-port3-", 0) == 0;
+    }
+    EXPECT_TRUE(folder);
+    EXPECT_NE(path.find("vid_22b8"), std::string::npos);
 }
 
 TEST(CliStory, WaitGivesAPhoneTimeToArrive) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "integration/OperationsRig.h"
+#include "platform/win32/UsbSocketName.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32HandleBits.h"
 #include "platform/win32/WinUsbPort.h"
@@ -672,6 +673,15 @@ TEST_F(WinUsbPortTest, OnlyWinUsbPhonesFullyInstalledAreListedEachByItsSocketWit
     const std::vector<AttachedPhone> listed = listAttachedPhones(platform, rig.services.driverLink);
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].road, Road::driver);
+}
+
+TEST(UsbSocketName, NamesTheHubAndPortOfTheHubDriversWordingAndNothingElse) {
+    EXPECT_EQ(usbSocketName("Port_#0003.Hub_#0001"), "hub1-port3");
+    EXPECT_EQ(usbSocketName("Port_#0012.Hub_#0104"), "hub104-port12");
+    EXPECT_EQ(usbSocketName("Port_#003.Hub_#0001"), "");
+    EXPECT_EQ(usbSocketName("Port_#00x3.Hub_#0001"), "");
+    EXPECT_EQ(usbSocketName("0000.0014.0000.001.003.000.000.000.000"), "");
+    EXPECT_EQ(usbSocketName(""), "");
 }
 
 // An endpoint that halts stays halted until the host clears it: the transfer that meets the stall

@@ -14,6 +14,7 @@
 
 #include <cfgmgr32.h>
 
+#include "platform/win32/UsbSocketName.h"
 #include "platform/win32/Win32HandleBits.h"
 
 namespace norvale {
@@ -76,30 +77,6 @@ UsbStatus usbStatusOfError(DWORD error) {
         case ERROR_GEN_FAILURE: return UsbStatus::stalled;
         default: return UsbStatus::failed;
     }
-}
-
-std::string socketLocation(std::string_view text) {
-    // "Port_#0003.Hub_#0001": two numbers of four decimal digits each.
-    constexpr std::string_view port = "Port_#";
-    constexpr std::string_view hub = ".Hub_#";
-    constexpr std::size_t digits = 4;
-    const auto number = [](std::string_view field) -> std::optional<unsigned> {
-        unsigned value = 0;
-        for (const char c : field) {
-            if (c < '0' || c > '9') return std::nullopt;
-            value = value * 10 + static_cast<unsigned>(c - '0');
-        }
-        return value;
-    };
-    if (text.size() != port.size() + digits + hub.size() + digits ||
-        text.substr(0, port.size()) != port ||
-        text.substr(port.size() + digits, hub.size()) != hub) {
-        return {};
-    }
-    const auto portNumber = number(text.substr(port.size(), digits));
-    const auto hubNumber = number(text.substr(port.size() + digits + hub.size()));
-    if (!portNumber || !hubNumber) return {};
-    return "hub" + std::to_string(*hubNumber) + "-port" + std::to_string(*portNumber);
 }
 
 std::string serialOfInstanceId(std::string_view instanceId) {
@@ -184,7 +161,7 @@ std::optional<std::vector<WinUsbPort::Listed>> WinUsbPort::enumeratePhones() {
         Listed phone;
         const std::optional<std::string> where =
             stringProperty(set.get(), device, SPDRP_LOCATION_INFORMATION);
-        phone.location = where ? socketLocation(*where) : std::string{};
+        phone.location = where ? usbSocketName(*where) : std::string{};
         if (phone.location.empty()) phone.location = path;
         std::array<char, MAX_DEVICE_ID_LEN + 1> instance{};
         if (api_.getDeviceInstanceId(set.get(), &device, instance.data(),

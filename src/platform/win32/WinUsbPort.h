@@ -92,11 +92,6 @@ struct WinUsbInterfaceTraits {
 // - ERROR_OPERATION_ABORTED that this binding did not cause (cancel()) and anything else: failed.
 UsbStatus usbStatusOfError(DWORD error);
 
-// The socket a device's SPDRP_LOCATION_INFORMATION names, "Port_#0003.Hub_#0001", as a location
-// that is also a valid part of a folder name: "hub1-port3". Empty when the text is not of that
-// form (another bus driver's wording).
-std::string socketLocation(std::string_view locationInformation);
-
 // The serial number in a device instance id, "USB\VID_22B8&PID_4903\<serial>". Windows makes up
 // the last part, with '&' in it, for a device that has no serial number: empty then.
 std::string serialOfInstanceId(std::string_view instanceId);
