@@ -1,9 +1,13 @@
 // The Linux USB binding on its own, through real libusb against the emulated phone.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <thread>
 
@@ -200,6 +204,36 @@ TEST_F(LibusbPortTest, APhoneThatComesAndGoesWithoutAnyEventIsSeenAtTheNextLook)
     EXPECT_EQ(port.listPhones(), std::vector<std::string>{EmulatedPhone::kLocation});
     EXPECT_EQ(port.openFailure("1-1.4"), UsbOpenFailure::gone);
     later.reset();
+}
+
+// Without the udev rule a phone's device node is root's alone: usbfs refuses the open, and the
+// port tells that apart from a phone that is not there. Root may open any node, so a root run
+// takes an ordinary user's identity for the looks that need it.
+TEST_F(LibusbPortTest, ADeviceNodeThisUserMayNotOpenIsToldApartFromAMissingPhone) {
+    const char* root = std::getenv("UMOCKDEV_DIR");
+    ASSERT_NE(root, nullptr);
+    EmulatedPhone locked(phone, 5, 0x11);
+    const std::string node = std::string(root) + "/dev/bus/usb/001/005";
+    ASSERT_EQ(::chmod(node.c_str(), 0), 0) << node;
+    ASSERT_EQ(::chmod(root, 0755), 0);  // the emulated sysfs stays readable to that user
+    UsbOpenFailure lockedOut = UsbOpenFailure::none;
+    DeviceHandle opened = kInvalidDevice;
+    {
+        struct Identity {
+            bool changed = ::geteuid() == 0 && ::seteuid(65534) == 0;
+            ~Identity() {
+                if (changed) EXPECT_EQ(::seteuid(0), 0);
+            }
+        } identity;
+        lockedOut = port.openFailure("1-1.5");
+        opened = port.open("1-1.5");
+    }
+    EXPECT_EQ(lockedOut, UsbOpenFailure::noPermission);
+    EXPECT_FALSE(opened.valid());
+    EXPECT_EQ(port.listPhones(),
+              (std::vector<std::string>{EmulatedPhone::kLocation, "1-1.5"}));  // still listed
+    EXPECT_EQ(port.openFailure("1-1.9"), UsbOpenFailure::gone);
+    EXPECT_EQ(port.openFailure(EmulatedPhone::kLocation), UsbOpenFailure::none);
 }
 
 TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOnce) {
