@@ -726,8 +726,8 @@ TEST_F(WinUsbPortTest, AHaltedPipeIsClearedSoTheNextTransferGoesThrough) {
     port.close(phone);
 }
 
-// NTSTATUS values a read in flight ends with when the phone is pulled out, and the Win32 errors
-// WinUsb_GetOverlappedResult makes of them.
+// NTSTATUS values a read in flight ends with when the phone is pulled out;
+// WinUsb_GetOverlappedResult makes the Win32 errors of them.
 struct UnplugEnd {
     const char* name;
     ULONG_PTR status;
@@ -762,7 +762,9 @@ TEST_P(WinUsbUnplug, ATransferEndedByThePullIsGoneAndNothingIsRetriedOrReset) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, WinUsbUnplug,
     ::testing::Values(UnplugEnd{"GenFailure", kStatusUnsuccessful},
-                      UnplugEnd{"NoSuchDevice", 0xC00000C0},  // STATUS_DEVICE_DOES_NOT_EXIST
+                      // A Win32 error carried as it is (FACILITY_NTWIN32): ERROR_NO_SUCH_DEVICE.
+                      UnplugEnd{"NoSuchDevice", 0xC00701B1},
+                      UnplugEnd{"DeviceDoesNotExist", 0xC00000C0},  // ERROR_DEV_NOT_EXIST
                       UnplugEnd{"DeviceNotConnected", kStatusDeviceNotConnected},
                       UnplugEnd{"FileNotFound", 0xC000000E}),  // STATUS_NO_SUCH_DEVICE
     [](const ::testing::TestParamInfo<UnplugEnd>& info) { return std::string(info.param.name); });

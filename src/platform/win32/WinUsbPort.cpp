@@ -71,6 +71,7 @@ UsbStatus usbStatusOfError(DWORD error) {
         case ERROR_SEM_TIMEOUT: return UsbStatus::timedOut;
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_NO_SUCH_DEVICE:
+        case ERROR_DEV_NOT_EXIST:
         case ERROR_FILE_NOT_FOUND:
         case ERROR_DEVICE_REMOVED:
         case ERROR_BAD_COMMAND: return UsbStatus::gone;

@@ -82,10 +82,10 @@ struct WinUsbInterfaceTraits {
 // Errors WinUSB completes a transfer with, as the seam reports them:
 // - ERROR_SEM_TIMEOUT (a pipe's own time-out) and a transfer this binding aborted when its wait
 //   ran out: timedOut;
-// - ERROR_DEVICE_NOT_CONNECTED, ERROR_NO_SUCH_DEVICE, ERROR_FILE_NOT_FOUND, ERROR_DEVICE_REMOVED
-//   (what a transfer in flight ends with when the phone is pulled out) and ERROR_BAD_COMMAND
-//   (what WinUSB answers after that): gone, and every later transfer on the handle ends so at
-//   once;
+// - ERROR_DEVICE_NOT_CONNECTED, ERROR_NO_SUCH_DEVICE, ERROR_DEV_NOT_EXIST, ERROR_FILE_NOT_FOUND,
+//   ERROR_DEVICE_REMOVED (what a transfer in flight ends with when the phone is pulled out) and
+//   ERROR_BAD_COMMAND (what WinUSB answers after that): gone, and every later transfer on the
+//   handle ends so at once;
 // - ERROR_GEN_FAILURE is both how a stalled endpoint shows and what some host controllers end a
 //   transfer with when the device goes: stalled here, and the transfer then asks the device
 //   (see WinUsbPort) which of the two it was;
