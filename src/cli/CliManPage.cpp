@@ -135,7 +135,7 @@ std::string cliManPage() {
 
     appendSection(page, "NOTES");
     page += manEscaped(help.interruption);
-    page += ".SS Permissions\n";
+    appendSection(page, "PERMISSIONS");
     page += manEscaped(help.permissions);
 
     appendSection(page, "EXAMPLES");
