@@ -27,6 +27,7 @@ public:
                                           std::uint32_t /*requiredSize*/) override {
         return std::nullopt;
     }
+    std::string location(DeviceSet /*set*/, const InterfaceRef& /*member*/) override { return {}; }
     void closeSet(DeviceSet /*set*/) override {}
     DeviceHandle open(const std::string& /*devicePath*/) override { return kInvalidDevice; }
     void close(DeviceHandle /*device*/) override {}

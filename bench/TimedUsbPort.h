@@ -18,6 +18,12 @@ public:
 
     std::vector<std::string> listPhones() override { return inner_.listPhones(); }
     DeviceHandle open(const std::string& location) override { return inner_.open(location); }
+    std::string serialNumber(const std::string& location) override {
+        return inner_.serialNumber(location);
+    }
+    UsbOpenFailure openFailure(const std::string& location) override {
+        return inner_.openFailure(location);
+    }
     void close(DeviceHandle device) override { inner_.close(device); }
     std::uint32_t maxPacketSize(DeviceHandle device) override {
         return inner_.maxPacketSize(device);

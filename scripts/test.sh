@@ -260,7 +260,7 @@ step_package() {
   rm -rf "$folder"
   "$root/scripts/make-sample-loaders.sh" "$folder"
   local device='\\?\usb#vid_22b8&pid_4903#5&1b2c3d4e&0&1#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}'
-  check "norvale-cli --sim list" same "$(printf 'driver:1\tdriver\t%s\t0C60\tFLASH ' "$device")" \
+  check "norvale-cli --sim list" same "$(printf 'driver:1\tdriver\t%s\t0C60\tFLASH \t' "$device")" \
     "$(cd "$folder" && env -u NORVALE_SIM_ROAD -u NORVALE_SIM_FAULTS -u NORVALE_SIM_TRACE \
       "$program" --sim list)"
   check "norvale-cli --sim info" same "$(printf '%s\n' 'Phone connected' 'Boot version: 0C60' \

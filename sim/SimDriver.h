@@ -43,7 +43,10 @@ struct SimInterfaceOptions {
     bool zeroLengthAfterWhole = false;
     std::uint32_t sizeQueryError = 0;  // non-zero: the detail size query fails with this error
     bool failDetailFetch = false;
-    bool failOpen = false;  // as when another program holds it without sharing
+    bool failOpen = false;     // as when another program holds it without sharing
+    bool denyOpen = false;     // as when the device node's permissions shut this user out
+    std::string serialNumber;  // the USB serial number; empty: the device has none
+    std::string location;      // the driver road's socket of the device; empty: it names none
 };
 
 // What the queues of bulk IN transfers went through, for tests that check the read-ahead.
@@ -213,6 +216,7 @@ public:
     DetailSizeResult detailSize(DeviceSet set, const InterfaceRef& member) override;
     std::optional<std::string> devicePath(DeviceSet set, const InterfaceRef& member,
                                           std::uint32_t requiredSize) override;
+    std::string location(DeviceSet set, const InterfaceRef& member) override;
     void closeSet(DeviceSet set) override;
     DeviceHandle open(const std::string& devicePath) override;
     void close(DeviceHandle device) override;
@@ -220,6 +224,8 @@ public:
     bool waitForChange(const std::string& keyPath) override;
 
     std::vector<std::string> listPhones() override;
+    std::string serialNumber(const std::string& location) override;
+    UsbOpenFailure openFailure(const std::string& location) override;
     std::uint32_t maxPacketSize(DeviceHandle device) override;
     UsbTransfer bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,
                         std::uint32_t waitMs) override;

@@ -99,6 +99,12 @@ std::optional<std::string> SimDriver::devicePath(DeviceSet set, const InterfaceR
     return iface->options.devicePath;
 }
 
+std::string SimDriver::location(DeviceSet set, const InterfaceRef& member) {
+    std::lock_guard lock(mutex_);
+    const Interface* iface = setMember(set, member);
+    return iface ? iface->options.location : std::string{};
+}
+
 void SimDriver::closeSet(DeviceSet set) {
     std::lock_guard lock(mutex_);
     if (sets_.erase(set.bits) == 0) ++counters_.badSetCloses;
@@ -110,7 +116,7 @@ DeviceHandle SimDriver::open(const std::string& devicePath) {
     for (const auto& iface : interfaces_) {
         if (!iface->attached || !sameName(iface->options.devicePath, devicePath)) continue;
         ++iface->openAttempts;
-        if (iface->options.failOpen) return kInvalidDevice;
+        if (iface->options.failOpen || iface->options.denyOpen) return kInvalidDevice;
         const DeviceHandle handle{nextHandle_};
         nextHandle_ += 4;
         handles_.emplace(handle.bits, iface);

@@ -110,6 +110,13 @@ std::unique_ptr<SimDriver> SimDriver::fromEnvironment(Clock& clock) {
             options.devicePath = road == Road::usb ? location
                                                    : "\\\\?\\usb#vid_22b8&pid_4903#" + location +
                                                          "#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
+            options.location = location;
+        }
+        // NORVALE_SIM_SERIAL=none: phones without a serial number, as some devices are.
+        if (environmentText("NORVALE_SIM_SERIAL").value_or("") != "none") {
+            char serial[16];
+            std::snprintf(serial, sizeof serial, "SIM%04u", number);
+            options.serialNumber = serial;
         }
         SimPhoneOptions phoneOptions;
         phoneOptions.erasedFlashMask = SimPhone::erasedFlashMaskOf(number);

@@ -21,6 +21,30 @@ std::vector<std::string> SimDriver::listPhones() {
     return phones;
 }
 
+std::string SimDriver::serialNumber(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    for (const auto& iface : interfaces_) {
+        if (iface->attached && iface->options.road == Road::usb &&
+            sameName(iface->options.devicePath, location)) {
+            return iface->options.serialNumber;
+        }
+    }
+    return {};
+}
+
+UsbOpenFailure SimDriver::openFailure(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    for (const auto& iface : interfaces_) {
+        if (!iface->attached || iface->options.road != Road::usb ||
+            !sameName(iface->options.devicePath, location)) {
+            continue;
+        }
+        if (iface->options.denyOpen) return UsbOpenFailure::noPermission;
+        return iface->options.failOpen ? UsbOpenFailure::failed : UsbOpenFailure::none;
+    }
+    return UsbOpenFailure::gone;
+}
+
 std::uint32_t SimDriver::maxPacketSize(DeviceHandle device) {
     std::lock_guard lock(mutex_);
     // Known from the descriptors read at the open, so it outlives the device's removal.

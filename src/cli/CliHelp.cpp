@@ -9,9 +9,13 @@ namespace {
 
 constexpr HelpEntry kCommands[] = {
     {"list [--json]", "The phones attached, one line each, fields separated by tabs:\n"
-                      "id, road (driver or usb), where it is, boot version, mode.\n"
+                      "id, road (driver or usb), where it is (the socket on the USB\n"
+                      "road: 1-1.3 on Linux, hub1-port3 on Windows), boot version, mode,\n"
+                      "USB serial number (empty when it has none). A phone this user may\n"
+                      "not open is listed with an error line after it (see Permissions).\n"
                       "--json: one JSON array instead, an object per phone with the\n"
-                      "fields id, road, location, boot_version and mode (strings).\n"},
+                      "fields id, road, location, serial, boot_version, mode and reason\n"
+                      "(strings; reason is no_usb_permission or empty).\n"},
     {"info [--json]", "The arrival lines of the phone: boot version, mode and the CG1\n"
                       "start from KESTRIN.ini. --json: a JSON array holding the phone's\n"
                       "object as list --json gives it, with cg1_start added (a string,\n"
@@ -150,6 +154,11 @@ constexpr CliReference kReference{
     "Ctrl+C stops the running command at its next transfer: a dump keeps what arrived in its\n"
     "FILE.part, the line says how much, and the phone's read is ended. A second Ctrl+C ends\n"
     "the program.\n",
+    "On Linux a phone in flash mode is a USB device node that only root may open unless the\n"
+    "udev rule 70-norvale.rules gives the user at the seat access to it (the package installs\n"
+    "it in /usr/lib/udev/rules.d; by hand: copy it to /etc/udev/rules.d, then run\n"
+    "udevadm control --reload-rules and udevadm trigger). Plug the phone in again after\n"
+    "installing it. Without it a command stops with no_usb_permission (exit code 2).\n",
     kExitCodes,
     kEnvironment,
     "The loader images and KESTRIN.ini are looked for in the working folder (--dir, else the\n"
@@ -222,6 +231,8 @@ std::optional<std::string> cliHelp(std::string_view topic) {
         for (const HelpEntry& option : kOptions) appendEntry(text, option);
         text += '\n';
         text += kReference.interruption;
+        text += "\nPermissions:\n";
+        appendIndented(text, "  ", kReference.permissions, 2);
         appendExitCodes(text);
         return text;
     }

@@ -46,6 +46,7 @@ struct CliReference {
     std::span<const HelpEntry> commands;
     std::span<const HelpEntry> options;
     std::string_view interruption;  // what Ctrl+C does, lines
+    std::string_view permissions;   // Linux: the udev rule that lets a user open the phone, lines
     std::span<const ExitCodeHelp> exitCodes;
     std::span<const HelpEntry> environment;
     std::string_view filesNote;  // where the files are looked for, lines

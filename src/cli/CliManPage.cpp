@@ -135,6 +135,8 @@ std::string cliManPage() {
 
     appendSection(page, "NOTES");
     page += manEscaped(help.interruption);
+    appendSection(page, "PERMISSIONS");
+    page += manEscaped(help.permissions);
 
     appendSection(page, "EXAMPLES");
     bool first = true;

@@ -167,21 +167,30 @@ ExitCode CliSession::findPhone(bool announce) {
         clock.sleep(
             static_cast<std::uint32_t>(std::min<std::uint64_t>(kWaitPollMs, deadline - now)));
     }
+    if (!announce) return ExitCode::done;
     // The phone arrives as the dialog's arrival handling would have it: its lines, its device.
-    if (announce) handleArrivalOf(*services_, openAttachedPhone(*platform_, *phone_));
+    // One the system won't let this user open is told as such, before anything is announced.
+    std::shared_ptr<const OpenDevice> device = openAttachedPhone(*platform_, *phone_);
+    if (openDenied(*platform_, *phone_, *device)) {
+        return refuse(MessageId::noUsbPermission, phone_->location);
+    }
+    handleArrivalOf(*services_, std::move(device));
     return ExitCode::done;
 }
 
 std::string CliSession::phoneJson(const AttachedPhone& phone, const OpenDevice& device,
-                                  bool withConfiguration) {
+                                  bool withConfiguration, bool denied) {
     const PhoneLink& link = services_->link(phone.road);
     const std::string boot = readBootVersion(link, device.handle());
     const std::string mode = readMode(link, device.handle());
-    std::string json = "{\"id\": " + jsonString(bindings_.console.nativeToUtf8(phone.id)) +
-                       ", \"road\": " + jsonString(roadName(phone.road)) + ", \"location\": " +
-                       jsonString(bindings_.console.nativeToUtf8(phone.location)) +
-                       ", \"boot_version\": " + jsonString(utf8FromCp1251(boot)) +
-                       ", \"mode\": " + jsonString(utf8FromCp1251(mode));
+    std::string json =
+        "{\"id\": " + jsonString(bindings_.console.nativeToUtf8(phone.id)) +
+        ", \"road\": " + jsonString(roadName(phone.road)) +
+        ", \"location\": " + jsonString(bindings_.console.nativeToUtf8(phone.location)) +
+        ", \"serial\": " + jsonString(bindings_.console.nativeToUtf8(phone.serial)) +
+        ", \"boot_version\": " + jsonString(utf8FromCp1251(boot)) +
+        ", \"mode\": " + jsonString(utf8FromCp1251(mode)) +
+        ", \"reason\": " + jsonString(denied ? messageName(MessageId::noUsbPermission) : "");
     if (withConfiguration) {
         // From KESTRIN.ini, whose bytes the dialog shows as Windows-1251; null without one.
         const std::optional<std::string> cg1 = readCg1Start(bindings_.files);
@@ -199,12 +208,14 @@ ExitCode CliSession::list(bool json) {
     for (const AttachedPhone& phone : phones) {
         // The session's own phone is asked through the handle it holds: a USB phone can't be
         // claimed twice.
-        const bool ours = own && phone_ && phone.location == phone_->location;
+        const bool ours = own && phone_ && phone.path == phone_->path;
         const std::shared_ptr<const OpenDevice> device =
             ours ? own : openAttachedPhone(*platform_, phone);
+        // A phone this user may not open is listed all the same, with why it says nothing.
+        const bool denied = openDenied(*platform_, phone, *device);
         if (json) {
             if (document.size() > 1) document += ",";
-            document += "\n  " + phoneJson(phone, *device, false);
+            document += "\n  " + phoneJson(phone, *device, false, denied);
             continue;
         }
         const PhoneLink& link = services_->link(phone.road);
@@ -212,7 +223,11 @@ ExitCode CliSession::list(bool json) {
         const std::string mode = readMode(link, device->handle());
         view_.printResult(phone.id + '\t' + roadName(phone.road) + '\t' +
                           bindings_.console.nativeToUtf8(phone.location) + '\t' +
-                          utf8FromCp1251(boot) + '\t' + utf8FromCp1251(mode));
+                          utf8FromCp1251(boot) + '\t' + utf8FromCp1251(mode) + '\t' +
+                          bindings_.console.nativeToUtf8(phone.serial));
+        if (denied) {
+            view_.append(Message(MessageId::noUsbPermission, MessageDetail::name(phone.location)));
+        }
     }
     if (json) view_.printResult(document + "\n]");
     return ExitCode::done;

@@ -39,9 +39,10 @@ private:
     ExitCode findPhone(bool announce);
     ExitCode list(bool json);
     ExitCode infoJson();
-    // One phone as a JSON object: its id, road and place, and what it answers.
+    // One phone as a JSON object: its id, road, place and serial number, what it answers, and
+    // the reason it answers nothing when the system denied the open (`denied`).
     std::string phoneJson(const AttachedPhone& phone, const OpenDevice& device,
-                          bool withConfiguration);
+                          bool withConfiguration, bool denied = false);
     // Prints the error message and gives its exit code.
     ExitCode refuse(const Message& reason);
     ExitCode refuse(MessageId reason, std::string_view name) {

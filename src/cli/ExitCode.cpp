@@ -6,6 +6,8 @@ namespace norvale {
 ExitCode exitCodeFor(MessageId reason) {
     switch (reason) {
         case MessageId::phoneNotConnected:
+        // Nothing reached the phone: to the run it is as if none were attached.
+        case MessageId::noUsbPermission:
         case MessageId::noSuchPhone: return ExitCode::noPhone;
         case MessageId::stoppedByOperator:
         case MessageId::readStoppedByOperator: return ExitCode::interrupted;

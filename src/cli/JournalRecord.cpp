@@ -27,6 +27,8 @@ std::string journalLine(const JournalRecord& record) {
     out += ',';
     field(out, "road", record.road);
     out += ',';
+    field(out, "serial", record.serial);
+    out += ',';
     field(out, "boot_version", utf8FromCp1251(record.bootVersion));
     out += ',';
     field(out, "mode", utf8FromCp1251(record.mode));

@@ -24,6 +24,7 @@ struct JournalCommand {
 struct JournalRecord {
     std::string location;     // UTF-8
     std::string road;         // "usb" or "driver"
+    std::string serial;       // the phone's USB serial number; "" when it has none
     std::string bootVersion;  // the phone's bytes, Windows-1251
     std::string mode;         // the phone's bytes, Windows-1251
     WallTime started;
@@ -38,7 +39,7 @@ struct JournalRecord {
 };
 
 // The record as one line of JSON ending in "\n", the fields in this order:
-// {"location":..,"road":..,"boot_version":..,"mode":..,"started":..,"ended":..,
+// {"location":..,"road":..,"serial":..,"boot_version":..,"mode":..,"started":..,"ended":..,
 //  "commands":[{"command":..,"result":..,"bytes":N,"files":[{"name":..,"sha256":..}]}],
 //  "verify":..,"exit_code":N,"reason":..,"error":..}
 // with no spaces between the tokens. The phone's bytes are decoded from Windows-1251.

@@ -175,7 +175,7 @@ bool Station::wanted(const AttachedPhone& phone) const {
     if (ports.empty()) return true;
     const std::string location = bindings_.console.nativeToUtf8(phone.location);
     return std::any_of(ports.begin(), ports.end(), [&](const std::string& port) {
-        return port == phone.id || port == phone.location || port == location;
+        return port == phone.id || port == phone.location || port == location || port == phone.path;
     });
 }
 
@@ -210,6 +210,7 @@ void Station::serve(const std::shared_ptr<Run>& run) {
         JournalRecord record;
         record.location = run->location;
         record.road = roadName(attached.road);
+        record.serial = bindings_.console.nativeToUtf8(attached.serial);
         record.started = wallClock_();
 
         // On a terminal the table shows how each phone goes; only error lines go above it.

@@ -35,10 +35,11 @@ enum class MessageId : std::uint8_t {
     // Errors of the commands.
     phoneNotConnected,
     noAnswer,
-    cannotReadFile,  // the file
-    fileInUse,       // the file
-    fileTooLarge,    // the file
-    imageTooShort,   // the image file
+    noUsbPermission,  // the phone's location
+    cannotReadFile,   // the file
+    fileInUse,        // the file
+    fileTooLarge,     // the file
+    imageTooShort,    // the image file
     badAddressRange,
     cannotCreateFile,   // the file
     fileExists,         // the file; the ".part" file that keeps the dump, when one does

@@ -40,6 +40,11 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
     {Id::phoneNotConnected, "phone_not_connected", kError, u8"Телефон не подключен",
      "Phone not connected"},
     {Id::noAnswer, "no_answer", kError, u8"нет связи с телефоном", "no connection with the phone"},
+    // The system would not let this user open the phone's device: nothing was sent to it.
+    {Id::noUsbPermission, "no_usb_permission", kError,
+     u8"нет прав открыть телефон {1}: нужно правило udev, см. norvale-cli --help",
+     "no permission to open the phone {1}: the udev rule is needed, see \"Permissions\" in "
+     "norvale-cli --help"},
     {Id::cannotReadFile, "cannot_read_file", kError, u8"не удалось прочитать файл {1}",
      "could not read the file {1}"},
     {Id::fileInUse, "file_in_use", kError, u8"файл занят другой программой: {1}",

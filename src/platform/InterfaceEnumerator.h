@@ -42,6 +42,9 @@ inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 // - devicePath(): fetches the detail record at `requiredSize` bytes (the caller has checked that
 //   memory for it can be had) and returns its DevicePath, or nullopt when the fetch fails. The
 //   binding allocates and frees the record itself.
+// - location(): the socket the device behind the member is plugged into, named as the USB road
+//   names it ("hub<N>-port<M>" on Windows, from the device's location information), or empty
+//   when the device names none; the caller then names it by its path.
 // - open(): opens the path for reading and writing with read and write sharing, OPEN_EXISTING,
 //   synchronous I/O; kInvalidDevice on failure. A valid handle must be given back to close()
 //   exactly once, by whoever owns it then.
@@ -53,6 +56,7 @@ public:
     virtual DetailSizeResult detailSize(DeviceSet set, const InterfaceRef& member) = 0;
     virtual std::optional<std::string> devicePath(DeviceSet set, const InterfaceRef& member,
                                                   std::uint32_t requiredSize) = 0;
+    virtual std::string location(DeviceSet set, const InterfaceRef& member) = 0;
     virtual void closeSet(DeviceSet set) = 0;
     virtual DeviceHandle open(const std::string& devicePath) = 0;
     void close(DeviceHandle device) override = 0;

@@ -32,6 +32,14 @@ struct UsbTransfer {
 
 enum class UsbString { manufacturer, product };
 
+// Why open() gives no device at a location.
+enum class UsbOpenFailure {
+    none,          // it opens
+    gone,          // no phone is attached there
+    noPermission,  // the system denies this user access to the device (its node's permissions)
+    failed,        // anything else: another program holds it, its descriptors don't fit...
+};
+
 // How a queued bulk IN transfer ended, and its bytes.
 struct UsbReaped {
     UsbTransfer transfer;
@@ -67,8 +75,14 @@ public:
 
 // Contract:
 // - listPhones(): the locations of the attached 22B8:4903 devices, in the order the system lists
-//   them (a device path on Windows, "bus-port.port" on Linux); empty when there are none or the
-//   bus can't be read. A location stays the same while the device stays attached.
+//   them; empty when there are none or the bus can't be read. A location names the socket, not
+//   the phone ("bus-port.port" on Linux, "hub<N>-port<M>" on Windows): it stays the same while
+//   the device stays attached, and a phone plugged into the same socket later gets it again. It
+//   lists what is attached at the call, also where the system sends no hotplug events.
+// - serialNumber(): the USB serial number (iSerialNumber) of the device at `location` as text,
+//   empty when it has none, is not attached there, or the number can't be read.
+// - openFailure(): why open() at `location` gives no device now: it tries the open the same way
+//   and gives back whatever it opened; `none` when that open succeeds.
 // - open(): opens the device at `location`, takes it from any kernel driver, claims its one
 //   interface and finds its bulk OUT and bulk IN endpoints and the IN endpoint's max packet size
 //   in the descriptors. kInvalidDevice on any failure, with nothing left held. A valid handle is
@@ -101,6 +115,8 @@ class UsbPort : public virtual DeviceCloser {
 public:
     virtual std::vector<std::string> listPhones() = 0;
     virtual DeviceHandle open(const std::string& location) = 0;
+    virtual std::string serialNumber(const std::string& location) = 0;
+    virtual UsbOpenFailure openFailure(const std::string& location) = 0;
     void close(DeviceHandle device) override = 0;
     virtual std::uint32_t maxPacketSize(DeviceHandle device) = 0;
     virtual UsbTransfer bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,

@@ -29,11 +29,13 @@ std::vector<std::string> presentDriverPaths(InterfaceEnumerator& interfaces) {
 std::vector<AttachedPhone> listAttachedPhones(Platform& platform, const PhoneLink& driverLink) {
     std::vector<AttachedPhone> phones;
     FlashInterfaceFinder finder(platform.interfaces, driverLink);
-    for (std::string& path : finder.listFlashInterfaces(kFlashPrefix)) {
-        phones.push_back(AttachedPhone::onDriver(phones.size() + 1, std::move(path)));
+    for (FlashInterface& found : finder.listFlashInterfaces(kFlashPrefix)) {
+        phones.push_back(AttachedPhone::onDriver(phones.size() + 1, std::move(found.path),
+                                                 std::move(found.socket)));
     }
     for (std::string& location : platform.usb.listPhones()) {
-        phones.push_back(AttachedPhone::onUsb(std::move(location)));
+        std::string serial = platform.usb.serialNumber(location);
+        phones.push_back(AttachedPhone::onUsb(std::move(location), std::move(serial)));
     }
     return phones;
 }
@@ -41,18 +43,23 @@ std::vector<AttachedPhone> listAttachedPhones(Platform& platform, const PhoneLin
 std::shared_ptr<const OpenDevice> openAttachedPhone(Platform& platform,
                                                     const AttachedPhone& phone) {
     if (phone.road == Road::usb) {
-        return std::make_shared<const OpenDevice>(platform.usb.open(phone.location), platform.usb,
+        return std::make_shared<const OpenDevice>(platform.usb.open(phone.path), platform.usb,
                                                   Road::usb);
     }
-    return std::make_shared<const OpenDevice>(platform.interfaces.open(phone.location),
+    return std::make_shared<const OpenDevice>(platform.interfaces.open(phone.path),
                                               platform.interfaces);
+}
+
+bool openDenied(Platform& platform, const AttachedPhone& phone, const OpenDevice& device) {
+    return phone.road == Road::usb && !device.handle().valid() &&
+           platform.usb.openFailure(phone.path) == UsbOpenFailure::noPermission;
 }
 
 bool stillAttached(Platform& platform, const AttachedPhone& phone) {
     const std::vector<std::string> locations = phone.road == Road::driver
                                                    ? presentDriverPaths(platform.interfaces)
                                                    : platform.usb.listPhones();
-    return std::find(locations.begin(), locations.end(), phone.location) != locations.end();
+    return std::find(locations.begin(), locations.end(), phone.path) != locations.end();
 }
 
 }  // namespace norvale

@@ -23,14 +23,14 @@ DeviceHandle FlashInterfaceFinder::openFlashInterface(std::string_view prefix) {
     return match ? match->handle : kInvalidDevice;
 }
 
-std::vector<std::string> FlashInterfaceFinder::listFlashInterfaces(std::string_view prefix) {
-    std::vector<std::string> paths;
+std::vector<FlashInterface> FlashInterfaceFinder::listFlashInterfaces(std::string_view prefix) {
+    std::vector<FlashInterface> found;
     walk(kFlashSelector, prefix, [&](Match match) {
         interfaces_.close(match.handle);
-        paths.push_back(std::move(match.devicePath));
+        found.push_back({std::move(match.devicePath), std::move(match.socket)});
         return true;
     });
-    return paths;
+    return found;
 }
 
 std::optional<FlashInterfaceFinder::Match> FlashInterfaceFinder::findFirst(
@@ -88,7 +88,7 @@ std::optional<FlashInterfaceFinder::Match> FlashInterfaceFinder::testMember(
         interfaces_.close(handle);
         return std::nullopt;
     }
-    return Match{std::move(*path), handle};
+    return Match{std::move(*path), handle, interfaces_.location(set, member)};
 }
 
 }  // namespace norvale

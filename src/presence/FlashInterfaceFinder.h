@@ -25,6 +25,13 @@ inline constexpr std::string_view kFlashPrefix = "Motorola Flash";
 // never matches and what follows the prefix is not looked at.
 bool beginsWithPrefix(std::string_view reply, std::string_view prefix);
 
+// A flash interface as the walk found it: its device path, and the socket its device names
+// (empty when it names none).
+struct FlashInterface {
+    std::string path;
+    std::string socket;
+};
+
 // Both operations walk the set member by member: a member whose detail can't be fetched, that
 // can't be opened or whose string doesn't match is skipped; a size query that fails any other
 // way than "buffer too small" ends the walk; the lowest matching index wins and no member after
@@ -44,14 +51,15 @@ public:
     // kInvalidDevice. The caller owns the handle and gives it back to the enumerator's close().
     DeviceHandle openFlashInterface(std::string_view prefix);
 
-    // The device paths of every interface whose selector-2 string begins with `prefix`, in the
-    // order of the walk; each is opened to ask and closed again.
-    std::vector<std::string> listFlashInterfaces(std::string_view prefix);
+    // Every interface whose selector-2 string begins with `prefix`, in the order of the walk;
+    // each is opened to ask and closed again.
+    std::vector<FlashInterface> listFlashInterfaces(std::string_view prefix);
 
 private:
     struct Match {
         std::string devicePath;
         DeviceHandle handle;  // open; now the caller's
+        std::string socket;
     };
     std::optional<Match> findFirst(std::uint16_t selector, std::string_view prefix);
     // Hands each match to `visit`, which takes over its handle and returns whether to go on.

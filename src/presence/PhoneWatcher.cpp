@@ -19,7 +19,7 @@ namespace {
 
 using Key = std::pair<Road, std::string>;
 
-Key keyOf(const AttachedPhone& phone) { return {phone.road, phone.location}; }
+Key keyOf(const AttachedPhone& phone) { return {phone.road, phone.path}; }
 
 }  // namespace
 
@@ -95,8 +95,10 @@ struct PhoneWatcher::Shared {
                 key.first == Road::usb
                     ? self->platform.usb.waitForRemoval(key.second)
                     : self->platform.removalWatch.waitForChange(removalKeyPath(key.second));
-            if ((noticed && key.first == Road::usb) ||
-                !stillAttached(self->platform, {{}, key.first, key.second})) {
+            AttachedPhone probe;
+            probe.road = key.first;
+            probe.path = key.second;
+            if ((noticed && key.first == Road::usb) || !stillAttached(self->platform, probe)) {
                 self->reportLeft(key, arrival);
                 return;
             }
@@ -148,14 +150,24 @@ void PhoneWatcher::scan() {
     if (unknownInterface) {
         const DriverPhoneLink link(self.platform.driver);
         FlashInterfaceFinder finder(self.platform.interfaces, link);
-        for (std::string& path : finder.listFlashInterfaces(kFlashPrefix)) {
-            found.push_back(AttachedPhone::onDriver(found.size() + 1, std::move(path)));
+        for (FlashInterface& flash : finder.listFlashInterfaces(kFlashPrefix)) {
+            found.push_back(AttachedPhone::onDriver(found.size() + 1, std::move(flash.path),
+                                                    std::move(flash.socket)));
         }
     }
     for (const std::string& location : usbLocations)
         found.push_back(AttachedPhone::onUsb(location));
     for (AttachedPhone& phone : found) {
         const Key key = keyOf(phone);
+        if (phone.road == Road::usb) {
+            bool known = false;
+            {
+                std::lock_guard lock(self.mutex);
+                known = self.watched.count(key) != 0;
+            }
+            // Asked of a new phone only: a watched one's session holds its device.
+            if (!known) phone.serial = self.platform.usb.serialNumber(phone.path);
+        }
         WatchedPhone watched;
         {
             std::lock_guard lock(self.mutex);

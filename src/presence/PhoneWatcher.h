@@ -11,10 +11,10 @@
 
 namespace norvale {
 
-// One arrival of a phone. `phone.location` is its stable key on its road (the USB location, or
-// the driver interface's device path); `phone.id` is as listAttachedPhones() gives it at the
-// arrival. `arrival` numbers the watcher's arrivals from 1: a phone that leaves and comes back
-// is a new arrival with a new number, even at the same location.
+// One arrival of a phone. `phone.path` is its stable key on its road (the USB location, or the
+// driver interface's device path); `phone.location` the socket it is plugged into; `phone.id` is as
+// listAttachedPhones() gives it at the arrival. `arrival` numbers the watcher's arrivals from 1: a
+// phone that leaves and comes back is a new arrival with a new number, even at the same location.
 struct WatchedPhone {
     AttachedPhone phone;
     std::uint64_t arrival = 0;

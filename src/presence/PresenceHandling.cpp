@@ -55,6 +55,10 @@ PhoneIdentity handleArrivalOf(Services& services, std::shared_ptr<const OpenDevi
 
 void handleRemoval(Services& services) {
     services.state.connected.store(false);
+    // The session lets go of the device now, not at the next arrival: Windows can't finish
+    // removing a device while a handle to it is open, and until then a phone plugged back into
+    // the same socket may not show up. A command still running keeps it until it ends.
+    services.state.device.store(nullptr);
     services.log.append(MessageId::phoneDisconnected);
     services.view.setStatusText(text::kStatusDisconnected);
 }

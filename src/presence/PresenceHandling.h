@@ -20,8 +20,9 @@ void handleArrival(Services& services);
 // what the phone told of itself.
 PhoneIdentity handleArrivalOf(Services& services, std::shared_ptr<const OpenDevice> device);
 
-// UI thread only. Clears connected, logs the removal and an empty line, shows "Не подключен".
-// The device stays: a command still running goes on with the handle it took.
+// UI thread only. Clears connected, logs the removal and an empty line, shows "Не подключен",
+// and lets go of the session's device: it is closed now, or when a command still running with
+// the handle it took ends.
 void handleRemoval(Services& services);
 
 }  // namespace norvale

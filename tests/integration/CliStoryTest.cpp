@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "CliRig.h"
 #include "JsonReader.h"
@@ -349,13 +352,14 @@ TEST(CliStory, ListShowsThePhonesOfBothRoadsAndDevicePicksOne) {
     const auto listed = rig.run({"list"});
     EXPECT_EQ(listed.code, 0);
     EXPECT_EQ(listed.out, "driver:1\tdriver\t" + rig.driver.devicePathOf(rig.phoneId) +
-                              "\t0C60\tFLASH \nusb:1-2\tusb\t1-2\t0C60\tFLASH \n");
+                              "\t0C60\tFLASH \t\nusb:1-2\tusb\t1-2\t0C60\tFLASH \t\n");
 
     const auto blank = rig.run({"--device", "usb:1-2", "blank", "list"});
     EXPECT_EQ(blank.code, 0) << blank.err;
     EXPECT_TRUE(rig.driver.phone(usbPhone)->blank());
     EXPECT_FALSE(rig.driver.phone(rig.phoneId)->blank());
-    EXPECT_NE(blank.out.find("usb:1-2\tusb\t1-2\t0C60\tBLANK \n"), std::string::npos) << blank.out;
+    EXPECT_NE(blank.out.find("usb:1-2\tusb\t1-2\t0C60\tBLANK \t\n"), std::string::npos)
+        << blank.out;
 
     const auto missing = rig.run({"--device", "usb:9-9", "info"});
     EXPECT_EQ(missing.code, 2);
@@ -380,8 +384,10 @@ TEST(CliStory, ListAndInfoGiveOneJsonDocumentWithThePhonesBytesEscaped) {
     const JsonValue::Object driverPhone{{"id", {std::string("driver:1")}},
                                         {"road", {std::string("driver")}},
                                         {"location", {rig.driver.devicePathOf(rig.phoneId)}},
+                                        {"serial", {std::string()}},
                                         {"boot_version", {std::string("0C60")}},
-                                        {"mode", {std::string("FLASH ")}}};
+                                        {"mode", {std::string("FLASH ")}},
+                                        {"reason", {std::string()}}};
     EXPECT_EQ(phones[0].object().size(), driverPhone.size());
     for (const auto& [field, value] : driverPhone) {
         EXPECT_EQ(phones[0].object().at(field).string(), value.string()) << field;
@@ -400,7 +406,7 @@ TEST(CliStory, ListAndInfoGiveOneJsonDocumentWithThePhonesBytesEscaped) {
     const auto& phone = described->array()[0].object();
     EXPECT_EQ(phone.at("id").string(), "driver:1");
     EXPECT_EQ(phone.at("cg1_start").string(), "100A0000");
-    EXPECT_EQ(phone.size(), 6u);
+    EXPECT_EQ(phone.size(), 8u);
     std::filesystem::remove("KESTRIN.ini");
     const auto bare = rig.run({"--device", "usb:1-2", "info", "--json"});
     const auto withoutIni = JsonReader::parse(bare.out);
@@ -410,6 +416,80 @@ TEST(CliStory, ListAndInfoGiveOneJsonDocumentWithThePhonesBytesEscaped) {
     const auto twice = rig.run({"list", "--json", "info", "--json"});
     EXPECT_EQ(twice.code, 1);
     EXPECT_EQ(twice.err, "ERROR - --json is allowed in one command of a run only\n");
+}
+
+// A USB phone tells its serial number; one the system won't let this user open is listed with
+// why, and a command on it stops before anything is announced or sent, with its own message.
+TEST(CliStory, ListShowsSerialsAndAPhoneThisUserMayNotOpenWithWhy) {
+    CliRig rig;
+    rig.driver.detach(rig.phoneId);
+    SimInterfaceOptions numbered;
+    numbered.road = Road::usb;
+    numbered.devicePath = "1-1.3";
+    numbered.serialNumber = "SN0042";
+    rig.driver.attach(numbered);
+    SimInterfaceOptions locked;
+    locked.road = Road::usb;
+    locked.devicePath = "1-1.4";
+    locked.denyOpen = true;
+    rig.driver.attach(locked);
+
+    const auto listed = rig.run({"list"});
+    EXPECT_EQ(listed.code, 0) << listed.err;
+    EXPECT_EQ(listed.out, "usb:1-1.3\tusb\t1-1.3\t0C60\tFLASH \tSN0042\n"
+                          "usb:1-1.4\tusb\t1-1.4\t\t\t\n");
+    const std::string denied =
+        "ERROR - no permission to open the phone 1-1.4: the udev rule is needed, see "
+        "\"Permissions\" in norvale-cli --help\n";
+    EXPECT_EQ(listed.err, denied);
+
+    const auto json = rig.run({"list", "--json"});
+    const auto document = JsonReader::parse(json.out);
+    ASSERT_TRUE(document) << json.out;
+    ASSERT_EQ(document->array().size(), 2u);
+    EXPECT_EQ(document->array()[0].object().at("serial").string(), "SN0042");
+    EXPECT_EQ(document->array()[0].object().at("reason").string(), "");
+    EXPECT_EQ(document->array()[1].object().at("serial").string(), "");
+    EXPECT_EQ(document->array()[1].object().at("reason").string(), "no_usb_permission");
+
+    rig.driver.clearTrace();
+    const auto refused = rig.run({"--device", "usb:1-1.4", "read", "pds"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, denied);
+    EXPECT_TRUE(rig.driver.trace().empty());
+    EXPECT_FALSE(std::filesystem::exists("PDS.bin.part"));
+}
+
+// On the maker's driver too, a phone is named by the socket its device names: list shows it,
+// and a station takes it by that socket (or by its interface's path), its folder named after it.
+TEST(CliStory, ADriverPhoneIsNamedByItsSocket) {
+    CliRig rig;
+    rig.driver.detach(rig.phoneId);
+    SimInterfaceOptions socket;
+    socket.location = "hub1-port3";
+    const SimInterfaceId phone = rig.driver.attach(socket);
+    const std::string path = rig.driver.devicePathOf(phone);
+
+    const auto listed = rig.run({"list"});
+    EXPECT_EQ(listed.code, 0) << listed.err;
+    EXPECT_EQ(listed.out, "driver:1\tdriver\thub1-port3\t0C60\tFLASH \t\n");
+    const auto info = rig.run({"--device", "driver:1", "info"});
+    EXPECT_EQ(info.code, 0) << info.err;
+
+    // The station's loop sleeps on the virtual clock: a little real time lets its session run.
+    rig.clock.setSleepHook([](std::uint32_t ms) {
+        if (ms >= 100) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    const auto station = rig.run({"--station", "--count", "1", "--port", "hub1-port3", "blank"});
+    EXPECT_EQ(station.code, 0) << station.err;
+    EXPECT_TRUE(rig.driver.phone(phone)->blank());
+    bool folder = false;
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        folder |= entry.path().filename().string().rfind("hub1-port3-", 0) == 0;
+    }
+    EXPECT_TRUE(folder);
+    EXPECT_NE(path.find("vid_22b8"), std::string::npos);
 }
 
 TEST(CliStory, WaitGivesAPhoneTimeToArrive) {

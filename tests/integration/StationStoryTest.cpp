@@ -36,7 +36,7 @@ std::string fileEntry(const std::string& name) {
 // The journal line of a phone at `k` that ran the chain of the first story to its end.
 std::string doneLine(unsigned k, const std::string& folder) {
     return R"({"location":"1-1.)" + std::to_string(k) +
-           R"(","road":"usb","boot_version":"0C60","mode":"FLASH ",)"
+           R"(","road":"usb","serial":"","boot_version":"0C60","mode":"FLASH ",)"
            R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:22:31Z","commands":[)"
            R"({"command":"backup","result":"done","bytes":262144,"files":[)" +
            fileEntry(inFolder(folder, "Boot.bin")) + "," + fileEntry(inFolder(folder, "PDS.bin")) +

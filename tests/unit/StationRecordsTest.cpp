@@ -58,6 +58,7 @@ JournalRecord failedRead() {
     JournalRecord record;
     record.location = "sim-2";
     record.road = "usb";
+    record.serial = "SIM0002";
     record.bootVersion = "0C60";
     record.mode = "FLASH ";
     record.started = kStarted;
@@ -79,8 +80,9 @@ JournalRecord failedRead() {
 
 TEST(JournalLine, ARunIsOneLineWithItsFieldsInOrder) {
     EXPECT_EQ(journalLine(failedRead()),
-              R"({"location":"sim-2","road":"usb","boot_version":"0C60","mode":"FLASH ",)"
-              R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:23:36Z","commands":[)"
+              R"({"location":"sim-2","road":"usb","serial":"SIM0002","boot_version":"0C60",)"
+              R"("mode":"FLASH ","started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:23:36Z",)"
+              R"("commands":[)"
               R"({"command":"backup","result":"done","bytes":262144,"files":[)"
               R"({"name":"sim-2-20261208-082231/Boot.bin","sha256":")" +
                   std::string(64, 'a') +
@@ -99,7 +101,7 @@ TEST(JournalLine, ARunIsOneLineWithItsFieldsInOrder) {
     done.ended = kStarted;
     done.verify = "passed";
     EXPECT_EQ(journalLine(done),
-              R"({"location":"1-1.3","road":"driver","boot_version":"","mode":"",)"
+              R"({"location":"1-1.3","road":"driver","serial":"","boot_version":"","mode":"",)"
               R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:22:31Z","commands":[],)"
               R"("verify":"passed","exit_code":0,"reason":"","error":""})"
               "\n");
@@ -113,7 +115,7 @@ TEST(JournalLine, ThePhonesBytesAndTheOperatorsTextsStayValidJsonOnOneLine) {
     record.bootVersion = "\"0C\\60\"\t\r\n\x1f";
     record.error = u8string(u8"ОШИБКА - файл уже существует: C:\\дампы\\PDS.bin");
     EXPECT_EQ(journalLine(record),
-              u8string(u8R"({"location":"sim-2","road":"usb",)"
+              u8string(u8R"({"location":"sim-2","road":"usb","serial":"SIM0002",)"
                        u8R"("boot_version":"\"0C\\60\"\t\r\n\u001f","mode":"БЛАНК\u0001",)"
                        u8R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:23:36Z",)"
                        u8R"("commands":[],"verify":"","exit_code":3,"reason":"no_answer",)"

@@ -33,6 +33,8 @@ public:
 
     std::vector<std::string> listPhones() override { return {}; }
     DeviceHandle open(const std::string&) override { return kInvalidDevice; }
+    std::string serialNumber(const std::string&) override { return {}; }
+    UsbOpenFailure openFailure(const std::string&) override { return UsbOpenFailure::gone; }
     void close(DeviceHandle) override {}
     std::uint32_t maxPacketSize(DeviceHandle) override { return packet_; }
     UsbTransfer bulkOut(DeviceHandle, std::span<const std::uint8_t> data,

@@ -209,6 +209,14 @@ void EmulatedPhone::unplug() {
     requestUnplug(std::chrono::milliseconds(0));
 }
 
+void EmulatedPhone::vanish() {
+    {
+        const std::lock_guard lock(mutex_);
+        pullOut();
+    }
+    umockdev_testbed_remove_device(testbed_.get(), sysPath_.c_str());
+}
+
 // Under the lock.
 void EmulatedPhone::requestUnplug(std::chrono::milliseconds after) {
     if (unplugRequested_ || removed_) return;
@@ -226,6 +234,8 @@ void EmulatedPhone::runBus() {
     pullOut();
     lock.unlock();
     umockdev_testbed_uevent(testbed_.get(), sysPath_.c_str(), "remove");
+    // As the kernel does, the device leaves sysfs: a fresh look at the bus no longer lists it.
+    umockdev_testbed_remove_device(testbed_.get(), sysPath_.c_str());
     lock.lock();
     ueventSent_ = true;
     changed_.notify_all();

@@ -80,12 +80,16 @@ public:
 
     // "1-1.<port>": kLocation for the first phone.
     const std::string& location() const { return location_; }
+    // The testbed it is on, for devices a test adds itself.
+    UMockdevTestbed* testbed() const { return testbed_.get(); }
 
     // The phone sends a zero-length packet after a reply of whole packets (off at first).
     void sendZeroLengthAfterWhole(bool on);
     void addFault(UrbFault fault, std::uint64_t urb);
     // Pulls the phone out now (from a test thread, never the handler's).
     void unplug();
+    // Pulls it out as a system without udev sees it: gone from sysfs, and no uevent at all.
+    void vanish();
 
     // Bulk URBs submitted so far.
     std::uint64_t bulkUrbs() const;

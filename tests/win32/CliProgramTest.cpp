@@ -180,7 +180,7 @@ TEST_F(CliProgram, ARestoreWritesBackOnlyTheBlocksThatChangedAndKeepsWhatThePhon
 }
 
 // Three simulated phones on the maker's driver at once: each backed up into a folder named
-// after its interface, one journal line each, every output line after its phone's place.
+// after its socket, one journal line each, every output line after its phone's place.
 TEST_F(CliProgram, AStationBacksUpThreePhonesAtOnceEachIntoItsOwnFolder) {
     SetEnvironmentVariableW(L"NORVALE_SIM_PHONES", L"3");
     ASSERT_EQ(run(L"--sim --lang en --station --count 3 --journal j.jsonl backup"), 0) << err();

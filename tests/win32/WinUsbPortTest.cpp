@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -19,8 +20,11 @@
 #include "integration/CliRig.h"
 #include "integration/OperationsRig.h"
 #include "integration/StrictBusStories.h"
+#include "platform/win32/UsbSocketName.h"
 #include "platform/win32/Win32Clock.h"
+#include "platform/win32/Win32HandleBits.h"
 #include "platform/win32/WinUsbPort.h"
+#include "presence/AttachedPhones.h"
 #include "presence/PresenceHandling.h"
 #include "protocol/CommandWorker.h"
 #include "ui/CommandBodies.h"
@@ -59,6 +63,17 @@ struct FakeDevice {
     bool attached = true;
     bool silent = false;  // the phone answers no read (NAK) until the read is aborted
     bool stallIn = false;
+    // What SetupAPI tells of the device: its function driver, its installation, its socket and
+    // its instance id (Windows makes the last part up, with '&', for a device without a serial).
+    std::string service = "WinUSB";
+    DWORD installState = 0;
+    std::string locationInformation;  // none: the bus driver names no socket
+    std::string instanceId = "USB\\VID_22B8&PID_4903\\5&2F&0&3";
+    // Endpoints halted until the host clears them (WinUsb_ResetPipe, or AUTO_CLEAR_STALL on an IN
+    // pipe, which fails the transfer and then clears the halt).
+    std::set<UCHAR> halted;
+    // What a transfer in flight ends with when the phone is pulled out.
+    ULONG_PTR unplugStatus = kStatusDeviceNotConnected;
 };
 
 struct FakeBus {
@@ -76,6 +91,9 @@ struct FakeBus {
     std::map<std::pair<UCHAR, ULONG>, ULONG> policies;
     std::vector<std::pair<UCHAR, USHORT>> stringsAsked;  // index, language
     std::vector<UCHAR> aborts;
+    std::vector<UCHAR> resets;
+    int controlRequests = 0;
+    int turnedAway = 0;  // transfers refused at once because the device had gone
     std::vector<std::pair<std::size_t, OVERLAPPED*>> pending;  // reads the phone has not answered
     // What each read in flight has taken so far, by its OVERLAPPED record.
     struct InRead {
@@ -138,14 +156,68 @@ BOOL WINAPI enumInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID*, DWORD in
 
 BOOL WINAPI interfaceDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA member,
                             PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size, PDWORD required,
-                            PSP_DEVINFO_DATA) {
+                            PSP_DEVINFO_DATA device) {
     const std::lock_guard lock(bus->mutex);
     const std::string& path = setOf(set).at(member->Reserved);
     const DWORD needed = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1;
     if (required != nullptr) *required = needed;
     if (detail == nullptr || size < needed) return failWith(ERROR_INSUFFICIENT_BUFFER);
     if (detail->cbSize != sizeof *detail) return failWith(ERROR_INVALID_USER_BUFFER);
+    if (device != nullptr) {
+        if (device->cbSize != sizeof *device) return failWith(ERROR_INVALID_USER_BUFFER);
+        device->Reserved = member->Reserved;
+    }
     std::memcpy(detail->DevicePath, path.c_str(), path.size() + 1);
+    return TRUE;
+}
+
+// The device a member of a set stands for; null for the other device on the bus.
+const FakeDevice* deviceInSet(HDEVINFO set, PSP_DEVINFO_DATA device) {
+    const std::string& path = setOf(set).at(device->Reserved);
+    for (const FakeDevice& candidate : bus->devices) {
+        if (candidate.path == path) return &candidate;
+    }
+    return nullptr;
+}
+
+BOOL WINAPI deviceProperty(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property, PDWORD type,
+                           PBYTE buffer, DWORD size, PDWORD required) {
+    const std::lock_guard lock(bus->mutex);
+    if (device == nullptr || device->cbSize != sizeof *device) {
+        return failWith(ERROR_INVALID_PARAMETER);
+    }
+    const FakeDevice* const phone = deviceInSet(set, device);
+    Bytes value;
+    DWORD kind = REG_SZ;
+    const auto text = [&](const std::string& string) {
+        if (!string.empty()) value.assign(string.c_str(), string.c_str() + string.size() + 1);
+    };
+    if (property == SPDRP_SERVICE) {
+        text(phone ? phone->service : "HidUsb");
+    } else if (property == SPDRP_LOCATION_INFORMATION) {
+        text(phone ? phone->locationInformation : "Port_#0001.Hub_#0002");
+    } else if (property == SPDRP_INSTALL_STATE) {
+        const DWORD state = phone ? phone->installState : 0;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&state);
+        value.assign(bytes, bytes + sizeof state);
+        kind = REG_DWORD;
+    }
+    if (value.empty()) return failWith(ERROR_INVALID_DATA);  // the device has no such property
+    if (required != nullptr) *required = static_cast<DWORD>(value.size());
+    if (type != nullptr) *type = kind;
+    if (size < value.size()) return failWith(ERROR_INSUFFICIENT_BUFFER);
+    std::copy(value.begin(), value.end(), buffer);
+    return TRUE;
+}
+
+BOOL WINAPI instanceId(HDEVINFO set, PSP_DEVINFO_DATA device, PSTR id, DWORD size,
+                       PDWORD required) {
+    const std::lock_guard lock(bus->mutex);
+    const FakeDevice* const phone = deviceInSet(set, device);
+    const std::string value = phone ? phone->instanceId : "USB\\VID_046D&PID_C52B\\6&2A&0&1";
+    if (required != nullptr) *required = static_cast<DWORD>(value.size() + 1);
+    if (size < value.size() + 1) return failWith(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(id, value.c_str(), value.size() + 1);
     return TRUE;
 }
 
@@ -289,11 +361,23 @@ void serveReads(std::size_t owner) {
     }
 }
 
+// A transfer on a halted endpoint fails as a stall does; on an IN pipe whose AUTO_CLEAR_STALL is
+// set, WinUSB then clears the halt itself.
+bool failedOnHalt(FakeDevice& device, UCHAR pipe, LPOVERLAPPED overlapped) {
+    if (device.halted.count(pipe) == 0) return false;
+    complete(overlapped, kStatusUnsuccessful, 0);
+    if ((pipe & 0x80) != 0 && bus->policies[{pipe, AUTO_CLEAR_STALL}] != 0) {
+        device.halted.erase(pipe);
+    }
+    return true;
+}
+
 BOOL WINAPI writePipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, PUCHAR data, ULONG size, PULONG,
                       LPOVERLAPPED overlapped) {
     const std::lock_guard lock(bus->mutex);
     FakeDevice& device = bus->devices.at(deviceOf(usb));
-    if (!device.attached) return failWith(ERROR_BAD_COMMAND);
+    if (!device.attached) return ++bus->turnedAway, failWith(ERROR_BAD_COMMAND);
+    if (failedOnHalt(device, pipe, overlapped)) return failWith(ERROR_IO_PENDING);
     bus->writes.emplace_back(pipe, Bytes(data, data + size));
     if (pipe == kOutPipe) device.phone->write(std::span(data, size));
     complete(overlapped, 0, size);
@@ -305,8 +389,9 @@ BOOL WINAPI readPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, PUCHAR buffer, ULO
                      LPOVERLAPPED overlapped) {
     const std::lock_guard lock(bus->mutex);
     FakeDevice& device = bus->devices.at(deviceOf(usb));
-    if (!device.attached) return failWith(ERROR_BAD_COMMAND);
+    if (!device.attached) return ++bus->turnedAway, failWith(ERROR_BAD_COMMAND);
     bus->reads.emplace_back(pipe, size);
+    if (failedOnHalt(device, pipe, overlapped)) return failWith(ERROR_IO_PENDING);
     if (device.stallIn) {
         complete(overlapped, kStatusUnsuccessful, 0);
         return failWith(ERROR_IO_PENDING);
@@ -335,6 +420,31 @@ BOOL WINAPI abortPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe) {
     return TRUE;
 }
 
+BOOL WINAPI resetPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe) {
+    const std::lock_guard lock(bus->mutex);
+    FakeDevice& device = bus->devices.at(deviceOf(usb));
+    if (!device.attached) return failWith(ERROR_BAD_COMMAND);
+    bus->resets.push_back(pipe);
+    device.halted.erase(pipe);
+    return TRUE;
+}
+
+// The standard GET_STATUS of an endpoint, the one control request the binding makes itself.
+BOOL WINAPI controlTransfer(WINUSB_INTERFACE_HANDLE usb, WINUSB_SETUP_PACKET setup, PUCHAR buffer,
+                            ULONG size, PULONG length, LPOVERLAPPED) {
+    const std::lock_guard lock(bus->mutex);
+    ++bus->controlRequests;
+    const FakeDevice& device = bus->devices.at(deviceOf(usb));
+    if (!device.attached) return failWith(ERROR_GEN_FAILURE);
+    if (setup.RequestType != 0x82 || setup.Request != 0 || setup.Length != 2 || size < 2) {
+        return failWith(ERROR_GEN_FAILURE);  // the device stalls a request it doesn't know
+    }
+    buffer[0] = device.halted.count(static_cast<UCHAR>(setup.Index)) != 0 ? 1 : 0;
+    buffer[1] = 0;
+    *length = 2;
+    return TRUE;
+}
+
 BOOL WINAPI overlappedResult(WINUSB_INTERFACE_HANDLE, LPOVERLAPPED overlapped, LPDWORD count,
                              BOOL wait) {
     // WinUSB's is the system's own on the same record.
@@ -346,16 +456,16 @@ void unplug(std::size_t device) {
     const std::lock_guard lock(bus->mutex);
     bus->devices.at(device).attached = false;
     for (const auto& [owner, overlapped] : bus->pending) {
-        if (owner == device) complete(overlapped, kStatusDeviceNotConnected, 0);
+        if (owner == device) complete(overlapped, bus->devices.at(device).unplugStatus, 0);
     }
     std::erase_if(bus->pending, [&](const auto& read) { return read.first == device; });
 }
 
 WinUsbApi standIns() {
-    return {getClassDevs,      enumInterfaces, interfaceDetail, destroySet,
-            createFile,        closeFile,      initialize,      freeUsb,
-            interfaceSettings, queryPipe,      setPolicy,       getDescriptor,
-            writePipe,         readPipe,       abortPipe,       overlappedResult};
+    return {getClassDevs,     enumInterfaces, interfaceDetail, destroySet,        createFile,
+            closeFile,        initialize,     freeUsb,         interfaceSettings, queryPipe,
+            setPolicy,        getDescriptor,  writePipe,       readPipe,          abortPipe,
+            overlappedResult, resetPipe,      controlTransfer, deviceProperty,    instanceId};
 }
 
 class WinUsbPortTest : public ::testing::Test {
@@ -655,6 +765,157 @@ TEST_F(WinUsbPortTest, AReadAskingMoreThanOwedWaitsOutItsTimeAndWinUsbKeepsWhatD
     const UsbTransfer refused = port.bulkIn(phone, std::span(buffer).first(100), 1000);
     EXPECT_NE(refused.status, UsbStatus::done);
     EXPECT_EQ(refused.transferred, 0u);
+// A phone on the maker's driver shows under the USB device class too, its ids in the path: the
+// driver road has it, and `list` shows it once. Of the rest, only phones WinUSB drives and whose
+// installation is complete are this road's, each named by its socket, with its serial number.
+TEST_F(WinUsbPortTest, OnlyWinUsbPhonesFullyInstalledAreListedEachByItsSocketWithItsSerial) {
+    OperationsRig rig;  // the simulated maker's driver holds one phone
+    fake.devices.resize(4);
+    FakeDevice& winUsb = fake.devices[0];
+    winUsb.locationInformation = "Port_#0003.Hub_#0001";
+    winUsb.instanceId = "USB\\VID_22B8&PID_4903\\SN0042";
+    FakeDevice& makers = fake.devices[1];
+    makers.path = "\\\\?\\usb#vid_22b8&pid_4903#5&2f&0&4#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    makers.service = "FlashDrv";
+    makers.locationInformation = "Port_#0004.Hub_#0001";
+    FakeDevice& installing = fake.devices[2];
+    installing.path =
+        "\\\\?\\usb#vid_22b8&pid_4903#5&2f&0&5#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    installing.installState = 3;  // CM_INSTALL_STATE_FINISH_INSTALL
+    FakeDevice& unnamed = fake.devices[3];
+    unnamed.path = "\\\\?\\usb#vid_22b8&pid_4903#5&2f&0&6#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+    unnamed.service = "winusb";
+
+    EXPECT_EQ(port.listPhones(), (std::vector<std::string>{"hub1-port3", unnamed.path}));
+    EXPECT_EQ(port.serialNumber("hub1-port3"), "SN0042");
+    EXPECT_EQ(port.serialNumber(unnamed.path), "");  // an instance id Windows made up
+    EXPECT_EQ(port.serialNumber(makers.path), "");
+    EXPECT_EQ(fake.setsOpen, 0);
+
+    // The maker's-driver phone is no USB-road phone: not opened, not listed a second time.
+    EXPECT_FALSE(port.open(makers.path).valid());
+    EXPECT_EQ(port.openFailure(makers.path), UsbOpenFailure::gone);
+    const DeviceHandle phone = port.open("hub1-port3");
+    ASSERT_TRUE(phone.valid());
+    EXPECT_EQ(phone, toDeviceHandle(fileOf(0)));
+    port.close(phone);
+    EXPECT_EQ(port.openFailure("hub1-port3"), UsbOpenFailure::none);
+
+    fake.devices.erase(fake.devices.begin(), fake.devices.begin() + 1);  // only the maker's left
+    fake.devices.resize(1);
+    Win32Clock clock;
+    Platform platform{rig.sim.driver, rig.sim.driver,  rig.sim.driver, port,
+                      rig.sim.files,  rig.sim.chooser, clock,          rig.sim.threads};
+    const std::vector<AttachedPhone> listed = listAttachedPhones(platform, rig.services.driverLink);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].road, Road::driver);
+}
+
+TEST(UsbSocketName, NamesTheHubAndPortOfTheHubDriversWordingAndNothingElse) {
+    EXPECT_EQ(usbSocketName("Port_#0003.Hub_#0001"), "hub1-port3");
+    EXPECT_EQ(usbSocketName("Port_#0012.Hub_#0104"), "hub104-port12");
+    EXPECT_EQ(usbSocketName("Port_#003.Hub_#0001"), "");
+    EXPECT_EQ(usbSocketName("Port_#00x3.Hub_#0001"), "");
+    EXPECT_EQ(usbSocketName("0000.0014.0000.001.003.000.000.000.000"), "");
+    EXPECT_EQ(usbSocketName(""), "");
+}
+
+// An endpoint that halts stays halted until the host clears it: the transfer that meets the stall
+// says so, and the next one finds the pipe working, on either pipe and whether or not WinUSB's
+// AUTO_CLEAR_STALL did it for the IN pipe.
+TEST_F(WinUsbPortTest, AHaltedPipeIsClearedSoTheNextTransferGoesThrough) {
+    const DeviceHandle phone = openPhone();
+    ASSERT_TRUE(phone.valid());
+    EXPECT_EQ((fake.policies[{kInPipe, AUTO_CLEAR_STALL}]), 1u);
+    FakeDevice& device = fake.devices[0];
+    SimPhone reference;
+    reference.write(rqhwPacket);
+    const Bytes rqhwReply = reference.read(kPacket);
+    std::vector<std::uint8_t> buffer(kPacket);
+
+    device.halted = {kOutPipe};
+    EXPECT_EQ(port.bulkOut(phone, rqhwPacket, 1000).status, UsbStatus::stalled);
+    EXPECT_EQ(fake.resets, std::vector<UCHAR>{kOutPipe});
+    EXPECT_EQ(port.bulkOut(phone, rqhwPacket, 1000).status, UsbStatus::done);
+
+    device.halted = {kInPipe};  // AUTO_CLEAR_STALL clears it with the failed read
+    EXPECT_EQ(port.bulkIn(phone, buffer, 1000).status, UsbStatus::stalled);
+    EXPECT_EQ(fake.resets, std::vector<UCHAR>{kOutPipe});
+    UsbTransfer read = port.bulkIn(phone, buffer, 1000);
+    ASSERT_EQ(read.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + read.transferred), rqhwReply);
+
+    // A WinUSB that leaves the halt in place: the binding resets the pipe itself, also for a
+    // queued read.
+    fake.policies[{kInPipe, AUTO_CLEAR_STALL}] = 0;
+    ASSERT_EQ(port.bulkOut(phone, rqhwPacket, 1000).status, UsbStatus::done);
+    device.halted = {kInPipe};
+    {
+        const std::unique_ptr<UsbInQueue> queue = port.openInQueue(phone);
+        ASSERT_TRUE(queue->submit(kPacket));
+        EXPECT_EQ(queue->reap(1000).transfer.status, UsbStatus::stalled);
+    }
+    EXPECT_EQ(fake.resets, (std::vector<UCHAR>{kOutPipe, kInPipe}));
+    read = port.bulkIn(phone, buffer, 1000);
+    ASSERT_EQ(read.status, UsbStatus::done);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + read.transferred), rqhwReply);
+    port.close(phone);
+}
+
+// NTSTATUS values a read in flight ends with when the phone is pulled out;
+// WinUsb_GetOverlappedResult makes the Win32 errors of them.
+struct UnplugEnd {
+    const char* name;
+    ULONG_PTR status;
+};
+
+class WinUsbUnplug : public WinUsbPortTest, public ::testing::WithParamInterface<UnplugEnd> {};
+
+TEST_P(WinUsbUnplug, ATransferEndedByThePullIsGoneAndNothingIsRetriedOrReset) {
+    const DeviceHandle phone = openPhone();
+    ASSERT_TRUE(phone.valid());
+    fake.devices[0].silent = true;
+    fake.devices[0].unplugStatus = GetParam().status;
+    std::thread puller([&] {
+        ::Sleep(300);
+        unplug(0);
+    });
+    std::vector<std::uint8_t> buffer(kPacket);
+    const UsbTransfer read = port.bulkIn(phone, buffer, 30000);
+    puller.join();
+    EXPECT_EQ(read.status, UsbStatus::gone);
+
+    // Nothing more goes to the device: no reset, no retry, and later transfers end at once.
+    EXPECT_EQ(port.bulkOut(phone, Bytes{'Z'}, 60000).status, UsbStatus::gone);
+    EXPECT_EQ(port.bulkIn(phone, buffer, 60000).status, UsbStatus::gone);
+    EXPECT_TRUE(fake.resets.empty());
+    EXPECT_TRUE(fake.writes.empty());
+    EXPECT_EQ(fake.reads.size(), 1u);
+    EXPECT_LE(fake.controlRequests, 1);  // ERROR_GEN_FAILURE asks the device once, which is gone
+    port.close(phone);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, WinUsbUnplug,
+    ::testing::Values(UnplugEnd{"GenFailure", kStatusUnsuccessful},
+                      // A Win32 error carried as it is (FACILITY_NTWIN32): ERROR_NO_SUCH_DEVICE.
+                      UnplugEnd{"NoSuchDevice", 0xC00701B1},
+                      UnplugEnd{"DeviceDoesNotExist", 0xC00000C0},  // ERROR_DEV_NOT_EXIST
+                      UnplugEnd{"DeviceNotConnected", kStatusDeviceNotConnected},
+                      UnplugEnd{"FileNotFound", 0xC000000E}),  // STATUS_NO_SUCH_DEVICE
+    [](const ::testing::TestParamInfo<UnplugEnd>& info) { return std::string(info.param.name); });
+
+// After the pull, WinUSB turns every new transfer away with ERROR_BAD_COMMAND.
+TEST_F(WinUsbPortTest, ATransferTurnedAwayAfterThePullIsGoneAndTheNextIsNotIssued) {
+    const DeviceHandle phone = openPhone();
+    ASSERT_TRUE(phone.valid());
+    unplug(0);
+    std::vector<std::uint8_t> buffer(kPacket);
+    EXPECT_EQ(port.bulkIn(phone, buffer, 60000).status, UsbStatus::gone);
+    EXPECT_EQ(port.bulkIn(phone, buffer, 60000).status, UsbStatus::gone);
+    EXPECT_EQ(fake.turnedAway, 1);  // the second was never issued
+    EXPECT_TRUE(fake.resets.empty());
+    EXPECT_EQ(fake.controlRequests, 0);
     port.close(phone);
 }
 

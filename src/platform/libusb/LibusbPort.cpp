@@ -125,9 +125,41 @@ BulkPair bulkPairOf(libusb_device* device) {
     return findBulkPair(*config);
 }
 
+// One look at the bus, in a context made for it: what is attached now, whatever hotplug events
+// the system did or did not send. No devices when libusb can't start.
+class BusLook {
+public:
+    BusLook() {
+        libusb_context* context = nullptr;
+        if (libusb_init(&context) != 0) return;
+        context_.reset(context);
+        list_ = std::make_unique<LibusbDeviceList>(context);
+    }
+
+    std::span<libusb_device* const> devices() const {
+        return list_ ? list_->devices() : std::span<libusb_device* const>{};
+    }
+    // The phone in the socket `location`, or null.
+    libusb_device* phoneAt(const std::string& location) const {
+        for (libusb_device* device : devices()) {
+            if (isPhone(device) && locationOf(device) == location) return device;
+        }
+        return nullptr;
+    }
+
+private:
+    // The list goes before its context.
+    UniqueLibusbContext context_;
+    std::unique_ptr<LibusbDeviceList> list_;
+};
+
 }  // namespace
 
 struct LibusbPort::OpenPhone {
+    // Declared first, so they go last: the handle is closed before its event thread stops and
+    // its context ends.
+    UniqueLibusbContext context;
+    LibusbEventThread events;
     std::string location;
     // The handle before the claim: the interface is released before the handle is closed.
     UniqueLibusbHandle handle;
@@ -169,8 +201,8 @@ LibusbPort::~LibusbPort() {
 std::vector<std::string> LibusbPort::listPhones() {
     std::vector<std::string> phones;
     if (!context_) return phones;
-    const LibusbDeviceList list(context_.get());
-    for (libusb_device* device : list.devices()) {
+    const BusLook bus;
+    for (libusb_device* device : bus.devices()) {
         if (!isPhone(device)) continue;
         std::string location = locationOf(device);
         if (!location.empty()) phones.push_back(std::move(location));
@@ -179,35 +211,76 @@ std::vector<std::string> LibusbPort::listPhones() {
 }
 
 bool LibusbPort::attached(const std::string& location) const {
-    const LibusbDeviceList list(context_.get());
-    return std::any_of(list.devices().begin(), list.devices().end(), [&](libusb_device* device) {
-        return isPhone(device) && locationOf(device) == location;
-    });
+    const BusLook bus;
+    return bus.phoneAt(location) != nullptr;
+}
+
+std::string LibusbPort::serialNumber(const std::string& location) {
+    if (!context_) return {};
+    const BusLook bus;
+    libusb_device* const device = bus.phoneAt(location);
+    libusb_device_descriptor descriptor{};
+    if (!device || libusb_get_device_descriptor(device, &descriptor) != 0 ||
+        descriptor.iSerialNumber == 0) {
+        return {};
+    }
+    // Opening a device claims nothing: a session that holds the phone keeps it.
+    libusb_device_handle* raw = nullptr;
+    if (libusb_open(device, &raw) != 0) return {};
+    const UniqueLibusbHandle handle(raw);
+    std::array<unsigned char, kStringDescriptorMax> text{};
+    const int length = libusb_get_string_descriptor_ascii(
+        handle.get(), descriptor.iSerialNumber, text.data(), static_cast<int>(text.size()));
+    if (length <= 0) return {};
+    return std::string(text.begin(), text.begin() + length);
+}
+
+UsbOpenFailure LibusbPort::openFailure(const std::string& location) {
+    if (const DeviceHandle device = open(location); device.valid()) {
+        close(device);
+        return UsbOpenFailure::none;
+    }
+    const BusLook bus;
+    libusb_device* const device = bus.phoneAt(location);
+    if (!device) return UsbOpenFailure::gone;
+    libusb_device_handle* raw = nullptr;
+    const int opened = libusb_open(device, &raw);
+    const UniqueLibusbHandle handle(raw);
+    if (opened == LIBUSB_ERROR_ACCESS) return UsbOpenFailure::noPermission;
+    return opened == LIBUSB_ERROR_NO_DEVICE ? UsbOpenFailure::gone : UsbOpenFailure::failed;
 }
 
 DeviceHandle LibusbPort::open(const std::string& location) {
     if (!context_) return kInvalidDevice;
-    const LibusbDeviceList list(context_.get());
-    libusb_device* device = nullptr;
-    for (libusb_device* candidate : list.devices()) {
-        if (isPhone(candidate) && locationOf(candidate) == location) {
-            device = candidate;
-            break;
-        }
-    }
-    if (!device) return kInvalidDevice;
-
     auto phone = std::make_shared<OpenPhone>();
-    phone->location = location;
-    phone->endpoints = bulkPairOf(device);
-    if (phone->endpoints.interfaceNumber < 0) return kInvalidDevice;
-    libusb_device_handle* handle = nullptr;
-    if (libusb_open(device, &handle) != 0) return kInvalidDevice;
-    phone->handle.reset(handle);
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0) return kInvalidDevice;
+    phone->context.reset(context);
+    {
+        const LibusbDeviceList list(context);
+        libusb_device* device = nullptr;
+        for (libusb_device* candidate : list.devices()) {
+            if (isPhone(candidate) && locationOf(candidate) == location) {
+                device = candidate;
+                break;
+            }
+        }
+        if (!device) return kInvalidDevice;
+        phone->location = location;
+        phone->endpoints = bulkPairOf(device);
+        if (phone->endpoints.interfaceNumber < 0) return kInvalidDevice;
+        libusb_device_handle* handle = nullptr;
+        // The handle keeps its device referenced after the list goes.
+        if (libusb_open(device, &handle) != 0) return kInvalidDevice;
+        phone->handle.reset(handle);
+    }
+    phone->events.start(context);
     // A kernel driver that bound to the interface is taken off it for as long as it is claimed.
     // Where libusb can't do that, the claim below says whether the interface is free.
-    libusb_set_auto_detach_kernel_driver(handle, 1);
-    if (!phone->claim.claim(handle, phone->endpoints.interfaceNumber)) return kInvalidDevice;
+    libusb_set_auto_detach_kernel_driver(phone->handle.get(), 1);
+    if (!phone->claim.claim(phone->handle.get(), phone->endpoints.interfaceNumber)) {
+        return kInvalidDevice;
+    }
 
     const std::lock_guard lock(devicesMutex_);
     const DeviceHandle opened{nextHandle_++};
@@ -479,18 +552,17 @@ bool LibusbPort::waitForRemoval(const std::string& location) {
     if (!attached(location)) return false;
     lock.lock();
     ++waiters_;
-    if (hotplug_.registered()) {
-        removalChanged_.wait(lock, [&] { return closing_ || departures_[location] != seen; });
-    } else {
-        for (;;) {
-            if (removalChanged_.wait_for(lock, kRemovalPollInterval, [&] { return closing_; })) {
-                break;
-            }
-            lock.unlock();
-            const bool present = attached(location);
-            lock.lock();
-            if (!present) break;
+    for (;;) {
+        // A hotplug departure ends the wait at once; the bus is looked at besides, since a
+        // system without udev tells of no departure.
+        if (removalChanged_.wait_for(lock, kRemovalPollInterval,
+                                     [&] { return closing_ || departures_[location] != seen; })) {
+            break;
         }
+        lock.unlock();
+        const bool present = attached(location);
+        lock.lock();
+        if (!present) break;
     }
     const bool removed = !closing_;
     --waiters_;

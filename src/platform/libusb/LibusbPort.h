@@ -25,9 +25,15 @@ enum class RemovalNotice {
 inline constexpr std::chrono::milliseconds kRemovalPollInterval{250};
 
 // Beyond the seam's contract:
-// - The port owns its libusb context and a thread that handles libusb's events: every transfer
-//   is asynchronous, so cancel() can end it from another thread, and a transfer that reaches its
-//   wait time is cancelled by libusb and given back before the call returns.
+// - libusb keeps a context's device list up to date by hotplug events alone, and a system
+//   without udev (a container, WSL, a minimal system) sends none: a list read from a long-lived
+//   context would never show a phone attached later, nor drop one pulled out. So every look at
+//   the bus (listPhones(), serialNumber(), openFailure(), the removal wait's checks) reads the
+//   devices in a context made for that look, and each open device has a context of its own.
+// - Each open device's context has a thread that handles libusb's events: every transfer is
+//   asynchronous, so cancel() can end it from another thread, and a transfer that reaches its
+//   wait time is cancelled by libusb and given back before the call returns. The port's own
+//   context only receives hotplug departures, where libusb has them.
 // - A location is "bus-port.port...", the device's path from its root hub.
 // - open() claims the first interface that has a bulk OUT and a bulk IN endpoint, with any
 //   kernel driver detached while it is claimed (and given back at close()).
@@ -40,6 +46,10 @@ inline constexpr std::chrono::milliseconds kRemovalPollInterval{250};
 //   first so that none behind the one being cancelled can start taking data, awaits them, and
 //   clears the endpoint's halt if one of them stalled.
 // - An open device stays open until close() and every call still using it have let go of it.
+// - waitForRemoval() returns at a hotplug departure, and also looks at the bus every
+//   kRemovalPollInterval, since the departure may never be told.
+// - openFailure() is noPermission when usbfs refuses to open the device node (LIBUSB_ERROR_ACCESS):
+//   the udev rule is missing or the phone arrived before it was installed.
 // - The port outlives everything that uses it; its destructor wakes waitForRemoval() callers
 //   (they return false) and waits until they have left.
 // - available() is false when libusb could not start; every call then finds no device.
@@ -55,6 +65,8 @@ public:
     bool hotplug() const { return hotplug_.registered(); }
 
     std::vector<std::string> listPhones() override;
+    std::string serialNumber(const std::string& location) override;
+    UsbOpenFailure openFailure(const std::string& location) override;
     DeviceHandle open(const std::string& location) override;
     void close(DeviceHandle device) override;
     std::uint32_t maxPacketSize(DeviceHandle device) override;

@@ -1,11 +1,13 @@
 // SetupAPI enumeration of the flash-mode interfaces and the open of one by its device path.
 #include "platform/win32/Win32InterfaceEnumerator.h"
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "platform/win32/UsbSocketName.h"
 #include "platform/win32/Win32HandleBits.h"
 #include "platform/win32/Win32Handles.h"
 
@@ -79,6 +81,36 @@ std::optional<std::string> Win32InterfaceEnumerator::devicePath(DeviceSet set,
     const char* const path = record.get() + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
     const std::size_t room = requiredSize - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
     return std::string(path, strnlen(path, room));
+}
+
+std::string Win32InterfaceEnumerator::location(DeviceSet set, const InterfaceRef& member) {
+    auto data = storedMember(set, member);
+    if (!data) return {};
+    // The device behind the interface comes with its detail record.
+    DWORD required = 0;
+    ::SetupDiGetDeviceInterfaceDetailA(toDevInfo(set), &*data, nullptr, 0, &required, nullptr);
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return {};
+    const std::unique_ptr<char[]> record(new (std::nothrow) char[required]());
+    if (!record) return {};
+    const DWORD cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    std::memcpy(record.get(), &cbSize, sizeof(cbSize));
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    if (!::SetupDiGetDeviceInterfaceDetailA(
+            toDevInfo(set), &*data,
+            reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(record.get()), required, nullptr,
+            &device)) {
+        return {};
+    }
+    std::array<char, 256> text{};
+    DWORD type = 0;
+    if (!::SetupDiGetDeviceRegistryPropertyA(toDevInfo(set), &device, SPDRP_LOCATION_INFORMATION,
+                                             &type, reinterpret_cast<PBYTE>(text.data()),
+                                             static_cast<DWORD>(text.size() - 1), nullptr) ||
+        type != REG_SZ) {
+        return {};
+    }
+    return usbSocketName(std::string_view(text.data(), strnlen(text.data(), text.size())));
 }
 
 void Win32InterfaceEnumerator::closeSet(DeviceSet set) {

@@ -26,6 +26,7 @@ public:
     DetailSizeResult detailSize(DeviceSet set, const InterfaceRef& member) override;
     std::optional<std::string> devicePath(DeviceSet set, const InterfaceRef& member,
                                           std::uint32_t requiredSize) override;
+    std::string location(DeviceSet set, const InterfaceRef& member) override;
     void closeSet(DeviceSet set) override;
     DeviceHandle open(const std::string& devicePath) override;
     void close(DeviceHandle device) override;

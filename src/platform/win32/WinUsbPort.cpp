@@ -8,8 +8,13 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <utility>
 
+#include <cfgmgr32.h>
+
+#include "platform/win32/UsbSocketName.h"
 #include "platform/win32/Win32HandleBits.h"
 
 namespace norvale {
@@ -65,6 +70,9 @@ UsbStatus usbStatusOfError(DWORD error) {
     switch (error) {
         case ERROR_SEM_TIMEOUT: return UsbStatus::timedOut;
         case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_NO_SUCH_DEVICE:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_FILE_NOT_FOUND:
         case ERROR_DEVICE_REMOVED:
         case ERROR_BAD_COMMAND: return UsbStatus::gone;
         case ERROR_GEN_FAILURE: return UsbStatus::stalled;
@@ -72,14 +80,40 @@ UsbStatus usbStatusOfError(DWORD error) {
     }
 }
 
-std::optional<std::vector<std::string>> WinUsbPort::enumeratePhones() {
+std::string serialOfInstanceId(std::string_view instanceId) {
+    const std::size_t slash = instanceId.rfind('\\');
+    if (slash == std::string_view::npos) return {};
+    const std::string_view last = instanceId.substr(slash + 1);
+    if (last.find('&') != std::string_view::npos) return {};
+    return std::string(last);
+}
+
+bool WinUsbPort::Listed::named(const std::string& wanted) const {
+    const std::string lower = lowerCase(wanted);
+    return lowerCase(location) == lower || lowerCase(path) == lower;
+}
+
+std::optional<std::string> WinUsbPort::stringProperty(HDEVINFO set, SP_DEVINFO_DATA& device,
+                                                      DWORD property) {
+    // A service name and a location are short; a longer text is no answer worth having.
+    std::array<char, 256> text{};
+    DWORD type = 0;
+    if (!api_.getDeviceProperty(set, &device, property, &type, reinterpret_cast<PBYTE>(text.data()),
+                                static_cast<DWORD>(text.size() - 1), nullptr) ||
+        type != REG_SZ) {
+        return std::nullopt;
+    }
+    return std::string(text.data(), strnlen(text.data(), text.size()));
+}
+
+std::optional<std::vector<WinUsbPort::Listed>> WinUsbPort::enumeratePhones() {
     const UniqueDeviceInfoSet set{api_.getClassDevs(&kUsbDeviceInterfaceClass, nullptr, nullptr,
                                                     DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
                                   api_.destroyDeviceInfoList};
     if (!set) return std::nullopt;
 
     const std::string ids = idsInPath();
-    std::vector<std::string> phones;
+    std::vector<Listed> phones;
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA member{};
         member.cbSize = sizeof member;
@@ -100,27 +134,91 @@ std::optional<std::vector<std::string>> WinUsbPort::enumeratePhones() {
         const DWORD cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         std::memcpy(record.data(), &cbSize, sizeof cbSize);
         auto* const detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(record.data());
-        if (!api_.getInterfaceDetail(set.get(), &member, detail, required, nullptr, nullptr)) {
+        // The device behind the interface comes with it: its properties say whose it is.
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (!api_.getInterfaceDetail(set.get(), &member, detail, required, nullptr, &device)) {
             continue;
         }
         const std::size_t offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
         std::string path(record.data() + offset,
                          strnlen(record.data() + offset, required - offset));
         // The system writes the ids in either case.
-        if (lowerCase(path).find(ids) != std::string::npos) phones.push_back(std::move(path));
+        if (lowerCase(path).find(ids) == std::string::npos) continue;
+
+        // Only a phone WinUSB drives, fully installed, is this road's: under the maker's driver
+        // the driver road has it, and a device still being set up has no driver to talk to yet.
+        const std::optional<std::string> service = stringProperty(set.get(), device, SPDRP_SERVICE);
+        if (!service || lowerCase(*service) != lowerCase(kWinUsbService)) continue;
+        DWORD installState = ~DWORD{0};
+        DWORD type = 0;
+        if (!api_.getDeviceProperty(set.get(), &device, SPDRP_INSTALL_STATE, &type,
+                                    reinterpret_cast<PBYTE>(&installState), sizeof installState,
+                                    nullptr) ||
+            type != REG_DWORD || installState != 0) {
+            continue;
+        }
+
+        Listed phone;
+        const std::optional<std::string> where =
+            stringProperty(set.get(), device, SPDRP_LOCATION_INFORMATION);
+        phone.location = where ? usbSocketName(*where) : std::string{};
+        if (phone.location.empty()) phone.location = path;
+        std::array<char, MAX_DEVICE_ID_LEN + 1> instance{};
+        if (api_.getDeviceInstanceId(set.get(), &device, instance.data(),
+                                     static_cast<DWORD>(instance.size()), nullptr)) {
+            phone.serial = serialOfInstanceId(instance.data());
+        }
+        phone.path = std::move(path);
+        phones.push_back(std::move(phone));
     }
     return phones;
 }
 
 std::vector<std::string> WinUsbPort::listPhones() {
-    return enumeratePhones().value_or(std::vector<std::string>{});
+    std::vector<std::string> locations;
+    for (Listed& phone : enumeratePhones().value_or(std::vector<Listed>{})) {
+        locations.push_back(std::move(phone.location));
+    }
+    return locations;
+}
+
+std::string WinUsbPort::serialNumber(const std::string& location) {
+    for (const Listed& phone : enumeratePhones().value_or(std::vector<Listed>{})) {
+        if (phone.named(location)) return phone.serial;
+    }
+    return {};
+}
+
+UsbOpenFailure WinUsbPort::openFailure(const std::string& location) {
+    const DeviceHandle device = open(location);
+    if (device.valid()) {
+        close(device);
+        return UsbOpenFailure::none;
+    }
+    const auto phones = enumeratePhones();
+    const bool listed =
+        phones && std::any_of(phones->begin(), phones->end(),
+                              [&](const Listed& phone) { return phone.named(location); });
+    // Any user may open a WinUSB device; one that another program holds is refused as a sharing
+    // violation, which is no question of permission.
+    return listed ? UsbOpenFailure::failed : UsbOpenFailure::gone;
 }
 
 DeviceHandle WinUsbPort::open(const std::string& location) {
+    std::string path;
+    for (Listed& phone : enumeratePhones().value_or(std::vector<Listed>{})) {
+        if (phone.named(location)) {
+            path = std::move(phone.path);
+            break;
+        }
+    }
+    if (path.empty()) return kInvalidDevice;
     auto device = std::make_shared<Device>();
     // WinUSB works only on a handle opened for overlapped I/O.
     device->file =
-        UniqueDeviceFile{api_.createFile(location.c_str(), GENERIC_READ | GENERIC_WRITE,
+        UniqueDeviceFile{api_.createFile(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+
                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr),
                          api_.closeHandle};
@@ -164,6 +262,9 @@ DeviceHandle WinUsbPort::open(const std::string& location) {
     setPolicy(api_, usb, device->outPipe, SHORT_PACKET_TERMINATE, UCHAR{FALSE});
     // A short packet (a zero-length one too) ends a read; reads are whole packets, so the phone
     // can't send more than asked, and raw I/O, which would change how requests queue, stays off.
+    // A stalled read fails and the stall is cleared at once, as WinUSB does it for IN pipes; a
+    // stalled write's pipe is reset by the transfer that found it halted.
+    setPolicy(api_, usb, device->inPipe, AUTO_CLEAR_STALL, UCHAR{TRUE});
     setPolicy(api_, usb, device->inPipe, IGNORE_SHORT_PACKETS, UCHAR{FALSE});
     setPolicy(api_, usb, device->inPipe, ALLOW_PARTIAL_READS, UCHAR{TRUE});
     setPolicy(api_, usb, device->inPipe, RAW_IO, UCHAR{FALSE});
@@ -264,8 +365,29 @@ UsbTransfer WinUsbPort::transfer(Device& device, bool out, std::uint8_t* data, s
             }
         }
     }
+    if (status == UsbStatus::stalled) status = stallOrGone(device, pipe);
     if (status == UsbStatus::gone) device.gone = true;
     return {status, static_cast<std::uint32_t>(std::min<std::size_t>(count, size))};
+}
+
+UsbStatus WinUsbPort::stallOrGone(Device& device, UCHAR pipe) {
+    // GET_STATUS to the endpoint: two bytes, bit 0 set while it is halted. A device that was
+    // pulled out answers no control request; one that answers is there and only stalled.
+    WINUSB_SETUP_PACKET setup{};
+    setup.RequestType = 0x82;  // device to host, standard, endpoint
+    setup.Request = 0x00;      // GET_STATUS
+    setup.Index = pipe;
+    setup.Length = 2;
+    std::array<UCHAR, 2> halt{};
+    ULONG length = 0;
+    if (!api_.controlTransfer(device.usb.get(), setup, halt.data(), 2, &length, nullptr) ||
+        length != 2) {
+        return UsbStatus::gone;
+    }
+    // Halted until the host clears it, and the next command would fail too. AUTO_CLEAR_STALL
+    // has cleared an IN pipe already; one it hasn't, and an OUT pipe, are reset here.
+    if ((halt[0] & 0x01) != 0) api_.resetPipe(device.usb.get(), pipe);
+    return UsbStatus::stalled;
 }
 
 // One read of a queue: its buffer, its event and the OVERLAPPED record WinUSB completes, which
@@ -278,8 +400,8 @@ struct QueuedRead {
 
 class WinUsbPort::InQueue final : public UsbInQueue {
 public:
-    InQueue(const WinUsbApi& api, std::shared_ptr<Device> device)
-        : api_(api), device_(std::move(device)) {}
+    InQueue(WinUsbPort& port, std::shared_ptr<Device> device)
+        : port_(port), api_(port.api_), device_(std::move(device)) {}
     InQueue(const InQueue&) = delete;
     InQueue& operator=(const InQueue&) = delete;
     ~InQueue() override {
@@ -323,6 +445,7 @@ public:
             const DWORD error = ::GetLastError();
             if (error == ERROR_IO_INCOMPLETE) return {{UsbStatus::timedOut, 0}, {}};
             status = usbStatusOfError(error);
+            if (status == UsbStatus::stalled) status = port_.stallOrGone(*device_, device_->inPipe);
             if (status == UsbStatus::gone) device_->gone = true;
         }
         // The read ended: its bytes stay readable in `reaped_` until the next call.
@@ -341,6 +464,7 @@ private:
         return std::make_unique<QueuedRead>();
     }
 
+    WinUsbPort& port_;
     const WinUsbApi& api_;
     std::shared_ptr<Device> device_;
     std::deque<std::unique_ptr<QueuedRead>> reads_;
@@ -351,7 +475,7 @@ private:
 std::unique_ptr<UsbInQueue> WinUsbPort::openInQueue(DeviceHandle device) {
     std::shared_ptr<Device> found = find(device);
     if (!found) return nullptr;
-    return std::make_unique<InQueue>(api_, std::move(found));
+    return std::make_unique<InQueue>(*this, std::move(found));
 }
 
 UsbTransfer WinUsbPort::stringDescriptor(DeviceHandle device, UsbString which,
@@ -381,13 +505,11 @@ void WinUsbPort::cancel(DeviceHandle device) {
 }
 
 bool WinUsbPort::waitForRemoval(const std::string& location) {
-    const std::string wanted = lowerCase(location);
-    // A bus that can't be read for a moment is no removal: only a listing without the path is.
+    // A bus that can't be read for a moment is no removal: only a listing without the phone is.
     const auto attached = [&] {
         const auto phones = enumeratePhones();
-        return !phones || std::any_of(phones->begin(), phones->end(), [&](const std::string& path) {
-            return lowerCase(path) == wanted;
-        });
+        return !phones || std::any_of(phones->begin(), phones->end(),
+                                      [&](const Listed& phone) { return phone.named(location); });
     };
     if (!attached()) return false;
     do {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/UsbPort.h"
@@ -30,11 +31,21 @@ inline constexpr GUID kUsbDeviceInterfaceClass = {
 // noticed in.
 inline constexpr DWORD kUsbRemovalPollMs = 250;
 
+// What a transfer on a device that has been pulled out ends with; MinGW's headers lack it.
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
+#endif
+
+// The only function driver whose devices this road talks to: a phone bound to the maker's driver
+// is the driver road's, though the hub lists it under the USB device class as well.
+inline constexpr char kWinUsbService[] = "WinUSB";
+
 // The system entry points the binding calls, so tests can stand fakes in for SetupAPI and
 // WinUSB. A fake must behave as the system does: SetupAPI's cbSize checks and two-call detail
-// fetch; an overlapped transfer completed by setting the status and count in Internal and
-// InternalHigh and then the event; a transfer that WinUsb_AbortPipe ends completed with
-// STATUS_CANCELLED; WinUsb_GetOverlappedResult as GetOverlappedResult on that record.
+// fetch, a device's registry properties with their types and sizes (ERROR_INVALID_DATA for one
+// the device does not have); an overlapped transfer completed by setting the status and count in
+// Internal and InternalHigh and then the event; a transfer that WinUsb_AbortPipe ends completed
+// with STATUS_CANCELLED; WinUsb_GetOverlappedResult as GetOverlappedResult on that record.
 struct WinUsbApi {
     decltype(&::SetupDiGetClassDevsA) getClassDevs = ::SetupDiGetClassDevsA;
     decltype(&::SetupDiEnumDeviceInterfaces) enumDeviceInterfaces = ::SetupDiEnumDeviceInterfaces;
@@ -55,6 +66,11 @@ struct WinUsbApi {
     decltype(&::WinUsb_ReadPipe) readPipe = ::WinUsb_ReadPipe;
     decltype(&::WinUsb_AbortPipe) abortPipe = ::WinUsb_AbortPipe;
     decltype(&::WinUsb_GetOverlappedResult) getOverlappedResult = ::WinUsb_GetOverlappedResult;
+    decltype(&::WinUsb_ResetPipe) resetPipe = ::WinUsb_ResetPipe;
+    decltype(&::WinUsb_ControlTransfer) controlTransfer = ::WinUsb_ControlTransfer;
+    decltype(&::SetupDiGetDeviceRegistryPropertyA) getDeviceProperty =
+        ::SetupDiGetDeviceRegistryPropertyA;
+    decltype(&::SetupDiGetDeviceInstanceIdA) getDeviceInstanceId = ::SetupDiGetDeviceInstanceIdA;
 };
 
 // WinUsb_Initialize's handle; it goes back through WinUsb_Free before its file handle is closed.
@@ -66,12 +82,31 @@ struct WinUsbInterfaceTraits {
 // Errors WinUSB completes a transfer with, as the seam reports them:
 // - ERROR_SEM_TIMEOUT (a pipe's own time-out) and a transfer this binding aborted when its wait
 //   ran out: timedOut;
-// - ERROR_DEVICE_NOT_CONNECTED, ERROR_DEVICE_REMOVED and ERROR_BAD_COMMAND (what WinUSB answers
-//   once its device has gone): gone, and every later transfer on the handle ends so at once;
-// - ERROR_GEN_FAILURE, which is how a stalled endpoint shows: stalled;
+// - ERROR_DEVICE_NOT_CONNECTED, ERROR_NO_SUCH_DEVICE, ERROR_DEV_NOT_EXIST, ERROR_FILE_NOT_FOUND,
+//   ERROR_DEVICE_REMOVED (what a transfer in flight ends with when the phone is pulled out) and
+//   ERROR_BAD_COMMAND (what WinUSB answers after that): gone, and every later transfer on the
+//   handle ends so at once;
+// - ERROR_GEN_FAILURE is both how a stalled endpoint shows and what some host controllers end a
+//   transfer with when the device goes: stalled here, and the transfer then asks the device
+//   (see WinUsbPort) which of the two it was;
 // - ERROR_OPERATION_ABORTED that this binding did not cause (cancel()) and anything else: failed.
 UsbStatus usbStatusOfError(DWORD error);
 
+// The serial number in a device instance id, "USB\VID_22B8&PID_4903\<serial>". Windows makes up
+// the last part, with '&' in it, for a device that has no serial number: empty then.
+std::string serialOfInstanceId(std::string_view instanceId);
+
+// Beyond the seam's contract:
+// - listPhones() lists the present devices of the USB device class with the phone's ids in their
+//   path whose function driver (SPDRP_SERVICE) is WinUSB and whose installation is complete
+//   (SPDRP_INSTALL_STATE 0): a phone on the maker's driver, or one whose driver is still being
+//   installed, is no phone of this road. A location is the socket, "hub<N>-port<M>", from the
+//   device's location information; a device without one is named by its device path. open()
+//   and waitForRemoval() take either.
+// - A transfer that ends with ERROR_GEN_FAILURE asks the device for its endpoint's status on the
+//   control pipe: a device that answers stalled (and a halted endpoint is reset, so the next
+//   transfer finds it working; the IN pipe also has AUTO_CLEAR_STALL), one that does not is
+//   gone, and nothing more is sent to it.
 // The device handle the seam gives out holds the bits of the CreateFileA handle; the WinUSB
 // handle, the pipes found in the descriptors and the string indices stay in a table until
 // close(). Each transfer makes its own manual-reset event and OVERLAPPED record, so calls on
@@ -85,6 +120,8 @@ public:
     explicit WinUsbPort(WinUsbApi api = {}) : api_(api) {}
 
     std::vector<std::string> listPhones() override;
+    std::string serialNumber(const std::string& location) override;
+    UsbOpenFailure openFailure(const std::string& location) override;
     DeviceHandle open(const std::string& location) override;
     void close(DeviceHandle device) override;
     std::uint32_t maxPacketSize(DeviceHandle device) override;
@@ -102,8 +139,20 @@ private:
     struct Device;
     class InQueue;
 
-    // The phones' paths, or nullopt when the bus could not be read (not the same as "none").
-    std::optional<std::vector<std::string>> enumeratePhones();
+    // A phone as the bus lists it.
+    struct Listed {
+        std::string location;  // the socket, or the path when the device names none
+        std::string path;      // what CreateFileA opens
+        std::string serial;
+        bool named(const std::string& wanted) const;
+    };
+    // The phones, or nullopt when the bus could not be read (not the same as "none").
+    std::optional<std::vector<Listed>> enumeratePhones();
+    std::optional<std::string> stringProperty(HDEVINFO set, SP_DEVINFO_DATA& device,
+                                              DWORD property);
+    // After ERROR_GEN_FAILURE on `pipe`: stalled when the device still answers (its halt
+    // cleared), gone when it does not.
+    UsbStatus stallOrGone(Device& device, UCHAR pipe);
     std::shared_ptr<Device> find(DeviceHandle device);
     UsbTransfer transfer(Device& device, bool out, std::uint8_t* data, std::size_t size,
                          std::uint32_t waitMs);
