@@ -807,10 +807,12 @@ void SimDriver::close(DeviceHandle device) {
     if (!device.valid() || handles_.erase(device.bits) == 0) ++counters_.badHandleCloses;
 }
 
-bool SimDriver::waitForChange(const std::string& keyPath) {
-    return waitUntilDetached([&](const Interface& iface) {
-        return iface.options.road == Road::driver && sameName(iface.registryKey, keyPath);
-    });
+bool SimDriver::waitForChange(const std::string& keyPath, std::stop_token stop) {
+    return waitUntilDetached(
+        [&](const Interface& iface) {
+            return iface.options.road == Road::driver && sameName(iface.registryKey, keyPath);
+        },
+        stop);
 }
 
 std::vector<std::string> SimDriver::listPhones() {
@@ -1064,25 +1066,35 @@ UsbTransfer SimDriver::stringDescriptor(DeviceHandle device, UsbString which,
     return {UsbStatus::done, static_cast<std::uint32_t>(delivered)};
 }
 
-bool SimDriver::waitForRemoval(const std::string& location) {
-    return waitUntilDetached([&](const Interface& iface) {
-        return iface.options.road == Road::usb && iface.options.devicePath == location;
-    });
+bool SimDriver::waitForRemoval(const std::string& location, std::stop_token stop) {
+    return waitUntilDetached(
+        [&](const Interface& iface) {
+            return iface.options.road == Road::usb && iface.options.devicePath == location;
+        },
+        stop);
 }
 
-bool SimDriver::waitUntilDetached(const std::function<bool(const Interface&)>& watches) {
+bool SimDriver::waitUntilDetached(const std::function<bool(const Interface&)>& watches,
+                                  const std::stop_token& stop) {
+    // The wake takes the lock, so it can't fall between the waiter's look at the stop and its
+    // wait. Registered before the lock is taken (a stop already requested runs it at once) and
+    // gone after it is released (its destruction waits for a wake in progress).
+    const std::stop_callback wake(stop, [this] {
+        const std::lock_guard lock(mutex_);
+        changed_.notify_all();
+    });
     std::unique_lock lock(mutex_);
     std::shared_ptr<Interface> watched;
     for (const auto& iface : interfaces_) {
         if (iface->attached && watches(*iface)) watched = iface;
     }
-    if (!watched) return false;
+    if (!watched || stop.stop_requested()) return false;
     ++watchers_;
     changed_.notify_all();
-    changed_.wait(lock, [&] { return !watched->attached; });
+    changed_.wait(lock, [&] { return !watched->attached || stop.stop_requested(); });
     --watchers_;
     changed_.notify_all();
-    return true;
+    return !stop.stop_requested();
 }
 
 }  // namespace norvale

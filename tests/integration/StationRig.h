@@ -70,15 +70,16 @@ public:
         std::string err;
     };
 
-    // One station run of `args` (after "--station --sim"); the phones are pulled out afterwards,
-    // so every watch thread ends.
-    Result run(std::vector<std::string> args) {
+    // One station run of `args` (after "--station --sim"), on `fileSystem` when given; the phones
+    // are pulled out afterwards.
+    Result run(std::vector<std::string> args, FileSystem* fileSystem = nullptr) {
         args.insert(args.begin(), {"--station", "--sim"});
         cli.console.out.clear();
         cli.console.err.clear();
         CommandLine line = parseCommandLine(args);
         EXPECT_EQ(line.kind, CommandLine::Kind::run) << line.detail;
-        CliBindings bindings{cli.console, cli.files, cli.clock, cli.threads,
+        CliBindings bindings{cli.console, fileSystem ? *fileSystem : cli.files, cli.clock,
+                             cli.threads,
                              [this](bool /*simulated*/) {
                                  return std::make_shared<PhoneRoads>(
                                      PhoneRoads{cli.driver, cli.driver, cli.driver, cli.driver});

@@ -126,7 +126,7 @@ TEST_F(SimDriverTest, TraceHasOneLinePerRequestInMemoryAndInTheFile) {
 TEST_F(SimDriverTest, UnplugRemovesThePhoneBeforeTheNumberedTransfer) {
     driver.addFault(SimFaultKind::unplug, 3);
     const std::string key = driver.registryKeyOf(id);
-    auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key); });
+    auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key, {}); });
     ASSERT_TRUE(driver.waitForWatchers(1, std::chrono::seconds(10)));
 
     EXPECT_TRUE(link.writePipe(device, kPipe, rqhwPacket, 0));   // 1
@@ -282,7 +282,7 @@ TEST_F(SimDriverTest, DetachWakesTheWatchFailsRequestsAndLeavesTheEnumeration) {
                    "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\"
                    "##?#usb#vid_22b8&pid_4903#5&1b2c3d4e&0&1#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}"
                    "\\#\\Control");
-    auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key); });
+    auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key, {}); });
     ASSERT_TRUE(driver.waitForWatchers(1, std::chrono::seconds(10)));
     EXPECT_EQ(removal.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
 
@@ -293,7 +293,7 @@ TEST_F(SimDriverTest, DetachWakesTheWatchFailsRequestsAndLeavesTheEnumeration) {
     EXPECT_EQ(clock.now(), 0u);  // rejected at once, not after the wait time
     EXPECT_FALSE(link.queryString(device, 0x0103).completed);
     EXPECT_EQ(driver.open(kDefaultPath1), kInvalidDevice);
-    EXPECT_FALSE(driver.waitForChange(key));  // gone: nothing to wait for
+    EXPECT_FALSE(driver.waitForChange(key, {}));  // gone: nothing to wait for
 
     const DeviceSet set = driver.openSet();
     EXPECT_EQ(driver.member(set, 0)->bits, second);

@@ -171,7 +171,7 @@ TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOn
     ASSERT_TRUE(device.valid());
     Clock::time_point noticedAt;
     watch = std::async(std::launch::async, [&] {
-        const bool removed = port.waitForRemoval(EmulatedPhone::kLocation);
+        const bool removed = port.waitForRemoval(EmulatedPhone::kLocation, {});
         noticedAt = Clock::now();
         return removed;
     });
@@ -190,7 +190,7 @@ TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOn
     EXPECT_EQ(port.stringDescriptor(device, UsbString::product, buffer).status, UsbStatus::gone);
     EXPECT_LT(since(start), milliseconds(500));
     EXPECT_TRUE(port.listPhones().empty());
-    EXPECT_FALSE(port.waitForRemoval(EmulatedPhone::kLocation));
+    EXPECT_FALSE(port.waitForRemoval(EmulatedPhone::kLocation, {}));
     EXPECT_EQ(port.open(EmulatedPhone::kLocation), kInvalidDevice);
     port.close(device);
 }

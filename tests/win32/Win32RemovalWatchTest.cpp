@@ -34,7 +34,7 @@ protected:
         std::atomic<bool> returned{false};
         bool result = false;
         std::thread watcher([&] {
-            result = watch.waitForChange(path_);
+            result = watch.waitForChange(path_, {});
             returned = true;
         });
         ::Sleep(300);
@@ -87,10 +87,11 @@ TEST_F(Win32RemovalWatchTest, AKeyThatCantBeOpenedFailsAtOnce) {
     Win32RemovalWatch watch(HKEY_CURRENT_USER);
     Win32RemovalWatch machineWatch;  // HKEY_LOCAL_MACHINE, as the program uses it
     const ULONGLONG start = ::GetTickCount64();
-    EXPECT_FALSE(watch.waitForChange(base_ + "\\NoSuchInterface\\#\\Control"));
+    EXPECT_FALSE(watch.waitForChange(base_ + "\\NoSuchInterface\\#\\Control", {}));
     EXPECT_FALSE(machineWatch.waitForChange(
         "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\"
-        "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\##?#USB#NoSuchPhone\\#\\Control"));
+        "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\##?#USB#NoSuchPhone\\#\\Control",
+        {}));
     EXPECT_LT(::GetTickCount64() - start, 1000u);
 }
 

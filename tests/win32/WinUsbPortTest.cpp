@@ -486,13 +486,13 @@ TEST_F(WinUsbPortTest, QueuedReadsEndInOrderAndTheQueuesEndAbortsAndAwaitsTheRes
 TEST_F(WinUsbPortTest, ARemovalIsNoticedWithinASecondAndEveryTransferAfterItFailsAtOnce) {
     const DeviceHandle phone = openPhone();
     ASSERT_TRUE(phone.valid());
-    EXPECT_FALSE(port.waitForRemoval(fake.otherDevice));
+    EXPECT_FALSE(port.waitForRemoval(fake.otherDevice, {}));
     fake.devices[0].silent = true;
 
     std::atomic<ULONGLONG> noticedAt{0};
     std::atomic<ULONGLONG> unpluggedAt{0};
     std::thread watcher([&] {
-        EXPECT_TRUE(port.waitForRemoval(kPhonePath));
+        EXPECT_TRUE(port.waitForRemoval(kPhonePath, {}));
         noticedAt = ::GetTickCount64();
     });
     std::thread puller([&] {
@@ -515,7 +515,7 @@ TEST_F(WinUsbPortTest, ARemovalIsNoticedWithinASecondAndEveryTransferAfterItFail
     EXPECT_EQ(port.bulkIn(phone, buffer, 60000).status, UsbStatus::gone);
     EXPECT_LT(::GetTickCount64() - start, 1000u);
     EXPECT_TRUE(fake.writes.empty());
-    EXPECT_FALSE(port.waitForRemoval(kPhonePath));
+    EXPECT_FALSE(port.waitForRemoval(kPhonePath, {}));
     port.close(phone);
 }
 
