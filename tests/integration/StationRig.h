@@ -68,6 +68,8 @@ public:
         int code = -1;
         std::string out;
         std::string err;
+        // Removal waits still blocked in the simulator when the station had returned.
+        unsigned waitsLeft = 0;
     };
 
     // One station run of `args` (after "--station --sim"), on `fileSystem` when given; the phones
@@ -89,6 +91,7 @@ public:
         {
             Station station(bindings, view, std::move(line), [] { return kStationTime; });
             result.code = static_cast<int>(station.run());
+            result.waitsLeft = cli.driver.watchersWaiting();
             cli.driver.detachAll();
             cli.threads.joinAll();
         }

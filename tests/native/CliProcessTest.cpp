@@ -195,7 +195,7 @@ TEST_F(StationProcess, ThreePhonesDoneEndTheStationWithZeroEveryTime) {
     for (int n = 0; n < kRuns; ++n) {
         SCOPED_TRACE("run " + std::to_string(n + 1));
         const std::string journal = "done-" + std::to_string(n) + ".jsonl";
-        EXPECT_EQ(run(chain(journal), {"NORVALE_SIM_PHONES=3"}), 0);
+        EXPECT_EQ(run(chain(journal), {"NORVALE_SIM_ROAD=usb", "NORVALE_SIM_PHONES=3"}), 0);
         EXPECT_EQ(err(), "");
         EXPECT_EQ(lineCount(fileText(folder_ / journal)), 3u);
         if (HasFailure()) break;
@@ -207,7 +207,8 @@ TEST_F(StationProcess, APhoneThatFailsEndsTheStationWithSixEveryTime) {
         SCOPED_TRACE("run " + std::to_string(n + 1));
         const std::string journal = "fault-" + std::to_string(n) + ".jsonl";
         // Phone 2 is pulled out in the middle of its backup's first dump.
-        EXPECT_EQ(run(chain(journal), {"NORVALE_SIM_PHONES=3", "NORVALE_SIM_FAULTS=2:unplug@30"}),
+        EXPECT_EQ(run(chain(journal), {"NORVALE_SIM_ROAD=usb", "NORVALE_SIM_PHONES=3",
+                                       "NORVALE_SIM_FAULTS=2:unplug@30"}),
                   6);
         EXPECT_EQ(err(), "[sim-2] ERROR - no connection with the phone\n");
         EXPECT_EQ(lineCount(fileText(folder_ / journal)), 3u);
@@ -223,7 +224,7 @@ TEST_F(StationProcess, CtrlCWhileThePhonesStayAttachedEndsTheStationWith130Every
         // the operator stops it.
         std::vector<std::string> args = chain(journal);
         args.erase(args.begin() + 3, args.begin() + 5);
-        const pid_t pid = start(args, {"NORVALE_SIM_PHONES=3"});
+        const pid_t pid = start(args, {"NORVALE_SIM_ROAD=usb", "NORVALE_SIM_PHONES=3"});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (lineCount(fileText(folder_ / journal)) < 3 &&
                std::chrono::steady_clock::now() < deadline) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <stop_token>
 
 #include "protocol/DriverPhoneLink.h"
 #include "sim/SimDriver.h"
@@ -305,6 +306,36 @@ TEST_F(SimDriverTest, DetachWakesTheWatchFailsRequestsAndLeavesTheEnumeration) {
 
 // A frame holds 19 packets of 64 bytes. A transfer starts in the frame after the one it was
 // submitted in, or right behind the transfer before it when that one is still on the bus.
+// A removal wait its owner stops ends with false while the phone stays, on either road, so the
+// owner can join the thread that waited; one stopped before it began does not wait at all.
+TEST_F(SimDriverTest, AStoppedRemovalWaitEndsWithoutTheRemovalOnBothRoads) {
+    SimInterfaceOptions usb;
+    usb.road = Road::usb;
+    usb.devicePath = "sim-9";
+    const SimInterfaceId onBus = driver.attach(usb);
+    std::stop_source stopKey;
+    std::stop_source stopBus;
+    auto key = std::async(std::launch::async, [&] {
+        return driver.waitForChange(driver.registryKeyOf(id), stopKey.get_token());
+    });
+    auto bus = std::async(std::launch::async,
+                          [&] { return driver.waitForRemoval("sim-9", stopBus.get_token()); });
+    ASSERT_TRUE(driver.waitForWatchers(2, std::chrono::seconds(10)));
+
+    stopKey.request_stop();
+    EXPECT_FALSE(key.get());
+    EXPECT_EQ(driver.watchersWaiting(), 1u);
+    EXPECT_EQ(bus.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+    stopBus.request_stop();
+    EXPECT_FALSE(bus.get());
+    EXPECT_EQ(driver.watchersWaiting(), 0u);
+    EXPECT_TRUE(driver.attached(id));
+    EXPECT_TRUE(driver.attached(onBus));
+
+    EXPECT_FALSE(driver.waitForRemoval("sim-9", stopBus.get_token()));
+    EXPECT_EQ(driver.watchersWaiting(), 0u);
+}
+
 TEST_F(SimDriverTest, TheFullSpeedModelChargesFramesAndPacketsOnTheVirtualClock) {
     driver.modelFullSpeed(true);
     link.writePipe(device, kPipe, Bytes(4096, 0x55), 0);  // 64 packets: slots 19 to 82
