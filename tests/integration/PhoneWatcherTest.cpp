@@ -123,7 +123,8 @@ TEST_F(PhoneWatcherStory, GoingStopsTheRemovalWaitsAndJoinsTheirThreads) {
     onBus.road = Road::usb;
     onBus.devicePath = "sim-1";
     SimInterfaceOptions onDriver;
-    onDriver.devicePath = "\\\\?\\usb#vid_22b8&pid_4903#sim-2#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
+    onDriver.devicePath =
+        "\\\\?\\usb#vid_22b8&pid_4903#sim-2#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
     const SimInterfaceId one = sim.driver.attach(onBus);
     sim.driver.attach(onDriver);
     {

@@ -17,7 +17,8 @@ namespace {
 using namespace norvale::testing;
 
 bool endsWith(const std::string& text, std::string_view end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 std::string folderOf(const std::string& name) {

@@ -81,8 +81,7 @@ public:
         CommandLine line = parseCommandLine(args);
         EXPECT_EQ(line.kind, CommandLine::Kind::run) << line.detail;
         CliBindings bindings{cli.console, fileSystem ? *fileSystem : cli.files, cli.clock,
-                             cli.threads,
-                             [this](bool /*simulated*/) {
+                             cli.threads, [this](bool /*simulated*/) {
                                  return std::make_shared<PhoneRoads>(
                                      PhoneRoads{cli.driver, cli.driver, cli.driver, cli.driver});
                              }};

@@ -186,8 +186,8 @@ protected:
     }
     // Three phones, each backed up and given new.bin, verified; `journal` gets their lines.
     std::vector<std::string> chain(const std::string& journal) const {
-        return {"--sim", "--station", "-q", "--count", "3", "--journal", journal,
-                "backup", "write", "pds", "new.bin"};
+        return {"--sim", "--station", "-q",    "--count", "3",      "--journal",
+                journal, "backup",    "write", "pds",     "new.bin"};
     }
 };
 

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -516,6 +517,29 @@ TEST_F(WinUsbPortTest, ARemovalIsNoticedWithinASecondAndEveryTransferAfterItFail
     EXPECT_LT(::GetTickCount64() - start, 1000u);
     EXPECT_TRUE(fake.writes.empty());
     EXPECT_FALSE(port.waitForRemoval(kPhonePath, {}));
+    port.close(phone);
+}
+
+// Its owner's stop ends the wait between two looks at the bus, at once and with false, the phone
+// still attached.
+TEST_F(WinUsbPortTest, AStoppedRemovalWaitEndsAtOnceWithThePhoneStillThere) {
+    std::stop_source stop;
+    std::atomic<bool> returned{false};
+    bool removed = true;
+    std::thread watcher([&] {
+        removed = port.waitForRemoval(kPhonePath, stop.get_token());
+        returned = true;
+    });
+    ::Sleep(600);
+    EXPECT_FALSE(returned);
+    const ULONGLONG asked = ::GetTickCount64();
+    stop.request_stop();
+    watcher.join();
+    EXPECT_LT(::GetTickCount64() - asked, 200u);
+    EXPECT_FALSE(removed);
+    EXPECT_FALSE(port.waitForRemoval(kPhonePath, stop.get_token()));
+    const DeviceHandle phone = openPhone();
+    EXPECT_TRUE(phone.valid());
     port.close(phone);
 }
 
