@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/FileSystem.h"
-#include "protocol/CommandContext.h"
+#include "protocol/CommandFormats.h"
 
 namespace norvale::testing {
 

@@ -2,7 +2,10 @@
 // keeps under a final name is whole and matches the SHA-256 recorded for it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "StationRig.h"
@@ -64,7 +67,8 @@ void expectWholeAfterCut(const DiskState& cut, const DiskState& complete) {
             }
             continue;
         }
-        EXPECT_EQ(bytes, done->second) << "under its final name but not whole";
+        EXPECT_TRUE(bytes == done->second) << "under its final name but not whole: " << bytes.size()
+                                           << " of " << done->second.size() << " bytes";
         if (endsWith(name, "SHA256SUMS")) {
             const ChecksumList sums = parseChecksums(std::string(bytes.begin(), bytes.end()));
             EXPECT_EQ(sums.badLine, 0u);
@@ -111,6 +115,7 @@ std::uint64_t cutAtEveryStep(const Story& story) {
         expectWholeAfterCut(*outcome.atCut, complete.written);
         if (::testing::Test::HasFailure()) break;
     }
+    ::testing::Test::RecordProperty("cuts", static_cast<int>(cuts));
     return cuts;
 }
 
@@ -151,8 +156,9 @@ TEST(PowerCut, AStationPhoneLeavesWholeFilesAndWholeJournalLinesThatVouchForThem
         EXPECT_EQ(result.code, 0) << result.err;
         return outcomeOf(disk);
     });
-    // The journal, the phone's folder, a backup and a read, the journal's line.
-    EXPECT_GE(cuts, 25u);
+    // The journal and the phone's folder made; a backup and a read, each file made, written,
+    // flushed and renamed; the journal's line appended and flushed.
+    EXPECT_GE(cuts, 24u);
 }
 
 }  // namespace
