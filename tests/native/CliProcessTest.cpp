@@ -174,7 +174,8 @@ TEST_F(CliProcess, SigintStopsADumpWhichKeepsWhatArrivedAndEndsTheLoadersRead) {
 // A station ends with its own exit status in every run, however its phones ended: a thread of
 // the station's that outlived it (a watcher's removal wait, a phone's session) would use what
 // the station freed, which this build's AddressSanitizer reports and a plain build may crash on.
-// Each story is run many times, since such a thread meets freed memory only when it wakes late.
+// Each story is run many times, since such a thread meets freed memory only when it wakes late,
+// the runs taking turns on the maker's driver and on the USB road.
 class StationProcess : public CliProcess {
 protected:
     static constexpr int kRuns = 20;
@@ -185,9 +186,21 @@ protected:
         return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     }
     // Three phones, each backed up and given new.bin, verified; `journal` gets their lines.
-    std::vector<std::string> chain(const std::string& journal) const {
+    static std::vector<std::string> chain(const std::string& journal) {
         return {"--sim", "--station", "-q",    "--count", "3",      "--journal",
                 journal, "backup",    "write", "pds",     "new.bin"};
+    }
+    // Run `n`'s road, three phones on it, and `more`.
+    static std::vector<std::string> phones(int n, std::vector<std::string> more = {}) {
+        more.push_back(n % 2 == 0 ? "NORVALE_SIM_ROAD=driver" : "NORVALE_SIM_ROAD=usb");
+        more.push_back("NORVALE_SIM_PHONES=3");
+        return more;
+    }
+    // Where phone 2 of run `n` is, as its lines name it.
+    static std::string secondPhone(int n) {
+        return n % 2 == 0
+                   ? R"(\\?\usb#vid_22b8&pid_4903#sim-2#{4e1e1e15-52d7-11d4-852d-00105aa6f80b})"
+                   : "sim-2";
     }
 };
 
@@ -195,7 +208,7 @@ TEST_F(StationProcess, ThreePhonesDoneEndTheStationWithZeroEveryTime) {
     for (int n = 0; n < kRuns; ++n) {
         SCOPED_TRACE("run " + std::to_string(n + 1));
         const std::string journal = "done-" + std::to_string(n) + ".jsonl";
-        EXPECT_EQ(run(chain(journal), {"NORVALE_SIM_ROAD=usb", "NORVALE_SIM_PHONES=3"}), 0);
+        EXPECT_EQ(run(chain(journal), phones(n)), 0);
         EXPECT_EQ(err(), "");
         EXPECT_EQ(lineCount(fileText(folder_ / journal)), 3u);
         if (HasFailure()) break;
@@ -207,10 +220,8 @@ TEST_F(StationProcess, APhoneThatFailsEndsTheStationWithSixEveryTime) {
         SCOPED_TRACE("run " + std::to_string(n + 1));
         const std::string journal = "fault-" + std::to_string(n) + ".jsonl";
         // Phone 2 is pulled out in the middle of its backup's first dump.
-        EXPECT_EQ(run(chain(journal), {"NORVALE_SIM_ROAD=usb", "NORVALE_SIM_PHONES=3",
-                                       "NORVALE_SIM_FAULTS=2:unplug@30"}),
-                  6);
-        EXPECT_EQ(err(), "[sim-2] ERROR - no connection with the phone\n");
+        EXPECT_EQ(run(chain(journal), phones(n, {"NORVALE_SIM_FAULTS=2:unplug@30"})), 6);
+        EXPECT_EQ(err(), "[" + secondPhone(n) + "] ERROR - no connection with the phone\n");
         EXPECT_EQ(lineCount(fileText(folder_ / journal)), 3u);
         if (HasFailure()) break;
     }
@@ -224,7 +235,7 @@ TEST_F(StationProcess, CtrlCWhileThePhonesStayAttachedEndsTheStationWith130Every
         // the operator stops it.
         std::vector<std::string> args = chain(journal);
         args.erase(args.begin() + 3, args.begin() + 5);
-        const pid_t pid = start(args, {"NORVALE_SIM_ROAD=usb", "NORVALE_SIM_PHONES=3"});
+        const pid_t pid = start(args, phones(n));
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (lineCount(fileText(folder_ / journal)) < 3 &&
                std::chrono::steady_clock::now() < deadline) {
