@@ -523,6 +523,8 @@ TEST_F(WinUsbPortTest, ARemovalIsNoticedWithinASecondAndEveryTransferAfterItFail
 // Its owner's stop ends the wait between two looks at the bus, at once and with false, the phone
 // still attached.
 TEST_F(WinUsbPortTest, AStoppedRemovalWaitEndsAtOnceWithThePhoneStillThere) {
+    const DeviceHandle phone = openPhone();
+    ASSERT_TRUE(phone.valid());
     std::stop_source stop;
     std::atomic<bool> returned{false};
     bool removed = true;
@@ -538,8 +540,7 @@ TEST_F(WinUsbPortTest, AStoppedRemovalWaitEndsAtOnceWithThePhoneStillThere) {
     EXPECT_LT(::GetTickCount64() - asked, 200u);
     EXPECT_FALSE(removed);
     EXPECT_FALSE(port.waitForRemoval(kPhonePath, stop.get_token()));
-    const DeviceHandle phone = openPhone();
-    EXPECT_TRUE(phone.valid());
+    EXPECT_EQ(port.listPhones().size(), 1u);
     port.close(phone);
 }
 
