@@ -31,7 +31,9 @@ public:
     void closeSet(DeviceSet /*set*/) override {}
     DeviceHandle open(const std::string& /*devicePath*/) override { return kInvalidDevice; }
     void close(DeviceHandle /*device*/) override {}
-    bool waitForChange(const std::string& /*keyPath*/) override { return false; }
+    bool waitForChange(const std::string& /*keyPath*/, std::stop_token /*stop*/) override {
+        return false;
+    }
 };
 
 }  // namespace norvale

@@ -48,6 +48,38 @@ CountFigures runCount(unsigned count, int repeat, unsigned cores) {
     return figures;
 }
 
+// The wall time of `count` phones at once, each run's files flushed to the disk before they are
+// named or not: the medians of `repeat` runs after one untimed run.
+double flushedWallMs(unsigned count, int repeat, bool flushes) {
+    std::vector<double> wallMs;
+    for (int i = 0; i <= repeat; ++i) {
+        StationRig rig(count);
+        rig.flushToDisk(flushes);
+        const RigRun run = rig.run(true);
+        if (const std::string failure = rig.check(); !failure.empty()) {
+            throw std::runtime_error(std::to_string(count) + " phones: " + failure);
+        }
+        if (i > 0) wallMs.push_back(run.wallMs);
+    }
+    return median(wallMs);
+}
+
+// What putting each file on the disk before it is named costs: a phone's backup (four files, its
+// folder) and the same for 16 phones at once, by the wall time, since a flush waits for the disk
+// and takes almost no processor time.
+void flushCost(const BenchOptions& options, ResultTable& table) {
+    for (const unsigned count : {1u, kStationMemoryPhones}) {
+        const double with = flushedWallMs(count, options.repeat, true);
+        const double without = flushedWallMs(count, options.repeat, false);
+        table.add({"6",
+                   std::to_string(count) + (count == 1 ? " phone" : " phones at once") +
+                       ": wall time with the files flushed before they are named / without",
+                   formatFixed(with, 1) + " / " + formatFixed(without, 1) + " ms (+" +
+                       formatFixed(with - without, 1) + " ms)",
+                   "", std::nullopt});
+    }
+}
+
 std::optional<double> targetFor(unsigned count) {
     if (count == 8) return 0.95;
     if (count == 16) return 0.90;
@@ -95,6 +127,7 @@ void benchStation(const BenchOptions& options, ResultTable& table) {
                "the longest phone's, or Norvale's processor time on all threads over the " +
                std::to_string(cores) + " cores if that is more; medians of " +
                std::to_string(options.repeat) + " runs; wall time includes the simulator");
+    flushCost(options, table);
     stationPeakMemory(table);
 }
 

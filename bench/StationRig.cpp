@@ -14,6 +14,7 @@
 #include "cli/ChainFiles.h"
 #include "cli/CliArguments.h"
 #include "cli/PhoneChain.h"
+#include "operations/FolderPath.h"
 #include "presence/AttachedPhones.h"
 #include "presence/PresenceHandling.h"
 #include "sim/MemoryDialogView.h"
@@ -87,9 +88,9 @@ private:
         const std::vector<AttachedPhone> attached = listAttachedPhones(platform_, driverLink);
         if (attached.size() != 1) return "the phone is not listed";
         handleArrivalOf(services_, openAttachedPhone(platform_, attached.front()));
-        std::error_code failed;
-        std::filesystem::create_directories(folder(), failed);
-        if (failed) return "the phone's folder can't be made";
+        if (createFolderPath(platform_.files, folder()) != FileError::none) {
+            return "the phone's folder can't be made";
+        }
 
         std::vector<CliStep> steps = chain_.steps;
         settleChainOutputs(steps, folder(), folder(), platform_.files);
@@ -174,6 +175,10 @@ RigRun StationRig::run(bool atOnce) {
     result.processCpuMs = processCpuMs() - processBefore;
     for (const auto& phone : phones_) result.phones.push_back(phone->result());
     return result;
+}
+
+void StationRig::flushToDisk(bool on) {
+    for (const auto& phone : phones_) phone->sim.files.flushToDisk(on);
 }
 
 std::string StationRig::check() {

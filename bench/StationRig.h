@@ -57,6 +57,9 @@ public:
 
     RigRun run(bool atOnce);
     std::string check();
+    // With false, the phones' files are not flushed to the disk before they are named, nor
+    // their folders after (HostFileSystem::flushToDisk): what the flushes cost is the difference.
+    void flushToDisk(bool on);
 
     // The flash bytes one phone's run moves: the three regions read, PDS written and read back.
     static std::uint64_t bytesPerPhone();

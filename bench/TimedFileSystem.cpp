@@ -94,4 +94,9 @@ FileError TimedFileSystem::renameNoReplace(const std::string& from, const std::s
     return inner_.renameNoReplace(from, to);
 }
 
+FileError TimedFileSystem::createFolder(const std::string& name) {
+    const Span span(*inside_);
+    return inner_.createFolder(name);
+}
+
 }  // namespace norvale::bench

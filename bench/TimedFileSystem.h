@@ -24,6 +24,7 @@ public:
     OpenedFile openForAppending(const std::string& name) override;
     FileError checkNameFree(const std::string& name) override;
     FileError renameNoReplace(const std::string& from, const std::string& to) override;
+    FileError createFolder(const std::string& name) override;
 
     double insideMs() const { return std::chrono::duration<double, std::milli>(*inside_).count(); }
     void reset() { *inside_ = {}; }

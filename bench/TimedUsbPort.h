@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "platform/UsbPort.h"
 
@@ -38,8 +39,8 @@ public:
         return inner_.stringDescriptor(device, which, buffer);
     }
     void cancel(DeviceHandle device) override { inner_.cancel(device); }
-    bool waitForRemoval(const std::string& location) override {
-        return inner_.waitForRemoval(location);
+    bool waitForRemoval(const std::string& location, std::stop_token stop) override {
+        return inner_.waitForRemoval(location, std::move(stop));
     }
 
     double insideMs() const { return *insideMs_; }

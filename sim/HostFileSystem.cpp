@@ -1,5 +1,5 @@
 // C stdio files with errno mapped to FileError; create-new through an exclusive low-level open,
-// renames that refuse a taken name.
+// renames that refuse a taken name, names flushed with their folder.
 #include "HostFileSystem.h"
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #ifdef _WIN32
+#include <direct.h>
 #include <io.h>
 #include <share.h>
 #else
@@ -90,6 +91,7 @@ public:
         }
         errno = 0;
         if (std::fflush(stream_) != 0) return fail(errno), false;
+        if (!shared_->toDisk.load()) return true;
 #ifdef _WIN32
         if (_commit(_fileno(stream_)) != 0) return fail(errno), false;
 #else
@@ -297,6 +299,7 @@ OpenedFile HostFileSystem::openForAppending(const std::string& name) {
     if (const auto error = plannedFailure(path)) return {nullptr, *error};
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) return {nullptr, FileError::accessDenied};
+    const bool creates = !std::filesystem::exists(path, ignored);
     errno = 0;
     // "a+": reads anywhere, every write at the end whatever the position, nothing truncated.
 #ifdef _WIN32
@@ -304,6 +307,8 @@ OpenedFile HostFileSystem::openForAppending(const std::string& name) {
 #else
     std::FILE* stream = std::fopen(path.c_str(), "a+be");
 #endif
+    // A new file's name is kept by the disk from here on, as a rename's is.
+    if (stream && creates) flushFolderOf(path);
     return wrap(stream, path);
 }
 
@@ -324,7 +329,40 @@ FileError HostFileSystem::renameNoReplace(const std::string& from, const std::st
         const auto found = shared_->failingRenames.find(target);
         if (found != shared_->failingRenames.end()) return found->second;
     }
-    return renameWithoutReplacing(hostPath(from), target);
+    const FileError error = renameWithoutReplacing(hostPath(from), target);
+    if (error == FileError::none) flushFolderOf(target);
+    return error;
+}
+
+FileError HostFileSystem::createFolder(const std::string& name) {
+    if (!acceptableName(name)) return FileError::invalidName;
+    const std::string path = hostPath(name);
+    if (const auto error = plannedFailure(path)) return *error;
+    errno = 0;
+#ifdef _WIN32
+    if (::_mkdir(path.c_str()) != 0) return fileErrorFromErrno(errno);
+#else
+    if (::mkdir(path.c_str(), 0777) != 0) return fileErrorFromErrno(errno);
+#endif
+    flushFolderOf(path);
+    return FileError::none;
+}
+
+// The folder's own flush is what keeps a name in it after a power cut on POSIX systems; a file
+// system that can't flush a folder (it says EINVAL) keeps names at its own pace, and the call
+// that made the name has still made it, so nothing is reported.
+void HostFileSystem::flushFolderOf(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+#else
+    if (!shared_->toDisk.load()) return;
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty()) folder = std::filesystem::path(".");
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    if (::fsync(fd) == 0) ++shared_->folderFlushes;
+    ::close(fd);
+#endif
 }
 
 OpenedFile HostFileSystem::wrap(std::FILE* stream, const std::string& path) {
@@ -399,5 +437,9 @@ std::size_t HostFileSystem::liveFiles() const { return shared_->live.load(); }
 std::uint64_t HostFileSystem::filesOpened() const { return shared_->opened.load(); }
 
 std::uint64_t HostFileSystem::flushes() const { return shared_->flushes.load(); }
+
+std::uint64_t HostFileSystem::folderFlushes() const { return shared_->folderFlushes.load(); }
+
+void HostFileSystem::flushToDisk(bool on) { shared_->toDisk.store(on); }
 
 }  // namespace norvale

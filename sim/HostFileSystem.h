@@ -38,6 +38,7 @@ public:
     OpenedFile openForAppending(const std::string& name) override;
     FileError checkNameFree(const std::string& name) override;
     FileError renameNoReplace(const std::string& from, const std::string& to) override;
+    FileError createFolder(const std::string& name) override;
 
     // Opening or creating `name` fails with `error`, touching nothing.
     void failOpening(const std::string& name, FileError error);
@@ -48,6 +49,9 @@ public:
     void afterAppend(std::uint64_t nth, std::function<void()> action);
     // flush() on any file fails with `error` (none lifts it), as a disk that can't take it.
     void failFlushing(FileError error);
+    // With false, flush() and the folders' flushes return at once without asking the system: the
+    // benchmark's measure of what they cost. Not cleared by clearFaults().
+    void flushToDisk(bool on);
     // size() of `name` reports `size` whatever the file holds (nothing is allocated for it).
     void reportSize(const std::string& name, std::uint64_t size);
     // From now on, appends to any file fail with diskFull once `bytes` more have been written;
@@ -60,8 +64,10 @@ public:
 
     std::size_t liveFiles() const;
     std::uint64_t filesOpened() const;
-    // How many flush() calls reached the disk.
+    // How many flush() calls reached the disk, and how many flushes of a folder did (after a
+    // rename, a folder made, a file created for appending; POSIX systems only).
     std::uint64_t flushes() const;
+    std::uint64_t folderFlushes() const;
 
     // The name as the host's C runtime takes it.
     static std::string hostPath(const std::string& name);
@@ -76,7 +82,9 @@ public:
         std::function<void()> appendAction;
         std::map<std::string, std::uint64_t> sizes;
         FileError failingFlush = FileError::none;
+        std::atomic<bool> toDisk{true};
         std::atomic<std::uint64_t> flushes{0};
+        std::atomic<std::uint64_t> folderFlushes{0};
         std::optional<std::uint64_t> spaceLeft;
         std::shared_ptr<const std::function<void()>> beforeAppend;
         std::atomic<std::size_t> live{0};
@@ -85,6 +93,8 @@ public:
 
 private:
     std::optional<FileError> plannedFailure(const std::string& path);
+    // Puts the entry of `path` in its folder on the disk (POSIX systems; elsewhere nothing).
+    void flushFolderOf(const std::string& path);
     OpenedFile wrap(std::FILE* stream, const std::string& path);
 
     FileNameStyle style_;

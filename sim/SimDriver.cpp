@@ -383,19 +383,27 @@ void SimDriver::detachLocked(Interface& iface) {
     changed_.notify_all();
 }
 
-bool SimDriver::waitUntilDetached(const std::function<bool(const Interface&)>& watches) {
+bool SimDriver::waitUntilDetached(const std::function<bool(const Interface&)>& watches,
+                                  const std::stop_token& stop) {
+    // The wake takes the lock, so it can't fall between the waiter's look at the stop and its
+    // wait. Registered before the lock is taken (a stop already requested runs it at once) and
+    // gone after it is released (its destruction waits for a wake in progress).
+    const std::stop_callback wake(stop, [this] {
+        const std::lock_guard lock(mutex_);
+        changed_.notify_all();
+    });
     std::unique_lock lock(mutex_);
     std::shared_ptr<Interface> watched;
     for (const auto& iface : interfaces_) {
         if (iface->attached && watches(*iface)) watched = iface;
     }
-    if (!watched) return false;
+    if (!watched || stop.stop_requested()) return false;
     ++watchers_;
     changed_.notify_all();
-    changed_.wait(lock, [&] { return !watched->attached; });
+    changed_.wait(lock, [&] { return !watched->attached || stop.stop_requested(); });
     --watchers_;
     changed_.notify_all();
-    return true;
+    return !stop.stop_requested();
 }
 
 }  // namespace norvale

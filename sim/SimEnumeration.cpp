@@ -130,10 +130,12 @@ void SimDriver::close(DeviceHandle device) {
     if (!device.valid() || handles_.erase(device.bits) == 0) ++counters_.badHandleCloses;
 }
 
-bool SimDriver::waitForChange(const std::string& keyPath) {
-    return waitUntilDetached([&](const Interface& iface) {
-        return iface.options.road == Road::driver && sameName(iface.registryKey, keyPath);
-    });
+bool SimDriver::waitForChange(const std::string& keyPath, std::stop_token stop) {
+    return waitUntilDetached(
+        [&](const Interface& iface) {
+            return iface.options.road == Road::driver && sameName(iface.registryKey, keyPath);
+        },
+        stop);
 }
 
 }  // namespace norvale

@@ -4,6 +4,24 @@
 #include <system_error>
 
 namespace norvale {
+namespace {
+
+class StdJoinableThread final : public JoinableThread {
+public:
+    explicit StdJoinableThread(std::thread thread) : thread_(std::move(thread)) {}
+    StdJoinableThread(const StdJoinableThread&) = delete;
+    StdJoinableThread& operator=(const StdJoinableThread&) = delete;
+    ~StdJoinableThread() override { join(); }
+
+    void join() override {
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    std::thread thread_;
+};
+
+}  // namespace
 
 StdThreadStarter::~StdThreadStarter() { joinAll(); }
 
@@ -20,6 +38,21 @@ bool StdThreadStarter::start(std::function<void()> body) {
     }
     ++started_;
     return true;
+}
+
+std::unique_ptr<JoinableThread> StdThreadStarter::startJoinable(std::function<void()> body) {
+    std::lock_guard lock(mutex_);
+    if (failNext_) {
+        failNext_ = false;
+        return nullptr;
+    }
+    try {
+        auto thread = std::make_unique<StdJoinableThread>(std::thread(std::move(body)));
+        ++started_;
+        return thread;
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
 }
 
 void StdThreadStarter::joinAll() {

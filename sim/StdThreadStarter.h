@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,9 +12,10 @@
 
 namespace norvale {
 
-// Unlike the product's detached threads, every thread started here is joined: by joinAll() or,
-// at the latest, by the destructor. joinAll() must not be called from one of these threads, and
-// it waits for threads started while it runs too.
+// Unlike the product's detached threads, every thread start() makes here is joined: by joinAll()
+// or, at the latest, by the destructor. joinAll() must not be called from one of these threads,
+// and it waits for threads started while it runs too. A thread of startJoinable() is its owner's
+// to join (std::thread underneath); it counts in started() and failNextStart() applies to it.
 class StdThreadStarter final : public ThreadStarter {
 public:
     StdThreadStarter() = default;
@@ -22,6 +24,7 @@ public:
     ~StdThreadStarter() override;
 
     bool start(std::function<void()> body) override;
+    std::unique_ptr<JoinableThread> startJoinable(std::function<void()> body) override;
     void joinAll();
 
     std::size_t started() const;

@@ -65,7 +65,8 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::blockDiffers:
         case MessageId::blockAlreadyEqual:
         case MessageId::savingPhoneTo:
-        case MessageId::restoringFrom: break;
+        case MessageId::restoringFrom:
+        case MessageId::waitingAtPorts: break;
     }
     return ExitCode::transferFailed;
 }

@@ -2,14 +2,13 @@
 #include "cli/PhoneChain.h"
 
 #include <array>
-#include <filesystem>
-#include <system_error>
 
 #include "cli/BackupSet.h"
 #include "cli/FileDigest.h"
 #include "cli/PhoneFolder.h"
 #include "operations/ChangedBlocks.h"
 #include "operations/FlashRangeReader.h"
+#include "operations/FolderPath.h"
 #include "operations/PartFile.h"
 #include "operations/PhoneControl.h"
 #include "operations/RegionWriter.h"
@@ -133,9 +132,9 @@ ExitCode PhoneChain::writeImage(const std::vector<ImageSlice>& plan, const std::
 }
 
 ExitCode PhoneChain::backup(const std::string& folder) {
-    std::error_code failed;
-    std::filesystem::create_directories(folder, failed);
-    if (failed) return refuse(MessageId::cannotCreateFolder, folder);
+    if (createFolderPath(services_.platform.files, folder) != FileError::none) {
+        return refuse(MessageId::cannotCreateFolder, folder);
+    }
 
     std::string sums;
     for (const BackupRegion& region : kBackupRegions) {
@@ -159,8 +158,10 @@ ExitCode PhoneChain::backup(const std::string& folder) {
     FileSystem& files = services_.platform.files;
     OpenedFile created = files.createNew(partPath);
     if (!created.file) return refuse(createFailureReason(created.error), partPath);
+    // On the disk itself before it is named, as a dump is.
     const bool written =
-        created.file->append({reinterpret_cast<const std::uint8_t*>(sums.data()), sums.size()});
+        created.file->append({reinterpret_cast<const std::uint8_t*>(sums.data()), sums.size()}) &&
+        created.file->flush();
     const std::uint64_t size = created.file->size().value_or(0);
     created.file.reset();  // closed before it is named
     if (!written) {

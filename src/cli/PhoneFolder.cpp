@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <system_error>
 
 namespace norvale {
 namespace {
@@ -71,19 +70,16 @@ std::string phoneFolderName(std::string_view location, WallTime arrived) {
     return locationFileName(location) + "-" + fileStampUtc(arrived);
 }
 
-std::optional<std::string> createPhoneFolder(const std::string& parent, std::string_view location,
-                                             WallTime arrived) {
+std::optional<std::string> createPhoneFolder(FileSystem& files, const std::string& parent,
+                                             std::string_view location, WallTime arrived) {
     const std::string base = phoneFolderName(location, arrived);
     for (unsigned n = 1; n <= kMostSuffixes; ++n) {
         const std::string name = n == 1 ? base : base + "-" + std::to_string(n);
-        const std::filesystem::path path =
-            parent.empty() ? std::filesystem::path(name) : std::filesystem::path(parent) / name;
-        std::error_code error;
-        // create_directory says false, without an error, for a name some folder already has:
-        // the next suffix is tried. A file of that name is an error, and is skipped as well.
-        if (std::filesystem::create_directory(path, error)) return path.string();
-        if (error && std::filesystem::exists(path)) continue;
-        if (error) return std::nullopt;
+        const std::string path = pathInFolder(parent, name);
+        // A name a folder or a file has already: the next suffix is tried.
+        const FileError error = files.createFolder(path);
+        if (error == FileError::none) return path;
+        if (error != FileError::alreadyExists) return std::nullopt;
     }
     return std::nullopt;
 }

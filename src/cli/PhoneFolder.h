@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cli/UtcStamp.h"
+#include "platform/FileSystem.h"
 
 namespace norvale {
 
@@ -23,10 +24,11 @@ std::string pathInFolder(const std::string& folder, std::string_view name);
 // "<locationFileName>-<YYYYMMDD-HHMMSS in UTC>".
 std::string phoneFolderName(std::string_view location, WallTime arrived);
 
-// Creates the phone's folder in `parent` ("" for the working folder): phoneFolderName(), or with
-// "-2", "-3"... after it when that name is taken, so no earlier run's folder is ever written into.
-// Returns the new folder's path, or nullopt when none could be created.
-std::optional<std::string> createPhoneFolder(const std::string& parent, std::string_view location,
-                                             WallTime arrived);
+// Creates the phone's folder in `parent` ("" for the working folder) through `files`, which puts
+// its name on the disk: phoneFolderName(), or with "-2", "-3"... after it when that name is taken,
+// so no earlier run's folder is ever written into. Returns the new folder's path, or nullopt when
+// none could be created.
+std::optional<std::string> createPhoneFolder(FileSystem& files, const std::string& parent,
+                                             std::string_view location, WallTime arrived);
 
 }  // namespace norvale

@@ -8,10 +8,12 @@
 #include <system_error>
 
 #include "cli/ChainFiles.h"
+#include "cli/ConsoleText.h"
 #include "cli/PhoneFolder.h"
 #include "cli/PrefixedConsole.h"
 #include "cli/StationPhone.h"
 #include "cli/StationPhoneView.h"
+#include "operations/FolderPath.h"
 #include "operations/PartFile.h"
 #include "presence/ConnectionMonitor.h"
 #include "presence/PresenceHandling.h"
@@ -32,6 +34,9 @@ struct Station::Run {
     std::string location;  // UTF-8
     std::shared_ptr<SessionState> state = std::make_shared<SessionState>();
     std::unique_ptr<StationPhone> phone;
+    // The session's thread, the scanning thread's to join; `ended` once it has left the station.
+    std::unique_ptr<JoinableThread> thread;
+    std::atomic<bool> ended{false};
 };
 
 // The journal record of one phone, filled in as its chain goes, and its row kept current.
@@ -77,6 +82,7 @@ Station::Station(CliBindings& bindings, CliView& view, CommandLine line, WallClo
 
 Station::~Station() {
     // Every session has ended in run(); the devices go before the roads that opened them.
+    joinSessions(true);
     for (const std::shared_ptr<Run>& run : runs_) run->state->device.store(nullptr);
 }
 
@@ -135,8 +141,14 @@ ExitCode Station::run() {
     startedMs_ = bindings_.clock.nowMs();
     bool stopping = false;
     {
+        // The first scan's phones, wanted or not, for the note on the places awaited.
+        std::optional<std::vector<AttachedPhone>> firstSeen;
         PhoneWatcher watcher(
-            *platform_, [this](const WatchedPhone& watched) { return arrived(watched); },
+            *platform_,
+            [this, &firstSeen](const WatchedPhone& watched) {
+                if (firstSeen) firstSeen->push_back(watched.phone);
+                return arrived(watched);
+            },
             [](const WatchedPhone& /*watched*/) {});
         std::optional<std::uint64_t> nextScan;
         const std::optional<unsigned> count = line_.options.station.count;
@@ -150,9 +162,13 @@ ExitCode Station::run() {
                 const bool allEnded = running_ == 0;
                 if (allEnded && (stopping || (count && done_ + failed_ >= *count))) break;
             }
+            joinSessions(false);
             const std::uint64_t now = bindings_.clock.nowMs();
             if (!stopping && (!nextScan || now >= *nextScan)) {
+                if (!nextScan) firstSeen.emplace();
                 watcher.scan();
+                if (!nextScan) tellAwaitedPorts(*firstSeen);
+                firstSeen.reset();
                 // Once a second, as the dialog's monitor scans; removals come from each phone's
                 // own watch.
                 nextScan = now + kScanIntervalMs;
@@ -160,7 +176,9 @@ ExitCode Station::run() {
             draw(false);
             loopClock_.sleep(kTickMs);
         }
+        // The watcher goes here: its removal waits stopped, its threads joined.
     }
+    joinSessions(true);
     draw(true);
     console.watchInterrupt(nullptr);
     std::lock_guard lock(mutex_);
@@ -170,13 +188,16 @@ ExitCode Station::run() {
     return ExitCode::done;
 }
 
+bool Station::atPort(const std::string& port, const AttachedPhone& phone) const {
+    return port == phone.id || port == phone.location || port == phone.path ||
+           port == bindings_.console.nativeToUtf8(phone.location);
+}
+
 bool Station::wanted(const AttachedPhone& phone) const {
     const std::vector<std::string>& ports = line_.options.station.ports;
     if (ports.empty()) return true;
-    const std::string location = bindings_.console.nativeToUtf8(phone.location);
-    return std::any_of(ports.begin(), ports.end(), [&](const std::string& port) {
-        return port == phone.id || port == phone.location || port == location || port == phone.path;
-    });
+    return std::any_of(ports.begin(), ports.end(),
+                       [&](const std::string& port) { return atPort(port, phone); });
 }
 
 std::shared_ptr<SessionState> Station::arrived(const WatchedPhone& watched) {
@@ -195,7 +216,11 @@ std::shared_ptr<SessionState> Station::arrived(const WatchedPhone& watched) {
         ++running_;
         runs_.push_back(run);
     }
-    if (!bindings_.threads.start([this, run] { serve(run); })) {
+    run->thread = bindings_.threads.startJoinable([this, run] {
+        serve(run);
+        run->ended.store(true);
+    });
+    if (!run->thread) {
         run->phone->end(true, "");
         finish(true);
     }
@@ -229,14 +254,15 @@ void Station::serve(const std::shared_ptr<Run>& run) {
 
         Observer observer(*run->phone, record, line_.stepTexts);
         ExitCode code = ExitCode::done;
-        if (const auto folder = createPhoneFolder("", attached.location, record.started)) {
+        if (const auto folder =
+                createPhoneFolder(bindings_.files, "", attached.location, record.started)) {
             std::vector<CliStep> steps = line_.steps;
             for (const std::string& name :
                  settleChainOutputs(steps, *folder, *folder, bindings_.files)) {
-                // "-o dumps/pds.bin": the sub-folder is made in the phone's folder.
-                std::error_code ignored;
-                std::filesystem::create_directories(std::filesystem::path(name).parent_path(),
-                                                    ignored);
+                // "-o dumps/pds.bin": the sub-folder is made in the phone's folder. One that
+                // can't be made fails the file's creation, which says so.
+                createFolderPath(bindings_.files,
+                                 std::filesystem::path(name).parent_path().string());
             }
             PhoneChain chain(services, steps, images_, attached, &observer);
             code = chain.run();
@@ -274,6 +300,46 @@ void Station::finish(bool failed) {
     std::lock_guard lock(mutex_);
     --running_;
     ++(failed ? failed_ : done_);
+}
+
+void Station::joinSessions(bool all) {
+    // On the scanning thread, the only one that starts sessions: runs_ grows only here.
+    std::vector<std::shared_ptr<Run>> runs;
+    {
+        std::lock_guard lock(mutex_);
+        runs = runs_;
+    }
+    for (const std::shared_ptr<Run>& run : runs) {
+        if (run->thread && (all || run->ended.load())) {
+            run->thread->join();
+            run->thread.reset();
+        }
+    }
+}
+
+void Station::tellAwaitedPorts(const std::vector<AttachedPhone>& seen) {
+    std::string awaited;
+    for (const std::string& port : line_.options.station.ports) {
+        const bool there = std::any_of(seen.begin(), seen.end(), [&](const AttachedPhone& phone) {
+            return atPort(port, phone);
+        });
+        if (there) continue;
+        if (!awaited.empty()) awaited += ", ";
+        awaited += port;
+    }
+    if (awaited.empty()) return;
+    const Message note(MessageId::waitingAtPorts, MessageDetail::name(awaited));
+    if (!table_) {
+        view_.append(note);
+        return;
+    }
+    // Above the table, which may be drawn already for a phone that was there.
+    const std::lock_guard lock(linesLock_);
+    table_->printAbove(consoleText(note, view_.language(),
+                                   [this](std::string_view text) {
+                                       return bindings_.console.nativeToUtf8(text);
+                                   }) +
+                       "\n");
 }
 
 void Station::stopSessions() {

@@ -37,8 +37,11 @@ class StationPhone;
 //   leaves and comes back is a new phone. Its removal reaches its own session only.
 // - When a phone's chain ends, its journal line is appended and its row shows the result.
 // - The run ends once --count phones have ended (no phone beyond the count is started), or on
-//   Ctrl+C (requestStop()): every session stops at its next transfer as one phone's run does,
-//   and the run waits for every phone's thread before it returns.
+//   Ctrl+C (requestStop()): every session stops at its next transfer as one phone's run does.
+//   Before run() returns, the watcher's removal waits are stopped and its threads joined, and so
+//   is every phone's thread: nothing the station started outlives it.
+// - With --port, the places no phone was at when the first scan looked are named once then, so
+//   a place mistyped does not look like a station that hangs.
 // The exit code: 130 after a stop; else 6 when some phone failed; else 4 when a journal line
 // could not be written; else 0.
 class Station {
@@ -65,12 +68,17 @@ private:
 
     ExitCode prepare();
     ExitCode refuse(MessageId reason, std::string_view name = {});
+    // Whether --port `port` names the place `phone` is at (its id, its location).
+    bool atPort(const std::string& port, const AttachedPhone& phone) const;
     bool wanted(const AttachedPhone& phone) const;
     std::shared_ptr<SessionState> arrived(const WatchedPhone& watched);
     void serve(const std::shared_ptr<Run>& run);
     void finish(bool failed);
     void draw(bool force);
     void stopSessions();
+    // Joins the threads of the phones whose sessions have ended, or with `all` every one.
+    void joinSessions(bool all);
+    void tellAwaitedPorts(const std::vector<AttachedPhone>& seen);
 
     CliBindings& bindings_;
     CliView& view_;

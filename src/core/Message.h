@@ -79,10 +79,11 @@ enum class MessageId : std::uint8_t {
     notInStation,        // the command or option
     outsidePhoneFolder,  // the name
     journalNotWritten,   // the journal's file
+    waitingAtPorts,      // the --port places no phone was at when the station began, ", " between
 };
 
 inline constexpr std::size_t kMessageCount =
-    static_cast<std::size_t>(MessageId::journalNotWritten) + 1;
+    static_cast<std::size_t>(MessageId::waitingAtPorts) + 1;
 
 // One detail of a message, kept as what it is, so each front end shows it its own way.
 struct MessageDetail {

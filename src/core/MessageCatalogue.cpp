@@ -142,6 +142,8 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
     {Id::journalNotWritten, "journal_not_written", kError,
      u8"не удалось записать строку журнала в файл {1}",
      "could not write the journal's line to the file {1}"},
+    {Id::waitingAtPorts, "waiting_at_ports", kLine, u8"Ожидание телефона в местах: {1}",
+     "Waiting for a phone at: {1}"},
 }};
 
 // The table is looked up by identifier: each row must stand at its identifier's place.

@@ -104,6 +104,15 @@ void readIntoNewFile(CommandContext& command, std::uint32_t start, std::uint32_t
         DumpSink sink(*dump, partName);
         outcome = readReplies(command, start, end - start + 1, sink);
     }
+    // On the disk itself before it is named: a power cut after the rename must not leave the
+    // dump's name on a file the disk holds only part of. A disk that can't say so keeps the dump
+    // under ".part".
+    if (outcome == ReadEnd::complete && !dump->flush()) {
+        command.fail(Message(MessageId::cannotWriteFile,
+                             MessageDetail::bytes(dump->size().value_or(0)),
+                             MessageDetail::name(partName)));
+        outcome = ReadEnd::stopped;
+    }
     dump.reset();  // closed, with what arrived, before anything more is said, sent or renamed
     if (outcome == ReadEnd::transferFailed) return;
     // The dump is whole once its last byte is saved, whatever 'Z' meets, so it gets its name

@@ -58,7 +58,14 @@ struct OpenedFile {
 // when nothing has that name, alreadyExists when a file or folder has it, else why it can't be
 // told. renameNoReplace() gives the closed file `from` the name `to` in one step and never
 // replaces anything: when `to` is taken, even an instant earlier by another program, it fails
-// with alreadyExists; on any failure both names are as they were.
+// with alreadyExists; on any failure both names are as they were. createFolder() makes the folder
+// `name` in a folder that exists: none when it made it, alreadyExists (nothing touched) when a
+// file or folder has that name, else why not.
+// Durable names: a name that renameNoReplace() gave or createFolder() made, and the name of a
+// file openForAppending() created, is on the disk itself when the call returns, so a power cut
+// afterwards keeps it (Windows writes the rename through; POSIX systems flush the folder that
+// holds the name). What a file holds is on the disk only once flush() said so: a file renamed
+// before its flush may keep its name with less than was written, or nothing.
 // workingFolderName() gives a file of the working directory, named with '/' between its folders
 // ("bin/loader.bin"), as this system writes such a name: the name the tool opens it by and the
 // one its messages show (".\bin\loader.bin" on Windows, "bin/loader.bin" on POSIX systems).
@@ -71,6 +78,7 @@ public:
     virtual OpenedFile openForAppending(const std::string& name) = 0;
     virtual FileError checkNameFree(const std::string& name) = 0;
     virtual FileError renameNoReplace(const std::string& from, const std::string& to) = 0;
+    virtual FileError createFolder(const std::string& name) = 0;
 };
 
 // `relative` ("bin/loader.bin") as Windows programs have always named the files beside them:

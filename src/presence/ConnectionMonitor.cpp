@@ -30,11 +30,12 @@ ConnectionMonitor::State ConnectionMonitor::step() {
             break;
         case State::watching:
             // A key that can't be opened, or a wait that fails, counts as a removal too: a
-            // phone still there is announced again after the pause.
+            // phone still there is announced again after the pause. The monitor lives as long as
+            // the process: its waits are never stopped.
             if (watchedRoad_ == Road::usb) {
-                platform_.usb.waitForRemoval(*watchedPath_);
+                platform_.usb.waitForRemoval(*watchedPath_, {});
             } else {
-                platform_.removalWatch.waitForChange(removalKeyPath(*watchedPath_));
+                platform_.removalWatch.waitForChange(removalKeyPath(*watchedPath_), {});
             }
             state_ = State::removing;
             break;

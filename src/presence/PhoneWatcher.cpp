@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,6 +43,8 @@ struct PhoneWatcher::Shared {
     std::uint64_t arrivals = 0;    // under mutex
     bool stopped = false;          // under mutex
     unsigned inCallback = 0;       // under mutex
+    // Requested when the watcher goes: every removal wait ends, and with it its thread.
+    std::stop_source stopWaits;
     // Held across a callback, so no two run at once.
     std::mutex callbackMutex;
 
@@ -80,8 +83,9 @@ struct PhoneWatcher::Shared {
     // the phone is gone already, reports it; a change that left it there (a driver's key changes
     // for more than removals) waits again; a wait that can't be made for a phone still there
     // leaves it to the scans. On the USB road a removal notice is final: the same location
-    // attached again is a new arrival.
+    // attached again is a new arrival. A wait ended by the watcher's going asks and says nothing.
     static void watch(const std::shared_ptr<Shared>& self, Key key, std::uint64_t arrival) {
+        const std::stop_token stop = self->stopWaits.get_token();
         for (;;) {
             {
                 std::lock_guard lock(self->mutex);
@@ -93,8 +97,9 @@ struct PhoneWatcher::Shared {
             }
             const bool noticed =
                 key.first == Road::usb
-                    ? self->platform.usb.waitForRemoval(key.second)
-                    : self->platform.removalWatch.waitForChange(removalKeyPath(key.second));
+                    ? self->platform.usb.waitForRemoval(key.second, stop)
+                    : self->platform.removalWatch.waitForChange(removalKeyPath(key.second), stop);
+            if (stop.stop_requested()) return;
             AttachedPhone probe;
             probe.road = key.first;
             probe.path = key.second;
@@ -111,9 +116,13 @@ PhoneWatcher::PhoneWatcher(Platform& platform, Arrived arrived, Left left)
     : shared_(std::make_shared<Shared>(platform, std::move(arrived), std::move(left))) {}
 
 PhoneWatcher::~PhoneWatcher() {
-    std::unique_lock lock(shared_->mutex);
-    shared_->stopped = true;
-    shared_->idle.wait(lock, [&] { return shared_->inCallback == 0; });
+    {
+        std::unique_lock lock(shared_->mutex);
+        shared_->stopped = true;
+        shared_->idle.wait(lock, [&] { return shared_->inCallback == 0; });
+    }
+    shared_->stopWaits.request_stop();
+    for (WatchThread& watch : threads_) watch.thread->join();
 }
 
 std::size_t PhoneWatcher::watching() const {
@@ -123,6 +132,13 @@ std::size_t PhoneWatcher::watching() const {
 
 void PhoneWatcher::scan() {
     Shared& self = *shared_;
+    // The threads of phones that left have returned: joined at no wait, their handles go.
+    std::erase_if(threads_, [](WatchThread& watch) {
+        if (!watch.ended->load()) return false;
+        watch.thread->join();
+        return true;
+    });
+
     const std::vector<std::string> driverPaths = presentDriverPaths(self.platform.interfaces);
     const std::vector<std::string> usbLocations = self.platform.usb.listPhones();
     const auto listed = [&](const Key& key) {
@@ -183,9 +199,13 @@ void PhoneWatcher::scan() {
             // Only this thread reports a phone gone before its watch thread starts.
             if (entry != self.watched.end()) entry->second.session = session;
         }
-        const std::shared_ptr<Shared> owner = shared_;
-        self.platform.threads.start(
-            [owner, key, arrival = watched.arrival] { Shared::watch(owner, key, arrival); });
+        auto ended = std::make_shared<std::atomic<bool>>(false);
+        std::unique_ptr<JoinableThread> thread = self.platform.threads.startJoinable(
+            [owner = shared_, key, arrival = watched.arrival, ended] {
+                Shared::watch(owner, key, arrival);
+                ended->store(true);
+            });
+        if (thread) threads_.push_back({std::move(ended), std::move(thread)});
     }
 }
 

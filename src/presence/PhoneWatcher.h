@@ -1,11 +1,14 @@
 // Every flash-mode phone that arrives or leaves, on both roads, for a front end that serves many.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "core/SessionState.h"
+#include "platform/JoinableThread.h"
 #include "platform/Platform.h"
 #include "presence/AttachedPhones.h"
 
@@ -29,9 +32,9 @@ struct WatchedPhone {
 //   alone, so a session's open handle is never competed with.
 // - Between scans each arrival is watched through its road's removal notice (the USB port's
 //   waitForRemoval, the driver's RemovalWatch on the interface's registry key) on a thread of its
-//   own, started through the platform's ThreadStarter, so a removal is reported as soon as the
-//   road tells of it; where the road can't watch it (the key can't be opened, no thread could
-//   be made), the next scan finds it gone.
+//   own, started through the platform's ThreadStarter and owned by the watcher, so a removal is
+//   reported as soon as the road tells of it; where the road can't watch it (the key can't be
+//   opened, no thread could be made), the next scan finds it gone.
 // - `arrived` returns the session that serves the phone, or null. When that phone leaves, its
 //   session's `connected` is cleared before `left` is called: the session's running command
 //   fails at its next transfer (the phone is gone), and the front end knows not to start
@@ -40,10 +43,9 @@ struct WatchedPhone {
 //   thread. For one arrival, `left` comes at most once and never before `arrived` returned; no
 //   two callbacks run at once. Callbacks may call scan() from no thread but the scanning one and
 //   must not destroy the watcher.
-// - Destruction waits for a callback in progress and stops all later ones. A watch thread still
-//   blocked in its removal wait keeps only the watcher's shared state and the platform, which
-//   must outlive it: it ends when its phone leaves (the simulator's destruction detaches every
-//   phone).
+// - Destruction (on the scanning thread) waits for a callback in progress and stops all later
+//   ones, stops every removal wait and joins every watch thread: once it returns, no thread of
+//   the watcher's runs and the platform may go.
 class PhoneWatcher {
 public:
     using Arrived = std::function<std::shared_ptr<SessionState>(const WatchedPhone&)>;
@@ -60,7 +62,14 @@ public:
 
 private:
     struct Shared;
+    // A watch thread, and whether its body has returned (so a scan may join it at no wait).
+    struct WatchThread {
+        std::shared_ptr<std::atomic<bool>> ended;
+        std::unique_ptr<JoinableThread> thread;
+    };
+
     std::shared_ptr<Shared> shared_;
+    std::vector<WatchThread> threads_;  // the scanning thread's alone
 };
 
 }  // namespace norvale

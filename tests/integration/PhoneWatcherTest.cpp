@@ -116,5 +116,34 @@ TEST_F(PhoneWatcherStory, ThreePhonesOneRemovedOneLaterOneBackAfterStart) {
     EXPECT_TRUE(session(4).state.connected);
 }
 
+// A watcher that goes while its phones stay attached stops their removal waits and waits for
+// their threads: nothing of it is left waiting on the platform, and a later removal tells no one.
+TEST_F(PhoneWatcherStory, GoingStopsTheRemovalWaitsAndJoinsTheirThreads) {
+    SimInterfaceOptions onBus;
+    onBus.road = Road::usb;
+    onBus.devicePath = "sim-1";
+    SimInterfaceOptions onDriver;
+    onDriver.devicePath =
+        "\\\\?\\usb#vid_22b8&pid_4903#sim-2#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}";
+    const SimInterfaceId one = sim.driver.attach(onBus);
+    sim.driver.attach(onDriver);
+    {
+        PhoneWatcher going(
+            sim.platform, [](const WatchedPhone&) { return std::shared_ptr<SessionState>(); },
+            [this](const WatchedPhone& watched) {
+                std::lock_guard lock(mutex);
+                events_.push_back("-" + std::to_string(watched.arrival));
+            });
+        going.scan();
+        EXPECT_EQ(going.watching(), 2u);
+        ASSERT_TRUE(sim.driver.waitForWatchers(2, std::chrono::seconds(10)));
+    }
+    EXPECT_EQ(sim.driver.watchersWaiting(), 0u);
+    EXPECT_EQ(sim.threads.started(), 2u);
+    sim.driver.detach(one);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(events(), Events{});
+}
+
 }  // namespace
 }  // namespace norvale::presence_testing

@@ -68,18 +68,20 @@ public:
         int code = -1;
         std::string out;
         std::string err;
+        // Removal waits still blocked in the simulator when the station had returned.
+        unsigned waitsLeft = 0;
     };
 
-    // One station run of `args` (after "--station --sim"); the phones are pulled out afterwards,
-    // so every watch thread ends.
-    Result run(std::vector<std::string> args) {
+    // One station run of `args` (after "--station --sim"), on `fileSystem` when given; the phones
+    // are pulled out afterwards.
+    Result run(std::vector<std::string> args, FileSystem* fileSystem = nullptr) {
         args.insert(args.begin(), {"--station", "--sim"});
         cli.console.out.clear();
         cli.console.err.clear();
         CommandLine line = parseCommandLine(args);
         EXPECT_EQ(line.kind, CommandLine::Kind::run) << line.detail;
-        CliBindings bindings{cli.console, cli.files, cli.clock, cli.threads,
-                             [this](bool /*simulated*/) {
+        CliBindings bindings{cli.console, fileSystem ? *fileSystem : cli.files, cli.clock,
+                             cli.threads, [this](bool /*simulated*/) {
                                  return std::make_shared<PhoneRoads>(
                                      PhoneRoads{cli.driver, cli.driver, cli.driver, cli.driver});
                              }};
@@ -88,6 +90,7 @@ public:
         {
             Station station(bindings, view, std::move(line), [] { return kStationTime; });
             result.code = static_cast<int>(station.run());
+            result.waitsLeft = cli.driver.watchersWaiting();
             cli.driver.detachAll();
             cli.threads.joinAll();
         }

@@ -219,9 +219,17 @@ TEST(StationStory, PortPicksThePhonesAndAFinishedPhoneThatStaysIsNotRunAgain) {
         bothDoneAt.compare_exchange_strong(expected, rig.cli.clock.nowMs());
         return rig.cli.clock.nowMs() > bothDoneAt.load() + 10000;
     });
-    const auto result = rig.run({"--port", "1-1.1", "--port", "usb:1-1.3", "--journal", "j.jsonl",
-                                 "read", "boot", "-o", "boot.bin"});
+    const auto result = rig.run({"--port", "1-1.1", "--port", "usb:1-1.3", "--port", "1-1.7",
+                                 "--journal", "j.jsonl", "read", "boot", "-o", "boot.bin"});
     EXPECT_EQ(result.code, 130);
+    // Said once, at the first scan: the one place no phone was at.
+    const std::string note = "Waiting for a phone at: 1-1.7\n";
+    const std::size_t said = result.out.find(note);
+    ASSERT_NE(said, std::string::npos) << result.out;
+    EXPECT_TRUE(said == 0 || result.out[said - 1] == '\n');
+    EXPECT_EQ(result.out.find("Waiting", said + 1), std::string::npos);
+    // Both phones stayed attached, watched: the station stopped those waits before it returned.
+    EXPECT_EQ(result.waitsLeft, 0u);
     const auto journal = rig.journal("j.jsonl");
     EXPECT_EQ(journal.size(), 2u);
     EXPECT_EQ(journal.count(1), 1u);

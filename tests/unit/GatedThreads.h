@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 #include <future>
+#include <memory>
 #include <utility>
 
 #include "platform/ThreadStarter.h"
@@ -26,6 +27,15 @@ public:
         });
         if (started) ++started_;
         return started;
+    }
+    std::unique_ptr<JoinableThread> startJoinable(std::function<void()> body) override {
+        auto thread = threads_.startJoinable([this, gate = gate_, body = std::move(body)] {
+            if (prelude) prelude();
+            gate.wait();
+            body();
+        });
+        if (thread) ++started_;
+        return thread;
     }
     void open() {
         if (!opened_.exchange(true)) opener_.set_value();

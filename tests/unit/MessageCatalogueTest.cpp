@@ -177,6 +177,8 @@ std::vector<Sample> samples() {
          error(kOutsidePhoneFolder, kName)},
         {Message(MessageId::journalNotWritten, name), "journal_not_written",
          error(kJournalNotWritten, kName)},
+        {Message(MessageId::waitingAtPorts, MessageDetail::name("1-1.3, 1-1.4")),
+         "waiting_at_ports", with(Cp1251Text{u8"Ожидание телефона в местах: "}, "1-1.3, 1-1.4")},
     };
 }
 

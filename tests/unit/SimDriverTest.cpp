@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <stop_token>
 
 #include "protocol/DriverPhoneLink.h"
 #include "sim/SimDriver.h"
@@ -126,7 +127,7 @@ TEST_F(SimDriverTest, TraceHasOneLinePerRequestInMemoryAndInTheFile) {
 TEST_F(SimDriverTest, UnplugRemovesThePhoneBeforeTheNumberedTransfer) {
     driver.addFault(SimFaultKind::unplug, 3);
     const std::string key = driver.registryKeyOf(id);
-    auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key); });
+    auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key, {}); });
     ASSERT_TRUE(driver.waitForWatchers(1, std::chrono::seconds(10)));
 
     EXPECT_TRUE(link.writePipe(device, kPipe, rqhwPacket, 0));   // 1
@@ -282,7 +283,7 @@ TEST_F(SimDriverTest, DetachWakesTheWatchFailsRequestsAndLeavesTheEnumeration) {
                    "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\"
                    "##?#usb#vid_22b8&pid_4903#5&1b2c3d4e&0&1#{4e1e1e15-52d7-11d4-852d-00105aa6f80b}"
                    "\\#\\Control");
-    auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key); });
+    auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key, {}); });
     ASSERT_TRUE(driver.waitForWatchers(1, std::chrono::seconds(10)));
     EXPECT_EQ(removal.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
 
@@ -293,7 +294,7 @@ TEST_F(SimDriverTest, DetachWakesTheWatchFailsRequestsAndLeavesTheEnumeration) {
     EXPECT_EQ(clock.now(), 0u);  // rejected at once, not after the wait time
     EXPECT_FALSE(link.queryString(device, 0x0103).completed);
     EXPECT_EQ(driver.open(kDefaultPath1), kInvalidDevice);
-    EXPECT_FALSE(driver.waitForChange(key));  // gone: nothing to wait for
+    EXPECT_FALSE(driver.waitForChange(key, {}));  // gone: nothing to wait for
 
     const DeviceSet set = driver.openSet();
     EXPECT_EQ(driver.member(set, 0)->bits, second);
@@ -305,6 +306,36 @@ TEST_F(SimDriverTest, DetachWakesTheWatchFailsRequestsAndLeavesTheEnumeration) {
 
 // A frame holds 19 packets of 64 bytes. A transfer starts in the frame after the one it was
 // submitted in, or right behind the transfer before it when that one is still on the bus.
+// A removal wait its owner stops ends with false while the phone stays, on either road, so the
+// owner can join the thread that waited; one stopped before it began does not wait at all.
+TEST_F(SimDriverTest, AStoppedRemovalWaitEndsWithoutTheRemovalOnBothRoads) {
+    SimInterfaceOptions usb;
+    usb.road = Road::usb;
+    usb.devicePath = "sim-9";
+    const SimInterfaceId onBus = driver.attach(usb);
+    std::stop_source stopKey;
+    std::stop_source stopBus;
+    auto key = std::async(std::launch::async, [&] {
+        return driver.waitForChange(driver.registryKeyOf(id), stopKey.get_token());
+    });
+    auto bus = std::async(std::launch::async,
+                          [&] { return driver.waitForRemoval("sim-9", stopBus.get_token()); });
+    ASSERT_TRUE(driver.waitForWatchers(2, std::chrono::seconds(10)));
+
+    stopKey.request_stop();
+    EXPECT_FALSE(key.get());
+    EXPECT_EQ(driver.watchersWaiting(), 1u);
+    EXPECT_EQ(bus.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+    stopBus.request_stop();
+    EXPECT_FALSE(bus.get());
+    EXPECT_EQ(driver.watchersWaiting(), 0u);
+    EXPECT_TRUE(driver.attached(id));
+    EXPECT_TRUE(driver.attached(onBus));
+
+    EXPECT_FALSE(driver.waitForRemoval("sim-9", stopBus.get_token()));
+    EXPECT_EQ(driver.watchersWaiting(), 0u);
+}
+
 TEST_F(SimDriverTest, TheFullSpeedModelChargesFramesAndPacketsOnTheVirtualClock) {
     driver.modelFullSpeed(true);
     link.writePipe(device, kPipe, Bytes(4096, 0x55), 0);  // 64 packets: slots 19 to 82

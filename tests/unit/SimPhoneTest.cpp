@@ -260,7 +260,7 @@ TEST_F(SimPhoneTest, ReadRequestIsServedInFourKilobyteRepliesThenNothing) {
 TEST_F(SimPhoneTest, StartCommandRestartsThePhoneWhichLeavesTheBus) {
     startLoader();
     const std::string key = driver.registryKeyOf(id);
-    auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key); });
+    auto removal = std::async(std::launch::async, [&] { return driver.waitForChange(key, {}); });
     ASSERT_TRUE(driver.waitForWatchers(1, std::chrono::seconds(10)));
 
     write('S');

@@ -235,16 +235,17 @@ TEST(PhoneFolder, LocationsBecomeNamesBothSystemsTake) {
 
 TEST(PhoneFolder, ATakenNameGetsASuffixAndNothingOfAnEarlierRunIsReused) {
     ScratchFolder scratch;
+    HostFileSystem files(FileNameStyle::posix);
     std::filesystem::create_directories("out/sim-1-20261208-082231");
     putFile("out/sim-1-20261208-082231-2", {1});  // a file, not a folder, holds the next name
-    EXPECT_EQ(createPhoneFolder("out", "sim-1", kStarted),
+    EXPECT_EQ(createPhoneFolder(files, "out", "sim-1", kStarted),
               (std::filesystem::path("out") / "sim-1-20261208-082231-3").string());
-    EXPECT_EQ(createPhoneFolder("out", "sim-1", kStarted),
+    EXPECT_EQ(createPhoneFolder(files, "out", "sim-1", kStarted),
               (std::filesystem::path("out") / "sim-1-20261208-082231-4").string());
-    EXPECT_EQ(createPhoneFolder("", "sim-2", kStarted), "sim-2-20261208-082231");
+    EXPECT_EQ(createPhoneFolder(files, "", "sim-2", kStarted), "sim-2-20261208-082231");
     EXPECT_TRUE(std::filesystem::is_directory("sim-2-20261208-082231"));
     EXPECT_EQ(fileBytes("out/sim-1-20261208-082231-2"), Bytes{1});
-    EXPECT_EQ(createPhoneFolder("no/such/parent", "sim-1", kStarted), std::nullopt);
+    EXPECT_EQ(createPhoneFolder(files, "no/such/parent", "sim-1", kStarted), std::nullopt);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <stop_token>
 #include <thread>
 
 #include "EmulatedPhone.h"
@@ -294,7 +295,7 @@ TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOn
     ASSERT_TRUE(device.valid());
     Clock::time_point noticedAt;
     watch = std::async(std::launch::async, [&] {
-        const bool removed = port.waitForRemoval(EmulatedPhone::kLocation);
+        const bool removed = port.waitForRemoval(EmulatedPhone::kLocation, {});
         noticedAt = Clock::now();
         return removed;
     });
@@ -315,9 +316,27 @@ TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOn
     EXPECT_EQ(port.stringDescriptor(device, UsbString::product, buffer).status, UsbStatus::gone);
     EXPECT_LT(since(start), milliseconds(500));
     EXPECT_TRUE(port.listPhones().empty());
-    EXPECT_FALSE(port.waitForRemoval(EmulatedPhone::kLocation));
+    EXPECT_FALSE(port.waitForRemoval(EmulatedPhone::kLocation, {}));
     EXPECT_EQ(port.open(EmulatedPhone::kLocation), kInvalidDevice);
     port.close(device);
+}
+
+// Its owner's stop ends the wait at once with false, the phone still attached, whichever way the
+// removal is watched; the owner can then join the thread that waited.
+TEST_P(LibusbRemoval, AStoppedWaitEndsAtOnceWithThePhoneStillThere) {
+    std::stop_source stop;
+    watch = std::async(std::launch::async, [&] {
+        return port.waitForRemoval(EmulatedPhone::kLocation, stop.get_token());
+    });
+    std::this_thread::sleep_for(milliseconds(300));
+    ASSERT_EQ(watch.wait_for(milliseconds(0)), std::future_status::timeout);
+    const auto asked = Clock::now();
+    stop.request_stop();
+    ASSERT_EQ(watch.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_FALSE(watch.get());
+    EXPECT_LT(since(asked), milliseconds(100));
+    EXPECT_EQ(port.listPhones(), std::vector<std::string>{EmulatedPhone::kLocation});
+    EXPECT_FALSE(port.waitForRemoval(EmulatedPhone::kLocation, stop.get_token()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Notice, LibusbRemoval,

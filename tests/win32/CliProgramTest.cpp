@@ -69,6 +69,7 @@ protected:
     ~CliProgram() override {
         SetEnvironmentVariableW(L"NORVALE_SIM_FAULTS", nullptr);
         SetEnvironmentVariableW(L"NORVALE_SIM_PHONES", nullptr);
+        SetEnvironmentVariableW(L"NORVALE_SIM_ROAD", nullptr);
         std::wstring command = L"cmd /c rmdir /s /q \"" + folder_ + L"\"";
         _wsystem(command.c_str());
     }
@@ -226,6 +227,26 @@ TEST_F(CliProgram, AStationBacksUpThreePhonesAtOnceEachIntoItsOwnFolder) {
         const std::size_t end = text.find('\n', begin);
         EXPECT_EQ(text[begin], '[') << text.substr(begin, end - begin);
         begin = end + 1;
+    }
+}
+
+// A station ends with its own exit code, its phones done or one failed, while the phones it
+// served stay attached and watched: the watch and every session end before the process does, so
+// nothing is left running to fault as the process is torn down.
+TEST_F(CliProgram, AStationEndsWithItsOwnExitCodeRunAfterRun) {
+    putBytes(folder_ + L"\\new.bin", 0x10000, 5);
+    SetEnvironmentVariableW(L"NORVALE_SIM_PHONES", L"3");
+    SetEnvironmentVariableW(L"NORVALE_SIM_ROAD", L"usb");
+    const std::wstring chain =
+        L"--sim --lang en -q --station --count 3 --journal j.jsonl backup write pds new.bin";
+    for (int n = 0; n < 3; ++n) {
+        SCOPED_TRACE("run " + std::to_string(n + 1));
+        SetEnvironmentVariableW(L"NORVALE_SIM_FAULTS", nullptr);
+        EXPECT_EQ(run(chain), 0);
+        EXPECT_EQ(err(), "");
+        SetEnvironmentVariableW(L"NORVALE_SIM_FAULTS", L"2:unplug@30");
+        EXPECT_EQ(run(chain), 6);
+        EXPECT_EQ(err(), "[sim-2] ERROR - no connection with the phone\n");
     }
 }
 

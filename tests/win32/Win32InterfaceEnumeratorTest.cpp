@@ -128,7 +128,7 @@ TEST_F(Win32RegisteredInterfaceTest, TheRemovalWatchOnItsKeyReturnsWhenItIsUnlin
     std::atomic<bool> returned{false};
     bool changed = false;
     std::thread watcher([&] {
-        changed = watch.waitForChange(removalKeyPath(kTestDevicePath));
+        changed = watch.waitForChange(removalKeyPath(kTestDevicePath), {});
         returned = true;
     });
     ::Sleep(300);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -34,7 +35,7 @@ protected:
         std::atomic<bool> returned{false};
         bool result = false;
         std::thread watcher([&] {
-            result = watch.waitForChange(path_);
+            result = watch.waitForChange(path_, {});
             returned = true;
         });
         ::Sleep(300);
@@ -44,7 +45,7 @@ protected:
             ::Sleep(50);
         }
         if (!returned) {
-            // The watch can't be cancelled; give it something it can't miss so the thread ends.
+            // Give it something it can't miss so the thread ends.
             ::RegDeleteTreeA(HKEY_CURRENT_USER, base_.c_str());
         }
         watcher.join();
@@ -83,14 +84,39 @@ TEST_F(Win32RemovalWatchTest, ReturnsOnceASubkeyAppearsBelowTheKey) {
     EXPECT_TRUE(changed);
 }
 
+// Its owner's stop ends the wait at once with false while the key stays as it was, so the owner
+// can join the waiting thread; a stop asked for before the wait ends it before it waits.
+TEST_F(Win32RemovalWatchTest, AStopEndsTheWaitWithoutAChange) {
+    Win32RemovalWatch watch(HKEY_CURRENT_USER);
+    std::stop_source stop;
+    std::atomic<bool> returned{false};
+    bool result = true;
+    std::thread watcher([&] {
+        result = watch.waitForChange(path_, stop.get_token());
+        returned = true;
+    });
+    ::Sleep(300);
+    EXPECT_FALSE(returned);
+    const ULONGLONG asked = ::GetTickCount64();
+    stop.request_stop();
+    watcher.join();
+    EXPECT_LT(::GetTickCount64() - asked, 1000u);
+    EXPECT_FALSE(result);
+
+    const ULONGLONG again = ::GetTickCount64();
+    EXPECT_FALSE(watch.waitForChange(path_, stop.get_token()));
+    EXPECT_LT(::GetTickCount64() - again, 1000u);
+}
+
 TEST_F(Win32RemovalWatchTest, AKeyThatCantBeOpenedFailsAtOnce) {
     Win32RemovalWatch watch(HKEY_CURRENT_USER);
     Win32RemovalWatch machineWatch;  // HKEY_LOCAL_MACHINE, as the program uses it
     const ULONGLONG start = ::GetTickCount64();
-    EXPECT_FALSE(watch.waitForChange(base_ + "\\NoSuchInterface\\#\\Control"));
+    EXPECT_FALSE(watch.waitForChange(base_ + "\\NoSuchInterface\\#\\Control", {}));
     EXPECT_FALSE(machineWatch.waitForChange(
         "SYSTEM\\CurrentControlSet\\Control\\DeviceClasses\\"
-        "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\##?#USB#NoSuchPhone\\#\\Control"));
+        "{4e1e1e15-52d7-11d4-852d-00105aa6f80b}\\##?#USB#NoSuchPhone\\#\\Control",
+        {}));
     EXPECT_LT(::GetTickCount64() - start, 1000u);
 }
 

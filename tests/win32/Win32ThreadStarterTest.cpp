@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 
 #include "platform/win32/Win32Handles.h"
@@ -31,6 +32,32 @@ TEST(Win32ThreadStarterTest, RunsTheBodyOnANewThreadAndFreesItAfterwards) {
     EXPECT_NE(bodyThread, ::GetCurrentThreadId());
     for (int i = 0; i < 500 && token.use_count() > 1; ++i) ::Sleep(10);
     EXPECT_EQ(token.use_count(), 1);
+}
+
+// An owned thread: join() returns once the body and what it held are gone; its owner's going
+// waits for it too.
+TEST(Win32ThreadStarterTest, AJoinableThreadIsWaitedForByJoinAndByItsOwnersEnd) {
+    Win32ThreadStarter threads;
+    auto token = std::make_shared<int>(0);
+    std::atomic<bool> finished{false};
+    std::unique_ptr<JoinableThread> thread = threads.startJoinable([&finished, token] {
+        ::Sleep(200);
+        finished = true;
+    });
+    ASSERT_NE(thread, nullptr);
+    thread->join();
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(token.use_count(), 1);
+    thread->join();  // at once
+
+    finished = false;
+    thread = threads.startJoinable([&finished] {
+        ::Sleep(200);
+        finished = true;
+    });
+    ASSERT_NE(thread, nullptr);
+    thread.reset();
+    EXPECT_TRUE(finished);
 }
 
 TEST(Win32HandlesTest, EachHandleIsClosedOnceByWhicheverOwnerHoldsIt) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stop_token>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -663,13 +664,13 @@ TEST_F(WinUsbPortTest, QueuedReadsEndInOrderAndTheQueuesEndAbortsAndAwaitsTheRes
 TEST_F(WinUsbPortTest, ARemovalIsNoticedWithinASecondAndEveryTransferAfterItFailsAtOnce) {
     const DeviceHandle phone = openPhone();
     ASSERT_TRUE(phone.valid());
-    EXPECT_FALSE(port.waitForRemoval(fake.otherDevice));
+    EXPECT_FALSE(port.waitForRemoval(fake.otherDevice, {}));
     fake.devices[0].silent = true;
 
     std::atomic<ULONGLONG> noticedAt{0};
     std::atomic<ULONGLONG> unpluggedAt{0};
     std::thread watcher([&] {
-        EXPECT_TRUE(port.waitForRemoval(kPhonePath));
+        EXPECT_TRUE(port.waitForRemoval(kPhonePath, {}));
         noticedAt = ::GetTickCount64();
     });
     std::thread puller([&] {
@@ -692,7 +693,31 @@ TEST_F(WinUsbPortTest, ARemovalIsNoticedWithinASecondAndEveryTransferAfterItFail
     EXPECT_EQ(port.bulkIn(phone, buffer, 60000).status, UsbStatus::gone);
     EXPECT_LT(::GetTickCount64() - start, 1000u);
     EXPECT_TRUE(fake.writes.empty());
-    EXPECT_FALSE(port.waitForRemoval(kPhonePath));
+    EXPECT_FALSE(port.waitForRemoval(kPhonePath, {}));
+    port.close(phone);
+}
+
+// Its owner's stop ends the wait between two looks at the bus, at once and with false, the phone
+// still attached.
+TEST_F(WinUsbPortTest, AStoppedRemovalWaitEndsAtOnceWithThePhoneStillThere) {
+    const DeviceHandle phone = openPhone();
+    ASSERT_TRUE(phone.valid());
+    std::stop_source stop;
+    std::atomic<bool> returned{false};
+    bool removed = true;
+    std::thread watcher([&] {
+        removed = port.waitForRemoval(kPhonePath, stop.get_token());
+        returned = true;
+    });
+    ::Sleep(600);
+    EXPECT_FALSE(returned);
+    const ULONGLONG asked = ::GetTickCount64();
+    stop.request_stop();
+    watcher.join();
+    EXPECT_LT(::GetTickCount64() - asked, 200u);
+    EXPECT_FALSE(removed);
+    EXPECT_FALSE(port.waitForRemoval(kPhonePath, stop.get_token()));
+    EXPECT_EQ(port.listPhones().size(), 1u);
     port.close(phone);
 }
 

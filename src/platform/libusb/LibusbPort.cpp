@@ -542,21 +542,29 @@ void LibusbPort::noteDeparture(const std::string& location) {
     removalChanged_.notify_all();
 }
 
-bool LibusbPort::waitForRemoval(const std::string& location) {
+bool LibusbPort::waitForRemoval(const std::string& location, std::stop_token stop) {
     if (!context_) return false;
+    // The wake takes the lock, so it can't fall between a look at the stop and the wait.
+    // Registered before the lock is taken (a stop already requested runs it at once) and gone
+    // after it is released (its destruction waits for a wake in progress).
+    const std::stop_callback wake(stop, [this] {
+        const std::lock_guard lock(removalMutex_);
+        removalChanged_.notify_all();
+    });
     std::unique_lock lock(removalMutex_);
-    if (closing_) return false;
+    if (closing_ || stop.stop_requested()) return false;
     // Taken before the device list is read, so a departure reported after that read is seen.
     const std::uint64_t seen = departures_[location];
     lock.unlock();
     if (!attached(location)) return false;
     lock.lock();
     ++waiters_;
+    const auto ended = [&] { return closing_ || stop.stop_requested(); };
     for (;;) {
         // A hotplug departure ends the wait at once; the bus is looked at besides, since a
         // system without udev tells of no departure.
         if (removalChanged_.wait_for(lock, kRemovalPollInterval,
-                                     [&] { return closing_ || departures_[location] != seen; })) {
+                                     [&] { return ended() || departures_[location] != seen; })) {
             break;
         }
         lock.unlock();
@@ -564,7 +572,7 @@ bool LibusbPort::waitForRemoval(const std::string& location) {
         lock.lock();
         if (!present) break;
     }
-    const bool removed = !closing_;
+    const bool removed = !ended();
     --waiters_;
     removalChanged_.notify_all();
     return removed;

@@ -158,4 +158,12 @@ FileError Win32FileSystem::renameNoReplace(const std::string& from, const std::s
     return fileErrorFromWin32(::GetLastError());
 }
 
+FileError Win32FileSystem::createFolder(const std::string& name) {
+    if (name.empty()) return FileError::invalidName;
+    // The folder's entry goes to the disk with the file system's log, which the write-through
+    // rename of the first file named in it flushes.
+    if (::CreateDirectoryA(name.c_str(), nullptr)) return FileError::none;
+    return fileErrorFromWin32(::GetLastError());
+}
+
 }  // namespace norvale

@@ -1,5 +1,5 @@
-// The file seam over CreateFileA, ReadFile, WriteFile, FlushFileBuffers, GetFileAttributesA and
-// MoveFileExA.
+// The file seam over CreateFileA, ReadFile, WriteFile, FlushFileBuffers, GetFileAttributesA,
+// MoveFileExA and CreateDirectoryA.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +19,7 @@ public:
     OpenedFile openForAppending(const std::string& name) override;
     FileError checkNameFree(const std::string& name) override;
     FileError renameNoReplace(const std::string& from, const std::string& to) override;
+    FileError createFolder(const std::string& name) override;
 };
 
 }  // namespace norvale

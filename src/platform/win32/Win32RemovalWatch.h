@@ -1,4 +1,4 @@
-// The removal watch seam over a synchronous registry change notification.
+// The removal watch seam over a registry change notification that a stop can end.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +12,7 @@ namespace norvale {
 class Win32RemovalWatch final : public RemovalWatch {
 public:
     explicit Win32RemovalWatch(HKEY root = HKEY_LOCAL_MACHINE) : root_(root) {}
-    bool waitForChange(const std::string& keyPath) override;
+    bool waitForChange(const std::string& keyPath, std::stop_token stop) override;
 
 private:
     HKEY root_;
