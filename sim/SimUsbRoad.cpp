@@ -25,7 +25,7 @@ std::string SimDriver::serialNumber(const std::string& location) {
     std::lock_guard lock(mutex_);
     for (const auto& iface : interfaces_) {
         if (iface->attached && iface->options.road == Road::usb &&
-            sameName(iface->options.devicePath, location)) {
+            iface->options.devicePath == location) {
             return iface->options.serialNumber;
         }
     }
@@ -36,7 +36,7 @@ UsbOpenFailure SimDriver::openFailure(const std::string& location) {
     std::lock_guard lock(mutex_);
     for (const auto& iface : interfaces_) {
         if (!iface->attached || iface->options.road != Road::usb ||
-            !sameName(iface->options.devicePath, location)) {
+            iface->options.devicePath != location) {
             continue;
         }
         if (iface->options.denyOpen) return UsbOpenFailure::noPermission;

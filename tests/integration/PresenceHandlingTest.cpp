@@ -151,8 +151,8 @@ public:
         return inner_.stringDescriptor(device, which, buffer);
     }
     void cancel(DeviceHandle device) override { inner_.cancel(device); }
-    bool waitForRemoval(const std::string& location) override {
-        const bool removed = inner_.waitForRemoval(location);
+    bool waitForRemoval(const std::string& location, std::stop_token stop) override {
+        const bool removed = inner_.waitForRemoval(location, stop);
         noteRemovals();
         return removed;
     }
@@ -205,7 +205,7 @@ TEST(PresenceHandling, APhonePluggedBackIntoItsSocketIsFoundOnceTheOldDeviceIsCl
     handleArrival(services);
     ASSERT_TRUE(state.deviceHandle().valid());
     sim.driver.detachAll();
-    EXPECT_FALSE(port.waitForRemoval(socket));
+    EXPECT_FALSE(port.waitForRemoval(socket, {}));
     handleRemoval(services);
     const SimInterfaceId second = sim.driver.attach(replug, phone);
     EXPECT_EQ(UsbPhoneFinder(port).scanForPhone(), socket);
@@ -217,7 +217,7 @@ TEST(PresenceHandling, APhonePluggedBackIntoItsSocketIsFoundOnceTheOldDeviceIsCl
     // shows only once that command has ended.
     auto command = std::make_unique<CommandContext>(services);
     sim.driver.detach(second);
-    EXPECT_FALSE(port.waitForRemoval(socket));
+    EXPECT_FALSE(port.waitForRemoval(socket, {}));
     handleRemoval(services);
     sim.driver.attach(replug, phone);
     EXPECT_EQ(UsbPhoneFinder(port).scanForPhone(), std::nullopt);

@@ -211,6 +211,8 @@ TEST_F(LibusbPortTest, AReadAskingMoreThanOwedWaitsOutItsTimeAndAPacketPastTheRo
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + ended.transferred), flash);
     EXPECT_EQ(phone.inUrbSizes(), (std::vector<std::uint32_t>{64, 64, 4096, 64, 32, 64, 4096}));
     port.close(device);
+}
+
 // A system without udev (a container, WSL, a minimal system) tells of no arrival and no departure:
 // a phone plugged in after the port started, and pulled out again, is seen by the next look at
 // the bus, talked to, and its removal noticed within a second.

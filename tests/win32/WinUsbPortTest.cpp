@@ -790,6 +790,8 @@ TEST_F(WinUsbPortTest, AReadAskingMoreThanOwedWaitsOutItsTimeAndWinUsbKeepsWhatD
     const UsbTransfer refused = port.bulkIn(phone, std::span(buffer).first(100), 1000);
     EXPECT_NE(refused.status, UsbStatus::done);
     EXPECT_EQ(refused.transferred, 0u);
+}
+
 // A phone on the maker's driver shows under the USB device class too, its ids in the path: the
 // driver road has it, and `list` shows it once. Of the rest, only phones WinUSB drives and whose
 // installation is complete are this road's, each named by its socket, with its serial number.
