@@ -13,12 +13,12 @@
 #include "cli/CliArguments.h"
 #include "cli/CliProgram.h"
 #include "cli/CliView.h"
-#include "cli/ExitCode.h"
+#include "station/ExitCode.h"
 #include "cli/LiveTable.h"
-#include "cli/NoFileChooser.h"
-#include "cli/PhoneChain.h"
-#include "cli/StationJournal.h"
-#include "cli/UtcStamp.h"
+#include "station/NoFileChooser.h"
+#include "station/PhoneChain.h"
+#include "station/StationJournal.h"
+#include "station/UtcStamp.h"
 #include "presence/PhoneWatcher.h"
 
 namespace norvale {
