@@ -10,14 +10,14 @@
 #include "CpuClock.h"
 #include "Stopwatch.h"
 #include "TimedUsbPort.h"
-#include "station/BackupSet.h"
-#include "station/ChainFiles.h"
 #include "cli/CliArguments.h"
-#include "station/PhoneChain.h"
 #include "presence/AttachedPhones.h"
 #include "presence/PresenceHandling.h"
 #include "sim/MemoryDialogView.h"
 #include "sim/SimPlatform.h"
+#include "station/BackupSet.h"
+#include "station/ChainFiles.h"
+#include "station/PhoneChain.h"
 
 namespace norvale::bench {
 namespace {

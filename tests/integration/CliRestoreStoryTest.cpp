@@ -7,9 +7,9 @@
 #include <regex>
 
 #include "CliRig.h"
+#include "protocol/CommandFormats.h"
 #include "station/BackupSet.h"
 #include "station/Sha256.h"
-#include "protocol/CommandFormats.h"
 
 namespace norvale {
 namespace {

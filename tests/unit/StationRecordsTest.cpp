@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
+#include "integration/OperationsRig.h"
+#include "sim/HostFileSystem.h"
 #include "station/JournalRecord.h"
 #include "station/JsonText.h"
 #include "station/PhoneFolder.h"
 #include "station/StationJournal.h"
-#include "integration/OperationsRig.h"
-#include "sim/HostFileSystem.h"
 
 namespace norvale {
 namespace {
