@@ -10,15 +10,15 @@
 #include "CpuClock.h"
 #include "Stopwatch.h"
 #include "TimedUsbPort.h"
-#include "cli/BackupSet.h"
-#include "cli/ChainFiles.h"
 #include "cli/CliArguments.h"
-#include "cli/PhoneChain.h"
 #include "operations/FolderPath.h"
 #include "presence/AttachedPhones.h"
 #include "presence/PresenceHandling.h"
 #include "sim/MemoryDialogView.h"
 #include "sim/SimPlatform.h"
+#include "station/BackupSet.h"
+#include "station/ChainFiles.h"
+#include "station/PhoneChain.h"
 
 namespace norvale::bench {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "cli/BackupSet.h"
 #include "operations/DumpFileName.h"
+#include "station/BackupSet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace norvale;

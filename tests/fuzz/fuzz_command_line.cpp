@@ -8,12 +8,12 @@
 #include <variant>
 #include <vector>
 
-#include "cli/BackupSet.h"
 #include "cli/CliArguments.h"
 #include "cli/CliHelp.h"
 #include "cli/DryRunPlan.h"
 #include "core/MessageCatalogue.h"
 #include "operations/FlashComparison.h"
+#include "station/BackupSet.h"
 
 namespace {
 

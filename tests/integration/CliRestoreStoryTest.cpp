@@ -7,9 +7,9 @@
 #include <regex>
 
 #include "CliRig.h"
-#include "cli/BackupSet.h"
-#include "cli/Sha256.h"
 #include "protocol/CommandFormats.h"
+#include "station/BackupSet.h"
+#include "station/Sha256.h"
 
 namespace norvale {
 namespace {

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "StationRig.h"
-#include "cli/BackupSet.h"
-#include "cli/Sha256.h"
 #include "integration/JsonReader.h"
 #include "integration/PowerCutFileSystem.h"
+#include "station/BackupSet.h"
+#include "station/Sha256.h"
 
 namespace norvale {
 namespace {

@@ -14,9 +14,10 @@
 #include "CliRig.h"
 #include "cli/CliArguments.h"
 #include "cli/CliView.h"
-#include "cli/JsonText.h"
-#include "cli/PhoneFolder.h"
-#include "cli/Station.h"
+#include "cli/StationConsole.h"
+#include "station/JsonText.h"
+#include "station/PhoneFolder.h"
+#include "station/StationEngine.h"
 
 namespace norvale::testing {
 
@@ -88,8 +89,11 @@ public:
         CliView view(cli.console, cli.clock, Language::english, line.options.quiet);
         Result result;
         {
-            Station station(bindings, view, std::move(line), [] { return kStationTime; });
-            result.code = static_cast<int>(station.run());
+            StationBindings station = stationBindings(bindings, view.language());
+            station.wallClock = [] { return kStationTime; };
+            StationConsole face(bindings, view, line.options.quiet);
+            StationEngine engine(station, stationPlan(line), &face);
+            result.code = static_cast<int>(engine.run());
             result.waitsLeft = cli.driver.watchersWaiting();
             cli.driver.detachAll();
             cli.threads.joinAll();

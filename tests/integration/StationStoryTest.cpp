@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "StationRig.h"
-#include "cli/Sha256.h"
 #include "protocol/CommandFormats.h"
+#include "station/Sha256.h"
 
 namespace norvale {
 namespace {

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "cli/ConsoleText.h"
 #include "cli/ProgressLine.h"
 #include "core/Cp1251.h"
+#include "station/ConsoleText.h"
 
 namespace norvale {
 namespace {

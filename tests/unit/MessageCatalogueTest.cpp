@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/ExitCode.h"
 #include "core/MessageCatalogue.h"
+#include "station/ExitCode.h"
 #include "ui/DialogLogLines.h"
 #include "unit/DialogLogTexts.h"
 

@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "cli/JournalRecord.h"
-#include "cli/JsonText.h"
-#include "cli/PhoneFolder.h"
-#include "cli/StationJournal.h"
 #include "integration/OperationsRig.h"
 #include "sim/HostFileSystem.h"
+#include "station/JournalRecord.h"
+#include "station/JsonText.h"
+#include "station/PhoneFolder.h"
+#include "station/StationJournal.h"
 
 namespace norvale {
 namespace {

@@ -1,11 +1,8 @@
 // Each command of the chain through the worker frame, with the dialog's bodies.
-#include "cli/PhoneChain.h"
+#include "station/PhoneChain.h"
 
 #include <array>
 
-#include "cli/BackupSet.h"
-#include "cli/FileDigest.h"
-#include "cli/PhoneFolder.h"
 #include "operations/ChangedBlocks.h"
 #include "operations/FlashRangeReader.h"
 #include "operations/FolderPath.h"
@@ -16,9 +13,12 @@
 #include "presence/PhoneInfo.h"
 #include "presence/PresenceHandling.h"
 #include "protocol/CommandWorker.h"
+#include "station/BackupSet.h"
+#include "station/FileDigest.h"
+#include "station/PhoneFolder.h"
 
 namespace norvale {
-PhoneChain::PhoneChain(Services& services, const std::vector<CliStep>& steps,
+PhoneChain::PhoneChain(Services& services, const std::vector<ChainStep>& steps,
                        const std::vector<SharedImage>& images, const AttachedPhone& phone,
                        ChainObserver* observer)
     : services_(services), steps_(steps), images_(images), phone_(phone), observer_(observer) {}
@@ -46,7 +46,7 @@ ExitCode PhoneChain::run(const FrontEndStep& frontEnd) {
     return ExitCode::done;
 }
 
-ExitCode PhoneChain::runStep(const CliStep& step, bool first, const FrontEndStep& frontEnd) {
+ExitCode PhoneChain::runStep(const ChainStep& step, bool first, const FrontEndStep& frontEnd) {
     if (std::holds_alternative<ListStep>(step)) return frontEnd ? frontEnd(step) : ExitCode::done;
     if (const auto* info = std::get_if<InfoStep>(&step)) {
         if (info->json) return frontEnd ? frontEnd(step) : ExitCode::done;

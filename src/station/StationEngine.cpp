@@ -1,36 +1,31 @@
-// The station's loop on the main thread, and each phone's session on a thread of its own.
-#include "cli/Station.h"
+// The station's loop on run()'s thread, and each phone's session on a thread of its own.
+#include "station/StationEngine.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <set>
 #include <system_error>
 
-#include "cli/ChainFiles.h"
-#include "cli/ConsoleText.h"
-#include "cli/PhoneFolder.h"
-#include "cli/PrefixedConsole.h"
-#include "cli/StationPhone.h"
-#include "cli/StationPhoneView.h"
 #include "operations/FolderPath.h"
 #include "operations/PartFile.h"
 #include "presence/ConnectionMonitor.h"
 #include "presence/PresenceHandling.h"
+#include "station/ChainFiles.h"
+#include "station/PhoneFolder.h"
+#include "station/StationPhone.h"
+#include "station/StationPhoneView.h"
 
 namespace norvale {
 namespace {
 
-// The table's pace: ten drawings a second at most, and a look at Ctrl+C as often.
+// The loop's pace: a look at the stop request and a tick for the face ten times a second.
 constexpr std::uint32_t kTickMs = 100;
-
-// "write pds new.bin" -> "write".
-std::string firstWord(const std::string& typed) { return typed.substr(0, typed.find(' ')); }
 
 }  // namespace
 
-struct Station::Run {
+struct StationEngine::Run {
     WatchedPhone watched;
+    std::size_t arrival = 0;
     std::string location;  // UTF-8
     std::shared_ptr<SessionState> state = std::make_shared<SessionState>();
     std::unique_ptr<StationPhone> phone;
@@ -40,18 +35,18 @@ struct Station::Run {
 };
 
 // The journal record of one phone, filled in as its chain goes, and its row kept current.
-class Station::Observer final : public ChainObserver {
+class StationEngine::Observer final : public ChainObserver {
 public:
-    Observer(StationPhone& phone, JournalRecord& record, const std::vector<std::string>& typed)
-        : phone_(phone), record_(record), typed_(typed) {
-        for (const std::string& command : typed) {
+    Observer(StationPhone& phone, JournalRecord& record, const StationPlan& plan)
+        : phone_(phone), record_(record), plan_(plan) {
+        for (const std::string& command : plan.stepTexts) {
             record_.commands.push_back(JournalCommand{command, "not_run", 0, {}});
         }
     }
 
     void commandBegins(std::size_t index) override {
         current_ = index;
-        phone_.beginCommand(index, firstWord(typed_[index]));
+        phone_.beginCommand(index, stepName(plan_.steps[index]));
     }
     void fileMade(const std::string& name, const std::string& sha256) override {
         record_.commands[current_].files.push_back({name, sha256});
@@ -68,61 +63,71 @@ public:
 private:
     StationPhone& phone_;
     JournalRecord& record_;
-    const std::vector<std::string>& typed_;
+    const StationPlan& plan_;
     std::size_t current_ = 0;
 };
 
-Station::Station(CliBindings& bindings, CliView& view, CommandLine line, WallClock wallClock,
-                 Clock* loopClock)
+StationEngine::StationEngine(StationBindings& bindings, StationPlan plan, StationFace* face)
     : bindings_(bindings),
-      view_(view),
-      line_(std::move(line)),
-      wallClock_(std::move(wallClock)),
-      loopClock_(loopClock != nullptr ? *loopClock : bindings.clock) {}
+      plan_(std::move(plan)),
+      face_(face),
+      loopClock_(bindings.loopClock != nullptr ? *bindings.loopClock : bindings.clock) {
+    if (plan_.stepTexts.size() != plan_.steps.size()) typeStepTexts(plan_);
+}
 
-Station::~Station() {
+StationEngine::~StationEngine() {
     // Every session has ended in run(); the devices go before the roads that opened them.
     joinSessions(true);
     for (const std::shared_ptr<Run>& run : runs_) run->state->device.store(nullptr);
 }
 
-ExitCode Station::refuse(MessageId reason, std::string_view name) {
-    if (name.empty()) {
-        view_.append(reason);
-    } else {
-        view_.append(Message(reason, MessageDetail::name(name)));
+void StationEngine::requestStop() { stopRequested_.store(true); }
+
+std::uint64_t StationEngine::nowMs() const { return bindings_.clock.nowMs(); }
+
+void StationEngine::stationLine(const Message& message) {
+    {
+        std::lock_guard lock(mutex_);
+        stationLines_.push_back(message);
     }
-    return exitCodeFor(reason);
+    if (face_ != nullptr) face_->stationLine(message);
 }
 
-ExitCode Station::prepare() {
-    const StationOptions& station = line_.options.station;
-    if (line_.options.workingFolder) {
-        for (CliStep& step : line_.steps) {
+ExitCode StationEngine::refuse(const Message& reason) {
+    stationLine(reason);
+    return exitCodeFor(reason.id);
+}
+
+ExitCode StationEngine::refuse(MessageId reason, std::string_view name) {
+    return refuse(name.empty() ? Message(reason) : Message(reason, MessageDetail::name(name)));
+}
+
+ExitCode StationEngine::prepare() {
+    if (plan_.workingFolder) {
+        for (ChainStep& step : plan_.steps) {
             if (auto* write = std::get_if<WriteStep>(&step)) anchorToTypedFolder(write->image);
         }
-        if (station.journal) anchorToTypedFolder(*line_.options.station.journal);
+        if (plan_.journal) anchorToTypedFolder(*plan_.journal);
         std::error_code failed;
-        std::filesystem::current_path(*line_.options.workingFolder, failed);
-        if (failed) return refuse(MessageId::cannotOpenFolder, *line_.options.workingFolder);
+        std::filesystem::current_path(*plan_.workingFolder, failed);
+        if (failed) return refuse(MessageId::cannotOpenFolder, *plan_.workingFolder);
     }
-    if (const auto refusal = loadChainImages(bindings_.files, line_.steps, images_)) {
-        view_.append(*refusal);
-        return exitCodeFor(refusal->id);
+    if (const auto refusal = loadChainImages(bindings_.files, plan_.steps, images_)) {
+        return refuse(*refusal);
     }
     // Every phone's folder is new and empty; only a name given twice can clash.
-    std::vector<CliStep> steps = line_.steps;
+    std::vector<ChainStep> steps = plan_.steps;
     std::set<std::string> named;
     for (const std::string& name : settleChainOutputs(steps, "phone", "phone", bindings_.files)) {
         if (!named.insert(name).second) return refuse(MessageId::fileNamedTwice, name);
     }
-    if (station.journal) {
-        journal_.emplace(bindings_.files, *station.journal);
+    if (plan_.journal) {
+        journal_.emplace(bindings_.files, *plan_.journal);
         if (const FileError error = journal_->open(); error != FileError::none) {
-            return refuse(createFailureReason(error), *station.journal);
+            return refuse(createFailureReason(error), *plan_.journal);
         }
     }
-    roads_ = bindings_.openRoads ? bindings_.openRoads(line_.options.simulated) : nullptr;
+    roads_ = bindings_.openRoads ? bindings_.openRoads(plan_.simulated) : nullptr;
     if (!roads_) return refuse(MessageId::phoneNotConnected);
     platform_ = std::make_unique<Platform>(
         Platform{roads_->driver, roads_->interfaces, roads_->removalWatch, roads_->usb,
@@ -130,15 +135,17 @@ ExitCode Station::prepare() {
     return ExitCode::done;
 }
 
-ExitCode Station::run() {
-    if (const ExitCode code = prepare(); code != ExitCode::done) return code;
-    Console& console = bindings_.console;
-    if (!line_.options.quiet && console.isTerminal(ConsoleStream::output) &&
-        console.enableCursorMoves()) {
-        table_.emplace(console, bindings_.clock);
+ExitCode StationEngine::run() {
+    if (const ExitCode code = prepare(); code != ExitCode::done) {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        return code;
     }
-    console.watchInterrupt(&stopRequested_);
-    startedMs_ = bindings_.clock.nowMs();
+    {
+        std::lock_guard lock(mutex_);
+        startedMs_ = nowMs();
+    }
+    if (face_ != nullptr) face_->watching(*this);
     bool stopping = false;
     {
         // The first scan's phones, wanted or not, for the note on the places awaited.
@@ -151,7 +158,6 @@ ExitCode Station::run() {
             },
             [](const WatchedPhone& /*watched*/) {});
         std::optional<std::uint64_t> nextScan;
-        const std::optional<unsigned> count = line_.options.station.count;
         for (;;) {
             if (stopRequested_.load() && !stopping) {
                 stopping = true;
@@ -160,10 +166,12 @@ ExitCode Station::run() {
             {
                 std::lock_guard lock(mutex_);
                 const bool allEnded = running_ == 0;
-                if (allEnded && (stopping || (count && done_ + failed_ >= *count))) break;
+                if (allEnded && (stopping || (plan_.count && done_ + failed_ >= *plan_.count))) {
+                    break;
+                }
             }
             joinSessions(false);
-            const std::uint64_t now = bindings_.clock.nowMs();
+            const std::uint64_t now = nowMs();
             if (!stopping && (!nextScan || now >= *nextScan)) {
                 if (!nextScan) firstSeen.emplace();
                 watcher.scan();
@@ -173,46 +181,52 @@ ExitCode Station::run() {
                 // own watch.
                 nextScan = now + kScanIntervalMs;
             }
-            draw(false);
+            if (face_ != nullptr) face_->tick(*this);
             loopClock_.sleep(kTickMs);
         }
         // The watcher goes here: its removal waits stopped, its threads joined.
     }
     joinSessions(true);
-    draw(true);
-    console.watchInterrupt(nullptr);
-    std::lock_guard lock(mutex_);
-    if (stopping) return ExitCode::interrupted;
-    if (failed_ > 0) return ExitCode::somePhoneFailed;
-    if (journalFailed_) return ExitCode::fileProblem;
-    return ExitCode::done;
+    ExitCode code = ExitCode::done;
+    {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        if (stopping) {
+            code = ExitCode::interrupted;
+        } else if (failed_ > 0) {
+            code = ExitCode::somePhoneFailed;
+        } else if (journalFailed_) {
+            code = ExitCode::fileProblem;
+        }
+    }
+    if (face_ != nullptr) face_->ended(*this);
+    return code;
 }
 
-bool Station::atPort(const std::string& port, const AttachedPhone& phone) const {
+bool StationEngine::atPort(const std::string& port, const AttachedPhone& phone) const {
     return port == phone.id || port == phone.location || port == phone.path ||
-           port == bindings_.console.nativeToUtf8(phone.location);
+           port == bindings_.nativeToUtf8(phone.location);
 }
 
-bool Station::wanted(const AttachedPhone& phone) const {
-    const std::vector<std::string>& ports = line_.options.station.ports;
-    if (ports.empty()) return true;
-    return std::any_of(ports.begin(), ports.end(),
-                       [&](const std::string& port) { return atPort(port, phone); });
+bool StationEngine::wanted(const AttachedPhone& phone) const {
+    if (plan_.ports.empty()) return true;
+    return std::any_of(plan_.ports.begin(), plan_.ports.end(), [&](const std::string& port) {
+        return port == phone.id || port == phone.location || port == location;
+    });
 }
 
-std::shared_ptr<SessionState> Station::arrived(const WatchedPhone& watched) {
+std::shared_ptr<SessionState> StationEngine::arrived(const WatchedPhone& watched) {
     if (stopRequested_.load() || !wanted(watched.phone)) return nullptr;
     auto run = std::make_shared<Run>();
     run->watched = watched;
-    run->location = bindings_.console.nativeToUtf8(watched.phone.location);
-    run->phone = std::make_unique<StationPhone>(run->location, roadName(watched.phone.road),
-                                                line_.steps.size());
+    run->location = bindings_.nativeToUtf8(watched.phone.location);
     {
         std::lock_guard lock(mutex_);
-        // Beyond --count no phone is started: the run ends with the ones it has.
-        const std::optional<unsigned> count = line_.options.station.count;
-        if (count && started_ >= *count) return nullptr;
-        ++started_;
+        // Beyond the count no phone is started: the run ends with the ones it has.
+        if (plan_.count && runs_.size() >= *plan_.count) return nullptr;
+        run->arrival = runs_.size() + 1;
+        run->phone = std::make_unique<StationPhone>(
+            run->arrival, run->location, roadName(watched.phone.road), plan_.steps.size());
         ++running_;
         runs_.push_back(run);
     }
@@ -221,29 +235,27 @@ std::shared_ptr<SessionState> Station::arrived(const WatchedPhone& watched) {
         run->ended.store(true);
     });
     if (!run->thread) {
-        run->phone->end(true, "");
+        run->phone->end(true, std::nullopt, "");
         finish(true);
+    } else if (face_ != nullptr) {
+        face_->rowsChanged(*this);
     }
-    draw(true);
     return run->state;
 }
 
-void Station::serve(const std::shared_ptr<Run>& run) {
+void StationEngine::serve(const std::shared_ptr<Run>& run) {
     bool failed = true;
+    if (face_ != nullptr) face_->phoneBegins(run->phone->row(nowMs()));
     {
         const AttachedPhone& attached = run->watched.phone;
         JournalRecord record;
         record.location = run->location;
         record.road = roadName(attached.road);
-        record.serial = bindings_.console.nativeToUtf8(attached.serial);
-        record.started = wallClock_();
+        record.serial = bindings_.nativeToUtf8(attached.serial);
+        record.started = bindings_.wallClock();
 
-        // On a terminal the table shows how each phone goes; only error lines go above it.
-        PrefixedConsole console(bindings_.console, linesLock_, run->location,
-                                table_ ? &*table_ : nullptr);
-        CliView lines(console, bindings_.clock, view_.language(),
-                      line_.options.quiet || table_.has_value());
-        StationPhoneView view(lines, *run->phone, bindings_.clock, console);
+        StationPhoneView view(*run->phone, run->arrival, bindings_.clock, face_, bindings_.language,
+                              bindings_.nativeToUtf8);
         Platform& platform = *platform_;
         Services services{*run->state, view, platform, view};
 
@@ -251,12 +263,13 @@ void Station::serve(const std::shared_ptr<Run>& run) {
             handleArrivalOf(services, openAttachedPhone(platform, attached));
         record.bootVersion = identity.bootVersion;
         record.mode = identity.mode;
+        run->phone->identify(identity.bootVersion, identity.mode);
 
-        Observer observer(*run->phone, record, line_.stepTexts);
+        Observer observer(*run->phone, record, plan_);
         ExitCode code = ExitCode::done;
         if (const auto folder =
                 createPhoneFolder(bindings_.files, "", attached.location, record.started)) {
-            std::vector<CliStep> steps = line_.steps;
+            std::vector<ChainStep> steps = plan_.steps;
             for (const std::string& name :
                  settleChainOutputs(steps, *folder, *folder, bindings_.files)) {
                 // "-o dumps/pds.bin": the sub-folder is made in the phone's folder. One that
@@ -275,34 +288,39 @@ void Station::serve(const std::shared_ptr<Run>& run) {
         run->state->device.store(nullptr);
 
         failed = code != ExitCode::done;
-        record.ended = wallClock_();
+        record.ended = bindings_.wallClock();
         record.exitCode = static_cast<int>(code);
+        std::optional<MessageId> reasonId;
         if (failed) {
             record.error = view.errorLine();
-            record.reason = view.reasonName();
+            reasonId = view.errorId();
+            record.reason = reasonId ? std::string(messageName(*reasonId)) : std::string();
         }
+        // The row tells the reason without the "ERROR - " the line begins with.
         const std::string& error = record.error;
         const std::size_t dash = error.find(" - ");
-        run->phone->end(failed, dash == std::string::npos ? error : error.substr(dash + 3));
+        run->phone->end(failed, reasonId,
+                        dash == std::string::npos ? error : error.substr(dash + 3));
         if (journal_ && journal_->append(record) != FileError::none) {
-            view_.append(
+            stationLine(
                 Message(MessageId::journalNotWritten, MessageDetail::name(journal_->name())));
             std::lock_guard lock(mutex_);
             journalFailed_ = true;
         }
     }
+    if (face_ != nullptr) face_->phoneEnds(run->arrival);
     finish(failed);
 }
 
-void Station::finish(bool failed) {
-    draw(true);
+void StationEngine::finish(bool failed) {
+    if (face_ != nullptr) face_->rowsChanged(*this);
     // The session's last touch of the station: once it counts as ended, run() may return.
     std::lock_guard lock(mutex_);
     --running_;
     ++(failed ? failed_ : done_);
 }
 
-void Station::joinSessions(bool all) {
+void StationEngine::joinSessions(bool all) {
     // On the scanning thread, the only one that starts sessions: runs_ grows only here.
     std::vector<std::shared_ptr<Run>> runs;
     {
@@ -317,9 +335,9 @@ void Station::joinSessions(bool all) {
     }
 }
 
-void Station::tellAwaitedPorts(const std::vector<AttachedPhone>& seen) {
+void StationEngine::tellAwaitedPorts(const std::vector<AttachedPhone>& seen) {
     std::string awaited;
-    for (const std::string& port : line_.options.station.ports) {
+    for (const std::string& port : plan_.ports) {
         const bool there = std::any_of(seen.begin(), seen.end(), [&](const AttachedPhone& phone) {
             return atPort(port, phone);
         });
@@ -328,47 +346,37 @@ void Station::tellAwaitedPorts(const std::vector<AttachedPhone>& seen) {
         awaited += port;
     }
     if (awaited.empty()) return;
-    const Message note(MessageId::waitingAtPorts, MessageDetail::name(awaited));
-    if (!table_) {
-        view_.append(note);
-        return;
-    }
-    // Above the table, which may be drawn already for a phone that was there.
-    const std::lock_guard lock(linesLock_);
-    table_->printAbove(consoleText(note, view_.language(),
-                                   [this](std::string_view text) {
-                                       return bindings_.console.nativeToUtf8(text);
-                                   }) +
-                       "\n");
+    stationLine(Message(MessageId::waitingAtPorts, MessageDetail::name(awaited)));
 }
 
-void Station::stopSessions() {
+void StationEngine::stopSessions() {
     std::lock_guard lock(mutex_);
     for (const std::shared_ptr<Run>& run : runs_) run->state->stopRequested.store(true);
 }
 
-void Station::draw(bool force) {
-    if (!table_) return;
-    const std::uint64_t now = bindings_.clock.nowMs();
-    StationSnapshot snapshot;
-    snapshot.elapsedMs = now - startedMs_;
+StationStatus StationEngine::snapshot() const {
+    const std::uint64_t now = nowMs();
+    StationStatus status;
+    std::lock_guard lock(mutex_);
+    status.elapsedMs = startedMs_ ? now - *startedMs_ : 0;
+    status.running = running_;
+    status.done = done_;
+    status.failed = failed_;
+    status.ended = ended_;
+    status.stationLines = stationLines_;
+    status.rows.reserve(runs_.size());
+    for (const std::shared_ptr<Run>& run : runs_) status.rows.push_back(run->phone->row(now));
+    return status;
+}
+
+std::vector<Message> StationEngine::logOf(std::size_t arrival) const {
+    std::shared_ptr<Run> run;
     {
         std::lock_guard lock(mutex_);
-        snapshot.running = running_;
-        snapshot.done = done_;
-        snapshot.failed = failed_;
-        // One row a location: its latest phone, in the order the locations first came.
-        std::vector<std::string> order;
-        std::map<std::string, const Run*> latest;
-        for (const std::shared_ptr<Run>& run : runs_) {
-            if (latest.count(run->location) == 0) order.push_back(run->location);
-            latest[run->location] = run.get();
-        }
-        for (const std::string& location : order) {
-            snapshot.rows.push_back(latest[location]->phone->row(now));
-        }
+        if (arrival == 0 || arrival > runs_.size()) return {};
+        run = runs_[arrival - 1];
     }
-    table_->draw(formatStationTable(snapshot, bindings_.console.width()), force);
+    return run->phone->log();
 }
 
 }  // namespace norvale

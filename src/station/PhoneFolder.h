@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "cli/UtcStamp.h"
 #include "platform/FileSystem.h"
+#include "station/UtcStamp.h"
 
 namespace norvale {
 

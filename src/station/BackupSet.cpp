@@ -1,13 +1,13 @@
 // The backup folder's default name and the checksums file's lines, written and read.
-#include "cli/BackupSet.h"
+#include "station/BackupSet.h"
 
 #include <algorithm>
 #include <cctype>
 #include <ctime>
 #include <optional>
 
-#include "cli/Sha256.h"
 #include "operations/DumpFileName.h"
+#include "station/Sha256.h"
 
 namespace norvale {
 namespace {
