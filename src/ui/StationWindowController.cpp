@@ -80,7 +80,7 @@ std::string_view StationWindowController::text(StationText id) const {
     return stationText(id, language_);
 }
 
-void StationWindowController::onInit() {
+void StationWindowController::onInit(bool startAtOnce) {
     view_.setCaption(text(StationText::caption));
     for (const Label& label : kLabels) view_.setText(label.control, text(label.text));
     view_.setColumns(stationColumnHeaders(language_));
@@ -91,6 +91,7 @@ void StationWindowController::onInit() {
     showSetup();
     view_.enable(IDC_ST_STOP, false);
     view_.setText(IDC_ST_STATUS, stationStatusLine(StationSnapshot{}, language_));
+    if (startAtOnce) start();
 }
 
 void StationWindowController::showSetup() {

@@ -36,8 +36,9 @@ public:
     StationWindowController& operator=(const StationWindowController&) = delete;
     ~StationWindowController();
 
-    // WM_INITDIALOG: every text in the window's language, the settings of the last start.
-    void onInit();
+    // WM_INITDIALOG: every text in the window's language, the settings of the last start; with
+    // `startAtOnce`, Start pressed with them.
+    void onInit(bool startAtOnce = false);
     // A button's click.
     void onCommand(int control);
     void onJournalEdited();

@@ -47,7 +47,7 @@ INT_PTR CALLBACK stationWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     switch (message) {
         case WM_INITDIALOG:
             binding->view.attach(window);
-            binding->controller.onInit();
+            binding->controller.onInit(binding->startAtOnce);
             return TRUE;
         case WM_COMMAND:
             // Clicks only: a click carries the button's window in lParam; Enter and Escape, which

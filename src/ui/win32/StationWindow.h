@@ -12,6 +12,7 @@ namespace norvale {
 struct StationWindowBinding {
     Win32StationView& view;
     StationWindowController& controller;
+    bool startAtOnce = false;
 };
 
 // The procedure decides nothing: it stores the binding at WM_INITDIALOG and calls the handler

@@ -1,0 +1,31 @@
+// norvale-station-sim.exe: the same station window over the simulated phones the environment
+// describes (NORVALE_SIM_PHONES, NORVALE_SIM_ARRIVE, NORVALE_SIM_RETURN, NORVALE_SIM_FAULTS,
+// NORVALE_SIM_ROAD, NORVALE_SIM_TRACE), for tests, demonstrations and training.
+#include <windows.h>
+
+#include <memory>
+
+#include "cli/CliProgram.h"
+#include "platform/win32/Win32Clock.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32ThreadStarter.h"
+#include "sim/SimDriver.h"
+#include "station/StationEngine.h"
+#include "ui/win32/StationProgram.h"
+
+// The simulator stands in for both roads only; files, sleeping and threads are the real ones, so
+// the program behaves as the product does in everything but the phones. The phones live as long
+// as the program: a phone that comes back after it was started is the same phone.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    using namespace norvale;
+    Win32Clock clock;
+    auto sim = SimDriver::fromEnvironment(clock);
+    PhoneRoads roads{*sim, *sim, *sim, *sim};
+    Win32FileSystem files;
+    Win32ThreadStarter threads;
+    StationBindings bindings{files, clock, threads, roads};
+    const StationLauncher launcher = [&bindings](const StationPlan& plan) {
+        return std::make_unique<StationEngine>(bindings, plan);
+    };
+    return runStationProgram(instance, launcher, startRequested(GetCommandLineW()));
+}
