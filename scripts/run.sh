@@ -9,8 +9,8 @@
 #
 # The station runs over the phones the simulator's variables describe (NORVALE_SIM_PHONES,
 # NORVALE_SIM_ARRIVE, NORVALE_SIM_FAULTS...); without NORVALE_SIM_PHONES it gets three, the second
-# of them unplugged part of the way through. A headless station run presses Start by itself
-# (NORVALE_STATION_AUTOSTART=1) so that the screenshot shows phones at work.
+# of them unplugged part of the way through. A headless station run starts with --start (Start
+# pressed with the settings kept) so that the screenshot shows phones at work.
 #
 # Without a display (or with --screenshot) the program runs inside Xvfb for NORVALE_RUN_SECONDS
 # seconds (default 8), the screen is saved as a PNG, and the program is closed. Wine runs with
@@ -78,15 +78,23 @@ if [ "$program" = norvale-station-sim ]; then
   if [ -z "${NORVALE_SIM_PHONES:-}" ]; then
     export NORVALE_SIM_PHONES=3 NORVALE_SIM_FAULTS=${NORVALE_SIM_FAULTS:-2:unplug@400}
   fi
-  # The station's settings of this run's own, not the operator's.
+  # The station's settings of this run's own, not the operator's: without any, a chain that
+  # keeps the phones busy for a while (a backup, 4 MB of blocks written and verified, a start).
   export APPDATA='C:\users\Public\norvale-run'
+  settings=$WINEPREFIX/drive_c/users/Public/norvale-run/Norvale/station.ini
+  if [ ! -f "$settings" ]; then
+    mkdir -p "$(dirname "$settings")"
+    head -c 4194304 /dev/zero | tr '\0' '\125' >"$work/blocks.bin"
+    printf '%s\r\n' "step=backup" "step=write-blocks 10100000 104FFFFF blocks.bin" \
+      "step=start" "verify=1" "changed-only=0" "folder=" "journal=journal.jsonl" "places=all" \
+      >"$settings"
+  fi
 fi
 
 if [ "$headless" = 0 ]; then
   cd "$work"
   exec wine "$program.exe"
 fi
-if [ "$program" = norvale-station-sim ]; then export NORVALE_STATION_AUTOSTART=1; fi
 
 [ -n "$shot" ] || shot=$work/$program.png
 mkdir -p "$(dirname "$shot")"
@@ -99,10 +107,11 @@ if [ "$program" = norvale-station-sim ]; then
   height=640
 fi
 export NORVALE_RUN_WORK=$work NORVALE_RUN_SHOT=$shot NORVALE_RUN_SECONDS=$seconds
-export NORVALE_RUN_PROGRAM=$program.exe
+export NORVALE_RUN_PROGRAM=$program.exe NORVALE_RUN_ARGS=""
+if [ "$program" = norvale-station-sim ]; then NORVALE_RUN_ARGS=--start; fi
 xvfb-run -a -s "-screen 0 ${width}x${height}x24" bash -c '
   cd "$NORVALE_RUN_WORK"
-  wine explorer /desktop=Norvale,'"${width}x${height}"' "$NORVALE_RUN_PROGRAM" &
+  wine explorer /desktop=Norvale,'"${width}x${height}"' "$NORVALE_RUN_PROGRAM" $NORVALE_RUN_ARGS &
   sleep "$NORVALE_RUN_SECONDS"
   import -window root "$NORVALE_RUN_SHOT"
   wineserver -k
