@@ -12,53 +12,12 @@
 #include "cli/StationOptions.h"
 #include "core/Message.h"
 #include "core/MessageCatalogue.h"
-#include "operations/WritePlan.h"
+#include "station/ChainStep.h"
 
 namespace norvale {
 
-// A flash range as the command line names it: the texts go into the address fields as typed (so a
-// read's default file name is the one the dialog builds from them), the values are theirs.
-struct FlashRange {
-    std::string startText;
-    std::string endText;
-    std::uint32_t start = 0;
-    std::uint32_t end = 0;
-};
-
-struct ListStep {
-    bool json = false;  // --json: one JSON document instead of the lines
-};
-struct InfoStep {
-    bool json = false;
-};
-struct StartStep {};
-struct BlankStep {};
-struct ReadStep {
-    FlashRange range;
-    std::optional<std::string> output;  // -o FILE; else the dialog's name in the working folder
-};
-enum class Region { boot, pds, panic, blocks };
-struct WriteStep {
-    Region region = Region::pds;
-    FlashRange range;  // the region's own, or the blocks' START-END
-    std::vector<ImageSlice> plan;
-    std::string image;
-    bool verify = true;
-    bool changedOnly = false;  // only the blocks whose flash differs from the image are written
-    std::optional<std::string> backup;  // the range about to be overwritten goes here first
-};
-struct BackupStep {
-    std::optional<std::string> folder;  // else a new one named after the date and time
-};
-// A backup folder put back: each region written where it differs, each write verified.
-struct RestoreStep {
-    std::string folder;
-    bool backupFirst = true;  // --no-backup: the phone's regions are not saved first
-    // Where they are saved: a new folder beside `folder`, chosen once the files are looked at.
-    std::optional<std::string> backupFolder;
-};
-using CliStep = std::variant<ListStep, InfoStep, ReadStep, WriteStep, StartStep, BlankStep,
-                             BackupStep, RestoreStep>;
+// The chain's steps are the station's; the command line builds them from its words.
+using CliStep = ChainStep;
 
 struct CliOptions {
     std::optional<std::string> workingFolder;  // --dir

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/ExitCode.h"
+#include "station/ExitCode.h"
 
 namespace norvale {
 

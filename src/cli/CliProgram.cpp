@@ -5,7 +5,7 @@
 #include "cli/CliHelp.h"
 #include "cli/CliSession.h"
 #include "cli/CliView.h"
-#include "cli/Station.h"
+#include "station/StationEngine.h"
 
 namespace norvale {
 namespace {

@@ -14,16 +14,9 @@
 #include "platform/RemovalWatch.h"
 #include "platform/ThreadStarter.h"
 #include "platform/UsbPort.h"
+#include "station/StationBindings.h"
 
 namespace norvale {
-
-// The seams behind the phones' two roads, as one composition hands them over.
-struct PhoneRoads {
-    DriverPort& driver;
-    InterfaceEnumerator& interfaces;
-    RemovalWatch& removalWatch;
-    UsbPort& usb;
-};
 
 // What a composition root (app/, or a test) gives the command line.
 struct CliBindings {
@@ -35,7 +28,7 @@ struct CliBindings {
     // most once, after the arguments and the files they name were found sound, so a refused
     // command line opens nothing; what it returns stays alive as long as the returned pointer.
     // Null: no road can be had, as with no phone attached.
-    std::function<std::shared_ptr<PhoneRoads>(bool simulated)> openRoads;
+    OpenRoads openRoads;
 };
 
 // Runs the command line `args` (without the program's name) and returns the exit code.

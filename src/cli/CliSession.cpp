@@ -6,11 +6,11 @@
 #include <set>
 #include <system_error>
 
-#include "cli/BackupSet.h"
-#include "cli/ChainFiles.h"
+#include "station/BackupSet.h"
+#include "station/ChainFiles.h"
 #include "cli/DryRunPlan.h"
-#include "cli/JsonText.h"
-#include "cli/PhoneChain.h"
+#include "station/JsonText.h"
+#include "station/PhoneChain.h"
 #include "core/Cp1251.h"
 #include "operations/PartFile.h"
 #include "presence/PhoneInfo.h"

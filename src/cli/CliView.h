@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "cli/ConsoleText.h"
-#include "cli/WindowlessView.h"
+#include "station/ConsoleText.h"
+#include "station/WindowlessView.h"
 #include "core/MessageCatalogue.h"
 #include "core/OperationLog.h"
 #include "platform/Clock.h"

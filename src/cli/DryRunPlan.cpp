@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <variant>
 
-#include "cli/BackupSet.h"
-#include "cli/PhoneFolder.h"
+#include "station/BackupSet.h"
+#include "station/PhoneFolder.h"
 #include "operations/DumpFileName.h"
 #include "operations/FlashComparison.h"
 #include "protocol/CommandFormats.h"

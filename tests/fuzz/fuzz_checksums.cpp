@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/BackupSet.h"
+#include "station/BackupSet.h"
 #include "operations/DumpFileName.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

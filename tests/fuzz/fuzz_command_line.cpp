@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "cli/BackupSet.h"
+#include "station/BackupSet.h"
 #include "cli/CliArguments.h"
 #include "cli/CliHelp.h"
 #include "cli/DryRunPlan.h"

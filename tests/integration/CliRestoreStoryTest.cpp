@@ -7,8 +7,8 @@
 #include <regex>
 
 #include "CliRig.h"
-#include "cli/BackupSet.h"
-#include "cli/Sha256.h"
+#include "station/BackupSet.h"
+#include "station/Sha256.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {

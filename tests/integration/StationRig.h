@@ -14,9 +14,9 @@
 #include "CliRig.h"
 #include "cli/CliArguments.h"
 #include "cli/CliView.h"
-#include "cli/JsonText.h"
-#include "cli/PhoneFolder.h"
-#include "cli/Station.h"
+#include "station/JsonText.h"
+#include "station/PhoneFolder.h"
+#include "station/StationEngine.h"
 
 namespace norvale::testing {
 

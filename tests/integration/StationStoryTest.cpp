@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "StationRig.h"
-#include "cli/Sha256.h"
+#include "station/Sha256.h"
 #include "protocol/CommandFormats.h"
 
 namespace norvale {

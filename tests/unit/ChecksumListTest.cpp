@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "cli/BackupSet.h"
+#include "station/BackupSet.h"
 
 namespace norvale {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "cli/ConsoleText.h"
+#include "station/ConsoleText.h"
 #include "cli/ProgressLine.h"
 #include "core/Cp1251.h"
 

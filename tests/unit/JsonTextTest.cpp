@@ -1,7 +1,7 @@
 // Text as the command line's JSON documents quote it.
 #include <gtest/gtest.h>
 
-#include "cli/JsonText.h"
+#include "station/JsonText.h"
 
 namespace norvale {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/ExitCode.h"
+#include "station/ExitCode.h"
 #include "core/MessageCatalogue.h"
 #include "ui/DialogLogLines.h"
 #include "unit/DialogLogTexts.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "cli/Sha256.h"
+#include "station/Sha256.h"
 
 namespace norvale {
 namespace {

@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "cli/JournalRecord.h"
-#include "cli/JsonText.h"
-#include "cli/PhoneFolder.h"
-#include "cli/StationJournal.h"
+#include "station/JournalRecord.h"
+#include "station/JsonText.h"
+#include "station/PhoneFolder.h"
+#include "station/StationJournal.h"
 #include "integration/OperationsRig.h"
 #include "sim/HostFileSystem.h"
 

@@ -1,5 +1,5 @@
 // JSON string escaping with UTF-8 checked byte by byte.
-#include "cli/JsonText.h"
+#include "station/JsonText.h"
 
 #include <cstdint>
 

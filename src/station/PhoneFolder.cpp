@@ -1,5 +1,5 @@
 // Safe folder names and their creation without reusing a taken one.
-#include "cli/PhoneFolder.h"
+#include "station/PhoneFolder.h"
 
 #include <cstdint>
 #include <cstdio>

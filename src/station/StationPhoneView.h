@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/CliView.h"
-#include "cli/StationPhone.h"
+#include "station/StationPhone.h"
 
 namespace norvale {
 

@@ -1,6 +1,6 @@
 // The civil date and time of an instant from the chrono calendar: no C library state, so any
 // session's thread may ask.
-#include "cli/UtcStamp.h"
+#include "station/UtcStamp.h"
 
 #include <cstdio>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/UtcStamp.h"
+#include "station/UtcStamp.h"
 
 namespace norvale {
 

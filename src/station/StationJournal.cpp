@@ -1,5 +1,5 @@
 // Appending a whole line at a time, after a look at how the file ends.
-#include "cli/StationJournal.h"
+#include "station/StationJournal.h"
 
 #include <array>
 #include <cstdint>

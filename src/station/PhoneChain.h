@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/CliArguments.h"
-#include "cli/ExitCode.h"
+#include "station/ExitCode.h"
 #include "presence/AttachedPhones.h"
 #include "protocol/CommandContext.h"
 

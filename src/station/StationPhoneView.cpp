@@ -1,7 +1,7 @@
 // The last error kept as its message; every message passed on.
-#include "cli/StationPhoneView.h"
+#include "station/StationPhoneView.h"
 
-#include "cli/ConsoleText.h"
+#include "station/ConsoleText.h"
 
 namespace norvale {
 

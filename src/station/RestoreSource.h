@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/BackupSet.h"
+#include "station/BackupSet.h"
 #include "core/Message.h"
 #include "platform/FileSystem.h"
 #include "protocol/CommandFormats.h"

@@ -1,5 +1,5 @@
 // The station's loop on the main thread, and each phone's session on a thread of its own.
-#include "cli/Station.h"
+#include "station/StationEngine.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -7,11 +7,11 @@
 #include <set>
 #include <system_error>
 
-#include "cli/ChainFiles.h"
-#include "cli/PhoneFolder.h"
+#include "station/ChainFiles.h"
+#include "station/PhoneFolder.h"
 #include "cli/PrefixedConsole.h"
-#include "cli/StationPhone.h"
-#include "cli/StationPhoneView.h"
+#include "station/StationPhone.h"
+#include "station/StationPhoneView.h"
 #include "operations/PartFile.h"
 #include "presence/ConnectionMonitor.h"
 #include "presence/PresenceHandling.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/CliArguments.h"
-#include "cli/PhoneChain.h"
+#include "station/PhoneChain.h"
 #include "cli/StationRefusal.h"
 #include "platform/FileSystem.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/UtcStamp.h"
+#include "station/UtcStamp.h"
 
 namespace norvale {
 

@@ -1,5 +1,5 @@
 // SHA-256: 64-byte blocks, the 64-round compression, length padding.
-#include "cli/Sha256.h"
+#include "station/Sha256.h"
 
 #include <algorithm>
 

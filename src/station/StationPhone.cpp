@@ -1,5 +1,5 @@
 // A phone's row, kept current by its session and copied for each drawing of the table.
-#include "cli/StationPhone.h"
+#include "station/StationPhone.h"
 
 namespace norvale {
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "cli/JournalRecord.h"
+#include "station/JournalRecord.h"
 #include "platform/FileSystem.h"
 
 namespace norvale {

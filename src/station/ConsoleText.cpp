@@ -1,5 +1,5 @@
 // The console's rendering of messages: the catalogue's text, details decoded to UTF-8.
-#include "cli/ConsoleText.h"
+#include "station/ConsoleText.h"
 
 #include <vector>
 

@@ -1,13 +1,13 @@
 // Images loaded and output names settled for one phone's chain or for every phone of a station.
-#include "cli/ChainFiles.h"
+#include "station/ChainFiles.h"
 
 #include <filesystem>
 #include <set>
 #include <system_error>
 
-#include "cli/BackupSet.h"
-#include "cli/PhoneFolder.h"
-#include "cli/RestoreSource.h"
+#include "station/BackupSet.h"
+#include "station/PhoneFolder.h"
+#include "station/RestoreSource.h"
 #include "operations/DumpFileName.h"
 #include "protocol/WholeFile.h"
 

@@ -1,11 +1,11 @@
 // Hashing a file through the file seam.
-#include "cli/FileDigest.h"
+#include "station/FileDigest.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 
-#include "cli/Sha256.h"
+#include "station/Sha256.h"
 
 namespace norvale {
 namespace {

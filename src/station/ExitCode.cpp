@@ -1,5 +1,5 @@
 // Error messages to exit codes.
-#include "cli/ExitCode.h"
+#include "station/ExitCode.h"
 
 namespace norvale {
 

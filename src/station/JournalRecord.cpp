@@ -1,7 +1,7 @@
 // The journal's JSON, built field by field in a fixed order so lines compare byte for byte.
-#include "cli/JournalRecord.h"
+#include "station/JournalRecord.h"
 
-#include "cli/JsonText.h"
+#include "station/JsonText.h"
 #include "core/Cp1251.h"
 
 namespace norvale {

@@ -1,11 +1,11 @@
 // The checks a backup folder passes before anything of it goes to a phone.
-#include "cli/RestoreSource.h"
+#include "station/RestoreSource.h"
 
 #include <algorithm>
 
-#include "cli/BackupSet.h"
-#include "cli/PhoneFolder.h"
-#include "cli/Sha256.h"
+#include "station/BackupSet.h"
+#include "station/PhoneFolder.h"
+#include "station/Sha256.h"
 #include "protocol/WholeFile.h"
 
 namespace norvale {

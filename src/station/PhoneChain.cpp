@@ -1,13 +1,13 @@
 // Each command of the chain through the worker frame, with the dialog's bodies.
-#include "cli/PhoneChain.h"
+#include "station/PhoneChain.h"
 
 #include <array>
 #include <filesystem>
 #include <system_error>
 
-#include "cli/BackupSet.h"
-#include "cli/FileDigest.h"
-#include "cli/PhoneFolder.h"
+#include "station/BackupSet.h"
+#include "station/FileDigest.h"
+#include "station/PhoneFolder.h"
 #include "operations/ChangedBlocks.h"
 #include "operations/FlashRangeReader.h"
 #include "operations/PartFile.h"

@@ -1,12 +1,12 @@
 // The backup folder's default name and the checksums file's lines, written and read.
-#include "cli/BackupSet.h"
+#include "station/BackupSet.h"
 
 #include <algorithm>
 #include <cctype>
 #include <ctime>
 #include <optional>
 
-#include "cli/Sha256.h"
+#include "station/Sha256.h"
 #include "operations/DumpFileName.h"
 
 namespace norvale {

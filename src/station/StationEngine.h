@@ -1,0 +1,195 @@
+// The station: every phone that arrives runs the chain in a session of its own, and one model of
+// each phone is kept for the faces to draw.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Message.h"
+#include "presence/PhoneWatcher.h"
+#include "station/ExitCode.h"
+#include "station/NoFileChooser.h"
+#include "station/PhoneChain.h"
+#include "station/StationBindings.h"
+#include "station/StationFace.h"
+#include "station/StationJournal.h"
+#include "station/StationModel.h"
+#include "station/StationPlan.h"
+
+#include "cli/CliArguments.h"
+#include "cli/CliProgram.h"
+#include "cli/CliView.h"
+#include "cli/LiveTable.h"
+#include "station/ExitCode.h"
+#include "station/NoFileChooser.h"
+#include "station/PhoneChain.h"
+#include "station/StationJournal.h"
+#include "station/UtcStamp.h"
+
+namespace norvale {
+
+class StationPhone;
+
+// The run, on the calling thread (a console's main thread, a window's worker):
+// - Before any phone: the working folder, the images every write names, read once and shared
+//   read-only by all sessions, the chain's file names, the journal; then the roads. A problem
+//   there ends the run with its message as a station line and its exit code.
+// - Then a watcher scans both roads once a second. Each phone that arrives (those attached at
+//   the start too) at a place the plan's ports name, or anywhere without ports, gets a row, a
+//   folder of its own, a SessionState, and a thread through the bindings' ThreadStarter that
+//   announces it and runs the chain in that folder. A phone is served once per arrival: one that
+//   stays attached after its chain is not run again, one that leaves and comes back is a new
+//   run. Its removal reaches its own session only.
+// - When a phone's chain ends, its journal line is appended and its row says how it ended.
+// - The run ends once `count` phones have ended (no phone beyond the count is started), or on
+//   requestStop(): every session stops at its next transfer as one phone's run does (a file
+//   being written keeps its .part), and the run waits for every phone's thread before it
+//   returns.
+// The exit code: 130 after a stop; else 6 when some phone failed; else 4 when a journal line
+// could not be written; else 0.
+// The model: each session writes its row under a lock held only to copy a few fields; snapshot()
+// and logOf() copy under the same locks, from any thread, and never wait on a transfer.
+class StationEngine {
+public:
+    StationEngine(StationBindings& bindings, StationPlan plan, StationFace* face = nullptr);
+    StationEngine(const StationEngine&) = delete;
+    StationEngine& operator=(const StationEngine&) = delete;
+    ~StationEngine();
+
+    // Blocks until the station has ended; once per engine.
+    ExitCode run();
+    // Any thread, any time (before run() too: then the run ends as soon as it began).
+    void requestStop();
+
+    // Any thread.
+    StationStatus snapshot() const;
+    // The messages of the phone run `arrival`, in order; none for an arrival not seen.
+    std::vector<Message> logOf(std::size_t arrival) const;
+
+    const StationPlan& plan() const { return plan_; }
+
+private:
+    struct Run;
+    class Observer;
+    class PhoneView;
+
+    ExitCode prepare();
+    ExitCode refuse(const Message& reason);
+    ExitCode refuse(MessageId reason, std::string_view name = {});
+    bool wanted(const AttachedPhone& phone) const;
+    std::shared_ptr<SessionState> arrived(const WatchedPhone& watched);
+    void serve(const std::shared_ptr<Run>& run);
+    void finish(bool failed);
+    void stopSessions();
+    void stationLine(const Message& message);
+
+    StationBindings& bindings_;
+    StationPlan plan_;
+    StationFace* face_;
+    Clock& loopClock_;
+    std::atomic<bool> stopRequested_{false};
+
+    std::vector<SharedImage> images_;
+    std::optional<StationJournal> journal_;
+    std::shared_ptr<PhoneRoads> roads_;
+    std::unique_ptr<Platform> platform_;  // the watcher's and every session's
+    NoFileChooser chooser_;
+
+    mutable std::mutex mutex_;
+    std::optional<std::uint64_t> startedMs_;
+    bool ended_ = false;
+    std::vector<std::shared_ptr<Run>> runs_;  // every arrival served, in order
+    std::vector<Message> stationLines_;
+    std::size_t running_ = 0;  // sessions not ended yet
+    std::size_t done_ = 0;
+    std::size_t failed_ = 0;
+    bool journalFailed_ = false;
+};
+
+}  // namespace norvale
+
+namespace norvale {
+// The console station as it was, until the console face runs over StationEngine.
+
+class StationPhone;
+
+// The run, on the calling thread (the main one: it watches Ctrl+C through the console):
+// - Before any phone: the working folder (--dir), the images every write names, read once and
+//   shared read-only by all sessions, the chain's file names, the journal; then the roads. A
+//   problem there ends the run with its error line and exit code, as for one phone.
+// - Then a watcher scans both roads once a second. Each phone that arrives (those attached at
+//   the start too) at a location --port names, or anywhere without --port, gets a folder of its
+//   own, a SessionState, a view whose lines carry its location, and a thread through the
+//   bindings' ThreadStarter that announces it and runs the chain in that folder. A phone stays
+//   served once per arrival: one that stays attached after its chain is not run again, one that
+//   leaves and comes back is a new phone. Its removal reaches its own session only.
+// - When a phone's chain ends, its journal line is appended and its row shows the result.
+// - The run ends once --count phones have ended (no phone beyond the count is started), or on
+//   Ctrl+C (requestStop()): every session stops at its next transfer as one phone's run does,
+//   and the run waits for every phone's thread before it returns.
+// The exit code: 130 after a stop; else 6 when some phone failed; else 4 when a journal line
+// could not be written; else 0.
+class Station {
+public:
+    using WallClock = std::function<WallTime()>;
+
+    // `clock` paces the station (scans, the table) as well as the sessions; `loopClock`, when
+    // given, paces the station's own loop instead (a benchmark whose clock is modelled time).
+    Station(
+        CliBindings& bindings, CliView& view, CommandLine line,
+        WallClock wallClock = [] { return std::chrono::system_clock::now(); },
+        Clock* loopClock = nullptr);
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+    ~Station();
+
+    ExitCode run();
+    // As Ctrl+C; any thread.
+    void requestStop() { stopRequested_.store(true); }
+
+private:
+    struct Run;
+    class Observer;
+
+    ExitCode prepare();
+    ExitCode refuse(MessageId reason, std::string_view name = {});
+    bool wanted(const AttachedPhone& phone) const;
+    std::shared_ptr<SessionState> arrived(const WatchedPhone& watched);
+    void serve(const std::shared_ptr<Run>& run);
+    void finish(bool failed);
+    void draw(bool force);
+    void stopSessions();
+
+    CliBindings& bindings_;
+    CliView& view_;
+    CommandLine line_;
+    WallClock wallClock_;
+    Clock& loopClock_;
+    std::atomic<bool> stopRequested_{false};
+
+    std::vector<SharedImage> images_;
+    std::optional<StationJournal> journal_;
+    std::shared_ptr<PhoneRoads> roads_;
+    std::unique_ptr<Platform> platform_;  // the watcher's and every session's
+    NoFileChooser chooser_;
+    std::uint64_t startedMs_ = 0;
+
+    std::optional<LiveTable> table_;
+    std::mutex linesLock_;
+
+    std::mutex mutex_;
+    std::vector<std::shared_ptr<Run>> runs_;  // every arrival served, in order
+    std::size_t started_ = 0;                 // phones given a session
+    std::size_t running_ = 0;                 // sessions not ended yet
+    std::size_t done_ = 0;
+    std::size_t failed_ = 0;
+    bool journalFailed_ = false;
+};
+
+}  // namespace norvale
