@@ -5,17 +5,16 @@
 
 #include <memory>
 
-#include "cli/CliProgram.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32ThreadStarter.h"
 #include "sim/SimDriver.h"
-#include "station/StationEngine.h"
+#include "station/StationBindings.h"
 #include "ui/win32/StationProgram.h"
 
 // The simulator stands in for both roads only; files, sleeping and threads are the real ones, so
 // the program behaves as the product does in everything but the phones. The phones live as long
-// as the program: a phone that comes back after it was started is the same phone.
+// as the program, so a phone that comes back after a Stop and a new Start is the same phone.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace norvale;
     Win32Clock clock;
@@ -23,9 +22,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     PhoneRoads roads{*sim, *sim, *sim, *sim};
     Win32FileSystem files;
     Win32ThreadStarter threads;
-    StationBindings bindings{files, clock, threads, roads};
-    const StationLauncher launcher = [&bindings](const StationPlan& plan) {
-        return std::make_unique<StationEngine>(bindings, plan);
-    };
-    return runStationProgram(instance, launcher, startRequested(GetCommandLineW()));
+    StationBindings bindings{files, clock, threads,
+                             [&roads](bool) { return std::shared_ptr<PhoneRoads>(&roads, [](auto*) {}); }};
+    return runStationProgram(instance, bindings, true, startRequested(GetCommandLineW()));
 }

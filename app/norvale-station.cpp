@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "cli/CliProgram.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32DriverPort.h"
 #include "platform/win32/Win32FileSystem.h"
@@ -12,7 +11,7 @@
 #include "platform/win32/Win32RemovalWatch.h"
 #include "platform/win32/Win32ThreadStarter.h"
 #include "platform/win32/WinUsbPort.h"
-#include "station/StationEngine.h"
+#include "station/StationBindings.h"
 #include "ui/win32/StationProgram.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -25,9 +24,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     Win32FileSystem files;
     Win32Clock clock;
     Win32ThreadStarter threads;
-    StationBindings bindings{files, clock, threads, roads};
-    const StationLauncher launcher = [&bindings](const StationPlan& plan) {
-        return std::make_unique<StationEngine>(bindings, plan);
-    };
-    return runStationProgram(instance, launcher, startRequested(GetCommandLineW()));
+    // Both roads, as the dialog has them; they live as long as the program.
+    StationBindings bindings{files, clock, threads,
+                             [&roads](bool) { return std::shared_ptr<PhoneRoads>(&roads, [](auto*) {}); }};
+    return runStationProgram(instance, bindings, false, startRequested(GetCommandLineW()));
 }

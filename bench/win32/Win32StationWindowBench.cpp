@@ -31,18 +31,18 @@ public:
 };
 
 // Every phone in the middle of a write whose bytes move on at each redraw; every eighth failed.
-StationSnapshot snapshotAt(int redraw) {
-    StationSnapshot snapshot;
+StationStatus snapshotAt(int redraw) {
+    StationStatus snapshot;
     snapshot.elapsedMs = 1000u * static_cast<unsigned>(redraw);
     for (int k = 0; k < kPhones; ++k) {
         PhoneRow row;
-        row.arrival = static_cast<std::uint64_t>(k + 1);
+        row.arrival = static_cast<std::size_t>(k + 1);
         row.place = "1-1." + std::to_string(k + 1);
         row.road = k % 2 == 0 ? "usb" : "driver";
         row.bootVersion = "0C60";
         row.steps = 3;
         row.step = 2;
-        row.stepName = "write";
+        row.command = "write";
         if (k % 8 == 7) {
             row.state = PhoneRow::State::failed;
             row.reason = "no connection with the phone";
@@ -84,7 +84,7 @@ void benchStationWindow(const BenchOptions& options, ResultTable& table) {
     std::vector<double> costs;
     const int redraws = kRedraws * (options.repeat > 0 ? options.repeat : 1) / 5;
     for (int redraw = 0; redraw < redraws; ++redraw) {
-        const StationSnapshot snapshot = snapshotAt(redraw);
+        const StationStatus snapshot = snapshotAt(redraw);
         const Stopwatch watch;
         std::vector<StationRowCells> rows;
         for (const PhoneRow& row : snapshot.rows) {

@@ -46,7 +46,7 @@ std::array<std::string, kStationColumns> stationColumnHeaders(Language language)
             t(StationText::columnResult)};
 }
 
-std::string stationStatusLine(const StationSnapshot& snapshot, Language language) {
+std::string stationStatusLine(const StationStatus& snapshot, Language language) {
     const auto t = [language](StationText id) { return std::string(stationText(id, language)); };
     return t(StationText::elapsed) + " " + durationText(snapshot.elapsedMs) + "   " +
            t(StationText::running) + " " + std::to_string(snapshot.running) + "   " +
@@ -65,7 +65,7 @@ StationRowCells stationRowCells(const PhoneRow& row, Language language) {
     cell(StationColumn::boot) = row.bootVersion;
     cell(StationColumn::step) = row.step == 0 ? "-/" + std::to_string(row.steps)
                                               : std::to_string(row.step) + "/" +
-                                                    std::to_string(row.steps) + " " + row.stepName;
+                                                    std::to_string(row.steps) + " " + row.command;
 
     // Each step is an equal part of the bar; the running step's transfer fills its part.
     std::uint64_t share = 0;
@@ -75,14 +75,11 @@ StationRowCells stationRowCells(const PhoneRow& row, Language language) {
         share += done * kWhole / row.transfer->total / row.steps;
         cell(StationColumn::bytes) = byteCountText(done) + " " + t(StationText::of) + " " +
                                      byteCountText(row.transfer->total);
-        // A rate needs a moment of transfer to mean anything; before that, none is shown.
-        if (row.transfer->elapsedMs > 0 && done > 0) {
-            const std::uint64_t perSecond = done * 1000 / row.transfer->elapsedMs;
-            cell(StationColumn::rate) = byteCountText(perSecond) + t(StationText::perSecond);
-            if (perSecond > 0) {
-                cell(StationColumn::left) =
-                    durationText((row.transfer->total - done) * 1000 / perSecond);
-            }
+        if (const auto perSecond = row.transfer->bytesPerSecond()) {
+            cell(StationColumn::rate) = byteCountText(*perSecond) + t(StationText::perSecond);
+        }
+        if (const auto secondsLeft = row.transfer->secondsLeft()) {
+            cell(StationColumn::left) = durationText(*secondsLeft * 1000);
         }
     }
 

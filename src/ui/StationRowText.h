@@ -14,7 +14,7 @@ namespace norvale {
 std::array<std::string, kStationColumns> stationColumnHeaders(Language language);
 
 // "Elapsed 0:01:05   running 2   done 5   failed 1".
-std::string stationStatusLine(const StationSnapshot& snapshot, Language language);
+std::string stationStatusLine(const StationStatus& status, Language language);
 
 // A phone's row: "sim-1", "usb", "0C60", "2/3 write", a bar, "24.0 KiB of 64.0 KiB",
 // "12.0 KiB/s", "0:03", then "done", "stopped" or "failed: <reason>". Figures show only while a

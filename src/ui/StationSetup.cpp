@@ -9,38 +9,38 @@ namespace norvale {
 namespace {
 
 struct KindName {
-    ChainStep::Kind kind;
+    SetupStep::Kind kind;
     std::string_view name;
 };
 
 constexpr std::array<KindName, 8> kKindNames{{
-    {ChainStep::Kind::backup, "backup"},
-    {ChainStep::Kind::writeBoot, "write-boot"},
-    {ChainStep::Kind::writePds, "write-pds"},
-    {ChainStep::Kind::writePanic, "write-panic"},
-    {ChainStep::Kind::writeBlocks, "write-blocks"},
-    {ChainStep::Kind::restore, "restore"},
-    {ChainStep::Kind::start, "start"},
-    {ChainStep::Kind::blank, "blank"},
+    {SetupStep::Kind::backup, "backup"},
+    {SetupStep::Kind::writeBoot, "write-boot"},
+    {SetupStep::Kind::writePds, "write-pds"},
+    {SetupStep::Kind::writePanic, "write-panic"},
+    {SetupStep::Kind::writeBlocks, "write-blocks"},
+    {SetupStep::Kind::restore, "restore"},
+    {SetupStep::Kind::start, "start"},
+    {SetupStep::Kind::blank, "blank"},
 }};
 
-std::string_view kindName(ChainStep::Kind kind) {
+std::string_view kindName(SetupStep::Kind kind) {
     for (const KindName& entry : kKindNames) {
         if (entry.kind == kind) return entry.name;
     }
     return {};
 }
 
-std::optional<ChainStep::Kind> kindNamed(std::string_view name) {
+std::optional<SetupStep::Kind> kindNamed(std::string_view name) {
     for (const KindName& entry : kKindNames) {
         if (entry.name == name) return entry.kind;
     }
     return std::nullopt;
 }
 
-bool needsPath(ChainStep::Kind kind) {
-    return kind != ChainStep::Kind::backup && kind != ChainStep::Kind::start &&
-           kind != ChainStep::Kind::blank;
+bool needsPath(SetupStep::Kind kind) {
+    return kind != SetupStep::Kind::backup && kind != SetupStep::Kind::start &&
+           kind != SetupStep::Kind::blank;
 }
 
 // Splits off the first space-separated word of `rest`.
@@ -53,13 +53,13 @@ std::string_view nextWord(std::string_view& rest) {
 
 // A path runs to the end of its line, spaces and all; a line break can't be kept in this file,
 // and no file dialog gives one.
-std::optional<ChainStep> parseStep(std::string_view text) {
+std::optional<SetupStep> parseStep(std::string_view text) {
     std::string_view rest = text;
     const auto kind = kindNamed(nextWord(rest));
     if (!kind) return std::nullopt;
-    ChainStep step;
+    SetupStep step;
     step.kind = *kind;
-    if (*kind == ChainStep::Kind::writeBlocks) {
+    if (*kind == SetupStep::Kind::writeBlocks) {
         step.startText = nextWord(rest);
         step.endText = nextWord(rest);
         if (step.startText.empty() || step.endText.empty()) return std::nullopt;
@@ -79,9 +79,9 @@ void line(std::string& out, std::string_view key, std::string_view value) {
 
 std::string formatStationSetup(const StationSetup& setup) {
     std::string out;
-    for (const ChainStep& step : setup.steps) {
+    for (const SetupStep& step : setup.steps) {
         std::string value(kindName(step.kind));
-        if (step.kind == ChainStep::Kind::writeBlocks) {
+        if (step.kind == SetupStep::Kind::writeBlocks) {
             value += " " + step.startText + " " + step.endText;
         }
         if (needsPath(step.kind)) value += " " + step.path;

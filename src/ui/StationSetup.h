@@ -10,18 +10,18 @@ namespace norvale {
 
 // One button's step of the chain. Paths are in the system's own narrow form (what the file
 // bindings open), as the file dialogs gave them.
-struct ChainStep {
+struct SetupStep {
     enum class Kind { backup, writeBoot, writePds, writePanic, writeBlocks, restore, start, blank };
     Kind kind = Kind::backup;
-    std::string path;       // a write's image file, a restore's backup folder
-    std::string startText;  // writeBlocks: the range as typed, hex
-    std::string endText;
+    std::string path{};       // a write's image file, a restore's backup folder
+    std::string startText{};  // writeBlocks: the range as typed, hex
+    std::string endText{};
 
-    bool operator==(const ChainStep&) const = default;
+    bool operator==(const SetupStep&) const = default;
 };
 
 struct StationSetup {
-    std::vector<ChainStep> steps;
+    std::vector<SetupStep> steps;
     bool verify = true;
     bool changedOnly = false;
     std::string folder;   // "" until chosen: the program's working folder

@@ -57,6 +57,7 @@ enum class StationText {
     chooseFolder,
     chooseRestoreFolder,
     noSteps,
+    noPlaces,
     badBlockRange,
     cannotStart,
     imageFilter,

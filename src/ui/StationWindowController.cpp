@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "station/ConsoleText.h"
 #include "station/StationEngine.h"
 #include "ui/StationRowText.h"
+#include "ui/StationSetupPlan.h"
 #include "ui/resources/resource.h"
 
 namespace norvale {
@@ -55,20 +57,17 @@ constexpr Label kLabels[] = {
 // The block range's fields as the dialog starts them.
 constexpr char kInitialStart[] = "10010000";
 constexpr char kInitialEnd[] = "1001FFFF";
-constexpr unsigned kAddressChars = 8;
-
-bool isHexAddress(std::string_view text) {
-    return !text.empty() && text.size() <= kAddressChars &&
-           std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-           });
-}
 
 }  // namespace
 
 StationWindowController::StationWindowController(StationView& view, SettingsStore& settings,
-                                                 StationLauncher launcher, Language language)
-    : view_(view), settings_(settings), launcher_(std::move(launcher)), language_(language) {}
+                                                 StationLauncher launcher, Language language,
+                                                 bool simulated)
+    : view_(view),
+      settings_(settings),
+      launcher_(std::move(launcher)),
+      language_(language),
+      simulated_(simulated) {}
 
 StationWindowController::~StationWindowController() {
     // The window's objects outlive the controller; the engine must not outlive either.
@@ -90,13 +89,13 @@ void StationWindowController::onInit(bool startAtOnce) {
     if (setup_.folder.empty()) setup_.folder = view_.currentFolder();
     showSetup();
     view_.enable(IDC_ST_STOP, false);
-    view_.setText(IDC_ST_STATUS, stationStatusLine(StationSnapshot{}, language_));
+    view_.setText(IDC_ST_STATUS, stationStatusLine(StationStatus{}, language_));
     if (startAtOnce) start();
 }
 
 void StationWindowController::showSetup() {
     std::vector<std::string> lines;
-    for (const ChainStep& step : setup_.steps) lines.push_back(stepLine(step));
+    for (const SetupStep& step : setup_.steps) lines.push_back(stepLine(step));
     view_.setSteps(lines);
     view_.setChecked(IDC_ST_VERIFY, setup_.verify);
     view_.setChecked(IDC_ST_CHANGED_ONLY, setup_.changedOnly);
@@ -124,57 +123,59 @@ void StationWindowController::showPlaces() {
 // The command line follows every change, and what the window is set to is saved with it, so a
 // crash loses nothing the operator chose.
 void StationWindowController::refresh() {
-    view_.setText(IDC_ST_COMMAND_LINE, stationPlan(setup_).commandLine());
+    const auto plan = stationPlan(setup_, simulated_);
+    view_.setText(IDC_ST_COMMAND_LINE, plan ? stationCommandLine(*plan) : std::string());
     settings_.save(formatStationSetup(setup_));
 }
 
-std::string StationWindowController::stepLine(const ChainStep& step) {
+std::string StationWindowController::stepLine(const SetupStep& step) {
     const auto path = [&] { return view_.pathText(step.path); };
     switch (step.kind) {
-        case ChainStep::Kind::backup: return std::string(text(StationText::stepBackup));
-        case ChainStep::Kind::start: return std::string(text(StationText::stepStart));
-        case ChainStep::Kind::blank: return std::string(text(StationText::stepBlank));
-        case ChainStep::Kind::restore:
+        case SetupStep::Kind::backup: return std::string(text(StationText::stepBackup));
+        case SetupStep::Kind::start: return std::string(text(StationText::stepStart));
+        case SetupStep::Kind::blank: return std::string(text(StationText::stepBlank));
+        case SetupStep::Kind::restore:
             return std::string(text(StationText::stepRestore)) + " " + path();
-        case ChainStep::Kind::writeBoot:
+        case SetupStep::Kind::writeBoot:
             return std::string(text(StationText::stepWrite)) + " Boot " + path();
-        case ChainStep::Kind::writePds:
+        case SetupStep::Kind::writePds:
             return std::string(text(StationText::stepWrite)) + " PDS " + path();
-        case ChainStep::Kind::writePanic:
+        case SetupStep::Kind::writePanic:
             return std::string(text(StationText::stepWrite)) + " Panic " + path();
-        case ChainStep::Kind::writeBlocks:
+        case SetupStep::Kind::writeBlocks:
             return std::string(text(StationText::stepWrite)) + " " + step.startText + "-" +
                    step.endText + " " + path();
     }
     return {};
 }
 
-void StationWindowController::addStep(ChainStep step) {
+void StationWindowController::addStep(SetupStep step) {
     setup_.steps.push_back(std::move(step));
     showSetup();
 }
 
-void StationWindowController::addWrite(ChainStep::Kind kind) {
+void StationWindowController::addWrite(SetupStep::Kind kind) {
     const auto file = view_.chooseImageFile();
     if (!file) return;
-    ChainStep step;
+    SetupStep step;
     step.kind = kind;
     step.path = *file;
     addStep(std::move(step));
 }
 
 void StationWindowController::addBlocks() {
-    ChainStep step;
-    step.kind = ChainStep::Kind::writeBlocks;
+    SetupStep step;
+    step.kind = SetupStep::Kind::writeBlocks;
     step.startText = view_.text(IDC_ST_FROM);
     step.endText = view_.text(IDC_ST_TO);
     std::transform(step.startText.begin(), step.startText.end(), step.startText.begin(),
                    [](char c) { return static_cast<char>(std::toupper(c)); });
     std::transform(step.endText.begin(), step.endText.end(), step.endText.begin(),
                    [](char c) { return static_cast<char>(std::toupper(c)); });
-    // Refused before the file dialog, so the operator fixes the range first.
-    if (!isHexAddress(step.startText) || !isHexAddress(step.endText) ||
-        std::stoul(step.startText, nullptr, 16) > std::stoul(step.endText, nullptr, 16)) {
+    // Refused before the file dialog, so the operator fixes the range first: a range must be
+    // hex addresses in order that cover at least one whole flash block.
+    const auto range = typedRange(step.startText, step.endText);
+    if (!range || !blockWrite(*range, "image")) {
         view_.tell(text(StationText::badBlockRange));
         return;
     }
@@ -193,16 +194,16 @@ void StationWindowController::onCommand(int control) {
     // Nothing of the chain changes while it runs, even if a click slips past the locked buttons.
     if (running()) return;
     switch (control) {
-        case IDC_ST_BACKUP: addStep({ChainStep::Kind::backup}); return;
-        case IDC_ST_START_PHONE: addStep({ChainStep::Kind::start}); return;
-        case IDC_ST_BLANK: addStep({ChainStep::Kind::blank}); return;
-        case IDC_ST_WRITE_BOOT: addWrite(ChainStep::Kind::writeBoot); return;
-        case IDC_ST_WRITE_PDS: addWrite(ChainStep::Kind::writePds); return;
-        case IDC_ST_WRITE_PANIC: addWrite(ChainStep::Kind::writePanic); return;
+        case IDC_ST_BACKUP: addStep({SetupStep::Kind::backup}); return;
+        case IDC_ST_START_PHONE: addStep({SetupStep::Kind::start}); return;
+        case IDC_ST_BLANK: addStep({SetupStep::Kind::blank}); return;
+        case IDC_ST_WRITE_BOOT: addWrite(SetupStep::Kind::writeBoot); return;
+        case IDC_ST_WRITE_PDS: addWrite(SetupStep::Kind::writePds); return;
+        case IDC_ST_WRITE_PANIC: addWrite(SetupStep::Kind::writePanic); return;
         case IDC_ST_WRITE_BLOCKS: addBlocks(); return;
         case IDC_ST_RESTORE:
             if (const auto folder = view_.chooseFolder(text(StationText::chooseRestoreFolder))) {
-                addStep({ChainStep::Kind::restore, *folder});
+                addStep({SetupStep::Kind::restore, *folder});
             }
             return;
         case IDC_ST_REMOVE_STEP: {
@@ -275,10 +276,19 @@ void StationWindowController::start() {
         view_.tell(text(StationText::noSteps));
         return;
     }
+    const auto plan = stationPlan(setup_, simulated_);
+    if (!plan) {
+        view_.tell(text(!setup_.allPlaces && setup_.tickedPlaces.empty() ? StationText::noPlaces
+                                                                          : StationText::badBlockRange));
+        return;
+    }
     if (worker_.joinable()) worker_.join();
     engine_.reset();
-    std::unique_ptr<StationEngine> engine = launcher_(stationPlan(setup_));
-    if (!engine) return;
+    std::unique_ptr<StationEngine> engine = launcher_(*plan);
+    if (!engine) {
+        view_.tell(text(StationText::cannotStart));
+        return;
+    }
     engine_ = std::move(engine);
     ended_.store(false);
     StationEngine& running = *engine_;
@@ -300,17 +310,29 @@ void StationWindowController::onTimer() {
 void StationWindowController::finish() {
     worker_.join();
     view_.stopTimer();
-    redraw();
+    const StationStatus status = redraw();
     lockChain(false);
     if (closing_) {
         view_.close();
         return;
     }
     refresh();
+    // The station's own lines (a file it could not read, a journal it could not write) belong to
+    // no row: the operator is told them once it ended.
+    if (!status.stationLines.empty()) {
+        std::string told;
+        for (const Message& line : status.stationLines) {
+            if (!told.empty()) told += "\n";
+            told += consoleText(line, language_, [this](std::string_view native) {
+                return view_.pathText(std::string(native));
+            });
+        }
+        view_.tell(told);
+    }
 }
 
-void StationWindowController::redraw() {
-    const StationSnapshot snapshot = engine_->snapshot();
+StationStatus StationWindowController::redraw() {
+    StationStatus snapshot = engine_->snapshot();
     std::vector<StationRowCells> rows;
     rows.reserve(snapshot.rows.size());
     std::uint64_t shares = 0;
@@ -332,15 +354,21 @@ void StationWindowController::redraw() {
         view_.showOverall(shares, rows.size() * std::uint64_t{1000}, snapshot.failed > 0);
     }
     if (newPlace) showPlaces();
+    return snapshot;
 }
 
 void StationWindowController::onRowActivated(int row) {
     if (!engine_ || row < 0) return;
-    const StationSnapshot snapshot = engine_->snapshot();
+    const StationStatus snapshot = engine_->snapshot();
     if (static_cast<std::size_t>(row) >= snapshot.rows.size()) return;
     const PhoneRow& phone = snapshot.rows[static_cast<std::size_t>(row)];
-    view_.showLog(std::string(text(StationText::logTitle)) + ": " + phone.place,
-                  engine_->logOf(phone.arrival));
+    std::vector<std::string> lines;
+    for (const Message& message : engine_->logOf(phone.arrival)) {
+        lines.push_back(consoleText(message, language_, [this](std::string_view native) {
+            return view_.pathText(std::string(native));
+        }));
+    }
+    view_.showLog(std::string(text(StationText::logTitle)) + ": " + phone.place, lines);
 }
 
 void StationWindowController::onClose() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/MessageCatalogue.h"
+#include "station/StationModel.h"
 #include "ui/StationSetup.h"
 #include "ui/StationTexts.h"
 #include "ui/StationView.h"
@@ -20,8 +21,9 @@ namespace norvale {
 class StationEngine;
 struct StationPlan;
 
-// Makes the engine for one press of Start over the program's bindings; null when it can't be
-// made (the plan's files or folders were refused: the view has been told why).
+// Makes the engine for one press of Start over the program's bindings, in the window's language.
+// What the plan names is looked at only when the engine runs: a refusal comes back as its
+// station lines.
 using StationLauncher = std::function<std::unique_ptr<StationEngine>(const StationPlan& plan)>;
 
 // The portable half of the station window. The window procedure calls one handler per message,
@@ -30,8 +32,9 @@ using StationLauncher = std::function<std::unique_ptr<StationEngine>(const Stati
 // The worker is joined before the controller goes, and the window closes only once it ended.
 class StationWindowController {
 public:
+    // `simulated`: the engine serves the simulated phones, and the command line says --sim.
     StationWindowController(StationView& view, SettingsStore& settings, StationLauncher launcher,
-                            Language language);
+                            Language language, bool simulated = false);
     StationWindowController(const StationWindowController&) = delete;
     StationWindowController& operator=(const StationWindowController&) = delete;
     ~StationWindowController();
@@ -58,23 +61,25 @@ public:
     static constexpr unsigned kRedrawMs = 100;
 
 private:
-    void addStep(ChainStep step);
-    void addWrite(ChainStep::Kind kind);
+    void addStep(SetupStep step);
+    void addWrite(SetupStep::Kind kind);
     void addBlocks();
     void start();
     void finish();
-    void redraw();
+    // The engine's snapshot drawn: rows, status line, taskbar; the places seen are kept.
+    StationStatus redraw();
     void showSetup();
     void showPlaces();
     void refresh();
     void lockChain(bool locked);
-    std::string stepLine(const ChainStep& step);
+    std::string stepLine(const SetupStep& step);
     std::string_view text(StationText id) const;
 
     StationView& view_;
     SettingsStore& settings_;
     StationLauncher launcher_;
     Language language_;
+    bool simulated_;
     StationSetup setup_;
 
     std::unique_ptr<StationEngine> engine_;  // the last run's, kept for its rows and logs

@@ -11,14 +11,14 @@ namespace {
 StationSetup everyKindOfStep() {
     StationSetup setup;
     setup.steps = {
-        {ChainStep::Kind::backup},
-        {ChainStep::Kind::writeBoot, R"(C:\images\boot 2.bin)"},
-        {ChainStep::Kind::writePds, "pds.bin"},
-        {ChainStep::Kind::writePanic, "panic.bin"},
-        {ChainStep::Kind::writeBlocks, R"(D:\b.bin)", "10010000", "1001FFFF"},
-        {ChainStep::Kind::restore, R"(C:\backups\backup-20261208-041500)"},
-        {ChainStep::Kind::start},
-        {ChainStep::Kind::blank},
+        {SetupStep::Kind::backup},
+        {SetupStep::Kind::writeBoot, R"(C:\images\boot 2.bin)"},
+        {SetupStep::Kind::writePds, "pds.bin"},
+        {SetupStep::Kind::writePanic, "panic.bin"},
+        {SetupStep::Kind::writeBlocks, R"(D:\b.bin)", "10010000", "1001FFFF"},
+        {SetupStep::Kind::restore, R"(C:\backups\backup-20261208-041500)"},
+        {SetupStep::Kind::start},
+        {SetupStep::Kind::blank},
     };
     setup.verify = false;
     setup.changedOnly = true;
@@ -74,7 +74,7 @@ TEST(StationSetup, ASpoiledFileLosesOnlyItsSpoiledLines) {
         "place=sim-1\n"                    // the same place twice
         "journal=j.jsonl");                // cut short: no line end
     StationSetup expected;
-    expected.steps = {{ChainStep::Kind::start}};
+    expected.steps = {{SetupStep::Kind::start}};
     expected.knownPlaces = {"sim-1"};
     expected.journal = "j.jsonl";
     EXPECT_EQ(parsed, expected);

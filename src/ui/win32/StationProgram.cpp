@@ -4,11 +4,15 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string_view>
 
+#include "station/StationEngine.h"
+#include "ui/StationWindowController.h"
 #include "ui/win32/StationWindow.h"
 #include "ui/win32/Win32SettingsFile.h"
 #include "ui/win32/Win32StationView.h"
+#include "ui/win32/WideText.h"
 
 namespace norvale {
 
@@ -26,7 +30,8 @@ bool startRequested(const wchar_t* commandLine) {
     return found;
 }
 
-int runStationProgram(HINSTANCE instance, StationLauncher launcher, bool startAtOnce) {
+int runStationProgram(HINSTANCE instance, StationBindings& bindings, bool simulated,
+                      bool startAtOnce) {
     // The phone list and the places' list come from the common controls.
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                   ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
@@ -34,9 +39,14 @@ int runStationProgram(HINSTANCE instance, StationLauncher launcher, bool startAt
     const Language language = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN
                                   ? Language::russian
                                   : Language::english;
+    bindings.language = language;
+    bindings.nativeToUtf8 = [](std::string_view text) { return utf8FromWide(wideFromAnsi(text)); };
+    const StationLauncher launcher = [&bindings](const StationPlan& plan) {
+        return std::make_unique<StationEngine>(bindings, plan);
+    };
     Win32SettingsFile settings = Win32SettingsFile::inProfile();
     Win32StationView view(language);
-    StationWindowController controller(view, settings, std::move(launcher), language);
+    StationWindowController controller(view, settings, launcher, language, simulated);
     StationWindowBinding binding{view, controller, startAtOnce};
     runStationWindow(instance, binding);
     // The controller joins the engine's worker as it goes, before the view and the settings.
