@@ -22,7 +22,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     PhoneRoads roads{*sim, *sim, *sim, *sim};
     Win32FileSystem files;
     Win32ThreadStarter threads;
-    StationBindings bindings{files, clock, threads,
-                             [&roads](bool) { return std::shared_ptr<PhoneRoads>(&roads, [](auto*) {}); }};
+    // The roads live as long as the program: the engine's share of them owns nothing.
+    const OpenRoads openRoads = [&roads](bool) {
+        return std::shared_ptr<PhoneRoads>(&roads, [](PhoneRoads*) {});
+    };
+    // The program sets the language and the narrow text's conversion.
+    StationBindings bindings{files, clock, threads, openRoads, {}};
     return runStationProgram(instance, bindings, true, startRequested(GetCommandLineW()));
 }

@@ -24,8 +24,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     Win32FileSystem files;
     Win32Clock clock;
     Win32ThreadStarter threads;
-    // Both roads, as the dialog has them; they live as long as the program.
-    StationBindings bindings{files, clock, threads,
-                             [&roads](bool) { return std::shared_ptr<PhoneRoads>(&roads, [](auto*) {}); }};
+    // The roads live as long as the program: the engine's share of them owns nothing.
+    const OpenRoads openRoads = [&roads](bool) {
+        return std::shared_ptr<PhoneRoads>(&roads, [](PhoneRoads*) {});
+    };
+    // The program sets the language and the narrow text's conversion.
+    StationBindings bindings{files, clock, threads, openRoads, {}};
     return runStationProgram(instance, bindings, false, startRequested(GetCommandLineW()));
 }
