@@ -51,7 +51,7 @@ public:
         logLines = lines;
     }
     std::string pathText(const std::string& path) override { return path; }
-    std::string currentFolder() override { return "here"; }
+    std::string currentFolder() override { return folderHere; }
     void startTimer(unsigned ms) override { timerMs = ms; }
     void stopTimer() override { timerMs = 0; }
     void close() override { ++closed; }
@@ -65,6 +65,7 @@ public:
         bool operator==(const Overall&) const = default;
     };
 
+    std::string folderHere = "here";
     std::string caption;
     std::map<int, std::string> texts;
     std::map<int, bool> disabled;
