@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "station/StationEngine.h"
 #include "ui/StationRowText.h"
 #include "ui/StationWindowController.h"
 #include "ui/resources/resource.h"
