@@ -47,9 +47,9 @@ StationStatus snapshotAt(int redraw) {
             row.state = PhoneRow::State::failed;
             row.reason = "no connection with the phone";
         } else {
-            row.transfer = PhoneTransfer{static_cast<std::uint64_t>(redraw + 1) * 4096 + k,
-                                         4 * 1024 * 1024,
-                                         static_cast<std::uint64_t>(redraw + 1) * 100};
+            row.transfer =
+                PhoneTransfer{static_cast<std::uint64_t>(redraw + 1) * 4096 + k, 4 * 1024 * 1024,
+                              static_cast<std::uint64_t>(redraw + 1) * 100};
         }
         snapshot.rows.push_back(row);
     }
@@ -66,13 +66,14 @@ void benchStationWindow(const BenchOptions& options, ResultTable& table) {
     InitCommonControlsEx(&controls);
     NoSettings settings;
     Win32StationView view(Language::english);
-    StationWindowController controller(view, settings, [](const StationPlan&) { return nullptr; },
-                                       Language::english);
+    StationWindowController controller(
+        view, settings, [](const StationPlan&) { return nullptr; }, Language::english);
     StationWindowBinding binding{view, controller};
-    HWND window = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_STATION),
-                                     nullptr, stationWindowProc,
-                                     reinterpret_cast<LPARAM>(&binding));
-    if (window == nullptr) throw std::runtime_error("the station window did not open (no display?)");
+    HWND window =
+        CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_STATION), nullptr,
+                           stationWindowProc, reinterpret_cast<LPARAM>(&binding));
+    if (window == nullptr)
+        throw std::runtime_error("the station window did not open (no display?)");
     HWND list = GetDlgItem(window, IDC_ST_PHONES);
     // The list as tall as 64 rows, so that every changed row is painted, not only those in view.
     RECT frame{};
@@ -100,8 +101,9 @@ void benchStationWindow(const BenchOptions& options, ResultTable& table) {
     DestroyWindow(window);
 
     const double middle = median(costs);
-    table.add({"7", "station window: one redraw of 64 changing rows, median of " +
-                        std::to_string(costs.size()),
+    table.add({"7",
+               "station window: one redraw of 64 changing rows, median of " +
+                   std::to_string(costs.size()),
                formatFixed(middle, 2) + " ms", "< 20 ms", middle < 20});
     table.note("#7: the window redraws only from its timer, every " +
                std::to_string(StationWindowController::kRedrawMs) +

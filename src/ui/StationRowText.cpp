@@ -30,7 +30,8 @@ std::string durationText(std::uint64_t ms) {
     char text[32];
     if (seconds >= 3600) {
         std::snprintf(text, sizeof text, "%u:%02u:%02u", static_cast<unsigned>(seconds / 3600),
-                      static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
+                      static_cast<unsigned>(seconds / 60 % 60),
+                      static_cast<unsigned>(seconds % 60));
     } else {
         std::snprintf(text, sizeof text, "%u:%02u", static_cast<unsigned>(seconds / 60),
                       static_cast<unsigned>(seconds % 60));
@@ -40,10 +41,10 @@ std::string durationText(std::uint64_t ms) {
 
 std::array<std::string, kStationColumns> stationColumnHeaders(Language language) {
     const auto t = [language](StationText id) { return std::string(stationText(id, language)); };
-    return {t(StationText::columnPlace), t(StationText::columnRoad), t(StationText::columnBoot),
-            t(StationText::columnStep),  t(StationText::columnProgress),
-            t(StationText::columnBytes), t(StationText::columnRate), t(StationText::columnLeft),
-            t(StationText::columnResult)};
+    return {
+        t(StationText::columnPlace), t(StationText::columnRoad),     t(StationText::columnBoot),
+        t(StationText::columnStep),  t(StationText::columnProgress), t(StationText::columnBytes),
+        t(StationText::columnRate),  t(StationText::columnLeft),     t(StationText::columnResult)};
 }
 
 std::string stationStatusLine(const StationStatus& snapshot, Language language) {

@@ -27,7 +27,7 @@ struct StationSetup {
     std::string folder;   // "" until chosen: the program's working folder
     std::string journal;  // "" for none
     bool allPlaces = true;
-    std::vector<std::string> knownPlaces;    // every place a phone was seen at, in order
+    std::vector<std::string> knownPlaces;   // every place a phone was seen at, in order
     std::vector<std::string> tickedPlaces;  // served when !allPlaces
 
     bool operator==(const StationSetup&) const = default;

@@ -1,7 +1,6 @@
 // The station plan of a setup.
 #include "ui/StationSetupPlan.h"
 
-
 namespace norvale {
 namespace {
 

@@ -1,7 +1,6 @@
 // The station window's words in both languages, side by side so that neither is forgotten.
 #include "ui/StationTexts.h"
 
-
 namespace norvale {
 namespace {
 
@@ -35,8 +34,8 @@ constexpr TextPair kTexts[] = {
     {StationText::placesGroup, "Гнёзда", "Places"},
     {StationText::allPlaces, "Все гнёзда", "All places"},
     {StationText::tickedPlaces, "Только отмеченные:", "Only those ticked:"},
-    {StationText::commandLine, "Та же цепочка в командной строке:",
-     "The same chain on the command line:"},
+    {StationText::commandLine,
+     "Та же цепочка в командной строке:", "The same chain on the command line:"},
     {StationText::start, "Старт", "Start"},
     {StationText::stop, "Стоп", "Stop"},
     {StationText::columnPlace, "Гнездо", "Place"},

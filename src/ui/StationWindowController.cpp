@@ -15,12 +15,17 @@ namespace {
 
 // The controls that change the chain or what it is run with: locked while phones are served.
 constexpr int kChainControls[] = {
-    IDC_ST_BACKUP,       IDC_ST_RESTORE,     IDC_ST_START_PHONE,  IDC_ST_BLANK,
-    IDC_ST_WRITE_BOOT,   IDC_ST_WRITE_PDS,   IDC_ST_WRITE_PANIC,  IDC_ST_WRITE_BLOCKS,
-    IDC_ST_FROM,         IDC_ST_TO,          IDC_ST_VERIFY,       IDC_ST_CHANGED_ONLY,
-    IDC_ST_STEPS,        IDC_ST_REMOVE_STEP, IDC_ST_CLEAR_STEPS,  IDC_ST_CHOOSE_FOLDER,
-    IDC_ST_JOURNAL,      IDC_ST_CHOOSE_JOURNAL, IDC_ST_ALL_PLACES, IDC_ST_TICKED_PLACES,
-    IDC_ST_PLACES,       IDC_ST_START,
+    IDC_ST_BACKUP,      IDC_ST_RESTORE,
+    IDC_ST_START_PHONE, IDC_ST_BLANK,
+    IDC_ST_WRITE_BOOT,  IDC_ST_WRITE_PDS,
+    IDC_ST_WRITE_PANIC, IDC_ST_WRITE_BLOCKS,
+    IDC_ST_FROM,        IDC_ST_TO,
+    IDC_ST_VERIFY,      IDC_ST_CHANGED_ONLY,
+    IDC_ST_STEPS,       IDC_ST_REMOVE_STEP,
+    IDC_ST_CLEAR_STEPS, IDC_ST_CHOOSE_FOLDER,
+    IDC_ST_JOURNAL,     IDC_ST_CHOOSE_JOURNAL,
+    IDC_ST_ALL_PLACES,  IDC_ST_TICKED_PLACES,
+    IDC_ST_PLACES,      IDC_ST_START,
 };
 
 struct Label {
@@ -110,8 +115,8 @@ void StationWindowController::showSetup() {
 void StationWindowController::showPlaces() {
     std::vector<bool> ticked;
     for (const std::string& place : setup_.knownPlaces) {
-        ticked.push_back(std::find(setup_.tickedPlaces.begin(), setup_.tickedPlaces.end(),
-                                   place) != setup_.tickedPlaces.end());
+        ticked.push_back(std::find(setup_.tickedPlaces.begin(), setup_.tickedPlaces.end(), place) !=
+                         setup_.tickedPlaces.end());
     }
     // Filling the list ticks its boxes one by one; those are not the operator's changes.
     placesBeingShown_ = true;
@@ -217,7 +222,10 @@ void StationWindowController::onCommand(int control) {
             setup_.steps.clear();
             showSetup();
             return;
-        case IDC_ST_VERIFY: setup_.verify = view_.checked(IDC_ST_VERIFY); refresh(); return;
+        case IDC_ST_VERIFY:
+            setup_.verify = view_.checked(IDC_ST_VERIFY);
+            refresh();
+            return;
         case IDC_ST_CHANGED_ONLY:
             setup_.changedOnly = view_.checked(IDC_ST_CHANGED_ONLY);
             refresh();
@@ -278,8 +286,9 @@ void StationWindowController::start() {
     }
     const auto plan = stationPlan(setup_, simulated_);
     if (!plan) {
-        view_.tell(text(!setup_.allPlaces && setup_.tickedPlaces.empty() ? StationText::noPlaces
-                                                                          : StationText::badBlockRange));
+        view_.tell(text(!setup_.allPlaces && setup_.tickedPlaces.empty()
+                            ? StationText::noPlaces
+                            : StationText::badBlockRange));
         return;
     }
     if (worker_.joinable()) worker_.join();

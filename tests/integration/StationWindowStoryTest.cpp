@@ -34,12 +34,15 @@ class StationWindow {
 public:
     explicit StationWindow(StationRig& rig)
         : rig_(rig),
-          bindings_{rig.cli.files, rig.cli.clock, rig.cli.threads,
+          bindings_{rig.cli.files,
+                    rig.cli.clock,
+                    rig.cli.threads,
                     [&rig](bool) {
                         return std::make_shared<PhoneRoads>(PhoneRoads{
                             rig.cli.driver, rig.cli.driver, rig.cli.driver, rig.cli.driver});
                     },
-                    [](std::string_view text) { return std::string(text); }, Language::english,
+                    [](std::string_view text) { return std::string(text); },
+                    Language::english,
                     [] { return kStationTime; }} {
         view.folderHere = ".";
     }
@@ -117,22 +120,20 @@ TEST(StationWindowStory, ThreePhonesThroughTheChainTwoDoneAndTheUnpluggedOneFail
     EXPECT_EQ(view.steps, (std::vector<std::string>{"backup", "start"}));
 
     ASSERT_TRUE(window.tickUntil([&] {
-        return view.rows.size() == 3 && std::none_of(view.rows.begin(), view.rows.end(),
-                                                     [](const StationRowCells& row) {
-                                                         return row.look ==
-                                                                StationRowCells::Look::running;
-                                                     });
+        return view.rows.size() == 3 &&
+               std::none_of(view.rows.begin(), view.rows.end(), [](const StationRowCells& row) {
+                   return row.look == StationRowCells::Look::running;
+               });
     }));
     ASSERT_TRUE(window.tickUntilEnded());
     std::vector<StationRowCells> rows = view.rows;
-    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
-        return a.cells[0] < b.cells[0];
-    });
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return a.cells[0] < b.cells[0]; });
     for (const unsigned k : {1u, 3u}) {
         const StationRowCells& row = rows[k - 1];
-        EXPECT_EQ(row.cells, (std::array<std::string, kStationColumns>{
-                                 rig.location(k), "usb", "0C60", "2/2 start", "", "", "", "",
-                                 "done"}));
+        EXPECT_EQ(row.cells,
+                  (std::array<std::string, kStationColumns>{rig.location(k), "usb", "0C60",
+                                                            "2/2 start", "", "", "", "", "done"}));
         EXPECT_EQ(row.progressPermille, 1000u);
         EXPECT_EQ(row.look, StationRowCells::Look::done);
     }
@@ -205,8 +206,7 @@ TEST(StationWindowStory, StopInTheMiddleOfAReadEndsEveryPhoneAtItsNextTransferKe
     ASSERT_TRUE(held.waitForHeld(2));
     // Both rows show a read under way before Stop.
     ASSERT_TRUE(window.tickUntil([&] {
-        return view.rows.size() == 2 &&
-               !cellOf(view.rows[0], StationColumn::bytes).empty() &&
+        return view.rows.size() == 2 && !cellOf(view.rows[0], StationColumn::bytes).empty() &&
                !cellOf(view.rows[1], StationColumn::bytes).empty();
     }));
     EXPECT_EQ(cellOf(view.rows[0], StationColumn::step), "1/1 backup");

@@ -33,24 +33,23 @@ StationSetup everyKindOfStep() {
 TEST(StationSetup, TheFileReadsBackAsItWasWritten) {
     const StationSetup setup = everyKindOfStep();
     const std::string file = formatStationSetup(setup);
-    EXPECT_EQ(file,
-              "step=backup\n"
-              "step=write-boot C:\\images\\boot 2.bin\n"
-              "step=write-pds pds.bin\n"
-              "step=write-panic panic.bin\n"
-              "step=write-blocks 10010000 1001FFFF D:\\b.bin\n"
-              "step=restore C:\\backups\\backup-20261208-041500\n"
-              "step=start\n"
-              "step=blank\n"
-              "verify=0\n"
-              "changed-only=1\n"
-              "folder=C:\\station\n"
-              "journal=C:\\station\\line 1.jsonl\n"
-              "places=ticked\n"
-              "place=sim-1\n"
-              "place=sim-2\n"
-              "place=1-1.3\n"
-              "ticked=sim-2\n");
+    EXPECT_EQ(file, "step=backup\n"
+                    "step=write-boot C:\\images\\boot 2.bin\n"
+                    "step=write-pds pds.bin\n"
+                    "step=write-panic panic.bin\n"
+                    "step=write-blocks 10010000 1001FFFF D:\\b.bin\n"
+                    "step=restore C:\\backups\\backup-20261208-041500\n"
+                    "step=start\n"
+                    "step=blank\n"
+                    "verify=0\n"
+                    "changed-only=1\n"
+                    "folder=C:\\station\n"
+                    "journal=C:\\station\\line 1.jsonl\n"
+                    "places=ticked\n"
+                    "place=sim-1\n"
+                    "place=sim-2\n"
+                    "place=1-1.3\n"
+                    "ticked=sim-2\n");
     EXPECT_EQ(parseStationSetup(file), setup);
     // Notepad's line ends change nothing.
     std::string crlf;
@@ -63,16 +62,16 @@ TEST(StationSetup, ASpoiledFileLosesOnlyItsSpoiledLines) {
     EXPECT_EQ(parseStationSetup(""), StationSetup{});
 
     const StationSetup parsed = parseStationSetup(
-        "step=write-pds\n"                 // no file
+        "step=write-pds\n"                    // no file
         "step=write-blocks 10010000 x.bin\n"  // no end address... and no file after it
-        "step=format-everything\n"         // no such step
+        "step=format-everything\n"            // no such step
         "step=start\n"
-        "colour=blue\n"                    // no such key
+        "colour=blue\n"  // no such key
         "no equals sign at all\n"
-        "place=\n"                         // an empty place
+        "place=\n"  // an empty place
         "place=sim-1\n"
-        "place=sim-1\n"                    // the same place twice
-        "journal=j.jsonl");                // cut short: no line end
+        "place=sim-1\n"      // the same place twice
+        "journal=j.jsonl");  // cut short: no line end
     StationSetup expected;
     expected.steps = {{SetupStep::Kind::start}};
     expected.knownPlaces = {"sim-1"};

@@ -20,10 +20,13 @@ using testing::MemorySettings;
 // A window whose Start never gets as far as an engine.
 struct Window {
     explicit Window(Language language = Language::english)
-        : controller(view, settings, [this](const StationPlan&) {
-              ++launches;
-              return nullptr;
-          }, language) {
+        : controller(
+              view, settings,
+              [this](const StationPlan&) {
+                  ++launches;
+                  return nullptr;
+              },
+              language) {
         controller.onInit();
     }
 

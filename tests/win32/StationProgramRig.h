@@ -179,9 +179,7 @@ public:
         SendMessageW(item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
     }
     bool enabled(int id) const { return IsWindowEnabled(item(id)) != FALSE; }
-    bool checked(int id) const {
-        return SendMessageW(item(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
-    }
+    bool checked(int id) const { return SendMessageW(item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
     std::vector<std::wstring> steps() const {
         std::vector<std::wstring> lines;
         const auto count = SendMessageW(item(IDC_ST_STEPS), LB_GETCOUNT, 0, 0);
@@ -212,8 +210,7 @@ public:
         local.item.cchTextMax = kChars;
         local.item.pszText = reinterpret_cast<Remote*>(remote)->text;
         WriteProcessMemory(process_.hProcess, remote, &local, sizeof local, nullptr);
-        SendMessageW(item(IDC_ST_PHONES), LVM_GETITEMTEXTW, row,
-                     reinterpret_cast<LPARAM>(remote));
+        SendMessageW(item(IDC_ST_PHONES), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote));
         ReadProcessMemory(process_.hProcess, remote, &local, sizeof local, nullptr);
         VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
         local.text[kChars - 1] = L'\0';

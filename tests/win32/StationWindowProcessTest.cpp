@@ -43,8 +43,8 @@ bool allEnded(const StationProgram& program, int phones) {
 
 TEST(StationWindowProcess, ThreePhonesThroughAChainTwoDoneAndTheUnpluggedOneFailed) {
     StationFolder folder;
-    StationProgram program(folder, {L"NORVALE_SIM_PHONES=3", L"NORVALE_SIM_FAULTS=2:unplug@60",
-                                    L"LANG=C"});
+    StationProgram program(folder,
+                           {L"NORVALE_SIM_PHONES=3", L"NORVALE_SIM_FAULTS=2:unplug@60", L"LANG=C"});
     ASSERT_NE(program.window, nullptr);
 
     program.click(IDC_ST_BACKUP);
@@ -65,8 +65,8 @@ TEST(StationWindowProcess, ThreePhonesThroughAChainTwoDoneAndTheUnpluggedOneFail
     ASSERT_TRUE(waitUntil([&] { return allEnded(program, 3); }, std::chrono::seconds(60)))
         << "rows: " << program.rowCount();
     const auto rows = rowsByPlace(program);
-    EXPECT_EQ(rows[0], (std::vector<std::wstring>{L"sim-1", L"driver", L"0C60", L"2/2 start",
-                                                  L"", L"", L"", L"", L"done"}));
+    EXPECT_EQ(rows[0], (std::vector<std::wstring>{L"sim-1", L"driver", L"0C60", L"2/2 start", L"",
+                                                  L"", L"", L"", L"done"}));
     EXPECT_EQ(rows[1][0], L"sim-2");
     EXPECT_EQ(rows[1][kResult], L"failed: ");
     EXPECT_EQ(rows[2][kResult], L"done");

@@ -10,9 +10,9 @@
 #include "station/StationEngine.h"
 #include "ui/StationWindowController.h"
 #include "ui/win32/StationWindow.h"
+#include "ui/win32/WideText.h"
 #include "ui/win32/Win32SettingsFile.h"
 #include "ui/win32/Win32StationView.h"
-#include "ui/win32/WideText.h"
 
 namespace norvale {
 

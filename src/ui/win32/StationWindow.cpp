@@ -17,12 +17,12 @@ bool onNotify(HWND window, StationWindowBinding& binding, NMHDR& header) {
                 binding.view.fillCell(reinterpret_cast<NMLVDISPINFOW&>(header));
                 return true;
             case NM_CUSTOMDRAW:
-                SetWindowLongPtrW(window, DWLP_MSGRESULT,
-                                  binding.view.customDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(header)));
+                SetWindowLongPtrW(
+                    window, DWLP_MSGRESULT,
+                    binding.view.customDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(header)));
                 return true;
             case NM_DBLCLK:
-                binding.controller.onRowActivated(
-                    reinterpret_cast<NMITEMACTIVATE&>(header).iItem);
+                binding.controller.onRowActivated(reinterpret_cast<NMITEMACTIVATE&>(header).iItem);
                 return true;
             default: return false;
         }

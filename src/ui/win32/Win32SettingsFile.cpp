@@ -23,8 +23,8 @@ Win32SettingsFile Win32SettingsFile::inProfile() {
 
 std::optional<std::string> Win32SettingsFile::load() {
     const std::wstring path = folder_ + L"\\station.ini";
-    UniqueFile file{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    UniqueFile file{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!file) return std::nullopt;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > kLargestSettings) return std::nullopt;

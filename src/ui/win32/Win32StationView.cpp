@@ -37,8 +37,8 @@ HWND placeList(HWND window) { return GetDlgItem(window, IDC_ST_PLACES); }
 INT_PTR CALLBACK logDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
-            const auto* texts = reinterpret_cast<const std::pair<std::wstring, std::wstring>*>(
-                lParam);
+            const auto* texts =
+                reinterpret_cast<const std::pair<std::wstring, std::wstring>*>(lParam);
             SetWindowTextW(dialog, texts->first.c_str());
             SetDlgItemTextW(dialog, IDC_ST_LOG, texts->second.c_str());
             return TRUE;
@@ -66,8 +66,8 @@ void Win32StationView::setText(int control, std::string_view text) {
 std::string Win32StationView::text(int control) {
     HWND item = GetDlgItem(window_, control);
     std::wstring wide(static_cast<std::size_t>(GetWindowTextLengthW(item)) + 1, L'\0');
-    wide.resize(static_cast<std::size_t>(
-        GetWindowTextW(item, wide.data(), static_cast<int>(wide.size()))));
+    wide.resize(
+        static_cast<std::size_t>(GetWindowTextW(item, wide.data(), static_cast<int>(wide.size()))));
     return utf8FromWide(wide);
 }
 
@@ -121,10 +121,9 @@ std::vector<bool> Win32StationView::placeTicks() {
 
 void Win32StationView::setColumns(const std::array<std::string, kStationColumns>& headers) {
     HWND list = phoneList(window_);
-    ListView_SetExtendedListViewStyleEx(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES |
-                                                  LVS_EX_DOUBLEBUFFER,
-                                        LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES |
-                                            LVS_EX_DOUBLEBUFFER);
+    ListView_SetExtendedListViewStyleEx(
+        list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER,
+        LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
     for (std::size_t i = 0; i < kStationColumns; ++i) {
         std::wstring header = wideFromUtf8(headers[i]);
         LVCOLUMNW column{};
@@ -164,8 +163,8 @@ void Win32StationView::showRows(const std::vector<StationRowCells>& rows) {
 void Win32StationView::fillCell(NMLVDISPINFOW& info) const {
     const auto row = static_cast<std::size_t>(info.item.iItem);
     const auto column = static_cast<std::size_t>(info.item.iSubItem);
-    if ((info.item.mask & LVIF_TEXT) == 0 || row >= wideRows_.size() ||
-        column >= kStationColumns || info.item.cchTextMax <= 0) {
+    if ((info.item.mask & LVIF_TEXT) == 0 || row >= wideRows_.size() || column >= kStationColumns ||
+        info.item.cchTextMax <= 0) {
         return;
     }
     const std::wstring& text = wideRows_[row][column];
@@ -185,8 +184,9 @@ LRESULT Win32StationView::customDraw(NMLVCUSTOMDRAW& draw) const {
             const StationRowCells& cells = rows_[row];
             draw.clrText = GetSysColor(COLOR_WINDOWTEXT);
             draw.clrTextBk = cells.look == StationRowCells::Look::failed ? kFailedBackground
-                             : cells.look == StationRowCells::Look::done ? kDoneBackground
-                                                                         : GetSysColor(COLOR_WINDOW);
+                             : cells.look == StationRowCells::Look::done
+                                 ? kDoneBackground
+                                 : GetSysColor(COLOR_WINDOW);
             if (draw.iSubItem == static_cast<int>(StationColumn::progress)) {
                 drawProgress(draw, cells);
                 return CDRF_SKIPDEFAULT;
@@ -215,11 +215,11 @@ void Win32StationView::drawProgress(NMLVCUSTOMDRAW& draw, const StationRowCells&
     RECT filled = bar;
     InflateRect(&filled, -1, -1);
     const LONG width = filled.right - filled.left;
-    filled.right = filled.left + static_cast<LONG>(width * std::min(row.progressPermille, 1000u) /
-                                                   1000);
+    filled.right =
+        filled.left + static_cast<LONG>(width * std::min(row.progressPermille, 1000u) / 1000);
     if (filled.right > filled.left) {
-        HBRUSH fill = CreateSolidBrush(row.look == StationRowCells::Look::failed ? kBarFailedFill
-                                                                                 : kBarFill);
+        HBRUSH fill =
+            CreateSolidBrush(row.look == StationRowCells::Look::failed ? kBarFailedFill : kBarFill);
         FillRect(dc, &filled, fill);
         DeleteObject(fill);
     }

@@ -34,7 +34,8 @@ public:
     bool checked(int control) override;
     void setSteps(const std::vector<std::string>& lines) override;
     int selectedStep() override;
-    void setPlaces(const std::vector<std::string>& places, const std::vector<bool>& ticked) override;
+    void setPlaces(const std::vector<std::string>& places,
+                   const std::vector<bool>& ticked) override;
     std::vector<bool> placeTicks() override;
     void setColumns(const std::array<std::string, kStationColumns>& headers) override;
     void showRows(const std::vector<StationRowCells>& rows) override;
