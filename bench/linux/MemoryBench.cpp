@@ -154,7 +154,8 @@ void benchStationPeakMemory(const std::string& self, ResultTable& table) {
     table.add({"6", "  the same " + phones + " phones one after another: added",
                std::to_string(oneByOne.afterKb - oneByOne.beforeKb) + " kB", "", std::nullopt});
     table.note("#6 memory: each figure in a child process of its own; \"before\" is the process "
-               "with the 16 simulated phones attached and the 64 KB image read, no session yet");
+               "with the " +
+               phones + " simulated phones attached and the 64 KB image read, no session yet");
 }
 
 }  // namespace norvale::bench

@@ -385,6 +385,17 @@ private:
 
 CommandLine parseCommandLine(std::span<const std::string> args) { return Parser(args).run(); }
 
+StationPlan stationPlan(const CommandLine& line) {
+    const CliOptions& options = line.options;
+    return StationPlan{line.steps,
+                       line.stepTexts,
+                       options.workingFolder,
+                       options.station.journal,
+                       options.station.ports,
+                       options.station.count,
+                       options.simulated};
+}
+
 std::optional<std::uint32_t> parseStrictHex(std::string_view text) {
     return parseStrictHexAddress(text);
 }

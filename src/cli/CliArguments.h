@@ -13,6 +13,7 @@
 #include "core/Message.h"
 #include "core/MessageCatalogue.h"
 #include "station/ChainStep.h"
+#include "station/StationPlan.h"
 
 namespace norvale {
 
@@ -44,6 +45,9 @@ struct CommandLine {
 // Reads `args` (the arguments after the program's name). Nothing is opened or sent: a file named
 // is only taken as a name here.
 CommandLine parseCommandLine(std::span<const std::string> args);
+
+// What a --station line asks the station engine to do.
+StationPlan stationPlan(const CommandLine& line);
 
 // The whole text must be 1 to 8 hex digits of either case: "1001FFFF", "3000". Unlike the
 // dialog's fields, which read what they can, a command line with anything else in an address is

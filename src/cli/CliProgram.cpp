@@ -5,6 +5,7 @@
 #include "cli/CliHelp.h"
 #include "cli/CliSession.h"
 #include "cli/CliView.h"
+#include "cli/StationConsole.h"
 #include "station/StationEngine.h"
 
 namespace norvale {
@@ -21,6 +22,16 @@ std::string withoutFinalNewline(std::string text) {
 }
 
 }  // namespace
+
+StationBindings stationBindings(CliBindings& bindings, Language language) {
+    Console& console = bindings.console;
+    return StationBindings{bindings.files,
+                           bindings.clock,
+                           bindings.threads,
+                           bindings.openRoads,
+                           [&console](std::string_view text) { return console.nativeToUtf8(text); },
+                           language};
+}
 
 int runCli(std::span<const std::string> args, CliBindings& bindings) {
     CommandLine line = parseCommandLine(args);
@@ -48,8 +59,10 @@ int runCli(std::span<const std::string> args, CliBindings& bindings) {
             break;
         case CommandLine::Kind::run: {
             if (line.options.station.enabled) {
-                Station station(bindings, view, std::move(line));
-                code = station.run();
+                StationBindings station = stationBindings(bindings, view.language());
+                StationConsole face(bindings, view, line.options.quiet);
+                StationEngine engine(station, stationPlan(line), &face);
+                code = engine.run();
             } else {
                 CliSession session(bindings, view, std::move(line));
                 code = session.run();

@@ -31,6 +31,9 @@ struct CliBindings {
     OpenRoads openRoads;
 };
 
+// The station engine's share of `bindings`; it speaks `language`.
+StationBindings stationBindings(CliBindings& bindings, Language language);
+
 // Runs the command line `args` (without the program's name) and returns the exit code.
 int runCli(std::span<const std::string> args, CliBindings& bindings);
 

@@ -6,17 +6,17 @@
 #include <set>
 #include <system_error>
 
-#include "station/BackupSet.h"
-#include "station/ChainFiles.h"
 #include "cli/DryRunPlan.h"
-#include "station/JsonText.h"
-#include "station/PhoneChain.h"
 #include "core/Cp1251.h"
 #include "operations/PartFile.h"
 #include "presence/PhoneInfo.h"
 #include "presence/PresenceHandling.h"
 #include "protocol/LoaderBootstrap.h"
 #include "protocol/WholeFile.h"
+#include "station/BackupSet.h"
+#include "station/ChainFiles.h"
+#include "station/JsonText.h"
+#include "station/PhoneChain.h"
 
 namespace norvale {
 namespace {

@@ -8,13 +8,13 @@
 #include "cli/CliArguments.h"
 #include "cli/CliProgram.h"
 #include "cli/CliView.h"
-#include "station/ExitCode.h"
-#include "station/NoFileChooser.h"
-#include "station/PhoneChain.h"
 #include "core/SessionState.h"
 #include "operations/TransferEstimate.h"
 #include "presence/AttachedPhones.h"
 #include "protocol/CommandContext.h"
+#include "station/ExitCode.h"
+#include "station/NoFileChooser.h"
+#include "station/PhoneChain.h"
 
 namespace norvale {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <string_view>
 
-#include "station/ConsoleText.h"
-#include "station/WindowlessView.h"
 #include "core/MessageCatalogue.h"
 #include "core/OperationLog.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
+#include "station/ConsoleText.h"
+#include "station/WindowlessView.h"
 
 namespace norvale {
 

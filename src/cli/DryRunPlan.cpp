@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <variant>
 
-#include "station/BackupSet.h"
-#include "station/PhoneFolder.h"
 #include "operations/DumpFileName.h"
 #include "operations/FlashComparison.h"
 #include "protocol/CommandFormats.h"
+#include "station/BackupSet.h"
+#include "station/PhoneFolder.h"
 
 namespace norvale {
 namespace {

@@ -6,8 +6,8 @@
 #include <ctime>
 #include <optional>
 
-#include "station/Sha256.h"
 #include "operations/DumpFileName.h"
+#include "station/Sha256.h"
 
 namespace norvale {
 namespace {

@@ -5,11 +5,11 @@
 #include <set>
 #include <system_error>
 
+#include "operations/DumpFileName.h"
+#include "protocol/WholeFile.h"
 #include "station/BackupSet.h"
 #include "station/PhoneFolder.h"
 #include "station/RestoreSource.h"
-#include "operations/DumpFileName.h"
-#include "protocol/WholeFile.h"
 
 namespace norvale {
 namespace {
@@ -37,9 +37,9 @@ void anchorToTypedFolder(std::string& path) {
     if (!absolute.empty()) path = absolute.string();
 }
 
-std::optional<Message> loadChainImages(FileSystem& files, const std::vector<CliStep>& steps,
+std::optional<Message> loadChainImages(FileSystem& files, const std::vector<ChainStep>& steps,
                                        std::vector<SharedImage>& images) {
-    for (const CliStep& step : steps) {
+    for (const ChainStep& step : steps) {
         if (const auto* restore = std::get_if<RestoreStep>(&step)) {
             RestoreSource source = readRestoreSource(files, restore->folder);
             if (source.refusal) return source.refusal;
@@ -62,7 +62,8 @@ std::optional<Message> loadChainImages(FileSystem& files, const std::vector<CliS
     return std::nullopt;
 }
 
-std::vector<std::string> settleChainOutputs(std::vector<CliStep>& steps, const std::string& folder,
+std::vector<std::string> settleChainOutputs(std::vector<ChainStep>& steps,
+                                            const std::string& folder,
                                             const std::string& backupFolder, FileSystem& files) {
     std::vector<std::string> outputs;
     std::set<std::string> folders;
@@ -73,7 +74,7 @@ std::vector<std::string> settleChainOutputs(std::vector<CliStep>& steps, const s
         }
         outputs.push_back(pathInFolder(into, kChecksumsFileName));
     };
-    for (CliStep& step : steps) {
+    for (ChainStep& step : steps) {
         if (auto* read = std::get_if<ReadStep>(&step)) {
             const FlashRange& range = read->range;
             if (read->output) {

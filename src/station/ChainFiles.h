@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliArguments.h"
-#include "station/PhoneChain.h"
-#include "cli/StationRefusal.h"
 #include "platform/FileSystem.h"
+#include "station/ChainStep.h"
+#include "station/PhoneChain.h"
 
 namespace norvale {
 
@@ -19,7 +18,7 @@ void anchorToTypedFolder(std::string& path);
 // Reads each write's image whole, and a restore's three from its backup folder, in the order of
 // the commands: one copy for the whole run, shared by its sessions. The first image that can't be
 // read, is shorter than its write, or a backup folder that can't be restored, is refused.
-std::optional<Message> loadChainImages(FileSystem& files, const std::vector<CliStep>& steps,
+std::optional<Message> loadChainImages(FileSystem& files, const std::vector<ChainStep>& steps,
                                        std::vector<SharedImage>& images);
 
 // Every file the chain will create, in order. A read without -o gets the dialog's name in
@@ -27,7 +26,8 @@ std::optional<Message> loadChainImages(FileSystem& files, const std::vector<CliS
 // and a read's -o are taken in `folder`, a backup without DIR gets `backupFolder`, and a restore
 // that saves the phone first gets a new folder beside its backup folder (never one `files` already
 // has or the chain names before); all of these names are written into the steps.
-std::vector<std::string> settleChainOutputs(std::vector<CliStep>& steps, const std::string& folder,
+std::vector<std::string> settleChainOutputs(std::vector<ChainStep>& steps,
+                                            const std::string& folder,
                                             const std::string& backupFolder, FileSystem& files);
 
 }  // namespace norvale

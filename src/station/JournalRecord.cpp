@@ -1,8 +1,8 @@
 // The journal's JSON, built field by field in a fixed order so lines compare byte for byte.
 #include "station/JournalRecord.h"
 
-#include "station/JsonText.h"
 #include "core/Cp1251.h"
+#include "station/JsonText.h"
 
 namespace norvale {
 namespace {

@@ -5,9 +5,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "station/BackupSet.h"
-#include "station/FileDigest.h"
-#include "station/PhoneFolder.h"
 #include "operations/ChangedBlocks.h"
 #include "operations/FlashRangeReader.h"
 #include "operations/PartFile.h"
@@ -17,9 +14,12 @@
 #include "presence/PhoneInfo.h"
 #include "presence/PresenceHandling.h"
 #include "protocol/CommandWorker.h"
+#include "station/BackupSet.h"
+#include "station/FileDigest.h"
+#include "station/PhoneFolder.h"
 
 namespace norvale {
-PhoneChain::PhoneChain(Services& services, const std::vector<CliStep>& steps,
+PhoneChain::PhoneChain(Services& services, const std::vector<ChainStep>& steps,
                        const std::vector<SharedImage>& images, const AttachedPhone& phone,
                        ChainObserver* observer)
     : services_(services), steps_(steps), images_(images), phone_(phone), observer_(observer) {}
@@ -47,7 +47,7 @@ ExitCode PhoneChain::run(const FrontEndStep& frontEnd) {
     return ExitCode::done;
 }
 
-ExitCode PhoneChain::runStep(const CliStep& step, bool first, const FrontEndStep& frontEnd) {
+ExitCode PhoneChain::runStep(const ChainStep& step, bool first, const FrontEndStep& frontEnd) {
     if (std::holds_alternative<ListStep>(step)) return frontEnd ? frontEnd(step) : ExitCode::done;
     if (const auto* info = std::get_if<InfoStep>(&step)) {
         if (info->json) return frontEnd ? frontEnd(step) : ExitCode::done;

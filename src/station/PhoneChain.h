@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliArguments.h"
-#include "station/ExitCode.h"
 #include "presence/AttachedPhones.h"
 #include "protocol/CommandContext.h"
+#include "station/ChainStep.h"
+#include "station/ExitCode.h"
 
 namespace norvale {
 
@@ -41,18 +41,18 @@ public:
 // `images` holds each write's image and each restore's three, in the order of the commands.
 class PhoneChain {
 public:
-    PhoneChain(Services& services, const std::vector<CliStep>& steps,
+    PhoneChain(Services& services, const std::vector<ChainStep>& steps,
                const std::vector<SharedImage>& images, const AttachedPhone& phone,
                ChainObserver* observer = nullptr);
 
     // What the front end answers itself, for the steps that print a document of its own: `list`,
     // and `info --json`. A station has none of them.
-    using FrontEndStep = std::function<ExitCode(const CliStep& step)>;
+    using FrontEndStep = std::function<ExitCode(const ChainStep& step)>;
 
     ExitCode run(const FrontEndStep& frontEnd = {});
 
 private:
-    ExitCode runStep(const CliStep& step, bool first, const FrontEndStep& frontEnd);
+    ExitCode runStep(const ChainStep& step, bool first, const FrontEndStep& frontEnd);
     ExitCode runCommand(const CommandBody& body);
     ExitCode read(const ReadStep& step);
     ExitCode write(const WriteStep& step);
@@ -74,7 +74,7 @@ private:
     void made(const std::string& name, std::optional<std::string> sha256 = std::nullopt);
 
     Services& services_;
-    const std::vector<CliStep>& steps_;
+    const std::vector<ChainStep>& steps_;
     const std::vector<SharedImage>& images_;
     std::size_t nextImage_ = 0;
     const AttachedPhone& phone_;

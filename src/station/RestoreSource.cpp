@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
+#include "protocol/WholeFile.h"
 #include "station/BackupSet.h"
 #include "station/PhoneFolder.h"
 #include "station/Sha256.h"
-#include "protocol/WholeFile.h"
 
 namespace norvale {
 namespace {

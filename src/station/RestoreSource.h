@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
-#include "station/BackupSet.h"
 #include "core/Message.h"
 #include "platform/FileSystem.h"
 #include "protocol/CommandFormats.h"
+#include "station/BackupSet.h"
 
 namespace norvale {
 

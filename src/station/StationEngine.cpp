@@ -1,52 +1,48 @@
-// The station's loop on the main thread, and each phone's session on a thread of its own.
+// The station's loop on run()'s thread, and each phone's session on a thread of its own.
 #include "station/StationEngine.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <set>
 #include <system_error>
 
-#include "station/ChainFiles.h"
-#include "station/PhoneFolder.h"
-#include "cli/PrefixedConsole.h"
-#include "station/StationPhone.h"
-#include "station/StationPhoneView.h"
 #include "operations/PartFile.h"
 #include "presence/ConnectionMonitor.h"
 #include "presence/PresenceHandling.h"
+#include "station/ChainFiles.h"
+#include "station/PhoneFolder.h"
+#include "station/StationPhone.h"
+#include "station/StationPhoneView.h"
 
 namespace norvale {
 namespace {
 
-// The table's pace: ten drawings a second at most, and a look at Ctrl+C as often.
+// The loop's pace: a look at the stop request and a tick for the face ten times a second.
 constexpr std::uint32_t kTickMs = 100;
-
-// "write pds new.bin" -> "write".
-std::string firstWord(const std::string& typed) { return typed.substr(0, typed.find(' ')); }
 
 }  // namespace
 
-struct Station::Run {
+struct StationEngine::Run {
     WatchedPhone watched;
+    std::size_t arrival = 0;
     std::string location;  // UTF-8
     std::shared_ptr<SessionState> state = std::make_shared<SessionState>();
     std::unique_ptr<StationPhone> phone;
 };
 
 // The journal record of one phone, filled in as its chain goes, and its row kept current.
-class Station::Observer final : public ChainObserver {
+class StationEngine::Observer final : public ChainObserver {
 public:
-    Observer(StationPhone& phone, JournalRecord& record, const std::vector<std::string>& typed)
-        : phone_(phone), record_(record), typed_(typed) {
-        for (const std::string& command : typed) {
+    Observer(StationPhone& phone, JournalRecord& record, const StationPlan& plan)
+        : phone_(phone), record_(record), plan_(plan) {
+        for (const std::string& command : plan.stepTexts) {
             record_.commands.push_back(JournalCommand{command, "not_run", 0, {}});
         }
     }
 
     void commandBegins(std::size_t index) override {
         current_ = index;
-        phone_.beginCommand(index, firstWord(typed_[index]));
+        phone_.beginCommand(index, stepName(plan_.steps[index]));
     }
     void fileMade(const std::string& name, const std::string& sha256) override {
         record_.commands[current_].files.push_back({name, sha256});
@@ -63,60 +59,70 @@ public:
 private:
     StationPhone& phone_;
     JournalRecord& record_;
-    const std::vector<std::string>& typed_;
+    const StationPlan& plan_;
     std::size_t current_ = 0;
 };
 
-Station::Station(CliBindings& bindings, CliView& view, CommandLine line, WallClock wallClock,
-                 Clock* loopClock)
+StationEngine::StationEngine(StationBindings& bindings, StationPlan plan, StationFace* face)
     : bindings_(bindings),
-      view_(view),
-      line_(std::move(line)),
-      wallClock_(std::move(wallClock)),
-      loopClock_(loopClock != nullptr ? *loopClock : bindings.clock) {}
+      plan_(std::move(plan)),
+      face_(face),
+      loopClock_(bindings.loopClock != nullptr ? *bindings.loopClock : bindings.clock) {
+    if (plan_.stepTexts.size() != plan_.steps.size()) typeStepTexts(plan_);
+}
 
-Station::~Station() {
+StationEngine::~StationEngine() {
     // Every session has ended in run(); the devices go before the roads that opened them.
     for (const std::shared_ptr<Run>& run : runs_) run->state->device.store(nullptr);
 }
 
-ExitCode Station::refuse(MessageId reason, std::string_view name) {
-    if (name.empty()) {
-        view_.append(reason);
-    } else {
-        view_.append(Message(reason, MessageDetail::name(name)));
+void StationEngine::requestStop() { stopRequested_.store(true); }
+
+std::uint64_t StationEngine::nowMs() const { return bindings_.clock.nowMs(); }
+
+void StationEngine::stationLine(const Message& message) {
+    {
+        std::lock_guard lock(mutex_);
+        stationLines_.push_back(message);
     }
-    return exitCodeFor(reason);
+    if (face_ != nullptr) face_->stationLine(message);
 }
 
-ExitCode Station::prepare() {
-    const StationOptions& station = line_.options.station;
-    if (line_.options.workingFolder) {
-        for (CliStep& step : line_.steps) {
+ExitCode StationEngine::refuse(const Message& reason) {
+    stationLine(reason);
+    return exitCodeFor(reason.id);
+}
+
+ExitCode StationEngine::refuse(MessageId reason, std::string_view name) {
+    return refuse(name.empty() ? Message(reason) : Message(reason, MessageDetail::name(name)));
+}
+
+ExitCode StationEngine::prepare() {
+    if (plan_.workingFolder) {
+        for (ChainStep& step : plan_.steps) {
             if (auto* write = std::get_if<WriteStep>(&step)) anchorToTypedFolder(write->image);
         }
-        if (station.journal) anchorToTypedFolder(*line_.options.station.journal);
+        if (plan_.journal) anchorToTypedFolder(*plan_.journal);
         std::error_code failed;
-        std::filesystem::current_path(*line_.options.workingFolder, failed);
-        if (failed) return refuse(MessageId::cannotOpenFolder, *line_.options.workingFolder);
+        std::filesystem::current_path(*plan_.workingFolder, failed);
+        if (failed) return refuse(MessageId::cannotOpenFolder, *plan_.workingFolder);
     }
-    if (const auto refusal = loadChainImages(bindings_.files, line_.steps, images_)) {
-        view_.append(*refusal);
-        return exitCodeFor(refusal->id);
+    if (const auto refusal = loadChainImages(bindings_.files, plan_.steps, images_)) {
+        return refuse(*refusal);
     }
     // Every phone's folder is new and empty; only a name given twice can clash.
-    std::vector<CliStep> steps = line_.steps;
+    std::vector<ChainStep> steps = plan_.steps;
     std::set<std::string> named;
     for (const std::string& name : settleChainOutputs(steps, "phone", "phone", bindings_.files)) {
         if (!named.insert(name).second) return refuse(MessageId::fileNamedTwice, name);
     }
-    if (station.journal) {
-        journal_.emplace(bindings_.files, *station.journal);
+    if (plan_.journal) {
+        journal_.emplace(bindings_.files, *plan_.journal);
         if (const FileError error = journal_->open(); error != FileError::none) {
-            return refuse(createFailureReason(error), *station.journal);
+            return refuse(createFailureReason(error), *plan_.journal);
         }
     }
-    roads_ = bindings_.openRoads ? bindings_.openRoads(line_.options.simulated) : nullptr;
+    roads_ = bindings_.openRoads ? bindings_.openRoads(plan_.simulated) : nullptr;
     if (!roads_) return refuse(MessageId::phoneNotConnected);
     platform_ = std::make_unique<Platform>(
         Platform{roads_->driver, roads_->interfaces, roads_->removalWatch, roads_->usb,
@@ -124,22 +130,23 @@ ExitCode Station::prepare() {
     return ExitCode::done;
 }
 
-ExitCode Station::run() {
-    if (const ExitCode code = prepare(); code != ExitCode::done) return code;
-    Console& console = bindings_.console;
-    if (!line_.options.quiet && console.isTerminal(ConsoleStream::output) &&
-        console.enableCursorMoves()) {
-        table_.emplace(console, bindings_.clock);
+ExitCode StationEngine::run() {
+    if (const ExitCode code = prepare(); code != ExitCode::done) {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        return code;
     }
-    console.watchInterrupt(&stopRequested_);
-    startedMs_ = bindings_.clock.nowMs();
+    {
+        std::lock_guard lock(mutex_);
+        startedMs_ = nowMs();
+    }
+    if (face_ != nullptr) face_->watching(*this);
     bool stopping = false;
     {
         PhoneWatcher watcher(
             *platform_, [this](const WatchedPhone& watched) { return arrived(watched); },
             [](const WatchedPhone& /*watched*/) {});
         std::optional<std::uint64_t> nextScan;
-        const std::optional<unsigned> count = line_.options.station.count;
         for (;;) {
             if (stopRequested_.load() && !stopping) {
                 stopping = true;
@@ -148,76 +155,81 @@ ExitCode Station::run() {
             {
                 std::lock_guard lock(mutex_);
                 const bool allEnded = running_ == 0;
-                if (allEnded && (stopping || (count && done_ + failed_ >= *count))) break;
+                if (allEnded && (stopping || (plan_.count && done_ + failed_ >= *plan_.count))) {
+                    break;
+                }
             }
-            const std::uint64_t now = bindings_.clock.nowMs();
+            const std::uint64_t now = nowMs();
             if (!stopping && (!nextScan || now >= *nextScan)) {
                 watcher.scan();
                 // Once a second, as the dialog's monitor scans; removals come from each phone's
                 // own watch.
                 nextScan = now + kScanIntervalMs;
             }
-            draw(false);
+            if (face_ != nullptr) face_->tick(*this);
             loopClock_.sleep(kTickMs);
         }
     }
-    draw(true);
-    console.watchInterrupt(nullptr);
-    std::lock_guard lock(mutex_);
-    if (stopping) return ExitCode::interrupted;
-    if (failed_ > 0) return ExitCode::somePhoneFailed;
-    if (journalFailed_) return ExitCode::fileProblem;
-    return ExitCode::done;
+    ExitCode code = ExitCode::done;
+    {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        if (stopping) {
+            code = ExitCode::interrupted;
+        } else if (failed_ > 0) {
+            code = ExitCode::somePhoneFailed;
+        } else if (journalFailed_) {
+            code = ExitCode::fileProblem;
+        }
+    }
+    if (face_ != nullptr) face_->ended(*this);
+    return code;
 }
 
-bool Station::wanted(const AttachedPhone& phone) const {
-    const std::vector<std::string>& ports = line_.options.station.ports;
-    if (ports.empty()) return true;
-    const std::string location = bindings_.console.nativeToUtf8(phone.location);
-    return std::any_of(ports.begin(), ports.end(), [&](const std::string& port) {
+bool StationEngine::wanted(const AttachedPhone& phone) const {
+    if (plan_.ports.empty()) return true;
+    const std::string location = bindings_.nativeToUtf8(phone.location);
+    return std::any_of(plan_.ports.begin(), plan_.ports.end(), [&](const std::string& port) {
         return port == phone.id || port == phone.location || port == location;
     });
 }
 
-std::shared_ptr<SessionState> Station::arrived(const WatchedPhone& watched) {
+std::shared_ptr<SessionState> StationEngine::arrived(const WatchedPhone& watched) {
     if (stopRequested_.load() || !wanted(watched.phone)) return nullptr;
     auto run = std::make_shared<Run>();
     run->watched = watched;
-    run->location = bindings_.console.nativeToUtf8(watched.phone.location);
-    run->phone = std::make_unique<StationPhone>(run->location, roadName(watched.phone.road),
-                                                line_.steps.size());
+    run->location = bindings_.nativeToUtf8(watched.phone.location);
     {
         std::lock_guard lock(mutex_);
-        // Beyond --count no phone is started: the run ends with the ones it has.
-        const std::optional<unsigned> count = line_.options.station.count;
-        if (count && started_ >= *count) return nullptr;
-        ++started_;
+        // Beyond the count no phone is started: the run ends with the ones it has.
+        if (plan_.count && runs_.size() >= *plan_.count) return nullptr;
+        run->arrival = runs_.size() + 1;
+        run->phone = std::make_unique<StationPhone>(
+            run->arrival, run->location, roadName(watched.phone.road), plan_.steps.size());
         ++running_;
         runs_.push_back(run);
     }
     if (!bindings_.threads.start([this, run] { serve(run); })) {
-        run->phone->end(true, "");
+        run->phone->end(true, std::nullopt, "");
         finish(true);
+    } else if (face_ != nullptr) {
+        face_->rowsChanged(*this);
     }
-    draw(true);
     return run->state;
 }
 
-void Station::serve(const std::shared_ptr<Run>& run) {
+void StationEngine::serve(const std::shared_ptr<Run>& run) {
     bool failed = true;
+    if (face_ != nullptr) face_->phoneBegins(run->phone->row(nowMs()));
     {
         const AttachedPhone& attached = run->watched.phone;
         JournalRecord record;
         record.location = run->location;
         record.road = roadName(attached.road);
-        record.started = wallClock_();
+        record.started = bindings_.wallClock();
 
-        // On a terminal the table shows how each phone goes; only error lines go above it.
-        PrefixedConsole console(bindings_.console, linesLock_, run->location,
-                                table_ ? &*table_ : nullptr);
-        CliView lines(console, bindings_.clock, view_.language(),
-                      line_.options.quiet || table_.has_value());
-        StationPhoneView view(lines, *run->phone, bindings_.clock, console);
+        StationPhoneView view(*run->phone, run->arrival, bindings_.clock, face_, bindings_.language,
+                              bindings_.nativeToUtf8);
         Platform& platform = *platform_;
         Services services{*run->state, view, platform, view};
 
@@ -225,11 +237,12 @@ void Station::serve(const std::shared_ptr<Run>& run) {
             handleArrivalOf(services, openAttachedPhone(platform, attached));
         record.bootVersion = identity.bootVersion;
         record.mode = identity.mode;
+        run->phone->identify(identity.bootVersion, identity.mode);
 
-        Observer observer(*run->phone, record, line_.stepTexts);
+        Observer observer(*run->phone, record, plan_);
         ExitCode code = ExitCode::done;
         if (const auto folder = createPhoneFolder("", attached.location, record.started)) {
-            std::vector<CliStep> steps = line_.steps;
+            std::vector<ChainStep> steps = plan_.steps;
             for (const std::string& name :
                  settleChainOutputs(steps, *folder, *folder, bindings_.files)) {
                 // "-o dumps/pds.bin": the sub-folder is made in the phone's folder.
@@ -248,60 +261,66 @@ void Station::serve(const std::shared_ptr<Run>& run) {
         run->state->device.store(nullptr);
 
         failed = code != ExitCode::done;
-        record.ended = wallClock_();
+        record.ended = bindings_.wallClock();
         record.exitCode = static_cast<int>(code);
+        std::optional<MessageId> reasonId;
         if (failed) {
             record.error = view.errorLine();
-            record.reason = view.reasonName();
+            reasonId = view.errorId();
+            record.reason = reasonId ? std::string(messageName(*reasonId)) : std::string();
         }
+        // The row tells the reason without the "ERROR - " the line begins with.
         const std::string& error = record.error;
         const std::size_t dash = error.find(" - ");
-        run->phone->end(failed, dash == std::string::npos ? error : error.substr(dash + 3));
+        run->phone->end(failed, reasonId,
+                        dash == std::string::npos ? error : error.substr(dash + 3));
         if (journal_ && journal_->append(record) != FileError::none) {
-            view_.append(
+            stationLine(
                 Message(MessageId::journalNotWritten, MessageDetail::name(journal_->name())));
             std::lock_guard lock(mutex_);
             journalFailed_ = true;
         }
     }
+    if (face_ != nullptr) face_->phoneEnds(run->arrival);
     finish(failed);
 }
 
-void Station::finish(bool failed) {
-    draw(true);
+void StationEngine::finish(bool failed) {
+    if (face_ != nullptr) face_->rowsChanged(*this);
     // The session's last touch of the station: once it counts as ended, run() may return.
     std::lock_guard lock(mutex_);
     --running_;
     ++(failed ? failed_ : done_);
 }
 
-void Station::stopSessions() {
+void StationEngine::stopSessions() {
     std::lock_guard lock(mutex_);
     for (const std::shared_ptr<Run>& run : runs_) run->state->stopRequested.store(true);
 }
 
-void Station::draw(bool force) {
-    if (!table_) return;
-    const std::uint64_t now = bindings_.clock.nowMs();
-    StationSnapshot snapshot;
-    snapshot.elapsedMs = now - startedMs_;
+StationStatus StationEngine::snapshot() const {
+    const std::uint64_t now = nowMs();
+    StationStatus status;
+    std::lock_guard lock(mutex_);
+    status.elapsedMs = startedMs_ ? now - *startedMs_ : 0;
+    status.running = running_;
+    status.done = done_;
+    status.failed = failed_;
+    status.ended = ended_;
+    status.stationLines = stationLines_;
+    status.rows.reserve(runs_.size());
+    for (const std::shared_ptr<Run>& run : runs_) status.rows.push_back(run->phone->row(now));
+    return status;
+}
+
+std::vector<Message> StationEngine::logOf(std::size_t arrival) const {
+    std::shared_ptr<Run> run;
     {
         std::lock_guard lock(mutex_);
-        snapshot.running = running_;
-        snapshot.done = done_;
-        snapshot.failed = failed_;
-        // One row a location: its latest phone, in the order the locations first came.
-        std::vector<std::string> order;
-        std::map<std::string, const Run*> latest;
-        for (const std::shared_ptr<Run>& run : runs_) {
-            if (latest.count(run->location) == 0) order.push_back(run->location);
-            latest[run->location] = run.get();
-        }
-        for (const std::string& location : order) {
-            snapshot.rows.push_back(latest[location]->phone->row(now));
-        }
+        if (arrival == 0 || arrival > runs_.size()) return {};
+        run = runs_[arrival - 1];
     }
-    table_->draw(formatStationTable(snapshot, bindings_.console.width()), force);
+    return run->phone->log();
 }
 
 }  // namespace norvale

@@ -22,16 +22,6 @@
 #include "station/StationModel.h"
 #include "station/StationPlan.h"
 
-#include "cli/CliArguments.h"
-#include "cli/CliProgram.h"
-#include "cli/CliView.h"
-#include "cli/LiveTable.h"
-#include "station/ExitCode.h"
-#include "station/NoFileChooser.h"
-#include "station/PhoneChain.h"
-#include "station/StationJournal.h"
-#include "station/UtcStamp.h"
-
 namespace norvale {
 
 class StationPhone;
@@ -77,7 +67,6 @@ public:
 private:
     struct Run;
     class Observer;
-    class PhoneView;
 
     ExitCode prepare();
     ExitCode refuse(const Message& reason);
@@ -88,6 +77,7 @@ private:
     void finish(bool failed);
     void stopSessions();
     void stationLine(const Message& message);
+    std::uint64_t nowMs() const;
 
     StationBindings& bindings_;
     StationPlan plan_;
@@ -107,86 +97,6 @@ private:
     std::vector<std::shared_ptr<Run>> runs_;  // every arrival served, in order
     std::vector<Message> stationLines_;
     std::size_t running_ = 0;  // sessions not ended yet
-    std::size_t done_ = 0;
-    std::size_t failed_ = 0;
-    bool journalFailed_ = false;
-};
-
-}  // namespace norvale
-
-namespace norvale {
-// The console station as it was, until the console face runs over StationEngine.
-
-class StationPhone;
-
-// The run, on the calling thread (the main one: it watches Ctrl+C through the console):
-// - Before any phone: the working folder (--dir), the images every write names, read once and
-//   shared read-only by all sessions, the chain's file names, the journal; then the roads. A
-//   problem there ends the run with its error line and exit code, as for one phone.
-// - Then a watcher scans both roads once a second. Each phone that arrives (those attached at
-//   the start too) at a location --port names, or anywhere without --port, gets a folder of its
-//   own, a SessionState, a view whose lines carry its location, and a thread through the
-//   bindings' ThreadStarter that announces it and runs the chain in that folder. A phone stays
-//   served once per arrival: one that stays attached after its chain is not run again, one that
-//   leaves and comes back is a new phone. Its removal reaches its own session only.
-// - When a phone's chain ends, its journal line is appended and its row shows the result.
-// - The run ends once --count phones have ended (no phone beyond the count is started), or on
-//   Ctrl+C (requestStop()): every session stops at its next transfer as one phone's run does,
-//   and the run waits for every phone's thread before it returns.
-// The exit code: 130 after a stop; else 6 when some phone failed; else 4 when a journal line
-// could not be written; else 0.
-class Station {
-public:
-    using WallClock = std::function<WallTime()>;
-
-    // `clock` paces the station (scans, the table) as well as the sessions; `loopClock`, when
-    // given, paces the station's own loop instead (a benchmark whose clock is modelled time).
-    Station(
-        CliBindings& bindings, CliView& view, CommandLine line,
-        WallClock wallClock = [] { return std::chrono::system_clock::now(); },
-        Clock* loopClock = nullptr);
-    Station(const Station&) = delete;
-    Station& operator=(const Station&) = delete;
-    ~Station();
-
-    ExitCode run();
-    // As Ctrl+C; any thread.
-    void requestStop() { stopRequested_.store(true); }
-
-private:
-    struct Run;
-    class Observer;
-
-    ExitCode prepare();
-    ExitCode refuse(MessageId reason, std::string_view name = {});
-    bool wanted(const AttachedPhone& phone) const;
-    std::shared_ptr<SessionState> arrived(const WatchedPhone& watched);
-    void serve(const std::shared_ptr<Run>& run);
-    void finish(bool failed);
-    void draw(bool force);
-    void stopSessions();
-
-    CliBindings& bindings_;
-    CliView& view_;
-    CommandLine line_;
-    WallClock wallClock_;
-    Clock& loopClock_;
-    std::atomic<bool> stopRequested_{false};
-
-    std::vector<SharedImage> images_;
-    std::optional<StationJournal> journal_;
-    std::shared_ptr<PhoneRoads> roads_;
-    std::unique_ptr<Platform> platform_;  // the watcher's and every session's
-    NoFileChooser chooser_;
-    std::uint64_t startedMs_ = 0;
-
-    std::optional<LiveTable> table_;
-    std::mutex linesLock_;
-
-    std::mutex mutex_;
-    std::vector<std::shared_ptr<Run>> runs_;  // every arrival served, in order
-    std::size_t started_ = 0;                 // phones given a session
-    std::size_t running_ = 0;                 // sessions not ended yet
     std::size_t done_ = 0;
     std::size_t failed_ = 0;
     bool journalFailed_ = false;

@@ -19,7 +19,7 @@ class StationEngine;
 // - rowsChanged: a phone was given a session or its run ended; that session's thread or
 //   run()'s, so several at once.
 // - phoneBegins, phoneLine, phoneEnds: one phone's log as it is written, on its session's
-//   thread, in order; phoneEnds comes after its last line and before its row says it ended.
+//   thread, in order; phoneEnds comes after its last line (its row may say it ended already).
 class StationFace {
 public:
     virtual ~StationFace() = default;

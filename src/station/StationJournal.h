@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "station/JournalRecord.h"
 #include "platform/FileSystem.h"
+#include "station/JournalRecord.h"
 
 namespace norvale {
 

@@ -1,12 +1,20 @@
-// A phone's row, kept current by its session and copied for each drawing of the table.
+// A phone's row and log, kept current by its session and copied for the faces.
 #include "station/StationPhone.h"
 
 namespace norvale {
 
-StationPhone::StationPhone(std::string location, std::string road, std::size_t steps) {
-    row_.location = std::move(location);
+StationPhone::StationPhone(std::size_t arrival, std::string place, std::string road,
+                           std::size_t steps) {
+    row_.arrival = arrival;
+    row_.place = std::move(place);
     row_.road = std::move(road);
     row_.steps = steps;
+}
+
+void StationPhone::identify(std::string bootVersion, std::string mode) {
+    std::lock_guard lock(mutex_);
+    row_.bootVersion = std::move(bootVersion);
+    row_.mode = std::move(mode);
 }
 
 void StationPhone::beginCommand(std::size_t index, std::string name) {
@@ -20,7 +28,7 @@ void StationPhone::beginCommand(std::size_t index, std::string name) {
 void StationPhone::showTransfer(std::uint64_t done, std::uint64_t total, std::uint64_t nowMs) {
     std::lock_guard lock(mutex_);
     if (!row_.transfer) {
-        row_.transfer = TableTransfer{};
+        row_.transfer = PhoneTransfer{};
         transferStartMs_ = nowMs;
     }
     row_.transfer->done = done;
@@ -40,18 +48,30 @@ std::uint64_t StationPhone::takeCommandBytes() {
     return bytes;
 }
 
-void StationPhone::end(bool failed, std::string reason) {
+void StationPhone::log(const Message& message) {
     std::lock_guard lock(mutex_);
-    row_.state = failed ? TableRow::State::failed : TableRow::State::done;
+    log_.push_back(message);
+    row_.logLines = log_.size();
+}
+
+void StationPhone::end(bool failed, std::optional<MessageId> reasonId, std::string reason) {
+    std::lock_guard lock(mutex_);
+    row_.state = failed ? PhoneRow::State::failed : PhoneRow::State::done;
+    row_.reasonId = reasonId;
     row_.reason = std::move(reason);
     row_.transfer.reset();
 }
 
-TableRow StationPhone::row(std::uint64_t nowMs) const {
+PhoneRow StationPhone::row(std::uint64_t nowMs) const {
     std::lock_guard lock(mutex_);
-    TableRow copy = row_;
+    PhoneRow copy = row_;
     if (copy.transfer) copy.transfer->elapsedMs = nowMs - transferStartMs_;
     return copy;
+}
+
+std::vector<Message> StationPhone::log() const {
+    std::lock_guard lock(mutex_);
+    return log_;
 }
 
 }  // namespace norvale

@@ -1,30 +1,43 @@
-// The last error kept as its message; every message passed on.
+// The last error kept as its message; every message logged and passed on.
 #include "station/StationPhoneView.h"
 
-#include "station/ConsoleText.h"
-
 namespace norvale {
+namespace {
+
+// What the dialog's address fields show of a text.
+constexpr std::size_t kFieldChars = 8;
+
+}  // namespace
 
 void StationPhoneView::append(const Message& message) {
     if (isErrorMessage(message.id)) {
         std::lock_guard lock(mutex_);
         lastError_ = message;
     }
-    lines_.append(message);
+    phone_.log(message);
+    if (face_ != nullptr) face_->phoneLine(arrival_, message);
+}
+
+void StationPhoneView::setFieldText(AddressField field, std::string_view text) {
+    std::lock_guard lock(mutex_);
+    (field == AddressField::start ? startText_ : endText_) = text;
+}
+
+std::string StationPhoneView::fieldText(AddressField field) {
+    std::lock_guard lock(mutex_);
+    return (field == AddressField::start ? startText_ : endText_).substr(0, kFieldChars);
 }
 
 std::string StationPhoneView::errorLine() const {
     std::lock_guard lock(mutex_);
     if (!lastError_) return {};
-    const NativeToUtf8 native = [this](std::string_view name) {
-        return console_.nativeToUtf8(name);
-    };
-    return consoleText(*lastError_, lines_.language(), native);
+    return consoleText(*lastError_, language_, native_);
 }
 
-std::string StationPhoneView::reasonName() const {
+std::optional<MessageId> StationPhoneView::errorId() const {
     std::lock_guard lock(mutex_);
-    return lastError_ ? std::string(messageName(lastError_->id)) : std::string();
+    if (!lastError_) return std::nullopt;
+    return lastError_->id;
 }
 
 }  // namespace norvale

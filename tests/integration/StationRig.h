@@ -14,6 +14,7 @@
 #include "CliRig.h"
 #include "cli/CliArguments.h"
 #include "cli/CliView.h"
+#include "cli/StationConsole.h"
 #include "station/JsonText.h"
 #include "station/PhoneFolder.h"
 #include "station/StationEngine.h"
@@ -86,8 +87,11 @@ public:
         CliView view(cli.console, cli.clock, Language::english, line.options.quiet);
         Result result;
         {
-            Station station(bindings, view, std::move(line), [] { return kStationTime; });
-            result.code = static_cast<int>(station.run());
+            StationBindings station = stationBindings(bindings, view.language());
+            station.wallClock = [] { return kStationTime; };
+            StationConsole face(bindings, view, line.options.quiet);
+            StationEngine engine(station, stationPlan(line), &face);
+            result.code = static_cast<int>(engine.run());
             cli.driver.detachAll();
             cli.threads.joinAll();
         }
