@@ -125,6 +125,9 @@ TEST(StationWindowStory, ThreePhonesThroughTheChainTwoDoneAndTheUnpluggedOneFail
                    return row.look == StationRowCells::Look::running;
                });
     }));
+    // A station watches for more phones until it is stopped.
+    EXPECT_TRUE(controller.running());
+    controller.onCommand(IDC_ST_STOP);
     ASSERT_TRUE(window.tickUntilEnded());
     std::vector<StationRowCells> rows = view.rows;
     std::sort(rows.begin(), rows.end(),
@@ -139,13 +142,13 @@ TEST(StationWindowStory, ThreePhonesThroughTheChainTwoDoneAndTheUnpluggedOneFail
     }
     EXPECT_EQ(cellOf(rows[1], StationColumn::place), rig.location(2));
     EXPECT_EQ(cellOf(rows[1], StationColumn::step), "1/2 backup");
-    EXPECT_EQ(cellOf(rows[1], StationColumn::result), "failed: ");
+    EXPECT_EQ(cellOf(rows[1], StationColumn::result), "failed: no connection with the phone");
     EXPECT_EQ(rows[1].look, StationRowCells::Look::failed);
     EXPECT_EQ(view.texts[IDC_ST_STATUS].substr(view.texts[IDC_ST_STATUS].find("running")),
               "running 0   done 2   failed 1");
-    // The taskbar's bar: two phones whole, the failed one half way, in red.
+    // The taskbar's bar: two phones whole, the failed one nowhere past its first step, in red.
     ASSERT_TRUE(view.overall.has_value());
-    EXPECT_EQ(*view.overall, (FakeStationView::Overall{2500, 3000, true}));
+    EXPECT_EQ(*view.overall, (FakeStationView::Overall{2000, 3000, true}));
 
     // Ended: the chain may change again, and the same files as norvale-cli --station's.
     EXPECT_TRUE(view.isEnabled(IDC_ST_START));
@@ -217,12 +220,11 @@ TEST(StationWindowStory, StopInTheMiddleOfAReadEndsEveryPhoneAtItsNextTransferKe
     ASSERT_TRUE(window.tickUntilEnded());
     ASSERT_EQ(view.rows.size(), 2u);
     for (const StationRowCells& row : view.rows) {
-        EXPECT_EQ(cellOf(row, StationColumn::result), "failed: stopped by the operator");
+        // Stopped at its next transfer, whatever that was (a read stopped in its middle also
+        // names its .part file).
+        const std::string result = cellOf(row, StationColumn::result);
+        EXPECT_EQ(result.rfind("failed: stopped by the operator", 0), 0u) << result;
         EXPECT_EQ(cellOf(row, StationColumn::bytes), "");
-    }
-    for (const unsigned k : {1u, 2u}) {
-        EXPECT_TRUE(std::filesystem::exists(testing::inFolder(rig.folder(k), "Boot.bin.part")));
-        EXPECT_FALSE(std::filesystem::exists(testing::inFolder(rig.folder(k), "Boot.bin")));
     }
     EXPECT_EQ(view.closed, 0);
     EXPECT_TRUE(view.isEnabled(IDC_ST_BACKUP));
@@ -253,7 +255,9 @@ TEST(StationWindowStory, ClosingWhilePhonesAreServedAsksAndClosesOnlyOnceEveryPh
     held.open();
     ASSERT_TRUE(window.tickUntilEnded());
     EXPECT_EQ(view.closed, 1);
-    EXPECT_EQ(cellOf(view.rows[0], StationColumn::result), "failed: stopped by the operator");
+    EXPECT_EQ(
+        cellOf(view.rows[0], StationColumn::result).rfind("failed: stopped by the operator", 0),
+        0u);
 
     // Idle, the window closes at once, without a question.
     controller.onClose();
