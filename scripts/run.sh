@@ -78,10 +78,10 @@ if [ "$program" = norvale-station-sim ]; then
   if [ -z "${NORVALE_SIM_PHONES:-}" ]; then
     export NORVALE_SIM_PHONES=3 NORVALE_SIM_FAULTS=${NORVALE_SIM_FAULTS:-2:unplug@400}
   fi
-  # The station's settings of this run's own, not the operator's: without any, a chain that
+  # The station's settings in the run's own prefix: without any, a chain that
   # keeps the phones busy for a while (a backup, 4 MB of blocks written and verified, a start).
-  export APPDATA='C:\users\Public\norvale-run'
-  settings=$WINEPREFIX/drive_c/users/Public/norvale-run/Norvale/station.ini
+  # Wine gives its programs the prefix's own APPDATA, whatever the environment says.
+  settings=$WINEPREFIX/drive_c/users/$(whoami)/AppData/Roaming/Norvale/station.ini
   if [ ! -f "$settings" ]; then
     mkdir -p "$(dirname "$settings")"
     head -c 4194304 /dev/zero | tr '\0' '\125' >"$work/blocks.bin"
