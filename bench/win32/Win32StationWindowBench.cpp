@@ -11,6 +11,7 @@
 
 #include "Median.h"
 #include "Stopwatch.h"
+#include "station/StationEngine.h"
 #include "station/StationModel.h"
 #include "ui/StationRowText.h"
 #include "ui/StationWindowController.h"
