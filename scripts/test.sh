@@ -101,10 +101,11 @@ step_usb() {
 # ThreadSanitizer: the dialog's controller, the monitor's stories, arrival and removal under
 # faults, the seven buttons, the fault matrix (a click and a worker thread per scenario), the
 # range reads, whose dumps are written on a thread of their own, and several phones at once: two
-# sessions on two threads, the watcher's removal threads, the simulator's phones.
+# sessions on two threads, the watcher's removal threads, the simulator's phones, and a station's
+# phones each on a session thread of its own while its engine's model is read from others.
 tsan_tests='MainDialog*:MonitorStory*:PresenceFaults*:*UnplugWhileIdentifying*:OperationsStory*'
 tsan_tests+=':Commands/FaultMatrix*:FlashRangeReader*:DumpWriterTest*:UsbRoad*'
-tsan_tests+=':ConcurrentSessions*:PhoneWatcher*:SimPhones*'
+tsan_tests+=':ConcurrentSessions*:PhoneWatcher*:SimPhones*:StationModel*:StationStory*'
 step_tsan() {
   local dir=${build_prefix}tsan
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVALE_TSAN=ON \
