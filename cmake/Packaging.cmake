@@ -1,4 +1,5 @@
-# The release archive: the 64-bit and 32-bit programs (the dialog and the command line), the
+# The release archive: the 64-bit and 32-bit programs (the dialog, the station window and the
+# command line), the
 # operator's guides, the licence, a bin\ folder that holds only a note on where the loader images
 # come from, and the Linux udev rule.
 #
@@ -51,10 +52,14 @@ if(WIN32 AND TARGET norvale)
   # The command line beside it, named the same way, so both architectures' fit in one folder.
   install(PROGRAMS $<TARGET_FILE:norvale-cli> DESTINATION .
           RENAME norvale-cli-${NORVALE_ARCHITECTURE}.exe COMPONENT program)
+  # The station window beside the dialog.
+  install(PROGRAMS $<TARGET_FILE:norvale-station> DESTINATION .
+          RENAME norvale-station-${NORVALE_ARCHITECTURE}.exe COMPONENT program)
   if(MINGW)
     # The release programs carry no symbols: they would only make the download bigger.
     target_link_options(norvale PRIVATE $<$<CONFIG:Release>:-s>)
     target_link_options(norvale-cli PRIVATE $<$<CONFIG:Release>:-s>)
+    target_link_options(norvale-station PRIVATE $<$<CONFIG:Release>:-s>)
   endif()
 endif()
 

@@ -45,7 +45,7 @@ build_program() {
   local dir=$1 toolchain=$2
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DNORVALE_TESTS=OFF -DNORVALE_BENCH=OFF >/dev/null
-  cmake --build "$dir" --parallel "$jobs" --target norvale norvale-cli
+  cmake --build "$dir" --parallel "$jobs" --target norvale norvale-cli norvale-station
 }
 
 # The Windows programs of both architectures, packed into the ZIP.
@@ -53,8 +53,10 @@ windows_release() {
   local version name archive expected
   build_program "$out/x64" mingw-x86_64.cmake
   build_program "$out/x86" mingw-i686.cmake
-  "$root/scripts/check-imports.sh" pei-x86-64 "$out/x64/norvale.exe" "$out/x64/norvale-cli.exe"
-  "$root/scripts/check-imports.sh" pei-i386 "$out/x86/norvale.exe" "$out/x86/norvale-cli.exe"
+  "$root/scripts/check-imports.sh" pei-x86-64 "$out/x64/norvale.exe" "$out/x64/norvale-cli.exe" \
+    "$out/x64/norvale-station.exe"
+  "$root/scripts/check-imports.sh" pei-i386 "$out/x86/norvale.exe" "$out/x86/norvale-cli.exe" \
+    "$out/x86/norvale-station.exe"
 
   # The packaging tree builds nothing itself: its CPack run installs the programs from both trees
   # and the texts once.
@@ -69,7 +71,8 @@ windows_release() {
 
   expected=$(printf '%s\n' "$name/LICENSE.txt" "$name/bin/README.txt" "$name/guide-en.txt" \
     "$name/guide-ru.txt" "$name/linux/70-norvale.rules" "$name/norvale-x64.exe" \
-    "$name/norvale-x86.exe" "$name/norvale-cli-x64.exe" "$name/norvale-cli-x86.exe")
+    "$name/norvale-x86.exe" "$name/norvale-cli-x64.exe" "$name/norvale-cli-x86.exe" \
+    "$name/norvale-station-x64.exe" "$name/norvale-station-x86.exe")
   unzip -Z1 "$archive" | grep -v '/$' | check_files "$archive" "$expected"
 
   unzip -l "$archive"

@@ -150,7 +150,7 @@ step_w64() {
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
   # The runtime is linked in: the programs import nothing but the system's DLLs.
   "$root/scripts/check-imports.sh" pei-x86-64 "$dir/norvale.exe" "$dir/norvale-sim.exe" \
-    "$dir/norvale-cli.exe"
+    "$dir/norvale-cli.exe" "$dir/norvale-station.exe" "$dir/norvale-station-sim.exe"
   "$root/scripts/check-imports.sh" --self-test
 
   export WINEPREFIX=${build_prefix}wineprefix
@@ -182,7 +182,8 @@ step_w32() {
   configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo
   "$root/scripts/check-imports.sh" pei-i386 "$dir/norvale.exe" "$dir/norvale-sim.exe" \
-    "$dir/norvale-cli.exe" "$dir/tests/norvale_win32_tests.exe"
+    "$dir/norvale-cli.exe" "$dir/norvale-station.exe" "$dir/norvale-station-sim.exe" \
+    "$dir/tests/norvale_win32_tests.exe"
 }
 
 # The Linux release as a user gets it: package.sh --linux builds the .deb and the tarball (one

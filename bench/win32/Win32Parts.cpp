@@ -1,10 +1,13 @@
-// The Windows-only part: the log through the Win32 dialog view.
+// The Windows-only parts: the log through the Win32 dialog view, the station window's redraw.
 #include "PlatformParts.h"
 #include "Win32LogBench.h"
+#include "Win32StationWindowBench.h"
 
 namespace norvale::bench {
 
-std::vector<PlatformPart> platformParts() { return {{kPartLogWin32, benchLogWin32}}; }
+std::vector<PlatformPart> platformParts() {
+    return {{kPartLogWin32, benchLogWin32}, {kPartStationWindow, benchStationWindow}};
+}
 
 void stationPeakMemory(ResultTable& table) {
     table.note("#6 memory: measured by the native build only");

@@ -28,12 +28,13 @@ ITaskbarList3* TaskbarProgress::taskbar() {
     return taskbar_.get();
 }
 
-void TaskbarProgress::show(HWND window, ULONGLONG done, ULONGLONG total) {
+void TaskbarProgress::show(HWND window, ULONGLONG done, ULONGLONG total, bool failed) {
     ITaskbarList3* const bar = taskbar();
     if (bar == nullptr) return;
-    if (!showing_) {
+    if (!showing_ || failed != failed_) {
         showing_ = true;
-        bar->SetProgressState(window, TBPF_NORMAL);
+        failed_ = failed;
+        bar->SetProgressState(window, failed ? TBPF_ERROR : TBPF_NORMAL);
     }
     bar->SetProgressValue(window, done, total);
 }

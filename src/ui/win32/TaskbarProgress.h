@@ -37,7 +37,9 @@ public:
     // The connector the first show() uses; for tests, before any show().
     void setConnector(TaskbarConnector connect) { connect_ = std::move(connect); }
 
-    void show(HWND window, ULONGLONG done, ULONGLONG total);
+    // `failed` turns the bar red (TBPF_ERROR) while it shows; the state is set only when it
+    // changes, the value every time.
+    void show(HWND window, ULONGLONG done, ULONGLONG total, bool failed = false);
     void end(HWND window);
 
 private:
@@ -46,6 +48,7 @@ private:
     TaskbarConnector connect_;
     bool connectTried_ = false;
     bool showing_ = false;
+    bool failed_ = false;
     UniqueTaskbarList taskbar_;
 };
 

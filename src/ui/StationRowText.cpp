@@ -1,0 +1,106 @@
+// The phone list's cells and the status line.
+#include "ui/StationRowText.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "ui/StationTexts.h"
+
+namespace norvale {
+namespace {
+
+constexpr unsigned kWhole = 1000;
+
+std::string figure(double value, const char* unit) {
+    char text[32];
+    std::snprintf(text, sizeof text, value < 10 ? "%.2f %s" : "%.1f %s", value, unit);
+    return text;
+}
+
+}  // namespace
+
+std::string byteCountText(std::uint64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + " B";
+    if (bytes < 1024 * 1024) return figure(static_cast<double>(bytes) / 1024, "KiB");
+    return figure(static_cast<double>(bytes) / (1024 * 1024), "MiB");
+}
+
+std::string durationText(std::uint64_t ms) {
+    const std::uint64_t seconds = ms / 1000;
+    char text[32];
+    if (seconds >= 3600) {
+        std::snprintf(text, sizeof text, "%u:%02u:%02u", static_cast<unsigned>(seconds / 3600),
+                      static_cast<unsigned>(seconds / 60 % 60),
+                      static_cast<unsigned>(seconds % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%u:%02u", static_cast<unsigned>(seconds / 60),
+                      static_cast<unsigned>(seconds % 60));
+    }
+    return text;
+}
+
+std::array<std::string, kStationColumns> stationColumnHeaders(Language language) {
+    const auto t = [language](StationText id) { return std::string(stationText(id, language)); };
+    return {
+        t(StationText::columnPlace), t(StationText::columnRoad),     t(StationText::columnBoot),
+        t(StationText::columnStep),  t(StationText::columnProgress), t(StationText::columnBytes),
+        t(StationText::columnRate),  t(StationText::columnLeft),     t(StationText::columnResult)};
+}
+
+std::string stationStatusLine(const StationStatus& snapshot, Language language) {
+    const auto t = [language](StationText id) { return std::string(stationText(id, language)); };
+    return t(StationText::elapsed) + " " + durationText(snapshot.elapsedMs) + "   " +
+           t(StationText::running) + " " + std::to_string(snapshot.running) + "   " +
+           t(StationText::done) + " " + std::to_string(snapshot.done) + "   " +
+           t(StationText::failed) + " " + std::to_string(snapshot.failed);
+}
+
+StationRowCells stationRowCells(const PhoneRow& row, Language language) {
+    const auto t = [language](StationText id) { return std::string(stationText(id, language)); };
+    StationRowCells cells;
+    auto cell = [&cells](StationColumn column) -> std::string& {
+        return cells.cells[static_cast<std::size_t>(column)];
+    };
+    cell(StationColumn::place) = row.place;
+    cell(StationColumn::road) = row.road;
+    cell(StationColumn::boot) = row.bootVersion;
+    cell(StationColumn::step) = row.step == 0 ? "-/" + std::to_string(row.steps)
+                                              : std::to_string(row.step) + "/" +
+                                                    std::to_string(row.steps) + " " + row.command;
+
+    // Each step is an equal part of the bar; the running step's transfer fills its part.
+    std::uint64_t share = 0;
+    if (row.steps > 0 && row.step > 0) share = (row.step - 1) * kWhole / row.steps;
+    if (row.transfer && row.transfer->total > 0 && row.steps > 0) {
+        const std::uint64_t done = std::min(row.transfer->done, row.transfer->total);
+        share += done * kWhole / row.transfer->total / row.steps;
+        cell(StationColumn::bytes) = byteCountText(done) + " " + t(StationText::of) + " " +
+                                     byteCountText(row.transfer->total);
+        if (const auto perSecond = row.transfer->bytesPerSecond()) {
+            cell(StationColumn::rate) = byteCountText(*perSecond) + t(StationText::perSecond);
+        }
+        if (const auto secondsLeft = row.transfer->secondsLeft()) {
+            cell(StationColumn::left) = durationText(*secondsLeft * 1000);
+        }
+    }
+
+    switch (row.state) {
+        case PhoneRow::State::running:
+            cells.look = StationRowCells::Look::running;
+            if (row.step == 0) cell(StationColumn::result) = t(StationText::waiting);
+            break;
+        case PhoneRow::State::done:
+            cells.look = StationRowCells::Look::done;
+            share = kWhole;
+            cell(StationColumn::result) = t(StationText::done);
+            break;
+        case PhoneRow::State::failed:
+            cells.look = StationRowCells::Look::failed;
+            cell(StationColumn::result) = t(StationText::failed) + ": " + row.reason;
+            break;
+    }
+    cells.progressPermille = static_cast<unsigned>(std::min<std::uint64_t>(share, kWhole));
+    return cells;
+}
+
+}  // namespace norvale

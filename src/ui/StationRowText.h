@@ -1,0 +1,30 @@
+// What the station window's phone list and status line say, as text.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "core/MessageCatalogue.h"
+#include "station/StationModel.h"
+#include "ui/StationView.h"
+
+namespace norvale {
+
+std::array<std::string, kStationColumns> stationColumnHeaders(Language language);
+
+// "Elapsed 0:01:05   running 2   done 5   failed 1".
+std::string stationStatusLine(const StationStatus& status, Language language);
+
+// A phone's row: "sim-1", "usb", "0C60", "2/3 write", a bar, "24.0 KiB of 64.0 KiB",
+// "12.0 KiB/s", "0:03", then "done", "stopped" or "failed: <reason>". Figures show only while a
+// transfer runs; the bar is the chain's share done (each step an equal part, the running step's
+// transfer within it), whole when the phone is done.
+StationRowCells stationRowCells(const PhoneRow& row, Language language);
+
+// "512 B", "24.0 KiB", "3.50 MiB".
+std::string byteCountText(std::uint64_t bytes);
+// "0:03", "12:00", "1:02:03".
+std::string durationText(std::uint64_t ms);
+
+}  // namespace norvale

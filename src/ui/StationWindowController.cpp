@@ -1,0 +1,394 @@
+// The station window's decisions.
+#include "ui/StationWindowController.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "station/ConsoleText.h"
+#include "station/StationEngine.h"
+#include "ui/StationRowText.h"
+#include "ui/StationSetupPlan.h"
+#include "ui/resources/resource.h"
+
+namespace norvale {
+namespace {
+
+// The controls that change the chain or what it is run with: locked while phones are served.
+constexpr int kChainControls[] = {
+    IDC_ST_BACKUP,      IDC_ST_RESTORE,
+    IDC_ST_START_PHONE, IDC_ST_BLANK,
+    IDC_ST_WRITE_BOOT,  IDC_ST_WRITE_PDS,
+    IDC_ST_WRITE_PANIC, IDC_ST_WRITE_BLOCKS,
+    IDC_ST_FROM,        IDC_ST_TO,
+    IDC_ST_VERIFY,      IDC_ST_CHANGED_ONLY,
+    IDC_ST_STEPS,       IDC_ST_REMOVE_STEP,
+    IDC_ST_CLEAR_STEPS, IDC_ST_CHOOSE_FOLDER,
+    IDC_ST_JOURNAL,     IDC_ST_CHOOSE_JOURNAL,
+    IDC_ST_ALL_PLACES,  IDC_ST_TICKED_PLACES,
+    IDC_ST_PLACES,      IDC_ST_START,
+};
+
+struct Label {
+    int control;
+    StationText text;
+};
+
+constexpr Label kLabels[] = {
+    {IDC_ST_CHAIN_GROUP, StationText::chainGroup},
+    {IDC_ST_BACKUP, StationText::backup},
+    {IDC_ST_RESTORE, StationText::restore},
+    {IDC_ST_START_PHONE, StationText::startPhone},
+    {IDC_ST_BLANK, StationText::blank},
+    {IDC_ST_WRITE_BOOT, StationText::writeBoot},
+    {IDC_ST_WRITE_PDS, StationText::writePds},
+    {IDC_ST_WRITE_PANIC, StationText::writePanic},
+    {IDC_ST_WRITE_BLOCKS, StationText::writeBlocks},
+    {IDC_ST_FROM_LABEL, StationText::from},
+    {IDC_ST_TO_LABEL, StationText::to},
+    {IDC_ST_VERIFY, StationText::verify},
+    {IDC_ST_CHANGED_ONLY, StationText::changedOnly},
+    {IDC_ST_REMOVE_STEP, StationText::removeStep},
+    {IDC_ST_CLEAR_STEPS, StationText::clearSteps},
+    {IDC_ST_FOLDER_LABEL, StationText::folder},
+    {IDC_ST_JOURNAL_LABEL, StationText::journal},
+    {IDC_ST_PLACES_GROUP, StationText::placesGroup},
+    {IDC_ST_ALL_PLACES, StationText::allPlaces},
+    {IDC_ST_TICKED_PLACES, StationText::tickedPlaces},
+    {IDC_ST_COMMAND_LABEL, StationText::commandLine},
+    {IDC_ST_START, StationText::start},
+    {IDC_ST_STOP, StationText::stop},
+};
+
+// The block range's fields as the dialog starts them.
+constexpr char kInitialStart[] = "10010000";
+constexpr char kInitialEnd[] = "1001FFFF";
+
+}  // namespace
+
+StationWindowController::StationWindowController(StationView& view, SettingsStore& settings,
+                                                 StationLauncher launcher, Language language,
+                                                 bool simulated)
+    : view_(view),
+      settings_(settings),
+      launcher_(std::move(launcher)),
+      language_(language),
+      simulated_(simulated) {}
+
+StationWindowController::~StationWindowController() {
+    // The window's objects outlive the controller; the engine must not outlive either.
+    if (engine_) engine_->requestStop();
+    if (worker_.joinable()) worker_.join();
+}
+
+std::string_view StationWindowController::text(StationText id) const {
+    return stationText(id, language_);
+}
+
+void StationWindowController::onInit(bool startAtOnce) {
+    view_.setCaption(text(StationText::caption));
+    for (const Label& label : kLabels) view_.setText(label.control, text(label.text));
+    view_.setColumns(stationColumnHeaders(language_));
+    view_.setText(IDC_ST_FROM, kInitialStart);
+    view_.setText(IDC_ST_TO, kInitialEnd);
+    if (const auto saved = settings_.load()) setup_ = parseStationSetup(*saved);
+    if (setup_.folder.empty()) setup_.folder = view_.currentFolder();
+    showSetup();
+    view_.enable(IDC_ST_STOP, false);
+    view_.setText(IDC_ST_STATUS, stationStatusLine(StationStatus{}, language_));
+    if (startAtOnce) start();
+}
+
+void StationWindowController::showSetup() {
+    std::vector<std::string> lines;
+    for (const SetupStep& step : setup_.steps) lines.push_back(stepLine(step));
+    view_.setSteps(lines);
+    view_.setChecked(IDC_ST_VERIFY, setup_.verify);
+    view_.setChecked(IDC_ST_CHANGED_ONLY, setup_.changedOnly);
+    view_.setText(IDC_ST_FOLDER, view_.pathText(setup_.folder));
+    view_.setText(IDC_ST_JOURNAL, view_.pathText(setup_.journal));
+    view_.setChecked(IDC_ST_ALL_PLACES, setup_.allPlaces);
+    view_.setChecked(IDC_ST_TICKED_PLACES, !setup_.allPlaces);
+    showPlaces();
+    refresh();
+}
+
+void StationWindowController::showPlaces() {
+    std::vector<bool> ticked;
+    for (const std::string& place : setup_.knownPlaces) {
+        ticked.push_back(std::find(setup_.tickedPlaces.begin(), setup_.tickedPlaces.end(), place) !=
+                         setup_.tickedPlaces.end());
+    }
+    // Filling the list ticks its boxes one by one; those are not the operator's changes.
+    placesBeingShown_ = true;
+    view_.setPlaces(setup_.knownPlaces, ticked);
+    placesBeingShown_ = false;
+    view_.enable(IDC_ST_PLACES, !setup_.allPlaces && !running());
+}
+
+// The command line follows every change, and what the window is set to is saved with it, so a
+// crash loses nothing the operator chose.
+void StationWindowController::refresh() {
+    const auto plan = stationPlan(setup_, simulated_);
+    view_.setText(IDC_ST_COMMAND_LINE, plan ? stationCommandLine(*plan) : std::string());
+    settings_.save(formatStationSetup(setup_));
+}
+
+std::string StationWindowController::stepLine(const SetupStep& step) {
+    const auto path = [&] { return view_.pathText(step.path); };
+    switch (step.kind) {
+        case SetupStep::Kind::backup: return std::string(text(StationText::stepBackup));
+        case SetupStep::Kind::start: return std::string(text(StationText::stepStart));
+        case SetupStep::Kind::blank: return std::string(text(StationText::stepBlank));
+        case SetupStep::Kind::restore:
+            return std::string(text(StationText::stepRestore)) + " " + path();
+        case SetupStep::Kind::writeBoot:
+            return std::string(text(StationText::stepWrite)) + " Boot " + path();
+        case SetupStep::Kind::writePds:
+            return std::string(text(StationText::stepWrite)) + " PDS " + path();
+        case SetupStep::Kind::writePanic:
+            return std::string(text(StationText::stepWrite)) + " Panic " + path();
+        case SetupStep::Kind::writeBlocks:
+            return std::string(text(StationText::stepWrite)) + " " + step.startText + "-" +
+                   step.endText + " " + path();
+    }
+    return {};
+}
+
+void StationWindowController::addStep(SetupStep step) {
+    setup_.steps.push_back(std::move(step));
+    showSetup();
+}
+
+void StationWindowController::addWrite(SetupStep::Kind kind) {
+    const auto file = view_.chooseImageFile();
+    if (!file) return;
+    SetupStep step;
+    step.kind = kind;
+    step.path = *file;
+    addStep(std::move(step));
+}
+
+void StationWindowController::addBlocks() {
+    SetupStep step;
+    step.kind = SetupStep::Kind::writeBlocks;
+    step.startText = view_.text(IDC_ST_FROM);
+    step.endText = view_.text(IDC_ST_TO);
+    std::transform(step.startText.begin(), step.startText.end(), step.startText.begin(),
+                   [](char c) { return static_cast<char>(std::toupper(c)); });
+    std::transform(step.endText.begin(), step.endText.end(), step.endText.begin(),
+                   [](char c) { return static_cast<char>(std::toupper(c)); });
+    // Refused before the file dialog, so the operator fixes the range first: a range must be
+    // hex addresses in order that cover at least one whole flash block.
+    const auto range = typedRange(step.startText, step.endText);
+    if (!range || !blockWrite(*range, "image")) {
+        view_.tell(text(StationText::badBlockRange));
+        return;
+    }
+    const auto file = view_.chooseImageFile();
+    if (!file) return;
+    step.path = *file;
+    addStep(std::move(step));
+}
+
+void StationWindowController::onCommand(int control) {
+    if (control == IDC_ST_STOP) {
+        if (running()) engine_->requestStop();
+        view_.enable(IDC_ST_STOP, false);
+        return;
+    }
+    // Nothing of the chain changes while it runs, even if a click slips past the locked buttons.
+    if (running()) return;
+    switch (control) {
+        case IDC_ST_BACKUP: addStep({SetupStep::Kind::backup}); return;
+        case IDC_ST_START_PHONE: addStep({SetupStep::Kind::start}); return;
+        case IDC_ST_BLANK: addStep({SetupStep::Kind::blank}); return;
+        case IDC_ST_WRITE_BOOT: addWrite(SetupStep::Kind::writeBoot); return;
+        case IDC_ST_WRITE_PDS: addWrite(SetupStep::Kind::writePds); return;
+        case IDC_ST_WRITE_PANIC: addWrite(SetupStep::Kind::writePanic); return;
+        case IDC_ST_WRITE_BLOCKS: addBlocks(); return;
+        case IDC_ST_RESTORE:
+            if (const auto folder = view_.chooseFolder(text(StationText::chooseRestoreFolder))) {
+                addStep({SetupStep::Kind::restore, *folder});
+            }
+            return;
+        case IDC_ST_REMOVE_STEP: {
+            const int selected = view_.selectedStep();
+            if (selected < 0 || static_cast<std::size_t>(selected) >= setup_.steps.size()) return;
+            setup_.steps.erase(setup_.steps.begin() + selected);
+            showSetup();
+            return;
+        }
+        case IDC_ST_CLEAR_STEPS:
+            setup_.steps.clear();
+            showSetup();
+            return;
+        case IDC_ST_VERIFY:
+            setup_.verify = view_.checked(IDC_ST_VERIFY);
+            refresh();
+            return;
+        case IDC_ST_CHANGED_ONLY:
+            setup_.changedOnly = view_.checked(IDC_ST_CHANGED_ONLY);
+            refresh();
+            return;
+        case IDC_ST_ALL_PLACES:
+        case IDC_ST_TICKED_PLACES:
+            setup_.allPlaces = view_.checked(IDC_ST_ALL_PLACES);
+            view_.enable(IDC_ST_PLACES, !setup_.allPlaces);
+            refresh();
+            return;
+        case IDC_ST_CHOOSE_FOLDER:
+            if (const auto folder = view_.chooseFolder(text(StationText::chooseFolder))) {
+                setup_.folder = *folder;
+                showSetup();
+            }
+            return;
+        case IDC_ST_CHOOSE_JOURNAL:
+            if (const auto journal = view_.chooseJournalFile()) {
+                setup_.journal = *journal;
+                showSetup();
+            }
+            return;
+        case IDC_ST_START: start(); return;
+        default: return;
+    }
+}
+
+void StationWindowController::onJournalEdited() {
+    if (running()) return;
+    // The field shows the path as the operator reads it; the path itself is kept as typed only
+    // when it reads the same back, which an ANSI path always does.
+    const std::string typed = view_.text(IDC_ST_JOURNAL);
+    if (view_.pathText(setup_.journal) == typed) return;
+    setup_.journal = typed;
+    refresh();
+}
+
+void StationWindowController::onPlacesChanged() {
+    if (placesBeingShown_ || running()) return;
+    const std::vector<bool> ticks = view_.placeTicks();
+    setup_.tickedPlaces.clear();
+    for (std::size_t i = 0; i < ticks.size() && i < setup_.knownPlaces.size(); ++i) {
+        if (ticks[i]) setup_.tickedPlaces.push_back(setup_.knownPlaces[i]);
+    }
+    refresh();
+}
+
+void StationWindowController::lockChain(bool locked) {
+    for (const int control : kChainControls) view_.enable(control, !locked);
+    if (!locked) view_.enable(IDC_ST_PLACES, !setup_.allPlaces);
+    view_.enable(IDC_ST_STOP, locked);
+}
+
+void StationWindowController::start() {
+    if (setup_.steps.empty()) {
+        view_.tell(text(StationText::noSteps));
+        return;
+    }
+    const auto plan = stationPlan(setup_, simulated_);
+    if (!plan) {
+        view_.tell(text(!setup_.allPlaces && setup_.tickedPlaces.empty()
+                            ? StationText::noPlaces
+                            : StationText::badBlockRange));
+        return;
+    }
+    if (worker_.joinable()) worker_.join();
+    engine_.reset();
+    std::unique_ptr<StationEngine> engine = launcher_(*plan);
+    if (!engine) {
+        view_.tell(text(StationText::cannotStart));
+        return;
+    }
+    engine_ = std::move(engine);
+    ended_.store(false);
+    StationEngine& running = *engine_;
+    worker_ = std::thread([this, &running] {
+        running.run();
+        ended_.store(true);
+    });
+    lockChain(true);
+    view_.startTimer(kRedrawMs);
+    redraw();
+}
+
+void StationWindowController::onTimer() {
+    if (!engine_) return;
+    redraw();
+    if (ended_.load() && worker_.joinable()) finish();
+}
+
+void StationWindowController::finish() {
+    worker_.join();
+    view_.stopTimer();
+    const StationStatus status = redraw();
+    lockChain(false);
+    if (closing_) {
+        view_.close();
+        return;
+    }
+    refresh();
+    // The station's own lines (a file it could not read, a journal it could not write) belong to
+    // no row: the operator is told them once it ended.
+    if (!status.stationLines.empty()) {
+        std::string told;
+        for (const Message& line : status.stationLines) {
+            if (!told.empty()) told += "\n";
+            told += consoleText(line, language_, [this](std::string_view native) {
+                return view_.pathText(std::string(native));
+            });
+        }
+        view_.tell(told);
+    }
+}
+
+StationStatus StationWindowController::redraw() {
+    StationStatus snapshot = engine_->snapshot();
+    std::vector<StationRowCells> rows;
+    rows.reserve(snapshot.rows.size());
+    std::uint64_t shares = 0;
+    bool newPlace = false;
+    for (const PhoneRow& row : snapshot.rows) {
+        rows.push_back(stationRowCells(row, language_));
+        shares += rows.back().progressPermille;
+        if (std::find(setup_.knownPlaces.begin(), setup_.knownPlaces.end(), row.place) ==
+            setup_.knownPlaces.end()) {
+            setup_.knownPlaces.push_back(row.place);
+            newPlace = true;
+        }
+    }
+    view_.showRows(rows);
+    view_.setText(IDC_ST_STATUS, stationStatusLine(snapshot, language_));
+    if (rows.empty()) {
+        view_.endOverall();
+    } else {
+        view_.showOverall(shares, rows.size() * std::uint64_t{1000}, snapshot.failed > 0);
+    }
+    if (newPlace) showPlaces();
+    return snapshot;
+}
+
+void StationWindowController::onRowActivated(int row) {
+    if (!engine_ || row < 0) return;
+    const StationStatus snapshot = engine_->snapshot();
+    if (static_cast<std::size_t>(row) >= snapshot.rows.size()) return;
+    const PhoneRow& phone = snapshot.rows[static_cast<std::size_t>(row)];
+    std::vector<std::string> lines;
+    for (const Message& message : engine_->logOf(phone.arrival)) {
+        lines.push_back(consoleText(message, language_, [this](std::string_view native) {
+            return view_.pathText(std::string(native));
+        }));
+    }
+    view_.showLog(std::string(text(StationText::logTitle)) + ": " + phone.place, lines);
+}
+
+void StationWindowController::onClose() {
+    if (!running()) {
+        view_.close();
+        return;
+    }
+    if (closing_ || !view_.ask(text(StationText::askStop))) return;
+    closing_ = true;
+    engine_->requestStop();
+    view_.enable(IDC_ST_STOP, false);
+}
+
+}  // namespace norvale

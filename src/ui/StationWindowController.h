@@ -1,0 +1,92 @@
+// The station window's decisions: the chain built with its buttons, Start and Stop, what may
+// change while phones are served, and what each phone's row says.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/MessageCatalogue.h"
+#include "station/StationModel.h"
+#include "ui/StationSetup.h"
+#include "ui/StationTexts.h"
+#include "ui/StationView.h"
+
+namespace norvale {
+
+class StationEngine;
+struct StationPlan;
+
+// Makes the engine for one press of Start over the program's bindings, in the window's language.
+// What the plan names is looked at only when the engine runs: a refusal comes back as its
+// station lines.
+using StationLauncher = std::function<std::unique_ptr<StationEngine>(const StationPlan& plan)>;
+
+// The portable half of the station window. The window procedure calls one handler per message,
+// all on the UI thread. The engine runs on a worker thread of the controller's own; the UI thread
+// reads only the engine's snapshot, which never waits on a transfer, ten times a second at most.
+// The worker is joined before the controller goes, and the window closes only once it ended.
+class StationWindowController {
+public:
+    // `simulated`: the engine serves the simulated phones, and the command line says --sim.
+    StationWindowController(StationView& view, SettingsStore& settings, StationLauncher launcher,
+                            Language language, bool simulated = false);
+    StationWindowController(const StationWindowController&) = delete;
+    StationWindowController& operator=(const StationWindowController&) = delete;
+    ~StationWindowController();
+
+    // WM_INITDIALOG: every text in the window's language, the settings of the last start; with
+    // `startAtOnce`, Start pressed with them.
+    void onInit(bool startAtOnce = false);
+    // A button's click.
+    void onCommand(int control);
+    void onJournalEdited();
+    void onPlacesChanged();
+    // The redraw timer.
+    void onTimer();
+    // A double click on a row of the phone list.
+    void onRowActivated(int row);
+    // The close box: at once when idle; while phones are served, after asking, once every
+    // session has stopped at its next transfer.
+    void onClose();
+
+    bool running() const { return engine_ != nullptr && worker_.joinable(); }
+    const StationSetup& setup() const { return setup_; }
+
+    // How often the phone list is redrawn while phones are served.
+    static constexpr unsigned kRedrawMs = 100;
+
+private:
+    void addStep(SetupStep step);
+    void addWrite(SetupStep::Kind kind);
+    void addBlocks();
+    void start();
+    void finish();
+    // The engine's snapshot drawn: rows, status line, taskbar; the places seen are kept.
+    StationStatus redraw();
+    void showSetup();
+    void showPlaces();
+    void refresh();
+    void lockChain(bool locked);
+    std::string stepLine(const SetupStep& step);
+    std::string_view text(StationText id) const;
+
+    StationView& view_;
+    SettingsStore& settings_;
+    StationLauncher launcher_;
+    Language language_;
+    bool simulated_;
+    StationSetup setup_;
+
+    std::unique_ptr<StationEngine> engine_;  // the last run's, kept for its rows and logs
+    std::thread worker_;
+    std::atomic<bool> ended_{false};
+    bool closing_ = false;
+    bool placesBeingShown_ = false;
+};
+
+}  // namespace norvale

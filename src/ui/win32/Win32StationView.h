@@ -1,0 +1,77 @@
+// The station view over the real station window: its controls, the phone list, the taskbar.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "core/MessageCatalogue.h"
+#include "ui/StationView.h"
+#include "ui/win32/TaskbarProgress.h"
+
+namespace norvale {
+
+// UI thread only, like the window. The phone list is a virtual list view: it asks for a cell's
+// text when it paints it (fillCell), so a redraw touches only the rows that changed; the progress
+// cell and the colours of finished rows are drawn in the list's custom-draw notifications.
+class Win32StationView final : public StationView {
+public:
+    explicit Win32StationView(Language language) : language_(language) {}
+
+    // The window procedure attaches the window at WM_INITDIALOG, before the controller runs.
+    void attach(HWND window) { window_ = window; }
+    HWND window() const { return window_; }
+
+    // StationView.
+    void setCaption(std::string_view text) override;
+    void setText(int control, std::string_view text) override;
+    std::string text(int control) override;
+    void enable(int control, bool enabled) override;
+    void setChecked(int control, bool checked) override;
+    bool checked(int control) override;
+    void setSteps(const std::vector<std::string>& lines) override;
+    int selectedStep() override;
+    void setPlaces(const std::vector<std::string>& places,
+                   const std::vector<bool>& ticked) override;
+    std::vector<bool> placeTicks() override;
+    void setColumns(const std::array<std::string, kStationColumns>& headers) override;
+    void showRows(const std::vector<StationRowCells>& rows) override;
+    void showOverall(std::uint64_t done, std::uint64_t total, bool failed) override;
+    void endOverall() override;
+    std::optional<std::string> chooseImageFile() override;
+    std::optional<std::string> chooseFolder(std::string_view title) override;
+    std::optional<std::string> chooseJournalFile() override;
+    bool ask(std::string_view question) override;
+    void tell(std::string_view text) override;
+    void showLog(std::string_view title, const std::vector<std::string>& lines) override;
+    std::string pathText(const std::string& path) override;
+    std::string currentFolder() override;
+    void startTimer(unsigned ms) override;
+    void stopTimer() override;
+    void close() override;
+
+    // LVN_GETDISPINFOW of the phone list.
+    void fillCell(NMLVDISPINFOW& info) const;
+    // NM_CUSTOMDRAW of the phone list; the answer goes back as the message's result.
+    LRESULT customDraw(NMLVCUSTOMDRAW& draw) const;
+
+    // Where the taskbar object comes from; for tests, before the first progress.
+    void setTaskbarConnector(TaskbarConnector connect) {
+        taskbar_.setConnector(std::move(connect));
+    }
+
+private:
+    void drawProgress(NMLVCUSTOMDRAW& draw, const StationRowCells& row) const;
+
+    Language language_;
+    HWND window_ = nullptr;
+    std::vector<StationRowCells> rows_;
+    // Each row's cells as the list view takes them, made once per change rather than per paint.
+    std::vector<std::array<std::wstring, kStationColumns>> wideRows_;
+    TaskbarProgress taskbar_;
+};
+
+}  // namespace norvale
