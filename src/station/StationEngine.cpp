@@ -210,9 +210,8 @@ bool StationEngine::atPort(const std::string& port, const AttachedPhone& phone) 
 
 bool StationEngine::wanted(const AttachedPhone& phone) const {
     if (plan_.ports.empty()) return true;
-    return std::any_of(plan_.ports.begin(), plan_.ports.end(), [&](const std::string& port) {
-        return port == phone.id || port == phone.location || port == location;
-    });
+    return std::any_of(plan_.ports.begin(), plan_.ports.end(),
+                       [&](const std::string& port) { return atPort(port, phone); });
 }
 
 std::shared_ptr<SessionState> StationEngine::arrived(const WatchedPhone& watched) {
