@@ -345,7 +345,10 @@ void StationEngine::tellAwaitedPorts(const std::vector<AttachedPhone>& seen) {
         awaited += port;
     }
     if (awaited.empty()) return;
-    stationLine(Message(MessageId::waitingAtPorts, MessageDetail::name(awaited)));
+    // A note for the face drawing now, not one of the station's lines kept for after its end: by
+    // then a phone may have come to the place.
+    if (face_ != nullptr)
+        face_->stationLine(Message(MessageId::waitingAtPorts, MessageDetail::name(awaited)));
 }
 
 void StationEngine::stopSessions() {

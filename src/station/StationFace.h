@@ -13,7 +13,8 @@ class StationEngine;
 // Every call is optional but stationLine; none may wait on a transfer or call run(). A face
 // that polls instead (a window) needs none of them: snapshot() and logOf() hold everything.
 // - stationLine: the station's own messages (a refusal before it watched, a journal line it
-//   could not write); run()'s thread or a session's.
+//   could not write, the places asked for that no phone is at after the first look); run()'s
+//   thread or a session's.
 // - watching, tick, ended: run()'s thread, once the roads are open, about ten times a second
 //   while it watches, and once every session has ended.
 // - rowsChanged: a phone was given a session or its run ended; that session's thread or
