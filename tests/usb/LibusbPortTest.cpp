@@ -234,7 +234,7 @@ TEST_F(LibusbPortTest, APhoneThatComesAndGoesWithoutAnyEventIsSeenAtTheNextLook)
 
     Clock::time_point noticedAt;
     watch = std::async(std::launch::async, [&] {
-        const bool removed = port.waitForRemoval("1-1.4");
+        const bool removed = port.waitForRemoval("1-1.4", {});
         noticedAt = Clock::now();
         return removed;
     });
