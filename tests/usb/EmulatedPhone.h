@@ -76,8 +76,6 @@ public:
 
     // "1-1.<port>": kLocation for the first phone.
     const std::string& location() const { return location_; }
-    // The testbed it is on, for devices a test adds itself.
-    UMockdevTestbed* testbed() const { return testbed_.get(); }
 
     void addFault(UrbFault fault, std::uint64_t urb);
     // Pulls the phone out now (from a test thread, never the handler's).
