@@ -80,8 +80,6 @@ public:
 
     // "1-1.<port>": kLocation for the first phone.
     const std::string& location() const { return location_; }
-    // The testbed it is on, for devices a test adds itself.
-    UMockdevTestbed* testbed() const { return testbed_.get(); }
 
     // The phone sends a zero-length packet after a reply of whole packets (off at first).
     void sendZeroLengthAfterWhole(bool on);

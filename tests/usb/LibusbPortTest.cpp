@@ -1,13 +1,9 @@
 // The Linux USB binding on its own, through real libusb against the emulated phone.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdlib>
 #include <future>
 #include <stop_token>
 #include <thread>
@@ -249,47 +245,6 @@ TEST_F(LibusbPortTest, APhoneThatComesAndGoesWithoutAnyEventIsSeenAtTheNextLook)
     EXPECT_EQ(port.listPhones(), std::vector<std::string>{EmulatedPhone::kLocation});
     EXPECT_EQ(port.openFailure("1-1.4"), UsbOpenFailure::gone);
     later.reset();
-}
-
-// Without the udev rule a phone's device node is root's alone: usbfs refuses the open, and the
-// port tells that apart from a phone that is not there. Root may open any node, so a root run
-// takes an ordinary user's identity for the looks that need it.
-TEST_F(LibusbPortTest, ADeviceNodeThisUserMayNotOpenIsToldApartFromAMissingPhone) {
-    const char* root = std::getenv("UMOCKDEV_DIR");
-    ASSERT_NE(root, nullptr);
-    // The phone's descriptors in sysfs, and a device node of its own that nobody but root may
-    // open, as usbfs makes it without the rule.
-    const char* record =
-        "P: /devices/usb1/1-1/1-1.5\nN: bus/usb/001/005\nE: SUBSYSTEM=usb\n"
-        "E: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=005\nE: DEVNAME=/dev/bus/usb/001/005\n"
-        "A: busnum=1\\n\nA: devnum=5\\n\nA: speed=12\\n\nA: bConfigurationValue=1\\n\n"
-        "H: descriptors=1201000200000040b82203490001010200010902200001010080fa0904000002ffffff00"
-        "0705020240000007058302400000\n";
-    GError* error = nullptr;
-    ASSERT_TRUE(umockdev_testbed_add_from_string(phone.testbed(), record, &error))
-        << (error ? error->message : "");
-    const std::string node = std::string(root) + "/dev/bus/usb/001/005";
-    ASSERT_EQ(::chmod(node.c_str(), 0), 0) << node;
-    ASSERT_EQ(::chmod(root, 0755), 0);  // the emulated sysfs stays readable to that user
-    UsbOpenFailure lockedOut = UsbOpenFailure::none;
-    DeviceHandle opened = kInvalidDevice;
-    {
-        struct Identity {
-            bool changed = ::geteuid() == 0 && ::seteuid(65534) == 0;
-            ~Identity() {
-                if (changed) EXPECT_EQ(::seteuid(0), 0);
-            }
-        } identity;
-        lockedOut = port.openFailure("1-1.5");
-        opened = port.open("1-1.5");
-    }
-    EXPECT_EQ(lockedOut, UsbOpenFailure::noPermission);
-    EXPECT_FALSE(opened.valid());
-    std::vector<std::string> listed = port.listPhones();  // still listed, for `list` to say why
-    std::sort(listed.begin(), listed.end());
-    EXPECT_EQ(listed, (std::vector<std::string>{EmulatedPhone::kLocation, "1-1.5"}));
-    EXPECT_EQ(port.openFailure("1-1.9"), UsbOpenFailure::gone);
-    EXPECT_EQ(port.openFailure(EmulatedPhone::kLocation), UsbOpenFailure::none);
 }
 
 TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOnce) {

@@ -23,8 +23,7 @@ struct UsbSession {
     UsbSession(StoryRig& rig, UsbPort& port, const std::string& location)
         : platform{rig.driver, rig.driver,  rig.driver, port,
                    rig.files,  rig.chooser, rig.clock,  rig.threads} {
-        handleArrivalOf(services,
-                        openAttachedPhone(platform, {"usb:" + location, Road::usb, location}));
+        handleArrivalOf(services, openAttachedPhone(platform, AttachedPhone::onUsb(location)));
     }
     ~UsbSession() { state.device.store(nullptr); }
 

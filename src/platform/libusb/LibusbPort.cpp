@@ -156,8 +156,8 @@ private:
 }  // namespace
 
 struct LibusbPort::OpenPhone {
-    // Declared first, so they go last: the handle is closed before its event thread stops and
-    // its context ends.
+    // A context of its own, for a phone the port's context never heard of; declared first, so
+    // they go last: the handle is closed before its event thread stops and its context ends.
     UniqueLibusbContext context;
     LibusbEventThread events;
     std::string location;
@@ -253,28 +253,30 @@ UsbOpenFailure LibusbPort::openFailure(const std::string& location) {
 DeviceHandle LibusbPort::open(const std::string& location) {
     if (!context_) return kInvalidDevice;
     auto phone = std::make_shared<OpenPhone>();
-    libusb_context* context = nullptr;
-    if (libusb_init(&context) != 0) return kInvalidDevice;
-    phone->context.reset(context);
-    {
+    phone->location = location;
+    const auto take = [&](libusb_context* context) {
         const LibusbDeviceList list(context);
-        libusb_device* device = nullptr;
         for (libusb_device* candidate : list.devices()) {
-            if (isPhone(candidate) && locationOf(candidate) == location) {
-                device = candidate;
-                break;
+            if (!isPhone(candidate) || locationOf(candidate) != location) continue;
+            phone->endpoints = bulkPairOf(candidate);
+            libusb_device_handle* handle = nullptr;
+            if (phone->endpoints.interfaceNumber < 0 || libusb_open(candidate, &handle) != 0) {
+                return false;
             }
+            phone->handle.reset(handle);
+            return true;
         }
-        if (!device) return kInvalidDevice;
-        phone->location = location;
-        phone->endpoints = bulkPairOf(device);
-        if (phone->endpoints.interfaceNumber < 0) return kInvalidDevice;
-        libusb_device_handle* handle = nullptr;
-        // The handle keeps its device referenced after the list goes.
-        if (libusb_open(device, &handle) != 0) return kInvalidDevice;
-        phone->handle.reset(handle);
+        return false;
+    };
+    // The port's context knows the phone when the system told of its arrival. One it never heard
+    // of (no udev) is opened in a context of its own, with its own event thread.
+    if (!take(context_.get())) {
+        libusb_context* context = nullptr;
+        if (libusb_init(&context) != 0) return kInvalidDevice;
+        phone->context.reset(context);
+        if (!take(context)) return kInvalidDevice;
+        phone->events.start(context);
     }
-    phone->events.start(context);
     // A kernel driver that bound to the interface is taken off it for as long as it is claimed.
     // Where libusb can't do that, the claim below says whether the interface is free.
     libusb_set_auto_detach_kernel_driver(phone->handle.get(), 1);

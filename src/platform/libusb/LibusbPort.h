@@ -29,11 +29,11 @@ inline constexpr std::chrono::milliseconds kRemovalPollInterval{250};
 //   without udev (a container, WSL, a minimal system) sends none: a list read from a long-lived
 //   context would never show a phone attached later, nor drop one pulled out. So every look at
 //   the bus (listPhones(), serialNumber(), openFailure(), the removal wait's checks) reads the
-//   devices in a context made for that look, and each open device has a context of its own.
-// - Each open device's context has a thread that handles libusb's events: every transfer is
-//   asynchronous, so cancel() can end it from another thread, and a transfer that reaches its
-//   wait time is cancelled by libusb and given back before the call returns. The port's own
-//   context only receives hotplug departures, where libusb has them.
+//   devices in a context made for that look. open() takes the device from the port's context
+//   when that context knows it, and otherwise opens it in a context of its own.
+// - Each context that holds an open device has a thread that handles libusb's events: every
+//   transfer is asynchronous, so cancel() can end it from another thread, and a transfer that
+//   reaches its wait time is cancelled by libusb and given back before the call returns.
 // - A location is "bus-port.port...", the device's path from its root hub.
 // - open() claims the first interface that has a bulk OUT and a bulk IN endpoint, with any
 //   kernel driver detached while it is claimed (and given back at close()).
