@@ -31,7 +31,7 @@ public:
     void closeSet(DeviceSet /*set*/) override {}
     DeviceHandle open(const std::string& /*devicePath*/) override { return kInvalidDevice; }
     void close(DeviceHandle /*device*/) override {}
-    bool waitForChange(const std::string& /*keyPath*/, std::stop_token /*stop*/) override {
+    bool waitForChange(const std::string& /*keyPath*/, StopToken /*stop*/) override {
         return false;
     }
 };

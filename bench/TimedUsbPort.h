@@ -39,7 +39,7 @@ public:
         return inner_.stringDescriptor(device, which, buffer);
     }
     void cancel(DeviceHandle device) override { inner_.cancel(device); }
-    bool waitForRemoval(const std::string& location, std::stop_token stop) override {
+    bool waitForRemoval(const std::string& location, StopToken stop) override {
         return inner_.waitForRemoval(location, std::move(stop));
     }
 

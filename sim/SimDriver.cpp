@@ -384,11 +384,11 @@ void SimDriver::detachLocked(Interface& iface) {
 }
 
 bool SimDriver::waitUntilDetached(const std::function<bool(const Interface&)>& watches,
-                                  const std::stop_token& stop) {
+                                  const StopToken& stop) {
     // The wake takes the lock, so it can't fall between the waiter's look at the stop and its
     // wait. Registered before the lock is taken (a stop already requested runs it at once) and
     // gone after it is released (its destruction waits for a wake in progress).
-    const std::stop_callback wake(stop, [this] {
+    const StopWake wake(stop, [this] {
         const std::lock_guard lock(mutex_);
         changed_.notify_all();
     });
@@ -397,13 +397,13 @@ bool SimDriver::waitUntilDetached(const std::function<bool(const Interface&)>& w
     for (const auto& iface : interfaces_) {
         if (iface->attached && watches(*iface)) watched = iface;
     }
-    if (!watched || stop.stop_requested()) return false;
+    if (!watched || stop.stopRequested()) return false;
     ++watchers_;
     changed_.notify_all();
-    changed_.wait(lock, [&] { return !watched->attached || stop.stop_requested(); });
+    changed_.wait(lock, [&] { return !watched->attached || stop.stopRequested(); });
     --watchers_;
     changed_.notify_all();
-    return !stop.stop_requested();
+    return !stop.stopRequested();
 }
 
 }  // namespace norvale

@@ -221,7 +221,7 @@ public:
     DeviceHandle open(const std::string& devicePath) override;
     void close(DeviceHandle device) override;
 
-    bool waitForChange(const std::string& keyPath, std::stop_token stop) override;
+    bool waitForChange(const std::string& keyPath, StopToken stop) override;
 
     std::vector<std::string> listPhones() override;
     std::string serialNumber(const std::string& location) override;
@@ -236,7 +236,7 @@ public:
     std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle device) override;
     // Ends the transfers outstanding in the device's queues; the others end inside their calls.
     void cancel(DeviceHandle device) override;
-    bool waitForRemoval(const std::string& location, std::stop_token stop) override;
+    bool waitForRemoval(const std::string& location, StopToken stop) override;
 
 private:
     class InQueue;
@@ -332,7 +332,7 @@ private:
     // picks is detached (true), or returns false at once when none is attached, or when `stop`
     // is requested before or during the wait.
     bool waitUntilDetached(const std::function<bool(const Interface&)>& watches,
-                           const std::stop_token& stop);
+                           const StopToken& stop);
     Interface* findById(SimInterfaceId id) const;
     // The attached interface a handle names on `road`, or null. The first form takes the lock.
     Interface* attachedNow(DeviceHandle device, Road road = Road::driver) const;

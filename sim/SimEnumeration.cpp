@@ -130,7 +130,7 @@ void SimDriver::close(DeviceHandle device) {
     if (!device.valid() || handles_.erase(device.bits) == 0) ++counters_.badHandleCloses;
 }
 
-bool SimDriver::waitForChange(const std::string& keyPath, std::stop_token stop) {
+bool SimDriver::waitForChange(const std::string& keyPath, StopToken stop) {
     return waitUntilDetached(
         [&](const Interface& iface) {
             return iface.options.road == Road::driver && sameName(iface.registryKey, keyPath);

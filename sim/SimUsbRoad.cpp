@@ -301,7 +301,7 @@ UsbTransfer SimDriver::stringDescriptor(DeviceHandle device, UsbString which,
     return {UsbStatus::done, static_cast<std::uint32_t>(delivered)};
 }
 
-bool SimDriver::waitForRemoval(const std::string& location, std::stop_token stop) {
+bool SimDriver::waitForRemoval(const std::string& location, StopToken stop) {
     return waitUntilDetached(
         [&](const Interface& iface) {
             return iface.options.road == Road::usb && iface.options.devicePath == location;

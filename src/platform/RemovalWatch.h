@@ -1,7 +1,7 @@
 // Seam: blocking wait for a change under the watched interface's registry key.
 #pragma once
 
-#include <stop_token>
+#include "platform/StopSignal.h"
 #include <string>
 
 namespace norvale {
@@ -11,11 +11,11 @@ namespace norvale {
 // key and returns true. When the key can't be opened, or the wait fails, it returns false at once
 // and holds nothing open. There is no timeout; a stop requested on `stop` (before the call, or
 // from any thread during the wait) ends it at once with false, the key closed, so its owner can
-// join the waiting thread. A default std::stop_token never stops.
+// join the waiting thread. A default StopToken never stops.
 class RemovalWatch {
 public:
     virtual ~RemovalWatch() = default;
-    virtual bool waitForChange(const std::string& keyPath, std::stop_token stop) = 0;
+    virtual bool waitForChange(const std::string& keyPath, StopToken stop) = 0;
 };
 
 }  // namespace norvale

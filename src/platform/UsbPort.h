@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <stop_token>
+#include "platform/StopSignal.h"
 #include <string>
 #include <vector>
 
@@ -112,7 +112,7 @@ public:
 // - waitForRemoval(): blocks until the device at `location` is no longer attached and returns
 //   true, noticing the removal within 1 s; returns false at once when it is not attached now.
 //   A stop requested on `stop` (before the call, or from any thread during the wait) ends it at
-//   once with false, so its owner can join the waiting thread; a default std::stop_token never
+//   once with false, so its owner can join the waiting thread; a default StopToken never
 //   stops.
 // - Calls on different threads share no transfer state; each transfer's buffer is the caller's.
 class UsbPort : public virtual DeviceCloser {
@@ -131,7 +131,7 @@ public:
     virtual UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
                                          std::span<std::uint8_t> buffer) = 0;
     virtual void cancel(DeviceHandle device) = 0;
-    virtual bool waitForRemoval(const std::string& location, std::stop_token stop) = 0;
+    virtual bool waitForRemoval(const std::string& location, StopToken stop) = 0;
 };
 
 }  // namespace norvale

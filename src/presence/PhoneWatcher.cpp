@@ -6,7 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <stop_token>
+#include "platform/StopSignal.h"
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,7 +44,7 @@ struct PhoneWatcher::Shared {
     bool stopped = false;          // under mutex
     unsigned inCallback = 0;       // under mutex
     // Requested when the watcher goes: every removal wait ends, and with it its thread.
-    std::stop_source stopWaits;
+    StopSource stopWaits;
     // Held across a callback, so no two run at once.
     std::mutex callbackMutex;
 
@@ -85,7 +85,7 @@ struct PhoneWatcher::Shared {
     // leaves it to the scans. On the USB road a removal notice is final: the same location
     // attached again is a new arrival. A wait ended by the watcher's going asks and says nothing.
     static void watch(const std::shared_ptr<Shared>& self, Key key, std::uint64_t arrival) {
-        const std::stop_token stop = self->stopWaits.get_token();
+        const StopToken stop = self->stopWaits.token();
         for (;;) {
             {
                 std::lock_guard lock(self->mutex);
@@ -99,7 +99,7 @@ struct PhoneWatcher::Shared {
                 key.first == Road::usb
                     ? self->platform.usb.waitForRemoval(key.second, stop)
                     : self->platform.removalWatch.waitForChange(removalKeyPath(key.second), stop);
-            if (stop.stop_requested()) return;
+            if (stop.stopRequested()) return;
             AttachedPhone probe;
             probe.road = key.first;
             probe.path = key.second;
@@ -121,7 +121,7 @@ PhoneWatcher::~PhoneWatcher() {
         shared_->stopped = true;
         shared_->idle.wait(lock, [&] { return shared_->inCallback == 0; });
     }
-    shared_->stopWaits.request_stop();
+    shared_->stopWaits.requestStop();
     for (WatchThread& watch : threads_) watch.thread->join();
 }
 

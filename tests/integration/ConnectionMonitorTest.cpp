@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 // A removal watch whose key can never be opened; it remembers the keys it was asked for.
 class UnopenableWatch final : public RemovalWatch {
 public:
-    bool waitForChange(const std::string& keyPath, std::stop_token /*stop*/) override {
+    bool waitForChange(const std::string& keyPath, StopToken /*stop*/) override {
         keys.push_back(keyPath);
         return false;
     }

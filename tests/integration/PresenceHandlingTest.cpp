@@ -151,7 +151,7 @@ public:
         return inner_.stringDescriptor(device, which, buffer);
     }
     void cancel(DeviceHandle device) override { inner_.cancel(device); }
-    bool waitForRemoval(const std::string& location, std::stop_token stop) override {
+    bool waitForRemoval(const std::string& location, StopToken stop) override {
         const bool removed = inner_.waitForRemoval(location, stop);
         noteRemovals();
         return removed;

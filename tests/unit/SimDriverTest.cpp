@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <stop_token>
+#include "platform/StopSignal.h"
 
 #include "protocol/DriverPhoneLink.h"
 #include "sim/SimDriver.h"
@@ -313,26 +313,26 @@ TEST_F(SimDriverTest, AStoppedRemovalWaitEndsWithoutTheRemovalOnBothRoads) {
     usb.road = Road::usb;
     usb.devicePath = "sim-9";
     const SimInterfaceId onBus = driver.attach(usb);
-    std::stop_source stopKey;
-    std::stop_source stopBus;
+    StopSource stopKey;
+    StopSource stopBus;
     auto key = std::async(std::launch::async, [&] {
-        return driver.waitForChange(driver.registryKeyOf(id), stopKey.get_token());
+        return driver.waitForChange(driver.registryKeyOf(id), stopKey.token());
     });
     auto bus = std::async(std::launch::async,
-                          [&] { return driver.waitForRemoval("sim-9", stopBus.get_token()); });
+                          [&] { return driver.waitForRemoval("sim-9", stopBus.token()); });
     ASSERT_TRUE(driver.waitForWatchers(2, std::chrono::seconds(10)));
 
-    stopKey.request_stop();
+    stopKey.requestStop();
     EXPECT_FALSE(key.get());
     EXPECT_EQ(driver.watchersWaiting(), 1u);
     EXPECT_EQ(bus.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
-    stopBus.request_stop();
+    stopBus.requestStop();
     EXPECT_FALSE(bus.get());
     EXPECT_EQ(driver.watchersWaiting(), 0u);
     EXPECT_TRUE(driver.attached(id));
     EXPECT_TRUE(driver.attached(onBus));
 
-    EXPECT_FALSE(driver.waitForRemoval("sim-9", stopBus.get_token()));
+    EXPECT_FALSE(driver.waitForRemoval("sim-9", stopBus.token()));
     EXPECT_EQ(driver.watchersWaiting(), 0u);
 }
 

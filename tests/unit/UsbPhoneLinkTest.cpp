@@ -57,7 +57,7 @@ public:
         return std::make_unique<Queue>(*this);
     }
     void cancel(DeviceHandle) override {}
-    bool waitForRemoval(const std::string&, std::stop_token) override { return false; }
+    bool waitForRemoval(const std::string&, StopToken) override { return false; }
 
 private:
     // Each reap ends the oldest transfer with the next scripted answer.

@@ -5,7 +5,7 @@
 #include <array>
 #include <chrono>
 #include <future>
-#include <stop_token>
+#include "platform/StopSignal.h"
 #include <thread>
 
 #include "EmulatedPhone.h"
@@ -281,19 +281,19 @@ TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOn
 // Its owner's stop ends the wait at once with false, the phone still attached, whichever way the
 // removal is watched; the owner can then join the thread that waited.
 TEST_P(LibusbRemoval, AStoppedWaitEndsAtOnceWithThePhoneStillThere) {
-    std::stop_source stop;
+    StopSource stop;
     watch = std::async(std::launch::async, [&] {
-        return port.waitForRemoval(EmulatedPhone::kLocation, stop.get_token());
+        return port.waitForRemoval(EmulatedPhone::kLocation, stop.token());
     });
     std::this_thread::sleep_for(milliseconds(300));
     ASSERT_EQ(watch.wait_for(milliseconds(0)), std::future_status::timeout);
     const auto asked = Clock::now();
-    stop.request_stop();
+    stop.requestStop();
     ASSERT_EQ(watch.wait_for(std::chrono::seconds(3)), std::future_status::ready);
     EXPECT_FALSE(watch.get());
     EXPECT_LT(since(asked), milliseconds(100));
     EXPECT_EQ(port.listPhones(), std::vector<std::string>{EmulatedPhone::kLocation});
-    EXPECT_FALSE(port.waitForRemoval(EmulatedPhone::kLocation, stop.get_token()));
+    EXPECT_FALSE(port.waitForRemoval(EmulatedPhone::kLocation, stop.token()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Notice, LibusbRemoval,

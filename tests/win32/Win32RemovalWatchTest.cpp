@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
-#include <stop_token>
+#include "platform/StopSignal.h"
 #include <string>
 #include <thread>
 
@@ -88,23 +88,23 @@ TEST_F(Win32RemovalWatchTest, ReturnsOnceASubkeyAppearsBelowTheKey) {
 // can join the waiting thread; a stop asked for before the wait ends it before it waits.
 TEST_F(Win32RemovalWatchTest, AStopEndsTheWaitWithoutAChange) {
     Win32RemovalWatch watch(HKEY_CURRENT_USER);
-    std::stop_source stop;
+    StopSource stop;
     std::atomic<bool> returned{false};
     bool result = true;
     std::thread watcher([&] {
-        result = watch.waitForChange(path_, stop.get_token());
+        result = watch.waitForChange(path_, stop.token());
         returned = true;
     });
     ::Sleep(300);
     EXPECT_FALSE(returned);
     const ULONGLONG asked = ::GetTickCount64();
-    stop.request_stop();
+    stop.requestStop();
     watcher.join();
     EXPECT_LT(::GetTickCount64() - asked, 1000u);
     EXPECT_FALSE(result);
 
     const ULONGLONG again = ::GetTickCount64();
-    EXPECT_FALSE(watch.waitForChange(path_, stop.get_token()));
+    EXPECT_FALSE(watch.waitForChange(path_, stop.token()));
     EXPECT_LT(::GetTickCount64() - again, 1000u);
 }
 

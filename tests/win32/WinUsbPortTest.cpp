@@ -13,7 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <stop_token>
+#include "platform/StopSignal.h"
 #include <thread>
 #include <utility>
 #include <vector>
@@ -702,21 +702,21 @@ TEST_F(WinUsbPortTest, ARemovalIsNoticedWithinASecondAndEveryTransferAfterItFail
 TEST_F(WinUsbPortTest, AStoppedRemovalWaitEndsAtOnceWithThePhoneStillThere) {
     const DeviceHandle phone = openPhone();
     ASSERT_TRUE(phone.valid());
-    std::stop_source stop;
+    StopSource stop;
     std::atomic<bool> returned{false};
     bool removed = true;
     std::thread watcher([&] {
-        removed = port.waitForRemoval(kPhonePath, stop.get_token());
+        removed = port.waitForRemoval(kPhonePath, stop.token());
         returned = true;
     });
     ::Sleep(600);
     EXPECT_FALSE(returned);
     const ULONGLONG asked = ::GetTickCount64();
-    stop.request_stop();
+    stop.requestStop();
     watcher.join();
     EXPECT_LT(::GetTickCount64() - asked, 200u);
     EXPECT_FALSE(removed);
-    EXPECT_FALSE(port.waitForRemoval(kPhonePath, stop.get_token()));
+    EXPECT_FALSE(port.waitForRemoval(kPhonePath, stop.token()));
     EXPECT_EQ(port.listPhones().size(), 1u);
     port.close(phone);
 }

@@ -544,24 +544,24 @@ void LibusbPort::noteDeparture(const std::string& location) {
     removalChanged_.notify_all();
 }
 
-bool LibusbPort::waitForRemoval(const std::string& location, std::stop_token stop) {
+bool LibusbPort::waitForRemoval(const std::string& location, StopToken stop) {
     if (!context_) return false;
     // The wake takes the lock, so it can't fall between a look at the stop and the wait.
     // Registered before the lock is taken (a stop already requested runs it at once) and gone
     // after it is released (its destruction waits for a wake in progress).
-    const std::stop_callback wake(stop, [this] {
+    const StopWake wake(stop, [this] {
         const std::lock_guard lock(removalMutex_);
         removalChanged_.notify_all();
     });
     std::unique_lock lock(removalMutex_);
-    if (closing_ || stop.stop_requested()) return false;
+    if (closing_ || stop.stopRequested()) return false;
     // Taken before the device list is read, so a departure reported after that read is seen.
     const std::uint64_t seen = departures_[location];
     lock.unlock();
     if (!attached(location)) return false;
     lock.lock();
     ++waiters_;
-    const auto ended = [&] { return closing_ || stop.stop_requested(); };
+    const auto ended = [&] { return closing_ || stop.stopRequested(); };
     for (;;) {
         // A hotplug departure ends the wait at once; the bus is looked at besides, since a
         // system without udev tells of no departure.

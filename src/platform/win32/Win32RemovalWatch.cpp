@@ -6,7 +6,7 @@
 
 namespace norvale {
 
-bool Win32RemovalWatch::waitForChange(const std::string& keyPath, std::stop_token stop) {
+bool Win32RemovalWatch::waitForChange(const std::string& keyPath, StopToken stop) {
     // Declared before the key: the key is closed first, which ends its notification, while the
     // event it signals is still open.
     const UniqueHandle changed{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
@@ -16,8 +16,8 @@ bool Win32RemovalWatch::waitForChange(const std::string& keyPath, std::stop_toke
     if (::RegOpenKeyExA(root_, keyPath.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
         return false;
     }
-    const std::stop_callback wake(stop, [&stopped] { ::SetEvent(stopped.get()); });
-    if (stop.stop_requested()) return false;
+    const StopWake wake(stop, [&stopped] { ::SetEvent(stopped.get()); });
+    if (stop.stopRequested()) return false;
     // Asynchronous, so the wait can also end on the stop: the event is set once a subkey was
     // added or removed or a value was set, the moment the driver tears the interface's key down.
     // This thread waits below until then, as the asynchronous form requires of the thread that

@@ -12,7 +12,7 @@ namespace norvale {
 class Win32RemovalWatch final : public RemovalWatch {
 public:
     explicit Win32RemovalWatch(HKEY root = HKEY_LOCAL_MACHINE) : root_(root) {}
-    bool waitForChange(const std::string& keyPath, std::stop_token stop) override;
+    bool waitForChange(const std::string& keyPath, StopToken stop) override;
 
 private:
     HKEY root_;

@@ -504,7 +504,7 @@ void WinUsbPort::cancel(DeviceHandle device) {
     api_.abortPipe(found->usb.get(), found->inPipe);
 }
 
-bool WinUsbPort::waitForRemoval(const std::string& location, std::stop_token stop) {
+bool WinUsbPort::waitForRemoval(const std::string& location, StopToken stop) {
     // A bus that can't be read for a moment is no removal: only a listing without the phone is.
     const auto attached = [&] {
         const auto phones = enumeratePhones();
@@ -514,17 +514,17 @@ bool WinUsbPort::waitForRemoval(const std::string& location, std::stop_token sto
     // The pause between two looks at the bus is a wait on an event a stop sets, so a stop ends
     // it at once. Without an event the pause is a plain sleep and a stop waits for its end.
     const UniqueHandle stopped{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    const std::stop_callback wake(stop, [&stopped] {
+    const StopWake wake(stop, [&stopped] {
         if (stopped) ::SetEvent(stopped.get());
     });
-    if (stop.stop_requested() || !attached()) return false;
+    if (stop.stopRequested() || !attached()) return false;
     do {
         if (!stopped) {
             ::Sleep(kUsbRemovalPollMs);
         } else if (::WaitForSingleObject(stopped.get(), kUsbRemovalPollMs) == WAIT_OBJECT_0) {
             return false;
         }
-        if (stop.stop_requested()) return false;
+        if (stop.stopRequested()) return false;
     } while (attached());
     return true;
 }

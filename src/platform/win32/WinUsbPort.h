@@ -133,7 +133,7 @@ public:
     UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
                                  std::span<std::uint8_t> buffer) override;
     void cancel(DeviceHandle device) override;
-    bool waitForRemoval(const std::string& location, std::stop_token stop) override;
+    bool waitForRemoval(const std::string& location, StopToken stop) override;
 
 private:
     struct Device;
