@@ -1,6 +1,11 @@
 // The arguments read, the language chosen, then help, the version, a refusal or a session.
 #include "cli/CliProgram.h"
 
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
 #include "cli/CliArguments.h"
 #include "cli/CliHelp.h"
 #include "cli/CliSession.h"
@@ -21,6 +26,13 @@ std::string withoutFinalNewline(std::string text) {
     return text;
 }
 
+// As `--dir` does for one phone: the console's program runs in the folder it was given.
+bool enterFolder(const std::string& folder) {
+    std::error_code failed;
+    std::filesystem::current_path(folder, failed);
+    return !failed;
+}
+
 }  // namespace
 
 StationBindings stationBindings(CliBindings& bindings, Language language) {
@@ -30,7 +42,9 @@ StationBindings stationBindings(CliBindings& bindings, Language language) {
                            bindings.threads,
                            bindings.openRoads,
                            [&console](std::string_view text) { return console.nativeToUtf8(text); },
-                           language};
+                           language,
+                           [] { return std::chrono::system_clock::now(); },
+                           enterFolder};
 }
 
 int runCli(std::span<const std::string> args, CliBindings& bindings) {

@@ -30,15 +30,12 @@ std::optional<Refusal> stationRefusal(const CommandLine& line) {
     }
     if (options.device) return Refusal{MessageId::notInStation, "--device"};
     if (options.waitSeconds) return Refusal{MessageId::notInStation, "--wait"};
-    // A plan printed for a phone that has not come, a backup folder put back on every phone, and
-    // one JSON document from many phones at once would each mean something else on a line.
+    // A plan printed for a phone that has not come and one JSON document from many phones at
+    // once would each mean something else on a line.
     if (options.dryRun) return Refusal{MessageId::notInStation, "--dry-run"};
     for (const CliStep& step : line.steps) {
         std::optional<std::string> named;
         if (std::holds_alternative<ListStep>(step)) return Refusal{MessageId::notInStation, "list"};
-        if (std::holds_alternative<RestoreStep>(step)) {
-            return Refusal{MessageId::notInStation, "restore"};
-        }
         if (const auto* info = std::get_if<InfoStep>(&step); info && info->json) {
             return Refusal{MessageId::notInStation, "--json"};
         }

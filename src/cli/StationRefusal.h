@@ -15,8 +15,9 @@ struct Refusal {
 };
 
 // For a station (`line.options.station.enabled`):
-// - `list` is refused: it lists, it serves no phone; so are `restore` (one phone's backup), `info
-//   --json` (one document for one phone) and --dry-run (a plan for a phone that has not come).
+// - `list` is refused: it lists, it serves no phone; so are `info --json` (one document for one
+//   phone) and --dry-run (a plan for a phone that has not come). `restore` is not: a shop puts
+//   one known-good backup on a line of phones, each phone's own flash saved in its folder first.
 // - --device and --wait are refused: a station serves every phone that arrives (--port picks
 //   them by where they are attached) and waits for them until --count or Ctrl+C.
 // - a file a command names (read -o FILE, write --backup FILE, backup DIR) is made inside each

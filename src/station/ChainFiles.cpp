@@ -96,7 +96,11 @@ std::vector<std::string> settleChainOutputs(std::vector<ChainStep>& steps,
             backupFiles(*backup->folder);
         } else if (auto* restore = std::get_if<RestoreStep>(&step);
                    restore && restore->backupFirst) {
-            restore->backupFolder = folderBeside(restore->folder, files, folders);
+            // A station's phones share the folder restored from: each saves its own flash in its
+            // own folder instead.
+            restore->backupFolder = folder.empty()
+                                        ? folderBeside(restore->folder, files, folders)
+                                        : pathInFolder(folder, kSavedBeforeRestoreFolder);
             backupFiles(*restore->backupFolder);
         }
     }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "core/MessageCatalogue.h"
 #include "platform/Clock.h"
@@ -34,6 +35,12 @@ using OpenRoads = std::function<std::shared_ptr<PhoneRoads>(bool simulated)>;
 
 using WallClock = std::function<WallTime()>;
 
+// Makes `folder` the process's working folder, as if the program had been started in it: each
+// phone's folder is made there and the loaders and the configuration file are taken from there.
+// The working folder is the whole process's, so only the face that owns the process changes it;
+// false when the folder can't be entered.
+using EnterFolder = std::function<bool(const std::string& folder)>;
+
 // Every reference outlives the engine.
 struct StationBindings {
     FileSystem& files;
@@ -46,6 +53,8 @@ struct StationBindings {
     Language language = Language::english;
     // The journal's times and the folders' names.
     WallClock wallClock = [] { return std::chrono::system_clock::now(); };
+    // A plan with a working folder is refused without it.
+    EnterFolder enterFolder = nullptr;
     // When given, paces the station's own loop instead of `clock` (a benchmark whose clock is
     // modelled time).
     Clock* loopClock = nullptr;

@@ -106,11 +106,14 @@ ExitCode StationEngine::prepare() {
     if (plan_.workingFolder) {
         for (ChainStep& step : plan_.steps) {
             if (auto* write = std::get_if<WriteStep>(&step)) anchorToTypedFolder(write->image);
+            if (auto* restore = std::get_if<RestoreStep>(&step)) {
+                anchorToTypedFolder(restore->folder);
+            }
         }
         if (plan_.journal) anchorToTypedFolder(*plan_.journal);
-        std::error_code failed;
-        std::filesystem::current_path(*plan_.workingFolder, failed);
-        if (failed) return refuse(MessageId::cannotOpenFolder, *plan_.workingFolder);
+        if (!bindings_.enterFolder || !bindings_.enterFolder(*plan_.workingFolder)) {
+            return refuse(MessageId::cannotOpenFolder, *plan_.workingFolder);
+        }
     }
     if (const auto refusal = loadChainImages(bindings_.files, plan_.steps, images_)) {
         return refuse(*refusal);

@@ -34,16 +34,19 @@ class StationWindow {
 public:
     explicit StationWindow(StationRig& rig)
         : rig_(rig),
-          bindings_{rig.cli.files,
-                    rig.cli.clock,
-                    rig.cli.threads,
+          bindings_{rig.cli.files, rig.cli.clock, rig.cli.threads,
                     [&rig](bool) {
                         return std::make_shared<PhoneRoads>(PhoneRoads{
                             rig.cli.driver, rig.cli.driver, rig.cli.driver, rig.cli.driver});
                     },
-                    [](std::string_view text) { return std::string(text); },
-                    Language::english,
-                    [] { return kStationTime; }} {
+                    [](std::string_view text) { return std::string(text); }, Language::english,
+                    [] { return kStationTime; },
+                    // The folder the operator chose is the test's own ("."): entering it is
+                    // only noted, so the test process keeps its working folder.
+                    [this](const std::string& folder) {
+                        enteredFolders.push_back(folder);
+                        return true;
+                    }} {
         view.folderHere = ".";
     }
     ~StationWindow() {
@@ -84,6 +87,7 @@ public:
 
     FakeStationView view;
     MemorySettings settings;
+    std::vector<std::string> enteredFolders;  // by the engine's worker, read after it ended
 
 private:
     StationRig& rig_;
@@ -155,6 +159,8 @@ TEST(StationWindowStory, ThreePhonesThroughTheChainTwoDoneAndTheUnpluggedOneFail
     EXPECT_FALSE(view.isEnabled(IDC_ST_STOP));
     EXPECT_EQ(view.timerMs, 0u);
     EXPECT_EQ(rig.journal("line.jsonl").size(), 3u);
+    // The process's working folder is the window's to change, asked of it once.
+    EXPECT_EQ(window.enteredFolders, std::vector<std::string>{"."});
     for (const unsigned k : {1u, 3u}) {
         EXPECT_TRUE(std::filesystem::exists(testing::inFolder(rig.folder(k), "Boot.bin")));
     }

@@ -41,6 +41,10 @@ int runStationProgram(HINSTANCE instance, StationBindings& bindings, bool simula
                                   : Language::english;
     bindings.language = language;
     bindings.nativeToUtf8 = [](std::string_view text) { return utf8FromWide(wideFromAnsi(text)); };
+    // The folder is in the system's narrow encoding, as every name the engine's files take.
+    bindings.enterFolder = [](const std::string& folder) {
+        return SetCurrentDirectoryA(folder.c_str()) != FALSE;
+    };
     const StationLauncher launcher = [&bindings](const StationPlan& plan) {
         return std::make_unique<StationEngine>(bindings, plan);
     };
