@@ -1,8 +1,8 @@
 // Seam: blocking wait for a change under the watched interface's registry key.
 #pragma once
 
-#include "platform/StopSignal.h"
 #include <string>
+#include "platform/StopSignal.h"
 
 namespace norvale {
 

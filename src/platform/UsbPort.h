@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include "platform/StopSignal.h"
 #include <string>
 #include <vector>
+#include "platform/StopSignal.h"
 
 #include "platform/DeviceHandle.h"
 

@@ -6,10 +6,10 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include "platform/StopSignal.h"
 #include <string>
 #include <utility>
 #include <vector>
+#include "platform/StopSignal.h"
 
 #include "presence/FlashInterfaceFinder.h"
 #include "presence/RemovalKeyPath.h"

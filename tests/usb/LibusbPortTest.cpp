@@ -5,8 +5,8 @@
 #include <array>
 #include <chrono>
 #include <future>
-#include "platform/StopSignal.h"
 #include <thread>
+#include "platform/StopSignal.h"
 
 #include "EmulatedPhone.h"
 #include "platform/libusb/LibusbPort.h"
@@ -282,9 +282,8 @@ TEST_P(LibusbRemoval, NoticesRemovalWithinASecondAndEveryTransferAfterItEndsAtOn
 // removal is watched; the owner can then join the thread that waited.
 TEST_P(LibusbRemoval, AStoppedWaitEndsAtOnceWithThePhoneStillThere) {
     StopSource stop;
-    watch = std::async(std::launch::async, [&] {
-        return port.waitForRemoval(EmulatedPhone::kLocation, stop.token());
-    });
+    watch = std::async(std::launch::async,
+                       [&] { return port.waitForRemoval(EmulatedPhone::kLocation, stop.token()); });
     std::this_thread::sleep_for(milliseconds(300));
     ASSERT_EQ(watch.wait_for(milliseconds(0)), std::future_status::timeout);
     const auto asked = Clock::now();

@@ -4,9 +4,9 @@
 #include <windows.h>
 
 #include <atomic>
-#include "platform/StopSignal.h"
 #include <string>
 #include <thread>
+#include "platform/StopSignal.h"
 
 #include "platform/win32/Win32RemovalWatch.h"
 

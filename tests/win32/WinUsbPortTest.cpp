@@ -13,10 +13,10 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include "platform/StopSignal.h"
 #include <thread>
 #include <utility>
 #include <vector>
+#include "platform/StopSignal.h"
 
 #include "integration/CliRig.h"
 #include "integration/OperationsRig.h"
