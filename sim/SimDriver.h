@@ -187,6 +187,10 @@ public:
     // time on a full-speed bus (see FullSpeedBus) and the host waits for it on the virtual
     // clock; the host's own work takes no model time. Off (the default), transfers take none.
     void modelFullSpeed(bool on);
+    // Every pipe transfer and bulk transfer that completes takes `ms` more on the clock, as a
+    // phone behind a slow or busy hub: a station's rows then show their bytes moving for seconds,
+    // long enough for an operator (or a test driving the window) to press Stop mid-read.
+    void paceTransfers(std::uint32_t ms);
     // The host's time on the model in milliseconds, fractions kept.
     double modelledMs() const;
     SimUsbQueueCounters queueCounters() const;
@@ -374,6 +378,7 @@ private:
     SimUsbQueueCounters queueCounters_;
 
     std::atomic<bool> fullSpeed_{false};
+    std::atomic<std::uint32_t> paceMs_{0};
 };
 
 }  // namespace norvale
