@@ -95,6 +95,14 @@ StationRowCells stationRowCells(const PhoneRow& row, Language language) {
             cell(StationColumn::result) = t(StationText::done);
             break;
         case PhoneRow::State::failed:
+            // Stop ends every phone's chain as an error of its own; the row says only that it
+            // stopped (what a cut read kept is in the phone's log and the journal).
+            if (row.reasonId == MessageId::stoppedByOperator ||
+                row.reasonId == MessageId::readStoppedByOperator) {
+                cells.look = StationRowCells::Look::stopped;
+                cell(StationColumn::result) = t(StationText::stopped);
+                break;
+            }
             cells.look = StationRowCells::Look::failed;
             cell(StationColumn::result) = t(StationText::failed) + ": " + row.reason;
             break;

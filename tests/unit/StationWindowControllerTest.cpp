@@ -145,6 +145,15 @@ TEST(StationWindowController, RowsSayTheStepTheTransferAndTheResultInTheWindowsL
     EXPECT_EQ(cells.look, StationRowCells::Look::failed);
     EXPECT_EQ(cells.progressPermille, 333u);
 
+    // Stopped by the operator, in a read or between transfers: stopped, not failed.
+    for (const MessageId stop : {MessageId::stoppedByOperator, MessageId::readStoppedByOperator}) {
+        row.reasonId = stop;
+        row.reason = "прервано оператором";
+        cells = stationRowCells(row, Language::russian);
+        EXPECT_EQ(cells.cells[8], "остановлено");
+        EXPECT_EQ(cells.look, StationRowCells::Look::stopped);
+    }
+
     row.state = PhoneRow::State::done;
     row.step = 3;
     cells = stationRowCells(row, Language::english);

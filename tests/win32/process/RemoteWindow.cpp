@@ -11,8 +11,8 @@ class RemoteMemory {
 public:
     RemoteMemory(HANDLE process, std::size_t size)
         : process_(process),
-          address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE,
-                                  PAGE_READWRITE)) {}
+          address_(
+              VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {}
     ~RemoteMemory() {
         if (address_ != nullptr) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
     }
@@ -48,8 +48,7 @@ BOOL CALLBACK collectDialog(HWND window, LPARAM context) {
     auto* search = reinterpret_cast<DialogSearch*>(context);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) &&
-        windowClass(window) == L"#32770") {
+    if (owner == search->processId && IsWindowVisible(window) && windowClass(window) == L"#32770") {
         search->found.push_back(window);
     }
     return TRUE;
