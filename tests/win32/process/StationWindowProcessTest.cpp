@@ -431,6 +431,10 @@ TEST(StationWindowProcess, StopMidReadKeepsEveryPartAndTheSettingsComeBackAfterA
             },
             30s);
         ASSERT_TRUE(station.awaitIdle());
+        EXPECT_TRUE(
+            station.text(IDC_ST_STATUS)
+                .ends_with(word(en, L"   failed 0   stopped 3", L"   ошибка 0   остановлено 3")))
+            << narrow(station.text(IDC_ST_STATUS));
         // Each phone's dump was cut short, not thrown away.
         EXPECT_EQ(foldersWithParts(work).size(), 3u);
         EXPECT_TRUE(station.answers()) << "the window stopped answering after Stop";
