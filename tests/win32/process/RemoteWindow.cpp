@@ -67,6 +67,23 @@ LRESULT ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 constexpr int kTextChars = 1024;
 
+// One cell's text through `memory`, which has room for the item and the text after it.
+std::wstring itemText(HWND list, const RemoteMemory& memory, int row, int column) {
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.cchTextMax = kTextChars;
+    item.pszText = memory.at<wchar_t>(sizeof(LVITEMW));
+    if (!memory.write(0, &item, sizeof item)) return L"<not written>";
+    const LRESULT length = ask(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                               reinterpret_cast<LPARAM>(memory.address()));
+    if (length <= 0) return {};
+    std::wstring text(static_cast<std::size_t>(std::min<LRESULT>(length, kTextChars - 1)), L'\0');
+    if (!memory.read(sizeof(LVITEMW), text.data(), text.size() * sizeof(wchar_t))) {
+        return L"<not read>";
+    }
+    return text;
+}
+
 }  // namespace
 
 bool pollUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -114,19 +131,22 @@ std::wstring RemoteList::listViewText(int row, int column) const {
     // The item, then the text's room right after it.
     RemoteMemory memory(process_, sizeof(LVITEMW) + kTextChars * sizeof(wchar_t));
     if (memory.address() == nullptr) return L"<no memory in the process>";
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.cchTextMax = kTextChars;
-    item.pszText = memory.at<wchar_t>(sizeof(LVITEMW));
-    if (!memory.write(0, &item, sizeof item)) return L"<not written>";
-    const LRESULT length = ask(list_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                               reinterpret_cast<LPARAM>(memory.address()));
-    if (length <= 0) return {};
-    std::wstring text(static_cast<std::size_t>(std::min<LRESULT>(length, kTextChars - 1)), L'\0');
-    if (!memory.read(sizeof(LVITEMW), text.data(), text.size() * sizeof(wchar_t))) {
-        return L"<not read>";
+    return itemText(list_, memory, row, column);
+}
+
+std::vector<std::vector<std::wstring>> RemoteList::listViewRows(
+    const std::vector<int>& columns) const {
+    RemoteMemory memory(process_, sizeof(LVITEMW) + kTextChars * sizeof(wchar_t));
+    std::vector<std::vector<std::wstring>> rows(
+        static_cast<std::size_t>(std::max(listViewCount(), 0)));
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        for (const int column : columns) {
+            rows[row].push_back(memory.address() == nullptr
+                                    ? L"<no memory in the process>"
+                                    : itemText(list_, memory, static_cast<int>(row), column));
+        }
     }
-    return text;
+    return rows;
 }
 
 bool RemoteList::listViewChecked(int row) const {
