@@ -375,26 +375,26 @@ std::vector<std::wstring> foldersWithParts(const std::wstring& work) {
     return found;
 }
 
-// Every row is in the backup's reads and its bytes moved since `before` was seen.
-bool allReading(const Rows& rows, const Rows& before, std::size_t phones) {
-    if (rows.size() != phones || before.size() != phones) return false;
-    for (std::size_t r = 0; r < phones; ++r) {
-        if (rows[r][kBytesColumn].empty() || rows[r][kBytesColumn] == before[r][kBytesColumn]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Waits until each of `phones` rows shows its backup's bytes moving.
+// Waits until each of `phones` rows is in a read whose bytes were seen to move: each row's bytes
+// cell has shown two different counts, and all of them show one now.
 bool awaitReading(const StationWindow& station, std::size_t phones) {
-    Rows before;
+    std::vector<std::wstring> first(phones);
+    std::vector<bool> moved(phones, false);
     return station.awaitRows(
         "every phone's bytes moving in its backup",
         [&](const Rows& rows) {
-            const bool moving = allReading(rows, before, phones);
-            before = rows;
-            return moving;
+            if (rows.size() != phones) return false;
+            bool reading = true;
+            for (std::size_t r = 0; r < phones; ++r) {
+                const std::wstring& bytes = rows[r][kBytesColumn];
+                if (first[r].empty()) {
+                    first[r] = bytes;
+                } else if (!bytes.empty() && bytes != first[r]) {
+                    moved[r] = true;
+                }
+                reading = reading && !bytes.empty() && moved[r];
+            }
+            return reading;
         },
         60s);
 }
