@@ -173,7 +173,8 @@ TEST_F(SimPhonesTest, APacedPhoneTakesThePaceForEveryTransferOnEitherRoad) {
     EXPECT_EQ(clock.nowMs() - before, 50u);
 
     {
-        const Environment environment({{"NORVALE_SIM_PACE", "slow"}});
+        const Environment environment(
+            {{"NORVALE_SIM_PACE", "slow"}, {"NORVALE_SIM_ROAD", "driver"}});
         ::testing::internal::CaptureStderr();
         driver = SimDriver::fromEnvironment(clock);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(),

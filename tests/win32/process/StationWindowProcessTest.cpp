@@ -165,9 +165,11 @@ public:
     RemoteList list(int id) const { return RemoteList(program_.handle(), item(id)); }
     std::vector<std::wstring> steps() const { return list(IDC_ST_STEPS).listBoxLines(); }
 
-    Rows rows() const {
-        std::vector<int> columns;
-        for (int c = 0; c <= kResultColumn; ++c) columns.push_back(c);
+    // The phone list's rows, all columns or those named.
+    Rows rows(std::vector<int> columns = {}) const {
+        if (columns.empty()) {
+            for (int c = 0; c <= kResultColumn; ++c) columns.push_back(c);
+        }
         return list(IDC_ST_PHONES).listViewRows(columns);
     }
 
@@ -189,11 +191,11 @@ public:
     // Polls the phone list until `done` holds for its rows; the rows last seen are named when it
     // never does.
     bool awaitRows(const char* what, const std::function<bool(const Rows&)>& done,
-                   std::chrono::seconds timeout) const {
+                   std::chrono::seconds timeout, const std::vector<int>& columns = {}) const {
         Rows seen;
         if (testing::pollUntil(
                 [&] {
-                    seen = rows();
+                    seen = rows(columns);
                     return done(seen);
                 },
                 timeout)) {
@@ -366,6 +368,18 @@ TEST(StationWindowProcess, ChainBuiltByClicksServesThreePhonesAsTheCommandLineDo
     EXPECT_EQ(windowJournal, journalWithoutTimes(cliWork + L"\\journal.jsonl"));
 }
 
+// What the phones' folders under `work` hold, for a failure's message.
+std::string folderListing(const std::wstring& work) {
+    std::string out;
+    for (const std::wstring& name : namesIn(work, L"sim-*", true)) {
+        out += "\n  " + narrow(name) + ":";
+        for (const std::wstring& file : namesIn(work + L"\\" + name, L"*", false)) {
+            out += " " + narrow(file);
+        }
+    }
+    return out;
+}
+
 // Every phone folder under `work` that holds a dump's .part, by the folder's name.
 std::vector<std::wstring> foldersWithParts(const std::wstring& work) {
     std::vector<std::wstring> found;
@@ -376,35 +390,35 @@ std::vector<std::wstring> foldersWithParts(const std::wstring& work) {
 }
 
 // Waits until each of `phones` rows is in a read whose bytes were seen to move: each row's bytes
-// cell has shown two different counts, and all of them show one now.
+// cell has shown two different counts, and all of them show one now. Only that column is read,
+// so the polls keep up with the window's redraws.
 bool awaitReading(const StationWindow& station, std::size_t phones) {
     std::vector<std::wstring> first(phones);
     std::vector<bool> moved(phones, false);
-    return station.awaitRows(
-        "every phone's bytes moving in its backup",
-        [&](const Rows& rows) {
-            if (rows.size() != phones) return false;
-            bool reading = true;
-            for (std::size_t r = 0; r < phones; ++r) {
-                const std::wstring& bytes = rows[r][kBytesColumn];
-                if (first[r].empty()) {
-                    first[r] = bytes;
-                } else if (!bytes.empty() && bytes != first[r]) {
-                    moved[r] = true;
-                }
-                reading = reading && !bytes.empty() && moved[r];
-            }
-            return reading;
-        },
-        60s);
+    return station.awaitRows("every phone's bytes moving in its backup",
+                             [&](const Rows& rows) {
+                                 if (rows.size() != phones) return false;
+                                 bool reading = true;
+                                 for (std::size_t r = 0; r < phones; ++r) {
+                                     const std::wstring& bytes = rows[r][0];
+                                     if (first[r].empty()) {
+                                         first[r] = bytes;
+                                     } else if (!bytes.empty() && bytes != first[r]) {
+                                         moved[r] = true;
+                                     }
+                                     reading = reading && !bytes.empty() && moved[r];
+                                 }
+                                 return reading;
+                             },
+                             60s, {kBytesColumn});
 }
 
 TEST(StationWindowProcess, StopMidReadKeepsEveryPartAndTheSettingsComeBackAfterARestart) {
     Scratch scratch;
     const std::wstring work = scratch.workFolder(L"window");
-    // Phones behind a slow hub: a backup's reads take several seconds, time to see every row's
+    // Phones behind a slow hub: a backup's reads take ten seconds, time to see every row's
     // bytes move and press Stop in them, even on a loaded machine.
-    const auto environment = stationEnvironment(scratch, L"", L"60");
+    const auto environment = stationEnvironment(scratch, L"", L"100");
 
     {
         StationWindow station(work, environment);
@@ -432,7 +446,7 @@ TEST(StationWindowProcess, StopMidReadKeepsEveryPartAndTheSettingsComeBackAfterA
                 .ends_with(word(en, L"   failed 0   stopped 3", L"   ошибка 0   остановлено 3")))
             << narrow(station.text(IDC_ST_STATUS));
         // Each phone's dump was cut short, not thrown away.
-        EXPECT_EQ(foldersWithParts(work).size(), 3u);
+        EXPECT_EQ(foldersWithParts(work).size(), 3u) << folderListing(work);
         EXPECT_TRUE(station.answers()) << "the window stopped answering after Stop";
 
         // Only the first and the third place from now on, and a journal of its own.
@@ -482,7 +496,7 @@ TEST(StationWindowProcess, StopMidReadKeepsEveryPartAndTheSettingsComeBackAfterA
         ASSERT_TRUE(again.process().waitForExit(30000))
             << "closing the running window did not end it";
         EXPECT_EQ(again.process().exitCode(), 0u);
-        EXPECT_EQ(foldersWithParts(work).size(), partsBefore + 2);
+        EXPECT_EQ(foldersWithParts(work).size(), partsBefore + 2) << folderListing(work);
     }
 }
 
