@@ -38,7 +38,8 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& argu
                            const std::wstring& outputFile) {
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     std::wstring block = environmentBlock(environment);
-    STARTUPINFOW startup{sizeof startup};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
     HANDLE output = INVALID_HANDLE_VALUE;
     if (!outputFile.empty()) {
         SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
