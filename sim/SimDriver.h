@@ -313,7 +313,7 @@ private:
     // later. Under the unit's lock.
     std::uint64_t hostSlot(Unit* unit);
     // A transfer of `bytes` submitted at `submitted`: the host waits until it ends; returns the
-    // whole milliseconds the clock moves on by. Under the unit's lock.
+    // whole milliseconds the clock moves on by, the pace included. Under the unit's lock.
     std::uint32_t busTime(Unit* unit, std::size_t bytes,
                           std::optional<std::uint64_t> submitted = {});
     // What a USB transfer ends with, and clock time to spend once the lock is released.
