@@ -180,9 +180,10 @@ TEST_F(SimPhonesTest, APacedPhoneTakesThePaceForEveryTransferOnEitherRoad) {
         EXPECT_EQ(::testing::internal::GetCapturedStderr(),
                   "norvale-sim: NORVALE_SIM_PACE: ignoring 'slow' (expected MS from 1 to 60000)\n");
     }
+    const DriverPhoneLink unpacedLink(*driver);
     const DeviceHandle unpaced = driver->open(driver->devicePathOf(1));
     before = clock.nowMs();
-    ASSERT_TRUE(link.writePipe(unpaced, kPipe, kRqhw, 1000));
+    ASSERT_TRUE(unpacedLink.writePipe(unpaced, kPipe, kRqhw, 1000));
     EXPECT_EQ(clock.nowMs(), before);
 }
 
