@@ -266,6 +266,8 @@ std::uint64_t SimDriver::pipeTransfersOf(unsigned phoneNumber) const {
 
 void SimDriver::modelFullSpeed(bool on) { fullSpeed_.store(on); }
 
+void SimDriver::paceTransfers(std::uint32_t ms) { paceMs_.store(ms); }
+
 double SimDriver::modelledMs() const {
     std::lock_guard lock(mutex_);
     std::uint64_t slot = clock_.nowMs() * FullSpeedBus::kSlotsPerFrame;
@@ -351,12 +353,13 @@ std::uint64_t SimDriver::hostSlot(Unit* unit) {
 
 std::uint32_t SimDriver::busTime(Unit* unit, std::size_t bytes,
                                  std::optional<std::uint64_t> submitted) {
-    if (!fullSpeed_.load() || !unit) return 0;
+    const std::uint32_t pace = paceMs_.load();
+    if (!fullSpeed_.load() || !unit) return pace;
     const std::uint64_t now = hostSlot(unit);
     unit->hostSlot.store(std::max(now, unit->bus.schedule(submitted.value_or(now), bytes)));
     const std::uint64_t clockMs = unit->hostSlot.load() / FullSpeedBus::kSlotsPerFrame;
     const std::uint64_t clockNow = clock_.nowMs();
-    return clockMs > clockNow ? static_cast<std::uint32_t>(clockMs - clockNow) : 0;
+    return pace + (clockMs > clockNow ? static_cast<std::uint32_t>(clockMs - clockNow) : 0);
 }
 
 SimDriver::Interface* SimDriver::findById(SimInterfaceId id) const {

@@ -187,6 +187,10 @@ public:
     // time on a full-speed bus (see FullSpeedBus) and the host waits for it on the virtual
     // clock; the host's own work takes no model time. Off (the default), transfers take none.
     void modelFullSpeed(bool on);
+    // Every pipe transfer and bulk transfer that completes takes `ms` more on the clock, as a
+    // phone behind a slow or busy hub: a station's rows then show their bytes moving for seconds,
+    // long enough for an operator (or a test driving the window) to press Stop mid-read.
+    void paceTransfers(std::uint32_t ms);
     // The host's time on the model in milliseconds, fractions kept.
     double modelledMs() const;
     SimUsbQueueCounters queueCounters() const;
@@ -309,7 +313,7 @@ private:
     // later. Under the unit's lock.
     std::uint64_t hostSlot(Unit* unit);
     // A transfer of `bytes` submitted at `submitted`: the host waits until it ends; returns the
-    // whole milliseconds the clock moves on by. Under the unit's lock.
+    // whole milliseconds the clock moves on by, the pace included. Under the unit's lock.
     std::uint32_t busTime(Unit* unit, std::size_t bytes,
                           std::optional<std::uint64_t> submitted = {});
     // What a USB transfer ends with, and clock time to spend once the lock is released.
@@ -374,6 +378,7 @@ private:
     SimUsbQueueCounters queueCounters_;
 
     std::atomic<bool> fullSpeed_{false};
+    std::atomic<std::uint32_t> paceMs_{0};
 };
 
 }  // namespace norvale

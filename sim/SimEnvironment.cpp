@@ -135,6 +135,16 @@ std::unique_ptr<SimDriver> SimDriver::fromEnvironment(Clock& clock) {
                          back->c_str());
         }
     }
+    if (const auto pace = environmentText("NORVALE_SIM_PACE"); pace && !pace->empty()) {
+        if (const auto ms = decimal(*pace, 60'000)) {
+            driver->paceTransfers(static_cast<std::uint32_t>(*ms));
+        } else {
+            std::fprintf(stderr,
+                         "norvale-sim: NORVALE_SIM_PACE: ignoring '%s' (expected MS from 1 to "
+                         "60000)\n",
+                         pace->c_str());
+        }
+    }
     driver->applyEnvironment(road, phones);
     return driver;
 }

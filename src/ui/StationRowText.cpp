@@ -47,12 +47,30 @@ std::array<std::string, kStationColumns> stationColumnHeaders(Language language)
         t(StationText::columnRate),  t(StationText::columnLeft),     t(StationText::columnResult)};
 }
 
+bool stoppedByOperator(const PhoneRow& row) {
+    return row.state == PhoneRow::State::failed &&
+           (row.reasonId == MessageId::stoppedByOperator ||
+            row.reasonId == MessageId::readStoppedByOperator);
+}
+
+std::size_t failedPhones(const StationStatus& snapshot) {
+    const auto stopped = static_cast<std::size_t>(
+        std::count_if(snapshot.rows.begin(), snapshot.rows.end(), stoppedByOperator));
+    return snapshot.failed - std::min(stopped, snapshot.failed);
+}
+
 std::string stationStatusLine(const StationStatus& snapshot, Language language) {
     const auto t = [language](StationText id) { return std::string(stationText(id, language)); };
-    return t(StationText::elapsed) + " " + durationText(snapshot.elapsedMs) + "   " +
-           t(StationText::running) + " " + std::to_string(snapshot.running) + "   " +
-           t(StationText::done) + " " + std::to_string(snapshot.done) + "   " +
-           t(StationText::failed) + " " + std::to_string(snapshot.failed);
+    // The phones Stop ended are counted as what their rows say they are.
+    const std::size_t failed = failedPhones(snapshot);
+    std::string line = t(StationText::elapsed) + " " + durationText(snapshot.elapsedMs) + "   " +
+                       t(StationText::running) + " " + std::to_string(snapshot.running) + "   " +
+                       t(StationText::done) + " " + std::to_string(snapshot.done) + "   " +
+                       t(StationText::failed) + " " + std::to_string(failed);
+    if (snapshot.failed > failed) {
+        line += "   " + t(StationText::stopped) + " " + std::to_string(snapshot.failed - failed);
+    }
+    return line;
 }
 
 StationRowCells stationRowCells(const PhoneRow& row, Language language) {
@@ -95,6 +113,13 @@ StationRowCells stationRowCells(const PhoneRow& row, Language language) {
             cell(StationColumn::result) = t(StationText::done);
             break;
         case PhoneRow::State::failed:
+            // Stop ends every phone's chain as an error of its own; the row says only that it
+            // stopped (what a cut read kept is in the phone's log and the journal).
+            if (stoppedByOperator(row)) {
+                cells.look = StationRowCells::Look::stopped;
+                cell(StationColumn::result) = t(StationText::stopped);
+                break;
+            }
             cells.look = StationRowCells::Look::failed;
             cell(StationColumn::result) = t(StationText::failed) + ": " + row.reason;
             break;

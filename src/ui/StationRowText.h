@@ -13,8 +13,14 @@ namespace norvale {
 
 std::array<std::string, kStationColumns> stationColumnHeaders(Language language);
 
-// "Elapsed 0:01:05   running 2   done 5   failed 1".
+// "Elapsed 0:01:05   running 2   done 5   failed 1", then "   stopped 2" once Stop ended phones.
 std::string stationStatusLine(const StationStatus& status, Language language);
+
+// A phone Stop ended (between transfers or in a read): the engine counts it as failed; the window
+// shows it as stopped.
+bool stoppedByOperator(const PhoneRow& row);
+// The phones that failed of themselves, those Stop ended left out.
+std::size_t failedPhones(const StationStatus& snapshot);
 
 // A phone's row: "sim-1", "usb", "0C60", "2/3 write", a bar, "24.0 KiB of 64.0 KiB",
 // "12.0 KiB/s", "0:03", then "done", "stopped" or "failed: <reason>". Figures show only while a

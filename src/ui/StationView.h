@@ -25,9 +25,10 @@ enum class StationColumn {
 inline constexpr std::size_t kStationColumns = 9;
 
 // One row of the phone list as it is drawn: its cells' texts (UTF-8), the bar's share in
-// thousandths and how the row stands out.
+// thousandths and how the row stands out. A phone the operator stopped is no phone that failed:
+// its row does not stand out as one.
 struct StationRowCells {
-    enum class Look { running, done, failed };
+    enum class Look { running, done, failed, stopped };
     std::array<std::string, kStationColumns> cells;
     unsigned progressPermille = 0;
     Look look = Look::running;

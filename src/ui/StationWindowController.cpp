@@ -360,7 +360,7 @@ StationStatus StationWindowController::redraw() {
     if (rows.empty()) {
         view_.endOverall();
     } else {
-        view_.showOverall(shares, rows.size() * std::uint64_t{1000}, snapshot.failed > 0);
+        view_.showOverall(shares, rows.size() * std::uint64_t{1000}, failedPhones(snapshot) > 0);
     }
     if (newPlace) showPlaces();
     return snapshot;

@@ -142,5 +142,50 @@ TEST_F(SimPhonesTest, OnTheDriverRoadLocationsAreInThePathsAndAStartedPhoneRetur
     }));
 }
 
+// Phones behind a slow hub: every transfer that completes takes the pace longer on either road,
+// a string query none; a pace that is no number is refused and leaves the transfers at full pace.
+TEST_F(SimPhonesTest, APacedPhoneTakesThePaceForEveryTransferOnEitherRoad) {
+    {
+        const Environment environment({{"NORVALE_SIM_PHONES", "2"}, {"NORVALE_SIM_PACE", "40"}});
+        driver = SimDriver::fromEnvironment(clock);
+    }
+    const DriverPhoneLink link(*driver);
+    const DeviceHandle device = driver->open(driver->devicePathOf(1));
+    std::uint64_t before = clock.nowMs();
+    ASSERT_TRUE(link.writePipe(device, kPipe, kRqhw, 1000));
+    EXPECT_EQ(clock.nowMs() - before, 40u);
+    before = clock.nowMs();
+    ASSERT_EQ(link.readPipe(device, kPipe, 32, 1000).data.size(), 32u);
+    EXPECT_EQ(clock.nowMs() - before, 40u);
+    before = clock.nowMs();
+    EXPECT_TRUE(link.queryString(device, 0x0002).completed);
+    EXPECT_EQ(clock.nowMs(), before);
+
+    {
+        const Environment environment(
+            {{"NORVALE_SIM_ROAD", "usb"}, {"NORVALE_SIM_PHONES", "1"}, {"NORVALE_SIM_PACE", "25"}});
+        driver = SimDriver::fromEnvironment(clock);
+    }
+    const DeviceHandle usb = driver->open("sim-1");
+    before = clock.nowMs();
+    ASSERT_TRUE(send(usb, kRqhw));
+    ASSERT_EQ(receive(usb).size(), 32u);
+    EXPECT_EQ(clock.nowMs() - before, 50u);
+
+    {
+        const Environment environment(
+            {{"NORVALE_SIM_PACE", "slow"}, {"NORVALE_SIM_ROAD", "driver"}});
+        ::testing::internal::CaptureStderr();
+        driver = SimDriver::fromEnvironment(clock);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "norvale-sim: NORVALE_SIM_PACE: ignoring 'slow' (expected MS from 1 to 60000)\n");
+    }
+    const DriverPhoneLink unpacedLink(*driver);
+    const DeviceHandle unpaced = driver->open(driver->devicePathOf(1));
+    before = clock.nowMs();
+    ASSERT_TRUE(unpacedLink.writePipe(unpaced, kPipe, kRqhw, 1000));
+    EXPECT_EQ(clock.nowMs(), before);
+}
+
 }  // namespace
 }  // namespace norvale

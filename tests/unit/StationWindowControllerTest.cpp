@@ -145,6 +145,15 @@ TEST(StationWindowController, RowsSayTheStepTheTransferAndTheResultInTheWindowsL
     EXPECT_EQ(cells.look, StationRowCells::Look::failed);
     EXPECT_EQ(cells.progressPermille, 333u);
 
+    // Stopped by the operator, in a read or between transfers: stopped, not failed.
+    for (const MessageId stop : {MessageId::stoppedByOperator, MessageId::readStoppedByOperator}) {
+        row.reasonId = stop;
+        row.reason = "прервано оператором";
+        cells = stationRowCells(row, Language::russian);
+        EXPECT_EQ(cells.cells[8], "остановлено");
+        EXPECT_EQ(cells.look, StationRowCells::Look::stopped);
+    }
+
     row.state = PhoneRow::State::done;
     row.step = 3;
     cells = stationRowCells(row, Language::english);
@@ -167,6 +176,15 @@ TEST(StationWindowController, RowsSayTheStepTheTransferAndTheResultInTheWindowsL
               "Elapsed 1:02:03   running 2   done 5   failed 1");
     EXPECT_EQ(stationStatusLine(status, Language::russian),
               "Время 1:02:03   в работе 2   готово 5   ошибка 1");
+    // Of three the engine counts as failed, the two Stop ended are counted as stopped.
+    status.failed = 3;
+    status.rows.resize(3);
+    for (PhoneRow& stopped : status.rows) stopped.state = PhoneRow::State::failed;
+    status.rows[0].reasonId = MessageId::stoppedByOperator;
+    status.rows[2].reasonId = MessageId::readStoppedByOperator;
+    status.rows[1].reasonId = MessageId::phoneNotConnected;
+    EXPECT_EQ(stationStatusLine(status, Language::english),
+              "Elapsed 1:02:03   running 2   done 5   failed 1   stopped 2");
     EXPECT_EQ(byteCountText(512), "512 B");
     EXPECT_EQ(byteCountText(3670016), "3.50 MiB");
     EXPECT_EQ(durationText(59999), "0:59");

@@ -23,6 +23,7 @@ constexpr COLORREF kFailedBackground = RGB(255, 205, 205);
 constexpr COLORREF kDoneBackground = RGB(222, 242, 222);
 constexpr COLORREF kBarFill = RGB(6, 176, 37);
 constexpr COLORREF kBarFailedFill = RGB(218, 38, 38);
+constexpr COLORREF kBarStoppedFill = RGB(150, 150, 150);
 constexpr COLORREF kBarFrame = RGB(160, 160, 160);
 
 int dialogUnitsToPixels(HWND window, int units) {
@@ -218,8 +219,10 @@ void Win32StationView::drawProgress(NMLVCUSTOMDRAW& draw, const StationRowCells&
     filled.right =
         filled.left + static_cast<LONG>(width * std::min(row.progressPermille, 1000u) / 1000);
     if (filled.right > filled.left) {
-        HBRUSH fill =
-            CreateSolidBrush(row.look == StationRowCells::Look::failed ? kBarFailedFill : kBarFill);
+        const COLORREF color = row.look == StationRowCells::Look::failed    ? kBarFailedFill
+                               : row.look == StationRowCells::Look::stopped ? kBarStoppedFill
+                                                                            : kBarFill;
+        HBRUSH fill = CreateSolidBrush(color);
         FillRect(dc, &filled, fill);
         DeleteObject(fill);
     }

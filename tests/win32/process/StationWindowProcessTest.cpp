@@ -1,0 +1,504 @@
+// norvale-station-sim.exe as a process of its own, driven from outside as an operator drives it:
+// clicks, typing, the file dialog, the phone list read across the process boundary.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ui/resources/resource.h"
+#include "win32/process/ChildProcess.h"
+#include "win32/process/RemoteWindow.h"
+
+namespace norvale {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::RemoteList;
+
+constexpr int kResultColumn = 8;
+constexpr int kBytesColumn = 5;
+constexpr int kStepColumn = 3;
+
+std::string narrow(const std::wstring& wide) {
+    std::string out;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(size));
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::string readFile(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The names in `folder` that match `pattern` ("*" for all), "." and ".." left out.
+std::vector<std::wstring> namesIn(const std::wstring& folder, const std::wstring& pattern,
+                                  bool folders) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = found.cFileName;
+        const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (name != L"." && name != L".." && isFolder == folders) names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void putMadeUpBytes(const std::wstring& path, std::size_t count, std::uint32_t state) {
+    std::string bytes(count, '\0');
+    for (char& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>((state >> 16) & 0xFF);
+    }
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes;
+}
+
+void removeTree(const std::wstring& folder) {
+    for (const std::wstring& name : namesIn(folder, L"*", true)) removeTree(folder + L"\\" + name);
+    for (const std::wstring& name : namesIn(folder, L"*", false)) {
+        DeleteFileW((folder + L"\\" + name).c_str());
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+// A scratch folder for one test: the operator's profile (APPDATA), the station's working folders
+// and the image the chain writes.
+class Scratch {
+public:
+    Scratch() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        root = std::wstring(temp) + L"norvale-station-" + std::to_wstring(GetCurrentProcessId()) +
+               L"-" + std::to_wstring(GetTickCount64());
+        CreateDirectoryW(root.c_str(), nullptr);
+        CreateDirectoryW(appData().c_str(), nullptr);
+    }
+    ~Scratch() { removeTree(root); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    std::wstring appData() const { return root + L"\\profile"; }
+    // A working folder as a station computer's holds it: the loader images in .\bin and the
+    // phone's configuration beside them (made-up bytes: the simulated phone runs any).
+    std::wstring workFolder(const std::wstring& name) const {
+        const std::wstring path = root + L"\\" + name;
+        CreateDirectoryW(path.c_str(), nullptr);
+        CreateDirectoryW((path + L"\\bin").c_str(), nullptr);
+        putMadeUpBytes(path + L"\\bin\\loader.bin", 5000, 1);
+        putMadeUpBytes(path + L"\\bin\\LTE2_jump.bin", 1024, 2);
+        putMadeUpBytes(path + L"\\bin\\ram.bin", 2048, 3);
+        std::ofstream(std::filesystem::path(path + L"\\KESTRIN.ini"), std::ios::binary)
+            << "CG1ADR=100A0000\r\n";
+        return path;
+    }
+
+    std::wstring root;
+};
+
+// What every row of the phone list says, column by column.
+using Rows = std::vector<std::vector<std::wstring>>;
+
+std::string describe(const Rows& rows) {
+    std::string out;
+    for (const auto& row : rows) {
+        out += "\n  |";
+        for (const std::wstring& cell : row) out += " " + narrow(cell) + " |";
+    }
+    return rows.empty() ? std::string("\n  (no rows)") : out;
+}
+
+// The station window of a running norvale-station-sim.exe, reached only from outside.
+class StationWindow {
+public:
+    // A crash ends the program with the exception's code, which the tests check; Wine's report of
+    // it goes to the error output the program shares with the test.
+    StationWindow(const std::wstring& folder, const std::vector<std::wstring>& environment)
+        : program_(testing::builtProgram(L"norvale-station-sim.exe"), L"", folder, environment) {
+        if (!program_.started()) return;
+        // The status line is the last control the window fills in as it opens.
+        testing::pollUntil(
+            [this] {
+                for (HWND dialog : testing::dialogsOf(program_.id())) {
+                    if (GetDlgItem(dialog, IDC_ST_PHONES) != nullptr &&
+                        !testing::windowText(GetDlgItem(dialog, IDC_ST_STATUS)).empty()) {
+                        window = dialog;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            20s);
+        english = testing::windowText(window).starts_with(L"Norvale Station");
+    }
+
+    bool opened() const { return window != nullptr; }
+    const ChildProcess& process() const { return program_; }
+    HWND item(int id) const { return GetDlgItem(window, id); }
+    std::wstring text(int id) const { return testing::windowText(item(id)); }
+    void click(int id) const { testing::click(item(id)); }
+    void type(int id, const std::wstring& text) const { testing::type(item(id), text); }
+    bool checked(int id) const {
+        DWORD_PTR state = 0;
+        SendMessageTimeoutW(item(id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
+        return state == BST_CHECKED;
+    }
+    RemoteList list(int id) const { return RemoteList(program_.handle(), item(id)); }
+    std::vector<std::wstring> steps() const { return list(IDC_ST_STEPS).listBoxLines(); }
+
+    // The phone list's rows, all columns or those named.
+    Rows rows(std::vector<int> columns = {}) const {
+        if (columns.empty()) {
+            for (int c = 0; c <= kResultColumn; ++c) columns.push_back(c);
+        }
+        return list(IDC_ST_PHONES).listViewRows(columns);
+    }
+
+    // A modal window of the program other than the station window, once one has opened.
+    HWND awaitDialog(const char* what) const {
+        HWND found = nullptr;
+        const bool opened = testing::pollUntil(
+            [&] {
+                for (HWND dialog : testing::dialogsOf(program_.id())) {
+                    if (dialog != window) found = dialog;
+                }
+                return found != nullptr;
+            },
+            10s);
+        if (!opened) ADD_FAILURE() << "waited 10 s for " << what << "; none opened";
+        return found;
+    }
+
+    // Polls the phone list until `done` holds for its rows; the rows last seen are named when it
+    // never does.
+    bool awaitRows(const char* what, const std::function<bool(const Rows&)>& done,
+                   std::chrono::seconds timeout, const std::vector<int>& columns = {}) const {
+        Rows seen;
+        if (testing::pollUntil(
+                [&] {
+                    seen = rows(columns);
+                    return done(seen);
+                },
+                timeout)) {
+            return true;
+        }
+        ADD_FAILURE() << "waited " << timeout.count() << " s for " << what
+                      << "; the rows said:" << describe(seen);
+        return false;
+    }
+
+    // The station ended its run: Start is offered again.
+    bool awaitIdle() const {
+        const bool idle =
+            testing::pollUntil([this] { return IsWindowEnabled(item(IDC_ST_START)) != 0; }, 30s);
+        if (!idle) ADD_FAILURE() << "waited 30 s for the run to end (Start enabled again)";
+        return idle;
+    }
+
+    bool answers() const {
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
+    }
+
+    // The close box, as the operator's click on it arrives.
+    void closeBox() const { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+    HWND window = nullptr;
+    bool english = false;
+
+private:
+    ChildProcess program_;
+};
+
+std::wstring word(bool english, const wchar_t* inEnglish, const wchar_t* inRussian) {
+    return english ? inEnglish : inRussian;
+}
+
+// The environment of a station with three simulated phones, its settings kept in the scratch
+// profile.
+std::vector<std::wstring> stationEnvironment(const Scratch& scratch, const std::wstring& faults,
+                                             const std::wstring& pace) {
+    return {L"NORVALE_SIM_PHONES=3", L"NORVALE_SIM_FAULTS=" + faults, L"NORVALE_SIM_PACE=" + pace,
+            L"NORVALE_SIM_ARRIVE=",  L"NORVALE_SIM_RETURN=",          L"NORVALE_SIM_TRACE=",
+            L"NORVALE_SIM_ROAD=",    L"APPDATA=" + scratch.appData()};
+}
+
+// Each phone's folder (by its name without the arrival time) and what its files hold.
+std::map<std::string, std::map<std::wstring, std::string>> phoneFolders(const std::wstring& work) {
+    std::map<std::string, std::map<std::wstring, std::string>> folders;
+    for (const std::wstring& name : namesIn(work, L"sim-*", true)) {
+        // "sim-1-20261208-213159": the place, then when the phone came.
+        auto& files =
+            folders[narrow(name.substr(0, name.size() - std::min<std::size_t>(16, name.size())))];
+        for (const std::wstring& file : namesIn(work + L"\\" + name, L"*", false)) {
+            files[file] = readFile(work + L"\\" + name + L"\\" + file);
+        }
+    }
+    return folders;
+}
+
+// The journal's lines without the times they were written at (in the fields and in the phones'
+// folder names), in order.
+std::vector<std::string> journalWithoutTimes(const std::wstring& path) {
+    std::vector<std::string> lines;
+    std::istringstream text(readFile(path));
+    for (std::string line; std::getline(text, line);) {
+        for (const char* field : {"\"started\":\"", "\"ended\":\""}) {
+            const std::size_t at = line.find(field);
+            if (at == std::string::npos) continue;
+            const std::size_t value = at + std::strlen(field);
+            line.replace(value, line.find('"', value) - value, "TIME");
+        }
+        lines.push_back(
+            std::regex_replace(line, std::regex("(sim-[0-9]+)-[0-9]{8}-[0-9]{6}"), "$1-TIME"));
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+TEST(StationWindowProcess, ChainBuiltByClicksServesThreePhonesAsTheCommandLineDoes) {
+    Scratch scratch;
+    const std::wstring work = scratch.workFolder(L"window");
+    const std::wstring cliWork = scratch.workFolder(L"cli");
+    // One 128 KB flash block of the image, written to every phone; phone 2's block is worn.
+    const std::wstring image = scratch.root + L"\\block.bin";
+    std::ofstream(std::filesystem::path(image), std::ios::binary) << std::string(0x20000, '\x5A');
+    const auto environment = stationEnvironment(scratch, L"2:stuck@10100000", L"");
+
+    {
+        StationWindow station(work, environment);
+        ASSERT_TRUE(station.opened()) << "the station window did not open";
+        const bool en = station.english;
+
+        // The chain, built as the operator builds it.
+        station.click(IDC_ST_BACKUP);
+        station.type(IDC_ST_FROM, L"10100000");
+        station.type(IDC_ST_TO, L"1011FFFF");
+        station.click(IDC_ST_WRITE_BLOCKS);
+        HWND chooser = station.awaitDialog("the image file dialog");
+        ASSERT_NE(chooser, nullptr);
+        // The file name field of the open dialog (edt1, or cmb13 in the newer layout).
+        HWND name = GetDlgItem(chooser, 0x480);
+        if (name == nullptr) name = GetDlgItem(chooser, 0x47c);
+        ASSERT_NE(name, nullptr) << "the file dialog has no file name field";
+        testing::type(name, image);
+        testing::click(GetDlgItem(chooser, IDOK));
+        ASSERT_TRUE(testing::pollUntil([&] { return station.steps().size() == 2; }, 10s))
+            << "the written block never joined the chain";
+        station.click(IDC_ST_START_PHONE);
+        station.type(IDC_ST_JOURNAL, L"journal.jsonl");
+        ASSERT_TRUE(testing::pollUntil([&] { return station.steps().size() == 3; }, 10s));
+
+        const std::wstring imageText = image;
+        EXPECT_EQ(station.steps(),
+                  (std::vector<std::wstring>{
+                      word(en, L"backup", L"резервная копия"),
+                      word(en, L"write", L"запись") + L" 10100000-1011FFFF " + imageText,
+                      word(en, L"start", L"запуск")}));
+        const std::wstring command = L"norvale-cli --station --sim --dir " + work +
+                                     L" --journal journal.jsonl backup write 10100000-1011FFFF " +
+                                     image + L" start";
+        EXPECT_EQ(station.text(IDC_ST_COMMAND_LINE), command);
+
+        station.click(IDC_ST_START);
+        const std::wstring done = word(en, L"done", L"готово");
+        const std::wstring failed = word(en, L"failed: ", L"ошибка: ");
+        station.awaitRows(
+            "two phones done and one failed",
+            [&](const Rows& rows) {
+                const auto results = [&](const std::wstring& start) {
+                    return std::count_if(rows.begin(), rows.end(), [&](const auto& row) {
+                        return row[kResultColumn].starts_with(start);
+                    });
+                };
+                return rows.size() == 3 && results(done) == 2 && results(failed) == 1;
+            },
+            60s);
+        const Rows rows = station.rows();
+        ASSERT_EQ(rows.size(), 3u) << describe(rows);
+        EXPECT_EQ(rows[1][kResultColumn],
+                  failed + word(en, L"the written data differ from the image at address 10100000",
+                                L"записанные данные отличаются от образа по адресу 10100000"))
+            << describe(rows);
+
+        // The station serves phones until it is stopped.
+        station.click(IDC_ST_STOP);
+        ASSERT_TRUE(station.awaitIdle());
+        station.closeBox();
+        ASSERT_TRUE(station.process().waitForExit(10000)) << "the program did not end";
+        EXPECT_EQ(station.process().exitCode(), 0u);
+    }
+
+    // The command line with the same chain, on the same phones.
+    const std::wstring cliOutput = scratch.root + L"\\cli-output.txt";
+    ChildProcess cli(testing::builtProgram(L"norvale-cli.exe"),
+                     L"--station --sim --count 3 --journal journal.jsonl backup write "
+                     L"10100000-1011FFFF " +
+                         image + L" start",
+                     cliWork, environment, cliOutput);
+    ASSERT_TRUE(cli.started());
+    ASSERT_TRUE(cli.waitForExit(60000)) << "norvale-cli --station did not end";
+    EXPECT_EQ(cli.exitCode(), 6u) << readFile(cliOutput);
+
+    const auto windowFiles = phoneFolders(work);
+    const auto cliFiles = phoneFolders(cliWork);
+    EXPECT_EQ(windowFiles.size(), 3u);
+    EXPECT_EQ(windowFiles, cliFiles);
+    const auto windowJournal = journalWithoutTimes(work + L"\\journal.jsonl");
+    EXPECT_EQ(windowJournal.size(), 3u);
+    EXPECT_EQ(windowJournal, journalWithoutTimes(cliWork + L"\\journal.jsonl"));
+}
+
+// What the phones' folders under `work` hold, for a failure's message.
+std::string folderListing(const std::wstring& work) {
+    std::string out;
+    for (const std::wstring& name : namesIn(work, L"sim-*", true)) {
+        out += "\n  " + narrow(name) + ":";
+        for (const std::wstring& file : namesIn(work + L"\\" + name, L"*", false)) {
+            out += " " + narrow(file);
+        }
+    }
+    return out;
+}
+
+// Every phone folder under `work` that holds a dump's .part, by the folder's name.
+std::vector<std::wstring> foldersWithParts(const std::wstring& work) {
+    std::vector<std::wstring> found;
+    for (const std::wstring& name : namesIn(work, L"sim-*", true)) {
+        if (!namesIn(work + L"\\" + name, L"*.part", false).empty()) found.push_back(name);
+    }
+    return found;
+}
+
+// Waits until each of `phones` rows is in a read whose bytes were seen to move: each row's bytes
+// cell has shown two different counts, and all of them show one now. Only that column is read,
+// so the polls keep up with the window's redraws.
+bool awaitReading(const StationWindow& station, std::size_t phones) {
+    std::vector<std::wstring> first(phones);
+    std::vector<bool> moved(phones, false);
+    return station.awaitRows("every phone's bytes moving in its backup",
+                             [&](const Rows& rows) {
+                                 if (rows.size() != phones) return false;
+                                 bool reading = true;
+                                 for (std::size_t r = 0; r < phones; ++r) {
+                                     const std::wstring& bytes = rows[r][0];
+                                     if (first[r].empty()) {
+                                         first[r] = bytes;
+                                     } else if (!bytes.empty() && bytes != first[r]) {
+                                         moved[r] = true;
+                                     }
+                                     reading = reading && !bytes.empty() && moved[r];
+                                 }
+                                 return reading;
+                             },
+                             60s, {kBytesColumn});
+}
+
+TEST(StationWindowProcess, StopMidReadKeepsEveryPartAndTheSettingsComeBackAfterARestart) {
+    Scratch scratch;
+    const std::wstring work = scratch.workFolder(L"window");
+    // Phones behind a slow hub: a backup's reads take ten seconds, time to see every row's
+    // bytes move and press Stop in them, even on a loaded machine.
+    const auto environment = stationEnvironment(scratch, L"", L"100");
+
+    {
+        StationWindow station(work, environment);
+        ASSERT_TRUE(station.opened()) << "the station window did not open";
+        const bool en = station.english;
+        station.click(IDC_ST_BACKUP);
+        station.click(IDC_ST_START_PHONE);
+        ASSERT_TRUE(testing::pollUntil([&] { return station.steps().size() == 2; }, 10s));
+        station.click(IDC_ST_START);
+        ASSERT_TRUE(awaitReading(station, 3));
+
+        station.click(IDC_ST_STOP);
+        const std::wstring stopped = word(en, L"stopped", L"остановлено");
+        station.awaitRows(
+            "every row stopped",
+            [&](const Rows& rows) {
+                return rows.size() == 3 &&
+                       std::all_of(rows.begin(), rows.end(),
+                                   [&](const auto& row) { return row[kResultColumn] == stopped; });
+            },
+            30s);
+        ASSERT_TRUE(station.awaitIdle());
+        EXPECT_TRUE(
+            station.text(IDC_ST_STATUS)
+                .ends_with(word(en, L"   failed 0   stopped 3", L"   ошибка 0   остановлено 3")))
+            << narrow(station.text(IDC_ST_STATUS));
+        // Each phone's dump was cut short, not thrown away.
+        EXPECT_EQ(foldersWithParts(work).size(), 3u) << folderListing(work);
+        EXPECT_TRUE(station.answers()) << "the window stopped answering after Stop";
+
+        // Only the first and the third place from now on, and a journal of its own.
+        station.click(IDC_ST_TICKED_PLACES);
+        const RemoteList places = station.list(IDC_ST_PLACES);
+        ASSERT_TRUE(testing::pollUntil([&] { return places.listViewCount() == 3; }, 10s));
+        places.setListViewChecked(0, true);
+        places.setListViewChecked(2, true);
+        station.type(IDC_ST_JOURNAL, L"line.jsonl");
+        ASSERT_TRUE(testing::pollUntil(
+            [&] {
+                return station.text(IDC_ST_COMMAND_LINE).find(L"line.jsonl") != std::wstring::npos;
+            },
+            10s));
+        const std::wstring command = station.text(IDC_ST_COMMAND_LINE);
+
+        station.closeBox();
+        ASSERT_TRUE(station.process().waitForExit(10000))
+            << "closing the idle window did not end it";
+        EXPECT_EQ(station.process().exitCode(), 0u);
+
+        // The same operator opens it again: everything it was set to is shown as it was.
+        StationWindow again(work, environment);
+        ASSERT_TRUE(again.opened()) << "the station window did not open again";
+        EXPECT_EQ(again.steps(), (std::vector<std::wstring>{word(en, L"backup", L"резервная копия"),
+                                                            word(en, L"start", L"запуск")}));
+        EXPECT_EQ(again.text(IDC_ST_FOLDER), work);
+        EXPECT_EQ(again.text(IDC_ST_JOURNAL), L"line.jsonl");
+        EXPECT_FALSE(again.checked(IDC_ST_ALL_PLACES));
+        EXPECT_TRUE(again.checked(IDC_ST_TICKED_PLACES));
+        const RemoteList placesAgain = again.list(IDC_ST_PLACES);
+        ASSERT_EQ(placesAgain.listViewCount(), 3);
+        for (int row = 0; row < 3; ++row) {
+            EXPECT_EQ(placesAgain.listViewChecked(row), row != 1) << "place " << row;
+        }
+        EXPECT_EQ(again.text(IDC_ST_COMMAND_LINE), command);
+
+        // Closed while its two phones read: it asks, and once told yes, ends with them stopped.
+        const std::size_t partsBefore = foldersWithParts(work).size();
+        again.click(IDC_ST_START);
+        ASSERT_TRUE(awaitReading(again, 2));
+        again.closeBox();
+        HWND question = again.awaitDialog("the question whether to stop");
+        ASSERT_NE(question, nullptr);
+        ASSERT_NE(GetDlgItem(question, IDYES), nullptr) << "the question has no Yes button";
+        testing::click(GetDlgItem(question, IDYES));
+        ASSERT_TRUE(again.process().waitForExit(30000))
+            << "closing the running window did not end it";
+        EXPECT_EQ(again.process().exitCode(), 0u);
+        EXPECT_EQ(foldersWithParts(work).size(), partsBefore + 2) << folderListing(work);
+    }
+}
+
+}  // namespace
+}  // namespace norvale
