@@ -321,6 +321,9 @@ private:
         UsbTransfer result;
         std::uint32_t sleepMs = 0;
     };
+    // Runs one USB transfer with its phone locked, then lets the transfer's bus time pass.
+    UsbTransfer underPhoneLock(DeviceHandle device,
+                               const std::function<UsbOutcome(Unit*)>& transfer);
     UsbOutcome usbOut(Unit* unit, DeviceHandle device, std::span<const std::uint8_t> data,
                       std::uint32_t waitMs);
     UsbOutcome usbIn(Unit* unit, DeviceHandle device, std::span<std::uint8_t> buffer,

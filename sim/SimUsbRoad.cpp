@@ -54,30 +54,28 @@ std::uint32_t SimDriver::maxPacketSize(DeviceHandle device) {
     return handle->second->options.usbMaxPacketSize;
 }
 
-UsbTransfer SimDriver::bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,
-                               std::uint32_t waitMs) {
+UsbTransfer SimDriver::underPhoneLock(DeviceHandle device,
+                                      const std::function<UsbOutcome(Unit*)>& transfer) {
     UsbOutcome outcome;
     {
         const std::shared_ptr<Unit> unit = unitOf(device);
         std::unique_lock<std::mutex> phoneLock;
         if (unit) phoneLock = std::unique_lock(unit->mutex);
-        outcome = usbOut(unit.get(), device, data, waitMs);
+        outcome = transfer(unit.get());
     }
+    // The bus time passes with the phone free, so another transfer's thread is not held by it.
     if (outcome.sleepMs != 0) clock_.sleep(outcome.sleepMs);
     return outcome.result;
 }
 
+UsbTransfer SimDriver::bulkOut(DeviceHandle device, std::span<const std::uint8_t> data,
+                               std::uint32_t waitMs) {
+    return underPhoneLock(device, [&](Unit* unit) { return usbOut(unit, device, data, waitMs); });
+}
+
 UsbTransfer SimDriver::bulkIn(DeviceHandle device, std::span<std::uint8_t> buffer,
                               std::uint32_t waitMs) {
-    UsbOutcome outcome;
-    {
-        const std::shared_ptr<Unit> unit = unitOf(device);
-        std::unique_lock<std::mutex> phoneLock;
-        if (unit) phoneLock = std::unique_lock(unit->mutex);
-        outcome = usbIn(unit.get(), device, buffer, waitMs);
-    }
-    if (outcome.sleepMs != 0) clock_.sleep(outcome.sleepMs);
-    return outcome.result;
+    return underPhoneLock(device, [&](Unit* unit) { return usbIn(unit, device, buffer, waitMs); });
 }
 
 SimDriver::UsbOutcome SimDriver::usbOut(Unit* unit, DeviceHandle device,
