@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace norvale {
@@ -12,6 +13,18 @@ namespace {
 constexpr std::uint8_t kStringDescriptorType = 3;
 // bLength is one byte: a string descriptor is never longer.
 constexpr std::size_t kStringDescriptorMax = 255;
+
+// The wait for the next transfer of one reply, which began at `startMs`. The first transfer is
+// given the whole limit: time that passed before the phone was even asked (a thread that lost the
+// processor, a machine that slept) is no silence of the phone's. After a zero-length packet the
+// reply must come within what is left of the limit; nothing when none is.
+std::optional<std::uint32_t> replyWaitLeft(bool asked, std::uint64_t startMs, std::uint64_t nowMs,
+                                           std::uint32_t limit) {
+    if (!asked) return limit;
+    const std::uint64_t elapsed = nowMs - startMs;
+    if (elapsed >= limit) return std::nullopt;
+    return static_cast<std::uint32_t>(limit - elapsed);
+}
 
 // The replies of one request over a queue of bulk IN transfers. A reply is the first transfer
 // that brings data; zero-length packets before it only show that the phone is there, as in
@@ -41,13 +54,14 @@ public:
         const std::uint32_t limit = usbTransferLimit(shape_.waitMs);
         const std::uint64_t start = clock_.nowMs();
         bool sawZeroLength = false;
-        for (;;) {
+        for (bool asked = false;; asked = true) {
             topUp();
-            const std::uint64_t elapsed = clock_.nowMs() - start;
-            if (elapsed >= limit) break;
+            const std::optional<std::uint32_t> wait =
+                replyWaitLeft(asked, start, clock_.nowMs(), limit);
+            if (!wait) break;
             // Nothing in flight means nothing could be started: the device has gone.
             if (planned_.empty()) return end();
-            const UsbReaped got = queue_->reap(static_cast<std::uint32_t>(limit - elapsed));
+            const UsbReaped got = queue_->reap(*wait);
             if (got.transfer.status != UsbStatus::timedOut) planned_.pop_front();
             if (got.transfer.status != UsbStatus::done) {
                 if (got.transfer.status == UsbStatus::timedOut && sawZeroLength) break;
@@ -140,11 +154,11 @@ ReadReply UsbPhoneLink::readPipe(DeviceHandle device, std::uint8_t /*pipe*/, std
     const std::uint32_t limit = usbTransferLimit(waitMs);
     const std::uint64_t start = clock_.nowMs();
     bool sawZeroLength = false;
-    for (;;) {
-        const std::uint64_t elapsed = clock_.nowMs() - start;
-        if (elapsed >= limit) break;
-        const UsbTransfer got =
-            usb_.bulkIn(device, buffer, static_cast<std::uint32_t>(limit - elapsed));
+    for (bool asked = false;; asked = true) {
+        const std::optional<std::uint32_t> wait =
+            replyWaitLeft(asked, start, clock_.nowMs(), limit);
+        if (!wait) break;
+        const UsbTransfer got = usb_.bulkIn(device, buffer, *wait);
         if (got.status != UsbStatus::done) {
             // A wait that ran out after the phone had answered with nothing is that answer; any
             // other end is a failed read.

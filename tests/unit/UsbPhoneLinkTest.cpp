@@ -1,6 +1,7 @@
 // What the USB road asks of the bulk endpoints and what it makes of their answers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <deque>
 
 #include "protocol/UsbPhoneLink.h"
@@ -164,6 +165,48 @@ TEST(UsbPhoneLink, AZeroLengthPacketIsNoReplyAndNoCallWaitsPastItsTime) {
     const std::size_t before = port.seen.size();
     EXPECT_TRUE(link.readPipe(kDevice, kPipe, 5, 0).completed);
     EXPECT_EQ(port.seen.size() - before, 3u);
+}
+
+// A clock on which every look finds another minute gone, as for a thread that lost the processor
+// between two looks, or on the simulator's shared clock while another phone's wait runs out.
+class LateClock final : public Clock {
+public:
+    void sleep(std::uint32_t /*ms*/) override {}
+    std::uint64_t nowMs() const override { return looks_.fetch_add(1) * 60000; }
+
+private:
+    mutable std::atomic<std::uint64_t> looks_{0};
+};
+
+TEST(UsbPhoneLink, TimeGoneBeforeThePhoneWasAskedIsNoSilenceOfThePhone) {
+    VirtualClock busClock;
+    ScriptedPort port(busClock, 64);
+    LateClock late;
+    const UsbPhoneLink link(port, late);
+    port.script.push_back({UsbStatus::done, {'A', 'C', 'K'}});
+    EXPECT_EQ(link.readPipe(kDevice, kPipe, 64, 20000).data, (Bytes{'A', 'C', 'K'}));
+    ASSERT_EQ(port.seen.size(), 1u);
+    EXPECT_EQ(port.seen[0].waitMs, 20000u);
+
+    port.script = {{UsbStatus::done, Bytes(4096, 1)}, {UsbStatus::done, Bytes(1, 2)}};
+    {
+        std::array<std::uint8_t, 4096> buffer{};
+        const auto replies = link.openReplies(kDevice, kPipe, 4096 + 1, 4096, 60000);
+        EXPECT_EQ(replies->next(buffer).length, 4096u);
+        EXPECT_EQ(replies->next(buffer).length, 1u);
+    }
+    for (const SeenTransfer& seen : port.seen) {
+        if (seen.kind == 'P') EXPECT_EQ(seen.waitMs, 60000u);
+    }
+
+    // Once asked, the wait still ends with its time: a zero-length packet and no time left is
+    // an answer of nothing, and the phone is not asked again.
+    port.seen.clear();
+    port.script = {{UsbStatus::done, {}}, {UsbStatus::done, {'A', 'C', 'K'}}};
+    const ReadReply empty = link.readPipe(kDevice, kPipe, 64, 20000);
+    EXPECT_TRUE(empty.completed);
+    EXPECT_TRUE(empty.data.empty());
+    EXPECT_EQ(port.seen.size(), 1u);
 }
 
 // A request for two replies and a byte: three reads queued at once, however deep the queue may
