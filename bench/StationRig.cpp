@@ -1,8 +1,9 @@
 // The station rig: one session, one thread, one simulator and one bus per phone.
 #include "StationRig.h"
 
+#include <condition_variable>
 #include <fstream>
-#include <latch>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -26,6 +27,29 @@ namespace {
 constexpr char kImageName[] = "pds.bin";
 constexpr std::uint32_t kPdsStart = 0x10010000;
 constexpr std::size_t kPdsSize = 0x10000;
+
+// Holds the phones' threads until all are made, so they start together. A mutex and a condition
+// variable rather than std::latch: the standard library's atomic waits can miss a wake in the
+// Windows builds, which have no futex.
+class StartGate {
+public:
+    void pass() {
+        std::unique_lock lock(mutex_);
+        opened_.wait(lock, [this] { return open_; });
+    }
+    void open() {
+        {
+            std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        opened_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool open_ = false;
+};
 
 }  // namespace
 
@@ -156,19 +180,19 @@ std::uint64_t StationRig::bytesPerPhone() {
 
 RigRun StationRig::run(bool atOnce) {
     RigRun result;
-    std::latch start(static_cast<std::ptrdiff_t>(phones_.size()) + 1);
+    StartGate start;
     std::vector<std::thread> threads;
     const double processBefore = processCpuMs();
     const Stopwatch stopwatch;
     for (const auto& phone : phones_) {
         threads.emplace_back([&start, &phone, atOnce] {
-            if (atOnce) start.arrive_and_wait();
+            if (atOnce) start.pass();
             phone->serve();
         });
         if (!atOnce) threads.back().join();
     }
     if (atOnce) {
-        start.arrive_and_wait();
+        start.open();
         for (std::thread& thread : threads) thread.join();
     }
     result.wallMs = stopwatch.elapsedMs();

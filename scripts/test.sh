@@ -56,6 +56,16 @@ count_gtest() {
   count_runs "$passed" "$failed"
 }
 
+# What each failed case of a GoogleTest log printed, from its start to its verdict (at most 40
+# lines a case), so a failure that happens once in a while can be read from CI's output alone.
+failure_details() {
+  [ -f "$1" ] || return 0
+  tr -d '\r' <"$1" | awk '
+    /^\[ RUN      \] / { block = ""; lines = 0 }
+    { if (lines < 40) { block = block $0 "\n"; lines++ } }
+    /^\[  FAILED  \] .* \([0-9]+ ms\)$/ { printf "%s", block }'
+}
+
 configure_and_build() {
   local dir=$1
   shift
@@ -88,6 +98,7 @@ step_usb() {
   grep -E '^\[==========\] .* ran\.|^\[  (PASSED|FAILED)  \]' "$log" || true
   count_gtest "$log"
   if [ "$rc" -ne 0 ]; then
+    failure_details "$log"
     echo "norvale_usb_tests exited with $rc; the whole output is in $log"
     return "$rc"
   fi
@@ -119,6 +130,7 @@ step_tsan() {
   grep -E '^(WARNING: ThreadSanitizer|SUMMARY: ThreadSanitizer)' "$log" || true
   grep -E '^\[==========\] .* ran\.|^\[  (PASSED|FAILED)  \]|^\[ matrix   \] [0-9]' "$log" || true
   if [ "$rc" -ne 0 ]; then
+    failure_details "$log"
     echo "norvale_tests under ThreadSanitizer exited with $rc; the whole output is in $log"
     return "$rc"
   fi
