@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <system_error>
 
 #include "operations/FolderPath.h"
 #include "operations/PartFile.h"
+#include "presence/AttachedPhones.h"
 #include "presence/ConnectionMonitor.h"
 #include "presence/PresenceHandling.h"
 #include "station/ChainFiles.h"
@@ -261,16 +263,30 @@ void StationEngine::serve(const std::shared_ptr<Run>& run) {
         Platform& platform = *platform_;
         Services services{*run->state, view, platform, view};
 
-        const PhoneIdentity identity =
-            handleArrivalOf(services, openAttachedPhone(platform, attached));
-        record.bootVersion = identity.bootVersion;
-        record.mode = identity.mode;
-        run->phone->identify(identity.bootVersion, identity.mode);
+        std::shared_ptr<const OpenDevice> device = openAttachedPhone(platform, attached);
+        ExitCode code = ExitCode::done;
+        std::optional<std::string> folder;
+        if (openDenied(platform, attached, *device)) {
+            // One the system won't let this user open is told as such, and nothing is made for
+            // it: it was never asked anything.
+            view.append(
+                Message(MessageId::noUsbPermission, MessageDetail::name(attached.location)));
+            code = exitCodeFor(MessageId::noUsbPermission);
+        } else {
+            const PhoneIdentity identity = handleArrivalOf(services, std::move(device));
+            record.bootVersion = identity.bootVersion;
+            record.mode = identity.mode;
+            run->phone->identify(identity.bootVersion, identity.mode);
+            folder = createPhoneFolder(bindings_.files, "", attached.location, record.started);
+            if (!folder) {
+                const std::string name = phoneFolderName(attached.location, record.started);
+                view.append(Message(MessageId::cannotCreateFolder, MessageDetail::name(name)));
+                code = exitCodeFor(MessageId::cannotCreateFolder);
+            }
+        }
 
         Observer observer(*run->phone, record, plan_);
-        ExitCode code = ExitCode::done;
-        if (const auto folder =
-                createPhoneFolder(bindings_.files, "", attached.location, record.started)) {
+        if (folder) {
             std::vector<ChainStep> steps = plan_.steps;
             for (const std::string& name :
                  settleChainOutputs(steps, *folder, *folder, bindings_.files)) {
@@ -281,10 +297,6 @@ void StationEngine::serve(const std::shared_ptr<Run>& run) {
             }
             PhoneChain chain(services, steps, images_, attached, &observer);
             code = chain.run();
-        } else {
-            const std::string name = phoneFolderName(attached.location, record.started);
-            view.append(Message(MessageId::cannotCreateFolder, MessageDetail::name(name)));
-            code = exitCodeFor(MessageId::cannotCreateFolder);
         }
         // Its handle goes now: the phone may stay attached, served, while others come and go.
         run->state->device.store(nullptr);

@@ -181,6 +181,35 @@ TEST(StationStory, AFaultOnOnePhoneEndsThatPhoneAloneWithItsOwnLineAndRecord) {
     }
 }
 
+// A phone this user may not open (no udev rule) is told as such, in its line and its record, and
+// nothing is made for it; the phone beside it is served as ever.
+TEST(StationStory, APhoneTheSystemWontLetUsOpenIsToldAsSuchAndNothingIsMadeForIt) {
+    StationRig rig(1);
+    SimInterfaceOptions locked;
+    locked.road = Road::usb;
+    locked.devicePath = "1-1.2";
+    locked.denyOpen = true;
+    rig.cli.driver.attach(locked);
+    const auto result =
+        rig.run({"-q", "--count", "2", "--journal", "j.jsonl", "read", "boot", "-o", "boot.bin"});
+    EXPECT_EQ(result.code, 6);
+    const std::string error =
+        "ERROR - no permission to open the phone 1-1.2: the udev rule is needed, see "
+        "\"Permissions\" in norvale-cli --help";
+    EXPECT_EQ(result.err, "[1-1.2] " + error + "\n");
+    EXPECT_FALSE(std::filesystem::exists("1-1.2-" + std::string(kStationStamp)));
+    EXPECT_EQ(fileBytes(inFolder(rig.folder(1), "boot.bin")), rig.flash(1, 0x10000000, 0x10000));
+    const Bytes journal = fileBytes("j.jsonl");
+    const std::string text(journal.begin(), journal.end());
+    const std::string denied =
+        R"({"location":"1-1.2","road":"usb","serial":"","boot_version":"","mode":"",)"
+        R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:22:31Z","commands":[)"
+        R"({"command":"read boot -o boot.bin","result":"not_run","bytes":0,"files":[]}],)"
+        R"("verify":"","exit_code":2,"reason":"no_usb_permission","error":)" +
+        jsonString(error) + "}\n";
+    EXPECT_NE(text.find(denied), std::string::npos) << text;
+}
+
 // Presses Ctrl+C from a thread of its own once `ready` holds, polling in real time.
 class CtrlCWhen {
 public:
