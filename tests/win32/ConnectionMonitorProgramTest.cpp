@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "win32/process/ChildProcess.h"
+
 namespace norvale {
 namespace {
 
@@ -41,19 +43,6 @@ std::wstring controlText(HWND control) {
     }
     text.resize(copied);
     return text;
-}
-
-// `name` beside the test program or one folder up (the build tree's root).
-std::wstring programPath(const std::wstring& name) {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
-    for (int up = 0; up < 2; ++up) {
-        folder.resize(folder.find_last_of(L"\\/"));
-        const std::wstring candidate = folder + L"\\" + name;
-        if (GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate;
-    }
-    return {};
 }
 
 struct DialogSearch {
@@ -104,7 +93,7 @@ struct ProgramSetup {
 class ProgramRun {
 public:
     ProgramRun(const std::wstring& program, const ProgramSetup& setup) {
-        const std::wstring path = programPath(program);
+        const std::wstring path = testing::builtProgram(program);
         if (path.empty()) {
             ADD_FAILURE() << "the program is not built beside the tests";
             return;
@@ -121,26 +110,19 @@ public:
             std::ofstream(std::filesystem::path(folder_ + L"\\" + name), std::ios::binary) << bytes;
         }
 
-        // The child inherits the environment: the variables are set for it alone.
-        const std::wstring trace = setup.traced ? folder_ + L"\\trace.txt" : std::wstring();
-        const std::pair<const wchar_t*, const wchar_t*> environment[] = {
-            {L"NORVALE_SIM_FAULTS", setup.faults},
-            {L"NORVALE_SIM_ROAD", setup.road},
-            {L"NORVALE_SIM_TRACE", setup.traced ? trace.c_str() : nullptr}};
-        for (const auto& [name, value] : environment) SetEnvironmentVariableW(name, value);
-        std::wstring commandLine = L"\"" + path + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        const BOOL started =
-            CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                           folder_.c_str(), &startup, &process_);
-        for (const auto& [name, value] : environment) SetEnvironmentVariableW(name, nullptr);
-        if (!started) {
+        // The simulator's settings go to the child alone.
+        std::vector<std::wstring> environment;
+        if (setup.faults != nullptr)
+            environment.push_back(L"NORVALE_SIM_FAULTS=" + std::wstring(setup.faults));
+        if (setup.road != nullptr)
+            environment.push_back(L"NORVALE_SIM_ROAD=" + std::wstring(setup.road));
+        if (setup.traced) environment.push_back(L"NORVALE_SIM_TRACE=" + folder_ + L"\\trace.txt");
+        process_.emplace(path, L"", folder_, environment);
+        if (!process_->started()) {
             ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
             return;
         }
-        CloseHandle(process_.hThread);
-        DialogSearch search{process_.dwProcessId};
+        DialogSearch search{process_->id()};
         const auto deadline = Clock::now() + 20s;
         while (search.found == nullptr && Clock::now() < deadline) {
             EnumWindows(findDialog, reinterpret_cast<LPARAM>(&search));
@@ -151,11 +133,7 @@ public:
         if (dialog == nullptr) ADD_FAILURE() << "no dialog window appeared";
     }
     ~ProgramRun() {
-        if (process_.hProcess != nullptr) {
-            TerminateProcess(process_.hProcess, 99);
-            WaitForSingleObject(process_.hProcess, 5000);
-            CloseHandle(process_.hProcess);
-        }
+        process_.reset();  // ended first: its folder can go only once nothing holds it
         const std::wstring config = folder_ + L"\\KESTRIN.ini";
         SetFileAttributesW(config.c_str(), FILE_ATTRIBUTE_NORMAL);
         std::error_code ignored;
@@ -220,7 +198,7 @@ public:
 private:
     // The open-file dialog the program shows: a dialog of its own, not the main one.
     HWND fileDialog() const {
-        FileDialogSearch search{process_.dwProcessId, dialog};
+        FileDialogSearch search{process_->id(), dialog};
         EnumWindows(findFileDialog, reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
@@ -237,7 +215,7 @@ private:
     }
 
     std::wstring folder_;
-    PROCESS_INFORMATION process_{};
+    std::optional<testing::ChildProcess> process_;
 };
 
 TEST(ConnectionMonitorProgram, WithoutAPhoneTheProductShowsNotConnectedAndKeepsAnswering) {
@@ -258,7 +236,7 @@ TEST(ConnectionMonitorProgram, TheSimulatedPhoneIsAnnouncedAboutASecondAfterStar
     const auto after =
         run.logBecomes(L"Телефон подключен\r\nВерсия Boot'a: 0C60\r\nРежим: FLASH \r\n"
                        L"Начало CG1 - 100A0000\r\n");
-    ASSERT_TRUE(after.has_value()) << "log: " << testing::PrintToString(run.log());
+    ASSERT_TRUE(after.has_value()) << "log: " << ::testing::PrintToString(run.log());
     EXPECT_GE(*after, 900ms);
     EXPECT_LE(*after, 4000ms);
     EXPECT_EQ(run.status(), L"Подключен");
@@ -271,7 +249,7 @@ TEST(ConnectionMonitorProgram, AnUnplugFaultIsShownAsTheRemoval) {
     ASSERT_NE(run.dialog, nullptr);
     const auto after = run.logBecomes(
         L"Телефон подключен\r\nВерсия Boot'a: 0C60\r\nРежим: \r\nТелефон отключен\r\n\r\n");
-    ASSERT_TRUE(after.has_value()) << "log: " << testing::PrintToString(run.log());
+    ASSERT_TRUE(after.has_value()) << "log: " << ::testing::PrintToString(run.log());
     // The status is set right after the lines; give the UI thread its moment.
     const auto deadline = Clock::now() + 5s;
     while (run.status() != L"Не подключен" && Clock::now() < deadline) Sleep(5);
@@ -311,7 +289,7 @@ SevenButtons clickEveryButton(const wchar_t* road) {
                                                   {L"blocks.img", pattern(0x10000, 7)}}});
     if (run.dialog == nullptr) return seen;
     if (!run.logBecomes(L"Телефон подключен\r\nВерсия Boot'a: 0C60\r\nРежим: FLASH \r\n")) {
-        ADD_FAILURE() << "no arrival; log: " << testing::PrintToString(run.log());
+        ADD_FAILURE() << "no arrival; log: " << ::testing::PrintToString(run.log());
         return seen;
     }
     const std::wstring success = L"Успешно\r\n";
@@ -323,7 +301,7 @@ SevenButtons clickEveryButton(const wchar_t* road) {
                                                     {1041, L"blocks.img"}};
     for (const auto& [button, image] : steps) {
         const auto added = run.command(button, image, {success});
-        EXPECT_TRUE(added) << button << "; log: " << testing::PrintToString(run.log());
+        EXPECT_TRUE(added) << button << "; log: " << ::testing::PrintToString(run.log());
         if (!added) return seen;
         // Reading PDS comes right after its write: the dump holds what was written.
         if (button == 1043) {
@@ -364,7 +342,7 @@ TEST(ConnectionMonitorProgram, EveryButtonWorksOnTheUsbRoadAsOnTheDriverRoadByte
     const std::wstring either[] = {started + L"Успешно\r\nТелефон отключен\r\n\r\n",
                                    started + L"Телефон отключен\r\n\r\nУспешно\r\n"};
     for (const std::wstring* start : {&driver.start, &usb.start}) {
-        EXPECT_TRUE(*start == either[0] || *start == either[1]) << testing::PrintToString(*start);
+        EXPECT_TRUE(*start == either[0] || *start == either[1]) << ::testing::PrintToString(*start);
     }
 
     const std::vector<std::string> usbWrites = writesOf(usb.trace);

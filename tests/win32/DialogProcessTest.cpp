@@ -6,26 +6,13 @@
 #include <string>
 
 #include "win32/DialogHarness.h"
+#include "win32/process/ChildProcess.h"
 
 namespace norvale {
 namespace {
 
 using testing::waitUntil;
 using testing::windowText;
-
-// norvale-sim.exe beside the test program or one folder up (the build tree's root).
-std::wstring simProgramPath() {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
-    folder.resize(folder.find_last_of(L"\\/"));
-    for (int up = 0; up < 2; ++up) {
-        const std::wstring candidate = folder + L"\\norvale-sim.exe";
-        if (GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate;
-        folder.resize(folder.find_last_of(L"\\/"));
-    }
-    return {};
-}
 
 struct FindDialog {
     DWORD processId;
@@ -46,61 +33,41 @@ BOOL CALLBACK findDialogOf(HWND window, LPARAM context) {
     return TRUE;
 }
 
-// The program started in a scratch folder; ended, if it still runs, when the test is done.
-class SimProgram {
+// A scratch folder of the test's, removed when the test is done with it.
+class ScratchFolder {
 public:
-    SimProgram() {
-        const std::wstring program = simProgramPath();
-        if (program.empty()) {
-            ADD_FAILURE() << "norvale-sim.exe is not built beside the tests";
-            return;
-        }
+    ScratchFolder() {
         wchar_t temp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + L"norvale-dialog-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(folder_.c_str(), nullptr);
-        std::wstring commandLine = L"\"" + program + L"\"";
-        STARTUPINFOW startup{sizeof startup};
-        if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                            nullptr, folder_.c_str(), &startup, &process_)) {
-            ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+        path = std::wstring(temp) + L"norvale-dialog-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(path.c_str(), nullptr);
+    }
+    ~ScratchFolder() { RemoveDirectoryW(path.c_str()); }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    std::wstring path;
+};
+
+// The program started in a scratch folder; ended, if it still runs, when the test is done, before
+// its folder goes.
+struct SimProgram {
+    SimProgram() : process(testing::builtProgram(L"norvale-sim.exe"), L"", folder.path, {}) {
+        if (!process.started()) {
+            ADD_FAILURE() << "norvale-sim.exe is not built beside the tests, or did not start";
             return;
         }
-        CloseHandle(process_.hThread);
-        FindDialog search{process_.dwProcessId};
+        FindDialog search{process.id()};
         waitUntil([&] {
             EnumWindows(findDialogOf, reinterpret_cast<LPARAM>(&search));
             return search.found != nullptr;
         });
         dialog = search.found;
     }
-    ~SimProgram() {
-        if (process_.hProcess != nullptr) {
-            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
-                TerminateProcess(process_.hProcess, 99);
-                WaitForSingleObject(process_.hProcess, 5000);
-            }
-            CloseHandle(process_.hProcess);
-        }
-        RemoveDirectoryW(folder_.c_str());
-    }
-    SimProgram(const SimProgram&) = delete;
-    SimProgram& operator=(const SimProgram&) = delete;
 
-    bool waitForExit(DWORD ms) const {
-        return WaitForSingleObject(process_.hProcess, ms) == WAIT_OBJECT_0;
-    }
-    DWORD exitCode() const {
-        DWORD code = 0;
-        GetExitCodeProcess(process_.hProcess, &code);
-        return code;
-    }
-
+    ScratchFolder folder;
+    testing::ChildProcess process;
     HWND dialog = nullptr;
-
-private:
-    std::wstring folder_;
-    PROCESS_INFORMATION process_{};
 };
 
 TEST(DialogProcess, EscapeAndEnterLeaveItOpenAndSystemCloseEndsItWithZero) {
@@ -114,14 +81,14 @@ TEST(DialogProcess, EscapeAndEnterLeaveItOpenAndSystemCloseEndsItWithZero) {
         PostMessageW(log, WM_KEYUP, key, 0xC0000001);
     }
     PostMessageW(program.dialog, WM_CLOSE, 0, 0);
-    EXPECT_FALSE(program.waitForExit(1500));
+    EXPECT_FALSE(program.process.waitForExit(1500));
     // The window answers still: its message loop was not ended.
     DWORD_PTR answer = 0;
     EXPECT_NE(SendMessageTimeoutW(program.dialog, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &answer), 0);
 
     PostMessageW(program.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    ASSERT_TRUE(program.waitForExit(10000));
-    EXPECT_EQ(program.exitCode(), 0u);
+    ASSERT_TRUE(program.process.waitForExit(10000));
+    EXPECT_EQ(program.process.exitCode(), 0u);
 }
 
 }  // namespace
