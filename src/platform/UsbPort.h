@@ -7,9 +7,9 @@
 #include <span>
 #include <string>
 #include <vector>
-#include "platform/StopSignal.h"
 
 #include "platform/DeviceHandle.h"
+#include "platform/StopSignal.h"
 
 namespace norvale {
 

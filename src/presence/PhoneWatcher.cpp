@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 #include <vector>
-#include "platform/StopSignal.h"
 
+#include "platform/StopSignal.h"
 #include "presence/FlashInterfaceFinder.h"
 #include "presence/RemovalKeyPath.h"
 #include "protocol/DriverPhoneLink.h"

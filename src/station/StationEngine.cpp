@@ -23,6 +23,36 @@ namespace {
 // The loop's pace: a look at the stop request and a tick for the face ten times a second.
 constexpr std::uint32_t kTickMs = 100;
 
+// How a phone's arrival went: its folder made, or the reason it goes no further (its line told).
+struct Arrival {
+    std::optional<std::string> folder;
+    ExitCode code = ExitCode::done;
+};
+
+// Opens the phone, tells of its arrival and makes its folder. One the system won't let this user
+// open is told as such and nothing is made for it: it was never asked anything.
+Arrival arrive(Services& services, const AttachedPhone& attached, FileSystem& files,
+               StationPhone& phone, JournalRecord& record) {
+    std::shared_ptr<const OpenDevice> device = openAttachedPhone(services.platform, attached);
+    if (openDenied(services.platform, attached, *device)) {
+        services.log.append(
+            Message(MessageId::noUsbPermission, MessageDetail::name(attached.location)));
+        return {std::nullopt, exitCodeFor(MessageId::noUsbPermission)};
+    }
+    const PhoneIdentity identity = handleArrivalOf(services, std::move(device));
+    record.bootVersion = identity.bootVersion;
+    record.mode = identity.mode;
+    phone.identify(identity.bootVersion, identity.mode);
+    std::optional<std::string> folder =
+        createPhoneFolder(files, "", attached.location, record.started);
+    if (!folder) {
+        const std::string name = phoneFolderName(attached.location, record.started);
+        services.log.append(Message(MessageId::cannotCreateFolder, MessageDetail::name(name)));
+        return {std::nullopt, exitCodeFor(MessageId::cannotCreateFolder)};
+    }
+    return {std::move(folder), ExitCode::done};
+}
+
 }  // namespace
 
 struct StationEngine::Run {
@@ -263,30 +293,11 @@ void StationEngine::serve(const std::shared_ptr<Run>& run) {
         Platform& platform = *platform_;
         Services services{*run->state, view, platform, view};
 
-        std::shared_ptr<const OpenDevice> device = openAttachedPhone(platform, attached);
-        ExitCode code = ExitCode::done;
-        std::optional<std::string> folder;
-        if (openDenied(platform, attached, *device)) {
-            // One the system won't let this user open is told as such, and nothing is made for
-            // it: it was never asked anything.
-            view.append(
-                Message(MessageId::noUsbPermission, MessageDetail::name(attached.location)));
-            code = exitCodeFor(MessageId::noUsbPermission);
-        } else {
-            const PhoneIdentity identity = handleArrivalOf(services, std::move(device));
-            record.bootVersion = identity.bootVersion;
-            record.mode = identity.mode;
-            run->phone->identify(identity.bootVersion, identity.mode);
-            folder = createPhoneFolder(bindings_.files, "", attached.location, record.started);
-            if (!folder) {
-                const std::string name = phoneFolderName(attached.location, record.started);
-                view.append(Message(MessageId::cannotCreateFolder, MessageDetail::name(name)));
-                code = exitCodeFor(MessageId::cannotCreateFolder);
-            }
-        }
+        Arrival arrival = arrive(services, attached, bindings_.files, *run->phone, record);
+        ExitCode code = arrival.code;
 
         Observer observer(*run->phone, record, plan_);
-        if (folder) {
+        if (const auto& folder = arrival.folder) {
             std::vector<ChainStep> steps = plan_.steps;
             for (const std::string& name :
                  settleChainOutputs(steps, *folder, *folder, bindings_.files)) {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include "platform/StopSignal.h"
 
+#include "platform/StopSignal.h"
 #include "protocol/DriverPhoneLink.h"
 #include "sim/SimDriver.h"
 #include "sim/VirtualClock.h"

@@ -6,9 +6,9 @@
 #include <chrono>
 #include <future>
 #include <thread>
-#include "platform/StopSignal.h"
 
 #include "EmulatedPhone.h"
+#include "platform/StopSignal.h"
 #include "platform/libusb/LibusbPort.h"
 #include "protocol/CommandFormats.h"
 

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <string>
 #include <thread>
-#include "platform/StopSignal.h"
 
+#include "platform/StopSignal.h"
 #include "platform/win32/Win32RemovalWatch.h"
 
 namespace norvale {

@@ -16,11 +16,11 @@
 #include <thread>
 #include <utility>
 #include <vector>
-#include "platform/StopSignal.h"
 
 #include "integration/CliRig.h"
 #include "integration/OperationsRig.h"
 #include "integration/StrictBusStories.h"
+#include "platform/StopSignal.h"
 #include "platform/win32/UsbSocketName.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32HandleBits.h"
