@@ -165,6 +165,8 @@ private:
                 }
             } else if (option == "--journal") {
                 if (auto file = value(option)) options.station.journal = std::move(*file);
+            } else if (option == "--clone-pds") {
+                options.station.clonePds = true;
             } else if (option == "--lang") {
                 if (auto language = value(option)) readLanguage(*language);
             } else {
@@ -393,7 +395,8 @@ StationPlan stationPlan(const CommandLine& line) {
                        options.station.journal,
                        options.station.ports,
                        options.station.count,
-                       options.simulated};
+                       options.simulated,
+                       options.station.clonePds};
 }
 
 std::optional<std::uint32_t> parseStrictHex(std::string_view text) {

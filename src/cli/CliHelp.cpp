@@ -77,6 +77,8 @@ constexpr HelpEntry kOptions[] = {
                         "prints it); repeat it for several.\n"},
     {"--count N", "With --station: end once N phones have finished.\n"},
     {"--journal FILE", "With --station: append one line of JSON per phone to FILE.\n"},
+    {"--clone-pds", "With --station: restore writes the backup's PDS to every phone too\n"
+                    "(without it, Boot and Panic only: PDS belongs to the phone it came from).\n"},
     {"--lang ru|en", "Language of the messages (default: the system's).\n"},
     {"--help, -h", "This text; after a command, that command's.\n"},
     {"--version", "The program's version.\n"},
@@ -93,6 +95,8 @@ constexpr ExitCodeHelp kExitCodes[] = {
     {ExitCode::verifyDifference, "verification found a difference\n"},
     {ExitCode::somePhoneFailed,
      "a station: at least one phone failed (its journal line says why)\n"},
+    {ExitCode::journalIncomplete,
+     "a station: a journal line could not be written; before 130 and 6\n"},
     {ExitCode::interrupted, "interrupted (Ctrl+C)\n"},
 };
 

@@ -80,10 +80,12 @@ enum class MessageId : std::uint8_t {
     outsidePhoneFolder,  // the name
     journalNotWritten,   // the journal's file
     waitingAtPorts,      // the --port places no phone was at when the station began, ", " between
+    phoneLogInFile,      // the file a finished phone's log lines went to
+    servedElsewhere,     // the place of a phone another of the computer's programs serves
 };
 
 inline constexpr std::size_t kMessageCount =
-    static_cast<std::size_t>(MessageId::waitingAtPorts) + 1;
+    static_cast<std::size_t>(MessageId::servedElsewhere) + 1;
 
 // One detail of a message, kept as what it is, so each front end shows it its own way.
 struct MessageDetail {

@@ -144,6 +144,11 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
      "could not write the journal's line to the file {1}"},
     {Id::waitingAtPorts, "waiting_at_ports", kLine, u8"Ожидание телефона в местах: {1}",
      "Waiting for a phone at: {1}"},
+    {Id::phoneLogInFile, "phone_log_in_file", kLine, u8"Журнал телефона записан в файл {1}",
+     "The phone's log is in the file {1}"},
+    {Id::servedElsewhere, "served_elsewhere", kLine,
+     u8"Телефон в месте {1} обслуживает другая программа Norvale",
+     "The phone at {1} is served by another Norvale program"},
 }};
 
 // The table is looked up by identifier: each row must stand at its identifier's place.

@@ -66,7 +66,9 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::blockAlreadyEqual:
         case MessageId::savingPhoneTo:
         case MessageId::restoringFrom:
-        case MessageId::waitingAtPorts: break;
+        case MessageId::waitingAtPorts:
+        case MessageId::phoneLogInFile:
+        case MessageId::servedElsewhere: break;
     }
     return ExitCode::transferFailed;
 }

@@ -188,6 +188,7 @@ ExitCode PhoneChain::restore(const RestoreStep& step) {
         }
     }
     for (std::size_t i = 0; i < kBackupRegions.size(); ++i) {
+        if (!step.pds && kBackupRegions[i].slices == pdsSlices) continue;
         const std::string path = pathInFolder(step.folder, kBackupRegions[i].fileName);
         services_.log.append(Message(MessageId::restoringFrom, MessageDetail::name(path)));
         // Always compared first and always verified: a restore puts a phone back as it was.

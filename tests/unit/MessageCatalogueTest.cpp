@@ -179,6 +179,11 @@ std::vector<Sample> samples() {
          error(kJournalNotWritten, kName)},
         {Message(MessageId::waitingAtPorts, MessageDetail::name("1-1.3, 1-1.4")),
          "waiting_at_ports", with(Cp1251Text{u8"Ожидание телефона в местах: "}, "1-1.3, 1-1.4")},
+        {Message(MessageId::phoneLogInFile, name), "phone_log_in_file",
+         with(Cp1251Text{u8"Журнал телефона записан в файл "}, kName)},
+        {Message(MessageId::servedElsewhere, MessageDetail::name("1-1.3")), "served_elsewhere",
+         Cp1251Text{u8"Телефон в месте "}.str() + "1-1.3" +
+             Cp1251Text{u8" обслуживает другая программа Norvale"}.str() + "\r\n"},
     };
 }
 
