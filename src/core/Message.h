@@ -51,6 +51,7 @@ enum class MessageId : std::uint8_t {
     writeNotConfirmed,  // the block's address
     stoppedByOperator,
     readStoppedByOperator,  // the bytes kept; the ".part" file that holds them, if any
+    writeInterrupted,       // a stop while the flash was written in part
     verifyMismatch,         // the first address that differs
     // Errors of the command line, before anything is sent.
     unknownCommand,    // the word

@@ -81,6 +81,11 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
     {Id::readStoppedByOperator, "read_stopped_by_operator", kError,
      u8"прервано оператором, сохранено байт: {1}[ в файле {2}]",
      "stopped by the operator, bytes saved: {1}[ in the file {2}]"},
+    // A stop that came between a write's first flash command and its last reply: the phone may
+    // not boot as it is, which the operator must not take for a harmless stop.
+    {Id::writeInterrupted, "write_interrupted", kError,
+     u8"запись прервана: флеш-память телефона записана не полностью, её нужно записать снова",
+     "writing interrupted: the phone's flash is incomplete and must be written again"},
     {Id::verifyMismatch, "verify_mismatch", kError,
      u8"записанные данные отличаются от образа, адрес: {1}",
      "the written data differ from the image at address {1}"},

@@ -10,7 +10,10 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::noUsbPermission:
         case MessageId::noSuchPhone: return ExitCode::noPhone;
         case MessageId::stoppedByOperator:
-        case MessageId::readStoppedByOperator: return ExitCode::interrupted;
+        case MessageId::readStoppedByOperator:
+        // The operator's stop all the same; the error line and the journal's reason say the
+        // flash needs the write again, and a station counts the phone as failed.
+        case MessageId::writeInterrupted: return ExitCode::interrupted;
         case MessageId::verifyMismatch: return ExitCode::verifyDifference;
         case MessageId::badAddressRange:
         case MessageId::unknownCommand:

@@ -88,7 +88,9 @@ public:
     }
     void commandEnds(std::size_t index, ExitCode code) override {
         JournalCommand& command = record_.commands[index];
-        command.result = code == ExitCode::done ? "done" : "failed";
+        command.result = code == ExitCode::done          ? "done"
+                         : code == ExitCode::interrupted ? "stopped"
+                                                         : "failed";
         command.bytes = phone_.takeCommandBytes();
     }
 
@@ -194,7 +196,9 @@ ExitCode StationEngine::run() {
             [](const WatchedPhone& /*watched*/) {});
         std::optional<std::uint64_t> nextScan;
         for (;;) {
-            if (stopRequested_.load() && !stopping) {
+            // Again at every look until the sessions have ended: a transfer a session began in
+            // the instant of the stop, or the closing 'Z' of a read it stopped, is cut as well.
+            if (stopRequested_.load()) {
                 stopping = true;
                 stopSessions();
             }
@@ -378,8 +382,14 @@ void StationEngine::tellAwaitedPorts(const std::vector<AttachedPhone>& seen) {
 }
 
 void StationEngine::stopSessions() {
-    std::lock_guard lock(mutex_);
-    for (const std::shared_ptr<Run>& run : runs_) run->state->stopRequested.store(true);
+    std::vector<std::shared_ptr<Run>> runs;
+    {
+        std::lock_guard lock(mutex_);
+        runs = runs_;
+    }
+    for (const std::shared_ptr<Run>& run : runs) {
+        if (!run->ended.load()) stopSession(*run->state, *platform_);
+    }
 }
 
 StationStatus StationEngine::snapshot() const {
