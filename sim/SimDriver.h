@@ -228,6 +228,11 @@ public:
     bool waitForChange(const std::string& keyPath, StopToken stop) override;
 
     std::vector<std::string> listPhones() override;
+    // Each attachment of a simulated device (a phone that comes back is another) is named by
+    // its interface's id; a wait for a change of the bus counts as a watcher and ends at a
+    // removal.
+    UsbBusLook lookAtBus() override;
+    bool waitForBusChange(StopToken stop, std::uint32_t waitMs) override;
     std::string serialNumber(const std::string& location) override;
     UsbOpenFailure openFailure(const std::string& location) override;
     std::uint32_t maxPacketSize(DeviceHandle device) override;
@@ -239,6 +244,7 @@ public:
                                  std::span<std::uint8_t> buffer) override;
     std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle device) override;
     // Ends the transfers outstanding in the device's queues; the others end inside their calls.
+    UsbStatus resetPipe(DeviceHandle device, bool in) override;
     void cancel(DeviceHandle device) override;
     bool waitForRemoval(const std::string& location, StopToken stop) override;
 
@@ -366,6 +372,7 @@ private:
     std::uintptr_t nextSet_ = 0x5E70000;
     bool openSetFails_ = false;
     unsigned watchers_ = 0;
+    std::uint64_t removals_ = 0;  // devices detached so far
     SimEnumerationCounters counters_;
 
     std::vector<std::shared_ptr<Unit>> units_;  // phone K at K - 1
