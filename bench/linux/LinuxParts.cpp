@@ -7,6 +7,7 @@
 #include "MemoryBench.h"
 #include "PlatformParts.h"
 #include "SoakBench.h"
+#include "UsbWatchBench.h"
 #include "platform/posix/AllocatorArenas.h"
 
 namespace norvale::bench {
@@ -25,7 +26,8 @@ std::vector<PlatformPart> platformParts() {
     return {{kPartMemory, [](const BenchOptions&,
                              ResultTable& table) { benchPeakMemory(thisProgram(), table); }},
             {kPartSoak,
-             [](const BenchOptions&, ResultTable& table) { benchSoak(thisProgram(), table); }}};
+             [](const BenchOptions&, ResultTable& table) { benchSoak(thisProgram(), table); }},
+            {kPartWatch, [](const BenchOptions&, ResultTable& table) { benchUsbWatch(table); }}};
 }
 
 void stationPeakMemory(ResultTable& table) { benchStationPeakMemory(thisProgram(), table); }

@@ -36,10 +36,12 @@ enum class MessageId : std::uint8_t {
     phoneNotConnected,
     noAnswer,
     noUsbPermission,  // the phone's location
-    cannotReadFile,   // the file
-    fileInUse,        // the file
-    fileTooLarge,     // the file
-    imageTooShort,    // the image file
+    phoneInUse,       // the phone's location
+    usbBusUnread,
+    cannotReadFile,  // the file
+    fileInUse,       // the file
+    fileTooLarge,    // the file
+    imageTooShort,   // the image file
     badAddressRange,
     cannotCreateFile,   // the file
     fileExists,         // the file; the ".part" file that keeps the dump, when one does

@@ -42,9 +42,17 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
     {Id::noAnswer, "no_answer", kError, u8"нет связи с телефоном", "no connection with the phone"},
     // The system would not let this user open the phone's device: nothing was sent to it.
     {Id::noUsbPermission, "no_usb_permission", kError,
-     u8"нет прав открыть телефон {1}: нужно правило udev, см. norvale-cli --help",
-     "no permission to open the phone {1}: the udev rule is needed, see \"Permissions\" in "
-     "norvale-cli --help"},
+     u8"нет прав открыть телефон {1}: нужно правило udev или группа plugdev, см. norvale-cli "
+     u8"--help",
+     "no permission to open the phone {1}: the udev rule is needed, and a user not at the seat "
+     "needs the plugdev group, see \"Permissions\" in norvale-cli --help"},
+    // The system refused the open because another program holds the phone (not a Norvale one).
+    {Id::phoneInUse, "phone_in_use", kError, u8"телефон {1} занят другой программой",
+     "the phone {1} is in use by another program"},
+    // A look at the bus that could not read it: the phones watched are kept, and it looks again.
+    {Id::usbBusUnread, "usb_bus_unread", kLine,
+     u8"не удалось прочитать шину USB, следующая попытка через секунду",
+     "the USB bus could not be read; looking again in a second"},
     {Id::cannotReadFile, "cannot_read_file", kError, u8"не удалось прочитать файл {1}",
      "could not read the file {1}"},
     {Id::fileInUse, "file_in_use", kError, u8"файл занят другой программой: {1}",

@@ -8,6 +8,7 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::phoneNotConnected:
         // Nothing reached the phone: to the run it is as if none were attached.
         case MessageId::noUsbPermission:
+        case MessageId::phoneInUse:
         case MessageId::noSuchPhone: return ExitCode::noPhone;
         case MessageId::stoppedByOperator:
         case MessageId::readStoppedByOperator:

@@ -30,14 +30,14 @@ struct Arrival {
 };
 
 // Opens the phone, tells of its arrival and makes its folder. One the system won't let this user
-// open is told as such and nothing is made for it: it was never asked anything.
+// open, or that another program holds, is told as such and nothing is made for it: it was never
+// asked anything.
 Arrival arrive(Services& services, const AttachedPhone& attached, FileSystem& files,
                StationPhone& phone, JournalRecord& record) {
     std::shared_ptr<const OpenDevice> device = openAttachedPhone(services.platform, attached);
-    if (openDenied(services.platform, attached, *device)) {
-        services.log.append(
-            Message(MessageId::noUsbPermission, MessageDetail::name(attached.location)));
-        return {std::nullopt, exitCodeFor(MessageId::noUsbPermission)};
+    if (const auto refusal = openRefusal(services.platform, attached, *device)) {
+        services.log.append(Message(*refusal, MessageDetail::name(attached.location)));
+        return {std::nullopt, exitCodeFor(*refusal)};
     }
     const PhoneIdentity identity = handleArrivalOf(services, std::move(device));
     record.bootVersion = identity.bootVersion;
@@ -193,7 +193,9 @@ ExitCode StationEngine::run() {
                 if (firstSeen) firstSeen->push_back(watched.phone);
                 return arrived(watched);
             },
-            [](const WatchedPhone& /*watched*/) {});
+            [](const WatchedPhone& /*watched*/) {},
+            // Said once until the bus can be read again; the phones it serves are kept.
+            [this] { stationLine(Message(MessageId::usbBusUnread)); });
         std::optional<std::uint64_t> nextScan;
         for (;;) {
             // Again at every look until the sessions have ended: a transfer a session began in
