@@ -9,20 +9,34 @@
 #include <vector>
 
 #include "core/MessageCatalogue.h"
+#include "platform/win32/Win32Handles.h"
 #include "ui/StationView.h"
 #include "ui/win32/TaskbarProgress.h"
 
 namespace norvale {
 
+struct GdiObjectTraits {
+    using Value = HGDIOBJ;
+    static Value invalid() { return nullptr; }
+    static void close(Value value) { ::DeleteObject(value); }
+};
+struct WindowTraits {
+    using Value = HWND;
+    static Value invalid() { return nullptr; }
+    static void close(Value value) { ::DestroyWindow(value); }
+};
+
 // UI thread only, like the window. The phone list is a virtual list view: it asks for a cell's
-// text when it paints it (fillCell), so a redraw touches only the rows that changed; the progress
+// text when it paints it (fillCell), so a redraw touches only the cells that changed; the progress
 // cell and the colours of finished rows are drawn in the list's custom-draw notifications.
+// Every control is placed from the texts it holds in the window's font (StationLayout), again
+// whenever the window's size or its screen's DPI changes.
 class Win32StationView final : public StationView {
 public:
     explicit Win32StationView(Language language) : language_(language) {}
 
     // The window procedure attaches the window at WM_INITDIALOG, before the controller runs.
-    void attach(HWND window) { window_ = window; }
+    void attach(HWND window);
     HWND window() const { return window_; }
 
     // StationView.
@@ -47,11 +61,29 @@ public:
     bool ask(std::string_view question) override;
     void tell(std::string_view text) override;
     void showLog(std::string_view title, const std::vector<std::string>& lines) override;
-    std::string pathText(const std::string& path) override;
+    bool logShown() override { return log_.valid(); }
+    std::string windowLayout() override;
+    void setWindowLayout(std::string_view layout) override;
+    void blockShutdown(bool blocked) override;
     std::string currentFolder() override;
     void startTimer(unsigned ms) override;
     void stopTimer() override;
     void close() override;
+
+    // WM_SIZE, WM_GETMINMAXINFO and WM_DPICHANGED of the window.
+    void layout();
+    void limitSize(MINMAXINFO& limits) const;
+    void changeDpi(UINT dpi, const RECT& suggested);
+    // The row an operator's Enter or context menu (at `screen`, or under the selection when the
+    // keyboard asked: -1, -1) names in the phone list; -1 for none or a cancelled menu.
+    int selectedRow() const;
+    int rowFromMenu(POINT screen) const;
+    // The log window, for the message loop's keyboard handling; null when it is not open.
+    HWND logWindow() const { return log_.get(); }
+    void logClosed() { log_.release(); }
+    // The phone list's mouse moves, for the whole text of a cut cell as a tooltip.
+    void trackCell(POINT client);
+    void fillTip(NMTTDISPINFOW& info) const;
 
     // LVN_GETDISPINFOW of the phone list.
     void fillCell(NMLVDISPINFOW& info) const;
@@ -65,9 +97,19 @@ public:
 
 private:
     void drawProgress(NMLVCUSTOMDRAW& draw, const StationRowCells& row) const;
+    void fitColumns(const std::array<std::string, kStationColumns>& headers);
+    UINT dpi() const;
+    HFONT font() const;
 
     Language language_;
     HWND window_ = nullptr;
+    UINT dpi_ = 96;
+    // The window's font at the current DPI once it changed; until then the template's.
+    UniqueResource<GdiObjectTraits> scaledFont_;
+    SIZE minimum_{0, 0};
+    UniqueResource<WindowTraits> log_;
+    HWND tip_ = nullptr;  // a child of the window: destroyed with it
+    std::pair<int, int> tipCell_{-1, -1};
     std::vector<StationRowCells> rows_;
     // Each row's cells as the list view takes them, made once per change rather than per paint.
     std::vector<std::array<std::wstring, kStationColumns>> wideRows_;
