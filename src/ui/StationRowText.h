@@ -25,7 +25,7 @@ std::size_t failedPhones(const StationStatus& snapshot);
 // A phone's row: "sim-1", "usb", "0C60", "2/3 write", a bar, "24.0 KiB of 64.0 KiB",
 // "12.0 KiB/s", "0:03", then "done", "stopped" or "failed: <reason>". The bar and the bytes tell
 // one figure, the running transfer's share (the step column tells where in the chain it is):
-// empty between transfers, whole once the phone is done, kept where a failed phone ended.
+// empty between transfers and once a phone failed or stopped, whole once it is done.
 StationRowCells stationRowCells(const PhoneRow& row, Language language);
 
 // The chain's share done in thousandths, each step an equal part and the running transfer's

@@ -10,21 +10,21 @@ namespace {
 
 // The notifications of the phone list and the places' list; false for what the list handles
 // itself.
-bool onNotify(HWND window, StationWindowBinding& binding, NMHDR& header) {
+bool onNotify(StationWindowBinding& binding, NMHDR& header) {
     // The phone list's tooltip asks for a cut cell's whole text.
     if (header.code == TTN_GETDISPINFOW) {
         binding.view.fillTip(reinterpret_cast<NMTTDISPINFOW&>(header));
         return true;
     }
+    // The phone list's header: a column's width changed (the operator dragged its edge).
+    if (header.code == HDN_ITEMCHANGEDW || header.code == HDN_ITEMCHANGEDA) {
+        binding.view.readColumnWidths();
+        return false;
+    }
     if (header.idFrom == IDC_ST_PHONES) {
         switch (header.code) {
             case LVN_GETDISPINFOW:
                 binding.view.fillCell(reinterpret_cast<NMLVDISPINFOW&>(header));
-                return true;
-            case NM_CUSTOMDRAW:
-                SetWindowLongPtrW(
-                    window, DWLP_MSGRESULT,
-                    binding.view.customDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(header)));
                 return true;
             case NM_DBLCLK:
                 binding.controller.onRowActivated(reinterpret_cast<NMITEMACTIVATE&>(header).iItem);
@@ -72,7 +72,11 @@ INT_PTR CALLBACK stationWindowProc(HWND window, UINT message, WPARAM wParam, LPA
             }
             return TRUE;
         case WM_TIMER: binding->controller.onTimer(); return TRUE;
-        case WM_NOTIFY: return onNotify(window, *binding, *reinterpret_cast<NMHDR*>(lParam));
+        case WM_DRAWITEM:
+            if (wParam != IDC_ST_PHONES) return FALSE;
+            binding->view.drawRow(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
+        case WM_NOTIFY: return onNotify(*binding, *reinterpret_cast<NMHDR*>(lParam));
         case WM_CONTEXTMENU:
             if (reinterpret_cast<HWND>(wParam) != GetDlgItem(window, IDC_ST_PHONES)) return FALSE;
             binding->controller.onRowActivated(binding->view.rowFromMenu(

@@ -27,6 +27,7 @@ constexpr COLORREF kBarFill = RGB(6, 176, 37);
 constexpr COLORREF kBarFailedFill = RGB(218, 38, 38);
 constexpr COLORREF kBarStoppedFill = RGB(150, 150, 150);
 constexpr COLORREF kBarFrame = RGB(160, 160, 160);
+constexpr COLORREF kGridLine = RGB(224, 224, 224);
 
 int dialogUnitsToPixels(HWND window, int units) {
     RECT rect{0, 0, units, 0};
@@ -114,6 +115,15 @@ LRESULT CALLBACK phoneListProc(HWND list, UINT message, WPARAM wParam, LPARAM lP
 void Win32StationView::attach(HWND window) {
     window_ = window;
     dpi_ = windowDpi(window);
+    // Windows 10 would scale a per-monitor dialog's font and controls by itself on a DPI change;
+    // this window lays itself out from its texts instead (changeDpi), so that is turned off.
+    using SetDialogDpiChangeBehaviorFn = BOOL(WINAPI*)(HWND, int, int);
+    constexpr int kDisableAll = 1;  // DDC_DISABLE_ALL
+    if (const auto setBehaviour =
+            reinterpret_cast<SetDialogDpiChangeBehaviorFn>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleW(L"user32"), "SetDialogDpiChangeBehavior")))) {
+        setBehaviour(window, kDisableAll, kDisableAll);
+    }
     // A tooltip over the phone list that shows a cut cell's whole text (LPSTR_TEXTCALLBACK: the
     // text is asked for when it shows).
     HWND list = phoneList(window);
@@ -168,6 +178,7 @@ void Win32StationView::changeDpi(UINT dpi, const RECT& suggested) {
         ListView_SetColumnWidth(list, c, scaled(ListView_GetColumnWidth(list, c), dpi, dpi_));
     }
     dpi_ = dpi;
+    readColumnWidths();
     SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     layout();
@@ -218,6 +229,7 @@ void Win32StationView::setWindowLayout(std::string_view saved) {
     placement.rcNormalPosition = place;
     placement.showCmd = v[4] != 0 ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
     SetWindowPlacement(window_, &placement);
+    readColumnWidths();
     layout();
 }
 
@@ -365,9 +377,8 @@ std::vector<bool> Win32StationView::placeTicks() {
 
 void Win32StationView::setColumns(const std::array<std::string, kStationColumns>& headers) {
     HWND list = phoneList(window_);
-    ListView_SetExtendedListViewStyleEx(
-        list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER,
-        LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
+    ListView_SetExtendedListViewStyleEx(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER,
+                                        LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     for (std::size_t i = 0; i < kStationColumns; ++i) {
         std::wstring header = wideFromUtf8(headers[i]);
         LVCOLUMNW column{};
@@ -382,6 +393,14 @@ void Win32StationView::setColumns(const std::array<std::string, kStationColumns>
         column.iSubItem = static_cast<int>(i);
         SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
     }
+    readColumnWidths();
+}
+
+void Win32StationView::readColumnWidths() {
+    HWND list = phoneList(window_);
+    for (std::size_t c = 0; c < kStationColumns; ++c) {
+        columnWidths_[c] = ListView_GetColumnWidth(list, static_cast<int>(c));
+    }
 }
 
 void Win32StationView::showRows(const std::vector<StationRowCells>& rows) {
@@ -389,8 +408,13 @@ void Win32StationView::showRows(const std::vector<StationRowCells>& rows) {
     const std::size_t shown = rows_.size();
     rows_.resize(rows.size());
     wideRows_.resize(rows.size());
-    // Only the cells whose text or bar changed are repainted: a tick of phones in a transfer
-    // changes a few columns of each row, not the whole list.
+    // Only the block of cells whose text or bar changed is repainted: a tick of phones in a
+    // transfer changes a few columns of each row, not the whole list. One rectangle around them
+    // all, because every invalidation is a round trip to the window system.
+    int firstRow = -1;
+    int lastRow = -1;
+    int firstColumn = static_cast<int>(kStationColumns);
+    int lastColumn = -1;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (i < shown && rows_[i] == rows[i]) continue;
         const bool lookChanged = i >= shown || rows_[i].look != rows[i].look;
@@ -400,21 +424,29 @@ void Win32StationView::showRows(const std::vector<StationRowCells>& rows) {
                 (i >= shown || rows_[i].progressPermille != rows[i].progressPermille);
             const bool textChanged = i >= shown || rows_[i].cells[c] != rows[i].cells[c];
             if (textChanged) wideRows_[i][c] = wideFromUtf8(rows[i].cells[c]);
+            // New rows are painted by the count's change.
             if (i >= shown || !(lookChanged || textChanged || barChanged)) continue;
-            RECT cell{};
-            if (ListView_GetSubItemRect(list, static_cast<int>(i), static_cast<int>(c), LVIR_BOUNDS,
-                                        &cell)) {
-                // The first column's bounds are the whole row's: its own width is the label's.
-                if (c == 0) cell.right = cell.left + ListView_GetColumnWidth(list, 0);
-                InvalidateRect(list, &cell, FALSE);
-            }
+            if (firstRow < 0) firstRow = static_cast<int>(i);
+            lastRow = static_cast<int>(i);
+            firstColumn = std::min(firstColumn, static_cast<int>(c));
+            lastColumn = std::max(lastColumn, static_cast<int>(c));
         }
         rows_[i] = rows[i];
     }
-    // New rows are painted by the count's change.
     if (rows.size() != shown) {
         SendMessageW(list, LVM_SETITEMCOUNT, rows.size(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     }
+    if (firstRow < 0) return;
+    RECT first{};
+    RECT last{};
+    if (!ListView_GetSubItemRect(list, firstRow, firstColumn, LVIR_BOUNDS, &first) ||
+        !ListView_GetSubItemRect(list, lastRow, lastColumn, LVIR_BOUNDS, &last)) {
+        return;
+    }
+    // The first column's bounds are the whole row's.
+    if (lastColumn == 0) last.right = last.left + ListView_GetColumnWidth(list, 0);
+    const RECT block{first.left, first.top, last.right, last.bottom};
+    InvalidateRect(list, &block, FALSE);
 }
 
 void Win32StationView::fillCell(NMLVDISPINFOW& info) const {
@@ -431,41 +463,66 @@ void Win32StationView::fillCell(NMLVDISPINFOW& info) const {
     info.item.pszText[length] = L'\0';
 }
 
-LRESULT Win32StationView::customDraw(NMLVCUSTOMDRAW& draw) const {
-    switch (draw.nmcd.dwDrawStage) {
-        case CDDS_PREPAINT: return CDRF_NOTIFYITEMDRAW;
-        case CDDS_ITEMPREPAINT: return CDRF_NOTIFYSUBITEMDRAW;
-        case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
-            const auto row = static_cast<std::size_t>(draw.nmcd.dwItemSpec);
-            if (row >= rows_.size()) return CDRF_DODEFAULT;
-            const StationRowCells& cells = rows_[row];
-            draw.clrText = GetSysColor(COLOR_WINDOWTEXT);
-            draw.clrTextBk = cells.look == StationRowCells::Look::failed ? kFailedBackground
-                             : cells.look == StationRowCells::Look::done
-                                 ? kDoneBackground
-                                 : GetSysColor(COLOR_WINDOW);
-            if (draw.iSubItem == static_cast<int>(StationColumn::progress)) {
-                drawProgress(draw, cells);
-                return CDRF_SKIPDEFAULT;
-            }
-            return CDRF_NEWFONT;
+void Win32StationView::drawRow(const DRAWITEMSTRUCT& item) const {
+    const auto row = static_cast<std::size_t>(item.itemID);
+    if (row >= rows_.size()) return;
+    const StationRowCells& cells = rows_[row];
+    HWND list = item.hwndItem;
+    HDC dc = item.hDC;
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    const COLORREF background = selected ? GetSysColor(COLOR_HIGHLIGHT)
+                                : cells.look == StationRowCells::Look::failed ? kFailedBackground
+                                : cells.look == StationRowCells::Look::done
+                                    ? kDoneBackground
+                                    : GetSysColor(COLOR_WINDOW);
+    SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    SetBkColor(dc, background);
+    // Only the cells the paint asks for: a tick repaints the few columns that changed.
+    RECT clip{};
+    GetClipBox(dc, &clip);
+    const int pad = MulDiv(6, static_cast<int>(dpi_), 96);
+    RECT cell = item.rcItem;
+    for (std::size_t c = 0; c < kStationColumns; ++c) {
+        cell.left = c == 0 ? item.rcItem.left : cell.right;
+        cell.right = cell.left + columnWidths_[c];
+        if (cell.right <= clip.left || cell.left >= clip.right) continue;
+        // A grid line at each cell's right and bottom edge, as the list's own grid draws them.
+        RECT inside = cell;
+        inside.right -= 1;
+        inside.bottom -= 1;
+        SetDCBrushColor(dc, kGridLine);
+        const RECT right{inside.right, cell.top, cell.right, cell.bottom};
+        const RECT bottom{cell.left, inside.bottom, cell.right, cell.bottom};
+        FillRect(dc, &right, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+        FillRect(dc, &bottom, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+        if (c == static_cast<std::size_t>(StationColumn::progress)) {
+            drawProgress(dc, inside, background, cells);
+            continue;
         }
-        default: return CDRF_DODEFAULT;
+        // The background and the text in one call, the text clipped to its cell; a cut text is
+        // read whole in the cell's tooltip.
+        const std::wstring& text = wideRows_[row][c];
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        RECT textRect = inside;
+        textRect.left += pad;
+        ExtTextOutW(dc, textRect.left, inside.top + (inside.bottom - inside.top - extent.cy) / 2,
+                    ETO_OPAQUE | ETO_CLIPPED, &inside, text.c_str(), static_cast<UINT>(text.size()),
+                    nullptr);
+    }
+    if ((item.itemState & ODS_FOCUS) != 0 && GetFocus() == list) {
+        DrawFocusRect(dc, &item.rcItem);
     }
 }
 
-void Win32StationView::drawProgress(NMLVCUSTOMDRAW& draw, const StationRowCells& row) const {
-    RECT cell{};
-    ListView_GetSubItemRect(draw.nmcd.hdr.hwndFrom, static_cast<int>(draw.nmcd.dwItemSpec),
-                            draw.iSubItem, LVIR_BOUNDS, &cell);
-    HDC dc = draw.nmcd.hdc;
+void Win32StationView::drawProgress(HDC dc, const RECT& cell, COLORREF background,
+                                    const StationRowCells& row) const {
     // The DC's own brush, recoloured: no brush is made per cell and paint.
     const auto fill = [dc](const RECT& rect, COLORREF color) {
         SetDCBrushColor(dc, color);
         FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
     };
-    fill(cell, draw.clrTextBk);
-
+    fill(cell, background);
     RECT bar = cell;
     InflateRect(&bar, -3, -3);
     if (bar.right <= bar.left || bar.bottom <= bar.top) return;
@@ -477,10 +534,9 @@ void Win32StationView::drawProgress(NMLVCUSTOMDRAW& draw, const StationRowCells&
     filled.right =
         filled.left + static_cast<LONG>(width * std::min(row.progressPermille, 1000u) / 1000);
     if (filled.right > filled.left) {
-        const COLORREF color = row.look == StationRowCells::Look::failed    ? kBarFailedFill
-                               : row.look == StationRowCells::Look::stopped ? kBarStoppedFill
-                                                                            : kBarFill;
-        fill(filled, color);
+        fill(filled, row.look == StationRowCells::Look::failed    ? kBarFailedFill
+                     : row.look == StationRowCells::Look::stopped ? kBarStoppedFill
+                                                                  : kBarFill);
     }
 }
 

@@ -26,9 +26,10 @@ struct WindowTraits {
     static void close(Value value) { ::DestroyWindow(value); }
 };
 
-// UI thread only, like the window. The phone list is a virtual list view: it asks for a cell's
-// text when it paints it (fillCell), so a redraw touches only the cells that changed; the progress
-// cell and the colours of finished rows are drawn in the list's custom-draw notifications.
+// UI thread only, like the window. The phone list is a virtual, owner-drawn list view: the view
+// keeps each row's texts and draws a row's cells itself (drawRow), only those in the region a
+// redraw invalidated, so a tick repaints the cells that changed and nothing else; fillCell gives
+// a cell's text to whoever asks the list for it.
 // Every control is placed from the texts it holds in the window's font (StationLayout), again
 // whenever the window's size or its screen's DPI changes.
 class Win32StationView final : public StationView {
@@ -81,14 +82,18 @@ public:
     // The log window, for the message loop's keyboard handling; null when it is not open.
     HWND logWindow() const { return log_.get(); }
     void logClosed() { log_.release(); }
+    // The phone list's columns were resized: their widths are read again (drawRow uses them
+    // for every row it draws, and asking the list each time costs more than the drawing).
+    void readColumnWidths();
     // The phone list's mouse moves, for the whole text of a cut cell as a tooltip.
     void trackCell(POINT client);
     void fillTip(NMTTDISPINFOW& info) const;
 
     // LVN_GETDISPINFOW of the phone list.
     void fillCell(NMLVDISPINFOW& info) const;
-    // NM_CUSTOMDRAW of the phone list; the answer goes back as the message's result.
-    LRESULT customDraw(NMLVCUSTOMDRAW& draw) const;
+    // WM_DRAWITEM of the phone list: a row drawn whole by the view, only the cells the paint
+    // asks for.
+    void drawRow(const DRAWITEMSTRUCT& item) const;
 
     // Where the taskbar object comes from; for tests, before the first progress.
     void setTaskbarConnector(TaskbarConnector connect) {
@@ -96,7 +101,8 @@ public:
     }
 
 private:
-    void drawProgress(NMLVCUSTOMDRAW& draw, const StationRowCells& row) const;
+    void drawProgress(HDC dc, const RECT& cell, COLORREF background,
+                      const StationRowCells& row) const;
     void fitColumns(const std::array<std::string, kStationColumns>& headers);
     UINT dpi() const;
     HFONT font() const;
@@ -113,6 +119,7 @@ private:
     std::vector<StationRowCells> rows_;
     // Each row's cells as the list view takes them, made once per change rather than per paint.
     std::vector<std::array<std::wstring, kStationColumns>> wideRows_;
+    std::array<int, kStationColumns> columnWidths_{};
     TaskbarProgress taskbar_;
 };
 
