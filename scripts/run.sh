@@ -107,8 +107,8 @@ rm -f "$shot"
 width=800
 height=400
 if [ "$program" = norvale-station-sim ]; then
-  width=1000
-  height=640
+  width=1200
+  height=720
 fi
 export NORVALE_RUN_WORK=$work NORVALE_RUN_SHOT=$shot NORVALE_RUN_SECONDS=$seconds
 export NORVALE_RUN_PROGRAM=$program.exe NORVALE_RUN_ARGS=""

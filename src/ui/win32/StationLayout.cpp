@@ -32,7 +32,7 @@ struct Metrics {
         return textWidth(dc, font, text.c_str());
     }
     // A push button: its text and the frame's and focus rectangle's room on both sides.
-    int button(int control) const { return text(control) + x(12); }
+    int button(int control) const { return text(control) + x(10); }
     // A check box or radio button: the box, the gap after it and the text.
     int check(int control) const { return text(control) + x(16); }
     int widest(std::initializer_list<int> controls, int (Metrics::*width)(int) const) const {

@@ -19,7 +19,7 @@ constexpr UINT_PTR kRedrawTimer = 1;
 constexpr int kPathChars = 1024;
 
 // Column widths in dialog units, so that they follow the font as the template does.
-constexpr int kColumnWidths[kStationColumns] = {58, 26, 24, 62, 64, 80, 42, 34, 120};
+constexpr int kColumnWidths[kStationColumns] = {58, 26, 24, 62, 64, 80, 42, 34, 90};
 
 constexpr COLORREF kFailedBackground = RGB(255, 205, 205);
 constexpr COLORREF kDoneBackground = RGB(222, 242, 222);
@@ -151,7 +151,31 @@ HFONT Win32StationView::font() const {
 }
 
 void Win32StationView::layout() {
-    if (window_ != nullptr) minimum_ = layoutStationWindow(window_, font());
+    if (window_ == nullptr) return;
+    minimum_ = layoutStationWindow(window_, font());
+    // The last column, the result with its reason, takes what the list has left over.
+    HWND list = phoneList(window_);
+    RECT room{};
+    GetClientRect(list, &room);
+    int used = 0;
+    for (std::size_t c = 0; c + 1 < kStationColumns; ++c) used += columnWidths_[c];
+    if (room.right - used > columnWidths_[kStationColumns - 1]) {
+        ListView_SetColumnWidth(list, static_cast<int>(kStationColumns) - 1, room.right - used);
+        readColumnWidths();
+    }
+    // A window smaller than its texts need (the template's size, a longer language, a larger
+    // font) grows to fit them; the WM_SIZE that follows lays it out again.
+    RECT client{};
+    GetClientRect(window_, &client);
+    if (!IsZoomed(window_) && !IsIconic(window_) &&
+        (client.right < minimum_.cx || client.bottom < minimum_.cy)) {
+        RECT frame{0, 0, std::max<LONG>(client.right, minimum_.cx),
+                   std::max<LONG>(client.bottom, minimum_.cy)};
+        AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)), FALSE,
+                           static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE)));
+        SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 }
 
 void Win32StationView::limitSize(MINMAXINFO& limits) const {
