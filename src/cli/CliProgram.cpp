@@ -11,6 +11,7 @@
 #include "cli/CliSession.h"
 #include "cli/CliView.h"
 #include "cli/StationConsole.h"
+#include "core/Utf8Path.h"
 #include "station/StationEngine.h"
 
 namespace norvale {
@@ -27,11 +28,7 @@ std::string withoutFinalNewline(std::string text) {
 }
 
 // As `--dir` does for one phone: the console's program runs in the folder it was given.
-bool enterFolder(const std::string& folder) {
-    std::error_code failed;
-    std::filesystem::current_path(folder, failed);
-    return !failed;
-}
+bool enterFolder(const std::string& folder) { return enterUtf8Folder(folder); }
 
 }  // namespace
 
