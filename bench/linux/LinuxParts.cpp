@@ -6,8 +6,10 @@
 
 #include "MemoryBench.h"
 #include "PlatformParts.h"
+#include "ReportBench.h"
 #include "ShiftBench.h"
 #include "SoakBench.h"
+#include "UsbWatchBench.h"
 #include "platform/posix/AllocatorArenas.h"
 
 namespace norvale::bench {
@@ -27,6 +29,10 @@ std::vector<PlatformPart> platformParts() {
                              ResultTable& table) { benchPeakMemory(thisProgram(), table); }},
             {kPartSoak,
              [](const BenchOptions&, ResultTable& table) { benchSoak(thisProgram(), table); }},
+            {kPartWatch, [](const BenchOptions&, ResultTable& table) { benchUsbWatch(table); }},
+            {kPartReport,
+             [](const BenchOptions&, ResultTable& table) { benchReport(thisProgram(), table); }},
+
             {kPartShift,
              [](const BenchOptions&, ResultTable& table) { benchShift(thisProgram(), table); }}};
 }
@@ -39,6 +45,7 @@ std::optional<int> runPlatformChild(const BenchOptions& options) {
     limitAllocatorArenas();
     if (options.childSoak) return runSoakChild(*options.childSoak);
     if (options.childShift) return runShiftChild(*options.childShift);
+    if (options.childReport) return runReportChild(*options.childReport);
     if (options.childStationPhones) {
         return runStationMemoryChild(*options.childStationPhones, options.childStationAtOnce);
     }

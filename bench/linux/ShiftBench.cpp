@@ -114,8 +114,9 @@ int shiftThroughStation() {
     bindings.wallClock = [&seconds] {
         return WallTime(std::chrono::seconds(1796000000 + seconds.fetch_add(1)));
     };
-    const CommandLine line =
-        parseCommandLine({"--station", "--sim", "--count", std::to_string(kArrivals), "start"});
+    const std::vector<std::string> args{"--station", "--sim", "--count", std::to_string(kArrivals),
+                                        "start"};
+    const CommandLine line = parseCommandLine(args);
     CliView view(terminal, sim.clock, Language::english, false);
     StationConsole face(cli, view, false);
     StationEngine engine(bindings, stationPlan(line), &face);

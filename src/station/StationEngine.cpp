@@ -2,6 +2,7 @@
 #include "station/StationEngine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -31,14 +32,14 @@ struct Arrival {
 };
 
 // Opens the phone, tells of its arrival and makes its folder. One the system won't let this user
-// open is told as such and nothing is made for it: it was never asked anything.
+// open, or that another program holds, is told as such and nothing is made for it: it was never
+// asked anything.
 Arrival arrive(Services& services, const AttachedPhone& attached, FileSystem& files,
                StationPhone& phone, JournalRecord& record) {
     std::shared_ptr<const OpenDevice> device = openAttachedPhone(services.platform, attached);
-    if (openDenied(services.platform, attached, *device)) {
-        services.log.append(
-            Message(MessageId::noUsbPermission, MessageDetail::name(attached.location)));
-        return {std::nullopt, exitCodeFor(MessageId::noUsbPermission)};
+    if (const auto refusal = openRefusal(services.platform, attached, *device)) {
+        services.log.append(Message(*refusal, MessageDetail::name(attached.location)));
+        return {std::nullopt, exitCodeFor(*refusal)};
     }
     const PhoneIdentity identity = handleArrivalOf(services, std::move(device));
     record.bootVersion = identity.bootVersion;
@@ -90,8 +91,9 @@ struct StationEngine::Run {
 // The journal record of one phone, filled in as its chain goes, and its row kept current.
 class StationEngine::Observer final : public ChainObserver {
 public:
-    Observer(StationPhone& phone, JournalRecord& record, const StationPlan& plan)
-        : phone_(phone), record_(record), plan_(plan) {
+    Observer(StationPhone& phone, JournalRecord& record, const StationPlan& plan,
+             const WallClock& wallClock)
+        : phone_(phone), record_(record), plan_(plan), wallClock_(wallClock) {
         for (const std::string& command : plan.stepTexts) {
             record_.commands.push_back(JournalCommand{command, "not_run", 0, {}});
         }
@@ -99,6 +101,7 @@ public:
 
     void commandBegins(std::size_t index) override {
         current_ = index;
+        began_ = wallClock_();
         phone_.beginCommand(index, stepName(plan_.steps[index]));
     }
     void fileMade(const std::string& name, const std::string& sha256) override {
@@ -109,14 +112,21 @@ public:
     }
     void commandEnds(std::size_t index, ExitCode code) override {
         JournalCommand& command = record_.commands[index];
-        command.result = code == ExitCode::done ? "done" : "failed";
+        command.result = code == ExitCode::done          ? "done"
+                         : code == ExitCode::interrupted ? "stopped"
+                                                         : "failed";
         command.bytes = phone_.takeCommandBytes();
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(wallClock_() - began_);
+        command.ms = static_cast<std::uint64_t>(std::max<std::int64_t>(0, took.count()));
     }
 
 private:
     StationPhone& phone_;
     JournalRecord& record_;
     const StationPlan& plan_;
+    const WallClock& wallClock_;
+    WallTime began_{};
     std::size_t current_ = 0;
 };
 
@@ -229,13 +239,21 @@ ExitCode StationEngine::run() {
                 return arrived(watched);
             },
             [this](const WatchedPhone& watched) {
-                // The place is another program's to take once the phone has left it.
+                // The place is another program's to take once the phone has left it, unless
+                // a phone came there again first.
                 std::lock_guard lock(mutex_);
-                placeLocks_.erase(watched.arrival);
-            });
+                const auto held = placeLocks_.find(placeLockName(watched.phone));
+                if (held != placeLocks_.end() && held->second.first == watched.arrival) {
+                    placeLocks_.erase(held);
+                }
+            },
+            // Said once until the bus can be read again; the phones it serves are kept.
+            [this] { stationLine(Message(MessageId::usbBusUnread)); });
         std::optional<std::uint64_t> nextScan;
         for (;;) {
-            if (stopRequested_.load() && !stopping) {
+            // Again at every look until the sessions have ended: a transfer a session began in
+            // the instant of the stop, or the closing 'Z' of a read it stopped, is cut as well.
+            if (stopRequested_.load()) {
                 stopping = true;
                 stopSessions();
             }
@@ -300,8 +318,20 @@ std::shared_ptr<SessionState> StationEngine::arrived(const WatchedPhone& watched
     auto run = std::make_shared<Run>();
     run->watched = watched;
     run->location = bindings_.nativeToUtf8(watched.phone.location);
+    const std::string placeName = placeLockName(watched.phone);
+    bool ours = false;
+    {
+        // A phone back at a place this station holds (a restarted phone seen before its
+        // removal was): the place is still this station's.
+        std::lock_guard lock(mutex_);
+        const auto held = placeLocks_.find(placeName);
+        if (held != placeLocks_.end()) {
+            held->second.first = watched.arrival;
+            ours = true;
+        }
+    }
     std::unique_ptr<HeldLock> place;
-    if (roads_->placeLocks != nullptr) {
+    if (roads_->placeLocks != nullptr && !ours) {
         LockAttempt attempt = roads_->placeLocks->tryHold(placeLockName(watched.phone));
         if (!attempt.hold && attempt.heldElsewhere) {
             // Said once for this arrival: the watcher asks again only when it comes back.
@@ -314,7 +344,7 @@ std::shared_ptr<SessionState> StationEngine::arrived(const WatchedPhone& watched
         std::lock_guard lock(mutex_);
         // Beyond the count no phone is started: the run ends with the ones it has.
         if (plan_.count && arrivals_ >= *plan_.count) return nullptr;
-        if (place) placeLocks_[watched.arrival] = std::move(place);
+        if (place) placeLocks_[placeName] = {watched.arrival, std::move(place)};
         run->arrival = ++arrivals_;
         run->phone = std::make_unique<StationPhone>(run->arrival, run->location,
                                                     roadName(watched.phone.road),
@@ -342,6 +372,10 @@ void StationEngine::serve(const std::shared_ptr<Run>& run) {
         record.road = roadName(attached.road);
         record.serial = bindings_.nativeToUtf8(attached.serial);
         record.started = bindings_.wallClock();
+        if (plan_.recipe) {
+            record.recipe = plan_.recipe->path;
+            record.recipeSha256 = plan_.recipe->sha256;
+        }
 
         StationPhoneView view(*run->phone, run->arrival, bindings_.clock, face_, bindings_.language,
                               bindings_.nativeToUtf8);
@@ -351,7 +385,7 @@ void StationEngine::serve(const std::shared_ptr<Run>& run) {
         Arrival arrival = arrive(services, attached, bindings_.files, *run->phone, record);
         ExitCode code = arrival.code;
 
-        Observer observer(*run->phone, record, plan_);
+        Observer observer(*run->phone, record, plan_, bindings_.wallClock);
         if (const auto& folder = arrival.folder) {
             std::vector<ChainStep> steps = plan_.steps;
             for (const std::string& name :
@@ -473,8 +507,12 @@ void StationEngine::tellAwaitedPorts(const std::vector<AttachedPhone>& seen) {
 }
 
 void StationEngine::stopSessions() {
-    std::lock_guard lock(mutex_);
-    for (const auto& [arrival, run] : live_) run->state->stopRequested.store(true);
+    std::vector<std::shared_ptr<Run>> runs;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [arrival, run] : live_) runs.push_back(run);
+    }
+    for (const std::shared_ptr<Run>& run : runs) stopSession(*run->state, *platform_);
 }
 
 void StationEngine::copyTotals(StationStatus& status, std::uint64_t now) const {

@@ -46,9 +46,10 @@ class StationPhone;
 //   ended. A journal line that can't be written is told at once, to the face as a station line
 //   and in the status (journalFailure, journalFailures).
 // - The run ends once `count` phones have ended (no phone beyond the count is started), or on
-//   requestStop(): every session stops at its next transfer as one phone's run does (a file
-//   being written keeps its .part), and the run waits for every phone's thread before it
-//   returns.
+//   requestStop(): every session stops as one phone's run does (a file being written keeps its
+//   .part), its transfer in flight cut (stopSession), so no stop waits for a phone that does
+//   not answer; the run waits for every phone's thread before it returns, within a few of its
+//   looks (a tenth of a second each) of the stop.
 // The exit code: 7 when a journal line could not be written (before all others: only it says the
 // journal lacks a phone); else 130 after a stop; else 6 when some phone failed; else 0.
 // The model: each session writes its row under a lock held only to copy a few fields; snapshot(),
@@ -142,9 +143,10 @@ private:
     // forgotten, and a face that last looked before `goneForgotten_` gets the whole list.
     std::deque<std::pair<std::uint64_t, std::size_t>> gone_;
     std::uint64_t goneForgotten_ = 0;
-    // The places this station holds, by the watcher's arrival: from a phone's arrival until it
-    // leaves (a phone that stays attached after its chain is no other program's to take).
-    std::map<std::uint64_t, std::unique_ptr<HeldLock>> placeLocks_;
+    // The places this station holds, by the lock's name, with the watcher's arrival there: from
+    // a phone's arrival until it leaves (a phone that stays attached after its chain is no other
+    // program's to take).
+    std::map<std::string, std::pair<std::uint64_t, std::unique_ptr<HeldLock>>> placeLocks_;
     std::vector<Message> stationLines_;
     std::size_t running_ = 0;  // sessions not ended yet
     std::size_t done_ = 0;
