@@ -235,6 +235,11 @@ public:
     bool waitForChange(const std::string& keyPath, StopToken stop) override;
 
     std::vector<std::string> listPhones() override;
+    // Each attachment of a simulated device (a phone that comes back is another) is named by
+    // its interface's id; a wait for a change of the bus counts as a watcher and ends at a
+    // removal.
+    UsbBusLook lookAtBus() override;
+    bool waitForBusChange(StopToken stop, std::uint32_t waitMs) override;
     std::string serialNumber(const std::string& location) override;
     UsbOpenFailure openFailure(const std::string& location) override;
     std::uint32_t maxPacketSize(DeviceHandle device) override;
@@ -245,6 +250,7 @@ public:
     UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
                                  std::span<std::uint8_t> buffer) override;
     std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle device) override;
+    UsbStatus resetPipe(DeviceHandle device, bool in) override;
     // Both roads' cancel: ends the transfers outstanding in the device's queues, and a request or
     // transfer of the device waiting out its time (a hang, a phone with nothing to say) at once,
     // as cancelling one on a real bus or driver does: a driver request then returns not
@@ -387,6 +393,7 @@ private:
     std::uintptr_t nextSet_ = 0x5E70000;
     bool openSetFails_ = false;
     unsigned watchers_ = 0;
+    std::uint64_t removals_ = 0;  // devices detached so far
     SimEnumerationCounters counters_;
 
     std::vector<std::shared_ptr<Unit>> units_;  // phone K at K - 1

@@ -21,6 +21,34 @@ std::vector<std::string> SimDriver::listPhones() {
     return phones;
 }
 
+UsbBusLook SimDriver::lookAtBus() {
+    std::lock_guard lock(mutex_);
+    attachDueLocked();
+    UsbBusLook look{true, {}};
+    for (const auto& iface : interfaces_) {
+        if (iface->attached && iface->options.road == Road::usb) {
+            look.phones.push_back({iface->options.devicePath, std::to_string(iface->id)});
+        }
+    }
+    return look;
+}
+
+bool SimDriver::waitForBusChange(StopToken stop, std::uint32_t waitMs) {
+    const StopWake wake(stop, [this] {
+        const std::lock_guard lock(mutex_);
+        changed_.notify_all();
+    });
+    std::unique_lock lock(mutex_);
+    const std::uint64_t seen = removals_;
+    ++watchers_;
+    changed_.notify_all();
+    changed_.wait_for(lock, std::chrono::milliseconds(waitMs),
+                      [&] { return stop.stopRequested() || removals_ != seen; });
+    --watchers_;
+    changed_.notify_all();
+    return removals_ != seen;
+}
+
 std::string SimDriver::serialNumber(const std::string& location) {
     std::lock_guard lock(mutex_);
     for (const auto& iface : interfaces_) {
@@ -275,6 +303,12 @@ bool SimDriver::waitUnlessCancelled(DeviceHandle device, std::uint64_t cancels, 
         ms -= slice;
     }
     return cancelsOf(device) == cancels;
+}
+
+UsbStatus SimDriver::resetPipe(DeviceHandle device, bool /*in*/) {
+    // The simulated endpoints never halt: a reset only finds whether the phone is still there.
+    // It is no pipe transfer, so it counts for no fault and leaves no trace line.
+    return attachedNow(device, Road::usb) ? UsbStatus::done : UsbStatus::gone;
 }
 
 void SimDriver::cancel(DeviceHandle device) {

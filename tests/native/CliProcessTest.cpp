@@ -297,5 +297,28 @@ TEST_F(StationProcess, SigintWithPhonesThatNeverAnswerEndsAtOnceAndTellsAnInterr
     EXPECT_EQ(writing["exit_code"], 130);
 }
 
+// A line's shift as the programs run it: a recipe made, three phones served by it, one failing,
+// then the shift's report, its page well-formed XML (its SVG charts with it) as xmllint reads it.
+TEST_F(StationProcess, ARecipesShiftAndItsReportWithAWellFormedPage) {
+    ASSERT_EQ(run({"recipe", "make", "-o", "line.toml", "--journal", "shift.jsonl", "write", "pds",
+                   "new.bin"}),
+              0)
+        << err();
+    EXPECT_EQ(run({"--sim", "--station", "-q", "--count", "3", "--recipe", "line.toml"},
+                  phones(1, {"NORVALE_SIM_FAULTS=2:unplug@30"})),
+              6);
+    EXPECT_EQ(lineCount(fileText(folder_ / "shift.jsonl")), 3u);
+    EXPECT_EQ(run({"report", "shift.jsonl", "--html", "shift.html", "--csv", "shift.csv"}), 0)
+        << err();
+    EXPECT_NE(out().find("\n  sim-2         1     0       1        0       100.0%\n"),
+              std::string::npos)
+        << out();
+    EXPECT_EQ(lineCount(fileText(folder_ / "shift.csv")), 4u);
+    const std::string lint = "xmllint --noout '" + (folder_ / "shift.html").string() + "'";
+    EXPECT_EQ(std::system(lint.c_str()), 0);  // NOLINT(concurrency-mt-unsafe): one thread
+    EXPECT_NE(fileText(folder_ / "shift.html").find("<svg xmlns=\"http://www.w3.org/2000/svg\""),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace norvale

@@ -122,6 +122,12 @@ std::string Win32Console::language() const {
 }
 
 std::string Win32Console::nativeToUtf8(std::string_view text) const {
+    // The program's names are UTF-8 already (its arguments come from the wide command line);
+    // bytes that are no UTF-8 (a phone's string, say) are read in the ANSI code page.
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                            static_cast<int>(text.size()), nullptr, 0) > 0) {
+        return std::string(text);
+    }
     return utf8From(wideFrom(CP_ACP, text));
 }
 
