@@ -67,6 +67,7 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::blockAlreadyEqual:
         case MessageId::savingPhoneTo:
         case MessageId::restoringFrom:
+        case MessageId::usbBusUnread:
         case MessageId::waitingAtPorts: break;
     }
     return ExitCode::transferFailed;
