@@ -6,6 +6,7 @@
 
 #include "MemoryBench.h"
 #include "PlatformParts.h"
+#include "ReportBench.h"
 #include "SoakBench.h"
 #include "UsbWatchBench.h"
 #include "platform/posix/AllocatorArenas.h"
@@ -27,7 +28,9 @@ std::vector<PlatformPart> platformParts() {
                              ResultTable& table) { benchPeakMemory(thisProgram(), table); }},
             {kPartSoak,
              [](const BenchOptions&, ResultTable& table) { benchSoak(thisProgram(), table); }},
-            {kPartWatch, [](const BenchOptions&, ResultTable& table) { benchUsbWatch(table); }}};
+            {kPartWatch, [](const BenchOptions&, ResultTable& table) { benchUsbWatch(table); }},
+            {kPartReport,
+             [](const BenchOptions&, ResultTable& table) { benchReport(thisProgram(), table); }}};
 }
 
 void stationPeakMemory(ResultTable& table) { benchStationPeakMemory(thisProgram(), table); }
@@ -37,6 +40,7 @@ std::optional<int> runPlatformChild(const BenchOptions& options) {
     // before any thread: the station's figures are then the program's.
     limitAllocatorArenas();
     if (options.childSoak) return runSoakChild(*options.childSoak);
+    if (options.childReport) return runReportChild(*options.childReport);
     if (options.childStationPhones) {
         return runStationMemoryChild(*options.childStationPhones, options.childStationAtOnce);
     }

@@ -8,6 +8,7 @@
 
 #include "cli/DryRunPlan.h"
 #include "core/Cp1251.h"
+#include "core/Utf8Path.h"
 #include "operations/PartFile.h"
 #include "presence/PhoneInfo.h"
 #include "presence/PresenceHandling.h"
@@ -79,9 +80,9 @@ ExitCode CliSession::prepareFiles() {
                 anchorToTypedFolder(restore->folder);
             }
         }
-        std::error_code failed;
-        std::filesystem::current_path(*line_.options.workingFolder, failed);
-        if (failed) return refuse(MessageId::cannotOpenFolder, *line_.options.workingFolder);
+        if (!enterUtf8Folder(*line_.options.workingFolder)) {
+            return refuse(MessageId::cannotOpenFolder, *line_.options.workingFolder);
+        }
     }
     if (const ExitCode code = checkLoaders(); code != ExitCode::done) return code;
     if (const auto refusal = loadChainImages(bindings_.files, line_.steps, images_)) {

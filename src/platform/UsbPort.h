@@ -142,8 +142,9 @@ public:
 //   toggle on both sides (a CLEAR_FEATURE(ENDPOINT_HALT) request): after a failed data transfer
 //   the pipe takes no more until then. done when the device took it, gone when it has left,
 //   failed otherwise. Waits at most 5000 ms.
-// - cancel(): may be called from any thread; every transfer outstanding on the device, queued
-//   ones included, ends at once with `failed`. Harmless when there is none.
+// - cancel(): may be called from any thread; every transfer outstanding on the device at that
+//   moment, queued ones included, ends at once with `failed` (a blocked bulkIn() or bulkOut()
+//   returns). A transfer started after the call is not affected. Harmless when there is none.
 // - waitForRemoval(): blocks until the device at `location` is no longer attached and returns
 //   true, noticing the removal within 1 s; returns false at once when it is not attached now.
 //   A stop requested on `stop` (before the call, or from any thread during the wait) ends it at

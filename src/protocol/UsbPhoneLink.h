@@ -93,6 +93,7 @@ public:
                                              std::uint64_t totalBytes, std::uint32_t maxBytes,
                                              std::uint32_t waitMs) const override;
     StringReply queryString(DeviceHandle device, std::uint16_t selector) const override;
+    void cancel(DeviceHandle device) const override { usb_.cancel(device); }
 
 private:
     UsbPort& usb_;

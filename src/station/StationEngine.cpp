@@ -2,6 +2,7 @@
 #include "station/StationEngine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -69,8 +70,9 @@ struct StationEngine::Run {
 // The journal record of one phone, filled in as its chain goes, and its row kept current.
 class StationEngine::Observer final : public ChainObserver {
 public:
-    Observer(StationPhone& phone, JournalRecord& record, const StationPlan& plan)
-        : phone_(phone), record_(record), plan_(plan) {
+    Observer(StationPhone& phone, JournalRecord& record, const StationPlan& plan,
+             const WallClock& wallClock)
+        : phone_(phone), record_(record), plan_(plan), wallClock_(wallClock) {
         for (const std::string& command : plan.stepTexts) {
             record_.commands.push_back(JournalCommand{command, "not_run", 0, {}});
         }
@@ -78,6 +80,7 @@ public:
 
     void commandBegins(std::size_t index) override {
         current_ = index;
+        began_ = wallClock_();
         phone_.beginCommand(index, stepName(plan_.steps[index]));
     }
     void fileMade(const std::string& name, const std::string& sha256) override {
@@ -88,14 +91,21 @@ public:
     }
     void commandEnds(std::size_t index, ExitCode code) override {
         JournalCommand& command = record_.commands[index];
-        command.result = code == ExitCode::done ? "done" : "failed";
+        command.result = code == ExitCode::done          ? "done"
+                         : code == ExitCode::interrupted ? "stopped"
+                                                         : "failed";
         command.bytes = phone_.takeCommandBytes();
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(wallClock_() - began_);
+        command.ms = static_cast<std::uint64_t>(std::max<std::int64_t>(0, took.count()));
     }
 
 private:
     StationPhone& phone_;
     JournalRecord& record_;
     const StationPlan& plan_;
+    const WallClock& wallClock_;
+    WallTime began_{};
     std::size_t current_ = 0;
 };
 
@@ -196,7 +206,9 @@ ExitCode StationEngine::run() {
             [this] { stationLine(Message(MessageId::usbBusUnread)); });
         std::optional<std::uint64_t> nextScan;
         for (;;) {
-            if (stopRequested_.load() && !stopping) {
+            // Again at every look until the sessions have ended: a transfer a session began in
+            // the instant of the stop, or the closing 'Z' of a read it stopped, is cut as well.
+            if (stopRequested_.load()) {
                 stopping = true;
                 stopSessions();
             }
@@ -289,6 +301,10 @@ void StationEngine::serve(const std::shared_ptr<Run>& run) {
         record.road = roadName(attached.road);
         record.serial = bindings_.nativeToUtf8(attached.serial);
         record.started = bindings_.wallClock();
+        if (plan_.recipe) {
+            record.recipe = plan_.recipe->path;
+            record.recipeSha256 = plan_.recipe->sha256;
+        }
 
         StationPhoneView view(*run->phone, run->arrival, bindings_.clock, face_, bindings_.language,
                               bindings_.nativeToUtf8);
@@ -298,7 +314,7 @@ void StationEngine::serve(const std::shared_ptr<Run>& run) {
         Arrival arrival = arrive(services, attached, bindings_.files, *run->phone, record);
         ExitCode code = arrival.code;
 
-        Observer observer(*run->phone, record, plan_);
+        Observer observer(*run->phone, record, plan_, bindings_.wallClock);
         if (const auto& folder = arrival.folder) {
             std::vector<ChainStep> steps = plan_.steps;
             for (const std::string& name :
@@ -380,8 +396,14 @@ void StationEngine::tellAwaitedPorts(const std::vector<AttachedPhone>& seen) {
 }
 
 void StationEngine::stopSessions() {
-    std::lock_guard lock(mutex_);
-    for (const std::shared_ptr<Run>& run : runs_) run->state->stopRequested.store(true);
+    std::vector<std::shared_ptr<Run>> runs;
+    {
+        std::lock_guard lock(mutex_);
+        runs = runs_;
+    }
+    for (const std::shared_ptr<Run>& run : runs) {
+        if (!run->ended.load()) stopSession(*run->state, *platform_);
+    }
 }
 
 StationStatus StationEngine::snapshot() const {

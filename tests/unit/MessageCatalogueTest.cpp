@@ -182,6 +182,37 @@ std::vector<Sample> samples() {
          error(kJournalNotWritten, kName)},
         {Message(MessageId::waitingAtPorts, MessageDetail::name("1-1.3, 1-1.4")),
          "waiting_at_ports", with(Cp1251Text{u8"Ожидание телефона в местах: "}, "1-1.3, 1-1.4")},
+        {Message(MessageId::imageNotPinned, name, MessageDetail::bytes(3),
+                 MessageDetail::name("ab"), MessageDetail::bytes(4), MessageDetail::name("cd")),
+         "image_not_pinned",
+         error(Cp1251Text{u8"образ не совпадает с рецептом: "}, kName) +
+             Cp1251Text{u8"файл: 3 байт, SHA-256 ab\r\nрецепт: 4 байт, SHA-256 cd\r\n"}.str()},
+        {Message(MessageId::recipeNotToml, MessageDetail::name("r:2"), MessageDetail::name("x")),
+         "recipe_not_toml", error(Cp1251Text{u8"рецепт r:2 не прочитан как TOML: x"})},
+        {Message(MessageId::recipeUnknownKey, MessageDetail::name("r:2"), MessageDetail::name("k")),
+         "recipe_unknown_key", error(Cp1251Text{u8"рецепт r:2: неизвестный ключ k"})},
+        {Message(MessageId::recipeBadValue, MessageDetail::name("r:2"), MessageDetail::name("k")),
+         "recipe_bad_value", error(Cp1251Text{u8"рецепт r:2: неверное значение k"})},
+        {Message(MessageId::recipeMissingKey, MessageDetail::name("r:2"), MessageDetail::name("k")),
+         "recipe_missing_key", error(Cp1251Text{u8"рецепт r:2: нет ключа k"})},
+        {Message(MessageId::recipeBadVersion, MessageDetail::name("r:1"), MessageDetail::name("2")),
+         "recipe_bad_version", error(Cp1251Text{u8"рецепт r:1: версия 2 не поддерживается"})},
+        {Message(MessageId::recipeBadStep, MessageDetail::name("r:3")), "recipe_bad_step",
+         error(Cp1251Text{u8"рецепт r:3: шаг не принят"})},
+        {MessageId::recipeAndCommands, "recipe_and_commands",
+         error(Cp1251Text{u8"с --recipe команды не указываются: они в рецепте"})},
+        {Message(MessageId::notInRecipe, MessageDetail::name("--sim")), "not_in_recipe",
+         error(Cp1251Text{u8"не для рецепта: --sim"})},
+        {Message(MessageId::imageAsPinned, name), "image_as_pinned",
+         with(Cp1251Text{u8"Образ совпадает с рецептом: "}, kName)},
+        {Message(MessageId::recipeChecked, name), "recipe_checked",
+         with(Cp1251Text{u8"Рецепт проверен: "}, kName)},
+        {Message(MessageId::recipeWritten, name), "recipe_written",
+         with(Cp1251Text{u8"Рецепт записан: "}, kName)},
+        {Message(MessageId::journalLinesSkipped, name, MessageDetail::bytes(2)),
+         "journal_lines_skipped",
+         Cp1251Text{u8"В журнале "}.str() + kName +
+             Cp1251Text{u8" пропущено строк (оборванных или нечитаемых): 2\r\n"}.str()},
     };
 }
 
@@ -233,6 +264,9 @@ TEST(ExitCode, FollowsTheMessageThatEndedTheRun) {
         {MessageId::wrongRegionSize, ExitCode::fileProblem},
         {MessageId::notInStation, ExitCode::usage},
         {MessageId::journalNotWritten, ExitCode::fileProblem},
+        {MessageId::imageNotPinned, ExitCode::fileProblem},
+        {MessageId::recipeUnknownKey, ExitCode::fileProblem},
+        {MessageId::recipeAndCommands, ExitCode::usage},
     };
     for (const auto& [id, code] : codes) {
         SCOPED_TRACE(messageName(id));
