@@ -80,6 +80,7 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::blockAlreadyEqual:
         case MessageId::savingPhoneTo:
         case MessageId::restoringFrom:
+        case MessageId::usbBusUnread:
         case MessageId::waitingAtPorts:
         case MessageId::imageAsPinned:
         case MessageId::recipeChecked:

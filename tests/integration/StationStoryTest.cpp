@@ -199,8 +199,8 @@ TEST(StationStory, APhoneTheSystemWontLetUsOpenIsToldAsSuchAndNothingIsMadeForIt
         rig.run({"-q", "--count", "2", "--journal", "j.jsonl", "read", "boot", "-o", "boot.bin"});
     EXPECT_EQ(result.code, 6);
     const std::string error =
-        "ERROR - no permission to open the phone 1-1.2: the udev rule is needed, see "
-        "\"Permissions\" in norvale-cli --help";
+        "ERROR - no permission to open the phone 1-1.2: the udev rule is needed, and a user not "
+        "at the seat needs the plugdev group, see \"Permissions\" in norvale-cli --help";
     EXPECT_EQ(result.err, "[1-1.2] " + error + "\n");
     EXPECT_FALSE(std::filesystem::exists("1-1.2-" + std::string(kStationStamp)));
     EXPECT_EQ(fileBytes(inFolder(rig.folder(1), "boot.bin")), rig.flash(1, 0x10000000, 0x10000));
