@@ -67,6 +67,9 @@ ParsedOptions parseBenchOptions(const std::vector<std::string>& arguments,
         } else if (argument == "--child-soak") {
             options.childSoak = value();
             if (!options.childSoak) parsed.error = "--child-soak needs sessions|simulator";
+        } else if (argument == "--child-report") {
+            options.childReport = value();
+            if (!options.childReport) parsed.error = "--child-report needs JOURNAL";
         } else if (argument == "--child-station-memory") {
             const auto phones = value();
             const auto schedule = value();

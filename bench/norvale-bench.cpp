@@ -29,9 +29,9 @@ std::vector<PlatformPart> allParts() {
     };
     for (PlatformPart& part : platformParts()) found.push_back(std::move(part));
     // In the order the parts are numbered, whichever build provides them.
-    const char* const order[] = {kPartDump,    kPartLink, kPartWrites,
-                                 kPartMemory,  kPartLog,  kPartLogWin32,
-                                 kPartStation, kPartSoak, kPartStationWindow};
+    const char* const order[] = {kPartDump,          kPartLink,     kPartWrites,  kPartMemory,
+                                 kPartLog,           kPartLogWin32, kPartStation, kPartSoak,
+                                 kPartStationWindow, kPartWatch,    kPartReport};
     std::vector<PlatformPart> parts;
     for (const char* name : order) {
         for (const PlatformPart& part : found) {

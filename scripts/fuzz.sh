@@ -20,7 +20,7 @@ fi
 # Every target runs, so one fault doesn't hide another; the script fails if any found one.
 faults=0
 for target in parse_hex_address read_reply string_reply phone_link dump_file_name sim_packets \
-    command_line checksums; do
+    command_line checksums recipe; do
   work="$results/$target"
   mkdir -p "$work"
   log="$results/$target.log"

@@ -6,7 +6,9 @@
 
 #include "MemoryBench.h"
 #include "PlatformParts.h"
+#include "ReportBench.h"
 #include "SoakBench.h"
+#include "UsbWatchBench.h"
 #include "platform/posix/AllocatorArenas.h"
 
 namespace norvale::bench {
@@ -25,7 +27,10 @@ std::vector<PlatformPart> platformParts() {
     return {{kPartMemory, [](const BenchOptions&,
                              ResultTable& table) { benchPeakMemory(thisProgram(), table); }},
             {kPartSoak,
-             [](const BenchOptions&, ResultTable& table) { benchSoak(thisProgram(), table); }}};
+             [](const BenchOptions&, ResultTable& table) { benchSoak(thisProgram(), table); }},
+            {kPartWatch, [](const BenchOptions&, ResultTable& table) { benchUsbWatch(table); }},
+            {kPartReport,
+             [](const BenchOptions&, ResultTable& table) { benchReport(thisProgram(), table); }}};
 }
 
 void stationPeakMemory(ResultTable& table) { benchStationPeakMemory(thisProgram(), table); }
@@ -35,6 +40,7 @@ std::optional<int> runPlatformChild(const BenchOptions& options) {
     // before any thread: the station's figures are then the program's.
     limitAllocatorArenas();
     if (options.childSoak) return runSoakChild(*options.childSoak);
+    if (options.childReport) return runReportChild(*options.childReport);
     if (options.childStationPhones) {
         return runStationMemoryChild(*options.childStationPhones, options.childStationAtOnce);
     }

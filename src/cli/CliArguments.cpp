@@ -83,6 +83,10 @@ public:
     CommandLine run() {
         readOptions();
         if (failed()) return result_;
+        if (result_.options.recipe && result_.kind == CommandLine::Kind::run) {
+            if (!tokens_.done()) return usage(MessageId::recipeAndCommands, "");
+            return result_;
+        }
         if (tokens_.done() && result_.kind == CommandLine::Kind::run) {
             return usage(MessageId::missingArgument, "COMMAND");
         }
@@ -165,6 +169,8 @@ private:
                 }
             } else if (option == "--journal") {
                 if (auto file = value(option)) options.station.journal = std::move(*file);
+            } else if (option == "--recipe") {
+                if (auto file = value(option)) options.recipe = std::move(*file);
             } else if (option == "--lang") {
                 if (auto language = value(option)) readLanguage(*language);
             } else {
@@ -228,7 +234,16 @@ private:
             return;
         }
         if (helpAsked(command)) return;
-        if (command == "help") {
+        if (command == "recipe" || command == "report") {
+            // A tool of its own, never a step of a chain: alone on its line.
+            if (!result_.steps.empty()) {
+                usage(MessageId::unknownCommand, word);
+                return;
+            }
+            result_.kind =
+                command == "recipe" ? CommandLine::Kind::recipe : CommandLine::Kind::report;
+            while (!tokens_.done()) result_.toolArgs.push_back(tokens_.take());
+        } else if (command == "help") {
             result_.kind = CommandLine::Kind::help;
             if (!tokens_.done()) result_.helpTopic = lowerCase(tokens_.take());
         } else if (command == "list") {
@@ -393,7 +408,8 @@ StationPlan stationPlan(const CommandLine& line) {
                        options.station.journal,
                        options.station.ports,
                        options.station.count,
-                       options.simulated};
+                       options.simulated,
+                       line.recipe};
 }
 
 std::optional<std::uint32_t> parseStrictHex(std::string_view text) {

@@ -27,12 +27,14 @@ struct CliOptions {
     bool simulated = false;                    // --sim
     bool quiet = false;
     bool dryRun = false;  // --dry-run: the files checked and the plan printed; no phone
-    std::optional<Language> language;  // --lang
+    std::optional<Language> language;   // --lang
+    std::optional<std::string> recipe;  // --recipe FILE: the commands are the recipe's
     StationOptions station;
 };
 
 struct CommandLine {
-    enum class Kind { run, help, version, usageError };
+    // recipe and report are tools of their own: their words are in `toolArgs`, unread here.
+    enum class Kind { run, help, version, usageError, recipe, report };
     Kind kind = Kind::run;
     CliOptions options;  // for a usage error: those read before it
     std::vector<CliStep> steps;
@@ -40,10 +42,13 @@ struct CommandLine {
     std::string helpTopic;               // help: "" for the whole, else a command's name
     MessageId reason{};                  // usage error: which
     std::string detail;                  // usage error: the argument it is about
+    std::vector<std::string> toolArgs;   // recipe, report: the words after the command's name
+    std::optional<RecipeStamp> recipe;   // the recipe the steps were read from, once they are
 };
 
 // Reads `args` (the arguments after the program's name). Nothing is opened or sent: a file named
-// is only taken as a name here.
+// is only taken as a name here. With --recipe there are no commands: the line is a run whose
+// steps the recipe gives (readRecipeInto, RecipeCommands.h), after which stationRefusal applies.
 CommandLine parseCommandLine(std::span<const std::string> args);
 
 // What a --station line asks the station engine to do.

@@ -21,7 +21,7 @@ std::string offerFor(std::string_view value) {
         }
         return "words:" + words;
     }
-    if (value == "FILE") return "file";
+    if (value == "FILE" || value == "JOURNAL") return "file";
     if (value == "DIR") return "folder";
     if (value == "RANGE" || value == "REGION") return "region";
     if (value == "COMMAND") return "command";

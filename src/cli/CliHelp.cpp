@@ -48,6 +48,23 @@ constexpr HelpEntry kCommands[] = {
      "into a new folder beside DIR, named as backup names one\n"
      "(--no-backup skips it), and each region is written as with\n"
      "--changed-only, each write verified.\n"},
+    {"recipe make|check [FILE] [-o FILE]",
+     "A recipe is the chain in a TOML file, for every station of a line.\n"
+     "recipe make -o FILE [OPTIONS] COMMAND... writes the commands (and\n"
+     "--port, --journal, --no-verify, --changed-only, --backup) into FILE,\n"
+     "each image by its name relative to FILE with its size and SHA-256;\n"
+     "an existing FILE is never replaced. recipe check FILE reads the\n"
+     "recipe and every image it names and compares them; no phone needed.\n"
+     "A changed image, a key the recipe can't have or a value it can't\n"
+     "take is refused with its line (exit code 4).\n"},
+    {"report JOURNAL [--html FILE] [--csv FILE] [--since TIME] [--until TIME]",
+     "Reads station journals (one or more) and prints the shift: phones\n"
+     "served, done, failed and stopped, by place (a place failing well\n"
+     "above the others is flagged), by reason, by recipe, by hour, each\n"
+     "step's median and 95th percentile, the flash bytes moved. --html: a\n"
+     "page with charts, self-contained and printable; --csv: one row per\n"
+     "phone. TIME is UTC: 2026-12-08, 2026-12-08T08:30. A torn line is\n"
+     "skipped and counted.\n"},
     {"help [COMMAND]", "This text, or one command's.\n"},
 };
 
@@ -77,6 +94,10 @@ constexpr HelpEntry kOptions[] = {
                         "prints it); repeat it for several.\n"},
     {"--count N", "With --station: end once N phones have finished.\n"},
     {"--journal FILE", "With --station: append one line of JSON per phone to FILE.\n"},
+    {"--recipe FILE", "Run the recipe FILE instead of commands (see recipe). Every image\n"
+                      "is read and checked against it before any phone is touched. With\n"
+                      "--station its places and journal apply unless given here, and the\n"
+                      "journal names the recipe and its SHA-256 with each phone.\n"},
     {"--lang ru|en", "Language of the messages (default: the system's).\n"},
     {"--help, -h", "This text; after a command, that command's.\n"},
     {"--version", "The program's version.\n"},
@@ -89,7 +110,8 @@ constexpr ExitCodeHelp kExitCodes[] = {
     {ExitCode::transferFailed, "a transfer failed or the phone did not answer\n"},
     {ExitCode::fileProblem,
      "a file problem: a loader image, the image file, a dump that exists or can't be\n"
-     "written, a backup folder that can't be restored\n"},
+     "written, a backup folder that can't be restored, a recipe that can't be read or\n"
+     "whose image has changed\n"},
     {ExitCode::verifyDifference, "verification found a difference\n"},
     {ExitCode::somePhoneFailed,
      "a station: at least one phone failed (its journal line says why)\n"},
@@ -138,6 +160,12 @@ constexpr ExampleHelp kExamples[] = {
      "and started as it comes, several at once, one line of JSON each in station.jsonl:\n",
      "norvale-cli --station --port 1-1.3 --port 1-1.4 --journal station.jsonl \\\n"
      "  backup write pds new-pds.bin start\n"},
+    {"A line's recipe made once, checked and run on every station, then the shift's report:\n",
+     "norvale-cli recipe make -o line.toml --journal station.jsonl \\\n"
+     "  backup write pds images/new-pds.bin start\n"
+     "norvale-cli recipe check line.toml\n"
+     "norvale-cli --station --recipe line.toml\n"
+     "norvale-cli report station.jsonl --html shift.html\n"},
     {"The simulated phone on the USB road, every request it gets written to trace.txt:\n",
      "NORVALE_SIM_ROAD=usb NORVALE_SIM_TRACE=trace.txt norvale-cli --sim info\n"},
 };
@@ -158,7 +186,10 @@ constexpr CliReference kReference{
     "udev rule 70-norvale.rules gives the user at the seat access to it (the package installs\n"
     "it in /usr/lib/udev/rules.d; by hand: copy it to /etc/udev/rules.d, then run\n"
     "udevadm control --reload-rules and udevadm trigger). Plug the phone in again after\n"
-    "installing it. Without it a command stops with no_usb_permission (exit code 2).\n",
+    "installing it. Without it a command stops with no_usb_permission (exit code 2). A user\n"
+    "who is not at the seat (SSH, a station run as a service) needs the group plugdev, which\n"
+    "the rule also gives the phone to: sudo usermod -aG plugdev USER, then log in again (a\n"
+    "systemd service: SupplementaryGroups=plugdev).\n",
     kExitCodes,
     kEnvironment,
     "The loader images and KESTRIN.ini are looked for in the working folder (--dir, else the\n"

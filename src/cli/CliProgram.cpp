@@ -10,6 +10,8 @@
 #include "cli/CliHelp.h"
 #include "cli/CliSession.h"
 #include "cli/CliView.h"
+#include "cli/RecipeCommands.h"
+#include "cli/ReportCommand.h"
 #include "cli/StationConsole.h"
 #include "core/Utf8Path.h"
 #include "station/StationEngine.h"
@@ -29,6 +31,11 @@ std::string withoutFinalNewline(std::string text) {
 
 // As `--dir` does for one phone: the console's program runs in the folder it was given.
 bool enterFolder(const std::string& folder) { return enterUtf8Folder(folder); }
+
+NativeToUtf8 nativeToUtf8(CliBindings& bindings) {
+    Console& console = bindings.console;
+    return [&console](std::string_view text) { return console.nativeToUtf8(text); };
+}
 
 }  // namespace
 
@@ -68,7 +75,22 @@ int runCli(std::span<const std::string> args, CliBindings& bindings) {
                             : Message(line.reason, MessageDetail::name(line.detail)));
             code = ExitCode::usage;
             break;
+        case CommandLine::Kind::recipe:
+            code = runRecipeTool(line.toolArgs, bindings.files, view, nativeToUtf8(bindings));
+            break;
+        case CommandLine::Kind::report:
+            code = runReportTool(line.toolArgs, bindings.files, view);
+            break;
         case CommandLine::Kind::run: {
+            if (line.options.recipe) {
+                const std::vector<Message> refusal =
+                    readRecipeInto(line, bindings.files, nativeToUtf8(bindings));
+                for (const Message& message : refusal) view.append(message);
+                if (!refusal.empty()) {
+                    code = exitCodeFor(refusal.front().id);
+                    break;
+                }
+            }
             if (line.options.station.enabled) {
                 StationBindings station = stationBindings(bindings, view.language());
                 StationConsole face(bindings, view, line.options.quiet);

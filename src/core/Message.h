@@ -36,10 +36,12 @@ enum class MessageId : std::uint8_t {
     phoneNotConnected,
     noAnswer,
     noUsbPermission,  // the phone's location
-    cannotReadFile,   // the file
-    fileInUse,        // the file
-    fileTooLarge,     // the file
-    imageTooShort,    // the image file
+    phoneInUse,       // the phone's location
+    usbBusUnread,
+    cannotReadFile,  // the file
+    fileInUse,       // the file
+    fileTooLarge,    // the file
+    imageTooShort,   // the image file
     badAddressRange,
     cannotCreateFile,   // the file
     fileExists,         // the file; the ".part" file that keeps the dump, when one does
@@ -51,6 +53,7 @@ enum class MessageId : std::uint8_t {
     writeNotConfirmed,  // the block's address
     stoppedByOperator,
     readStoppedByOperator,  // the bytes kept; the ".part" file that holds them, if any
+    writeInterrupted,       // a stop while the flash was written in part
     verifyMismatch,         // the first address that differs
     // Errors of the command line, before anything is sent.
     unknownCommand,    // the word
@@ -80,10 +83,24 @@ enum class MessageId : std::uint8_t {
     outsidePhoneFolder,  // the name
     journalNotWritten,   // the journal's file
     waitingAtPorts,      // the --port places no phone was at when the station began, ", " between
+    // Recipes and the journal's report.
+    imageNotPinned,    // the image; its size and SHA-256; the recipe's size and SHA-256
+    recipeNotToml,     // the recipe and the line, as "FILE:LINE"; the TOML reader's description
+    recipeUnknownKey,  // "FILE:LINE"; the key
+    recipeBadValue,    // "FILE:LINE"; the key
+    recipeMissingKey,  // "FILE:LINE"; the key
+    recipeBadVersion,  // "FILE:LINE"; the version
+    recipeBadStep,     // "FILE:LINE": the step whose command line is refused on the next line
+    recipeAndCommands,
+    notInRecipe,          // the option
+    imageAsPinned,        // the image
+    recipeChecked,        // the recipe
+    recipeWritten,        // the recipe
+    journalLinesSkipped,  // the journal; how many lines
 };
 
 inline constexpr std::size_t kMessageCount =
-    static_cast<std::size_t>(MessageId::waitingAtPorts) + 1;
+    static_cast<std::size_t>(MessageId::journalLinesSkipped) + 1;
 
 // One detail of a message, kept as what it is, so each front end shows it its own way.
 struct MessageDetail {

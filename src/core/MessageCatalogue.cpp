@@ -42,9 +42,17 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
     {Id::noAnswer, "no_answer", kError, u8"нет связи с телефоном", "no connection with the phone"},
     // The system would not let this user open the phone's device: nothing was sent to it.
     {Id::noUsbPermission, "no_usb_permission", kError,
-     u8"нет прав открыть телефон {1}: нужно правило udev, см. norvale-cli --help",
-     "no permission to open the phone {1}: the udev rule is needed, see \"Permissions\" in "
-     "norvale-cli --help"},
+     u8"нет прав открыть телефон {1}: нужно правило udev или группа plugdev, см. norvale-cli "
+     u8"--help",
+     "no permission to open the phone {1}: the udev rule is needed, and a user not at the seat "
+     "needs the plugdev group, see \"Permissions\" in norvale-cli --help"},
+    // The system refused the open because another program holds the phone (not a Norvale one).
+    {Id::phoneInUse, "phone_in_use", kError, u8"телефон {1} занят другой программой",
+     "the phone {1} is in use by another program"},
+    // A look at the bus that could not read it: the phones watched are kept, and it looks again.
+    {Id::usbBusUnread, "usb_bus_unread", kLine,
+     u8"не удалось прочитать шину USB, следующая попытка через секунду",
+     "the USB bus could not be read; looking again in a second"},
     {Id::cannotReadFile, "cannot_read_file", kError, u8"не удалось прочитать файл {1}",
      "could not read the file {1}"},
     {Id::fileInUse, "file_in_use", kError, u8"файл занят другой программой: {1}",
@@ -81,6 +89,11 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
     {Id::readStoppedByOperator, "read_stopped_by_operator", kError,
      u8"прервано оператором, сохранено байт: {1}[ в файле {2}]",
      "stopped by the operator, bytes saved: {1}[ in the file {2}]"},
+    // A stop that came between a write's first flash command and its last reply: the phone may
+    // not boot as it is, which the operator must not take for a harmless stop.
+    {Id::writeInterrupted, "write_interrupted", kError,
+     u8"запись прервана: флеш-память телефона записана не полностью, её нужно записать снова",
+     "writing interrupted: the phone's flash is incomplete and must be written again"},
     {Id::verifyMismatch, "verify_mismatch", kError,
      u8"записанные данные отличаются от образа, адрес: {1}",
      "the written data differ from the image at address {1}"},
@@ -144,6 +157,37 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
      "could not write the journal's line to the file {1}"},
     {Id::waitingAtPorts, "waiting_at_ports", kLine, u8"Ожидание телефона в местах: {1}",
      "Waiting for a phone at: {1}"},
+
+    // A file replaced after its recipe was made: both digests, so the engineer can tell which
+    // build each one is.
+    {Id::imageNotPinned, "image_not_pinned", kError,
+     u8"образ не совпадает с рецептом: {1}\nфайл: {2} байт, SHA-256 {3}\nрецепт: {4} байт, SHA-256 "
+     u8"{5}",
+     "the image is not the recipe's: {1}\nthe file: {2} bytes, SHA-256 {3}\nthe recipe: {4} bytes, "
+     "SHA-256 {5}"},
+    {Id::recipeNotToml, "recipe_not_toml", kError, u8"рецепт {1} не прочитан как TOML: {2}",
+     "the recipe {1} is not TOML: {2}"},
+    {Id::recipeUnknownKey, "recipe_unknown_key", kError, u8"рецепт {1}: неизвестный ключ {2}",
+     "the recipe {1}: unknown key {2}"},
+    {Id::recipeBadValue, "recipe_bad_value", kError, u8"рецепт {1}: неверное значение {2}",
+     "the recipe {1}: invalid value of {2}"},
+    {Id::recipeMissingKey, "recipe_missing_key", kError, u8"рецепт {1}: нет ключа {2}",
+     "the recipe {1}: missing key {2}"},
+    {Id::recipeBadVersion, "recipe_bad_version", kError,
+     u8"рецепт {1}: версия {2} не поддерживается", "the recipe {1}: version {2} is not supported"},
+    {Id::recipeBadStep, "recipe_bad_step", kError, u8"рецепт {1}: шаг не принят",
+     "the recipe {1}: the step is refused"},
+    {Id::recipeAndCommands, "recipe_and_commands", kError,
+     u8"с --recipe команды не указываются: они в рецепте",
+     "--recipe takes the place of the commands: they are in the recipe"},
+    {Id::notInRecipe, "not_in_recipe", kError, u8"не для рецепта: {1}", "not in a recipe: {1}"},
+    {Id::imageAsPinned, "image_as_pinned", kLine, u8"Образ совпадает с рецептом: {1}",
+     "The image is the recipe's: {1}"},
+    {Id::recipeChecked, "recipe_checked", kLine, u8"Рецепт проверен: {1}", "Recipe checked: {1}"},
+    {Id::recipeWritten, "recipe_written", kLine, u8"Рецепт записан: {1}", "Recipe written: {1}"},
+    {Id::journalLinesSkipped, "journal_lines_skipped", kLine,
+     u8"В журнале {1} пропущено строк (оборванных или нечитаемых): {2}",
+     "Lines skipped in the journal {1} (torn or unreadable): {2}"},
 }};
 
 // The table is looked up by identifier: each row must stand at its identifier's place.

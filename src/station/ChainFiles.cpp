@@ -11,6 +11,7 @@
 #include "station/BackupSet.h"
 #include "station/PhoneFolder.h"
 #include "station/RestoreSource.h"
+#include "station/Sha256.h"
 
 namespace norvale {
 namespace {
@@ -57,6 +58,17 @@ std::optional<Message> loadChainImages(FileSystem& files, const std::vector<Chai
         LoadedFile image = loadWholeFile(files, write->image);
         if (image.outcome != LoadOutcome::loaded) {
             return Message(loadFailureReason(image.outcome), MessageDetail::name(write->image));
+        }
+        // The digest is taken of the very bytes every phone gets, so nothing can change between
+        // the check and the writes.
+        if (write->pin) {
+            const std::string digest = sha256Hex(image.data);
+            if (image.data.size() != write->pin->size || digest != write->pin->sha256) {
+                return Message(MessageId::imageNotPinned, MessageDetail::name(write->image),
+                               MessageDetail::bytes(image.data.size()), MessageDetail::name(digest),
+                               MessageDetail::bytes(write->pin->size),
+                               MessageDetail::name(write->pin->sha256));
+            }
         }
         if (image.data.size() < minimumImageSize(write->plan)) {
             return Message(MessageId::imageTooShort, MessageDetail::name(write->image));

@@ -20,7 +20,8 @@ inline constexpr const char* kSavedBeforeRestoreFolder = "before-restore";
 
 // Reads each write's image whole, and a restore's three from its backup folder, in the order of
 // the commands: one copy for the whole run, shared by its sessions. The first image that can't be
-// read, is shorter than its write, or a backup folder that can't be restored, is refused.
+// read, is not the one its write's pin names, is shorter than its write, or a backup folder that
+// can't be restored, is refused.
 std::optional<Message> loadChainImages(FileSystem& files, const std::vector<ChainStep>& steps,
                                        std::vector<SharedImage>& images);
 

@@ -9,8 +9,9 @@ namespace {
 // A backup's folder is taken only when the next word is neither an option nor a command: a folder
 // named so goes as a relative name that means the same folder.
 bool takenAsFolder(const std::string& name) {
-    static constexpr const char* kCommands[] = {"list",  "info",   "read",    "write", "start",
-                                                "blank", "backup", "restore", "help"};
+    static constexpr const char* kCommands[] = {"list",  "info",   "read",   "write",
+                                                "start", "blank",  "backup", "restore",
+                                                "help",  "recipe", "report"};
     if (name.size() > 1 && name[0] == '-') return false;
     for (const char* command : kCommands) {
         if (name.size() != std::char_traits<char>::length(command)) continue;

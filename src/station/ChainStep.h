@@ -42,6 +42,13 @@ struct ReadStep {
     friend bool operator==(const ReadStep&, const ReadStep&) = default;
 };
 enum class Region { boot, pds, panic, blocks };
+// The image a recipe meant: a write whose image has another size or digest is refused before any
+// phone is touched, so a file replaced on a shared folder never reaches a phone.
+struct ImagePin {
+    std::uint64_t size = 0;
+    std::string sha256;  // 64 lower-case hex digits
+    friend bool operator==(const ImagePin&, const ImagePin&) = default;
+};
 struct WriteStep {
     Region region = Region::pds;
     FlashRange range;  // the region's own, or the blocks' START-END
@@ -50,6 +57,7 @@ struct WriteStep {
     bool verify = true;
     bool changedOnly = false;  // only the blocks whose flash differs from the image are written
     std::optional<std::string> backup;  // the range about to be overwritten goes here first
+    std::optional<ImagePin> pin;        // a recipe's: the image it was made with
     friend bool operator==(const WriteStep&, const WriteStep&) = default;
 };
 struct BackupStep {

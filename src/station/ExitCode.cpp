@@ -8,9 +8,13 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::phoneNotConnected:
         // Nothing reached the phone: to the run it is as if none were attached.
         case MessageId::noUsbPermission:
+        case MessageId::phoneInUse:
         case MessageId::noSuchPhone: return ExitCode::noPhone;
         case MessageId::stoppedByOperator:
-        case MessageId::readStoppedByOperator: return ExitCode::interrupted;
+        case MessageId::readStoppedByOperator:
+        // The operator's stop all the same; the error line and the journal's reason say the
+        // flash needs the write again, and a station counts the phone as failed.
+        case MessageId::writeInterrupted: return ExitCode::interrupted;
         case MessageId::verifyMismatch: return ExitCode::verifyDifference;
         case MessageId::badAddressRange:
         case MessageId::unknownCommand:
@@ -22,7 +26,9 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::jsonInOneCommand:
         case MessageId::onlyInStation:
         case MessageId::notInStation:
-        case MessageId::outsidePhoneFolder: return ExitCode::usage;
+        case MessageId::outsidePhoneFolder:
+        case MessageId::recipeAndCommands:
+        case MessageId::notInRecipe: return ExitCode::usage;
         case MessageId::cannotReadFile:
         case MessageId::fileInUse:
         case MessageId::fileTooLarge:
@@ -40,7 +46,15 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::notInChecksums:
         case MessageId::checksumMismatch:
         case MessageId::wrongRegionSize:
-        case MessageId::journalNotWritten: return ExitCode::fileProblem;
+        case MessageId::journalNotWritten:
+        // A recipe that can't be read, or an image that is not the one it pins.
+        case MessageId::imageNotPinned:
+        case MessageId::recipeNotToml:
+        case MessageId::recipeUnknownKey:
+        case MessageId::recipeBadValue:
+        case MessageId::recipeMissingKey:
+        case MessageId::recipeBadVersion:
+        case MessageId::recipeBadStep: return ExitCode::fileProblem;
         // The phone's: no answer, no data, too much data, a block not confirmed.
         case MessageId::noAnswer:
         case MessageId::readInterrupted:
@@ -66,7 +80,11 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::blockAlreadyEqual:
         case MessageId::savingPhoneTo:
         case MessageId::restoringFrom:
-        case MessageId::waitingAtPorts: break;
+        case MessageId::waitingAtPorts:
+        case MessageId::imageAsPinned:
+        case MessageId::recipeChecked:
+        case MessageId::recipeWritten:
+        case MessageId::journalLinesSkipped: break;
     }
     return ExitCode::transferFailed;
 }

@@ -46,6 +46,8 @@ std::string journalLine(const JournalRecord& record) {
         field(out, "result", command.result);
         out += ',';
         field(out, "bytes", static_cast<std::int64_t>(command.bytes));
+        out += ',';
+        field(out, "ms", static_cast<std::int64_t>(command.ms));
         out += ",\"files\":[";
         for (std::size_t f = 0; f < command.files.size(); ++f) {
             if (f > 0) out += ',';
@@ -65,6 +67,12 @@ std::string journalLine(const JournalRecord& record) {
     field(out, "reason", record.reason);
     out += ',';
     field(out, "error", record.error);
+    if (!record.recipe.empty()) {
+        out += ',';
+        field(out, "recipe", record.recipe);
+        out += ',';
+        field(out, "recipe_sha256", record.recipeSha256);
+    }
     out += "}\n";
     return out;
 }

@@ -2,6 +2,7 @@
 #include "station/StationEngine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -30,14 +31,14 @@ struct Arrival {
 };
 
 // Opens the phone, tells of its arrival and makes its folder. One the system won't let this user
-// open is told as such and nothing is made for it: it was never asked anything.
+// open, or that another program holds, is told as such and nothing is made for it: it was never
+// asked anything.
 Arrival arrive(Services& services, const AttachedPhone& attached, FileSystem& files,
                StationPhone& phone, JournalRecord& record) {
     std::shared_ptr<const OpenDevice> device = openAttachedPhone(services.platform, attached);
-    if (openDenied(services.platform, attached, *device)) {
-        services.log.append(
-            Message(MessageId::noUsbPermission, MessageDetail::name(attached.location)));
-        return {std::nullopt, exitCodeFor(MessageId::noUsbPermission)};
+    if (const auto refusal = openRefusal(services.platform, attached, *device)) {
+        services.log.append(Message(*refusal, MessageDetail::name(attached.location)));
+        return {std::nullopt, exitCodeFor(*refusal)};
     }
     const PhoneIdentity identity = handleArrivalOf(services, std::move(device));
     record.bootVersion = identity.bootVersion;
@@ -69,8 +70,9 @@ struct StationEngine::Run {
 // The journal record of one phone, filled in as its chain goes, and its row kept current.
 class StationEngine::Observer final : public ChainObserver {
 public:
-    Observer(StationPhone& phone, JournalRecord& record, const StationPlan& plan)
-        : phone_(phone), record_(record), plan_(plan) {
+    Observer(StationPhone& phone, JournalRecord& record, const StationPlan& plan,
+             const WallClock& wallClock)
+        : phone_(phone), record_(record), plan_(plan), wallClock_(wallClock) {
         for (const std::string& command : plan.stepTexts) {
             record_.commands.push_back(JournalCommand{command, "not_run", 0, {}});
         }
@@ -78,6 +80,7 @@ public:
 
     void commandBegins(std::size_t index) override {
         current_ = index;
+        began_ = wallClock_();
         phone_.beginCommand(index, stepName(plan_.steps[index]));
     }
     void fileMade(const std::string& name, const std::string& sha256) override {
@@ -88,14 +91,21 @@ public:
     }
     void commandEnds(std::size_t index, ExitCode code) override {
         JournalCommand& command = record_.commands[index];
-        command.result = code == ExitCode::done ? "done" : "failed";
+        command.result = code == ExitCode::done          ? "done"
+                         : code == ExitCode::interrupted ? "stopped"
+                                                         : "failed";
         command.bytes = phone_.takeCommandBytes();
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(wallClock_() - began_);
+        command.ms = static_cast<std::uint64_t>(std::max<std::int64_t>(0, took.count()));
     }
 
 private:
     StationPhone& phone_;
     JournalRecord& record_;
     const StationPlan& plan_;
+    const WallClock& wallClock_;
+    WallTime began_{};
     std::size_t current_ = 0;
 };
 
@@ -191,10 +201,14 @@ ExitCode StationEngine::run() {
                 if (firstSeen) firstSeen->push_back(watched.phone);
                 return arrived(watched);
             },
-            [](const WatchedPhone& /*watched*/) {});
+            [](const WatchedPhone& /*watched*/) {},
+            // Said once until the bus can be read again; the phones it serves are kept.
+            [this] { stationLine(Message(MessageId::usbBusUnread)); });
         std::optional<std::uint64_t> nextScan;
         for (;;) {
-            if (stopRequested_.load() && !stopping) {
+            // Again at every look until the sessions have ended: a transfer a session began in
+            // the instant of the stop, or the closing 'Z' of a read it stopped, is cut as well.
+            if (stopRequested_.load()) {
                 stopping = true;
                 stopSessions();
             }
@@ -287,6 +301,10 @@ void StationEngine::serve(const std::shared_ptr<Run>& run) {
         record.road = roadName(attached.road);
         record.serial = bindings_.nativeToUtf8(attached.serial);
         record.started = bindings_.wallClock();
+        if (plan_.recipe) {
+            record.recipe = plan_.recipe->path;
+            record.recipeSha256 = plan_.recipe->sha256;
+        }
 
         StationPhoneView view(*run->phone, run->arrival, bindings_.clock, face_, bindings_.language,
                               bindings_.nativeToUtf8);
@@ -296,7 +314,7 @@ void StationEngine::serve(const std::shared_ptr<Run>& run) {
         Arrival arrival = arrive(services, attached, bindings_.files, *run->phone, record);
         ExitCode code = arrival.code;
 
-        Observer observer(*run->phone, record, plan_);
+        Observer observer(*run->phone, record, plan_, bindings_.wallClock);
         if (const auto& folder = arrival.folder) {
             std::vector<ChainStep> steps = plan_.steps;
             for (const std::string& name :
@@ -378,8 +396,14 @@ void StationEngine::tellAwaitedPorts(const std::vector<AttachedPhone>& seen) {
 }
 
 void StationEngine::stopSessions() {
-    std::lock_guard lock(mutex_);
-    for (const std::shared_ptr<Run>& run : runs_) run->state->stopRequested.store(true);
+    std::vector<std::shared_ptr<Run>> runs;
+    {
+        std::lock_guard lock(mutex_);
+        runs = runs_;
+    }
+    for (const std::shared_ptr<Run>& run : runs) {
+        if (!run->ended.load()) stopSession(*run->state, *platform_);
+    }
 }
 
 StationStatus StationEngine::snapshot() const {

@@ -57,6 +57,10 @@ std::vector<std::string> stationArguments(const StationPlan& plan) {
     if (plan.journal) args.insert(args.end(), {"--journal", *plan.journal});
     for (const std::string& port : plan.ports) args.insert(args.end(), {"--port", port});
     if (plan.count) args.insert(args.end(), {"--count", std::to_string(*plan.count)});
+    if (plan.recipe) {
+        args.insert(args.end(), {"--recipe", plan.recipe->path});
+        return args;
+    }
     for (const ChainStep& step : plan.steps) {
         const std::vector<std::string> words = stepArguments(step);
         args.insert(args.end(), words.begin(), words.end());

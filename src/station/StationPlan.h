@@ -9,6 +9,13 @@
 
 namespace norvale {
 
+// The recipe a plan was read from: its name as given (UTF-8) and the SHA-256 of its bytes.
+struct RecipeStamp {
+    std::string path;
+    std::string sha256;
+    friend bool operator==(const RecipeStamp&, const RecipeStamp&) = default;
+};
+
 struct StationPlan {
     std::vector<ChainStep> steps;
     // Each step as the operator typed it ("read pds -o old.bin"), for the journal; a plan built
@@ -19,6 +26,7 @@ struct StationPlan {
     std::vector<std::string> ports;            // only phones at these places; empty: all
     std::optional<unsigned> count;             // end once this many phones have ended
     bool simulated = false;                    // the simulated phones' roads
+    std::optional<RecipeStamp> recipe;         // each journal line names it
 
     friend bool operator==(const StationPlan&, const StationPlan&) = default;
 };
@@ -31,7 +39,8 @@ void setWriteChecks(StationPlan& plan, bool verify, bool changedOnly);
 void typeStepTexts(StationPlan& plan);
 
 // The arguments of the norvale-cli run that does what `plan` does, after the program's name:
-// "--station", the options, then each step's arguments.
+// "--station", the options, then each step's arguments, or "--recipe" and its name for a plan
+// read from a recipe.
 std::vector<std::string> stationArguments(const StationPlan& plan);
 
 // That run as one line for a Windows console or a batch file: "norvale-cli --station ...", an

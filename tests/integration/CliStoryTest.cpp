@@ -11,6 +11,7 @@
 #include "CliRig.h"
 #include "JsonReader.h"
 #include "protocol/CommandFormats.h"
+#include "station/Sha256.h"
 
 namespace norvale {
 namespace {
@@ -257,6 +258,7 @@ public:
         }
         return result;
     }
+    void cancel(DeviceHandle device) override { driver_.cancel(device); }
 
 private:
     DriverPort& driver_;
@@ -341,6 +343,52 @@ TEST(CliStory, BadCommandLinesGetOneLineAndReachNoPhone) {
     EXPECT_FALSE(std::filesystem::exists("a.bin"));
     EXPECT_EQ(fileBytes("cut.bin.part"), Bytes{4});
     EXPECT_FALSE(std::filesystem::exists("cut.bin"));
+}
+
+// A recipe is refused whole, at the line that is wrong, before anything reaches the phone.
+TEST(CliStory, ARecipeThatCantBeTakenIsRefusedAtItsLineAndReachesNoPhone) {
+    CliRig rig;
+    const Bytes image = patternImage(0x10000, 1);
+    putFile("ok.img", image);
+    const std::string write = "[[step]]\ncommand = 'write'\nregion = 'pds'\nimage = 'ok.img'\n"
+                              "size = 65536\nsha256 = '" +
+                              sha256Hex(image) + "'\n";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"version = 1\n# the chain\n[[step]]\ncommand = 'start'\ncolour = 'red'\n",
+         "ERROR - the recipe r.toml:5: unknown key colour"},
+        {"version = 1\nstep = [{command = 'start'}]\nplaces = ['1-1.3', 4]\n",
+         "ERROR - the recipe r.toml:3: invalid value of places"},
+        {"version = 2\n[[step]]\ncommand = 'start'\n",
+         "ERROR - the recipe r.toml:1: version 2 is not supported"},
+        {"[[step]]\ncommand = 'start'\n", "ERROR - the recipe r.toml:1: missing key version"},
+        {"version = 1\n\n[[step]]\ncommand = 'write'\nregion = 'pds'\nimage = 'ok.img'\n",
+         "ERROR - the recipe r.toml:3: missing key sha256"},
+        {"version = 1\n" + write + "verify = 'yes'\n",
+         "ERROR - the recipe r.toml:8: invalid value of verify"},
+        {"version = 1\n[[step]]\ncommand = 'read'\nrange = '1001FFFF-10010000'\n",
+         "ERROR - the recipe r.toml:2: the step is refused\n"
+         "ERROR - invalid address range: 1001FFFF-10010000"},
+        {"version = 1\n" + write + "[[step]]\ncommand = 'format'\n",
+         "ERROR - the recipe r.toml:9: invalid value of command"},
+        {"version = 1\n[[step]\n", "ERROR - the recipe r.toml:2 is not TOML: "},
+    };
+    for (const auto& [text, error] : cases) {
+        putFile("r.toml", Bytes(text.begin(), text.end()));
+        const auto result = rig.run({"--recipe", "r.toml", "info"});
+        EXPECT_EQ(result.code, 1);
+        EXPECT_EQ(result.err,
+                  "ERROR - --recipe takes the place of the commands: they are in the recipe\n");
+        const auto refused = rig.run({"--recipe", "r.toml"});
+        EXPECT_EQ(refused.code, 4) << text;
+        EXPECT_EQ(refused.err.substr(0, error.size()), error) << text;
+    }
+    // Sound, it gives the plan of the same run as its command line.
+    const std::string sound = "version = 1\n" + write;
+    putFile("r.toml", Bytes(sound.begin(), sound.end()));
+    const auto plan = rig.run({"--recipe", "r.toml", "--dry-run"});
+    EXPECT_EQ(plan.code, 0) << plan.err;
+    EXPECT_EQ(plan.out, rig.run({"--dry-run", "write", "pds", "ok.img"}).out);
+    EXPECT_EQ(rig.roadsOpened, 0);
 }
 
 TEST(CliStory, ListShowsThePhonesOfBothRoadsAndDevicePicksOne) {

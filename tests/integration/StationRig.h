@@ -14,6 +14,7 @@
 #include "CliRig.h"
 #include "cli/CliArguments.h"
 #include "cli/CliView.h"
+#include "cli/RecipeCommands.h"
 #include "cli/StationConsole.h"
 #include "station/JsonText.h"
 #include "station/PhoneFolder.h"
@@ -81,6 +82,10 @@ public:
         cli.console.err.clear();
         CommandLine line = parseCommandLine(args);
         EXPECT_EQ(line.kind, CommandLine::Kind::run) << line.detail;
+        if (line.options.recipe) {
+            const auto same = [](std::string_view text) { return std::string(text); };
+            EXPECT_EQ(readRecipeInto(line, cli.files, same), std::vector<Message>{});
+        }
         CliBindings bindings{cli.console, fileSystem ? *fileSystem : cli.files, cli.clock,
                              cli.threads, [this](bool /*simulated*/) {
                                  return std::make_shared<PhoneRoads>(

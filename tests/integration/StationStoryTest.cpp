@@ -27,6 +27,11 @@ const std::string kBootstrapLines[] = {"Sending the loader", "JMP01", "RAM LOADE
 constexpr std::uint64_t kArrivalTransfers = 4;
 constexpr std::uint64_t kBootstrapTransfers = 16;
 
+const std::string kRecipeHead =
+    "# A norvale-cli recipe: the chain every station runs, each image pinned by its size\n"
+    "# and SHA-256. Images are named relative to this file. Check it with:\n"
+    "#   norvale-cli recipe check FILE\n";
+
 std::string fileSha(const std::string& name) { return sha256Hex(fileBytes(name)); }
 
 std::string fileEntry(const std::string& name) {
@@ -447,6 +452,76 @@ TEST(StationStory, WhatAStationCantDoIsRefusedBeforeAnyRoadIsOpened) {
     EXPECT_EQ(missing.err, "ERROR - could not read the file missing.bin\n");
     EXPECT_EQ(rig.cli.roadsOpened, 0);
     EXPECT_TRUE(rig.cli.driver.traceOf(rig.number(1)).empty());
+}
+
+// A line's recipe: made once from a command line, checked with no phone, run on every phone with
+// its name and digest in each phone's journal line. An image replaced afterwards stops the next
+// run before any phone is asked anything, both digests named.
+TEST(StationStory, ARecipeMadeOnceRunsOnEveryPhoneAndAnImageChangedSinceStopsTheRun) {
+    StationRig rig(2);
+    const Bytes image = patternImage(0x10000, 0x5A);
+    std::filesystem::create_directories("images");
+    std::filesystem::create_directories("line");
+    putFile("images/new.bin", image);
+    const auto made = rig.cli.run({"recipe", "make", "-o", "line/pds.toml", "--journal", "j.jsonl",
+                                   "--no-verify", "write", "pds", "images/new.bin", "info"});
+    ASSERT_EQ(made.code, 0) << made.err;
+    EXPECT_EQ(made.out, "Recipe written: line/pds.toml\n");
+    const Bytes recipe = fileBytes("line/pds.toml");
+    EXPECT_EQ(std::string(recipe.begin(), recipe.end()), kRecipeHead + std::string(R"(
+journal = 'j.jsonl'
+version = 1
+
+[[step]]
+changed_only = false
+command = 'write'
+image = '../images/new.bin'
+region = 'pds'
+sha256 = ')") + sha256Hex(image) + R"('
+size = 65536
+verify = false
+
+[[step]]
+command = 'info'
+)");
+    const auto again = rig.cli.run({"recipe", "make", "-o", "line/pds.toml", "info"});
+    EXPECT_EQ(again.code, 4);
+    EXPECT_EQ(again.err, "ERROR - the file already exists: line/pds.toml\n");
+    const auto checked = rig.cli.run({"recipe", "check", "line/pds.toml"});
+    EXPECT_EQ(checked.code, 0) << checked.err;
+    EXPECT_EQ(checked.out,
+              "The image is the recipe's: images/new.bin\nRecipe checked: line/pds.toml\n");
+
+    const auto result = rig.run({"--count", "2", "--recipe", "line/pds.toml"});
+    EXPECT_EQ(result.code, 0) << result.err;
+    const auto journal = rig.journal("j.jsonl");
+    ASSERT_EQ(journal.size(), 2u);
+    for (unsigned k = 1; k <= 2; ++k) {
+        EXPECT_EQ(rig.flash(k, 0x10010000, 0x10000), image);
+        const std::string& line = journal.find(k)->second;
+        EXPECT_NE(
+            line.find(R"({"command":"write pds ../images/new.bin --no-verify","result":"done")"),
+            std::string::npos)
+            << line;
+        EXPECT_EQ(line.substr(line.find(R"(,"recipe":)")),
+                  R"(,"recipe":"line/pds.toml","recipe_sha256":")" + sha256Hex(recipe) + "\"}\n");
+    }
+
+    const Bytes changed = patternImage(0x10000, 0x77);
+    putFile("images/new.bin", changed);
+    std::vector<std::size_t> traces;
+    for (unsigned k = 1; k <= 2; ++k)
+        traces.push_back(rig.cli.driver.traceOf(rig.number(k)).size());
+    const auto refused = rig.run({"--count", "2", "--recipe", "line/pds.toml"});
+    EXPECT_EQ(refused.code, 4);
+    EXPECT_EQ(refused.err, "ERROR - the image is not the recipe's: images/new.bin\nthe file: 65536 "
+                           "bytes, SHA-256 " +
+                               sha256Hex(changed) + "\nthe recipe: 65536 bytes, SHA-256 " +
+                               sha256Hex(image) + "\n");
+    for (unsigned k = 1; k <= 2; ++k) {
+        EXPECT_EQ(rig.cli.driver.traceOf(rig.number(k)).size(), traces[k - 1]);
+    }
+    EXPECT_EQ(rig.journal("j.jsonl").size(), 2u);
 }
 
 }  // namespace
