@@ -105,7 +105,7 @@ TEST(CliManPage, EveryEntryOfTheHelpIsATaggedParagraphOfItsSection) {
         EXPECT_TRUE(isCommandName(names.back())) << command.words;
     }
     EXPECT_EQ(names, (std::vector<std::string>{"list", "info", "read", "write", "start", "blank",
-                                               "backup", "restore", "help"}));
+                                               "backup", "restore", "recipe", "report", "help"}));
 }
 
 TEST(CliManPage, HeaderNameAndSynopsisFollowTheConventionsOfSectionOne) {
