@@ -16,6 +16,7 @@ public:
                           std::span<std::uint8_t> /*output*/, std::uint32_t /*waitMs*/) override {
         return {};
     }
+    void cancel(DeviceHandle /*device*/) override {}
     DeviceSet openSet() override { return {}; }
     std::optional<InterfaceRef> member(DeviceSet /*set*/, std::uint32_t /*index*/) override {
         return std::nullopt;

@@ -1,5 +1,6 @@
 // norvale-cli.exe: the driver road and WinUSB, the Windows files, clock and console.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <memory>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "SimulatedRoads.h"
 #include "cli/CliProgram.h"
+#include "platform/win32/WideName.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32Console.h"
 #include "platform/win32/Win32DriverPort.h"
@@ -32,9 +34,21 @@ std::shared_ptr<norvale::PhoneRoads> phoneRoads() {
     return {held, &held->roads};
 }
 
+// The arguments as UTF-8, read from the wide command line: main()'s would be in the ANSI code
+// page, where a name outside it is already lost (best-fit or '?') before the program sees it.
+std::vector<std::string> utf8Arguments() {
+    int count = 0;
+    LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    if (words == nullptr) return args;
+    for (int i = 1; i < count; ++i) args.push_back(norvale::utf8Name(words[i]));
+    LocalFree(words);
+    return args;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
     using namespace norvale;
     Win32Console console;
     Win32FileSystem files;
@@ -43,6 +57,7 @@ int main(int argc, char** argv) {
     CliBindings bindings{console, files, clock, threads, [&clock](bool simulated) {
                              return simulated ? simulatedRoads(clock) : phoneRoads();
                          }};
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    // Every name is UTF-8 from here on, as the file seam opens them.
+    const std::vector<std::string> args = utf8Arguments();
     return runCli(args, bindings);
 }

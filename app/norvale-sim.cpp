@@ -18,7 +18,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace norvale;
     Win32Clock clock;
     auto sim = SimDriver::fromEnvironment(clock);
-    Win32FileSystem files;
+    // The dialog names files in the system's ANSI code page, as its file dialog gives them.
+    Win32FileSystem files(CP_ACP);
     Win32FileChooser chooser(text::kImageFileFilter.view());
     Win32ThreadStarter threads;
     Platform platform{*sim, *sim, *sim, *sim, files, chooser, clock, threads};

@@ -30,5 +30,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     };
     // The program sets the language and the narrow text's conversion.
     StationBindings bindings{files, clock, threads, openRoads, {}};
-    return runStationProgram(instance, bindings, false, startRequested(GetCommandLineW()));
+    return runStationProgram(instance, bindings, false, stationOptions(GetCommandLineW()));
 }

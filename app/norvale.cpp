@@ -20,7 +20,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     Win32InterfaceEnumerator interfaces;
     Win32RemovalWatch removalWatch;
     WinUsbPort usb;
-    Win32FileSystem files;
+    // The dialog names files in the system's ANSI code page, as its file dialog gives them.
+    Win32FileSystem files(CP_ACP);
     Win32FileChooser chooser(text::kImageFileFilter.view());
     Win32Clock clock;
     Win32ThreadStarter threads;

@@ -17,6 +17,7 @@ inline constexpr const char* kPartLog = "log";             // 10 000 log lines, 
 inline constexpr const char* kPartLogWin32 = "log-win32";  // the same through the Win32 view
 inline constexpr const char* kPartStation = "station";     // 1 to 16 phones at once
 inline constexpr const char* kPartSoak = "soak";           // 100 phone runs, arriving and leaving
+inline constexpr const char* kPartWatch = "watch";  // 64 idle USB phones watched, under umockdev
 inline constexpr const char* kPartStationWindow = "station-window";  // 64 rows redrawn, Win32
 inline constexpr const char* kPartReport = "report";  // a 100,000-phone journal's report
 

@@ -10,6 +10,7 @@
 #include "Median.h"
 #include "PlatformParts.h"
 #include "StationRig.h"
+#include "StationStopBench.h"
 
 namespace norvale::bench {
 namespace {
@@ -128,6 +129,7 @@ void benchStation(const BenchOptions& options, ResultTable& table) {
                std::to_string(cores) + " cores if that is more; medians of " +
                std::to_string(options.repeat) + " runs; wall time includes the simulator");
     flushCost(options, table);
+    stationStopTime(options, table);
     stationPeakMemory(table);
 }
 

@@ -21,6 +21,7 @@ public:
     ControlResult control(DeviceHandle device, std::uint32_t code,
                           std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
                           std::uint32_t waitMs) override;
+    void cancel(DeviceHandle device) override { inner_.cancel(device); }
 
     double insideMs() const { return insideMs_; }
     std::uint64_t requests() const { return requests_; }

@@ -38,6 +38,9 @@ public:
                                  std::span<std::uint8_t> buffer) override {
         return inner_.stringDescriptor(device, which, buffer);
     }
+    UsbStatus resetPipe(DeviceHandle device, bool in) override {
+        return inner_.resetPipe(device, in);
+    }
     void cancel(DeviceHandle device) override { inner_.cancel(device); }
     bool waitForRemoval(const std::string& location, StopToken stop) override {
         return inner_.waitForRemoval(location, std::move(stop));

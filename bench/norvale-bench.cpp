@@ -31,7 +31,7 @@ std::vector<PlatformPart> allParts() {
     // In the order the parts are numbered, whichever build provides them.
     const char* const order[] = {kPartDump,          kPartLink,     kPartWrites,  kPartMemory,
                                  kPartLog,           kPartLogWin32, kPartStation, kPartSoak,
-                                 kPartStationWindow, kPartReport};
+                                 kPartStationWindow, kPartWatch,    kPartReport};
     std::vector<PlatformPart> parts;
     for (const char* name : order) {
         for (const PlatformPart& part : found) {

@@ -36,7 +36,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/app/norvale.cpp)
   set(NORVALE_STATION_RESOURCES ${NORVALE_RESOURCE_DIR}/norvale-station.rc)
   set_source_files_properties(${NORVALE_STATION_RESOURCES} PROPERTIES OBJECT_DEPENDS
     "${NORVALE_RESOURCE_DIR}/resource.h;${NORVALE_RESOURCE_DIR}/station-window.rc;\
-${NORVALE_RESOURCE_DIR}/norvale.ico;${NORVALE_RESOURCE_DIR}/norvale.manifest")
+${NORVALE_RESOURCE_DIR}/norvale.ico;${NORVALE_RESOURCE_DIR}/norvale-station.manifest")
   add_executable(norvale-station WIN32 app/norvale-station.cpp ${NORVALE_STATION_RESOURCES})
   target_link_libraries(norvale-station PRIVATE norvale_win32 ${NORVALE_STATIC_RUNTIME})
   add_executable(norvale-station-sim WIN32 app/norvale-station-sim.cpp

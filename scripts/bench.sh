@@ -6,7 +6,8 @@
 #   scripts/bench.sh --parts dump,link        only the named parts
 #   scripts/bench.sh --parts link --repeat 7
 #
-# Parts: dump, link, writes, memory, log, station, soak, report (native) and log-win32 (under Wine). Every other option
+# Parts: dump, link, writes, memory, log, station, soak, report, watch (native; watch under
+# umockdev-wrapper), log-win32 and station-window (under Wine). Every other option
 # goes to both programs; see `norvale-bench --help`. Build trees go to build/bench and
 # build/bench-w64 (NORVALE_BUILD_PREFIX as for scripts/test.sh); the Wine prefix is the
 # project's own, build/wineprefix, unless WINEPREFIX names another. Exits non-zero when a
@@ -17,8 +18,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_prefix=${NORVALE_BUILD_PREFIX:-$root/build/}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-native_parts=(dump link writes memory log station soak report)
-wine_parts=(log-win32)
+native_parts=(dump link writes memory log station soak report watch)
+wine_parts=(log-win32 station-window)
 
 # Split --parts between the two programs; pass everything else to both.
 requested=""
@@ -60,7 +61,7 @@ build() {
 }
 
 echo "==== building"
-build "${build_prefix}bench"
+if [ -n "$native" ]; then build "${build_prefix}bench"; fi
 if [ -n "$wine_run" ]; then
   build "${build_prefix}bench-w64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
 fi
@@ -74,7 +75,15 @@ failed=0
 if [ -n "$native" ]; then
   echo
   echo "==== native (Release, $(g++ -dumpfullversion 2>/dev/null || echo g++))"
-  "${build_prefix}bench/bench/norvale-bench" --parts "$native" "${passed[@]}" || failed=1
+  # The watch part talks to emulated USB phones: it runs under umockdev-wrapper, on its own.
+  rest=$(echo ",$native," | sed 's/,watch,/,/; s/^,//; s/,$//')
+  if [ -n "$rest" ]; then
+    "${build_prefix}bench/bench/norvale-bench" --parts "$rest" "${passed[@]}" || failed=1
+  fi
+  if [[ ",$native," == *",watch,"* ]]; then
+    umockdev-wrapper "${build_prefix}bench/bench/norvale-bench" --parts watch "${passed[@]}" ||
+      failed=1
+  fi
 fi
 
 if [ -n "$wine_run" ]; then
@@ -88,7 +97,8 @@ if [ -n "$wine_run" ]; then
   fi
   # The dialog needs a display; without one, a virtual one.
   runner=()
-  if [ -z "${DISPLAY:-}" ]; then runner=(xvfb-run -a); fi
+  # A 24-bit screen, as a station computer's is (xvfb-run's own default is 8-bit).
+  if [ -z "${DISPLAY:-}" ]; then runner=(xvfb-run -a -s "-screen 0 1280x1600x24"); fi
   echo
   echo "==== 64-bit Windows build under $(wine --version 2>/dev/null)${runner:+, on Xvfb}"
   # One dialog run unless --repeat says otherwise: under Wine every line is painted, which makes

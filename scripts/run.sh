@@ -39,9 +39,12 @@ seconds=${NORVALE_RUN_SECONDS:-8}
 
 "$root/scripts/install-deps.sh"
 
-build=$root/build/run-w64
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DNORVALE_TESTS=OFF -DNORVALE_BENCH=OFF >/dev/null
+# NORVALE_RUN_BUILD: a Windows build folder already configured, used as it is.
+build=${NORVALE_RUN_BUILD:-$root/build/run-w64}
+if [ -z "${NORVALE_RUN_BUILD:-}" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DNORVALE_TESTS=OFF -DNORVALE_BENCH=OFF >/dev/null
+fi
 cmake --build "$build" --target "$program"
 
 # The working folder: the program, .\bin\ with the loader images, .\KESTRIN.ini.
@@ -53,7 +56,8 @@ cp "$build/$program.exe" "$work/"
 # A Wine prefix of the run's own, so closing the program can't touch anything else under Wine.
 export WINEPREFIX=$root/build/wineprefix-run
 export WINEDEBUG=-all
-export LANG=C LC_ALL=C
+# NORVALE_RUN_LANG (ru_RU.UTF-8, say) shows the station window in that language.
+export LANG=${NORVALE_RUN_LANG:-C} LC_ALL=${NORVALE_RUN_LANG:-C}
 
 headless=0
 if [ -n "$shot" ] || [ -z "${DISPLAY:-}" ]; then headless=1; fi
@@ -103,8 +107,8 @@ rm -f "$shot"
 width=800
 height=400
 if [ "$program" = norvale-station-sim ]; then
-  width=1000
-  height=640
+  width=1200
+  height=720
 fi
 export NORVALE_RUN_WORK=$work NORVALE_RUN_SHOT=$shot NORVALE_RUN_SECONDS=$seconds
 export NORVALE_RUN_PROGRAM=$program.exe NORVALE_RUN_ARGS=""

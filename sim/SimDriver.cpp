@@ -383,6 +383,7 @@ SimDriver::Interface* SimDriver::attachedTarget(DeviceHandle device, Road road) 
 
 void SimDriver::detachLocked(Interface& iface) {
     iface.attached = false;
+    ++removals_;
     changed_.notify_all();
 }
 

@@ -29,6 +29,11 @@ namespace norvale {
 
 using SimInterfaceId = std::uint32_t;
 
+// A hung request's time passes on the clock in sleeps of this length, each followed by a look
+// for a cancel: short enough that a cancel ends it at once for a person, long enough that a
+// virtual clock does not step through a minute's wait in too many sleeps.
+inline constexpr std::uint32_t kSimWaitSliceMs = 20;
+
 // One attached flash-mode phone as the system sees it, on the road it stands behind, with the
 // test hooks that make a member misbehave during enumeration.
 struct SimInterfaceOptions {
@@ -88,6 +93,8 @@ struct SimEnumerationCounters {
 //   would serve it then: one trace line and one fault number per transfer served, so a read
 //   streams the same trace as one transfer at a time. One still outstanding when its queue goes
 //   never reached the phone: no trace line, no number. A hang leaves its transfer outstanding.
+// - A request or transfer that waits out its time (a hang) lets that time pass on the clock, and
+//   cancel() of its handle from another thread ends it within a slice of that time.
 // - The driver enumerates only driver interfaces and the USB port lists only USB devices, each in
 //   attach order; each open() gives a fresh handle, good on its own road only.
 // - detach() (or the phone restarting with 'S' 'A', or an unplug fault) makes later requests on
@@ -228,6 +235,11 @@ public:
     bool waitForChange(const std::string& keyPath, StopToken stop) override;
 
     std::vector<std::string> listPhones() override;
+    // Each attachment of a simulated device (a phone that comes back is another) is named by
+    // its interface's id; a wait for a change of the bus counts as a watcher and ends at a
+    // removal.
+    UsbBusLook lookAtBus() override;
+    bool waitForBusChange(StopToken stop, std::uint32_t waitMs) override;
     std::string serialNumber(const std::string& location) override;
     UsbOpenFailure openFailure(const std::string& location) override;
     std::uint32_t maxPacketSize(DeviceHandle device) override;
@@ -238,7 +250,11 @@ public:
     UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
                                  std::span<std::uint8_t> buffer) override;
     std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle device) override;
-    // Ends the transfers outstanding in the device's queues; the others end inside their calls.
+    UsbStatus resetPipe(DeviceHandle device, bool in) override;
+    // Both roads' cancel: ends the transfers outstanding in the device's queues, and a request or
+    // transfer of the device waiting out its time (a hang, a phone with nothing to say) at once,
+    // as cancelling one on a real bus or driver does: a driver request then returns not
+    // completed, a USB transfer `failed`.
     void cancel(DeviceHandle device) override;
     bool waitForRemoval(const std::string& location, StopToken stop) override;
 
@@ -284,9 +300,12 @@ private:
         std::shared_ptr<Unit> unit;
     };
     // What a request ends with: its result, and clock time to spend once the lock is released.
+    // `waiting`: the time is a wait for a transfer the phone never ends (a hang), which
+    // cancel() cuts short; otherwise it is bus time.
     struct Outcome {
         ControlResult result;
         std::uint32_t sleepMs = 0;
+        bool waiting = false;
     };
 
     Outcome pipeWrite(Unit* unit, Interface* target, std::span<const std::uint8_t> input,
@@ -320,6 +339,7 @@ private:
     struct UsbOutcome {
         UsbTransfer result;
         std::uint32_t sleepMs = 0;
+        bool waiting = false;  // as Outcome's
     };
     // Runs one USB transfer with its phone locked, then lets the transfer's bus time pass.
     UsbTransfer underPhoneLock(DeviceHandle device,
@@ -335,6 +355,13 @@ private:
     bool submitQueued(InQueue& queue, std::uint32_t size);
     UsbOutcome reapQueued(InQueue& queue, std::uint32_t waitMs);
     void closeQueue(InQueue& queue);
+    // How many times cancel() has named the device: a transfer takes the count when it starts
+    // and is cancelled once it changes.
+    std::uint64_t cancelsOf(DeviceHandle device) const;
+    // Lets a waiting transfer's time pass on the clock in slices, looking between them for a
+    // cancel() of its device since `cancels`; false when one came (the rest of the time does not
+    // pass), true when the whole time passed.
+    bool waitUnlessCancelled(DeviceHandle device, std::uint64_t cancels, std::uint32_t ms);
     // The removal watch of both roads: blocks until the last attached interface that `watches`
     // picks is detached (true), or returns false at once when none is attached, or when `stop`
     // is requested before or during the wait.
@@ -366,6 +393,7 @@ private:
     std::uintptr_t nextSet_ = 0x5E70000;
     bool openSetFails_ = false;
     unsigned watchers_ = 0;
+    std::uint64_t removals_ = 0;  // devices detached so far
     SimEnumerationCounters counters_;
 
     std::vector<std::shared_ptr<Unit>> units_;  // phone K at K - 1
@@ -377,7 +405,8 @@ private:
     std::vector<std::uint32_t> stuckBlocks_;
     std::uint64_t transfers_ = 0;
 
-    std::vector<InQueue*> queues_;  // the live queues of bulk IN transfers
+    std::vector<InQueue*> queues_;                     // the live queues of bulk IN transfers
+    std::map<std::uintptr_t, std::uint64_t> cancels_;  // cancel() calls by handle
     SimUsbQueueCounters queueCounters_;
 
     std::atomic<bool> fullSpeed_{false};

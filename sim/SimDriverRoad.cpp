@@ -26,6 +26,7 @@ void putLittleEndian32(std::span<std::uint8_t> out, std::uint32_t value) {
 ControlResult SimDriver::control(DeviceHandle device, std::uint32_t code,
                                  std::span<const std::uint8_t> input,
                                  std::span<std::uint8_t> output, std::uint32_t waitMs) {
+    const std::uint64_t cancels = cancelsOf(device);
     Outcome outcome;
     {
         const std::shared_ptr<Unit> unit = unitOf(device);
@@ -53,7 +54,11 @@ ControlResult SimDriver::control(DeviceHandle device, std::uint32_t code,
         }
     }
     // Time passes outside the lock, so a hung request doesn't hold up the other threads.
-    if (outcome.sleepMs != 0) clock_.sleep(outcome.sleepMs);
+    if (outcome.waiting) {
+        waitUnlessCancelled(device, cancels, outcome.sleepMs);
+    } else if (outcome.sleepMs != 0) {
+        clock_.sleep(outcome.sleepMs);
+    }
     return outcome.result;
 }
 
@@ -75,7 +80,7 @@ SimDriver::Outcome SimDriver::pipeWrite(Unit* unit, Interface* target,
     }
     if (fault == SimFaultKind::hang) {
         traceLine(unit, SimTrace::failed(line));
-        return {{}, waitMs};
+        return {{}, waitMs, true};
     }
     // nodata on a write: the driver completes it, but the bytes never reach the phone.
     if (fault != SimFaultKind::nodata) phoneWrote(*target, target->phone->write(data));
@@ -97,7 +102,7 @@ SimDriver::Outcome SimDriver::pipeRead(Unit* unit, Interface* target,
     }
     if (fault == SimFaultKind::hang) {
         traceLine(unit, SimTrace::failed(line));
-        return {{}, waitMs};
+        return {{}, waitMs, true};
     }
     Bytes data;
     if (fault != SimFaultKind::nodata) {

@@ -128,6 +128,7 @@ DeviceHandle SimDriver::open(const std::string& devicePath) {
 void SimDriver::close(DeviceHandle device) {
     std::lock_guard lock(mutex_);
     if (!device.valid() || handles_.erase(device.bits) == 0) ++counters_.badHandleCloses;
+    cancels_.erase(device.bits);
 }
 
 bool SimDriver::waitForChange(const std::string& keyPath, StopToken stop) {

@@ -21,6 +21,34 @@ std::vector<std::string> SimDriver::listPhones() {
     return phones;
 }
 
+UsbBusLook SimDriver::lookAtBus() {
+    std::lock_guard lock(mutex_);
+    attachDueLocked();
+    UsbBusLook look{true, {}};
+    for (const auto& iface : interfaces_) {
+        if (iface->attached && iface->options.road == Road::usb) {
+            look.phones.push_back({iface->options.devicePath, std::to_string(iface->id)});
+        }
+    }
+    return look;
+}
+
+bool SimDriver::waitForBusChange(StopToken stop, std::uint32_t waitMs) {
+    const StopWake wake(stop, [this] {
+        const std::lock_guard lock(mutex_);
+        changed_.notify_all();
+    });
+    std::unique_lock lock(mutex_);
+    const std::uint64_t seen = removals_;
+    ++watchers_;
+    changed_.notify_all();
+    changed_.wait_for(lock, std::chrono::milliseconds(waitMs),
+                      [&] { return stop.stopRequested() || removals_ != seen; });
+    --watchers_;
+    changed_.notify_all();
+    return removals_ != seen;
+}
+
 std::string SimDriver::serialNumber(const std::string& location) {
     std::lock_guard lock(mutex_);
     for (const auto& iface : interfaces_) {
@@ -56,6 +84,7 @@ std::uint32_t SimDriver::maxPacketSize(DeviceHandle device) {
 
 UsbTransfer SimDriver::underPhoneLock(DeviceHandle device,
                                       const std::function<UsbOutcome(Unit*)>& transfer) {
+    const std::uint64_t cancels = cancelsOf(device);
     UsbOutcome outcome;
     {
         const std::shared_ptr<Unit> unit = unitOf(device);
@@ -64,7 +93,13 @@ UsbTransfer SimDriver::underPhoneLock(DeviceHandle device,
         outcome = transfer(unit.get());
     }
     // The bus time passes with the phone free, so another transfer's thread is not held by it.
-    if (outcome.sleepMs != 0) clock_.sleep(outcome.sleepMs);
+    if (outcome.waiting) {
+        if (!waitUnlessCancelled(device, cancels, outcome.sleepMs)) {
+            return {UsbStatus::failed, outcome.result.transferred};
+        }
+    } else if (outcome.sleepMs != 0) {
+        clock_.sleep(outcome.sleepMs);
+    }
     return outcome.result;
 }
 
@@ -89,7 +124,7 @@ SimDriver::UsbOutcome SimDriver::usbOut(Unit* unit, DeviceHandle device,
     }
     if (fault == SimFaultKind::hang) {
         traceLine(unit, SimTrace::failed(line));
-        return {{UsbStatus::timedOut, 0}, waitMs};
+        return {{UsbStatus::timedOut, 0}, waitMs, true};
     }
     // nodata on a write: the transfer completes, but the bytes never reach the phone.
     if (fault != SimFaultKind::nodata) phoneWrote(*target, target->phone->write(data));
@@ -126,7 +161,7 @@ SimDriver::UsbOutcome SimDriver::serveIn(Unit* unit, DeviceHandle device, Queued
     if (transfer.hung || fault == SimFaultKind::hang) {
         if (!transfer.hung) traceLine(unit, SimTrace::failed(line));
         transfer.hung = true;
-        return {{UsbStatus::timedOut, 0}, waitMs};
+        return {{UsbStatus::timedOut, 0}, waitMs, true};
     }
     const auto filled = [&] { return buffer.first(transfer.filled); };
     if (fault == SimFaultKind::nodata) {
@@ -153,7 +188,7 @@ SimDriver::UsbOutcome SimDriver::serveIn(Unit* unit, DeviceHandle device, Queued
     // The phone has said all it has and the transfer is neither full nor ended by a short
     // packet: the device answers NAK until the host gives up, with what came so far.
     traceLine(unit, SimTrace::failed(withHex(unit, line, filled())));
-    return {{UsbStatus::timedOut, transferred}, waitMs};
+    return {{UsbStatus::timedOut, transferred}, waitMs, true};
 }
 
 // A queue's transfers live in the driver, under their phone's lock, so cancel() may reach them
@@ -168,12 +203,21 @@ public:
 
     bool submit(std::uint32_t size) override { return driver_.submitQueued(*this, size); }
     UsbReaped reap(std::uint32_t waitMs) override {
+        const std::uint64_t cancels = driver_.cancelsOf(device_);
         UsbOutcome outcome;
         {
             std::lock_guard lock(unit_->mutex);
             outcome = driver_.reapQueued(*this, waitMs);
         }
-        if (outcome.sleepMs != 0) driver_.clock_.sleep(outcome.sleepMs);
+        if (outcome.waiting) {
+            if (!driver_.waitUnlessCancelled(device_, cancels, outcome.sleepMs)) {
+                // cancel() has marked the transfer: reaped now, it ends as cancelled.
+                std::lock_guard lock(unit_->mutex);
+                outcome = driver_.reapQueued(*this, waitMs);
+            }
+        } else if (outcome.sleepMs != 0) {
+            driver_.clock_.sleep(outcome.sleepMs);
+        }
         const std::size_t length =
             std::min<std::size_t>(outcome.result.transferred, buffer_.size());
         return {outcome.result, std::span(buffer_).first(length)};
@@ -245,12 +289,35 @@ void SimDriver::closeQueue(InQueue& queue) {
     queues_.erase(std::find(queues_.begin(), queues_.end(), &queue));
 }
 
+std::uint64_t SimDriver::cancelsOf(DeviceHandle device) const {
+    std::lock_guard lock(mutex_);
+    const auto found = cancels_.find(device.bits);
+    return found == cancels_.end() ? 0 : found->second;
+}
+
+bool SimDriver::waitUnlessCancelled(DeviceHandle device, std::uint64_t cancels, std::uint32_t ms) {
+    while (ms > 0) {
+        if (cancelsOf(device) != cancels) return false;
+        const std::uint32_t slice = std::min(ms, kSimWaitSliceMs);
+        clock_.sleep(slice);
+        ms -= slice;
+    }
+    return cancelsOf(device) == cancels;
+}
+
+UsbStatus SimDriver::resetPipe(DeviceHandle device, bool /*in*/) {
+    // The simulated endpoints never halt: a reset only finds whether the phone is still there.
+    // It is no pipe transfer, so it counts for no fault and leaves no trace line.
+    return attachedNow(device, Road::usb) ? UsbStatus::done : UsbStatus::gone;
+}
+
 void SimDriver::cancel(DeviceHandle device) {
     // The phones whose queues hold transfers for the device, then each under its own lock; a
     // queue closed meanwhile is no longer in the list.
     std::vector<std::shared_ptr<Unit>> units;
     {
         std::lock_guard lock(mutex_);
+        if (handles_.count(device.bits) != 0) ++cancels_[device.bits];
         for (InQueue* queue : queues_) {
             if (queue->device_ == device) units.push_back(queue->unit_);
         }

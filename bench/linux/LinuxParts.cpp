@@ -8,6 +8,7 @@
 #include "PlatformParts.h"
 #include "ReportBench.h"
 #include "SoakBench.h"
+#include "UsbWatchBench.h"
 #include "platform/posix/AllocatorArenas.h"
 
 namespace norvale::bench {
@@ -27,6 +28,7 @@ std::vector<PlatformPart> platformParts() {
                              ResultTable& table) { benchPeakMemory(thisProgram(), table); }},
             {kPartSoak,
              [](const BenchOptions&, ResultTable& table) { benchSoak(thisProgram(), table); }},
+            {kPartWatch, [](const BenchOptions&, ResultTable& table) { benchUsbWatch(table); }},
             {kPartReport,
              [](const BenchOptions&, ResultTable& table) { benchReport(thisProgram(), table); }}};
 }

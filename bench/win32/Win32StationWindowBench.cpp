@@ -76,11 +76,18 @@ void benchStationWindow(const BenchOptions& options, ResultTable& table) {
     if (window == nullptr)
         throw std::runtime_error("the station window did not open (no display?)");
     HWND list = GetDlgItem(window, IDC_ST_PHONES);
-    // The list as tall as 64 rows, so that every changed row is painted, not only those in view.
-    RECT frame{};
-    GetWindowRect(list, &frame);
-    SetWindowPos(list, nullptr, 0, 0, frame.right - frame.left, 64 * 20 + 40,
-                 SWP_NOMOVE | SWP_NOZORDER);
+    // The window shown and tall enough for its list to hold all 64 rows, so that every changed
+    // row is painted, not only those in view.
+    ShowWindow(window, SW_SHOW);
+    RECT listFrame{};
+    GetWindowRect(list, &listFrame);
+    RECT windowFrame{};
+    GetWindowRect(window, &windowFrame);
+    const int rowsHeight = 64 * 20 + 40;
+    SetWindowPos(
+        window, nullptr, 0, 0, windowFrame.right - windowFrame.left,
+        windowFrame.bottom - windowFrame.top + rowsHeight - (listFrame.bottom - listFrame.top),
+        SWP_NOZORDER);
     UpdateWindow(window);
 
     std::vector<double> costs;
@@ -102,14 +109,17 @@ void benchStationWindow(const BenchOptions& options, ResultTable& table) {
     DestroyWindow(window);
 
     const double middle = median(costs);
+    const double slowest = *std::max_element(costs.begin(), costs.end());
     table.add({"7",
                "station window: one redraw of 64 changing rows, median of " +
                    std::to_string(costs.size()),
-               formatFixed(middle, 2) + " ms", "< 20 ms", middle < 20});
-    table.note("#7: the window redraws only from its timer, every " +
-               std::to_string(StationWindowController::kRedrawMs) +
-               " ms while phones are served; the slowest redraw took " +
-               formatFixed(*std::max_element(costs.begin(), costs.end()), 2) + " ms");
+               formatFixed(middle, 2) + " ms", "< 10 ms", middle < 10});
+    table.add({"7b", "station window: the slowest of those redraws",
+               formatFixed(slowest, 2) + " ms", "< 30 ms", slowest < 30});
+    table.note(
+        "#7: the window redraws only from its timer, every " +
+        std::to_string(StationWindowController::kRedrawMs) +
+        " ms while phones are served, and repaints only the cells whose text or bar changed");
 }
 
 }  // namespace norvale::bench

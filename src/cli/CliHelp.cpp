@@ -186,7 +186,10 @@ constexpr CliReference kReference{
     "udev rule 70-norvale.rules gives the user at the seat access to it (the package installs\n"
     "it in /usr/lib/udev/rules.d; by hand: copy it to /etc/udev/rules.d, then run\n"
     "udevadm control --reload-rules and udevadm trigger). Plug the phone in again after\n"
-    "installing it. Without it a command stops with no_usb_permission (exit code 2).\n",
+    "installing it. Without it a command stops with no_usb_permission (exit code 2). A user\n"
+    "who is not at the seat (SSH, a station run as a service) needs the group plugdev, which\n"
+    "the rule also gives the phone to: sudo usermod -aG plugdev USER, then log in again (a\n"
+    "systemd service: SupplementaryGroups=plugdev).\n",
     kExitCodes,
     kEnvironment,
     "The loader images and KESTRIN.ini are looked for in the working folder (--dir, else the\n"

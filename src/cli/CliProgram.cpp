@@ -13,6 +13,7 @@
 #include "cli/RecipeCommands.h"
 #include "cli/ReportCommand.h"
 #include "cli/StationConsole.h"
+#include "core/Utf8Path.h"
 #include "station/StationEngine.h"
 
 namespace norvale {
@@ -29,11 +30,7 @@ std::string withoutFinalNewline(std::string text) {
 }
 
 // As `--dir` does for one phone: the console's program runs in the folder it was given.
-bool enterFolder(const std::string& folder) {
-    std::error_code failed;
-    std::filesystem::current_path(folder, failed);
-    return !failed;
-}
+bool enterFolder(const std::string& folder) { return enterUtf8Folder(folder); }
 
 NativeToUtf8 nativeToUtf8(CliBindings& bindings) {
     Console& console = bindings.console;

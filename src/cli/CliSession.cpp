@@ -8,6 +8,7 @@
 
 #include "cli/DryRunPlan.h"
 #include "core/Cp1251.h"
+#include "core/Utf8Path.h"
 #include "operations/PartFile.h"
 #include "presence/PhoneInfo.h"
 #include "presence/PresenceHandling.h"
@@ -79,9 +80,9 @@ ExitCode CliSession::prepareFiles() {
                 anchorToTypedFolder(restore->folder);
             }
         }
-        std::error_code failed;
-        std::filesystem::current_path(*line_.options.workingFolder, failed);
-        if (failed) return refuse(MessageId::cannotOpenFolder, *line_.options.workingFolder);
+        if (!enterUtf8Folder(*line_.options.workingFolder)) {
+            return refuse(MessageId::cannotOpenFolder, *line_.options.workingFolder);
+        }
     }
     if (const ExitCode code = checkLoaders(); code != ExitCode::done) return code;
     if (const auto refusal = loadChainImages(bindings_.files, line_.steps, images_)) {
@@ -171,26 +172,25 @@ ExitCode CliSession::findPhone(bool announce) {
     // The phone arrives as the dialog's arrival handling would have it: its lines, its device.
     // One the system won't let this user open is told as such, before anything is announced.
     std::shared_ptr<const OpenDevice> device = openAttachedPhone(*platform_, *phone_);
-    if (openDenied(*platform_, *phone_, *device)) {
-        return refuse(MessageId::noUsbPermission, phone_->location);
+    if (const auto refusal = openRefusal(*platform_, *phone_, *device)) {
+        return refuse(*refusal, phone_->location);
     }
     handleArrivalOf(*services_, std::move(device));
     return ExitCode::done;
 }
 
 std::string CliSession::phoneJson(const AttachedPhone& phone, const OpenDevice& device,
-                                  bool withConfiguration, bool denied) {
+                                  bool withConfiguration, std::optional<MessageId> refusal) {
     const PhoneLink& link = services_->link(phone.road);
     const std::string boot = readBootVersion(link, device.handle());
     const std::string mode = readMode(link, device.handle());
-    std::string json =
-        "{\"id\": " + jsonString(bindings_.console.nativeToUtf8(phone.id)) +
-        ", \"road\": " + jsonString(roadName(phone.road)) +
-        ", \"location\": " + jsonString(bindings_.console.nativeToUtf8(phone.location)) +
-        ", \"serial\": " + jsonString(bindings_.console.nativeToUtf8(phone.serial)) +
-        ", \"boot_version\": " + jsonString(utf8FromCp1251(boot)) +
-        ", \"mode\": " + jsonString(utf8FromCp1251(mode)) +
-        ", \"reason\": " + jsonString(denied ? messageName(MessageId::noUsbPermission) : "");
+    std::string json = "{\"id\": " + jsonString(bindings_.console.nativeToUtf8(phone.id)) +
+                       ", \"road\": " + jsonString(roadName(phone.road)) + ", \"location\": " +
+                       jsonString(bindings_.console.nativeToUtf8(phone.location)) +
+                       ", \"serial\": " + jsonString(bindings_.console.nativeToUtf8(phone.serial)) +
+                       ", \"boot_version\": " + jsonString(utf8FromCp1251(boot)) +
+                       ", \"mode\": " + jsonString(utf8FromCp1251(mode)) +
+                       ", \"reason\": " + jsonString(refusal ? messageName(*refusal) : "");
     if (withConfiguration) {
         // From KESTRIN.ini, whose bytes the dialog shows as Windows-1251; null without one.
         const std::optional<std::string> cg1 = readCg1Start(bindings_.files);
@@ -212,10 +212,10 @@ ExitCode CliSession::list(bool json) {
         const std::shared_ptr<const OpenDevice> device =
             ours ? own : openAttachedPhone(*platform_, phone);
         // A phone this user may not open is listed all the same, with why it says nothing.
-        const bool denied = openDenied(*platform_, phone, *device);
+        const std::optional<MessageId> refusal = openRefusal(*platform_, phone, *device);
         if (json) {
             if (document.size() > 1) document += ",";
-            document += "\n  " + phoneJson(phone, *device, false, denied);
+            document += "\n  " + phoneJson(phone, *device, false, refusal);
             continue;
         }
         const PhoneLink& link = services_->link(phone.road);
@@ -225,9 +225,7 @@ ExitCode CliSession::list(bool json) {
                           bindings_.console.nativeToUtf8(phone.location) + '\t' +
                           utf8FromCp1251(boot) + '\t' + utf8FromCp1251(mode) + '\t' +
                           bindings_.console.nativeToUtf8(phone.serial));
-        if (denied) {
-            view_.append(Message(MessageId::noUsbPermission, MessageDetail::name(phone.location)));
-        }
+        if (refusal) view_.append(Message(*refusal, MessageDetail::name(phone.location)));
     }
     if (json) view_.printResult(document + "\n]");
     return ExitCode::done;

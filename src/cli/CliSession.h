@@ -40,9 +40,9 @@ private:
     ExitCode list(bool json);
     ExitCode infoJson();
     // One phone as a JSON object: its id, road, place and serial number, what it answers, and
-    // the reason it answers nothing when the system denied the open (`denied`).
+    // the reason it answers nothing when the system refused the open (`refusal`).
     std::string phoneJson(const AttachedPhone& phone, const OpenDevice& device,
-                          bool withConfiguration, bool denied = false);
+                          bool withConfiguration, std::optional<MessageId> refusal = std::nullopt);
     // Prints the error message and gives its exit code.
     ExitCode refuse(const Message& reason);
     ExitCode refuse(MessageId reason, std::string_view name) {

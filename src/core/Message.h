@@ -36,10 +36,12 @@ enum class MessageId : std::uint8_t {
     phoneNotConnected,
     noAnswer,
     noUsbPermission,  // the phone's location
-    cannotReadFile,   // the file
-    fileInUse,        // the file
-    fileTooLarge,     // the file
-    imageTooShort,    // the image file
+    phoneInUse,       // the phone's location
+    usbBusUnread,
+    cannotReadFile,  // the file
+    fileInUse,       // the file
+    fileTooLarge,    // the file
+    imageTooShort,   // the image file
     badAddressRange,
     cannotCreateFile,   // the file
     fileExists,         // the file; the ".part" file that keeps the dump, when one does
@@ -51,6 +53,7 @@ enum class MessageId : std::uint8_t {
     writeNotConfirmed,  // the block's address
     stoppedByOperator,
     readStoppedByOperator,  // the bytes kept; the ".part" file that holds them, if any
+    writeInterrupted,       // a stop while the flash was written in part
     verifyMismatch,         // the first address that differs
     // Errors of the command line, before anything is sent.
     unknownCommand,    // the word

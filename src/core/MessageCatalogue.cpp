@@ -42,9 +42,17 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
     {Id::noAnswer, "no_answer", kError, u8"нет связи с телефоном", "no connection with the phone"},
     // The system would not let this user open the phone's device: nothing was sent to it.
     {Id::noUsbPermission, "no_usb_permission", kError,
-     u8"нет прав открыть телефон {1}: нужно правило udev, см. norvale-cli --help",
-     "no permission to open the phone {1}: the udev rule is needed, see \"Permissions\" in "
-     "norvale-cli --help"},
+     u8"нет прав открыть телефон {1}: нужно правило udev или группа plugdev, см. norvale-cli "
+     u8"--help",
+     "no permission to open the phone {1}: the udev rule is needed, and a user not at the seat "
+     "needs the plugdev group, see \"Permissions\" in norvale-cli --help"},
+    // The system refused the open because another program holds the phone (not a Norvale one).
+    {Id::phoneInUse, "phone_in_use", kError, u8"телефон {1} занят другой программой",
+     "the phone {1} is in use by another program"},
+    // A look at the bus that could not read it: the phones watched are kept, and it looks again.
+    {Id::usbBusUnread, "usb_bus_unread", kLine,
+     u8"не удалось прочитать шину USB, следующая попытка через секунду",
+     "the USB bus could not be read; looking again in a second"},
     {Id::cannotReadFile, "cannot_read_file", kError, u8"не удалось прочитать файл {1}",
      "could not read the file {1}"},
     {Id::fileInUse, "file_in_use", kError, u8"файл занят другой программой: {1}",
@@ -81,6 +89,11 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
     {Id::readStoppedByOperator, "read_stopped_by_operator", kError,
      u8"прервано оператором, сохранено байт: {1}[ в файле {2}]",
      "stopped by the operator, bytes saved: {1}[ in the file {2}]"},
+    // A stop that came between a write's first flash command and its last reply: the phone may
+    // not boot as it is, which the operator must not take for a harmless stop.
+    {Id::writeInterrupted, "write_interrupted", kError,
+     u8"запись прервана: флеш-память телефона записана не полностью, её нужно записать снова",
+     "writing interrupted: the phone's flash is incomplete and must be written again"},
     {Id::verifyMismatch, "verify_mismatch", kError,
      u8"записанные данные отличаются от образа, адрес: {1}",
      "the written data differ from the image at address {1}"},

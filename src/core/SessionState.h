@@ -59,6 +59,16 @@ struct SessionState {
     // from its signal handler); the running command ends at its next transfer. The dialog never
     // sets it.
     std::atomic<bool> stopRequested{false};
+    // "During a write": the phone's flash is written in part. Set just before a command sends
+    // the first flash write command of its write (the 'F' of its first block, BLANK's 'B'), and
+    // cleared once the phone has given that write's last reply (its last block's 5-byte reply;
+    // for BLANK, once the 'B' has gone). Uploading the loaders, comparing, verifying and reading
+    // never set it. A stop while it is set leaves a phone that may not boot until it is written
+    // again, which the stop's error line says. A restore keeps it set from its first region's
+    // first 'F' to its last region's last reply: with `flashWriteSpans` set, a write's end
+    // leaves it as it is. The session's command thread alone sets and clears both.
+    std::atomic<bool> flashWriteOpen{false};
+    std::atomic<bool> flashWriteSpans{false};
 
     // The phone arrived: its first command uploads loader.bin to 03FD0000 and then the jump image.
     void beginArrival() {

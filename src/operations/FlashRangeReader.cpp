@@ -174,9 +174,9 @@ ReadEnd readReplies(CommandContext& command, std::uint32_t start, std::uint32_t 
         if (buffer.empty()) break;  // the sink failed: it says so below, once finished
         const std::optional<std::size_t> length = command.receive(*replies, buffer);
         if (!length) {
-            // A stop that came just after the look above ended the read before its transfer.
-            const bool stopped = command.failureReason() == MessageId::stoppedByOperator;
-            stop = stopped ? Stop::operatorStop : Stop::transferFailed;
+            // A stop that came just after the look above, or that cut the read in flight: the
+            // sink tells it below, with what it kept.
+            stop = command.failed() ? Stop::transferFailed : Stop::operatorStop;
             break;
         }
         // The phone has stopped sending: waiting on would never move the address on.

@@ -14,7 +14,10 @@ void startPhone(CommandContext& command) {
 }
 
 void setBlankMode(CommandContext& command) {
+    // 'B' changes what the phone boots into and has no reply: the write is its one byte.
+    command.flashWriteBegins();
     if (!command.send(commandByte(LoaderCommand::blank), 0)) return;
+    command.flashWriteEnds();
     command.log().append(MessageId::settingBlank);
 }
 

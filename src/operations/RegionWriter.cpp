@@ -81,6 +81,8 @@ bool RegionWriter::writeSlice(std::uint32_t address, std::uint32_t fromOffset,
         command_.fail(MessageId::imageTooShort, MessageDetail::name(imageName_));
         return false;
     }
+    // From the first 'F' on the flash is written in part until the last block's reply.
+    command_.flashWriteBegins();
     if (!command_.send(commandByte(LoaderCommand::flash), 0)) return false;
     if (!command_.send(encodeAddress(address), 0)) return false;
     std::uint64_t offset = fromOffset;
@@ -118,6 +120,8 @@ bool RegionWriter::sendChunk(std::uint32_t address, std::uint32_t offset) {
 
 bool RegionWriter::finishWrite(WriteVerdict verdict) {
     if (command_.failed()) return false;
+    // Every block's reply has come: the flash holds the whole image, 'Z' or no 'Z'.
+    command_.flashWriteEnds();
     if (!command_.send(commandByte(LoaderCommand::end), 0)) return false;
     if (verdict == WriteVerdict::said) command_.log().append(MessageId::success);
     return true;

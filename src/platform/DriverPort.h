@@ -33,12 +33,18 @@ struct ControlResult {
 // - Calls on different threads share nothing; the port keeps no state between calls that
 //   affects the result of a later call.
 // - The handle is the caller's: control() neither opens nor closes it.
+// - cancel() may be called from any thread: every request outstanding on the handle at that
+//   moment, whichever thread issued it, ends at once (its control() returns not completed, and
+//   nothing writes into its `output` afterwards). A request issued after the call is not
+//   affected. Harmless when none is outstanding. It is how a stop cuts a request the driver
+//   never completes, which the handle being opened for overlapped I/O makes possible.
 class DriverPort {
 public:
     virtual ~DriverPort() = default;
     virtual ControlResult control(DeviceHandle device, std::uint32_t code,
                                   std::span<const std::uint8_t> input,
                                   std::span<std::uint8_t> output, std::uint32_t waitMs) = 0;
+    virtual void cancel(DeviceHandle device) = 0;
 };
 
 }  // namespace norvale

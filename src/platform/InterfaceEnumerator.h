@@ -45,9 +45,11 @@ inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 // - location(): the socket the device behind the member is plugged into, named as the USB road
 //   names it ("hub<N>-port<M>" on Windows, from the device's location information), or empty
 //   when the device names none; the caller then names it by its path.
-// - open(): opens the path for reading and writing with read and write sharing, OPEN_EXISTING,
-//   synchronous I/O; kInvalidDevice on failure. A valid handle must be given back to close()
-//   exactly once, by whoever owns it then.
+// - open(): opens the path for reading and writing without sharing, OPEN_EXISTING, for
+//   overlapped I/O; kInvalidDevice on failure (another program holding the device open among
+//   them). Without sharing no second program can talk to a phone in the middle of a write; with
+//   overlapped I/O a request the driver never completes can be cut (DriverPort::cancel). A
+//   valid handle must be given back to close() exactly once, by whoever owns it then.
 class InterfaceEnumerator : public virtual DeviceCloser {
 public:
     virtual ~InterfaceEnumerator() = default;

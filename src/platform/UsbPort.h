@@ -2,8 +2,11 @@
 // driver.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -38,7 +41,24 @@ enum class UsbOpenFailure {
     none,          // it opens
     gone,          // no phone is attached there
     noPermission,  // the system denies this user access to the device (its node's permissions)
-    failed,        // anything else: another program holds it, its descriptors don't fit...
+    inUse,         // another program holds it (it has claimed the interface, or opened it)
+    failed,        // anything else: its descriptors don't fit, the bus can't be read...
+};
+
+// A phone as one look at the bus found it.
+struct UsbAttached {
+    std::string location;  // the socket, as listPhones() gives it
+    // Names this attachment of a device: a phone plugged into the same socket again, or another
+    // phone put there, gets another. The same text while the device stays attached.
+    std::string attachment;
+    friend bool operator==(const UsbAttached&, const UsbAttached&) = default;
+};
+
+// One look at the bus: `read` is false when the bus could not be read at all, which says
+// nothing about the phones on it (not the same as a look that found none).
+struct UsbBusLook {
+    bool read = false;
+    std::vector<UsbAttached> phones;
 };
 
 // How a queued bulk IN transfer ended, and its bytes.
@@ -80,14 +100,25 @@ public:
 //   the phone ("bus-port.port" on Linux, "hub<N>-port<M>" on Windows): it stays the same while
 //   the device stays attached, and a phone plugged into the same socket later gets it again. It
 //   lists what is attached at the call, also where the system sends no hotplug events.
+// - lookAtBus(): what listPhones() lists, each phone with its attachment, and whether the bus
+//   could be read at all. A binding that can't tell an attachment from the next at the same
+//   socket names it by its location.
+// - waitForBusChange(): blocks until the system tells of a device arriving or leaving, at most
+//   `waitMs`, or a stop is requested on `stop`; it tells whether it was woken by such a notice.
+//   A binding without notices (or whose notices may never come) just waits: the caller looks
+//   at the bus after it either way.
 // - serialNumber(): the USB serial number (iSerialNumber) of the device at `location` as text,
-//   empty when it has none, is not attached there, or the number can't be read.
+//   upper-cased (as Windows keeps it in the instance id, so it reads the same everywhere), empty
+//   when it has none, is not attached there, or the number can't be read.
 // - openFailure(): why open() at `location` gives no device now: it tries the open the same way
 //   and gives back whatever it opened; `none` when that open succeeds.
-// - open(): opens the device at `location`, takes it from any kernel driver, claims its one
-//   interface and finds its bulk OUT and bulk IN endpoints and the IN endpoint's max packet size
-//   in the descriptors. kInvalidDevice on any failure, with nothing left held. A valid handle is
-//   given back to close() exactly once.
+// - open(): opens the device at `location` as a look at the bus made for the open finds it (never
+//   one an earlier look found there, which may have left and its numbers gone to another
+//   device), checks after opening that the device it holds is still the one at that socket
+//   (and has the serial the bus listed it with, where it has one), takes it from any kernel driver,
+//   claims its one interface and finds its bulk OUT and bulk IN endpoints and the IN endpoint's max
+//   packet size in the descriptors. kInvalidDevice on any failure, with nothing left held. A valid
+//   handle is given back to close() exactly once.
 // - maxPacketSize(): the bulk IN endpoint's max packet size for an open handle, 0 otherwise.
 // - bulkOut(): one bulk OUT transfer of exactly `data`: no zero-length packet is added.
 // - bulkIn(): one bulk IN transfer into `buffer`. As the bus has it, the transfer ends only with
@@ -107,8 +138,13 @@ public:
 //   its first language, cut to `buffer`; `transferred` is its length. Waits at most 5000 ms.
 // - openInQueue(): a queue of bulk IN transfers on an open device (see UsbInQueue); null when
 //   the handle is not an open device of this port.
-// - cancel(): may be called from any thread; every transfer outstanding on the device, queued
-//   ones included, ends at once with `failed`. Harmless when there is none.
+// - resetPipe(): clears the halt of the device's bulk IN (`in`) or OUT endpoint and resets its data
+//   toggle on both sides (a CLEAR_FEATURE(ENDPOINT_HALT) request): after a failed data transfer
+//   the pipe takes no more until then. done when the device took it, gone when it has left,
+//   failed otherwise. Waits at most 5000 ms.
+// - cancel(): may be called from any thread; every transfer outstanding on the device at that
+//   moment, queued ones included, ends at once with `failed` (a blocked bulkIn() or bulkOut()
+//   returns). A transfer started after the call is not affected. Harmless when there is none.
 // - waitForRemoval(): blocks until the device at `location` is no longer attached and returns
 //   true, noticing the removal within 1 s; returns false at once when it is not attached now.
 //   A stop requested on `stop` (before the call, or from any thread during the wait) ends it at
@@ -118,6 +154,12 @@ public:
 class UsbPort : public virtual DeviceCloser {
 public:
     virtual std::vector<std::string> listPhones() = 0;
+    virtual UsbBusLook lookAtBus() {
+        UsbBusLook look{true, {}};
+        for (std::string& location : listPhones()) look.phones.push_back({location, location});
+        return look;
+    }
+    virtual bool waitForBusChange(StopToken stop, std::uint32_t waitMs);
     virtual DeviceHandle open(const std::string& location) = 0;
     virtual std::string serialNumber(const std::string& location) = 0;
     virtual UsbOpenFailure openFailure(const std::string& location) = 0;
@@ -130,8 +172,22 @@ public:
     virtual std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle device) = 0;
     virtual UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
                                          std::span<std::uint8_t> buffer) = 0;
+    virtual UsbStatus resetPipe(DeviceHandle device, bool in) = 0;
     virtual void cancel(DeviceHandle device) = 0;
     virtual bool waitForRemoval(const std::string& location, StopToken stop) = 0;
 };
+
+// Waits `waitMs` or until a stop: for a binding the system tells nothing.
+inline bool UsbPort::waitForBusChange(StopToken stop, std::uint32_t waitMs) {
+    std::mutex mutex;
+    std::condition_variable woken;
+    const StopWake wake(stop, [&] {
+        const std::lock_guard lock(mutex);
+        woken.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    woken.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return stop.stopRequested(); });
+    return false;
+}
 
 }  // namespace norvale

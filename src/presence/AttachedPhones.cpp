@@ -50,9 +50,14 @@ std::shared_ptr<const OpenDevice> openAttachedPhone(Platform& platform,
                                               platform.interfaces);
 }
 
-bool openDenied(Platform& platform, const AttachedPhone& phone, const OpenDevice& device) {
-    return phone.road == Road::usb && !device.handle().valid() &&
-           platform.usb.openFailure(phone.path) == UsbOpenFailure::noPermission;
+std::optional<MessageId> openRefusal(Platform& platform, const AttachedPhone& phone,
+                                     const OpenDevice& device) {
+    if (phone.road != Road::usb || device.handle().valid()) return std::nullopt;
+    switch (platform.usb.openFailure(phone.path)) {
+        case UsbOpenFailure::noPermission: return MessageId::noUsbPermission;
+        case UsbOpenFailure::inUse: return MessageId::phoneInUse;
+        default: return std::nullopt;
+    }
 }
 
 bool stillAttached(Platform& platform, const AttachedPhone& phone) {

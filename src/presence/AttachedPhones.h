@@ -2,9 +2,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/Message.h"
 #include "core/SessionState.h"
 #include "platform/Platform.h"
 #include "protocol/PhoneLink.h"
@@ -57,9 +59,11 @@ std::shared_ptr<const OpenDevice> openAttachedPhone(Platform& platform, const At
 // interface is opened. A member whose path can't be fetched is left out.
 std::vector<std::string> presentDriverPaths(InterfaceEnumerator& interfaces);
 
-// Whether the open of `phone` failed because the system denies this user access to its device:
-// what the operator must be told instead of "no connection". Only the USB road can say so.
-bool openDenied(Platform& platform, const AttachedPhone& phone, const OpenDevice& device);
+// Why the open of `phone` failed, when it is something the operator must be told instead of "no
+// connection": the system denies this user access to its device (noUsbPermission), or another
+// program holds it (phoneInUse). Only the USB road can say so; nullopt otherwise.
+std::optional<MessageId> openRefusal(Platform& platform, const AttachedPhone& phone,
+                                     const OpenDevice& device);
 
 // Whether `phone` is still attached: the driver's interface set or the bus is asked, no phone is.
 bool stillAttached(Platform& platform, const AttachedPhone& phone);

@@ -25,23 +25,29 @@ Key keyOf(const AttachedPhone& phone) { return {phone.road, phone.path}; }
 }  // namespace
 
 struct PhoneWatcher::Shared {
-    Shared(Platform& platform, Arrived arrived, Left left)
-        : platform(platform), arrived(std::move(arrived)), left(std::move(left)) {}
+    Shared(Platform& platform, Arrived arrived, Left left, UnreadBus unreadBus)
+        : platform(platform),
+          arrived(std::move(arrived)),
+          left(std::move(left)),
+          unreadBus(std::move(unreadBus)) {}
 
     struct Entry {
         WatchedPhone watched;
         std::shared_ptr<SessionState> session;
+        std::string attachment;  // a USB phone's, as the look that found it named it
     };
 
     Platform& platform;
     Arrived arrived;
     Left left;
+    UnreadBus unreadBus;
 
     std::mutex mutex;
     std::condition_variable idle;
     std::map<Key, Entry> watched;  // under mutex
     std::uint64_t arrivals = 0;    // under mutex
     bool stopped = false;          // under mutex
+    bool unreadTold = false;       // under mutex: the bus could not be read, and it was said
     unsigned inCallback = 0;       // under mutex
     // Requested when the watcher goes: every removal wait ends, and with it its thread.
     StopSource stopWaits;
@@ -79,11 +85,63 @@ struct PhoneWatcher::Shared {
         callback([&] { left(gone->watched); });
     }
 
-    // The watch thread of one arrival: a removal notice, or a wait that can't be made because
-    // the phone is gone already, reports it; a change that left it there (a driver's key changes
-    // for more than removals) waits again; a wait that can't be made for a phone still there
-    // leaves it to the scans. On the USB road a removal notice is final: the same location
-    // attached again is a new arrival. A wait ended by the watcher's going asks and says nothing.
+    // Whether `look` read the bus; the first look that could not is told (once until one
+    // could again).
+    bool readable(const UsbBusLook& look) {
+        bool tell = false;
+        {
+            std::lock_guard lock(mutex);
+            if (look.read) {
+                unreadTold = false;
+                return true;
+            }
+            tell = !unreadTold && unreadBus;
+            unreadTold = true;
+        }
+        if (tell) callback([&] { unreadBus(); });
+        return false;
+    }
+
+    // Reports every watched USB phone that `look` shows no longer there: its socket empty, or
+    // another attachment in it.
+    void reportUsbDepartures(const UsbBusLook& look) {
+        std::vector<std::pair<Key, std::uint64_t>> gone;
+        {
+            std::lock_guard lock(mutex);
+            for (const auto& [key, entry] : watched) {
+                if (key.first != Road::usb) continue;
+                const UsbAttached still{key.second, entry.attachment};
+                if (std::find(look.phones.begin(), look.phones.end(), still) == look.phones.end()) {
+                    gone.emplace_back(key, entry.watched.arrival);
+                }
+            }
+        }
+        for (const auto& [key, arrival] : gone) reportLeft(key, arrival);
+    }
+
+    bool watchesUsb() {
+        std::lock_guard lock(mutex);
+        return std::any_of(watched.begin(), watched.end(),
+                           [](const auto& entry) { return entry.first.first == Road::usb; });
+    }
+
+    // The one watch of the bus for every USB phone: a notice of a change or the interval, then
+    // one look. Ends when the watcher goes.
+    static void watchBus(const std::shared_ptr<Shared>& self) {
+        const StopToken stop = self->stopWaits.token();
+        while (!stop.stopRequested()) {
+            self->platform.usb.waitForBusChange(stop, kUsbBusLookMs);
+            if (stop.stopRequested()) return;
+            if (!self->watchesUsb()) continue;
+            const UsbBusLook look = self->platform.usb.lookAtBus();
+            if (self->readable(look)) self->reportUsbDepartures(look);
+        }
+    }
+
+    // The watch thread of one driver arrival: a removal notice, or a wait that can't be made
+    // because the phone is gone already, reports it; a change that left it there (a driver's key
+    // changes for more than removals) waits again; a wait that can't be made for a phone still
+    // there leaves it to the scans. A wait ended by the watcher's going asks and says nothing.
     static void watch(const std::shared_ptr<Shared>& self, Key key, std::uint64_t arrival) {
         const StopToken stop = self->stopWaits.token();
         for (;;) {
@@ -96,14 +154,12 @@ struct PhoneWatcher::Shared {
                 }
             }
             const bool noticed =
-                key.first == Road::usb
-                    ? self->platform.usb.waitForRemoval(key.second, stop)
-                    : self->platform.removalWatch.waitForChange(removalKeyPath(key.second), stop);
+                self->platform.removalWatch.waitForChange(removalKeyPath(key.second), stop);
             if (stop.stopRequested()) return;
             AttachedPhone probe;
             probe.road = key.first;
             probe.path = key.second;
-            if ((noticed && key.first == Road::usb) || !stillAttached(self->platform, probe)) {
+            if (!stillAttached(self->platform, probe)) {
                 self->reportLeft(key, arrival);
                 return;
             }
@@ -112,8 +168,9 @@ struct PhoneWatcher::Shared {
     }
 };
 
-PhoneWatcher::PhoneWatcher(Platform& platform, Arrived arrived, Left left)
-    : shared_(std::make_shared<Shared>(platform, std::move(arrived), std::move(left))) {}
+PhoneWatcher::PhoneWatcher(Platform& platform, Arrived arrived, Left left, UnreadBus unreadBus)
+    : shared_(std::make_shared<Shared>(platform, std::move(arrived), std::move(left),
+                                       std::move(unreadBus))) {}
 
 PhoneWatcher::~PhoneWatcher() {
     {
@@ -123,6 +180,7 @@ PhoneWatcher::~PhoneWatcher() {
     }
     shared_->stopWaits.requestStop();
     for (WatchThread& watch : threads_) watch.thread->join();
+    if (busWatch_) busWatch_->join();
 }
 
 std::size_t PhoneWatcher::watching() const {
@@ -140,19 +198,19 @@ void PhoneWatcher::scan() {
     });
 
     const std::vector<std::string> driverPaths = presentDriverPaths(self.platform.interfaces);
-    const std::vector<std::string> usbLocations = self.platform.usb.listPhones();
-    const auto listed = [&](const Key& key) {
-        const auto& list = key.first == Road::usb ? usbLocations : driverPaths;
-        return std::find(list.begin(), list.end(), key.second) != list.end();
-    };
+    const UsbBusLook bus = self.platform.usb.lookAtBus();
+    if (self.readable(bus)) self.reportUsbDepartures(bus);
 
-    // Watched phones no longer listed left (their watch threads may have said so already).
+    // Watched driver phones no longer listed left (their watch threads may have said so already).
     std::vector<std::pair<Key, std::uint64_t>> gone;
     bool unknownInterface = false;
     {
         std::lock_guard lock(self.mutex);
         for (const auto& [key, entry] : self.watched) {
-            if (!listed(key)) gone.emplace_back(key, entry.watched.arrival);
+            if (key.first == Road::driver && std::find(driverPaths.begin(), driverPaths.end(),
+                                                       key.second) == driverPaths.end()) {
+                gone.emplace_back(key, entry.watched.arrival);
+            }
         }
         for (const std::string& path : driverPaths) {
             unknownInterface |= self.watched.count({Road::driver, path}) == 0;
@@ -171,8 +229,11 @@ void PhoneWatcher::scan() {
                                                     std::move(flash.socket)));
         }
     }
-    for (const std::string& location : usbLocations)
-        found.push_back(AttachedPhone::onUsb(location));
+    std::map<std::string, std::string> attachments;
+    for (const UsbAttached& phone : bus.phones) {
+        found.push_back(AttachedPhone::onUsb(phone.location));
+        attachments[phone.location] = phone.attachment;
+    }
     for (AttachedPhone& phone : found) {
         const Key key = keyOf(phone);
         if (phone.road == Road::usb) {
@@ -189,7 +250,9 @@ void PhoneWatcher::scan() {
             std::lock_guard lock(self.mutex);
             if (self.stopped || self.watched.count(key) != 0) continue;
             watched = {std::move(phone), ++self.arrivals};
-            self.watched.emplace(key, Shared::Entry{watched, nullptr});
+            const std::string attachment =
+                key.first == Road::usb ? attachments[key.second] : std::string{};
+            self.watched.emplace(key, Shared::Entry{watched, nullptr, attachment});
         }
         std::shared_ptr<SessionState> session;
         self.callback([&] { session = self.arrived(watched); });
@@ -198,6 +261,13 @@ void PhoneWatcher::scan() {
             const auto entry = self.watched.find(key);
             // Only this thread reports a phone gone before its watch thread starts.
             if (entry != self.watched.end()) entry->second.session = session;
+        }
+        if (key.first == Road::usb) {
+            if (!busWatch_) {
+                busWatch_ = self.platform.threads.startJoinable(
+                    [owner = shared_] { Shared::watchBus(owner); });
+            }
+            continue;
         }
         auto ended = std::make_shared<std::atomic<bool>>(false);
         std::unique_ptr<JoinableThread> thread = self.platform.threads.startJoinable(

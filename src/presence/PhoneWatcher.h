@@ -23,6 +23,10 @@ struct WatchedPhone {
     std::uint64_t arrival = 0;
 };
 
+// How often the watcher's one look at the bus comes when the system tells of no change: twice
+// within the second a removal must be seen in, whatever the number of phones.
+inline constexpr std::uint32_t kUsbBusLookMs = 500;
+
 // Contract:
 // - scan() looks at both roads once: each phone it finds that is not being watched is reported
 //   to `arrived` (driver interfaces whose selector-2 string begins "Motorola Flash", in the
@@ -30,11 +34,19 @@ struct WatchedPhone {
 //   present is reported to `left`. A scan opens only interfaces it does not know yet, to ask for
 //   their string (closing them again); phones being watched are looked for by path or location
 //   alone, so a session's open handle is never competed with.
-// - Between scans each arrival is watched through its road's removal notice (the USB port's
-//   waitForRemoval, the driver's RemovalWatch on the interface's registry key) on a thread of its
-//   own, started through the platform's ThreadStarter and owned by the watcher, so a removal is
-//   reported as soon as the road tells of it; where the road can't watch it (the key can't be
-//   opened, no thread could be made), the next scan finds it gone.
+// - Between scans the USB phones are watched all together by one thread: it waits for the bus's
+//   notice of a change (UsbPort::waitForBusChange) or kUsbBusLookMs, then looks at the bus once
+//   for every phone it watches (no look while it watches none). A USB phone is gone when the
+//   look has no phone at its location, or one of another attachment there: a phone put into the
+//   socket at once after the other left is a new arrival, never the old one still.
+// - Each driver arrival is watched through the driver's RemovalWatch on its interface's registry
+//   key on a thread of its own. Threads are started through the platform's ThreadStarter and
+//   owned by the watcher, so a removal is reported as soon as the road tells of it; where the
+//   road can't watch it (the key can't be opened, no thread could be made), the next scan finds
+//   it gone.
+// - A look at the bus that could not read it tells nothing of the phones: every USB phone is kept
+//   and no arrival is made from it, and the next look tries again. `unreadBus` (when given) is
+//   told once when the bus can't be read, and again only after a look that could.
 // - `arrived` returns the session that serves the phone, or null. When that phone leaves, its
 //   session's `connected` is cleared before `left` is called: the session's running command
 //   fails at its next transfer (the phone is gone), and the front end knows not to start
@@ -50,8 +62,9 @@ class PhoneWatcher {
 public:
     using Arrived = std::function<std::shared_ptr<SessionState>(const WatchedPhone&)>;
     using Left = std::function<void(const WatchedPhone&)>;
+    using UnreadBus = std::function<void()>;
 
-    PhoneWatcher(Platform& platform, Arrived arrived, Left left);
+    PhoneWatcher(Platform& platform, Arrived arrived, Left left, UnreadBus unreadBus = {});
     PhoneWatcher(const PhoneWatcher&) = delete;
     PhoneWatcher& operator=(const PhoneWatcher&) = delete;
     ~PhoneWatcher();
@@ -69,7 +82,8 @@ private:
     };
 
     std::shared_ptr<Shared> shared_;
-    std::vector<WatchThread> threads_;  // the scanning thread's alone
+    std::vector<WatchThread> threads_;          // the scanning thread's alone
+    std::unique_ptr<JoinableThread> busWatch_;  // started at the first USB arrival
 };
 
 }  // namespace norvale

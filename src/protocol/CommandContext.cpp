@@ -9,10 +9,14 @@ bool CommandContext::mayTransfer() {
     return false;
 }
 
+void CommandContext::transferFailed() {
+    fail(stopRequested() ? MessageId::stoppedByOperator : MessageId::noAnswer);
+}
+
 bool CommandContext::send(std::span<const std::uint8_t> bytes, std::uint32_t waitMs) {
     if (!mayTransfer()) return false;
     if (link().writePipe(device(), kPipe, bytes, waitMs)) return true;
-    fail(MessageId::noAnswer);
+    transferFailed();
     return false;
 }
 
@@ -20,24 +24,42 @@ std::optional<Bytes> CommandContext::receive(std::uint32_t maxBytes, std::uint32
     if (!mayTransfer()) return std::nullopt;
     ReadReply reply = link().readPipe(device(), kPipe, maxBytes, waitMs);
     if (reply.completed) return std::move(reply.data);
-    fail(MessageId::noAnswer);
+    transferFailed();
     return std::nullopt;
 }
 
 std::optional<std::size_t> CommandContext::receive(ReplyStream& replies,
                                                    std::span<std::uint8_t> buffer) {
-    if (!mayTransfer()) return std::nullopt;
+    if (!failed_ && stopRequested()) return std::nullopt;
     const StreamedReply reply = replies.next(buffer);
     if (reply.completed) return reply.length;
-    fail(MessageId::noAnswer);
+    if (!stopRequested()) fail(MessageId::noAnswer);
     return std::nullopt;
 }
 
 void CommandContext::fail(Message reason) {
     if (failed_) return;
+    // Whatever the command was doing when the stop came, a flash written in part is what the
+    // operator must hear of: the phone needs the write again.
+    const bool stop =
+        reason.id == MessageId::stoppedByOperator || reason.id == MessageId::readStoppedByOperator;
+    if (stop && services_.state.flashWriteOpen.load())
+        reason = Message(MessageId::writeInterrupted);
     failed_ = true;
     failureReason_ = reason.id;
     services_.log.append(reason);
+}
+
+void stopSession(SessionState& state, Platform& platform) {
+    state.stopRequested.store(true);
+    // The device stays open while it is held here, so the cut never names a closed handle.
+    const std::shared_ptr<const OpenDevice> device = state.device.load();
+    if (!device || !device->handle().valid()) return;
+    if (device->road() == Road::usb) {
+        UsbPhoneLink(platform.usb, platform.clock).cancel(device->handle());
+    } else {
+        DriverPhoneLink(platform.driver).cancel(device->handle());
+    }
 }
 
 }  // namespace norvale

@@ -44,8 +44,11 @@ struct Services {
 //
 // A stop request (SessionState::stopRequested) is looked at before every transfer of a command
 // that has not failed yet: the transfer is not made, and the command fails with
-// stopped_by_operator. Once a command has failed, its closing transfers (the 'Z' after a read)
-// still go.
+// stopped_by_operator. A transfer that fails while a stop is requested was cut by the stop
+// (stopSession() cancels the transfer in flight): it fails the command the same way, not as a
+// phone that did not answer. Once a command has failed, its closing transfers (the 'Z' after a
+// read) still go. A stop while the flash is written in part (SessionState::flashWriteOpen) is
+// told as write_interrupted instead, whatever the stop's line would have been.
 class CommandContext {
 public:
     explicit CommandContext(Services& services)
@@ -73,8 +76,9 @@ public:
                                              std::uint32_t waitMs) const {
         return link().openReplies(device(), kPipe, totalBytes, maxBytes, waitMs);
     }
-    // The next reply of `replies` into `buffer`: its length, or nullopt (the error already
-    // logged) when the read did not complete.
+    // The next reply of `replies` into `buffer`: its length, or nullopt when the read did not
+    // complete: the error already logged, except for a stop (one requested before the read, or
+    // one that cut it), which is left to the caller to tell with what the read kept.
     std::optional<std::size_t> receive(ReplyStream& replies, std::span<std::uint8_t> buffer);
 
     // Tells the error message `reason` with its details once per command; later calls tell
@@ -91,9 +95,18 @@ public:
     // Whether the operator has asked the running command to stop.
     bool stopRequested() const { return services_.state.stopRequested.load(); }
 
+    // The write's first flash write command is about to go, and the phone's last reply to the
+    // write has come (see SessionState::flashWriteOpen).
+    void flashWriteBegins() { services_.state.flashWriteOpen.store(true); }
+    void flashWriteEnds() {
+        if (!services_.state.flashWriteSpans.load()) services_.state.flashWriteOpen.store(false);
+    }
+
 private:
     // False, with the command failed, when a stop request ends it before its next transfer.
     bool mayTransfer();
+    // A transfer did not complete: the phone did not answer, or a stop cut it.
+    void transferFailed();
 
     Services& services_;
     std::shared_ptr<const OpenDevice> device_;
@@ -102,6 +115,13 @@ private:
 };
 
 using CommandBody = std::function<void(CommandContext&)>;
+
+// From any thread: asks the session's running command to stop and cuts the transfer it has in
+// flight on the session's device, on that device's road, so a phone that never answers does not
+// keep the stop waiting for the transfer's wait time. A transfer the command begins in the same
+// instant, before it has seen the request, is not cut: whoever must end the session in a bounded
+// time calls this again until the session has ended (the station does at every look at it).
+void stopSession(SessionState& state, Platform& platform);
 
 // How one command ended, for a front end that reports more than the log (an exit code).
 struct CommandOutcome {

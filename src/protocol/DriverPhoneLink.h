@@ -54,6 +54,7 @@ public:
                                              std::uint64_t totalBytes, std::uint32_t maxBytes,
                                              std::uint32_t waitMs) const override;
     StringReply queryString(DeviceHandle device, std::uint16_t selector) const override;
+    void cancel(DeviceHandle device) const override { driver_.cancel(device); }
 
 private:
     DriverPort& driver_;

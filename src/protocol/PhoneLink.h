@@ -60,6 +60,10 @@ public:
 //   the flash interface), the low bytes of its UTF-16 units, at most 128.
 // - A wait time bounds what follows the request; where a road needs a limit of its own for a
 //   wait of 0, it says so. No call waits without end.
+// - cancel() may come from any thread: the transfers in flight on the device at that moment end
+//   at once, not completed (a reply stream's reads in flight too); one begun after it is not
+//   affected. It is how a stop ends a command whose phone never answers without waiting out the
+//   transfer's wait time.
 // - Stateless: every call owns its request and reply buffers, so calls on different threads
 //   share nothing. It frames nothing and retries nothing; keeping the exchanges with one phone
 //   in order is the callers' business. The handle is the caller's.
@@ -75,6 +79,7 @@ public:
                                                      std::uint32_t maxBytes,
                                                      std::uint32_t waitMs) const = 0;
     virtual StringReply queryString(DeviceHandle device, std::uint16_t selector) const = 0;
+    virtual void cancel(DeviceHandle device) const = 0;
 };
 
 }  // namespace norvale

@@ -26,6 +26,25 @@ std::optional<std::uint32_t> replyWaitLeft(bool asked, std::uint64_t startMs, st
     return static_cast<std::uint32_t>(limit - elapsed);
 }
 
+// Reads the IN pipe until a short wait brings nothing (or the device has gone): what is left of
+// a reply cut by its wait time, so the next command starts clean.
+void drainIn(UsbPort& usb, DeviceHandle device) {
+    const std::uint32_t size = bulkInRequestSize(kUsbDrainBytes, usb.maxPacketSize(device));
+    if (size == 0) return;
+    std::vector<std::uint8_t> buffer(size);
+    for (std::size_t read = 0; read < kUsbDrainReads; ++read) {
+        const UsbTransfer got = usb.bulkIn(device, buffer, kUsbDrainWaitMs);
+        if (got.transferred == 0) return;
+        if (got.status != UsbStatus::done && got.status != UsbStatus::timedOut) return;
+    }
+}
+
+// After a failed transfer of `status` on a phone still attached, its pipe is reset.
+void resetAfter(UsbPort& usb, DeviceHandle device, bool in, UsbStatus status) {
+    if (status == UsbStatus::done || status == UsbStatus::gone) return;
+    usb.resetPipe(device, in);
+}
+
 // The replies of one request over a queue of bulk IN transfers. A reply is the first transfer
 // that brings data; zero-length packets before it only show that the phone is there, as in
 // readPipe(). Any other end of a transfer ends the stream and cancels the rest at once.
@@ -46,8 +65,9 @@ public:
         std::uint32_t waitMs;
         std::size_t depth;
     };
-    UsbReplyStream(std::unique_ptr<UsbInQueue> queue, Clock& clock, Shape shape)
-        : queue_(std::move(queue)), clock_(clock), shape_(shape) {}
+    UsbReplyStream(std::unique_ptr<UsbInQueue> queue, UsbPort& usb, DeviceHandle device,
+                   Clock& clock, Shape shape)
+        : queue_(std::move(queue)), usb_(usb), device_(device), clock_(clock), shape_(shape) {}
 
     StreamedReply next(std::span<std::uint8_t> buffer) override {
         if (!queue_) return {};
@@ -60,12 +80,12 @@ public:
                 replyWaitLeft(asked, start, clock_.nowMs(), limit);
             if (!wait) break;
             // Nothing in flight means nothing could be started: the device has gone.
-            if (planned_.empty()) return end();
+            if (planned_.empty()) return end(UsbStatus::gone);
             const UsbReaped got = queue_->reap(*wait);
             if (got.transfer.status != UsbStatus::timedOut) planned_.pop_front();
             if (got.transfer.status != UsbStatus::done) {
                 if (got.transfer.status == UsbStatus::timedOut && sawZeroLength) break;
-                return end();
+                return end(got.transfer.status);
             }
             if (got.transfer.transferred != 0) {
                 const std::size_t length = std::min<std::size_t>(
@@ -78,7 +98,7 @@ public:
             // for data: what it was to carry is owed still, and the next transfer asks for it.
             sawZeroLength = true;
         }
-        if (!sawZeroLength) return end();
+        if (!sawZeroLength) return end(UsbStatus::timedOut);
         return {true, 0};
     }
 
@@ -104,12 +124,22 @@ private:
         }
     }
 
-    StreamedReply end() {
-        queue_.reset();  // cancels what is still in flight, and waits for it
+    // Ends the stream after a transfer that ended with `status`: what is in flight is cancelled
+    // and awaited, a failed pipe reset, and the rest of replies the phone was sending when the
+    // wait ran out drained.
+    StreamedReply end(UsbStatus status) {
+        queue_.reset();
+        if (status == UsbStatus::timedOut) {
+            if (received_ > 0 && received_ < shape_.totalBytes) drainIn(usb_, device_);
+        } else {
+            resetAfter(usb_, device_, true, status);
+        }
         return {};
     }
 
     std::unique_ptr<UsbInQueue> queue_;
+    UsbPort& usb_;
+    DeviceHandle device_;
     Clock& clock_;
     Shape shape_;
     std::uint64_t received_ = 0;
@@ -143,6 +173,7 @@ std::string decodeStringDescriptor(std::span<const std::uint8_t> descriptor) {
 bool UsbPhoneLink::writePipe(DeviceHandle device, std::uint8_t /*pipe*/,
                              std::span<const std::uint8_t> data, std::uint32_t waitMs) const {
     const UsbTransfer sent = usb_.bulkOut(device, data, usbTransferLimit(waitMs));
+    resetAfter(usb_, device, false, sent.status);
     return sent.status == UsbStatus::done && sent.transferred == data.size();
 }
 
@@ -163,6 +194,11 @@ ReadReply UsbPhoneLink::readPipe(DeviceHandle device, std::uint8_t /*pipe*/, std
             // A wait that ran out after the phone had answered with nothing is that answer; any
             // other end is a failed read.
             if (got.status == UsbStatus::timedOut && sawZeroLength) break;
+            if (got.status == UsbStatus::timedOut) {
+                if (got.transferred != 0) drainIn(usb_, device);
+            } else {
+                resetAfter(usb_, device, true, got.status);
+            }
             return {};
         }
         if (got.transferred != 0) {
@@ -184,7 +220,7 @@ std::unique_ptr<ReplyStream> UsbPhoneLink::openReplies(DeviceHandle device, std:
     // Not an open device of this road: a stream whose every reply fails, as readPipe() would.
     std::unique_ptr<UsbInQueue> queue = packet == 0 ? nullptr : usb_.openInQueue(device);
     return std::make_unique<UsbReplyStream>(
-        std::move(queue), clock_,
+        std::move(queue), usb_, device, clock_,
         UsbReplyStream::Shape{totalBytes, maxBytes, packet, waitMs, readAhead_});
 }
 

@@ -28,6 +28,13 @@ inline constexpr std::uint16_t kProductStringSelector = 0x0002;
 // machine's scheduling slice) before the bus waits for it; more would buy nothing but memory.
 inline constexpr std::size_t kUsbReadAhead = 4;
 
+// After a reply cut by its wait time the rest of it is still coming: the IN pipe is read with
+// this short wait until a read brings nothing, at most kUsbDrainReads reads of
+// kUsbDrainBytes, so the next command does not take it for its own reply.
+inline constexpr std::uint32_t kUsbDrainWaitMs = 100;
+inline constexpr std::uint32_t kUsbDrainBytes = 4096;
+inline constexpr std::size_t kUsbDrainReads = 64;
+
 // The wait a USB transfer gets for a wait time of the driver road.
 constexpr std::uint32_t usbTransferLimit(std::uint32_t waitMs) {
     return waitMs != 0 ? waitMs : kUsbZeroWaitLimitMs;
@@ -66,6 +73,11 @@ std::string decodeStringDescriptor(std::span<const std::uint8_t> descriptor);
 //   command: a transfer can't take a second reply. Were a device to answer with whole packets
 //   and no zero-length packet, the read would wait out its time and fail as an unanswered one
 //   does, never joining two replies.
+// - A failed data transfer on a phone still attached leaves its pipe unusable until it is reset:
+//   a write that did not complete (its wait ran out too), and a read that failed, stalled or
+//   overflowed, reset their pipe (UsbPort::resetPipe) before the call returns. A read whose wait
+//   ran out after part of a reply had come, and a reply stream that ends so after its first
+//   reply, drain the IN pipe (see kUsbDrainWaitMs).
 // - queryString() reads a string descriptor with a control transfer, which its status stage
 //   ends whatever the descriptor's length: nothing there waits for more.
 class UsbPhoneLink final : public PhoneLink {
@@ -81,6 +93,7 @@ public:
                                              std::uint64_t totalBytes, std::uint32_t maxBytes,
                                              std::uint32_t waitMs) const override;
     StringReply queryString(DeviceHandle device, std::uint16_t selector) const override;
+    void cancel(DeviceHandle device) const override { usb_.cancel(device); }
 
 private:
     UsbPort& usb_;

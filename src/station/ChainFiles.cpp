@@ -5,6 +5,7 @@
 #include <set>
 #include <system_error>
 
+#include "core/Utf8Path.h"
 #include "operations/DumpFileName.h"
 #include "protocol/WholeFile.h"
 #include "station/BackupSet.h"
@@ -33,9 +34,12 @@ std::string folderBeside(const std::string& folder, FileSystem& files,
 }  // namespace
 
 void anchorToTypedFolder(std::string& path) {
+    const auto typed = utf8Path(path);
+    if (!typed) return;
     std::error_code ignored;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
-    if (!absolute.empty()) path = absolute.string();
+    const std::filesystem::path absolute = std::filesystem::absolute(*typed, ignored);
+    if (absolute.empty()) return;
+    if (const auto name = pathUtf8(absolute)) path = *name;
 }
 
 std::optional<Message> loadChainImages(FileSystem& files, const std::vector<ChainStep>& steps,

@@ -8,9 +8,13 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::phoneNotConnected:
         // Nothing reached the phone: to the run it is as if none were attached.
         case MessageId::noUsbPermission:
+        case MessageId::phoneInUse:
         case MessageId::noSuchPhone: return ExitCode::noPhone;
         case MessageId::stoppedByOperator:
-        case MessageId::readStoppedByOperator: return ExitCode::interrupted;
+        case MessageId::readStoppedByOperator:
+        // The operator's stop all the same; the error line and the journal's reason say the
+        // flash needs the write again, and a station counts the phone as failed.
+        case MessageId::writeInterrupted: return ExitCode::interrupted;
         case MessageId::verifyMismatch: return ExitCode::verifyDifference;
         case MessageId::badAddressRange:
         case MessageId::unknownCommand:

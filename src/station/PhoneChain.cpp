@@ -36,10 +36,15 @@ void PhoneChain::made(const std::string& name, std::optional<std::string> sha256
 }
 
 ExitCode PhoneChain::run(const FrontEndStep& frontEnd) {
+    // What an earlier chain's failed write left says nothing of this one's.
+    services_.state.flashWriteOpen.store(false);
+    services_.state.flashWriteSpans.store(false);
     for (std::size_t i = 0; i < steps_.size(); ++i) {
-        if (services_.state.stopRequested.load()) return refuse(MessageId::stoppedByOperator);
+        // A stop between two commands is the next one's: the journal names where it ended.
         if (observer_ != nullptr) observer_->commandBegins(i);
-        const ExitCode code = runStep(steps_[i], i == 0, frontEnd);
+        const ExitCode code = services_.state.stopRequested.load()
+                                  ? refuse(MessageId::stoppedByOperator)
+                                  : runStep(steps_[i], i == 0, frontEnd);
         if (observer_ != nullptr) observer_->commandEnds(i, code);
         if (code != ExitCode::done) return code;
     }
@@ -187,14 +192,21 @@ ExitCode PhoneChain::restore(const RestoreStep& step) {
             return saved;
         }
     }
-    for (std::size_t i = 0; i < kBackupRegions.size(); ++i) {
+    // The phone is restored in part from the first region's first 'F' until the last region's
+    // last reply: a stop in between, while comparing or verifying too, leaves it needing the
+    // restore again.
+    SessionState& state = services_.state;
+    ExitCode code = ExitCode::done;
+    for (std::size_t i = 0; i < kBackupRegions.size() && code == ExitCode::done; ++i) {
+        state.flashWriteSpans.store(i + 1 < kBackupRegions.size());
         const std::string path = pathInFolder(step.folder, kBackupRegions[i].fileName);
         services_.log.append(Message(MessageId::restoringFrom, MessageDetail::name(path)));
         // Always compared first and always verified: a restore puts a phone back as it was.
-        const ExitCode code = writeImage(kBackupRegions[i].slices(), path, *images[i], true, true);
-        if (code != ExitCode::done) return code;
+        code = writeImage(kBackupRegions[i].slices(), path, *images[i], true, true);
     }
-    return ExitCode::done;
+    state.flashWriteSpans.store(false);
+    state.flashWriteOpen.store(false);
+    return code;
 }
 
 }  // namespace norvale

@@ -31,14 +31,14 @@ struct Arrival {
 };
 
 // Opens the phone, tells of its arrival and makes its folder. One the system won't let this user
-// open is told as such and nothing is made for it: it was never asked anything.
+// open, or that another program holds, is told as such and nothing is made for it: it was never
+// asked anything.
 Arrival arrive(Services& services, const AttachedPhone& attached, FileSystem& files,
                StationPhone& phone, JournalRecord& record) {
     std::shared_ptr<const OpenDevice> device = openAttachedPhone(services.platform, attached);
-    if (openDenied(services.platform, attached, *device)) {
-        services.log.append(
-            Message(MessageId::noUsbPermission, MessageDetail::name(attached.location)));
-        return {std::nullopt, exitCodeFor(MessageId::noUsbPermission)};
+    if (const auto refusal = openRefusal(services.platform, attached, *device)) {
+        services.log.append(Message(*refusal, MessageDetail::name(attached.location)));
+        return {std::nullopt, exitCodeFor(*refusal)};
     }
     const PhoneIdentity identity = handleArrivalOf(services, std::move(device));
     record.bootVersion = identity.bootVersion;
@@ -91,7 +91,9 @@ public:
     }
     void commandEnds(std::size_t index, ExitCode code) override {
         JournalCommand& command = record_.commands[index];
-        command.result = code == ExitCode::done ? "done" : "failed";
+        command.result = code == ExitCode::done          ? "done"
+                         : code == ExitCode::interrupted ? "stopped"
+                                                         : "failed";
         command.bytes = phone_.takeCommandBytes();
         const auto took =
             std::chrono::duration_cast<std::chrono::milliseconds>(wallClock_() - began_);
@@ -199,10 +201,14 @@ ExitCode StationEngine::run() {
                 if (firstSeen) firstSeen->push_back(watched.phone);
                 return arrived(watched);
             },
-            [](const WatchedPhone& /*watched*/) {});
+            [](const WatchedPhone& /*watched*/) {},
+            // Said once until the bus can be read again; the phones it serves are kept.
+            [this] { stationLine(Message(MessageId::usbBusUnread)); });
         std::optional<std::uint64_t> nextScan;
         for (;;) {
-            if (stopRequested_.load() && !stopping) {
+            // Again at every look until the sessions have ended: a transfer a session began in
+            // the instant of the stop, or the closing 'Z' of a read it stopped, is cut as well.
+            if (stopRequested_.load()) {
                 stopping = true;
                 stopSessions();
             }
@@ -390,8 +396,14 @@ void StationEngine::tellAwaitedPorts(const std::vector<AttachedPhone>& seen) {
 }
 
 void StationEngine::stopSessions() {
-    std::lock_guard lock(mutex_);
-    for (const std::shared_ptr<Run>& run : runs_) run->state->stopRequested.store(true);
+    std::vector<std::shared_ptr<Run>> runs;
+    {
+        std::lock_guard lock(mutex_);
+        runs = runs_;
+    }
+    for (const std::shared_ptr<Run>& run : runs) {
+        if (!run->ended.load()) stopSession(*run->state, *platform_);
+    }
 }
 
 StationStatus StationEngine::snapshot() const {

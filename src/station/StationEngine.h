@@ -38,9 +38,10 @@ class StationPhone;
 //   run. Its removal reaches its own session only.
 // - When a phone's chain ends, its journal line is appended and its row says how it ended.
 // - The run ends once `count` phones have ended (no phone beyond the count is started), or on
-//   requestStop(): every session stops at its next transfer as one phone's run does (a file
-//   being written keeps its .part), and the run waits for every phone's thread before it
-//   returns.
+//   requestStop(): every session stops as one phone's run does (a file being written keeps its
+//   .part), its transfer in flight cut (stopSession), so no stop waits for a phone that does
+//   not answer; the run waits for every phone's thread before it returns, within a few of its
+//   looks (a tenth of a second each) of the stop.
 // The exit code: 130 after a stop; else 6 when some phone failed; else 4 when a journal line
 // could not be written; else 0.
 // The model: each session writes its row under a lock held only to copy a few fields; snapshot()

@@ -86,12 +86,10 @@ StationRowCells stationRowCells(const PhoneRow& row, Language language) {
                                               : std::to_string(row.step) + "/" +
                                                     std::to_string(row.steps) + " " + row.command;
 
-    // Each step is an equal part of the bar; the running step's transfer fills its part.
     std::uint64_t share = 0;
-    if (row.steps > 0 && row.step > 0) share = (row.step - 1) * kWhole / row.steps;
-    if (row.transfer && row.transfer->total > 0 && row.steps > 0) {
+    if (row.transfer && row.transfer->total > 0) {
         const std::uint64_t done = std::min(row.transfer->done, row.transfer->total);
-        share += done * kWhole / row.transfer->total / row.steps;
+        share = done * kWhole / row.transfer->total;
         cell(StationColumn::bytes) = byteCountText(done) + " " + t(StationText::of) + " " +
                                      byteCountText(row.transfer->total);
         if (const auto perSecond = row.transfer->bytesPerSecond()) {
@@ -126,6 +124,22 @@ StationRowCells stationRowCells(const PhoneRow& row, Language language) {
     }
     cells.progressPermille = static_cast<unsigned>(std::min<std::uint64_t>(share, kWhole));
     return cells;
+}
+
+unsigned chainPermille(const PhoneRow& row) {
+    if (row.state == PhoneRow::State::done) return kWhole;
+    if (row.steps == 0 || row.step == 0) return 0;
+    std::uint64_t share = (row.step - 1) * kWhole / row.steps;
+    if (row.transfer && row.transfer->total > 0) {
+        share += std::min(row.transfer->done, row.transfer->total) * kWhole / row.transfer->total /
+                 row.steps;
+    }
+    return static_cast<unsigned>(std::min<std::uint64_t>(share, kWhole));
+}
+
+bool phoneBeingWritten(const PhoneRow& row) {
+    return row.state == PhoneRow::State::running &&
+           (row.command == "write" || row.command == "restore" || row.command == "blank");
 }
 
 }  // namespace norvale

@@ -94,6 +94,7 @@ std::string formatStationSetup(const StationSetup& setup) {
     line(out, "places", setup.allPlaces ? "all" : "ticked");
     for (const std::string& place : setup.knownPlaces) line(out, "place", place);
     for (const std::string& place : setup.tickedPlaces) line(out, "ticked", place);
+    if (!setup.windowLayout.empty()) line(out, "window", setup.windowLayout);
     return out;
 }
 
@@ -127,6 +128,8 @@ StationSetup parseStationSetup(std::string_view text) {
             }
         } else if (key == "ticked" && !value.empty()) {
             setup.tickedPlaces.emplace_back(value);
+        } else if (key == "window") {
+            setup.windowLayout = value;
         }
     }
     return setup;

@@ -8,8 +8,8 @@
 
 namespace norvale {
 
-// One button's step of the chain. Paths are in the system's own narrow form (what the file
-// bindings open), as the file dialogs gave them.
+// One button's step of the chain. Paths are UTF-8, as the file dialogs gave them and the file
+// bindings open them.
 struct SetupStep {
     enum class Kind { backup, writeBoot, writePds, writePanic, writeBlocks, restore, start, blank };
     Kind kind = Kind::backup;
@@ -29,6 +29,7 @@ struct StationSetup {
     bool allPlaces = true;
     std::vector<std::string> knownPlaces;   // every place a phone was seen at, in order
     std::vector<std::string> tickedPlaces;  // served when !allPlaces
+    std::string windowLayout;  // the window's place and column widths, as the view gives them
 
     bool operator==(const StationSetup&) const = default;
 };

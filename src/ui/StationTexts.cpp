@@ -15,29 +15,29 @@ using namespace std::string_view_literals;
 constexpr TextPair kTexts[] = {
     {StationText::caption, "Norvale: станция      v 0.5", "Norvale Station      v 0.5"},
     {StationText::chainGroup, "Цепочка для каждого телефона", "Chain for every phone"},
-    {StationText::backup, "Резервная копия", "Backup"},
-    {StationText::restore, "Восстановить...", "Restore..."},
-    {StationText::startPhone, "Запустить телефон", "Start phone"},
-    {StationText::blank, "Режим BLANK", "BLANK mode"},
-    {StationText::writeBoot, "Записать Boot...", "Write Boot..."},
-    {StationText::writePds, "Записать PDS...", "Write PDS..."},
-    {StationText::writePanic, "Записать Panic...", "Write Panic..."},
-    {StationText::writeBlocks, "Записать блоки...", "Write blocks..."},
+    {StationText::backup, "Резервная &копия", "&Backup"},
+    {StationText::restore, "&Восстановить...", "&Restore..."},
+    {StationText::startPhone, "Запустить телефо&н", "Start p&hone"},
+    {StationText::blank, "&Режим BLANK", "BLANK &mode"},
+    {StationText::writeBoot, "&Записать Boot...", "&Write Boot..."},
+    {StationText::writePds, "З&аписать PDS...", "Write &PDS..."},
+    {StationText::writePanic, "Зап&исать Panic...", "Wr&ite Panic..."},
+    {StationText::writeBlocks, "Записать &блоки...", "Write b&locks..."},
     {StationText::from, "С:", "From:"},
     {StationText::to, "По:", "To:"},
-    {StationText::verify, "Проверять запись", "Verify writes"},
-    {StationText::changedOnly, "Только изменённые блоки", "Changed blocks only"},
-    {StationText::removeStep, "Убрать", "Remove"},
-    {StationText::clearSteps, "Очистить", "Clear"},
-    {StationText::folder, "Рабочая папка:", "Working folder:"},
-    {StationText::journal, "Журнал:", "Journal file:"},
+    {StationText::verify, "Пров&ерять запись", "&Verify writes"},
+    {StationText::changedOnly, "Только из&менённые блоки", "Chan&ged blocks only"},
+    {StationText::removeStep, "&Убрать", "R&emove"},
+    {StationText::clearSteps, "&Очистить", "&Clear"},
+    {StationText::folder, "Рабо&чая папка:", "Wor&king folder:"},
+    {StationText::journal, "&Журнал:", "&Journal file:"},
     {StationText::placesGroup, "Гнёзда", "Places"},
-    {StationText::allPlaces, "Все гнёзда", "All places"},
-    {StationText::tickedPlaces, "Только отмеченные:", "Only those ticked:"},
+    {StationText::allPlaces, "Все &гнёзда", "&All places"},
+    {StationText::tickedPlaces, "То&лько отмеченные:", "O&nly those ticked:"},
     {StationText::commandLine,
      "Та же цепочка в командной строке:", "The same chain on the command line:"},
-    {StationText::start, "Старт", "Start"},
-    {StationText::stop, "Стоп", "Stop"},
+    {StationText::start, "&Старт", "&Start"},
+    {StationText::stop, "С&топ", "S&top"},
     {StationText::columnPlace, "Гнездо", "Place"},
     {StationText::columnRoad, "Путь", "Road"},
     {StationText::columnBoot, "Boot", "Boot"},
@@ -56,9 +56,8 @@ constexpr TextPair kTexts[] = {
     {StationText::of, "из", "of"},
     {StationText::perSecond, "/с", "/s"},
     {StationText::askStopTitle, "Norvale: станция", "Norvale Station"},
-    {StationText::askStop,
-     "Телефоны ещё в работе. Остановить каждый на следующей передаче и закрыть окно?",
-     "Phones are still being served. Stop each at its next transfer and close the window?"},
+    {StationText::askStop, "Остановить станцию и закрыть окно?",
+     "Stop the station and close the window?"},
     {StationText::logTitle, "Строки телефона", "The phone's lines"},
     {StationText::chooseFolder, "Рабочая папка станции", "The station's working folder"},
     {StationText::chooseRestoreFolder, "Папка резервной копии для восстановления",
@@ -79,6 +78,13 @@ constexpr TextPair kTexts[] = {
     {StationText::stepStart, "запустить", "start"},
     {StationText::stepBlank, "BLANK", "BLANK"},
     {StationText::stepWrite, "записать", "write"},
+    {StationText::chooseFolderButton, "&Папка...", "F&older..."},
+    {StationText::chooseJournalButton, "&Файл...", "&File..."},
+    {StationText::showLog, "&Строки телефона", "The phone's &lines"},
+    {StationText::servedCount, "Телефонов в работе:", "Phones being served:"},
+    {StationText::noneServed, "Ни один телефон сейчас не в работе.",
+     "No phone is being served now."},
+    {StationText::shutdownReason, "Идёт запись телефонов", "Phones are being written"},
 };
 
 // The table is in the enumeration's order, checked when the program is compiled, so a lookup is
@@ -87,7 +93,7 @@ constexpr bool inOrder() {
     for (std::size_t i = 0; i < std::size(kTexts); ++i) {
         if (static_cast<std::size_t>(kTexts[i].id) != i) return false;
     }
-    return static_cast<std::size_t>(StationText::stepWrite) + 1 == std::size(kTexts);
+    return static_cast<std::size_t>(StationText::shutdownReason) + 1 == std::size(kTexts);
 }
 static_assert(inOrder(), "kTexts must hold every StationText once, in order");
 

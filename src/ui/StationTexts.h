@@ -67,10 +67,17 @@ enum class StationText {
     stepStart,
     stepBlank,
     stepWrite,
+    chooseFolderButton,
+    chooseJournalButton,
+    showLog,
+    servedCount,
+    noneServed,
+    shutdownReason,
 };
 
 // `text` in `language`: UTF-8 bytes. The file filters hold NUL-separated pairs, as the file
-// dialog takes them.
+// dialog takes them. A button's and a label's '&' marks its keyboard mnemonic (Alt and the
+// letter), unique within each language.
 std::string_view stationText(StationText text, Language language);
 
 }  // namespace norvale

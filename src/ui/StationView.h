@@ -36,10 +36,11 @@ struct StationRowCells {
     bool operator==(const StationRowCells&) const = default;
 };
 
-// Contract: every call comes on the UI thread and returns at once, except the choosers, the
-// question and the log, which block in a modal dialog of the window until the operator closes
+// Contract: every call comes on the UI thread and returns at once, except the choosers and the
+// questions, which block in a modal dialog of the window until the operator closes
 // it (the window's timer goes on meanwhile). Controls are named by their resource ids. Texts in
-// and out are UTF-8; paths are the system's narrow form, as the file bindings open them.
+// and out are UTF-8, paths among them: the file bindings under the window open UTF-8 names, so
+// a path is shown, typed, saved and opened as the same characters.
 class StationView {
 public:
     virtual ~StationView() = default;
@@ -73,10 +74,17 @@ public:
     // A yes/no question; true for yes.
     virtual bool ask(std::string_view question) = 0;
     virtual void tell(std::string_view text) = 0;
+    // A phone's log in a window of its own beside the main one, which stays usable: opened, or
+    // brought up to date when open, with `lines`; returns at once. logShown(): still open.
     virtual void showLog(std::string_view title, const std::vector<std::string>& lines) = 0;
+    virtual bool logShown() = 0;
+    // The window's place and its list's column widths, as text the view alone reads; "" for the
+    // view's own defaults. A layout that no longer fits the screens is ignored.
+    virtual std::string windowLayout() = 0;
+    virtual void setWindowLayout(std::string_view layout) = 0;
+    // While phones are written, a shutdown or logoff is held back with the window's reason.
+    virtual void blockShutdown(bool blocked) = 0;
 
-    // A path as the operator reads it, UTF-8.
-    virtual std::string pathText(const std::string& path) = 0;
     // The folder the program runs in, where a station's folders go until one is chosen.
     virtual std::string currentFolder() = 0;
 

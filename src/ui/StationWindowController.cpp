@@ -57,6 +57,8 @@ constexpr Label kLabels[] = {
     {IDC_ST_COMMAND_LABEL, StationText::commandLine},
     {IDC_ST_START, StationText::start},
     {IDC_ST_STOP, StationText::stop},
+    {IDC_ST_CHOOSE_FOLDER, StationText::chooseFolderButton},
+    {IDC_ST_CHOOSE_JOURNAL, StationText::chooseJournalButton},
 };
 
 // The block range's fields as the dialog starts them.
@@ -91,6 +93,7 @@ void StationWindowController::onInit(bool startAtOnce) {
     view_.setText(IDC_ST_FROM, kInitialStart);
     view_.setText(IDC_ST_TO, kInitialEnd);
     if (const auto saved = settings_.load()) setup_ = parseStationSetup(*saved);
+    view_.setWindowLayout(setup_.windowLayout);
     if (setup_.folder.empty()) setup_.folder = view_.currentFolder();
     showSetup();
     view_.enable(IDC_ST_STOP, false);
@@ -104,8 +107,8 @@ void StationWindowController::showSetup() {
     view_.setSteps(lines);
     view_.setChecked(IDC_ST_VERIFY, setup_.verify);
     view_.setChecked(IDC_ST_CHANGED_ONLY, setup_.changedOnly);
-    view_.setText(IDC_ST_FOLDER, view_.pathText(setup_.folder));
-    view_.setText(IDC_ST_JOURNAL, view_.pathText(setup_.journal));
+    view_.setText(IDC_ST_FOLDER, setup_.folder);
+    view_.setText(IDC_ST_JOURNAL, setup_.journal);
     view_.setChecked(IDC_ST_ALL_PLACES, setup_.allPlaces);
     view_.setChecked(IDC_ST_TICKED_PLACES, !setup_.allPlaces);
     showPlaces();
@@ -134,7 +137,7 @@ void StationWindowController::refresh() {
 }
 
 std::string StationWindowController::stepLine(const SetupStep& step) {
-    const auto path = [&] { return view_.pathText(step.path); };
+    const auto path = [&] { return step.path; };
     switch (step.kind) {
         case SetupStep::Kind::backup: return std::string(text(StationText::stepBackup));
         case SetupStep::Kind::start: return std::string(text(StationText::stepStart));
@@ -258,7 +261,7 @@ void StationWindowController::onJournalEdited() {
     // The field shows the path as the operator reads it; the path itself is kept as typed only
     // when it reads the same back, which an ANSI path always does.
     const std::string typed = view_.text(IDC_ST_JOURNAL);
-    if (view_.pathText(setup_.journal) == typed) return;
+    if (setup_.journal == typed) return;
     setup_.journal = typed;
     refresh();
 }
@@ -292,6 +295,9 @@ void StationWindowController::start() {
         return;
     }
     if (worker_.joinable()) worker_.join();
+    // The log window keeps the last run's lines; it follows no phone of the new run.
+    loggedArrival_.reset();
+    closing_ = false;
     engine_.reset();
     std::unique_ptr<StationEngine> engine = launcher_(*plan);
     if (!engine) {
@@ -322,7 +328,7 @@ void StationWindowController::finish() {
     const StationStatus status = redraw();
     lockChain(false);
     if (closing_) {
-        view_.close();
+        closeWindow();
         return;
     }
     refresh();
@@ -332,9 +338,8 @@ void StationWindowController::finish() {
         std::string told;
         for (const Message& line : status.stationLines) {
             if (!told.empty()) told += "\n";
-            told += consoleText(line, language_, [this](std::string_view native) {
-                return view_.pathText(std::string(native));
-            });
+            told += consoleText(line, language_,
+                                [](std::string_view utf8) { return std::string(utf8); });
         }
         view_.tell(told);
     }
@@ -346,9 +351,11 @@ StationStatus StationWindowController::redraw() {
     rows.reserve(snapshot.rows.size());
     std::uint64_t shares = 0;
     bool newPlace = false;
+    bool writing = false;
     for (const PhoneRow& row : snapshot.rows) {
         rows.push_back(stationRowCells(row, language_));
-        shares += rows.back().progressPermille;
+        shares += chainPermille(row);
+        writing = writing || phoneBeingWritten(row);
         if (std::find(setup_.knownPlaces.begin(), setup_.knownPlaces.end(), row.place) ==
             setup_.knownPlaces.end()) {
             setup_.knownPlaces.push_back(row.place);
@@ -363,32 +370,87 @@ StationStatus StationWindowController::redraw() {
         view_.showOverall(shares, rows.size() * std::uint64_t{1000}, failedPhones(snapshot) > 0);
     }
     if (newPlace) showPlaces();
+    if (writing != shutdownBlocked_) {
+        view_.blockShutdown(writing);
+        shutdownBlocked_ = writing;
+    }
+    followLog(snapshot);
     return snapshot;
+}
+
+void StationWindowController::followLog(const StationStatus& snapshot) {
+    if (!loggedArrival_ || !engine_) return;
+    if (!view_.logShown()) {
+        loggedArrival_.reset();
+        return;
+    }
+    const auto row =
+        std::find_if(snapshot.rows.begin(), snapshot.rows.end(),
+                     [this](const PhoneRow& r) { return r.arrival == *loggedArrival_; });
+    // The row tells how many lines the log holds: it is read only when that changed.
+    if (row == snapshot.rows.end() || row->logLines == loggedLines_) return;
+    const std::vector<Message> log = engine_->logOf(*loggedArrival_);
+    const std::string place = row->place;
+    std::vector<std::string> lines;
+    for (const Message& message : log) {
+        lines.push_back(consoleText(message, language_,
+                                    [](std::string_view utf8) { return std::string(utf8); }));
+    }
+    loggedLines_ = row->logLines;
+    view_.showLog(std::string(text(StationText::logTitle)) + ": " + place, lines);
 }
 
 void StationWindowController::onRowActivated(int row) {
     if (!engine_ || row < 0) return;
     const StationStatus snapshot = engine_->snapshot();
     if (static_cast<std::size_t>(row) >= snapshot.rows.size()) return;
-    const PhoneRow& phone = snapshot.rows[static_cast<std::size_t>(row)];
-    std::vector<std::string> lines;
-    for (const Message& message : engine_->logOf(phone.arrival)) {
-        lines.push_back(consoleText(message, language_, [this](std::string_view native) {
-            return view_.pathText(std::string(native));
-        }));
-    }
-    view_.showLog(std::string(text(StationText::logTitle)) + ": " + phone.place, lines);
+    loggedArrival_ = snapshot.rows[static_cast<std::size_t>(row)].arrival;
+    loggedLines_ = static_cast<std::size_t>(-1);  // shown afresh, even when as long as the last
+    // The window is opened before its lines are read, so that it stays open to follow them.
+    view_.showLog(std::string(text(StationText::logTitle)) + ": " +
+                      snapshot.rows[static_cast<std::size_t>(row)].place,
+                  {});
+    followLog(snapshot);
+}
+
+void StationWindowController::closeWindow() {
+    setup_.windowLayout = view_.windowLayout();
+    settings_.save(formatStationSetup(setup_));
+    if (shutdownBlocked_) view_.blockShutdown(false);
+    shutdownBlocked_ = false;
+    view_.close();
 }
 
 void StationWindowController::onClose() {
     if (!running()) {
-        view_.close();
+        closeWindow();
         return;
     }
-    if (closing_ || !view_.ask(text(StationText::askStop))) return;
+    if (closing_) return;
+    const std::size_t served = engine_->snapshot().running;
+    const std::string question =
+        (served > 0 ? std::string(text(StationText::servedCount)) + " " + std::to_string(served)
+                    : std::string(text(StationText::noneServed))) +
+        "\n" + std::string(text(StationText::askStop));
+    if (!view_.ask(question)) return;
+    // The run may have ended while the question was up (its timer goes on): nothing is left to
+    // wait for then.
+    if (!running()) {
+        closeWindow();
+        return;
+    }
     closing_ = true;
     engine_->requestStop();
     view_.enable(IDC_ST_STOP, false);
+}
+
+bool StationWindowController::onQueryEndSession() { return !shutdownBlocked_; }
+
+void StationWindowController::onEndSession() {
+    if (engine_) engine_->requestStop();
+    if (worker_.joinable()) worker_.join();
+    view_.stopTimer();
+    closeWindow();
 }
 
 }  // namespace norvale

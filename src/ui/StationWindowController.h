@@ -48,11 +48,19 @@ public:
     void onPlacesChanged();
     // The redraw timer.
     void onTimer();
-    // A double click on a row of the phone list.
+    // A row of the phone list opened (double click, Enter, its context menu): its log, in a
+    // window that follows the phone until it is closed.
     void onRowActivated(int row);
-    // The close box: at once when idle; while phones are served, after asking, once every
-    // session has stopped at its next transfer.
+    // The close box, WM_CLOSE: at once when idle; while the station runs, after asking (saying
+    // how many phones are being served), once every session has stopped.
     void onClose();
+    // WM_QUERYENDSESSION: true lets Windows end the session. While a phone is being written the
+    // answer is no, with the window's reason shown by Windows.
+    bool onQueryEndSession();
+    // WM_ENDSESSION: the session ends whatever was answered. Every phone is stopped as Stop does
+    // and the engine's worker joined, so each phone's journal line is written before the
+    // process goes.
+    void onEndSession();
 
     bool running() const { return engine_ != nullptr && worker_.joinable(); }
     const StationSetup& setup() const { return setup_; }
@@ -72,6 +80,8 @@ private:
     void showPlaces();
     void refresh();
     void lockChain(bool locked);
+    void closeWindow();
+    void followLog(const StationStatus& snapshot);
     std::string stepLine(const SetupStep& step);
     std::string_view text(StationText id) const;
 
@@ -87,6 +97,10 @@ private:
     std::atomic<bool> ended_{false};
     bool closing_ = false;
     bool placesBeingShown_ = false;
+    bool shutdownBlocked_ = false;
+    // The phone whose log window is open, and how many of its lines it shows.
+    std::optional<std::size_t> loggedArrival_;
+    std::size_t loggedLines_ = 0;
 };
 
 }  // namespace norvale

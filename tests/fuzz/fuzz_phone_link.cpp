@@ -62,6 +62,7 @@ public:
                     output.begin());
         return {answer_.completed, answer_.transferred};
     }
+    void cancel(DeviceHandle) override {}
 
 private:
     Answer answer_;

@@ -258,6 +258,7 @@ public:
         }
         return result;
     }
+    void cancel(DeviceHandle device) override { driver_.cancel(device); }
 
 private:
     DriverPort& driver_;

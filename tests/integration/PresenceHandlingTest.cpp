@@ -150,6 +150,9 @@ public:
                                  std::span<std::uint8_t> buffer) override {
         return inner_.stringDescriptor(device, which, buffer);
     }
+    UsbStatus resetPipe(DeviceHandle device, bool in) override {
+        return inner_.resetPipe(device, in);
+    }
     void cancel(DeviceHandle device) override { inner_.cancel(device); }
     bool waitForRemoval(const std::string& location, StopToken stop) override {
         const bool removed = inner_.waitForRemoval(location, stop);

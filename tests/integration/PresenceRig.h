@@ -154,8 +154,8 @@ protected:
         rig.sim.clock.setSleepHook([this](std::uint32_t ms) {
             const std::uint64_t when = attachAt.load();
             if (when != 0 && rig.sim.clock.now() == when) rig.sim.driver.attach({}, phone);
-            // Only a hung transfer sleeps this long; the monitor's sleeps are 1 and 5 s.
-            if (ms >= 20000) holdIfAsked();
+            // Only a hung transfer sleeps in these slices; the monitor's sleeps are 1 and 5 s.
+            if (ms == kSimWaitSliceMs) holdIfAsked();
             // Virtual seconds pass at once; this keeps a scanning monitor from spinning.
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         });

@@ -219,11 +219,17 @@ TEST(StationWindowStory, StopInTheMiddleOfAReadEndsEveryPhoneAtItsNextTransferKe
                !cellOf(view.rows[1], StationColumn::bytes).empty();
     }));
     EXPECT_EQ(cellOf(view.rows[0], StationColumn::step), "1/1 backup");
+    // The first phone's log, opened mid-read, follows it through the stop.
+    controller.onRowActivated(0);
+    const std::vector<std::string> before = view.logLines;
+    ASSERT_FALSE(before.empty());
 
     controller.onCommand(IDC_ST_STOP);
     EXPECT_FALSE(view.isEnabled(IDC_ST_STOP));
     held.open();
     ASSERT_TRUE(window.tickUntilEnded());
+    ASSERT_GT(view.logLines.size(), before.size());
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), view.logLines.begin()));
     ASSERT_EQ(view.rows.size(), 2u);
     for (const StationRowCells& row : view.rows) {
         // Stopped at its next transfer, whatever that was: a stop, not a failure of the phone.
@@ -247,7 +253,8 @@ TEST(StationWindowStory, ClosingWhilePhonesAreServedAsksAndClosesOnlyOnceEveryPh
 
     view.answerYes = false;
     controller.onClose();
-    EXPECT_EQ(view.asked.size(), 1u);
+    ASSERT_EQ(view.asked.size(), 1u);
+    EXPECT_EQ(view.asked[0], "Phones being served: 1\nStop the station and close the window?");
     EXPECT_EQ(view.closed, 0);
     EXPECT_TRUE(controller.running());
 
@@ -268,6 +275,25 @@ TEST(StationWindowStory, ClosingWhilePhonesAreServedAsksAndClosesOnlyOnceEveryPh
     EXPECT_EQ(view.closed, 2);
 }
 
+TEST(StationWindowStory, TheSessionsEndStopsEveryPhoneAndWritesItsJournalLineBeforeClosing) {
+    StationRig rig(1);
+    HeldReads held(rig);
+    StationWindow window(rig);
+    StationWindowController& controller = window.controller();
+    controller.onCommand(IDC_ST_BACKUP);
+    window.view.texts[IDC_ST_JOURNAL] = "line.jsonl";
+    controller.onJournalEdited();
+    controller.onCommand(IDC_ST_START);
+    ASSERT_TRUE(held.waitForHeld(1));
+    // A read holds no shutdown back; Windows ends the session anyway.
+    EXPECT_TRUE(controller.onQueryEndSession());
+    held.open();
+    controller.onEndSession();
+    EXPECT_FALSE(controller.running());
+    EXPECT_EQ(window.view.closed, 1);
+    EXPECT_EQ(rig.journal("line.jsonl").size(), 1u);
+}
+
 TEST(StationWindowStory, WhatTheWindowWasSetToIsThereAtTheNextStart) {
     StationRig rig(1);
     std::string kept;
@@ -284,6 +310,8 @@ TEST(StationWindowStory, WhatTheWindowWasSetToIsThereAtTheNextStart) {
         controller.onCommand(IDC_ST_CHOOSE_FOLDER);
         view.journals = {"line.jsonl"};
         controller.onCommand(IDC_ST_CHOOSE_JOURNAL);
+        view.layout = "10 20 800 600 0 80 40 40 90 90 120 60 50 200";
+        controller.onClose();
         ASSERT_TRUE(window.settings.saved.has_value());
         kept = *window.settings.saved;
     }
@@ -295,6 +323,7 @@ TEST(StationWindowStory, WhatTheWindowWasSetToIsThereAtTheNextStart) {
     EXPECT_TRUE(again.view.checks[IDC_ST_CHANGED_ONLY]);
     EXPECT_EQ(again.view.texts[IDC_ST_FOLDER], "station");
     EXPECT_EQ(again.view.texts[IDC_ST_JOURNAL], "line.jsonl");
+    EXPECT_EQ(again.view.layout, "10 20 800 600 0 80 40 40 90 90 120 60 50 200");
     EXPECT_EQ(again.view.texts[IDC_ST_COMMAND_LINE],
               "norvale-cli --station --sim --dir station --journal line.jsonl backup write pds "
               "new-pds.bin --changed-only");

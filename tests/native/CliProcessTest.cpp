@@ -13,6 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -244,6 +247,54 @@ TEST_F(StationProcess, CtrlCWhileThePhonesStayAttachedEndsTheStationWith130Every
         EXPECT_EQ(lineCount(fileText(folder_ / journal)), 3u);
         if (HasFailure()) break;
     }
+}
+
+// Two phones that stop answering, one in its backup's first dump, the other in the middle of
+// writing its PDS: SIGINT cuts both hung transfers, so the station ends at once with 130 rather
+// than after their minute's wait; the journal names the command each stopped in, and the phone
+// whose flash was written in part says it needs the write again.
+TEST_F(StationProcess, SigintWithPhonesThatNeverAnswerEndsAtOnceAndTellsAnInterruptedWrite) {
+    const pid_t pid = start({"--sim", "--station", "-q", "--journal", "hung.jsonl", "backup",
+                             "write", "pds", "new.bin"},
+                            {"NORVALE_SIM_ROAD=usb", "NORVALE_SIM_PHONES=2",
+                             // Phone 1's 40th transfer is a reply of Boot's dump; phone 2's 149th
+                             // the reply to the third chunk of its first PDS block.
+                             "NORVALE_SIM_FAULTS=1:hang@40,2:hang@149"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto hung = [&](int k) {
+        return fileText(folder_ / ("trace-" + std::to_string(k))).find(" FAIL\n") !=
+               std::string::npos;
+    };
+    while (!(hung(1) && hung(2)) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(hung(1) && hung(2));
+    const auto stopped = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(pid, SIGINT), 0);
+    EXPECT_EQ(exitStatus(pid), 130);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
+    EXPECT_NE(err().find("[sim-2] ERROR - writing interrupted: the phone's flash is incomplete "
+                         "and must be written again\n"),
+              std::string::npos)
+        << err();
+
+    std::map<std::string, nlohmann::json> byPlace;
+    std::istringstream journal(fileText(folder_ / "hung.jsonl"));
+    for (std::string line; std::getline(journal, line);) {
+        const nlohmann::json record = nlohmann::json::parse(line);
+        byPlace[record["location"].get<std::string>()] = record;
+    }
+    ASSERT_EQ(byPlace.size(), 2u);
+    const nlohmann::json& reading = byPlace["sim-1"];
+    EXPECT_EQ(reading["commands"][0]["result"], "stopped");
+    EXPECT_EQ(reading["commands"][1]["result"], "not_run");
+    EXPECT_EQ(reading["reason"], "read_stopped_by_operator");
+    EXPECT_EQ(reading["exit_code"], 130);
+    const nlohmann::json& writing = byPlace["sim-2"];
+    EXPECT_EQ(writing["commands"][0]["result"], "done");
+    EXPECT_EQ(writing["commands"][1]["result"], "stopped");
+    EXPECT_EQ(writing["reason"], "write_interrupted");
+    EXPECT_EQ(writing["exit_code"], 130);
 }
 
 // A line's shift as the programs run it: a recipe made, three phones served by it, one failing,

@@ -34,7 +34,12 @@ inline constexpr Cp1251Text kErrorPrefix{u8"ОШИБКА - "};
 inline constexpr Cp1251Text kPhoneNotConnected{u8"Телефон не подключен"};
 inline constexpr Cp1251Text kNoAnswerFromPhone{u8"нет связи с телефоном"};
 inline constexpr Cp1251Text kNoUsbPermissionTo{u8"нет прав открыть телефон "};
-inline constexpr Cp1251Text kNoUsbPermissionRule{u8": нужно правило udev, см. norvale-cli --help"};
+inline constexpr Cp1251Text kNoUsbPermissionRule{
+    u8": нужно правило udev или группа plugdev, см. norvale-cli --help"};
+inline constexpr Cp1251Text kPhoneInUseBefore{u8"телефон "};
+inline constexpr Cp1251Text kPhoneInUseAfter{u8" занят другой программой"};
+inline constexpr Cp1251Text kUsbBusUnread{
+    u8"не удалось прочитать шину USB, следующая попытка через секунду"};
 inline constexpr Cp1251Text kCannotReadFile{u8"не удалось прочитать файл "};
 inline constexpr Cp1251Text kFileInUse{u8"файл занят другой программой: "};
 inline constexpr Cp1251Text kFileTooLarge{u8"файл слишком большой: "};

@@ -50,7 +50,10 @@ public:
         logTitle = title;
         logLines = lines;
     }
-    std::string pathText(const std::string& path) override { return path; }
+    bool logShown() override { return logOpen; }
+    std::string windowLayout() override { return layout; }
+    void setWindowLayout(std::string_view shown) override { layout = shown; }
+    void blockShutdown(bool blocked) override { shutdownBlocked = blocked; }
     std::string currentFolder() override { return folderHere; }
     void startTimer(unsigned ms) override { timerMs = ms; }
     void stopTimer() override { timerMs = 0; }
@@ -84,6 +87,9 @@ public:
     std::vector<std::string> asked, told;
     std::string logTitle;
     std::vector<std::string> logLines;
+    bool logOpen = true;
+    std::string layout;
+    bool shutdownBlocked = false;
     unsigned timerMs = 0;
     int closed = 0;
 

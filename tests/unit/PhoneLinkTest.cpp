@@ -49,6 +49,7 @@ public:
         std::copy_n(next.output.begin(), n, output.begin());
         return {next.completed, next.completed ? next.transferred : 0};
     }
+    void cancel(DeviceHandle /*device*/) override {}
 };
 
 const DeviceHandle kDevice{0x1234};

@@ -133,8 +133,11 @@ TEST(StationWindowController, RowsSayTheStepTheTransferAndTheResultInTheWindowsL
     EXPECT_EQ(cells.cells, (std::array<std::string, kStationColumns>{
                                "1-1.3", "usb", "0C60", "2/3 write", "", "24.0 KiB of 64.0 KiB",
                                "12.0 KiB/s", "0:03", ""}));
-    // One step of three done, and three eighths of the second.
-    EXPECT_EQ(cells.progressPermille, 333u + 125u);
+    // The bar tells what the bytes tell; the taskbar the chain: one step of three done, and
+    // three eighths of the second.
+    EXPECT_EQ(cells.progressPermille, 375u);
+    EXPECT_EQ(chainPermille(row), 333u + 125u);
+    EXPECT_TRUE(phoneBeingWritten(row));
     EXPECT_EQ(cells.look, StationRowCells::Look::running);
 
     row.transfer.reset();
@@ -143,7 +146,8 @@ TEST(StationWindowController, RowsSayTheStepTheTransferAndTheResultInTheWindowsL
     cells = stationRowCells(row, Language::russian);
     EXPECT_EQ(cells.cells[8], "ошибка: нет связи с телефоном");
     EXPECT_EQ(cells.look, StationRowCells::Look::failed);
-    EXPECT_EQ(cells.progressPermille, 333u);
+    EXPECT_EQ(cells.progressPermille, 0u);
+    EXPECT_FALSE(phoneBeingWritten(row));
 
     // Stopped by the operator, in a read or between transfers: stopped, not failed.
     for (const MessageId stop : {MessageId::stoppedByOperator, MessageId::readStoppedByOperator}) {

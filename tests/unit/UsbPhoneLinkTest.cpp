@@ -11,8 +11,8 @@ namespace norvale {
 namespace {
 
 struct SeenTransfer {
-    // 'O' out, 'I' in, 'S' string; of a queue: 'Q' submit, 'P' reap, 'X' its end (size: the
-    // transfers still outstanding then)
+    // 'O' out, 'I' in, 'S' string, 'R' pipe reset (data: 1 for IN); of a queue: 'Q' submit, 'P'
+    // reap, 'X' its end (size: the transfers still outstanding then)
     char kind;
     Bytes data;
     std::size_t size;
@@ -56,6 +56,10 @@ public:
     }
     std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle) override {
         return std::make_unique<Queue>(*this);
+    }
+    UsbStatus resetPipe(DeviceHandle, bool in) override {
+        seen.push_back({'R', {static_cast<std::uint8_t>(in)}, 0, 0});
+        return UsbStatus::done;
     }
     void cancel(DeviceHandle) override {}
     bool waitForRemoval(const std::string&, StopToken) override { return false; }
@@ -109,7 +113,10 @@ TEST(UsbPhoneLink, WritesTheDataAsItIsWithTheWaitOrItsOwnLimitForZero) {
     EXPECT_TRUE(link.writePipe(kDevice, kPipe, std::array<std::uint8_t, 1>{'Z'}, 0));
     port.script.push_back({UsbStatus::timedOut, {}, 5000});
     EXPECT_FALSE(link.writePipe(kDevice, kPipe, std::array<std::uint8_t, 1>{'B'}, 0));
-    ASSERT_EQ(port.seen.size(), 3u);
+    // The write that failed resets the OUT pipe before the call returns.
+    ASSERT_EQ(port.seen.size(), 4u);
+    EXPECT_EQ(port.seen[3].kind, 'R');
+    EXPECT_EQ(port.seen[3].data, Bytes{0});
     EXPECT_EQ(port.seen[0].data, (Bytes{0x02, 0x52, 0x51, 0x48, 0x57, 0x03}));
     EXPECT_EQ(port.seen[0].waitMs, 60000u);
     EXPECT_EQ(port.seen[1].data, (Bytes{'Z'}));
@@ -165,6 +172,18 @@ TEST(UsbPhoneLink, AZeroLengthPacketIsNoReplyAndNoCallWaitsPastItsTime) {
     const std::size_t before = port.seen.size();
     EXPECT_TRUE(link.readPipe(kDevice, kPipe, 5, 0).completed);
     EXPECT_EQ(port.seen.size() - before, 3u);
+
+    // A reply cut by its wait time: its rest is drained with short waits until nothing comes,
+    // so the next read gets its own reply.
+    port.seen.clear();
+    port.script.push_back({UsbStatus::timedOut, {'L', 'A'}, 0});
+    port.script.push_back({UsbStatus::done, {'T', 'E'}, 0});
+    port.script.push_back({UsbStatus::timedOut, {}, 0});
+    port.script.push_back({UsbStatus::done, {'O', 'K'}, 0});
+    EXPECT_FALSE(link.readPipe(kDevice, kPipe, 12, 1000).completed);
+    ASSERT_EQ(port.seen.size(), 3u);
+    EXPECT_EQ(port.seen[2].waitMs, kUsbDrainWaitMs);
+    EXPECT_EQ(link.readPipe(kDevice, kPipe, 12, 1000).data, (Bytes{'O', 'K'}));
 }
 
 // A clock on which every look finds another minute gone, as for a thread that lost the processor

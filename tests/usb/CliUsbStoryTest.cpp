@@ -56,6 +56,22 @@ TEST(CliUsbStory, WritePdsWithVerifyThenReadItBackIsTheDriverRoadsRunOnTheBulkEn
     EXPECT_FALSE(std::filesystem::exists("back.bin.part"));
 }
 
+// A phone another program holds is told as such, and nothing is sent to it.
+TEST(CliUsbStory, APhoneAnotherProgramHoldsIsToldAsInUse) {
+    ASSERT_TRUE(underUmockdevWrapper()) << "run the suite under umockdev-wrapper";
+    EmulatedPhone phone;
+    phone.heldElsewhere(true);
+    LibusbPort port;
+    CliRig rig;
+    rig.driver.detach(rig.phoneId);
+    rig.usbPort = &port;
+    const auto result = rig.run({"info"});
+    EXPECT_EQ(result.code, 2);
+    EXPECT_NE(result.err.find("the phone 1-1.3 is in use by another program"), std::string::npos)
+        << result.err;
+    EXPECT_TRUE(phone.writes().empty());
+}
+
 // The same stories against a phone held to the bus's rules, with and without the zero-length
 // packet after a reply of whole packets.
 class CliUsbStrictBus : public ::testing::TestWithParam<bool> {};

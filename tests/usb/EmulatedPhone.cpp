@@ -71,9 +71,9 @@ std::string phoneDescriptors() {
 }
 
 // The sysfs record of the devices: the root hub of bus 1 and a hub on its port 1 (with the first
-// phone), and the phone on that hub's port `port` (device number `port`), each with its usbfs
+// phone), and the phone on that hub's port `port` (device number `number`), each with its usbfs
 // node.
-std::string testbedRecord(unsigned port, bool withHubs) {
+std::string testbedRecord(unsigned port, unsigned number, bool withHubs) {
     auto device = [](const std::string& path, int number, int speed,
                      const std::string& descriptors) {
         std::string devnum = std::to_string(number);
@@ -87,7 +87,7 @@ std::string testbedRecord(unsigned port, bool withHubs) {
                "\\n\nA: bConfigurationValue=1\\n\nH: descriptors=" + descriptors + "\n\n";
     };
     const std::string phone = device("/devices/usb1/1-1/1-1." + std::to_string(port),
-                                     static_cast<int>(port), 12, phoneDescriptors());
+                                     static_cast<int>(number), 12, phoneDescriptors());
     if (!withHubs) return phone;
     return device("/devices/usb1", 1, 480, hubDescriptors(0x02)) +
            device("/devices/usb1/1-1", 2, 480, hubDescriptors(0x01)) + phone;
@@ -113,20 +113,22 @@ GOwned<UMockdevIoctlData> resolve(UMockdevIoctlData* data, std::size_t offset, s
 
 }  // namespace
 
-EmulatedPhone::EmulatedPhone() : EmulatedPhone(nullptr, kFirstPort, 0) {}
+EmulatedPhone::EmulatedPhone() : EmulatedPhone(nullptr, kFirstPort, 0, kFirstPort) {}
 
-EmulatedPhone::EmulatedPhone(EmulatedPhone& first, unsigned port, std::uint8_t flashMask)
-    : EmulatedPhone(&first, port, flashMask) {}
+EmulatedPhone::EmulatedPhone(EmulatedPhone& first, unsigned port, std::uint8_t flashMask,
+                             unsigned number)
+    : EmulatedPhone(&first, port, flashMask, number == 0 ? port : number) {}
 
-EmulatedPhone::EmulatedPhone(EmulatedPhone* first, unsigned port, std::uint8_t flashMask)
+EmulatedPhone::EmulatedPhone(EmulatedPhone* first, unsigned port, std::uint8_t flashMask,
+                             unsigned number)
     : testbed_(first ? static_cast<UMockdevTestbed*>(g_object_ref(first->testbed_.get()))
                      : umockdev_testbed_new()),
       handler_(umockdev_ioctl_base_new()),
       location_("1-1." + std::to_string(port)),
       sysPath_("/sys/devices/usb1/1-1/" + location_),
-      node_([port] {
+      node_([number] {
           char node[32];
-          std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", port);
+          std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", number);
           return std::string(node);
       }()),
       phone_([flashMask] {
@@ -141,7 +143,7 @@ EmulatedPhone::EmulatedPhone(EmulatedPhone* first, unsigned port, std::uint8_t f
         ADD_FAILURE() << "attach_ioctl: " << error->message;
         g_error_free(error);
     }
-    const std::string record = testbedRecord(port, first == nullptr);
+    const std::string record = testbedRecord(port, number, first == nullptr);
     if (!umockdev_testbed_add_from_string(testbed_.get(), record.c_str(), &error)) {
         ADD_FAILURE() << "add_from_string: " << error->message;
         g_error_free(error);
@@ -156,7 +158,12 @@ EmulatedPhone::~EmulatedPhone() {
         changed_.notify_all();
     }
     bus_.join();
-    umockdev_testbed_detach_ioctl(testbed_.get(), node_.c_str(), nullptr);
+    if (!nodeGone_) umockdev_testbed_detach_ioctl(testbed_.get(), node_.c_str(), nullptr);
+}
+
+void EmulatedPhone::heldElsewhere(bool held) {
+    const std::lock_guard lock(mutex_);
+    heldElsewhere_ = held;
 }
 
 void EmulatedPhone::sendZeroLengthAfterWhole(bool on) {
@@ -213,8 +220,11 @@ void EmulatedPhone::vanish() {
     {
         const std::lock_guard lock(mutex_);
         pullOut();
+        nodeGone_ = true;
     }
     umockdev_testbed_remove_device(testbed_.get(), sysPath_.c_str());
+    // Its node goes with it, so the number may serve another phone.
+    umockdev_testbed_detach_ioctl(testbed_.get(), node_.c_str(), nullptr);
 }
 
 // Under the lock.
@@ -285,6 +295,17 @@ bool EmulatedPhone::handle(UMockdevIoctlClient* client) {
                 USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
             return answer(0, 0);
         }
+        case USBDEVFS_DISCONNECT_CLAIM:
+        case USBDEVFS_CLAIMINTERFACE:
+            // Another process's claim holds the interface: usbfs refuses a second with EBUSY.
+            if (heldElsewhere_) {
+                requests_.push_back("claim refused");
+                return answer(-1, EBUSY);
+            }
+            break;
+        default: break;
+    }
+    switch (request) {
         case USBDEVFS_DISCONNECT_CLAIM:
             requests_.push_back("detach-and-claim " +
                                 std::to_string(number(sizeof(usbdevfs_disconnect_claim))));

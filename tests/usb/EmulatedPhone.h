@@ -70,10 +70,12 @@ public:
     static constexpr const char* kProduct = "Motorola Flash Interface";
 
     EmulatedPhone();
-    // Another phone on the hub's port `port` (4 to 7) of `first`'s testbed, whose unwritten
-    // flash is XORed with `flashMask` (SimPhoneOptions::erasedFlashMask). Destroy it before
-    // `first`.
-    EmulatedPhone(EmulatedPhone& first, unsigned port, std::uint8_t flashMask);
+    // Another phone on the hub's port `port` (4 to 7, or the port of one that vanished) of
+    // `first`'s testbed, whose unwritten flash is XORed with `flashMask`
+    // (SimPhoneOptions::erasedFlashMask), with the device number `number` (its port when 0): the
+    // kernel hands out 1 to 127 a bus and round again, so a number a phone that left had may go
+    // to another. Destroy it before `first`.
+    EmulatedPhone(EmulatedPhone& first, unsigned port, std::uint8_t flashMask, unsigned number = 0);
     EmulatedPhone(const EmulatedPhone&) = delete;
     EmulatedPhone& operator=(const EmulatedPhone&) = delete;
     ~EmulatedPhone();
@@ -86,8 +88,11 @@ public:
     void addFault(UrbFault fault, std::uint64_t urb);
     // Pulls the phone out now (from a test thread, never the handler's).
     void unplug();
-    // Pulls it out as a system without udev sees it: gone from sysfs, and no uevent at all.
+    // Pulls it out as a system without udev sees it: gone from sysfs and its node from /dev, and
+    // no uevent at all.
     void vanish();
+    // Another program has claimed the interface (or not): usbfs refuses a claim with EBUSY.
+    void heldElsewhere(bool held);
 
     // Bulk URBs submitted so far.
     std::uint64_t bulkUrbs() const;
@@ -113,7 +118,7 @@ public:
     }
 
 private:
-    EmulatedPhone(EmulatedPhone* first, unsigned port, std::uint8_t flashMask);
+    EmulatedPhone(EmulatedPhone* first, unsigned port, std::uint8_t flashMask, unsigned number);
     static gboolean onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
     bool handle(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
@@ -155,6 +160,8 @@ private:
     std::vector<std::uint32_t> inUrbSizes_;
     std::vector<std::string> requests_;
     bool removed_ = false;
+    bool nodeGone_ = false;
+    bool heldElsewhere_ = false;
     std::optional<std::chrono::steady_clock::time_point> unpluggedAt_;
     // The uevent goes out from the bus thread: the handler's thread only answers ioctls.
     std::optional<std::chrono::milliseconds> unplugRequested_;

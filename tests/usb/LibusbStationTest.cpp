@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "EmulatedPhone.h"
@@ -12,6 +14,9 @@
 #include "operations/FlashRangeReader.h"
 #include "platform/libusb/LibusbPort.h"
 #include "presence/AttachedPhones.h"
+#include "presence/PhoneWatcher.h"
+#include "protocol/CommandFormats.h"
+#include "protocol/UsbPhoneLink.h"
 
 namespace norvale::usb_testing {
 namespace {
@@ -21,12 +26,13 @@ using std::chrono::milliseconds;
 // One phone's session over the shared port: its own log, state and worker.
 struct UsbSession {
     UsbSession(StoryRig& rig, UsbPort& port, const std::string& location)
-        : platform{rig.driver, rig.driver,  rig.driver, port,
-                   rig.files,  rig.chooser, rig.clock,  rig.threads} {
+        : location(location), platform{rig.driver, rig.driver,  rig.driver, port,
+                                       rig.files,  rig.chooser, rig.clock,  rig.threads} {
         handleArrivalOf(services, openAttachedPhone(platform, AttachedPhone::onUsb(location)));
     }
     ~UsbSession() { state.device.store(nullptr); }
 
+    std::string location;
     MemoryDialogView view;
     LineLog log{view};
     Platform platform;
@@ -90,6 +96,170 @@ TEST(UsbStation, OnePhonePulledOutMidReadLeavesTheOtherPhonesDumpWhole) {
     ASSERT_TRUE(second.waitUntilUnplugged(milliseconds(1000)));
     EXPECT_EQ(port.listPhones(), (std::vector<std::string>{"1-1.3"}));
     EXPECT_FALSE(first.unpluggedAt().has_value());
+}
+
+// libusb_init as a system may answer it: refused while `initRefused` is set (no usbfs yet at boot).
+std::atomic<bool> initRefused{false};
+std::atomic<int> initCalls{0};
+int flakyInit(libusb_context** context) {
+    ++initCalls;
+    if (initRefused.load()) return LIBUSB_ERROR_OTHER;
+    return libusb_init(context);
+}
+
+// A station's watcher over real libusb: every arrival gets a session of its own, and what it
+// reports is kept as "+N location", "-N location" and "unread".
+class UsbDay : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(underUmockdevWrapper()) << "run under umockdev-wrapper"; }
+
+    std::vector<std::string> events() {
+        const std::lock_guard lock(mutex);
+        return events_;
+    }
+    void note(std::string event) {
+        const std::lock_guard lock(mutex);
+        events_.push_back(std::move(event));
+    }
+    // The watcher and the sessions it made, both gone before the port and the phones of the
+    // test that declared it after them.
+    struct Watch {
+        UsbDay& day;
+        std::unique_ptr<PhoneWatcher> watcher;
+        ~Watch() {
+            watcher.reset();
+            day.sessions.clear();
+        }
+        PhoneWatcher* operator->() { return watcher.get(); }
+    };
+    Watch watch(StoryRig& rig, UsbPort& port) {
+        return {*this,
+                std::make_unique<PhoneWatcher>(
+                    rig.platform,
+                    [this, &rig, &port](const WatchedPhone& watched) {
+                        auto session =
+                            std::make_unique<UsbSession>(rig, port, watched.phone.location);
+                        SessionState* state = &session->state;
+                        note("+" + std::to_string(watched.arrival) + " " + watched.phone.location);
+                        const std::lock_guard lock(mutex);
+                        sessions.push_back(std::move(session));
+                        return std::shared_ptr<SessionState>(std::shared_ptr<void>{}, state);
+                    },
+                    [this](const WatchedPhone& watched) {
+                        note("-" + std::to_string(watched.arrival) + " " + watched.phone.location);
+                    },
+                    [this] { note("unread"); })};
+    }
+    // The events from `from` on, ordered by location (arrivals in one scan come in the bus's
+    // order, which libusb does not fix).
+    std::vector<std::string> byLocation(std::size_t from) {
+        std::vector<std::string> seen = events();
+        std::sort(seen.begin() + static_cast<std::ptrdiff_t>(from), seen.end(),
+                  [](const std::string& a, const std::string& b) {
+                      return a.substr(a.find(' ')) < b.substr(b.find(' '));
+                  });
+        return seen;
+    }
+
+    std::mutex mutex;
+    std::vector<std::string> events_;
+    std::vector<std::unique_ptr<UsbSession>> sessions;  // declared before the watcher goes
+};
+
+// libusb can't start at first, later the bus can't be read for a while: the watcher says so once
+// each time, keeps both phones and their sessions through it, and takes no phone for new.
+TEST_F(UsbDay, ABusThatCantBeReadIsSaidOnceAndKeepsEverySession) {
+    initRefused = true;
+    EmulatedPhone first;
+    EmulatedPhone second(first, 4, SimPhone::erasedFlashMaskOf(2));
+    LibusbPort port(RemovalNotice::hotplug, &flakyInit);
+    EXPECT_FALSE(port.available());
+    StoryRig rig(&port);
+    auto watcher = watch(rig, port);
+    watcher->scan();
+    watcher->scan();
+    EXPECT_EQ(events(), (std::vector<std::string>{"unread"}));
+
+    initRefused = false;  // started at the next look
+    watcher->scan();
+    const std::vector<std::string> arrived = byLocation(1);
+    ASSERT_EQ(arrived.size(), 3u);
+    EXPECT_EQ(arrived[0], "unread");
+    EXPECT_TRUE(arrived[1].ends_with(" 1-1.3") && arrived[2].ends_with(" 1-1.4"));
+
+    initRefused = true;
+    watcher->scan();
+    // The one watch of the bus looks too, and finds it unread as well.
+    const int calls = initCalls.load();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (initCalls.load() < calls + 2 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    EXPECT_GE(initCalls.load(), calls + 2);
+    initRefused = false;
+    watcher->scan();
+    EXPECT_EQ(events().size(), 4u);
+    EXPECT_EQ(events().back(), "unread");
+    EXPECT_EQ(watcher->watching(), 2u);
+    for (const auto& session : sessions) {
+        EXPECT_TRUE(session->state.connected.load());
+        EXPECT_TRUE(session->state.device.load()->handle().valid());
+    }
+}
+
+// Without udev's events: a phone leaves, its number goes to another phone at another socket, and
+// a third is put into the first one's socket at once. The port's own context still lists the
+// first at its old number; no open ever reaches the wrong phone, the watcher tells the first gone
+// and the third new, and the third keeps its session.
+TEST_F(UsbDay, NumbersComeRoundAndAQuickSwapOpenOnlyThePhoneAtTheSocket) {
+    EmulatedPhone first;  // 1-1.3, number 3
+    std::optional<EmulatedPhone> other;
+    std::optional<EmulatedPhone> swapped;
+    LibusbPort port;
+    StoryRig rig(&port);
+    auto watcher = watch(rig, port);
+    watcher->scan();
+    first.vanish();
+    other.emplace(first, 4, SimPhone::erasedFlashMaskOf(2), 3);
+    EXPECT_EQ(port.open("1-1.3"), kInvalidDevice);
+    EXPECT_EQ(port.openFailure("1-1.3"), UsbOpenFailure::gone);
+    EXPECT_TRUE(other->requests().empty());  // never opened for 1-1.3
+
+    swapped.emplace(first, 3, SimPhone::erasedFlashMaskOf(3), 9);
+    watcher->scan();
+    const std::vector<std::string> seen = byLocation(2);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[1], "-1 1-1.3");  // before any arrival of the same scan
+    EXPECT_TRUE(seen[2].ends_with(" 1-1.3") && seen[3].ends_with(" 1-1.4"));
+    ASSERT_EQ(sessions.size(), 3u);
+    EXPECT_FALSE(sessions[0]->state.connected.load());
+    const auto kept = std::find_if(sessions.begin() + 1, sessions.end(), [](const auto& session) {
+        return session->location == "1-1.3";
+    });
+    ASSERT_NE(kept, sessions.end());
+    EXPECT_TRUE((*kept)->state.connected.load());
+    EXPECT_TRUE((*kept)->state.device.load()->handle().valid());
+    EXPECT_EQ(swapped->requests().front(), "detach-and-claim 0");
+}
+
+// A write the phone never takes fails at its wait time and resets the OUT pipe before the call
+// returns; the next command goes through and gets its reply.
+TEST_F(UsbDay, AFailedWriteResetsItsPipeAndTheNextCommandIsAnswered) {
+    EmulatedPhone phone;
+    LibusbPort port;
+    StoryRig rig(&port);
+    const UsbPhoneLink link(port, rig.clock);
+    const DeviceHandle device = port.open(phone.location());
+    ASSERT_TRUE(device.valid());
+    phone.addFault(UrbFault::hang, phone.bulkUrbs() + 1);
+    EXPECT_FALSE(link.writePipe(device, 2, rqhwPacket, 300));
+    EXPECT_EQ(phone.requests(),
+              (std::vector<std::string>{"detach-and-claim 0", "discard", "clear-halt 02"}));
+    ASSERT_TRUE(link.writePipe(device, 2, rqhwPacket, 1000));
+    SimPhone reference;
+    reference.write(rqhwPacket);
+    EXPECT_EQ(link.readPipe(device, 2, 64, 1000).data, reference.read(64));
+    port.close(device);
 }
 
 }  // namespace

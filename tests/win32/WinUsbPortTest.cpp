@@ -28,6 +28,7 @@
 #include "presence/AttachedPhones.h"
 #include "presence/PresenceHandling.h"
 #include "protocol/CommandWorker.h"
+#include "protocol/UsbPhoneLink.h"
 #include "ui/CommandBodies.h"
 
 namespace norvale {
@@ -62,7 +63,11 @@ struct FakeDevice {
     SimInEndpoint in{kPacket};
     Bytes keptForNextRead;
     bool attached = true;
-    bool silent = false;  // the phone answers no read (NAK) until the read is aborted
+    bool silent = false;     // the phone answers no read (NAK) until the read is aborted
+    bool silentOut = false;  // nor takes a write: it stays in flight until aborted
+    // WinUSB opens a device for one handle at a time: a second CreateFile, this program's or
+    // another's, fails with ERROR_ACCESS_DENIED while `heldBy` is not 0.
+    int heldBy = 0;  // 1: this program's open handle, 2: another program's
     bool stallIn = false;
     // What SetupAPI tells of the device: its function driver, its installation, its socket and
     // its instance id (Windows makes the last part up, with '&', for a device without a serial).
@@ -96,6 +101,8 @@ struct FakeBus {
     int controlRequests = 0;
     int turnedAway = 0;  // transfers refused at once because the device had gone
     std::vector<std::pair<std::size_t, OVERLAPPED*>> pending;  // reads the phone has not answered
+    std::vector<std::pair<std::size_t, OVERLAPPED*>> pendingWrites;  // writes it has not taken
+    bool setsFail = false;  // SetupDiGetClassDevs fails: the bus can't be read now
     // What each read in flight has taken so far, by its OVERLAPPED record.
     struct InRead {
         PUCHAR buffer = nullptr;
@@ -137,6 +144,10 @@ HDEVINFO WINAPI getClassDevs(const GUID* guid, PCSTR, HWND, DWORD flags) {
     const std::lock_guard lock(bus->mutex);
     bus->classAsked = *guid;
     bus->flagsAsked = flags;
+    if (bus->setsFail) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
     std::vector<std::string> listed{bus->otherDevice};
     for (const FakeDevice& device : bus->devices) {
         if (device.attached) listed.push_back(device.path);
@@ -233,7 +244,13 @@ HANDLE WINAPI createFile(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
     const std::lock_guard lock(bus->mutex);
     bus->createFlags = flags;
     for (std::size_t i = 0; i < bus->devices.size(); ++i) {
-        if (bus->devices[i].attached && ::lstrcmpiA(bus->devices[i].path.c_str(), path) == 0) {
+        FakeDevice& device = bus->devices[i];
+        if (device.attached && ::lstrcmpiA(device.path.c_str(), path) == 0) {
+            if (device.heldBy != 0) {
+                ::SetLastError(ERROR_ACCESS_DENIED);
+                return INVALID_HANDLE_VALUE;
+            }
+            device.heldBy = 1;
             return fileOf(i);
         }
     }
@@ -243,8 +260,9 @@ HANDLE WINAPI createFile(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
 
 BOOL WINAPI closeFile(HANDLE file) {
     const std::lock_guard lock(bus->mutex);
-    bus->releases.push_back("close " +
-                            std::to_string((reinterpret_cast<std::uintptr_t>(file) - 0x7000) / 8));
+    const std::size_t device = (reinterpret_cast<std::uintptr_t>(file) - 0x7000) / 8;
+    bus->releases.push_back("close " + std::to_string(device));
+    if (device < bus->devices.size()) bus->devices[device].heldBy = 0;
     return TRUE;
 }
 
@@ -379,6 +397,12 @@ BOOL WINAPI writePipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, PUCHAR data, ULON
     FakeDevice& device = bus->devices.at(deviceOf(usb));
     if (!device.attached) return ++bus->turnedAway, failWith(ERROR_BAD_COMMAND);
     if (failedOnHalt(device, pipe, overlapped)) return failWith(ERROR_IO_PENDING);
+    if (device.silentOut) {
+        // The phone answers NAK: the write stays in flight until it is aborted.
+        overlapped->Internal = kStatusPending;
+        bus->pendingWrites.emplace_back(deviceOf(usb), overlapped);
+        return failWith(ERROR_IO_PENDING);
+    }
     bus->writes.emplace_back(pipe, Bytes(data, data + size));
     if (pipe == kOutPipe) device.phone->write(std::span(data, size));
     complete(overlapped, 0, size);
@@ -408,8 +432,8 @@ BOOL WINAPI readPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, PUCHAR buffer, ULO
 BOOL WINAPI abortPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe) {
     const std::lock_guard lock(bus->mutex);
     bus->aborts.push_back(pipe);
-    std::erase_if(bus->pending, [&](const auto& read) {
-        if (read.first != deviceOf(usb) || pipe != kInPipe) return false;
+    std::erase_if(pipe == kInPipe ? bus->pending : bus->pendingWrites, [&](const auto& read) {
+        if (read.first != deviceOf(usb)) return false;
         OVERLAPPED* const overlapped = read.second;
         bus->completers.emplace_back([overlapped, latency = bus->cancelLatencyMs] {
             ::Sleep(latency);
@@ -452,14 +476,17 @@ BOOL WINAPI overlappedResult(WINUSB_INTERFACE_HANDLE, LPOVERLAPPED overlapped, L
     return ::GetOverlappedResult(nullptr, overlapped, count, wait);
 }
 
-// The phone is pulled out: reads in flight end with the device gone, later requests fail.
+// The phone is pulled out: transfers in flight end with the device gone (or, as the I/O manager
+// may end them, cancelled: 995), later requests fail.
 void unplug(std::size_t device) {
     const std::lock_guard lock(bus->mutex);
     bus->devices.at(device).attached = false;
-    for (const auto& [owner, overlapped] : bus->pending) {
-        if (owner == device) complete(overlapped, bus->devices.at(device).unplugStatus, 0);
+    for (auto* list : {&bus->pending, &bus->pendingWrites}) {
+        for (const auto& [owner, overlapped] : *list) {
+            if (owner == device) complete(overlapped, bus->devices.at(device).unplugStatus, 0);
+        }
+        std::erase_if(*list, [&](const auto& transfer) { return transfer.first == device; });
     }
-    std::erase_if(bus->pending, [&](const auto& read) { return read.first == device; });
 }
 
 WinUsbApi standIns() {
@@ -918,7 +945,8 @@ TEST_P(WinUsbUnplug, ATransferEndedByThePullIsGoneAndNothingIsRetriedOrReset) {
     EXPECT_TRUE(fake.resets.empty());
     EXPECT_TRUE(fake.writes.empty());
     EXPECT_EQ(fake.reads.size(), 1u);
-    EXPECT_LE(fake.controlRequests, 1);  // ERROR_GEN_FAILURE asks the device once, which is gone
+    // ERROR_GEN_FAILURE and 995 ask the device once, which is gone.
+    EXPECT_LE(fake.controlRequests, 1);
     port.close(phone);
 }
 
@@ -929,7 +957,9 @@ INSTANTIATE_TEST_SUITE_P(
                       UnplugEnd{"NoSuchDevice", 0xC00701B1},
                       UnplugEnd{"DeviceDoesNotExist", 0xC00000C0},  // ERROR_DEV_NOT_EXIST
                       UnplugEnd{"DeviceNotConnected", kStatusDeviceNotConnected},
-                      UnplugEnd{"FileNotFound", 0xC000000E}),  // STATUS_NO_SUCH_DEVICE
+                      UnplugEnd{"FileNotFound", 0xC000000E},  // STATUS_NO_SUCH_DEVICE
+                      // ERROR_OPERATION_ABORTED, as the I/O manager ends a request in flight.
+                      UnplugEnd{"Cancelled", kStatusCancelled}),
     [](const ::testing::TestParamInfo<UnplugEnd>& info) { return std::string(info.param.name); });
 
 // After the pull, WinUSB turns every new transfer away with ERROR_BAD_COMMAND.
@@ -944,6 +974,49 @@ TEST_F(WinUsbPortTest, ATransferTurnedAwayAfterThePullIsGoneAndTheNextIsNotIssue
     EXPECT_TRUE(fake.resets.empty());
     EXPECT_EQ(fake.controlRequests, 0);
     port.close(phone);
+}
+
+// A day on the bus: another program holds the phone, a bus read fails for a moment, a write the
+// phone never takes, and a device whose own serial is not the one its instance id names.
+TEST_F(WinUsbPortTest, ABusyPhoneAFailedBusReadAFailedWriteAndAWrongSerialAreToldApart) {
+    fake.devices.emplace_back();
+    fake.devices[0].heldBy = 2;
+    EXPECT_FALSE(port.open(kPhonePath).valid());
+    EXPECT_EQ(port.openFailure(kPhonePath), UsbOpenFailure::inUse);
+    fake.devices[0].heldBy = 0;
+    const DeviceHandle phone = port.open(kPhonePath);
+    ASSERT_TRUE(phone.valid());
+    EXPECT_EQ(port.openFailure(kPhonePath), UsbOpenFailure::inUse);  // a second opener
+
+    fake.setsFail = true;
+    EXPECT_FALSE(port.lookAtBus().read);
+    fake.setsFail = false;
+    const UsbBusLook look = port.lookAtBus();
+    EXPECT_TRUE(look.read);
+    EXPECT_EQ(look.phones,
+              (std::vector<UsbAttached>{{kPhonePath, "USB\\VID_22B8&PID_4903\\5&2F&0&3"}}));
+
+    // The write is aborted at its wait time and its pipe reset before the next command.
+    Win32Clock clock;
+    const UsbPhoneLink link(port, clock);
+    fake.devices[0].silentOut = true;
+    EXPECT_FALSE(link.writePipe(phone, 2, rqhwPacket, 200));
+    EXPECT_EQ(fake.aborts, std::vector<UCHAR>{kOutPipe});
+    EXPECT_EQ(fake.resets, std::vector<UCHAR>{kOutPipe});
+    fake.devices[0].silentOut = false;
+    EXPECT_TRUE(link.writePipe(phone, 2, rqhwPacket, 1000));
+    port.close(phone);
+
+    // Windows keeps the serial upper-cased: the device's own "sn0042" is that phone, "SN0043"
+    // behind the same path is another.
+    fake.devices[0].instanceId = "USB\\VID_22B8&PID_4903\\SN0042";
+    fake.devices[0].ids.iSerialNumber = 7;
+    fake.devices[0].strings[7] = "sn0042";
+    const DeviceHandle same = port.open(kPhonePath);
+    EXPECT_TRUE(same.valid());
+    port.close(same);
+    fake.devices[0].strings[7] = "SN0043";
+    EXPECT_FALSE(port.open(kPhonePath).valid());
 }
 
 }  // namespace

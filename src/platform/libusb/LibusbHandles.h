@@ -53,6 +53,8 @@ public:
     }
 
     std::span<libusb_device* const> devices() const { return {list_, count_}; }
+    // False when libusb could not list the devices (not the same as finding none).
+    bool read() const { return list_ != nullptr; }
 
 private:
     libusb_device** list_ = nullptr;
@@ -79,13 +81,15 @@ public:
     }
     ~ClaimedInterface() { release(); }
 
-    // False, holding nothing, when libusb would not claim it.
-    bool claim(libusb_device_handle* handle, int number) {
+    // libusb's answer: 0 once claimed, else its error, holding nothing.
+    int claim(libusb_device_handle* handle, int number) {
         release();
-        if (libusb_claim_interface(handle, number) != 0) return false;
+        if (const int refused = libusb_claim_interface(handle, number); refused != 0) {
+            return refused;
+        }
         handle_ = handle;
         number_ = number;
-        return true;
+        return 0;
     }
 
 private:

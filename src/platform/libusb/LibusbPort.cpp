@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <climits>
 #include <deque>
 #include <optional>
@@ -125,17 +126,24 @@ BulkPair bulkPairOf(libusb_device* device) {
     return findBulkPair(*config);
 }
 
+// "bus:number", which the kernel gives anew to each device that arrives.
+std::string attachmentOf(libusb_device* device) {
+    return std::to_string(libusb_get_bus_number(device)) + ':' +
+           std::to_string(libusb_get_device_address(device));
+}
+
 // One look at the bus, in a context made for it: what is attached now, whatever hotplug events
-// the system did or did not send. No devices when libusb can't start.
+// the system did or did not send. Unread when libusb can't start or can't list the devices.
 class BusLook {
 public:
-    BusLook() {
+    explicit BusLook(LibusbInit init) {
         libusb_context* context = nullptr;
-        if (libusb_init(&context) != 0) return;
+        if (init(&context) != 0) return;
         context_.reset(context);
         list_ = std::make_unique<LibusbDeviceList>(context);
     }
 
+    bool read() const { return list_ && list_->read(); }
     std::span<libusb_device* const> devices() const {
         return list_ ? list_->devices() : std::span<libusb_device* const>{};
     }
@@ -145,6 +153,12 @@ public:
             if (isPhone(device) && locationOf(device) == location) return device;
         }
         return nullptr;
+    }
+    // The context, for a device opened in it; the list goes first (an open handle keeps its
+    // device referenced).
+    UniqueLibusbContext release() {
+        list_.reset();
+        return std::move(context_);
     }
 
 private:
@@ -161,6 +175,7 @@ struct LibusbPort::OpenPhone {
     UniqueLibusbContext context;
     LibusbEventThread events;
     std::string location;
+    std::string attachment;  // "bus:number" of the device opened
     // The handle before the claim: the interface is released before the handle is closed.
     UniqueLibusbHandle handle;
     ClaimedInterface claim;
@@ -173,20 +188,34 @@ struct LibusbPort::OpenPhone {
     std::set<libusb_transfer*> outstanding;
 };
 
-LibusbPort::LibusbPort(RemovalNotice notice) {
+struct LibusbPort::Opened {
+    DeviceHandle device = kInvalidDevice;
+    UsbOpenFailure failure = UsbOpenFailure::failed;
+};
+
+LibusbPort::LibusbPort(RemovalNotice notice, LibusbInit init) : notice_(notice), init_(init) {
+    context();
+}
+
+libusb_context* LibusbPort::context() {
+    const std::lock_guard lock(startMutex_);
+    if (context_) return context_.get();
     libusb_context* context = nullptr;
-    if (libusb_init(&context) != 0) return;
+    if (init_(&context) != 0) return nullptr;
     context_.reset(context);
-    if (notice == RemovalNotice::hotplug && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
+    if (notice_ == RemovalNotice::hotplug && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
         libusb_hotplug_callback_handle handle{};
-        if (libusb_hotplug_register_callback(context, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
-                                             LIBUSB_HOTPLUG_NO_FLAGS, kFlashModeVendorId,
-                                             kFlashModeProductId, LIBUSB_HOTPLUG_MATCH_ANY,
-                                             &onDeviceLeft, this, &handle) == LIBUSB_SUCCESS) {
+        const auto events = static_cast<libusb_hotplug_event>(
+            static_cast<int>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) |
+            static_cast<int>(LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT));
+        if (libusb_hotplug_register_callback(
+                context, events, LIBUSB_HOTPLUG_NO_FLAGS, kFlashModeVendorId, kFlashModeProductId,
+                LIBUSB_HOTPLUG_MATCH_ANY, &onHotplug, this, &handle) == LIBUSB_SUCCESS) {
             hotplug_ = HotplugRegistration(context, handle);
         }
     }
     events_.start(context);
+    return context;
 }
 
 LibusbPort::~LibusbPort() {
@@ -198,26 +227,48 @@ LibusbPort::~LibusbPort() {
     // The members go in the reverse order of their declaration: the event thread first.
 }
 
-std::vector<std::string> LibusbPort::listPhones() {
-    std::vector<std::string> phones;
-    if (!context_) return phones;
-    const BusLook bus;
+UsbBusLook LibusbPort::lookAtBus() {
+    UsbBusLook look;
+    if (!context()) return look;
+    const BusLook bus(init_);
+    if (!bus.read()) return look;
+    look.read = true;
     for (libusb_device* device : bus.devices()) {
         if (!isPhone(device)) continue;
         std::string location = locationOf(device);
-        if (!location.empty()) phones.push_back(std::move(location));
+        if (!location.empty()) look.phones.push_back({std::move(location), attachmentOf(device)});
     }
+    return look;
+}
+
+std::vector<std::string> LibusbPort::listPhones() {
+    std::vector<std::string> phones;
+    for (UsbAttached& phone : lookAtBus().phones) phones.push_back(std::move(phone.location));
     return phones;
 }
 
-bool LibusbPort::attached(const std::string& location) const {
-    const BusLook bus;
-    return bus.phoneAt(location) != nullptr;
+std::string LibusbPort::attachmentAt(const std::string& location, bool* read) {
+    const BusLook bus(init_);
+    if (read) *read = bus.read();
+    libusb_device* const device = bus.phoneAt(location);
+    return device ? attachmentOf(device) : std::string{};
+}
+
+bool LibusbPort::waitForBusChange(StopToken stop, std::uint32_t waitMs) {
+    const StopWake wake(stop, [this] {
+        const std::lock_guard lock(removalMutex_);
+        removalChanged_.notify_all();
+    });
+    std::unique_lock lock(removalMutex_);
+    const std::uint64_t seen = busEvents_;
+    return removalChanged_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
+        return closing_ || stop.stopRequested() || busEvents_ != seen;
+    }) && busEvents_ != seen;
 }
 
 std::string LibusbPort::serialNumber(const std::string& location) {
-    if (!context_) return {};
-    const BusLook bus;
+    if (!context()) return {};
+    const BusLook bus(init_);
     libusb_device* const device = bus.phoneAt(location);
     libusb_device_descriptor descriptor{};
     if (!device || libusb_get_device_descriptor(device, &descriptor) != 0 ||
@@ -232,62 +283,74 @@ std::string LibusbPort::serialNumber(const std::string& location) {
     const int length = libusb_get_string_descriptor_ascii(
         handle.get(), descriptor.iSerialNumber, text.data(), static_cast<int>(text.size()));
     if (length <= 0) return {};
-    return std::string(text.begin(), text.begin() + length);
+    // As Windows gives it in the device's instance id, upper-cased: the same phone has the same
+    // serial on every system and road.
+    std::string serial(text.begin(), text.begin() + length);
+    std::transform(serial.begin(), serial.end(), serial.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return serial;
 }
 
 UsbOpenFailure LibusbPort::openFailure(const std::string& location) {
-    if (const DeviceHandle device = open(location); device.valid()) {
-        close(device);
-        return UsbOpenFailure::none;
-    }
-    const BusLook bus;
-    libusb_device* const device = bus.phoneAt(location);
-    if (!device) return UsbOpenFailure::gone;
-    libusb_device_handle* raw = nullptr;
-    const int opened = libusb_open(device, &raw);
-    const UniqueLibusbHandle handle(raw);
-    if (opened == LIBUSB_ERROR_ACCESS) return UsbOpenFailure::noPermission;
-    return opened == LIBUSB_ERROR_NO_DEVICE ? UsbOpenFailure::gone : UsbOpenFailure::failed;
+    const Opened opened = tryOpen(location);
+    if (opened.device.valid()) close(opened.device);
+    return opened.failure;
 }
 
-DeviceHandle LibusbPort::open(const std::string& location) {
-    if (!context_) return kInvalidDevice;
+DeviceHandle LibusbPort::open(const std::string& location) { return tryOpen(location).device; }
+
+LibusbPort::Opened LibusbPort::tryOpen(const std::string& location) {
+    libusb_context* const portContext = context();
+    if (!portContext) return {};
+    BusLook look(init_);
+    if (!look.read()) return {};
+    libusb_device* const fresh = look.phoneAt(location);
+    if (!fresh) return {kInvalidDevice, UsbOpenFailure::gone};
     auto phone = std::make_shared<OpenPhone>();
     phone->location = location;
-    const auto take = [&](libusb_context* context) {
-        const LibusbDeviceList list(context);
-        for (libusb_device* candidate : list.devices()) {
-            if (!isPhone(candidate) || locationOf(candidate) != location) continue;
-            phone->endpoints = bulkPairOf(candidate);
-            libusb_device_handle* handle = nullptr;
-            if (phone->endpoints.interfaceNumber < 0 || libusb_open(candidate, &handle) != 0) {
-                return false;
-            }
-            phone->handle.reset(handle);
-            return true;
+    phone->attachment = attachmentOf(fresh);
+    phone->endpoints = bulkPairOf(fresh);
+    if (phone->endpoints.interfaceNumber < 0) return {};
+
+    // The port's context serves the device with its event thread when it knows that very device
+    // (the same number at the same socket); otherwise the look's context is kept for it.
+    const LibusbDeviceList known(portContext);
+    libusb_device* chosen = fresh;
+    for (libusb_device* candidate : known.devices()) {
+        if (isPhone(candidate) && attachmentOf(candidate) == phone->attachment &&
+            locationOf(candidate) == location) {
+            chosen = candidate;
+            break;
         }
-        return false;
-    };
-    // The port's context knows the phone when the system told of its arrival. One it never heard
-    // of (no udev) is opened in a context of its own, with its own event thread.
-    if (!take(context_.get())) {
-        libusb_context* context = nullptr;
-        if (libusb_init(&context) != 0) return kInvalidDevice;
-        phone->context.reset(context);
-        if (!take(context)) return kInvalidDevice;
-        phone->events.start(context);
     }
+    libusb_device_handle* handle = nullptr;
+    if (const int refused = libusb_open(chosen, &handle); refused != 0) {
+        if (refused == LIBUSB_ERROR_ACCESS) return {kInvalidDevice, UsbOpenFailure::noPermission};
+        if (refused == LIBUSB_ERROR_NO_DEVICE) return {kInvalidDevice, UsbOpenFailure::gone};
+        if (refused == LIBUSB_ERROR_BUSY) return {kInvalidDevice, UsbOpenFailure::inUse};
+        return {};
+    }
+    phone->handle.reset(handle);
+    if (chosen == fresh) phone->context = look.release();
     // A kernel driver that bound to the interface is taken off it for as long as it is claimed.
     // Where libusb can't do that, the claim below says whether the interface is free.
     libusb_set_auto_detach_kernel_driver(phone->handle.get(), 1);
-    if (!phone->claim.claim(phone->handle.get(), phone->endpoints.interfaceNumber)) {
-        return kInvalidDevice;
+    if (const int refused =
+            phone->claim.claim(phone->handle.get(), phone->endpoints.interfaceNumber);
+        refused != 0) {
+        if (refused == LIBUSB_ERROR_BUSY) return {kInvalidDevice, UsbOpenFailure::inUse};
+        if (refused == LIBUSB_ERROR_NO_DEVICE) return {kInvalidDevice, UsbOpenFailure::gone};
+        return {};
     }
+    // The device held is the one at the socket still: a look after the open finds its number
+    // there. Another device that took the number since sits elsewhere, or the socket is empty.
+    if (attachmentAt(location) != phone->attachment) return {kInvalidDevice, UsbOpenFailure::gone};
+    if (phone->context) phone->events.start(phone->context.get());
 
     const std::lock_guard lock(devicesMutex_);
     const DeviceHandle opened{nextHandle_++};
     devices_.emplace(opened.bits, std::move(phone));
-    return opened;
+    return {opened, UsbOpenFailure::none};
 }
 
 void LibusbPort::close(DeviceHandle device) {
@@ -517,6 +580,16 @@ UsbTransfer LibusbPort::stringRequest(OpenPhone& phone, std::uint8_t index, std:
     return run(phone, transfer.get());
 }
 
+UsbStatus LibusbPort::resetPipe(DeviceHandle device, bool in) {
+    const std::shared_ptr<OpenPhone> phone = find(device);
+    if (!phone || phone->gone.load()) return UsbStatus::gone;
+    const int cleared =
+        libusb_clear_halt(phone->handle.get(), in ? phone->endpoints.in : phone->endpoints.out);
+    if (cleared == 0) return UsbStatus::done;
+    if (cleared == LIBUSB_ERROR_NO_DEVICE) phone->gone.store(true);
+    return statusOfError(cleared);
+}
+
 void LibusbPort::cancel(DeviceHandle device) {
     const std::shared_ptr<OpenPhone> phone = find(device);
     if (!phone) return;
@@ -526,26 +599,34 @@ void LibusbPort::cancel(DeviceHandle device) {
     for (libusb_transfer* transfer : phone->outstanding) libusb_cancel_transfer(transfer);
 }
 
-int LibusbPort::onDeviceLeft(libusb_context* /*context*/, libusb_device* device,
-                             libusb_hotplug_event /*event*/, void* port) {
-    static_cast<LibusbPort*>(port)->noteDeparture(locationOf(device));
+int LibusbPort::onHotplug(libusb_context* /*context*/, libusb_device* device,
+                          libusb_hotplug_event event, void* port) {
+    auto* self = static_cast<LibusbPort*>(port);
+    if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT) {
+        self->noteDeparture(attachmentOf(device));
+    } else {
+        const std::lock_guard lock(self->removalMutex_);
+        ++self->busEvents_;
+        self->removalChanged_.notify_all();
+    }
     return 0;  // stay registered
 }
 
-void LibusbPort::noteDeparture(const std::string& location) {
+void LibusbPort::noteDeparture(const std::string& attachment) {
     {
         const std::lock_guard lock(devicesMutex_);
         for (const auto& [bits, phone] : devices_) {
-            if (phone->location == location) phone->gone.store(true);
+            if (phone->attachment == attachment) phone->gone.store(true);
         }
     }
     const std::lock_guard lock(removalMutex_);
-    ++departures_[location];
+    ++departures_[attachment];
+    ++busEvents_;
     removalChanged_.notify_all();
 }
 
 bool LibusbPort::waitForRemoval(const std::string& location, StopToken stop) {
-    if (!context_) return false;
+    if (!context()) return false;
     // The wake takes the lock, so it can't fall between a look at the stop and the wait.
     // Registered before the lock is taken (a stop already requested runs it at once) and gone
     // after it is released (its destruction waits for a wake in progress).
@@ -555,22 +636,25 @@ bool LibusbPort::waitForRemoval(const std::string& location, StopToken stop) {
     });
     std::unique_lock lock(removalMutex_);
     if (closing_ || stop.stopRequested()) return false;
-    // Taken before the device list is read, so a departure reported after that read is seen.
-    const std::uint64_t seen = departures_[location];
+    // The device there now; a departure reported after this look is seen, since a departure
+    // reported before it would have left it out of the look.
     lock.unlock();
-    if (!attached(location)) return false;
+    const std::string attachment = attachmentAt(location);
+    if (attachment.empty()) return false;
     lock.lock();
+    const std::uint64_t seen = departures_[attachment];
     ++waiters_;
     const auto ended = [&] { return closing_ || stop.stopRequested(); };
     for (;;) {
         // A hotplug departure ends the wait at once; the bus is looked at besides, since a
         // system without udev tells of no departure.
         if (removalChanged_.wait_for(lock, kRemovalPollInterval,
-                                     [&] { return ended() || departures_[location] != seen; })) {
+                                     [&] { return ended() || departures_[attachment] != seen; })) {
             break;
         }
         lock.unlock();
-        const bool present = attached(location);
+        bool read = false;
+        const bool present = attachmentAt(location, &read) == attachment || !read;
         lock.lock();
         if (!present) break;
     }

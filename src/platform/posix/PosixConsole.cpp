@@ -1,4 +1,5 @@
-// Standard streams through write(2), the terminal's size through TIOCGWINSZ, Ctrl+C as SIGINT.
+// Standard streams through write(2), the terminal's size through TIOCGWINSZ, Ctrl+C as SIGINT,
+// the session's end as SIGTERM and SIGHUP.
 #include "platform/posix/PosixConsole.h"
 
 #include <sys/ioctl.h>
@@ -75,7 +76,8 @@ void PosixConsole::watchInterrupt(std::atomic<bool>* flag) {
     } else {
         action.sa_handler = SIG_DFL;
     }
-    ::sigaction(SIGINT, &action, nullptr);
+    // SIGTERM (a service manager, kill) and SIGHUP (the terminal closed) stop as the key does.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 }  // namespace norvale

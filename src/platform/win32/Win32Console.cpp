@@ -1,4 +1,5 @@
-// Console output in UTF-16 or UTF-8 bytes, the UI language, and Ctrl+C through a control handler.
+// Console output in UTF-16 or UTF-8 bytes, the UI language, and Ctrl+C and the console's close,
+// logoff and shutdown through a control handler.
 #include "platform/win32/Win32Console.h"
 
 #include <string>
@@ -9,12 +10,25 @@ namespace {
 std::atomic<std::atomic<bool>*> watchedFlag{nullptr};
 // Set once a first interrupt was taken: the next one ends the program as usual.
 std::atomic<bool> interruptTaken{false};
+// Manual-reset, set while nothing is watched: the handler of the session's end waits on it.
+// Made on the main thread before the handler is first registered, never closed (the process's
+// end closes it), so the handler's thread never meets a closed handle.
+HANDLE watchEnded = nullptr;
 
 BOOL WINAPI onControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
     std::atomic<bool>* flag = watchedFlag.load();
-    if (flag == nullptr || interruptTaken.exchange(true)) return FALSE;
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        if (flag == nullptr || interruptTaken.exchange(true)) return FALSE;
+        flag->store(true);
+        return TRUE;
+    }
+    if (event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT) {
+        return FALSE;
+    }
+    if (flag == nullptr) return FALSE;
     flag->store(true);
+    // Returning ends the process: first the owner stops what it runs and writes its records.
+    ::WaitForSingleObject(watchEnded, kConsoleEndWaitMs);
     return TRUE;
 }
 
@@ -108,15 +122,25 @@ std::string Win32Console::language() const {
 }
 
 std::string Win32Console::nativeToUtf8(std::string_view text) const {
+    // The program's names are UTF-8 already (its arguments come from the wide command line);
+    // bytes that are no UTF-8 (a phone's string, say) are read in the ANSI code page.
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                            static_cast<int>(text.size()), nullptr, 0) > 0) {
+        return std::string(text);
+    }
     return utf8From(wideFrom(CP_ACP, text));
 }
 
 void Win32Console::watchInterrupt(std::atomic<bool>* flag) {
+    if (watchEnded == nullptr) watchEnded = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
     const bool wasWatching = watchedFlag.exchange(flag) != nullptr;
     if (flag != nullptr && !wasWatching) {
         interruptTaken.store(false);
+        ::ResetEvent(watchEnded);
         SetConsoleCtrlHandler(onControl, TRUE);
     } else if (flag == nullptr && wasWatching) {
+        // A handler waiting for the session's end returns now, and the process ends with it.
+        ::SetEvent(watchEnded);
         SetConsoleCtrlHandler(onControl, FALSE);
     }
 }

@@ -49,4 +49,10 @@ ControlResult Win32DriverPort::control(DeviceHandle device, std::uint32_t code,
     return {};
 }
 
+void Win32DriverPort::cancel(DeviceHandle device) {
+    // Each request then completes with STATUS_CANCELLED and signals its call's event, so the
+    // control() waiting on it returns at once, not completed. None outstanding: ERROR_NOT_FOUND.
+    cancelIoEx_(toHandle(device), nullptr);
+}
+
 }  // namespace norvale

@@ -1,9 +1,10 @@
-// Files opened with CreateFileA, each owned by a File that closes it on every path.
+// Files opened with CreateFileW, each owned by a File that closes it on every path.
 #include "platform/win32/Win32FileSystem.h"
 
 #include <algorithm>
 #include <limits>
 
+#include "platform/win32/WideName.h"
 #include "platform/win32/Win32Handles.h"
 
 namespace norvale {
@@ -113,32 +114,41 @@ OpenedFile opened(UniqueFile handle) {
 
 }  // namespace
 
-OpenedFile Win32FileSystem::openForReading(const std::string& name) {
+std::optional<std::wstring> Win32FileSystem::wide(const std::string& name) const {
     // An empty name would otherwise surface as whatever the system makes of it.
-    if (name.empty()) return {nullptr, FileError::invalidName};
-    return opened(UniqueFile{::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    if (name.empty()) return std::nullopt;
+    return wideName(name, codePage_);
+}
+
+OpenedFile Win32FileSystem::openForReading(const std::string& name) {
+    const auto path = wide(name);
+    if (!path) return {nullptr, FileError::invalidName};
+    return opened(UniqueFile{::CreateFileW(path->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)});
 }
 
 OpenedFile Win32FileSystem::createNew(const std::string& name) {
-    if (name.empty()) return {nullptr, FileError::invalidName};
+    const auto path = wide(name);
+    if (!path) return {nullptr, FileError::invalidName};
     // CREATE_NEW fails on an existing name instead of truncating it: a dump never overwrites.
-    return opened(UniqueFile{::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    return opened(UniqueFile{::CreateFileW(path->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)});
 }
 
 OpenedFile Win32FileSystem::openForAppending(const std::string& name) {
-    if (name.empty()) return {nullptr, FileError::invalidName};
+    const auto path = wide(name);
+    if (!path) return {nullptr, FileError::invalidName};
     // OPEN_ALWAYS keeps what the file holds; append() goes to its end. Readers may share it, a
     // second writer may not: two programs' lines never mix.
     return opened(
-        UniqueFile{::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+        UniqueFile{::CreateFileW(path->c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)});
 }
 
 FileError Win32FileSystem::checkNameFree(const std::string& name) {
-    if (name.empty()) return FileError::invalidName;
-    if (::GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const auto path = wide(name);
+    if (!path) return FileError::invalidName;
+    if (::GetFileAttributesW(path->c_str()) != INVALID_FILE_ATTRIBUTES) {
         return FileError::alreadyExists;
     }
     const DWORD error = ::GetLastError();
@@ -150,19 +160,24 @@ std::string Win32FileSystem::workingFolderName(std::string_view relative) const 
 }
 
 FileError Win32FileSystem::renameNoReplace(const std::string& from, const std::string& to) {
-    if (from.empty() || to.empty()) return FileError::invalidName;
+    const auto source = wide(from);
+    const auto target = wide(to);
+    if (!source || !target) return FileError::invalidName;
     // Without MOVEFILE_REPLACE_EXISTING the system refuses a taken name in the same step as the
     // rename, so no file that appeared meanwhile is lost; write-through returns only once the
     // new name is on the disk, so a rename reported as done is not undone by a power cut.
-    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return FileError::none;
+    if (::MoveFileExW(source->c_str(), target->c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return FileError::none;
+    }
     return fileErrorFromWin32(::GetLastError());
 }
 
 FileError Win32FileSystem::createFolder(const std::string& name) {
-    if (name.empty()) return FileError::invalidName;
+    const auto path = wide(name);
+    if (!path) return FileError::invalidName;
     // The folder's entry goes to the disk with the file system's log, which the write-through
     // rename of the first file named in it flushes.
-    if (::CreateDirectoryA(name.c_str(), nullptr)) return FileError::none;
+    if (::CreateDirectoryW(path->c_str(), nullptr)) return FileError::none;
     return fileErrorFromWin32(::GetLastError());
 }
 

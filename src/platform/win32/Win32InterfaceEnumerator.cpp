@@ -123,9 +123,8 @@ void Win32InterfaceEnumerator::closeSet(DeviceSet set) {
 }
 
 DeviceHandle Win32InterfaceEnumerator::open(const std::string& devicePath) {
-    return toDeviceHandle(::CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        0, nullptr));
+    return toDeviceHandle(::CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
 }
 
 void Win32InterfaceEnumerator::close(DeviceHandle device) { UniqueFile owner{toHandle(device)}; }

@@ -33,6 +33,12 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
+std::string upperCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
 // "vid_22b8&pid_4903", as the hub driver writes the ids into the device's path.
 std::string idsInPath() {
     char ids[32];
@@ -167,12 +173,24 @@ std::optional<std::vector<WinUsbPort::Listed>> WinUsbPort::enumeratePhones() {
         std::array<char, MAX_DEVICE_ID_LEN + 1> instance{};
         if (api_.getDeviceInstanceId(set.get(), &device, instance.data(),
                                      static_cast<DWORD>(instance.size()), nullptr)) {
-            phone.serial = serialOfInstanceId(instance.data());
+            phone.instance = instance.data();
+            phone.serial = serialOfInstanceId(phone.instance);
         }
         phone.path = std::move(path);
         phones.push_back(std::move(phone));
     }
     return phones;
+}
+
+UsbBusLook WinUsbPort::lookAtBus() {
+    UsbBusLook look;
+    std::optional<std::vector<Listed>> phones = enumeratePhones();
+    if (!phones) return look;
+    look.read = true;
+    for (Listed& phone : *phones) {
+        look.phones.push_back({std::move(phone.location), std::move(phone.instance)});
+    }
+    return look;
 }
 
 std::vector<std::string> WinUsbPort::listPhones() {
@@ -190,30 +208,26 @@ std::string WinUsbPort::serialNumber(const std::string& location) {
     return {};
 }
 
+struct WinUsbPort::Opened {
+    DeviceHandle device = kInvalidDevice;
+    UsbOpenFailure failure = UsbOpenFailure::failed;
+};
+
 UsbOpenFailure WinUsbPort::openFailure(const std::string& location) {
-    const DeviceHandle device = open(location);
-    if (device.valid()) {
-        close(device);
-        return UsbOpenFailure::none;
-    }
-    const auto phones = enumeratePhones();
-    const bool listed =
-        phones && std::any_of(phones->begin(), phones->end(),
-                              [&](const Listed& phone) { return phone.named(location); });
-    // Any user may open a WinUSB device; one that another program holds is refused as a sharing
-    // violation, which is no question of permission.
-    return listed ? UsbOpenFailure::failed : UsbOpenFailure::gone;
+    const Opened opened = tryOpen(location);
+    if (opened.device.valid()) close(opened.device);
+    return opened.failure;
 }
 
-DeviceHandle WinUsbPort::open(const std::string& location) {
-    std::string path;
-    for (Listed& phone : enumeratePhones().value_or(std::vector<Listed>{})) {
-        if (phone.named(location)) {
-            path = std::move(phone.path);
-            break;
-        }
-    }
-    if (path.empty()) return kInvalidDevice;
+DeviceHandle WinUsbPort::open(const std::string& location) { return tryOpen(location).device; }
+
+WinUsbPort::Opened WinUsbPort::tryOpen(const std::string& location) {
+    const std::optional<std::vector<Listed>> phones = enumeratePhones();
+    if (!phones) return {};
+    const auto listed = std::find_if(phones->begin(), phones->end(),
+                                     [&](const Listed& phone) { return phone.named(location); });
+    if (listed == phones->end()) return {kInvalidDevice, UsbOpenFailure::gone};
+    const std::string& path = listed->path;
     auto device = std::make_shared<Device>();
     // WinUSB works only on a handle opened for overlapped I/O.
     device->file =
@@ -222,9 +236,18 @@ DeviceHandle WinUsbPort::open(const std::string& location) {
                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr),
                          api_.closeHandle};
-    if (!device->file) return kInvalidDevice;
+    if (!device->file) {
+        const DWORD error = ::GetLastError();
+        // Any user may open a WinUSB device, but only one at a time: another program has it.
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+            return {kInvalidDevice, UsbOpenFailure::inUse};
+        }
+        return {kInvalidDevice, usbStatusOfError(error) == UsbStatus::gone
+                                    ? UsbOpenFailure::gone
+                                    : UsbOpenFailure::failed};
+    }
     WINUSB_INTERFACE_HANDLE usb = nullptr;
-    if (!api_.initialize(device->file.get(), &usb)) return kInvalidDevice;
+    if (!api_.initialize(device->file.get(), &usb)) return {};
     device->usb = UniqueWinUsbInterface{usb, api_.freeInterface};
 
     // Another device behind the path gets no flash commands. The device descriptor also gives
@@ -235,14 +258,14 @@ DeviceHandle WinUsbPort::open(const std::string& location) {
                             sizeof ids, &length) ||
         length != sizeof ids || ids.bDescriptorType != USB_DEVICE_DESCRIPTOR_TYPE ||
         ids.idVendor != kFlashModeVendorId || ids.idProduct != kFlashModeProductId) {
-        return kInvalidDevice;
+        return {};
     }
     device->manufacturerIndex = ids.iManufacturer;
     device->productIndex = ids.iProduct;
 
     // The one interface's first bulk endpoint each way; the IN one's packet size sizes reads.
     USB_INTERFACE_DESCRIPTOR settings{};
-    if (!api_.queryInterfaceSettings(usb, 0, &settings)) return kInvalidDevice;
+    if (!api_.queryInterfaceSettings(usb, 0, &settings)) return {};
     for (UCHAR index = 0; index < settings.bNumEndpoints; ++index) {
         WINUSB_PIPE_INFORMATION pipe{};
         if (!api_.queryPipe(usb, 0, index, &pipe) || pipe.PipeType != UsbdPipeTypeBulk) continue;
@@ -255,7 +278,7 @@ DeviceHandle WinUsbPort::open(const std::string& location) {
             device->outPipe = pipe.PipeId;
         }
     }
-    if (device->inPipe == 0 || device->outPipe == 0) return kInvalidDevice;
+    if (device->inPipe == 0 || device->outPipe == 0) return {};
 
     // The loader counts bytes: a write whose length is a whole number of packets gets no
     // zero-length packet after it.
@@ -281,11 +304,27 @@ DeviceHandle WinUsbPort::open(const std::string& location) {
         length >= 4 && languages[0] >= 4 && languages[1] == USB_STRING_DESCRIPTOR_TYPE) {
         device->language = static_cast<USHORT>(languages[2] | (languages[3] << 8));
     }
+    // The device behind the path is the phone the bus listed there: its own serial is the one
+    // its instance id names. A device that gives none is taken at its ids.
+    if (!listed->serial.empty() && ids.iSerialNumber != 0 && device->language) {
+        std::array<UCHAR, kDescriptorMax> serial{};
+        if (!api_.getDescriptor(usb, USB_STRING_DESCRIPTOR_TYPE, ids.iSerialNumber,
+                                *device->language, serial.data(), kDescriptorMax, &length) ||
+            length < 2 || serial[1] != USB_STRING_DESCRIPTOR_TYPE) {
+            return {};
+        }
+        std::string text;
+        for (ULONG i = 2; i + 1 < std::min<ULONG>(length, serial[0]); i += 2) {
+            text += static_cast<char>(serial[i]);
+        }
+        if (upperCase(text) != upperCase(listed->serial))
+            return {kInvalidDevice, UsbOpenFailure::gone};
+    }
 
     const DeviceHandle handle = toDeviceHandle(device->file.get());
     const std::lock_guard lock(mutex_);
     devices_[handle.bits] = std::move(device);
-    return handle;
+    return {handle, UsbOpenFailure::none};
 }
 
 void WinUsbPort::close(DeviceHandle device) {
@@ -360,6 +399,11 @@ UsbTransfer WinUsbPort::transfer(Device& device, bool out, std::uint8_t* data, s
                     status = ended == ERROR_OPERATION_ABORTED ? UsbStatus::timedOut
                                                               : usbStatusOfError(ended);
                 }
+            } else if (error == ERROR_OPERATION_ABORTED) {
+                // Not this call's abort: cancel(), or the I/O manager ending it as the phone
+                // was pulled out. Only the device can tell which.
+                std::array<UCHAR, 2> halt{};
+                status = answers(device, pipe, halt) ? UsbStatus::failed : UsbStatus::gone;
             } else {
                 status = usbStatusOfError(error);
             }
@@ -370,20 +414,23 @@ UsbTransfer WinUsbPort::transfer(Device& device, bool out, std::uint8_t* data, s
     return {status, static_cast<std::uint32_t>(std::min<std::size_t>(count, size))};
 }
 
-UsbStatus WinUsbPort::stallOrGone(Device& device, UCHAR pipe) {
+bool WinUsbPort::answers(Device& device, UCHAR pipe, std::array<UCHAR, 2>& status) {
     // GET_STATUS to the endpoint: two bytes, bit 0 set while it is halted. A device that was
-    // pulled out answers no control request; one that answers is there and only stalled.
+    // pulled out answers no control request.
     WINUSB_SETUP_PACKET setup{};
     setup.RequestType = 0x82;  // device to host, standard, endpoint
     setup.Request = 0x00;      // GET_STATUS
     setup.Index = pipe;
     setup.Length = 2;
-    std::array<UCHAR, 2> halt{};
     ULONG length = 0;
-    if (!api_.controlTransfer(device.usb.get(), setup, halt.data(), 2, &length, nullptr) ||
-        length != 2) {
-        return UsbStatus::gone;
-    }
+    return api_.controlTransfer(device.usb.get(), setup, status.data(), 2, &length, nullptr) &&
+           length == 2;
+}
+
+UsbStatus WinUsbPort::stallOrGone(Device& device, UCHAR pipe) {
+    // One that answers is there and only stalled.
+    std::array<UCHAR, 2> halt{};
+    if (!answers(device, pipe, halt)) return UsbStatus::gone;
     // Halted until the host clears it, and the next command would fail too. AUTO_CLEAR_STALL
     // has cleared an IN pipe already; one it hasn't, and an OUT pipe, are reset here.
     if ((halt[0] & 0x01) != 0) api_.resetPipe(device.usb.get(), pipe);
@@ -494,6 +541,17 @@ UsbTransfer WinUsbPort::stringDescriptor(DeviceHandle device, UsbString which,
         return {status, 0};
     }
     return {UsbStatus::done, std::min<ULONG>(length, size)};
+}
+
+UsbStatus WinUsbPort::resetPipe(DeviceHandle device, bool in) {
+    const auto found = find(device);
+    if (!found || found->gone) return UsbStatus::gone;
+    if (api_.resetPipe(found->usb.get(), in ? found->inPipe : found->outPipe)) {
+        return UsbStatus::done;
+    }
+    const UsbStatus status = usbStatusOfError(::GetLastError());
+    if (status == UsbStatus::gone) found->gone = true;
+    return status == UsbStatus::gone ? status : UsbStatus::failed;
 }
 
 void WinUsbPort::cancel(DeviceHandle device) {

@@ -5,6 +5,7 @@
 #include <setupapi.h>
 #include <winusb.h>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -89,7 +90,10 @@ struct WinUsbInterfaceTraits {
 // - ERROR_GEN_FAILURE is both how a stalled endpoint shows and what some host controllers end a
 //   transfer with when the device goes: stalled here, and the transfer then asks the device
 //   (see WinUsbPort) which of the two it was;
-// - ERROR_OPERATION_ABORTED that this binding did not cause (cancel()) and anything else: failed.
+// - ERROR_OPERATION_ABORTED that this binding did not cause: what cancel() ends a transfer with,
+//   and also what the I/O manager ends a transfer in flight with when the phone is pulled out;
+//   failed, once the device (asked as for a stall) shows it is still there, else gone;
+// - anything else: failed.
 UsbStatus usbStatusOfError(DWORD error);
 
 // The serial number in a device instance id, "USB\VID_22B8&PID_4903\<serial>". Windows makes up
@@ -103,6 +107,13 @@ std::string serialOfInstanceId(std::string_view instanceId);
 //   installed, is no phone of this road. A location is the socket, "hub<N>-port<M>", from the
 //   device's location information; a device without one is named by its device path. open()
 //   and waitForRemoval() take either.
+// - lookAtBus() names an attachment by the device's instance id: a serial-less phone put into the
+//   same socket gets the same one, so only a look between the two tells them apart.
+// - open() opens the path the listing gives for the location; a device that another program has
+//   open is refused with ERROR_ACCESS_DENIED (WinUSB devices are opened exclusively): inUse. After
+//   the open the device descriptor must give the phone's ids and, where the listing read a
+//   serial from the instance id, the device's own serial string must be that text (Windows
+//   keeps it upper-cased, so the two are compared so).
 // - A transfer that ends with ERROR_GEN_FAILURE asks the device for its endpoint's status on the
 //   control pipe: a device that answers stalled (and a halted endpoint is reset, so the next
 //   transfer finds it working; the IN pipe also has AUTO_CLEAR_STALL), one that does not is
@@ -120,6 +131,7 @@ public:
     explicit WinUsbPort(WinUsbApi api = {}) : api_(api) {}
 
     std::vector<std::string> listPhones() override;
+    UsbBusLook lookAtBus() override;
     std::string serialNumber(const std::string& location) override;
     UsbOpenFailure openFailure(const std::string& location) override;
     DeviceHandle open(const std::string& location) override;
@@ -132,6 +144,7 @@ public:
     std::unique_ptr<UsbInQueue> openInQueue(DeviceHandle device) override;
     UsbTransfer stringDescriptor(DeviceHandle device, UsbString which,
                                  std::span<std::uint8_t> buffer) override;
+    UsbStatus resetPipe(DeviceHandle device, bool in) override;
     void cancel(DeviceHandle device) override;
     bool waitForRemoval(const std::string& location, StopToken stop) override;
 
@@ -144,6 +157,7 @@ private:
         std::string location;  // the socket, or the path when the device names none
         std::string path;      // what CreateFileA opens
         std::string serial;
+        std::string instance;  // the device instance id
         bool named(const std::string& wanted) const;
     };
     // The phones, or nullopt when the bus could not be read (not the same as "none").
@@ -153,6 +167,10 @@ private:
     // After ERROR_GEN_FAILURE on `pipe`: stalled when the device still answers (its halt
     // cleared), gone when it does not.
     UsbStatus stallOrGone(Device& device, UCHAR pipe);
+    // Whether the device answers a request on its control pipe (the endpoint's status).
+    bool answers(Device& device, UCHAR pipe, std::array<UCHAR, 2>& status);
+    struct Opened;
+    Opened tryOpen(const std::string& location);
     std::shared_ptr<Device> find(DeviceHandle device);
     UsbTransfer transfer(Device& device, bool out, std::uint8_t* data, std::size_t size,
                          std::uint32_t waitMs);

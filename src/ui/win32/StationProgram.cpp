@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/win32/WideName.h"
 #include "station/StationEngine.h"
 #include "ui/StationWindowController.h"
 #include "ui/win32/StationWindow.h"
@@ -16,34 +17,42 @@
 
 namespace norvale {
 
-bool startRequested(const wchar_t* commandLine) {
+StationOptions stationOptions(const wchar_t* commandLine) {
+    StationOptions options;
     int count = 0;
     LPWSTR* words = CommandLineToArgvW(commandLine, &count);
-    if (words == nullptr) return false;
-    bool found = false;
+    if (words == nullptr) return options;
     for (int i = 1; i < count; ++i) {
-        if (std::wstring_view(words[i]) == L"--start" || std::wstring_view(words[i]) == L"/start") {
-            found = true;
+        const std::wstring_view word(words[i]);
+        if (word == L"--start" || word == L"/start") options.startAtOnce = true;
+        if (word == L"--lang" && i + 1 < count) {
+            const std::wstring_view language(words[++i]);
+            if (language == L"ru") options.language = Language::russian;
+            if (language == L"en") options.language = Language::english;
         }
     }
     LocalFree(words);
-    return found;
+    return options;
 }
 
 int runStationProgram(HINSTANCE instance, StationBindings& bindings, bool simulated,
-                      bool startAtOnce) {
+                      const StationOptions& options) {
     // The phone list and the places' list come from the common controls.
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                   ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
-    const Language language = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN
-                                  ? Language::russian
-                                  : Language::english;
+    const Language language = options.language.value_or(
+        PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN ? Language::russian
+                                                                  : Language::english);
     bindings.language = language;
-    bindings.nativeToUtf8 = [](std::string_view text) { return utf8FromWide(wideFromAnsi(text)); };
-    // The folder is in the system's narrow encoding, as every name the engine's files take.
+    // Names are UTF-8 in this program, as its file system opens them; a phone's string that is
+    // no UTF-8 is read in the ANSI code page.
+    bindings.nativeToUtf8 = [](std::string_view text) {
+        return isUtf8(text) ? std::string(text) : utf8Name(wideName(text, CP_ACP).value_or(L""));
+    };
     bindings.enterFolder = [](const std::string& folder) {
-        return SetCurrentDirectoryA(folder.c_str()) != FALSE;
+        const auto wide = wideName(folder, CP_UTF8);
+        return wide && !wide->empty() && SetCurrentDirectoryW(wide->c_str()) != FALSE;
     };
     const StationLauncher launcher = [&bindings](const StationPlan& plan) {
         return std::make_unique<StationEngine>(bindings, plan);
@@ -51,7 +60,7 @@ int runStationProgram(HINSTANCE instance, StationBindings& bindings, bool simula
     Win32SettingsFile settings = Win32SettingsFile::inProfile();
     Win32StationView view(language);
     StationWindowController controller(view, settings, launcher, language, simulated);
-    StationWindowBinding binding{view, controller, startAtOnce};
+    StationWindowBinding binding{view, controller, options.startAtOnce};
     runStationWindow(instance, binding);
     // The controller joins the engine's worker as it goes, before the view and the settings.
     return 0;

@@ -4,19 +4,27 @@
 
 #include <windows.h>
 
+#include <optional>
+
+#include "core/MessageCatalogue.h"
 #include "station/StationBindings.h"
 
 namespace norvale {
 
-// Runs the station window over `bindings` (whose language and narrow-text conversion it sets:
-// the user's UI language, the system's ANSI code page) with the settings of the operator's
-// profile; `simulated`: the bindings' roads are the simulator's. `startAtOnce` presses Start as
-// soon as the window is up (the program's --start). Returns the exit code once the window closed,
-// which it does only after every phone's session ended.
-int runStationProgram(HINSTANCE instance, StationBindings& bindings, bool simulated,
-                      bool startAtOnce);
+// What the program's command line asks for: --start presses Start as soon as the window is up;
+// --lang ru|en (as norvale-cli takes it) chooses the window's language over the user's UI
+// language.
+struct StationOptions {
+    bool startAtOnce = false;
+    std::optional<Language> language;
+};
+StationOptions stationOptions(const wchar_t* commandLine);
 
-// Whether the program's command line asks for --start.
-bool startRequested(const wchar_t* commandLine);
+// Runs the station window over `bindings` (whose language and UTF-8 conversion it sets) with the
+// settings of the operator's profile; `simulated`: the bindings' roads are the simulator's.
+// Returns the exit code once the window closed, which it does only after every phone's session
+// ended.
+int runStationProgram(HINSTANCE instance, StationBindings& bindings, bool simulated,
+                      const StationOptions& options);
 
 }  // namespace norvale

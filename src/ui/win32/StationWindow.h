@@ -19,8 +19,8 @@ struct StationWindowBinding {
 // named for each message, returning its answer.
 INT_PTR CALLBACK stationWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Runs the station template of `instance` modally, without an owner, and returns once the
-// controller closed it (-1 when the window could not be created).
-INT_PTR runStationWindow(HINSTANCE instance, StationWindowBinding& binding);
+// Runs the station template of `instance` as the program's main window, with a message loop of
+// its own, and returns once the controller closed it (-1 when the window could not be created).
+int runStationWindow(HINSTANCE instance, StationWindowBinding& binding);
 
 }  // namespace norvale

@@ -1,4 +1,4 @@
-// UTF-8 and ANSI text to UTF-16 and back.
+// UTF-8 to UTF-16 and back.
 #include "ui/win32/WideText.h"
 
 #include <windows.h>
@@ -29,7 +29,5 @@ std::string narrowFrom(UINT codePage, std::wstring_view text) {
 
 std::wstring wideFromUtf8(std::string_view text) { return wideFrom(CP_UTF8, text); }
 std::string utf8FromWide(std::wstring_view text) { return narrowFrom(CP_UTF8, text); }
-std::wstring wideFromAnsi(std::string_view text) { return wideFrom(CP_ACP, text); }
-std::string ansiFromWide(std::wstring_view text) { return narrowFrom(CP_ACP, text); }
 
 }  // namespace norvale

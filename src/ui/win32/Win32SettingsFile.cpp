@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "platform/win32/WideName.h"
 #include "platform/win32/Win32Handles.h"
 
 namespace norvale {
@@ -34,6 +35,9 @@ std::optional<std::string> Win32SettingsFile::load() {
         return std::nullopt;
     }
     text.resize(read);
+    // The file is UTF-8; one written before held its paths in the ANSI code page, which is read
+    // as such once, and saved as UTF-8 from then on.
+    if (!isUtf8(text)) return utf8Name(wideName(text, CP_ACP).value_or(L""));
     return text;
 }
 

@@ -1,4 +1,4 @@
-// The station window's settings as a file: %APPDATA%\Norvale\station.ini.
+// The station window's settings as a UTF-8 file: %APPDATA%\Norvale\station.ini.
 #pragma once
 
 #include <string>

@@ -149,6 +149,22 @@ std::vector<std::vector<std::wstring>> RemoteList::listViewRows(
     return rows;
 }
 
+std::wstring RemoteList::listViewColumnTitle(int column) const {
+    RemoteMemory memory(process_, sizeof(LVCOLUMNW) + kTextChars * sizeof(wchar_t));
+    LVCOLUMNW header{};
+    header.mask = LVCF_TEXT;
+    header.cchTextMax = kTextChars;
+    header.pszText = memory.at<wchar_t>(sizeof(LVCOLUMNW));
+    if (memory.address() == nullptr || !memory.write(0, &header, sizeof header) ||
+        ask(list_, LVM_GETCOLUMNW, static_cast<WPARAM>(column),
+            reinterpret_cast<LPARAM>(memory.address())) == 0) {
+        return L"<not read>";
+    }
+    wchar_t text[kTextChars] = {};
+    if (!memory.read(sizeof(LVCOLUMNW), text, sizeof text - sizeof(wchar_t))) return L"<not read>";
+    return text;
+}
+
 bool RemoteList::listViewChecked(int row) const {
     // The tick box is the item's state image: 1 unticked, 2 ticked.
     const LRESULT state =

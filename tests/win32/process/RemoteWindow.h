@@ -38,6 +38,7 @@ public:
     // Every row's texts in `columns`, read through one block of the process's memory: a list
     // read cell by cell lags behind rows that change ten times a second.
     std::vector<std::vector<std::wstring>> listViewRows(const std::vector<int>& columns) const;
+    std::wstring listViewColumnTitle(int column) const;
     bool listViewChecked(int row) const;
     void setListViewChecked(int row, bool checked) const;
 

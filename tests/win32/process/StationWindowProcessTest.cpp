@@ -132,8 +132,10 @@ class StationWindow {
 public:
     // A crash ends the program with the exception's code, which the tests check; Wine's report of
     // it goes to the error output the program shares with the test.
-    StationWindow(const std::wstring& folder, const std::vector<std::wstring>& environment)
-        : program_(testing::builtProgram(L"norvale-station-sim.exe"), L"", folder, environment) {
+    StationWindow(const std::wstring& folder, const std::vector<std::wstring>& environment,
+                  const std::wstring& arguments = L"")
+        : program_(testing::builtProgram(L"norvale-station-sim.exe"), arguments, folder,
+                   environment) {
         if (!program_.started()) return;
         // The status line is the last control the window fills in as it opens.
         testing::pollUntil(
@@ -312,8 +314,8 @@ TEST(StationWindowProcess, ChainBuiltByClicksServesThreePhonesAsTheCommandLineDo
         EXPECT_EQ(station.steps(),
                   (std::vector<std::wstring>{
                       word(en, L"backup", L"резервная копия"),
-                      word(en, L"write", L"запись") + L" 10100000-1011FFFF " + imageText,
-                      word(en, L"start", L"запуск")}));
+                      word(en, L"write", L"записать") + L" 10100000-1011FFFF " + imageText,
+                      word(en, L"start", L"запустить")}));
         const std::wstring command = L"norvale-cli --station --sim --dir " + work +
                                      L" --journal journal.jsonl backup write 10100000-1011FFFF " +
                                      image + L" start";
@@ -337,7 +339,7 @@ TEST(StationWindowProcess, ChainBuiltByClicksServesThreePhonesAsTheCommandLineDo
         ASSERT_EQ(rows.size(), 3u) << describe(rows);
         EXPECT_EQ(rows[1][kResultColumn],
                   failed + word(en, L"the written data differ from the image at address 10100000",
-                                L"записанные данные отличаются от образа по адресу 10100000"))
+                                L"записанные данные отличаются от образа, адрес: 10100000"))
             << describe(rows);
 
         // The station serves phones until it is stopped.
@@ -472,7 +474,7 @@ TEST(StationWindowProcess, StopMidReadKeepsEveryPartAndTheSettingsComeBackAfterA
         StationWindow again(work, environment);
         ASSERT_TRUE(again.opened()) << "the station window did not open again";
         EXPECT_EQ(again.steps(), (std::vector<std::wstring>{word(en, L"backup", L"резервная копия"),
-                                                            word(en, L"start", L"запуск")}));
+                                                            word(en, L"start", L"запустить")}));
         EXPECT_EQ(again.text(IDC_ST_FOLDER), work);
         EXPECT_EQ(again.text(IDC_ST_JOURNAL), L"line.jsonl");
         EXPECT_FALSE(again.checked(IDC_ST_ALL_PLACES));
@@ -498,6 +500,110 @@ TEST(StationWindowProcess, StopMidReadKeepsEveryPartAndTheSettingsComeBackAfterA
         EXPECT_EQ(again.process().exitCode(), 0u);
         EXPECT_EQ(foldersWithParts(work).size(), partsBefore + 2) << folderListing(work);
     }
+}
+
+// Whether every button's, box's and column's text fits its control, measured as the window
+// draws it: with the template's font at the screen's DPI, a mnemonic's '&' left out.
+std::string cutLabels(const StationWindow& station) {
+    HDC dc = GetDC(nullptr);
+    HFONT font = CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0,
+                             0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Arial");
+    const HGDIOBJ before = SelectObject(dc, font);
+    const auto width = [&](const std::wstring& text) {
+        RECT rect{};
+        DrawTextW(dc, text.c_str(), -1, &rect, DT_CALCRECT | DT_SINGLELINE);
+        return static_cast<int>(rect.right);
+    };
+    std::string cut;
+    for (int id = IDC_ST_BACKUP; id <= IDC_ST_STOP; ++id) {
+        HWND item = station.item(id);
+        const std::wstring kind = testing::windowClass(item);
+        const LONG style = GetWindowLongW(item, GWL_STYLE) & BS_TYPEMASK;
+        if (kind != L"Button" || style == BS_GROUPBOX) continue;
+        RECT box{};
+        GetClientRect(item, &box);
+        const bool check = style == BS_AUTOCHECKBOX || style == BS_AUTORADIOBUTTON;
+        // A push button's frame takes a few pixels a side; a box's mark and its gap more.
+        const int room = box.right - (check ? GetSystemMetrics(SM_CXMENUCHECK) + 4 : 6);
+        if (width(station.text(id)) > room) cut += " " + narrow(station.text(id));
+    }
+    HWND list = station.item(IDC_ST_PHONES);
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    for (int c = 0; c < Header_GetItemCount(header); ++c) {
+        if (c == 4) continue;  // the bar's column
+        const std::wstring title = station.list(IDC_ST_PHONES).listViewColumnTitle(c);
+        if (width(title) + 12 > ListView_GetColumnWidth(list, c)) cut += " " + narrow(title);
+    }
+    SelectObject(dc, before);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    return cut;
+}
+
+TEST(StationWindowProcess, InRussianNamesInAnyScriptAndAPhoneLogFollowedWhileStopped) {
+    Scratch scratch;
+    // A Cyrillic working folder and image (in the window's code page) and a journal in Chinese
+    // characters (outside it).
+    const std::wstring work = scratch.workFolder(L"станция");
+    const std::wstring image = scratch.root + L"\\образ.bin";
+    std::ofstream(std::filesystem::path(image), std::ios::binary) << std::string(0x20000, '\x5A');
+    const auto environment = stationEnvironment(scratch, L"", L"100");
+
+    StationWindow station(work, environment, L"--lang ru");
+    ASSERT_TRUE(station.opened()) << "the station window did not open";
+    EXPECT_FALSE(station.english) << "the window did not open in Russian";
+    EXPECT_EQ(cutLabels(station), "") << "these labels are cut";
+    EXPECT_EQ(station.text(IDC_ST_FOLDER), work);
+
+    station.type(IDC_ST_FROM, L"10100000");
+    station.type(IDC_ST_TO, L"1011FFFF");
+    station.click(IDC_ST_WRITE_BLOCKS);
+    HWND chooser = station.awaitDialog("the image file dialog");
+    ASSERT_NE(chooser, nullptr);
+    HWND name = GetDlgItem(chooser, 0x480);
+    if (name == nullptr) name = GetDlgItem(chooser, 0x47c);
+    ASSERT_NE(name, nullptr);
+    testing::type(name, image);
+    testing::click(GetDlgItem(chooser, IDOK));
+    ASSERT_TRUE(testing::pollUntil([&] { return station.steps().size() == 1; }, 10s));
+    station.click(IDC_ST_BACKUP);
+    station.type(IDC_ST_JOURNAL, L"日誌.jsonl");
+    ASSERT_TRUE(testing::pollUntil([&] { return station.steps().size() == 2; }, 10s));
+    EXPECT_EQ(station.text(IDC_ST_COMMAND_LINE),
+              L"norvale-cli --station --sim --dir " + work +
+                  L" --journal 日誌.jsonl write 10100000-1011FFFF " + image + L" backup");
+
+    // The first phone's log opened by a double click while it reads: it follows the phone, and
+    // Stop in the main window works while it is open.
+    station.click(IDC_ST_START);
+    ASSERT_TRUE(awaitReading(station, 3));
+    HWND list = station.item(IDC_ST_PHONES);
+    RECT header{};
+    GetWindowRect(reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0)), &header);
+    PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON,
+                 MAKELPARAM(10, header.bottom - header.top + 5));
+    HWND log = station.awaitDialog("the phone's log");
+    ASSERT_NE(log, nullptr);
+    const auto logText = [&] { return testing::windowText(GetDlgItem(log, IDC_ST_LOG)); };
+    const std::wstring first = logText();
+    EXPECT_NE(first, L"");
+    station.click(IDC_ST_STOP);
+    ASSERT_TRUE(station.awaitIdle());
+    EXPECT_TRUE(testing::pollUntil([&] { return logText().size() > first.size(); }, 10s))
+        << "the log did not follow the phone: " << narrow(logText());
+    EXPECT_TRUE(logText().starts_with(first)) << narrow(logText());
+    EXPECT_TRUE(IsWindow(log));
+
+    station.closeBox();
+    ASSERT_TRUE(station.process().waitForExit(10000)) << "the program did not end";
+    EXPECT_EQ(station.process().exitCode(), 0u);
+    // The phones' folders in the Cyrillic folder, the journal under its Chinese name, naming the
+    // Cyrillic image as it is.
+    EXPECT_EQ(phoneFolders(work).size(), 3u) << folderListing(work);
+    const std::string journal = readFile(work + L"\\日誌.jsonl");
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 3) << journal;
+    EXPECT_NE(journal.find(narrow(image).substr(narrow(image).rfind('\\') + 1)), std::string::npos)
+        << journal;
 }
 
 }  // namespace
