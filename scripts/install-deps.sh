@@ -12,6 +12,7 @@ packages=(
   unzip
   libusb-1.0-0-dev umockdev libumockdev-dev
   dpkg-dev file lintian man-db bash-completion
+  libtomlplusplus-dev nlohmann-json3-dev libxml2-utils
 )
 
 missing=()

@@ -12,15 +12,104 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
 
-std::string textOf(const nlohmann::json& object, const char* key) {
-    const auto found = object.find(key);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
+// The fields of one line the report keeps, as nlohmann's SAX reader hands them over: no tree is
+// built for the line, which makes a large journal's read about twice as fast.
+struct LineFields {
+    struct Command {
+        std::string text;
+        std::string result;
+        std::uint64_t bytes = 0;
+        std::uint64_t ms = 0;
+        bool timed = false;  // the line gave its "ms"
+    };
+    std::string started, ended, location, road, serial, reason, recipe, recipeSha256, result;
+    std::int64_t exitCode = 0;
+    std::vector<Command> commands;
+};
 
-std::int64_t numberOf(const nlohmann::json& object, const char* key) {
-    const auto found = object.find(key);
-    return found != object.end() && found->is_number_integer() ? found->get<std::int64_t>() : 0;
-}
+// Depth 1 is the record's object, 2 its "commands" array, 3 a command's object; a command's
+// "files" and anything unknown lie deeper and are passed over.
+class LineReader final : public nlohmann::json_sax<nlohmann::json> {
+public:
+    explicit LineReader(LineFields& fields) : fields_(fields) {}
+
+    bool null() override { return true; }
+    bool boolean(bool /*value*/) override { return true; }
+    bool number_integer(number_integer_t value) override { return number(value); }
+    bool number_unsigned(number_unsigned_t value) override {
+        return number(static_cast<std::int64_t>(std::min<number_unsigned_t>(value, INT64_MAX)));
+    }
+    bool number_float(number_float_t /*value*/, const string_t& /*text*/) override { return true; }
+    bool binary(binary_t& /*value*/) override { return true; }
+    bool string(string_t& value) override {
+        if (std::string* field = textField()) *field = std::move(value);
+        return true;
+    }
+    bool start_object(std::size_t /*size*/) override {
+        ++depth_;
+        if (depth_ == 3 && inCommands_) fields_.commands.emplace_back();
+        return depth_ > 1 || objects_++ == 0;
+    }
+    bool key(string_t& name) override {
+        if (depth_ <= 3) key_ = std::move(name);
+        return true;
+    }
+    bool end_object() override {
+        --depth_;
+        return true;
+    }
+    bool start_array(std::size_t /*size*/) override {
+        ++depth_;
+        inCommands_ = inCommands_ || (depth_ == 2 && key_ == "commands");
+        return depth_ > 1;
+    }
+    bool end_array() override {
+        if (depth_ == 2) inCommands_ = false;
+        --depth_;
+        return true;
+    }
+    bool parse_error(std::size_t /*position*/, const std::string& /*token*/,
+                     const nlohmann::detail::exception& /*error*/) override {
+        return false;
+    }
+
+private:
+    bool number(std::int64_t value) {
+        if (depth_ == 1 && key_ == "exit_code") fields_.exitCode = value;
+        if (depth_ == 3 && inCommands_) {
+            const auto amount = static_cast<std::uint64_t>(std::max<std::int64_t>(0, value));
+            if (key_ == "bytes") fields_.commands.back().bytes = amount;
+            if (key_ == "ms") {
+                fields_.commands.back().ms = amount;
+                fields_.commands.back().timed = true;
+            }
+        }
+        return true;
+    }
+    std::string* textField() {
+        if (depth_ == 3 && inCommands_) {
+            if (key_ == "command") return &fields_.commands.back().text;
+            if (key_ == "result") return &fields_.commands.back().result;
+            return nullptr;
+        }
+        if (depth_ != 1) return nullptr;
+        for (const auto& [name, field] :
+             {std::pair{"started", &fields_.started}, {"ended", &fields_.ended},
+              {"location", &fields_.location}, {"road", &fields_.road},
+              {"serial", &fields_.serial}, {"reason", &fields_.reason},
+              {"recipe", &fields_.recipe}, {"recipe_sha256", &fields_.recipeSha256},
+              {"result", &fields_.result}}) {
+            if (key_ == name) return field;
+        }
+        return nullptr;
+    }
+
+    LineFields& fields_;
+    int depth_ = 0;
+    int objects_ = 0;
+    bool inCommands_ = false;
+    std::string key_;
+};
 
 bool isStopReason(std::string_view reason) {
     return reason == "stopped_by_operator" || reason == "read_stopped_by_operator" ||
@@ -29,58 +118,47 @@ bool isStopReason(std::string_view reason) {
 
 // One line; false when it is no record.
 bool readRecord(std::string_view line, const ShiftWindow& window, Shift& shift) {
-    const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
-    if (record.is_discarded() || !record.is_object()) return false;
-    const std::optional<std::int64_t> started = parseUtcTime(textOf(record, "started"));
+    LineFields record;
+    LineReader reader(record);
+    if (!nlohmann::json::sax_parse(line.begin(), line.end(), &reader)) return false;
+    const std::optional<std::int64_t> started = parseUtcTime(record.started);
     if (!started) return false;
     if ((window.since && *started < *window.since) || (window.until && *started >= *window.until)) {
         return true;
     }
     ShiftPhone phone;
     phone.started = *started;
-    phone.ended = parseUtcTime(textOf(record, "ended")).value_or(*started);
-    phone.place = shift.places.add(textOf(record, "location"));
-    phone.road = shift.roads.add(textOf(record, "road"));
-    phone.serial = textOf(record, "serial");
-    phone.exitCode = static_cast<int>(numberOf(record, "exit_code"));
-    const std::string reason = textOf(record, "reason");
-    phone.reason = shift.reasons.add(reason);
-    const std::string recipe = textOf(record, "recipe");
-    phone.recipe = shift.recipes.add(recipe);
+    phone.ended = parseUtcTime(record.ended).value_or(*started);
+    phone.place = shift.places.add(record.location);
+    phone.road = shift.roads.add(record.road);
+    phone.serial = std::move(record.serial);
+    phone.exitCode = static_cast<int>(record.exitCode);
+    phone.reason = shift.reasons.add(record.reason);
+    phone.recipe = shift.recipes.add(record.recipe);
     if (shift.recipeDigests.size() < shift.recipes.size()) {
-        shift.recipeDigests.push_back(textOf(record, "recipe_sha256"));
+        shift.recipeDigests.push_back(record.recipeSha256);
     }
     bool commandStopped = false;
-    const auto commands = record.find("commands");
-    if (commands != record.end() && commands->is_array()) {
-        for (const nlohmann::json& command : *commands) {
-            if (!command.is_object()) continue;
-            const std::string result = textOf(command, "result");
-            commandStopped = commandStopped || result == "stopped";
-            const auto bytes =
-                static_cast<std::uint64_t>(std::max<std::int64_t>(0, numberOf(command, "bytes")));
-            const auto ms =
-                static_cast<std::uint64_t>(std::max<std::int64_t>(0, numberOf(command, "ms")));
-            phone.bytes += bytes;
-            phone.ms += ms;
-            if (bytes > 0 && ms > 0) {
-                shift.movingBytes += bytes;
-                shift.movingMs += ms;
-            }
-            if (result == "done" && command.contains("ms")) {
-                const std::string text = textOf(command, "command");
-                shift.stepMs[text.substr(0, text.find(' '))].push_back(
-                    static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, UINT32_MAX)));
-            }
+    for (const LineFields::Command& command : record.commands) {
+        commandStopped = commandStopped || command.result == "stopped";
+        phone.bytes += command.bytes;
+        phone.ms += command.ms;
+        if (command.bytes > 0 && command.ms > 0) {
+            shift.movingBytes += command.bytes;
+            shift.movingMs += command.ms;
+        }
+        if (command.result == "done" && command.timed) {
+            shift.stepMs[command.text.substr(0, command.text.find(' '))].push_back(
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(command.ms, UINT32_MAX)));
         }
     }
     // A record may say its result itself; else it is read from how the run ended.
-    const std::string result = textOf(record, "result");
+    const std::string& result = record.result;
     if (result == "done" || result == "failed" || result == "stopped") {
         phone.outcome = result == "done"     ? PhoneOutcome::done
                         : result == "failed" ? PhoneOutcome::failed
                                              : PhoneOutcome::stopped;
-    } else if (phone.exitCode == 130 || isStopReason(reason) || commandStopped) {
+    } else if (phone.exitCode == 130 || isStopReason(record.reason) || commandStopped) {
         phone.outcome = PhoneOutcome::stopped;
     } else {
         phone.outcome = phone.exitCode == 0 ? PhoneOutcome::done : PhoneOutcome::failed;

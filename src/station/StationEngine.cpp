@@ -95,7 +95,7 @@ public:
              const WallClock& wallClock)
         : phone_(phone), record_(record), plan_(plan), wallClock_(wallClock) {
         for (const std::string& command : plan.stepTexts) {
-            record_.commands.push_back(JournalCommand{command, "not_run", 0, {}});
+            record_.commands.push_back(JournalCommand{command, "not_run", 0, 0, {}});
         }
     }
 

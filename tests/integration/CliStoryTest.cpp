@@ -362,7 +362,7 @@ TEST(CliStory, ARecipeThatCantBeTakenIsRefusedAtItsLineAndReachesNoPhone) {
          "ERROR - the recipe r.toml:1: version 2 is not supported"},
         {"[[step]]\ncommand = 'start'\n", "ERROR - the recipe r.toml:1: missing key version"},
         {"version = 1\n\n[[step]]\ncommand = 'write'\nregion = 'pds'\nimage = 'ok.img'\n",
-         "ERROR - the recipe r.toml:3: missing key sha256"},
+         "ERROR - the recipe r.toml:3: missing key size"},
         {"version = 1\n" + write + "verify = 'yes'\n",
          "ERROR - the recipe r.toml:8: invalid value of verify"},
         {"version = 1\n[[step]]\ncommand = 'read'\nrange = '1001FFFF-10010000'\n",

@@ -43,12 +43,12 @@ std::string doneLine(unsigned k, const std::string& folder) {
     return R"({"location":"1-1.)" + std::to_string(k) +
            R"(","road":"usb","serial":"","boot_version":"0C60","mode":"FLASH ",)"
            R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:22:31Z","commands":[)"
-           R"({"command":"backup","result":"done","bytes":262144,"files":[)" +
+           R"({"command":"backup","result":"done","bytes":262144,"ms":0,"files":[)" +
            fileEntry(inFolder(folder, "Boot.bin")) + "," + fileEntry(inFolder(folder, "PDS.bin")) +
            "," + fileEntry(inFolder(folder, "Panic.bin")) + "," +
            fileEntry(inFolder(folder, "SHA256SUMS")) +
-           R"(]},{"command":"write pds new.bin","result":"done","bytes":131072,"files":[]},)"
-           R"({"command":"read boot -o again.bin","result":"done","bytes":65536,"files":[)" +
+           R"(]},{"command":"write pds new.bin","result":"done","bytes":131072,"ms":0,"files":[]},)"
+           R"({"command":"read boot -o again.bin","result":"done","bytes":65536,"ms":0,"files":[)" +
            fileEntry(inFolder(folder, "again.bin")) +
            R"(]}],"verify":"passed","exit_code":0,"reason":"","error":""})"
            "\n";
@@ -209,7 +209,7 @@ TEST(StationStory, APhoneTheSystemWontLetUsOpenIsToldAsSuchAndNothingIsMadeForIt
     const std::string denied =
         R"({"location":"1-1.2","road":"usb","serial":"","boot_version":"","mode":"",)"
         R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:22:31Z","commands":[)"
-        R"({"command":"read boot -o boot.bin","result":"not_run","bytes":0,"files":[]}],)"
+        R"({"command":"read boot -o boot.bin","result":"not_run","bytes":0,"ms":0,"files":[]}],)"
         R"("verify":"","exit_code":2,"reason":"no_usb_permission","error":)" +
         jsonString(error) + "}\n";
     EXPECT_NE(text.find(denied), std::string::npos) << text;
@@ -297,8 +297,8 @@ TEST(StationStory, ARestorePutsOneBackupOnEveryPhoneEachSavingItsOwnFlashInItsFo
                           R"(","road":"usb","serial":"","boot_version":"0C60","mode":"FLASH ",)"
                           R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:22:31Z",)"
                           R"("commands":[{"command":"restore golden","result":"done","bytes":)" +
-                          bytes + R"(,"files":[)" + fileEntry(inFolder(saved, "Boot.bin")) + "," +
-                          fileEntry(inFolder(saved, "PDS.bin")) + "," +
+                          bytes + R"(,"ms":0,"files":[)" + fileEntry(inFolder(saved, "Boot.bin")) +
+                          "," + fileEntry(inFolder(saved, "PDS.bin")) + "," +
                           fileEntry(inFolder(saved, "Panic.bin")) + "," +
                           fileEntry(inFolder(saved, "SHA256SUMS")) +
                           R"(]}],"verify":"passed","exit_code":0,"reason":"","error":""})"
@@ -479,8 +479,8 @@ TEST(StationStory, ARecipeMadeOnceRunsOnEveryPhoneAndAnImageChangedSinceStopsThe
     ASSERT_EQ(made.code, 0) << made.err;
     EXPECT_EQ(made.out, "Recipe written: line/pds.toml\n");
     const Bytes recipe = fileBytes("line/pds.toml");
-    EXPECT_EQ(std::string(recipe.begin(), recipe.end()), kRecipeHead + std::string(R"(
-journal = 'j.jsonl'
+    EXPECT_EQ(
+        std::string(recipe.begin(), recipe.end()), kRecipeHead + std::string(R"(journal = 'j.jsonl'
 version = 1
 
 [[step]]

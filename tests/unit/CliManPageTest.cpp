@@ -105,7 +105,7 @@ TEST(CliManPage, EveryEntryOfTheHelpIsATaggedParagraphOfItsSection) {
         EXPECT_TRUE(isCommandName(names.back())) << command.words;
     }
     EXPECT_EQ(names, (std::vector<std::string>{"list", "info", "read", "write", "start", "blank",
-                                               "backup", "restore", "help"}));
+                                               "backup", "restore", "recipe", "report", "help"}));
 }
 
 TEST(CliManPage, HeaderNameAndSynopsisFollowTheConventionsOfSectionOne) {
@@ -159,7 +159,7 @@ TEST(CliHelp, EntriesLineUpInTheDescriptionColumnOrBreakBeforeIt) {
     // Exit codes: the meaning in column 7, a wrapped line too.
     EXPECT_NE(whole.find("\n  4    a file problem: a loader image, the image file, a dump that "
                          "exists or can't be\n       written, a backup folder that can't be "
-                         "restored\n"),
+                         "restored, a recipe that can't be read or\n"),
               std::string::npos);
     EXPECT_NE(whole.find("\n  130  interrupted (Ctrl+C)\n"), std::string::npos);
     EXPECT_EQ(cliHelp("restart"), std::nullopt);

@@ -67,10 +67,11 @@ JournalRecord failedRead() {
         {"backup",
          "done",
          0x40000,
+         5021,
          {{"sim-2-20261208-082231/Boot.bin", std::string(64, 'a')},
           {"sim-2-20261208-082231/SHA256SUMS", std::string(64, 'b')}}},
-        {"read pds -o pds.bin", "failed", 8192, {}},
-        {"start", "not_run", 0, {}},
+        {"read pds -o pds.bin", "failed", 8192, 730, {}},
+        {"start", "not_run", 0, 0, {}},
     };
     record.exitCode = 3;
     record.reason = "no_answer";
@@ -83,13 +84,14 @@ TEST(JournalLine, ARunIsOneLineWithItsFieldsInOrder) {
               R"({"location":"sim-2","road":"usb","serial":"SIM0002","boot_version":"0C60",)"
               R"("mode":"FLASH ","started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:23:36Z",)"
               R"("commands":[)"
-              R"({"command":"backup","result":"done","bytes":262144,"files":[)"
+              R"({"command":"backup","result":"done","bytes":262144,"ms":5021,"files":[)"
               R"({"name":"sim-2-20261208-082231/Boot.bin","sha256":")" +
                   std::string(64, 'a') +
                   R"("},{"name":"sim-2-20261208-082231/SHA256SUMS","sha256":")" +
                   std::string(64, 'b') +
                   R"("}]},{"command":"read pds -o pds.bin","result":"failed","bytes":8192,)"
-                  R"("files":[]},{"command":"start","result":"not_run","bytes":0,"files":[]}],)"
+                  R"("ms":730,"files":[]},{"command":"start","result":"not_run","bytes":0,"ms":0,)"
+                  R"("files":[]}],)"
                   R"("verify":"","exit_code":3,"reason":"no_answer",)"
                   R"("error":"ERROR - no connection with the phone"})"
                   "\n");
