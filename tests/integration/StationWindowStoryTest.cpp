@@ -336,8 +336,10 @@ TEST(StationWindowStory, WhatTheWindowWasSetToIsThereAtTheNextStart) {
 TEST(StationWindowStory,
      AJournalThatLosesLinesIsShownAtOnceAndAskedAboutOnCloseAndPdsClonedOnlyIfTicked) {
     StationRig rig(1);
-    // The journal's share goes away before its first line.
-    rig.cli.files.failAppending("lost.jsonl", 1, FileError::other);
+    // The journal's share goes away before its first line. The station names it whole, as
+    // anchored in the folder it was typed in.
+    const std::string lost = std::filesystem::absolute("lost.jsonl").string();
+    rig.cli.files.failAppending(lost, 1, FileError::other);
     StationWindow window(rig);
     StationWindowController& controller = window.controller();
     FakeStationView& view = window.view;
@@ -358,8 +360,8 @@ TEST(StationWindowStory,
     ASSERT_TRUE(window.tickUntil([&] { return !view.hidden[IDC_ST_JOURNAL_ALARM]; }));
     EXPECT_TRUE(controller.running());
     EXPECT_EQ(view.texts[IDC_ST_JOURNAL_ALARM],
-              "ERROR - could not write the journal's line to the file lost.jsonl; journal lines "
-              "not written: 1 (click to hide)");
+              "ERROR - could not write the journal's line to the file " + lost +
+                  "; journal lines not written: 1 (click to hide)");
     // Clicked: seen, and gone.
     controller.onCommand(IDC_ST_JOURNAL_ALARM);
     EXPECT_TRUE(view.hidden[IDC_ST_JOURNAL_ALARM]);

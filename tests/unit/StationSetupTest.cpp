@@ -43,6 +43,7 @@ TEST(StationSetup, TheFileReadsBackAsItWasWritten) {
                     "step=blank\n"
                     "verify=0\n"
                     "changed-only=1\n"
+                    "clone-pds=0\n"
                     "folder=C:\\station\n"
                     "journal=C:\\station\\line 1.jsonl\n"
                     "places=ticked\n"
