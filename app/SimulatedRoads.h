@@ -5,6 +5,7 @@
 
 #include "cli/CliProgram.h"
 #include "sim/SimDriver.h"
+#include "sim/SimPlaceLocks.h"
 
 namespace norvale {
 
@@ -15,11 +16,15 @@ namespace norvale {
 inline std::shared_ptr<PhoneRoads> simulatedRoads(Clock& clock) {
     struct Held {
         std::unique_ptr<SimDriver> sim;
+        std::unique_ptr<SimPlaceLocks> places;
         PhoneRoads roads;
     };
     std::unique_ptr<SimDriver> sim = SimDriver::fromEnvironment(clock);
+    auto places = std::make_unique<SimPlaceLocks>();
     SimDriver& driver = *sim;
-    auto held = std::make_shared<Held>(Held{std::move(sim), {driver, driver, driver, driver}});
+    SimPlaceLocks& locks = *places;
+    auto held = std::make_shared<Held>(
+        Held{std::move(sim), std::move(places), {driver, driver, driver, driver, &locks}});
     return {held, &held->roads};
 }
 

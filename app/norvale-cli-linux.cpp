@@ -10,6 +10,7 @@
 #include "platform/posix/AllocatorArenas.h"
 #include "platform/posix/PosixClock.h"
 #include "platform/posix/PosixConsole.h"
+#include "platform/posix/PosixNamedLocks.h"
 #include "sim/HostFileSystem.h"
 #include "sim/StdThreadStarter.h"
 
@@ -22,7 +23,8 @@ std::shared_ptr<norvale::PhoneRoads> usbRoads() {
     struct Held {
         NoDriverRoad driver;
         LibusbPort usb;
-        PhoneRoads roads{driver, driver, driver, usb};
+        PosixNamedLocks places{PosixNamedLocks::userRuntimeFolder()};
+        PhoneRoads roads{driver, driver, driver, usb, &places};
     };
     auto held = std::make_shared<Held>();
     return {held, &held->roads};

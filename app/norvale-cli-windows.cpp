@@ -14,6 +14,7 @@
 #include "platform/win32/Win32DriverPort.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32InterfaceEnumerator.h"
+#include "platform/win32/Win32NamedLocks.h"
 #include "platform/win32/Win32RemovalWatch.h"
 #include "platform/win32/Win32ThreadStarter.h"
 #include "platform/win32/WinUsbPort.h"
@@ -28,7 +29,8 @@ std::shared_ptr<norvale::PhoneRoads> phoneRoads() {
         Win32InterfaceEnumerator interfaces;
         Win32RemovalWatch removalWatch;
         WinUsbPort usb;
-        PhoneRoads roads{driver, interfaces, removalWatch, usb};
+        Win32NamedLocks places;
+        PhoneRoads roads{driver, interfaces, removalWatch, usb, &places};
     };
     auto held = std::make_shared<Held>();
     return {held, &held->roads};

@@ -9,6 +9,7 @@
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32ThreadStarter.h"
 #include "sim/SimDriver.h"
+#include "sim/SimPlaceLocks.h"
 #include "station/StationBindings.h"
 #include "ui/win32/StationProgram.h"
 
@@ -19,7 +20,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace norvale;
     Win32Clock clock;
     auto sim = SimDriver::fromEnvironment(clock);
-    PhoneRoads roads{*sim, *sim, *sim, *sim};
+    SimPlaceLocks places;
+    PhoneRoads roads{*sim, *sim, *sim, *sim, &places};
     Win32FileSystem files;
     Win32ThreadStarter threads;
     // The roads live as long as the program: the engine's share of them owns nothing.

@@ -8,6 +8,7 @@
 #include "platform/win32/Win32DriverPort.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32InterfaceEnumerator.h"
+#include "platform/win32/Win32NamedLocks.h"
 #include "platform/win32/Win32RemovalWatch.h"
 #include "platform/win32/Win32ThreadStarter.h"
 #include "platform/win32/WinUsbPort.h"
@@ -20,7 +21,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     Win32InterfaceEnumerator interfaces;
     Win32RemovalWatch removalWatch;
     WinUsbPort usb;
-    PhoneRoads roads{driver, interfaces, removalWatch, usb};
+    Win32NamedLocks places;
+    PhoneRoads roads{driver, interfaces, removalWatch, usb, &places};
     Win32FileSystem files;
     Win32Clock clock;
     Win32ThreadStarter threads;

@@ -64,6 +64,9 @@ ParsedOptions parseBenchOptions(const std::vector<std::string>& arguments,
             options.childDumpStart = value();
             options.childDumpEnd = value();
             if (!options.childDumpEnd) parsed.error = "--child-memory-dump needs START END";
+        } else if (argument == "--child-shift") {
+            options.childShift = value();
+            if (!options.childShift) parsed.error = "--child-shift needs station|simulator";
         } else if (argument == "--child-soak") {
             options.childSoak = value();
             if (!options.childSoak) parsed.error = "--child-soak needs sessions|simulator";

@@ -16,10 +16,12 @@ inline constexpr const char* kPartMemory = "memory";       // peak memory of a 6
 inline constexpr const char* kPartLog = "log";             // 10 000 log lines, in-memory view
 inline constexpr const char* kPartLogWin32 = "log-win32";  // the same through the Win32 view
 inline constexpr const char* kPartStation = "station";     // 1 to 16 phones at once
+inline constexpr const char* kPartStop = "stop";           // Stop with a phone that never answers
 inline constexpr const char* kPartSoak = "soak";           // 100 phone runs, arriving and leaving
 inline constexpr const char* kPartWatch = "watch";  // 64 idle USB phones watched, under umockdev
 inline constexpr const char* kPartStationWindow = "station-window";  // 64 rows redrawn, Win32
 inline constexpr const char* kPartReport = "report";  // a 100,000-phone journal's report
+inline constexpr const char* kPartShift = "shift";    // 10 000 arrivals through the engine
 
 struct BenchOptions {
     int repeat = 5;
@@ -35,6 +37,8 @@ struct BenchOptions {
     std::optional<std::string> childSoak;
     // Set when the process is a child started to report on this journal alone.
     std::optional<std::string> childReport;
+    // Set when the process is a child started to run the shift alone: "station" or "simulator".
+    std::optional<std::string> childShift;
     bool help = false;
 
     bool runs(const std::string& part) const { return parts.count(part) != 0; }

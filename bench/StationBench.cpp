@@ -10,7 +10,6 @@
 #include "Median.h"
 #include "PlatformParts.h"
 #include "StationRig.h"
-#include "StationStopBench.h"
 
 namespace norvale::bench {
 namespace {
@@ -129,7 +128,6 @@ void benchStation(const BenchOptions& options, ResultTable& table) {
                std::to_string(cores) + " cores if that is more; medians of " +
                std::to_string(options.repeat) + " runs; wall time includes the simulator");
     flushCost(options, table);
-    stationStopTime(options, table);
     stationPeakMemory(table);
 }
 

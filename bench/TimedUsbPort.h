@@ -18,6 +18,10 @@ public:
     explicit TimedUsbPort(UsbPort& inner) : inner_(inner) {}
 
     std::vector<std::string> listPhones() override { return inner_.listPhones(); }
+    UsbBusLook lookAtBus() override { return inner_.lookAtBus(); }
+    bool waitForBusChange(StopToken stop, std::uint32_t waitMs) override {
+        return inner_.waitForBusChange(std::move(stop), waitMs);
+    }
     DeviceHandle open(const std::string& location) override { return inner_.open(location); }
     std::string serialNumber(const std::string& location) override {
         return inner_.serialNumber(location);

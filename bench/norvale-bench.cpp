@@ -11,6 +11,7 @@
 #include "PlatformParts.h"
 #include "ResultTable.h"
 #include "StationBench.h"
+#include "StationStopBench.h"
 #include "WriteBench.h"
 
 namespace {
@@ -25,13 +26,14 @@ std::vector<PlatformPart> allParts() {
     std::vector<PlatformPart> found{
         {kPartDump, benchDumpAgainstCopy}, {kPartLink, benchDumpOverLinkModel},
         {kPartWrites, benchWrites},        {kPartLog, benchLogInMemory},
-        {kPartStation, benchStation},
+        {kPartStation, benchStation},      {kPartStop, stationStopTime},
     };
     for (PlatformPart& part : platformParts()) found.push_back(std::move(part));
     // In the order the parts are numbered, whichever build provides them.
-    const char* const order[] = {kPartDump,          kPartLink,     kPartWrites,  kPartMemory,
-                                 kPartLog,           kPartLogWin32, kPartStation, kPartSoak,
-                                 kPartStationWindow, kPartWatch,    kPartReport};
+    const char* const order[] = {kPartDump, kPartLink,          kPartWrites,  kPartMemory,
+                                 kPartLog,  kPartLogWin32,      kPartStation, kPartStop,
+                                 kPartSoak, kPartStationWindow, kPartWatch,   kPartReport,
+                                 kPartShift};
     std::vector<PlatformPart> parts;
     for (const char* name : order) {
         for (const PlatformPart& part : found) {

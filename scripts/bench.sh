@@ -6,7 +6,7 @@
 #   scripts/bench.sh --parts dump,link        only the named parts
 #   scripts/bench.sh --parts link --repeat 7
 #
-# Parts: dump, link, writes, memory, log, station, soak, report, watch (native; watch under
+# Parts: dump, link, writes, memory, log, station, stop, soak, report, watch, shift (native; watch under
 # umockdev-wrapper), log-win32 and station-window (under Wine). Every other option
 # goes to both programs; see `norvale-bench --help`. Build trees go to build/bench and
 # build/bench-w64 (NORVALE_BUILD_PREFIX as for scripts/test.sh); the Wine prefix is the
@@ -18,7 +18,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_prefix=${NORVALE_BUILD_PREFIX:-$root/build/}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-native_parts=(dump link writes memory log station soak report watch)
+native_parts=(dump link writes memory log station stop soak report watch shift)
 wine_parts=(log-win32 station-window)
 
 # Split --parts between the two programs; pass everything else to both.

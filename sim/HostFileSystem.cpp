@@ -40,8 +40,11 @@ std::int64_t position(std::FILE* file) {
 class HostFile final : public File {
 public:
     HostFile(std::FILE* stream, std::shared_ptr<HostFileSystem::Shared> shared,
-             std::optional<std::uint64_t> reportedSize)
-        : stream_(stream), shared_(std::move(shared)), reportedSize_(reportedSize) {
+             std::optional<std::uint64_t> reportedSize, std::string path)
+        : stream_(stream),
+          shared_(std::move(shared)),
+          reportedSize_(reportedSize),
+          path_(std::move(path)) {
         ++shared_->live;
         ++shared_->opened;
     }
@@ -107,6 +110,15 @@ public:
         {
             std::lock_guard lock(shared_->mutex);
             hook = shared_->beforeAppend;
+            if (const auto refusing = shared_->failingAppends.find(path_);
+                refusing != shared_->failingAppends.end()) {
+                auto& [allowedAppends, error] = refusing->second;
+                if (allowedAppends == 0) {
+                    lastError_ = error;
+                    return false;
+                }
+                --allowedAppends;
+            }
             if (shared_->spaceLeft) {
                 allowed =
                     static_cast<std::size_t>(std::min<std::uint64_t>(allowed, *shared_->spaceLeft));
@@ -155,6 +167,7 @@ private:
     std::FILE* stream_;
     std::shared_ptr<HostFileSystem::Shared> shared_;
     std::optional<std::uint64_t> reportedSize_;
+    std::string path_;
     FileError lastError_ = FileError::none;
 };
 
@@ -374,7 +387,7 @@ OpenedFile HostFileSystem::wrap(std::FILE* stream, const std::string& path) {
             reported = size->second;
         }
     }
-    return {std::make_unique<HostFile>(stream, shared_, reported), FileError::none};
+    return {std::make_unique<HostFile>(stream, shared_, reported, path), FileError::none};
 }
 
 std::optional<FileError> HostFileSystem::plannedFailure(const std::string& path) {
@@ -410,6 +423,11 @@ void HostFileSystem::reportSize(const std::string& name, std::uint64_t size) {
     shared_->sizes[hostPath(name)] = size;
 }
 
+void HostFileSystem::failAppending(const std::string& name, std::uint64_t nth, FileError error) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->failingAppends[hostPath(name)] = {nth - 1, error};
+}
+
 void HostFileSystem::limitSpace(std::optional<std::uint64_t> bytes) {
     std::lock_guard lock(shared_->mutex);
     shared_->spaceLeft = bytes;
@@ -426,6 +444,7 @@ void HostFileSystem::clearFaults() {
     shared_->beforeAppend.reset();
     shared_->failing.clear();
     shared_->failingRenames.clear();
+    shared_->failingAppends.clear();
     shared_->appendAction = nullptr;
     shared_->sizes.clear();
     shared_->spaceLeft.reset();

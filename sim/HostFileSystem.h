@@ -47,6 +47,9 @@ public:
     // `action` runs once, on the writing thread, right after the `nth` append from now to any
     // file has written its bytes.
     void afterAppend(std::uint64_t nth, std::function<void()> action);
+    // From the `nth` append from now (1: the next) on, every append to `name` fails with `error`
+    // and writes nothing, as a share that went away or a stick that filled up.
+    void failAppending(const std::string& name, std::uint64_t nth, FileError error);
     // flush() on any file fails with `error` (none lifts it), as a disk that can't take it.
     void failFlushing(FileError error);
     // With false, flush() and the folders' flushes return at once without asking the system: the
@@ -78,6 +81,8 @@ public:
         std::mutex mutex;
         std::map<std::string, FileError> failing;
         std::map<std::string, FileError> failingRenames;
+        // By path: the appends that still succeed, then the error of every later one.
+        std::map<std::string, std::pair<std::uint64_t, FileError>> failingAppends;
         std::uint64_t appendsBeforeAction = 0;
         std::function<void()> appendAction;
         std::map<std::string, std::uint64_t> sizes;

@@ -7,6 +7,7 @@
 #include "MemoryBench.h"
 #include "PlatformParts.h"
 #include "ReportBench.h"
+#include "ShiftBench.h"
 #include "SoakBench.h"
 #include "UsbWatchBench.h"
 #include "platform/posix/AllocatorArenas.h"
@@ -30,7 +31,10 @@ std::vector<PlatformPart> platformParts() {
              [](const BenchOptions&, ResultTable& table) { benchSoak(thisProgram(), table); }},
             {kPartWatch, [](const BenchOptions&, ResultTable& table) { benchUsbWatch(table); }},
             {kPartReport,
-             [](const BenchOptions&, ResultTable& table) { benchReport(thisProgram(), table); }}};
+             [](const BenchOptions&, ResultTable& table) { benchReport(thisProgram(), table); }},
+
+            {kPartShift,
+             [](const BenchOptions&, ResultTable& table) { benchShift(thisProgram(), table); }}};
 }
 
 void stationPeakMemory(ResultTable& table) { benchStationPeakMemory(thisProgram(), table); }
@@ -40,6 +44,7 @@ std::optional<int> runPlatformChild(const BenchOptions& options) {
     // before any thread: the station's figures are then the program's.
     limitAllocatorArenas();
     if (options.childSoak) return runSoakChild(*options.childSoak);
+    if (options.childShift) return runShiftChild(*options.childShift);
     if (options.childReport) return runReportChild(*options.childReport);
     if (options.childStationPhones) {
         return runStationMemoryChild(*options.childStationPhones, options.childStationAtOnce);

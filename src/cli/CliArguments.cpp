@@ -169,6 +169,8 @@ private:
                 }
             } else if (option == "--journal") {
                 if (auto file = value(option)) options.station.journal = std::move(*file);
+            } else if (option == "--clone-pds") {
+                options.station.clonePds = true;
             } else if (option == "--recipe") {
                 if (auto file = value(option)) options.recipe = std::move(*file);
             } else if (option == "--lang") {
@@ -409,7 +411,8 @@ StationPlan stationPlan(const CommandLine& line) {
                        options.station.ports,
                        options.station.count,
                        options.simulated,
-                       line.recipe};
+                       line.recipe,
+                       options.station.clonePds};
 }
 
 std::optional<std::uint32_t> parseStrictHex(std::string_view text) {

@@ -98,6 +98,8 @@ constexpr HelpEntry kOptions[] = {
                       "is read and checked against it before any phone is touched. With\n"
                       "--station its places and journal apply unless given here, and the\n"
                       "journal names the recipe and its SHA-256 with each phone.\n"},
+    {"--clone-pds", "With --station: restore writes the backup's PDS to every phone too\n"
+                    "(without it, Boot and Panic only: PDS belongs to the phone it came from).\n"},
     {"--lang ru|en", "Language of the messages (default: the system's).\n"},
     {"--help, -h", "This text; after a command, that command's.\n"},
     {"--version", "The program's version.\n"},
@@ -115,6 +117,8 @@ constexpr ExitCodeHelp kExitCodes[] = {
     {ExitCode::verifyDifference, "verification found a difference\n"},
     {ExitCode::somePhoneFailed,
      "a station: at least one phone failed (its journal line says why)\n"},
+    {ExitCode::journalIncomplete,
+     "a station: a journal line could not be written; before 130 and 6\n"},
     {ExitCode::interrupted, "interrupted (Ctrl+C)\n"},
 };
 

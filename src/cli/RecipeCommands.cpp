@@ -5,6 +5,7 @@
 
 #include "cli/RecipeFile.h"
 #include "cli/StationRefusal.h"
+#include "core/Utf8Path.h"
 #include "operations/PartFile.h"
 #include "protocol/WholeFile.h"
 #include "station/ChainFiles.h"
@@ -33,12 +34,17 @@ std::string besideRecipe(const std::string& recipe, const std::string& name) {
 // `name` (as typed, in the working folder) as the recipe `recipe` names it: relative to the
 // recipe's folder with '/' between folders, so one recipe serves Windows and Linux stations.
 std::string relativeToRecipe(const std::string& recipe, const std::string& name) {
+    // The names are UTF-8; the working folder they are taken in is the system's (utf8Path).
+    const auto typed = utf8Path(name);
+    const auto recipePath = utf8Path(recipe);
+    if (!typed || !recipePath) return name;
     std::error_code failed;
-    const auto file = std::filesystem::absolute(name, failed);
-    const auto folder = std::filesystem::absolute(recipe, failed).parent_path();
+    const auto file = std::filesystem::absolute(*typed, failed);
+    const auto folder = std::filesystem::absolute(*recipePath, failed).parent_path();
     if (failed) return name;
     const std::filesystem::path relative = file.lexically_relative(folder);
-    return relative.empty() ? file.generic_string() : relative.generic_string();
+    const std::u8string text = (relative.empty() ? file : relative).generic_u8string();
+    return std::string(text.begin(), text.end());
 }
 
 ExitCode refuse(CliView& view, const std::vector<Message>& messages) {

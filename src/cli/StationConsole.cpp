@@ -10,20 +10,27 @@
 
 namespace norvale {
 
-StationSnapshot tableSnapshot(const StationStatus& status) {
-    StationSnapshot snapshot;
-    snapshot.elapsedMs = status.elapsedMs;
-    snapshot.running = status.running;
-    snapshot.done = status.done;
-    snapshot.failed = status.failed;
-    std::vector<std::string> order;
-    std::map<std::string, const PhoneRow*> latest;
-    for (const PhoneRow& row : status.rows) {
-        if (latest.count(row.place) == 0) order.push_back(row.place);
-        latest[row.place] = &row;
+void PlaceRows::take(const StationStatus& changes) {
+    revision_ = changes.revision;
+    for (const PhoneRow& row : changes.rows) {
+        const auto [at, added] = latest_.try_emplace(row.place, row);
+        if (added) {
+            order_.push_back(row.place);
+        } else if (row.arrival >= at->second.arrival) {
+            at->second = row;
+        }
     }
-    for (const std::string& place : order) {
-        const PhoneRow& row = *latest[place];
+    // A row gone from the engine's list stays as its place's latest phone until another comes.
+}
+
+StationSnapshot PlaceRows::table(const StationStatus& totals) const {
+    StationSnapshot snapshot;
+    snapshot.elapsedMs = totals.elapsedMs;
+    snapshot.running = totals.running;
+    snapshot.done = totals.done;
+    snapshot.failed = totals.failed;
+    for (const std::string& place : order_) {
+        const PhoneRow& row = latest_.at(place);
         std::optional<TableTransfer> transfer;
         if (row.transfer) {
             transfer =
@@ -105,8 +112,11 @@ void StationConsole::phoneEnds(std::size_t arrival) {
 
 void StationConsole::draw(StationEngine& engine, bool force) {
     if (!table_) return;
-    table_->draw(formatStationTable(tableSnapshot(engine.snapshot()), bindings_.console.width()),
-                 force);
+    std::lock_guard lock(tableMutex_);
+    const std::optional<std::uint64_t> since = places_.revision();
+    const StationStatus changes = since ? engine.changesSince(*since) : engine.snapshot();
+    places_.take(changes);
+    table_->draw(formatStationTable(places_.table(changes), bindings_.console.width()), force);
 }
 
 }  // namespace norvale

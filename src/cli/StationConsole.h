@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/CliProgram.h"
 #include "cli/CliView.h"
@@ -16,6 +18,23 @@
 #include "station/StationFace.h"
 
 namespace norvale {
+
+// The engine's rows as the table shows them: one a place, its latest phone, in the order the
+// places first came. Kept from the engine's changes (StationEngine::changesSince), so a drawing
+// costs what the places do, not what the phones served so far do.
+class PlaceRows {
+public:
+    // Takes the rows of `changes` (a whole list or the changes since `revision()`).
+    void take(const StationStatus& changes);
+    // The revision to ask the engine's changes after; none before the first.
+    std::optional<std::uint64_t> revision() const { return revision_; }
+    StationSnapshot table(const StationStatus& totals) const;
+
+private:
+    std::optional<std::uint64_t> revision_;
+    std::vector<std::string> order_;
+    std::map<std::string, PhoneRow> latest_;
+};
 
 // - On a terminal (and not quiet) the table of the phones is drawn below their lines, at most
 //   every 100 ms and at once when a phone begins or ends; one row a place, its latest phone, in
@@ -55,12 +74,10 @@ private:
     bool quiet_;
     std::atomic<bool> interrupted_{false};
     std::optional<LiveTable> table_;
+    std::mutex tableMutex_;  // one drawing at a time, each from the changes after the last
+    PlaceRows places_;
     std::mutex linesLock_;  // one phone's line at a time on the console
     std::mutex phonesMutex_;
     std::map<std::size_t, std::unique_ptr<PhoneLines>> phones_;  // by arrival
 };
-
-// The engine's rows as the table shows them: one a place, its latest phone.
-StationSnapshot tableSnapshot(const StationStatus& status);
-
 }  // namespace norvale

@@ -12,6 +12,7 @@ struct StationOptions {
     std::vector<std::string> ports;      // --port LOCATION (repeatable): only phones there
     std::optional<unsigned> count;       // --count N: end once N phones have finished
     std::optional<std::string> journal;  // --journal FILE: one JSON line per phone run
+    bool clonePds = false;               // --clone-pds: a restore writes its PDS to every phone
 };
 
 }  // namespace norvale

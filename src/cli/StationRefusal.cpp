@@ -26,6 +26,7 @@ std::optional<Refusal> stationRefusal(const CommandLine& line) {
         if (!station.ports.empty()) return Refusal{MessageId::onlyInStation, "--port"};
         if (station.count) return Refusal{MessageId::onlyInStation, "--count"};
         if (station.journal) return Refusal{MessageId::onlyInStation, "--journal"};
+        if (station.clonePds) return Refusal{MessageId::onlyInStation, "--clone-pds"};
         return std::nullopt;
     }
     if (options.device) return Refusal{MessageId::notInStation, "--device"};

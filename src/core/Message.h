@@ -97,10 +97,12 @@ enum class MessageId : std::uint8_t {
     recipeChecked,        // the recipe
     recipeWritten,        // the recipe
     journalLinesSkipped,  // the journal; how many lines
+    phoneLogInFile,       // the file a finished phone's log lines went to
+    servedElsewhere,      // the place of a phone another of the computer's programs serves
 };
 
 inline constexpr std::size_t kMessageCount =
-    static_cast<std::size_t>(MessageId::journalLinesSkipped) + 1;
+    static_cast<std::size_t>(MessageId::servedElsewhere) + 1;
 
 // One detail of a message, kept as what it is, so each front end shows it its own way.
 struct MessageDetail {

@@ -188,6 +188,11 @@ constexpr std::array<MessageEntry, kMessageCount> kCatalogue{{
     {Id::journalLinesSkipped, "journal_lines_skipped", kLine,
      u8"В журнале {1} пропущено строк (оборванных или нечитаемых): {2}",
      "Lines skipped in the journal {1} (torn or unreadable): {2}"},
+    {Id::phoneLogInFile, "phone_log_in_file", kLine, u8"Журнал телефона записан в файл {1}",
+     "The phone's log is in the file {1}"},
+    {Id::servedElsewhere, "served_elsewhere", kLine,
+     u8"Телефон в месте {1} обслуживает другая программа Norvale",
+     "The phone at {1} is served by another Norvale program"},
 }};
 
 // The table is looked up by identifier: each row must stand at its identifier's place.

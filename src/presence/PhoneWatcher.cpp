@@ -2,6 +2,7 @@
 #include "presence/PhoneWatcher.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -48,7 +49,19 @@ struct PhoneWatcher::Shared {
     std::uint64_t arrivals = 0;    // under mutex
     bool stopped = false;          // under mutex
     bool unreadTold = false;       // under mutex: the bus could not be read, and it was said
-    unsigned inCallback = 0;       // under mutex
+    // When the bus was last read (by a scan or the bus watch); under mutex.
+    std::optional<std::chrono::steady_clock::time_point> lastLookAt;
+
+    void lookedAt() {
+        std::lock_guard lock(mutex);
+        lastLookAt = std::chrono::steady_clock::now();
+    }
+    bool lookedAtLately() {
+        std::lock_guard lock(mutex);
+        return lastLookAt && std::chrono::steady_clock::now() - *lastLookAt <
+                                 std::chrono::milliseconds(kUsbBusLookedMs);
+    }
+    unsigned inCallback = 0;  // under mutex
     // Requested when the watcher goes: every removal wait ends, and with it its thread.
     StopSource stopWaits;
     // Held across a callback, so no two run at once.
@@ -130,11 +143,13 @@ struct PhoneWatcher::Shared {
     static void watchBus(const std::shared_ptr<Shared>& self) {
         const StopToken stop = self->stopWaits.token();
         while (!stop.stopRequested()) {
-            self->platform.usb.waitForBusChange(stop, kUsbBusLookMs);
+            const bool told = self->platform.usb.waitForBusChange(stop, kUsbBusLookMs);
             if (stop.stopRequested()) return;
-            if (!self->watchesUsb()) continue;
+            if (!self->watchesUsb() || (!told && self->lookedAtLately())) continue;
             const UsbBusLook look = self->platform.usb.lookAtBus();
-            if (self->readable(look)) self->reportUsbDepartures(look);
+            if (!self->readable(look)) continue;
+            self->lookedAt();
+            self->reportUsbDepartures(look);
         }
     }
 
@@ -199,7 +214,10 @@ void PhoneWatcher::scan() {
 
     const std::vector<std::string> driverPaths = presentDriverPaths(self.platform.interfaces);
     const UsbBusLook bus = self.platform.usb.lookAtBus();
-    if (self.readable(bus)) self.reportUsbDepartures(bus);
+    if (self.readable(bus)) {
+        self.lookedAt();
+        self.reportUsbDepartures(bus);
+    }
 
     // Watched driver phones no longer listed left (their watch threads may have said so already).
     std::vector<std::pair<Key, std::uint64_t>> gone;

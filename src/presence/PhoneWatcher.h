@@ -23,9 +23,12 @@ struct WatchedPhone {
     std::uint64_t arrival = 0;
 };
 
-// How often the watcher's one look at the bus comes when the system tells of no change: twice
-// within the second a removal must be seen in, whatever the number of phones.
-inline constexpr std::uint32_t kUsbBusLookMs = 500;
+// The watcher's one watch of the bus wakes every kUsbBusLookMs when the system tells of no change,
+// and looks at the bus unless someone did within kUsbBusLookedMs (a station's scan, once a
+// second): a removal is seen within a second whatever the number of phones, and the bus is
+// looked at about once a second in all. A notice of a change is always looked at.
+inline constexpr std::uint32_t kUsbBusLookMs = 450;
+inline constexpr std::uint32_t kUsbBusLookedMs = 900;
 
 // Contract:
 // - scan() looks at both roads once: each phone it finds that is not being watched is reported
@@ -36,7 +39,8 @@ inline constexpr std::uint32_t kUsbBusLookMs = 500;
 //   alone, so a session's open handle is never competed with.
 // - Between scans the USB phones are watched all together by one thread: it waits for the bus's
 //   notice of a change (UsbPort::waitForBusChange) or kUsbBusLookMs, then looks at the bus once
-//   for every phone it watches (no look while it watches none). A USB phone is gone when the
+//   for every phone it watches (no look while it watches none, nor after a timeout when the bus
+//   was looked at within kUsbBusLookedMs). A USB phone is gone when the
 //   look has no phone at its location, or one of another attachment there: a phone put into the
 //   socket at once after the other left is a new arrival, never the old one still.
 // - Each driver arrival is watched through the driver's RemovalWatch on its interface's registry

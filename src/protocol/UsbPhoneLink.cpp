@@ -39,9 +39,13 @@ void drainIn(UsbPort& usb, DeviceHandle device) {
     }
 }
 
-// After a failed transfer of `status` on a phone still attached, its pipe is reset.
+// After a failed transfer of `status` on a phone still attached, its pipe is reset. Not after one
+// that cancel() ended (`failed`): that is a stop, which must not wait on a control request to a
+// phone that may answer nothing; the next arrival opens the device afresh.
 void resetAfter(UsbPort& usb, DeviceHandle device, bool in, UsbStatus status) {
-    if (status == UsbStatus::done || status == UsbStatus::gone) return;
+    if (status == UsbStatus::done || status == UsbStatus::gone || status == UsbStatus::failed) {
+        return;
+    }
     usb.resetPipe(device, in);
 }
 

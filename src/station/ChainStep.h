@@ -70,6 +70,8 @@ struct RestoreStep {
     bool backupFirst = true;  // --no-backup: the phone's regions are not saved first
     // Where they are saved: a new folder beside `folder`, chosen once the files are looked at.
     std::optional<std::string> backupFolder;
+    // Whether PDS is written too; a station clears it unless its plan's clonePds asks for it.
+    bool pds = true;
     friend bool operator==(const RestoreStep&, const RestoreStep&) = default;
 };
 using ChainStep = std::variant<ListStep, InfoStep, ReadStep, WriteStep, StartStep, BlankStep,

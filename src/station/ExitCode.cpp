@@ -80,11 +80,15 @@ ExitCode exitCodeFor(MessageId reason) {
         case MessageId::blockAlreadyEqual:
         case MessageId::savingPhoneTo:
         case MessageId::restoringFrom:
+        case MessageId::usbBusUnread:
         case MessageId::waitingAtPorts:
         case MessageId::imageAsPinned:
         case MessageId::recipeChecked:
         case MessageId::recipeWritten:
-        case MessageId::journalLinesSkipped: break;
+        case MessageId::journalLinesSkipped:
+
+        case MessageId::phoneLogInFile:
+        case MessageId::servedElsewhere: break;
     }
     return ExitCode::transferFailed;
 }

@@ -13,7 +13,11 @@ enum class ExitCode : int {
     fileProblem = 4,     // a loader image, the image file, a dump that exists or can't be written
     verifyDifference = 5,
     somePhoneFailed = 6,  // a station: at least one phone's run failed (its journal line says why)
-    interrupted = 130,    // the operator's Ctrl+C, as a shell counts SIGINT
+    // A station: a journal line could not be written, so the journal misses a phone. Before 130
+    // and 6: the journal is where a shift's phones are counted, and only this code says it lacks
+    // some.
+    journalIncomplete = 7,
+    interrupted = 130,  // the operator's Ctrl+C, as a shell counts SIGINT
 };
 
 // The code for a command that failed with the error message `reason`. A transfer that failed is

@@ -198,6 +198,7 @@ ExitCode PhoneChain::restore(const RestoreStep& step) {
     SessionState& state = services_.state;
     ExitCode code = ExitCode::done;
     for (std::size_t i = 0; i < kBackupRegions.size() && code == ExitCode::done; ++i) {
+        if (!step.pds && kBackupRegions[i].slices == pdsSlices) continue;
         state.flashWriteSpans.store(i + 1 < kBackupRegions.size());
         const std::string path = pathInFolder(step.folder, kBackupRegions[i].fileName);
         services_.log.append(Message(MessageId::restoringFrom, MessageDetail::name(path)));

@@ -11,6 +11,7 @@
 #include "platform/DriverPort.h"
 #include "platform/FileSystem.h"
 #include "platform/InterfaceEnumerator.h"
+#include "platform/NamedLocks.h"
 #include "platform/RemovalWatch.h"
 #include "platform/ThreadStarter.h"
 #include "platform/UsbPort.h"
@@ -25,6 +26,9 @@ struct PhoneRoads {
     InterfaceEnumerator& interfaces;
     RemovalWatch& removalWatch;
     UsbPort& usb;
+    // Who serves which phone across the computer's programs; null: no one else can (a rig's
+    // phones that no other program sees).
+    NamedLocks* placeLocks = nullptr;
 };
 
 // The roads for one run: the real ones, or the simulator's when `simulated`. Called at most once,
@@ -58,6 +62,10 @@ struct StationBindings {
     // When given, paces the station's own loop instead of `clock` (a benchmark whose clock is
     // modelled time).
     Clock* loopClock = nullptr;
+    // How many finished phones' rows the station keeps for its faces beside the running ones:
+    // the latest, so a shift's memory and each copy's work stay the same from the hundredth phone
+    // on. Every phone stays in the journal and its folder.
+    std::size_t finishedRowsKept = 300;
 };
 
 }  // namespace norvale

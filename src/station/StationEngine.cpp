@@ -15,6 +15,7 @@
 #include "presence/PresenceHandling.h"
 #include "station/ChainFiles.h"
 #include "station/PhoneFolder.h"
+#include "station/Sha256.h"
 #include "station/StationPhone.h"
 #include "station/StationPhoneView.h"
 
@@ -54,6 +55,26 @@ Arrival arrive(Services& services, const AttachedPhone& attached, FileSystem& fi
     return {std::move(folder), ExitCode::done};
 }
 
+// The lock a phone's place is served under, the same in every program of the computer: named
+// from the road's stable key for the place, hashed so any key makes a name every binding takes.
+std::string placeLockName(const AttachedPhone& phone) {
+    const std::string key = std::string(roadName(phone.road)) + ":" + phone.path;
+    const std::string hex =
+        sha256Hex({reinterpret_cast<const std::uint8_t*>(key.data()), key.size()});
+    return "norvale-place-" + hex.substr(0, 32);
+}
+
+void sortByArrival(std::vector<PhoneRow>& rows) {
+    std::sort(rows.begin(), rows.end(),
+              [](const PhoneRow& a, const PhoneRow& b) { return a.arrival < b.arrival; });
+}
+
+bool stoppedRun(const PhoneRow& row) {
+    return row.state == PhoneRow::State::failed &&
+           (row.reasonId == MessageId::stoppedByOperator ||
+            row.reasonId == MessageId::readStoppedByOperator);
+}
+
 }  // namespace
 
 struct StationEngine::Run {
@@ -62,9 +83,9 @@ struct StationEngine::Run {
     std::string location;  // UTF-8
     std::shared_ptr<SessionState> state = std::make_shared<SessionState>();
     std::unique_ptr<StationPhone> phone;
-    // The session's thread, the scanning thread's to join; `ended` once it has left the station.
+    std::string logName;  // its log's file once it ended, native; "" for none
+    // The session's thread, the scanning thread's to join.
     std::unique_ptr<JoinableThread> thread;
-    std::atomic<bool> ended{false};
 };
 
 // The journal record of one phone, filled in as its chain goes, and its row kept current.
@@ -115,12 +136,15 @@ StationEngine::StationEngine(StationBindings& bindings, StationPlan plan, Statio
       face_(face),
       loopClock_(bindings.loopClock != nullptr ? *bindings.loopClock : bindings.clock) {
     if (plan_.stepTexts.size() != plan_.steps.size()) typeStepTexts(plan_);
+    for (ChainStep& step : plan_.steps) {
+        if (auto* restore = std::get_if<RestoreStep>(&step)) restore->pds = plan_.clonePds;
+    }
 }
 
 StationEngine::~StationEngine() {
     // Every session has ended in run(); the devices go before the roads that opened them.
     joinSessions(true);
-    for (const std::shared_ptr<Run>& run : runs_) run->state->device.store(nullptr);
+    for (const auto& [arrival, run] : live_) run->state->device.store(nullptr);
 }
 
 void StationEngine::requestStop() { stopRequested_.store(true); }
@@ -130,9 +154,22 @@ std::uint64_t StationEngine::nowMs() const { return bindings_.clock.nowMs(); }
 void StationEngine::stationLine(const Message& message) {
     {
         std::lock_guard lock(mutex_);
-        stationLines_.push_back(message);
+        // Kept once: the list stays as short over a shift as over a run.
+        if (std::find(stationLines_.begin(), stationLines_.end(), message) == stationLines_.end()) {
+            stationLines_.push_back(message);
+        }
     }
     if (face_ != nullptr) face_->stationLine(message);
+}
+
+void StationEngine::journalFailed(const Message& message) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!journalFailure_) journalFailure_ = message;
+        ++journalFailures_;
+    }
+    // Told as it happens, every time: a face that prints lines prints each.
+    stationLine(message);
 }
 
 ExitCode StationEngine::refuse(const Message& reason) {
@@ -201,7 +238,15 @@ ExitCode StationEngine::run() {
                 if (firstSeen) firstSeen->push_back(watched.phone);
                 return arrived(watched);
             },
-            [](const WatchedPhone& /*watched*/) {},
+            [this](const WatchedPhone& watched) {
+                // The place is another program's to take once the phone has left it, unless
+                // a phone came there again first.
+                std::lock_guard lock(mutex_);
+                const auto held = placeLocks_.find(placeLockName(watched.phone));
+                if (held != placeLocks_.end() && held->second.first == watched.arrival) {
+                    placeLocks_.erase(held);
+                }
+            },
             // Said once until the bus can be read again; the phones it serves are kept.
             [this] { stationLine(Message(MessageId::usbBusUnread)); });
         std::optional<std::uint64_t> nextScan;
@@ -235,17 +280,22 @@ ExitCode StationEngine::run() {
         }
         // The watcher goes here: its removal waits stopped, its threads joined.
     }
+    {
+        // The station serves its places no more.
+        std::lock_guard lock(mutex_);
+        placeLocks_.clear();
+    }
     joinSessions(true);
     ExitCode code = ExitCode::done;
     {
         std::lock_guard lock(mutex_);
         ended_ = true;
-        if (stopping) {
+        if (journalFailures_ > 0) {
+            code = ExitCode::journalIncomplete;
+        } else if (stopping) {
             code = ExitCode::interrupted;
         } else if (failed_ > 0) {
             code = ExitCode::somePhoneFailed;
-        } else if (journalFailed_) {
-            code = ExitCode::fileProblem;
         }
     }
     if (face_ != nullptr) face_->ended(*this);
@@ -268,23 +318,44 @@ std::shared_ptr<SessionState> StationEngine::arrived(const WatchedPhone& watched
     auto run = std::make_shared<Run>();
     run->watched = watched;
     run->location = bindings_.nativeToUtf8(watched.phone.location);
+    const std::string placeName = placeLockName(watched.phone);
+    bool ours = false;
+    {
+        // A phone back at a place this station holds (a restarted phone seen before its
+        // removal was): the place is still this station's.
+        std::lock_guard lock(mutex_);
+        const auto held = placeLocks_.find(placeName);
+        if (held != placeLocks_.end()) {
+            held->second.first = watched.arrival;
+            ours = true;
+        }
+    }
+    std::unique_ptr<HeldLock> place;
+    if (roads_->placeLocks != nullptr && !ours) {
+        LockAttempt attempt = roads_->placeLocks->tryHold(placeLockName(watched.phone));
+        if (!attempt.hold && attempt.heldElsewhere) {
+            // Said once for this arrival: the watcher asks again only when it comes back.
+            stationLine(Message(MessageId::servedElsewhere, MessageDetail::name(run->location)));
+            return nullptr;
+        }
+        place = std::move(attempt.hold);
+    }
     {
         std::lock_guard lock(mutex_);
         // Beyond the count no phone is started: the run ends with the ones it has.
-        if (plan_.count && runs_.size() >= *plan_.count) return nullptr;
-        run->arrival = runs_.size() + 1;
-        run->phone = std::make_unique<StationPhone>(
-            run->arrival, run->location, roadName(watched.phone.road), plan_.steps.size());
+        if (plan_.count && arrivals_ >= *plan_.count) return nullptr;
+        if (place) placeLocks_[placeName] = {watched.arrival, std::move(place)};
+        run->arrival = ++arrivals_;
+        run->phone = std::make_unique<StationPhone>(run->arrival, run->location,
+                                                    roadName(watched.phone.road),
+                                                    plan_.steps.size(), revisions_);
         ++running_;
-        runs_.push_back(run);
+        live_.emplace(run->arrival, run);
     }
-    run->thread = bindings_.threads.startJoinable([this, run] {
-        serve(run);
-        run->ended.store(true);
-    });
+    run->thread = bindings_.threads.startJoinable([this, run] { serve(run); });
     if (!run->thread) {
         run->phone->end(true, std::nullopt, "");
-        finish(true);
+        finish(run, true);
     } else if (face_ != nullptr) {
         face_->rowsChanged(*this);
     }
@@ -342,36 +413,76 @@ void StationEngine::serve(const std::shared_ptr<Run>& run) {
         // The row tells the reason without the "ERROR - " the line begins with.
         const std::string& error = record.error;
         const std::size_t dash = error.find(" - ");
-        run->phone->end(failed, reasonId,
-                        dash == std::string::npos ? error : error.substr(dash + 3));
+        run->logName =
+            arrival.folder ? writePhoneLog(*arrival.folder, run->phone->log()) : std::string();
+        run->phone->end(
+            failed, reasonId, dash == std::string::npos ? error : error.substr(dash + 3),
+            run->logName.empty() ? std::string() : bindings_.nativeToUtf8(run->logName));
         if (journal_ && journal_->append(record) != FileError::none) {
-            stationLine(
+            journalFailed(
                 Message(MessageId::journalNotWritten, MessageDetail::name(journal_->name())));
-            std::lock_guard lock(mutex_);
-            journalFailed_ = true;
         }
     }
     if (face_ != nullptr) face_->phoneEnds(run->arrival);
-    finish(failed);
+    finish(run, failed);
 }
 
-void StationEngine::finish(bool failed) {
+std::string StationEngine::writePhoneLog(const std::string& folder,
+                                         const std::vector<Message>& lines) {
+    std::string text;
+    for (const Message& line : lines) {
+        text += consoleText(line, bindings_.language, bindings_.nativeToUtf8);
+        text += '\n';
+    }
+    // As every file the tool makes: whole under its name, or not there.
+    const std::string name = pathInFolder(folder, kPhoneLogName);
+    const std::string part = partFileName(name);
+    OpenedFile created = bindings_.files.createNew(part);
+    if (!created.file) return {};
+    const bool written =
+        created.file->append({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) &&
+        created.file->flush();
+    created.file.reset();
+    if (!written || bindings_.files.renameNoReplace(part, name) != FileError::none) return {};
+    return name;
+}
+
+void StationEngine::finish(const std::shared_ptr<Run>& run, bool failed) {
     if (face_ != nullptr) face_->rowsChanged(*this);
+    const std::uint64_t now = nowMs();
+    Finished entry{run->phone->row(now), run->phone->revision(), {}, run->logName};
+    if (entry.logName.empty()) entry.log = run->phone->log();
     // The session's last touch of the station: once it counts as ended, run() may return.
     std::lock_guard lock(mutex_);
     --running_;
     ++(failed ? failed_ : done_);
+    if (stoppedRun(entry.row)) ++stopped_;
+    live_.erase(run->arrival);
+    finishing_.push_back(run);
+    finished_.push_back(std::move(entry));
+    while (finished_.size() > bindings_.finishedRowsKept) {
+        gone_.emplace_back(revisions_.fetch_add(1) + 1, finished_.front().row.arrival);
+        finished_.pop_front();
+    }
+    while (gone_.size() > bindings_.finishedRowsKept) {
+        goneForgotten_ = gone_.front().first;
+        gone_.pop_front();
+    }
 }
 
 void StationEngine::joinSessions(bool all) {
-    // On the scanning thread, the only one that starts sessions: runs_ grows only here.
+    // On the scanning thread, the only one that starts sessions. A finished session's thread
+    // has nothing left to do but return; with `all`, the live ones are waited for too.
     std::vector<std::shared_ptr<Run>> runs;
     {
         std::lock_guard lock(mutex_);
-        runs = runs_;
+        runs.swap(finishing_);
+        if (all) {
+            for (const auto& [arrival, run] : live_) runs.push_back(run);
+        }
     }
     for (const std::shared_ptr<Run>& run : runs) {
-        if (run->thread && (all || run->ended.load())) {
+        if (run->thread) {
             run->thread->join();
             run->thread.reset();
         }
@@ -399,25 +510,57 @@ void StationEngine::stopSessions() {
     std::vector<std::shared_ptr<Run>> runs;
     {
         std::lock_guard lock(mutex_);
-        runs = runs_;
+        for (const auto& [arrival, run] : live_) runs.push_back(run);
     }
-    for (const std::shared_ptr<Run>& run : runs) {
-        if (!run->ended.load()) stopSession(*run->state, *platform_);
-    }
+    for (const std::shared_ptr<Run>& run : runs) stopSession(*run->state, *platform_);
 }
 
-StationStatus StationEngine::snapshot() const {
-    const std::uint64_t now = nowMs();
-    StationStatus status;
-    std::lock_guard lock(mutex_);
+void StationEngine::copyTotals(StationStatus& status, std::uint64_t now) const {
     status.elapsedMs = startedMs_ ? now - *startedMs_ : 0;
     status.running = running_;
     status.done = done_;
     status.failed = failed_;
+    status.stopped = stopped_;
     status.ended = ended_;
     status.stationLines = stationLines_;
-    status.rows.reserve(runs_.size());
-    for (const std::shared_ptr<Run>& run : runs_) status.rows.push_back(run->phone->row(now));
+    status.journalFailure = journalFailure_;
+    status.journalFailures = journalFailures_;
+}
+
+StationStatus StationEngine::snapshot() const {
+    const std::uint64_t now = nowMs();
+    std::lock_guard lock(mutex_);
+    return wholeList(now);
+}
+
+StationStatus StationEngine::wholeList(std::uint64_t now) const {
+    StationStatus status;
+    // Taken before the rows: a change made while they are copied is in the next changes too.
+    status.revision = revisions_.load();
+    copyTotals(status, now);
+    status.rows.reserve(finished_.size() + live_.size());
+    for (const Finished& finished : finished_) status.rows.push_back(finished.row);
+    for (const auto& [arrival, run] : live_) status.rows.push_back(run->phone->row(now));
+    sortByArrival(status.rows);
+    return status;
+}
+
+StationStatus StationEngine::changesSince(std::uint64_t revision) const {
+    const std::uint64_t now = nowMs();
+    std::lock_guard lock(mutex_);
+    if (revision < goneForgotten_) return wholeList(now);
+    StationStatus status;
+    status.whole = false;
+    status.revision = revisions_.load();
+    copyTotals(status, now);
+    for (const Finished& finished : finished_) {
+        if (finished.revision > revision) status.rows.push_back(finished.row);
+    }
+    for (const auto& [arrival, run] : live_) status.rows.push_back(run->phone->row(now));
+    sortByArrival(status.rows);
+    for (const auto& [left, arrival] : gone_) {
+        if (left > revision) status.gone.push_back(arrival);
+    }
     return status;
 }
 
@@ -425,8 +568,16 @@ std::vector<Message> StationEngine::logOf(std::size_t arrival) const {
     std::shared_ptr<Run> run;
     {
         std::lock_guard lock(mutex_);
-        if (arrival == 0 || arrival > runs_.size()) return {};
-        run = runs_[arrival - 1];
+        if (const auto live = live_.find(arrival); live != live_.end()) {
+            run = live->second;
+        } else {
+            for (const Finished& finished : finished_) {
+                if (finished.row.arrival != arrival) continue;
+                if (finished.logName.empty()) return finished.log;
+                return {Message(MessageId::phoneLogInFile, MessageDetail::name(finished.logName))};
+            }
+            return {};
+        }
     }
     return run->phone->log();
 }

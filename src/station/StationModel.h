@@ -45,23 +45,39 @@ struct PhoneRow {
     std::optional<MessageId> reasonId;
     std::string reason;
     std::size_t logLines = 0;  // how many messages its log holds (StationEngine::logOf)
+    // Once it ended: the file in its folder its log lines went to, as the system names files
+    // (they leave memory then); empty while it runs, or when it had no folder or the file could
+    // not be written (its lines then stay with its row).
+    std::string logFile;
 
     friend bool operator==(const PhoneRow&, const PhoneRow&) = default;
 };
 
-// The whole station at one moment.
+// The whole station at one moment, or what changed of it since an earlier copy.
 struct StationStatus {
     std::uint64_t elapsedMs = 0;  // since the station began watching
+    // Every phone run so far, whether or not its row is still listed.
     std::size_t running = 0;
     std::size_t done = 0;
     std::size_t failed = 0;
+    std::size_t stopped = 0;  // of `failed`, those the operator's stop ended
     // Whether run() has returned: nothing will change any more.
     bool ended = false;
-    // Every phone run, in arrival order.
+    // Pass it to StationEngine::changesSince() for what changes after this copy.
+    std::uint64_t revision = 0;
+    // `rows` is the whole list: the phones running and the latest finished ones (older finished
+    // rows leave the list; every phone stays in the journal), in arrival order. Otherwise `rows`
+    // holds the running phones and the rows that changed since the revision asked about, and
+    // `gone` the arrivals that left the list since then.
+    bool whole = true;
     std::vector<PhoneRow> rows;
-    // The station's own messages, not any phone's: a refusal before it watched, a journal line
-    // it could not write.
+    std::vector<std::size_t> gone;
+    // The station's own messages, not any phone's: a refusal before it watched, the first
+    // journal line it could not write.
     std::vector<Message> stationLines;
+    // The first journal line that could not be written, and how many could not.
+    std::optional<Message> journalFailure;
+    std::size_t journalFailures = 0;
 };
 
 }  // namespace norvale

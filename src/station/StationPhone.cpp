@@ -4,7 +4,9 @@
 namespace norvale {
 
 StationPhone::StationPhone(std::size_t arrival, std::string place, std::string road,
-                           std::size_t steps) {
+                           std::size_t steps, std::atomic<std::uint64_t>& revisions)
+    : revisions_(revisions) {
+    changed();
     row_.arrival = arrival;
     row_.place = std::move(place);
     row_.road = std::move(road);
@@ -15,6 +17,7 @@ void StationPhone::identify(std::string bootVersion, std::string mode) {
     std::lock_guard lock(mutex_);
     row_.bootVersion = std::move(bootVersion);
     row_.mode = std::move(mode);
+    changed();
 }
 
 void StationPhone::beginCommand(std::size_t index, std::string name) {
@@ -23,6 +26,7 @@ void StationPhone::beginCommand(std::size_t index, std::string name) {
     row_.command = std::move(name);
     row_.transfer.reset();
     commandBytes_ = 0;
+    changed();
 }
 
 void StationPhone::showTransfer(std::uint64_t done, std::uint64_t total, std::uint64_t nowMs) {
@@ -33,12 +37,14 @@ void StationPhone::showTransfer(std::uint64_t done, std::uint64_t total, std::ui
     }
     row_.transfer->done = done;
     row_.transfer->total = total;
+    changed();
 }
 
 void StationPhone::endTransfer() {
     std::lock_guard lock(mutex_);
     if (row_.transfer) commandBytes_ += row_.transfer->done;
     row_.transfer.reset();
+    changed();
 }
 
 std::uint64_t StationPhone::takeCommandBytes() {
@@ -52,14 +58,29 @@ void StationPhone::log(const Message& message) {
     std::lock_guard lock(mutex_);
     log_.push_back(message);
     row_.logLines = log_.size();
+    changed();
 }
 
-void StationPhone::end(bool failed, std::optional<MessageId> reasonId, std::string reason) {
+void StationPhone::end(bool failed, std::optional<MessageId> reasonId, std::string reason,
+                       std::string logFile) {
     std::lock_guard lock(mutex_);
     row_.state = failed ? PhoneRow::State::failed : PhoneRow::State::done;
     row_.reasonId = reasonId;
     row_.reason = std::move(reason);
     row_.transfer.reset();
+    if (!logFile.empty()) {
+        row_.logFile = std::move(logFile);
+        // The file holds them now: a shift's phones leave nothing of their logs in memory.
+        std::vector<Message>().swap(log_);
+    }
+    changed();
+}
+
+void StationPhone::changed() { revision_ = revisions_.fetch_add(1) + 1; }
+
+std::uint64_t StationPhone::revision() const {
+    std::lock_guard lock(mutex_);
+    return revision_;
 }
 
 PhoneRow StationPhone::row(std::uint64_t nowMs) const {

@@ -1,6 +1,7 @@
 // One phone run in a station: what its session's thread reports, faces copy and the journal keeps.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -13,10 +14,12 @@
 namespace norvale {
 
 // The session's thread writes, any thread copies: every member is guarded by one mutex, held
-// only to copy a few fields, never across a transfer.
+// only to copy a few fields, never across a transfer. Each change takes the next number of the
+// station's `revisions`, so a face can ask for the rows changed since it last looked.
 class StationPhone {
 public:
-    StationPhone(std::size_t arrival, std::string place, std::string road, std::size_t steps);
+    StationPhone(std::size_t arrival, std::string place, std::string road, std::size_t steps,
+                 std::atomic<std::uint64_t>& revisions);
 
     // The session's thread.
     void identify(std::string bootVersion, std::string mode);
@@ -27,14 +30,22 @@ public:
     // The flash bytes the running command moved so far; the count starts again at zero.
     std::uint64_t takeCommandBytes();
     void log(const Message& message);
-    void end(bool failed, std::optional<MessageId> reasonId, std::string reason);
+    // The run ended; its log went to `logFile` (empty: it stays here).
+    void end(bool failed, std::optional<MessageId> reasonId, std::string reason,
+             std::string logFile = {});
 
     // Any thread.
     PhoneRow row(std::uint64_t nowMs) const;
     std::vector<Message> log() const;
+    // The revision of its latest change.
+    std::uint64_t revision() const;
 
 private:
+    void changed();  // under mutex_
+
+    std::atomic<std::uint64_t>& revisions_;
     mutable std::mutex mutex_;
+    std::uint64_t revision_ = 0;
     PhoneRow row_;
     std::vector<Message> log_;
     std::uint64_t transferStartMs_ = 0;

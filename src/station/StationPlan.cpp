@@ -57,6 +57,7 @@ std::vector<std::string> stationArguments(const StationPlan& plan) {
     if (plan.journal) args.insert(args.end(), {"--journal", *plan.journal});
     for (const std::string& port : plan.ports) args.insert(args.end(), {"--port", port});
     if (plan.count) args.insert(args.end(), {"--count", std::to_string(*plan.count)});
+    if (plan.clonePds) args.push_back("--clone-pds");
     if (plan.recipe) {
         args.insert(args.end(), {"--recipe", plan.recipe->path});
         return args;

@@ -27,6 +27,10 @@ struct StationPlan {
     std::optional<unsigned> count;             // end once this many phones have ended
     bool simulated = false;                    // the simulated phones' roads
     std::optional<RecipeStamp> recipe;         // each journal line names it
+    // A restore writes the backup's PDS too. PDS holds what belongs to the phone it was read
+    // from, so a station writes it to every phone only when asked in so many words; without it
+    // a station's restore puts back Boot and Panic alone.
+    bool clonePds = false;
 
     friend bool operator==(const StationPlan&, const StationPlan&) = default;
 };

@@ -54,9 +54,8 @@ bool stoppedByOperator(const PhoneRow& row) {
 }
 
 std::size_t failedPhones(const StationStatus& snapshot) {
-    const auto stopped = static_cast<std::size_t>(
-        std::count_if(snapshot.rows.begin(), snapshot.rows.end(), stoppedByOperator));
-    return snapshot.failed - std::min(stopped, snapshot.failed);
+    // The engine counts them: the list holds only the latest finished rows.
+    return snapshot.failed - std::min(snapshot.stopped, snapshot.failed);
 }
 
 std::string stationStatusLine(const StationStatus& snapshot, Language language) {

@@ -487,8 +487,8 @@ TEST(CliStory, ListShowsSerialsAndAPhoneThisUserMayNotOpenWithWhy) {
     EXPECT_EQ(listed.out, "usb:1-1.3\tusb\t1-1.3\t0C60\tFLASH \tSN0042\n"
                           "usb:1-1.4\tusb\t1-1.4\t\t\t\n");
     const std::string denied =
-        "ERROR - no permission to open the phone 1-1.4: the udev rule is needed, see "
-        "\"Permissions\" in norvale-cli --help\n";
+        "ERROR - no permission to open the phone 1-1.4: the udev rule is needed, and a user not "
+        "at the seat needs the plugdev group, see \"Permissions\" in norvale-cli --help\n";
     EXPECT_EQ(listed.err, denied);
 
     const auto json = rig.run({"list", "--json"});

@@ -199,8 +199,8 @@ TEST(StationStory, APhoneTheSystemWontLetUsOpenIsToldAsSuchAndNothingIsMadeForIt
         rig.run({"-q", "--count", "2", "--journal", "j.jsonl", "read", "boot", "-o", "boot.bin"});
     EXPECT_EQ(result.code, 6);
     const std::string error =
-        "ERROR - no permission to open the phone 1-1.2: the udev rule is needed, see "
-        "\"Permissions\" in norvale-cli --help";
+        "ERROR - no permission to open the phone 1-1.2: the udev rule is needed, and a user not "
+        "at the seat needs the plugdev group, see \"Permissions\" in norvale-cli --help";
     EXPECT_EQ(result.err, "[1-1.2] " + error + "\n");
     EXPECT_FALSE(std::filesystem::exists("1-1.2-" + std::string(kStationStamp)));
     EXPECT_EQ(fileBytes(inFolder(rig.folder(1), "boot.bin")), rig.flash(1, 0x10000000, 0x10000));
@@ -244,61 +244,71 @@ std::size_t journalLines(const std::string& name) {
 }
 
 // A shop's known-good backup put on every phone of the line: each phone's own flash is saved in
-// its own folder first (never beside the shared backup, where the phones' names would clash).
+// its own folder first (never beside the shared backup, where the phones' names would clash). Each
+// phone keeps its own PDS unless --clone-pds asks for the backup's.
 TEST(StationStory, ARestorePutsOneBackupOnEveryPhoneEachSavingItsOwnFlashInItsFolderFirst) {
-    StationRig rig(2);
-    const Bytes boot = patternImage(0x10000, 0x11);
-    const Bytes pds = patternImage(0x10000, 0x22);
-    const Bytes panic = patternImage(0x20000, 0x33);
-    std::filesystem::create_directory("golden");
-    putFile("golden/Boot.bin", boot);
-    putFile("golden/PDS.bin", pds);
-    putFile("golden/Panic.bin", panic);
-    const std::string sums = sha256Hex(boot) + "  Boot.bin\n" + sha256Hex(pds) + "  PDS.bin\n" +
-                             sha256Hex(panic) + "  Panic.bin\n";
-    putFile("golden/SHA256SUMS", Bytes(sums.begin(), sums.end()));
-    std::vector<Bytes> before;
-    for (unsigned k = 1; k <= 2; ++k) before.push_back(rig.flash(k, 0x10000000, 0x40000));
+    for (const bool clone : {false, true}) {
+        SCOPED_TRACE(clone ? "--clone-pds" : "PDS kept");
+        StationRig rig(2);
+        const Bytes boot = patternImage(0x10000, 0x11);
+        const Bytes pds = patternImage(0x10000, 0x22);
+        const Bytes panic = patternImage(0x20000, 0x33);
+        std::filesystem::create_directory("golden");
+        putFile("golden/Boot.bin", boot);
+        putFile("golden/PDS.bin", pds);
+        putFile("golden/Panic.bin", panic);
+        const std::string sums = sha256Hex(boot) + "  Boot.bin\n" + sha256Hex(pds) + "  PDS.bin\n" +
+                                 sha256Hex(panic) + "  Panic.bin\n";
+        putFile("golden/SHA256SUMS", Bytes(sums.begin(), sums.end()));
+        std::vector<Bytes> before;
+        for (unsigned k = 1; k <= 2; ++k) before.push_back(rig.flash(k, 0x10000000, 0x40000));
 
-    const auto result =
-        rig.run({"-q", "--count", "2", "--journal", "j.jsonl", "restore", "golden"});
-    EXPECT_EQ(result.code, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    Bytes golden = boot;
-    golden.insert(golden.end(), pds.begin(), pds.end());
-    golden.insert(golden.end(), panic.begin(), panic.end());
-    const auto journal = rig.journal("j.jsonl");
-    for (unsigned k = 1; k <= 2; ++k) {
-        SCOPED_TRACE("phone " + std::to_string(k));
-        EXPECT_EQ(rig.flash(k, 0x10000000, 0x40000), golden);
-        const std::string saved = inFolder(rig.folder(k), "before-restore");
-        const Bytes& flash = before[k - 1];
-        EXPECT_EQ(fileBytes(inFolder(saved, "Boot.bin")),
-                  Bytes(flash.begin(), flash.begin() + 0x10000));
-        EXPECT_EQ(fileBytes(inFolder(saved, "PDS.bin")),
-                  Bytes(flash.begin() + 0x10000, flash.begin() + 0x20000));
-        EXPECT_EQ(fileBytes(inFolder(saved, "Panic.bin")),
-                  Bytes(flash.begin() + 0x20000, flash.end()));
-        ASSERT_EQ(journal.count(k), 1u);
-        // 1 MB moved: the 256 KB saved, then compared, written (every block differs) and verified.
-        EXPECT_EQ(
-            journal.find(k)->second,
-            R"({"location":"1-1.)" + std::to_string(k) +
-                R"(","road":"usb","serial":"","boot_version":"0C60","mode":"FLASH ",)"
-                R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:22:31Z",)"
-                R"("commands":[{"command":"restore golden","result":"done","bytes":1048576,"ms":0,)"
-                R"("files":[)" +
-                fileEntry(inFolder(saved, "Boot.bin")) + "," +
-                fileEntry(inFolder(saved, "PDS.bin")) + "," +
-                fileEntry(inFolder(saved, "Panic.bin")) + "," +
-                fileEntry(inFolder(saved, "SHA256SUMS")) +
-                R"(]}],"verify":"passed","exit_code":0,"reason":"","error":""})"
-                "\n");
+        std::vector<std::string> args{"-q",      "--count", "2",     "--journal",
+                                      "j.jsonl", "restore", "golden"};
+        if (clone) args.insert(args.begin(), "--clone-pds");
+        const auto result = rig.run(args);
+        EXPECT_EQ(result.code, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        const auto journal = rig.journal("j.jsonl");
+        for (unsigned k = 1; k <= 2; ++k) {
+            SCOPED_TRACE("phone " + std::to_string(k));
+            const Bytes& flash = before[k - 1];
+            Bytes golden = boot;
+            if (clone) {
+                golden.insert(golden.end(), pds.begin(), pds.end());
+            } else {
+                golden.insert(golden.end(), flash.begin() + 0x10000, flash.begin() + 0x20000);
+            }
+            golden.insert(golden.end(), panic.begin(), panic.end());
+            EXPECT_EQ(rig.flash(k, 0x10000000, 0x40000), golden);
+            const std::string saved = inFolder(rig.folder(k), "before-restore");
+            EXPECT_EQ(fileBytes(inFolder(saved, "Boot.bin")),
+                      Bytes(flash.begin(), flash.begin() + 0x10000));
+            EXPECT_EQ(fileBytes(inFolder(saved, "PDS.bin")),
+                      Bytes(flash.begin() + 0x10000, flash.begin() + 0x20000));
+            EXPECT_EQ(fileBytes(inFolder(saved, "Panic.bin")),
+                      Bytes(flash.begin() + 0x20000, flash.end()));
+            ASSERT_EQ(journal.count(k), 1u);
+            // The 256 KB saved, then each region restored compared, written (every block differs)
+            // and verified: 1 MB with PDS, 832 KB without.
+            const std::string bytes = clone ? "1048576" : "851968";
+            EXPECT_EQ(journal.find(k)->second,
+                      R"({"location":"1-1.)" + std::to_string(k) +
+                          R"(","road":"usb","serial":"","boot_version":"0C60","mode":"FLASH ",)"
+                          R"("started":"2026-12-08T08:22:31Z","ended":"2026-12-08T08:22:31Z",)"
+                          R"("commands":[{"command":"restore golden","result":"done","bytes":)" +
+                          bytes + R"(,"ms":0,"files":[)" + fileEntry(inFolder(saved, "Boot.bin")) +
+                          "," + fileEntry(inFolder(saved, "PDS.bin")) + "," +
+                          fileEntry(inFolder(saved, "Panic.bin")) + "," +
+                          fileEntry(inFolder(saved, "SHA256SUMS")) +
+                          R"(]}],"verify":"passed","exit_code":0,"reason":"","error":""})"
+                          "\n");
+        }
+        // The backup restored from is as it was: nothing of the phones' went into it.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator("golden"),
+                                std::filesystem::directory_iterator()),
+                  4);
     }
-    // The backup restored from is as it was: nothing of the phones' went into it.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("golden"),
-                            std::filesystem::directory_iterator()),
-              4);
 }
 
 TEST(StationStory, PortPicksThePhonesAndAFinishedPhoneThatStaysIsNotRunAgain) {

@@ -58,6 +58,8 @@ inline constexpr Cp1251Text kRenamedTo{u8" в "};
 inline constexpr Cp1251Text kWriteNotConfirmed{u8"телефон не подтвердил запись блока "};
 inline constexpr Cp1251Text kStoppedByOperator{u8"прервано оператором"};
 inline constexpr Cp1251Text kReadStoppedByOperator{u8"прервано оператором, сохранено байт: "};
+inline constexpr Cp1251Text kWriteInterrupted{
+    u8"запись прервана: флеш-память телефона записана не полностью, её нужно записать снова"};
 inline constexpr Cp1251Text kVerifyMismatch{u8"записанные данные отличаются от образа, адрес: "};
 
 // The command line's usage errors.

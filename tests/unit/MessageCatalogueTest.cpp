@@ -128,6 +128,7 @@ std::vector<Sample> samples() {
          error(kReadStoppedByOperator, "16384")},
         {Message(MessageId::readStoppedByOperator, kept, part), "read_stopped_by_operator",
          error(kReadStoppedByOperator, keptIn)},
+        {MessageId::writeInterrupted, "write_interrupted", error(kWriteInterrupted)},
         {Message(MessageId::verifyMismatch, MessageDetail::flashAddress(0x0001ABCF)),
          "verify_mismatch", error(kVerifyMismatch, "0001ABCF")},
         {Message(MessageId::unknownCommand, MessageDetail::name("wirte")), "unknown_command",
@@ -213,6 +214,11 @@ std::vector<Sample> samples() {
          "journal_lines_skipped",
          Cp1251Text{u8"В журнале "}.str() + kName +
              Cp1251Text{u8" пропущено строк (оборванных или нечитаемых): 2\r\n"}.str()},
+        {Message(MessageId::phoneLogInFile, name), "phone_log_in_file",
+         with(Cp1251Text{u8"Журнал телефона записан в файл "}, kName)},
+        {Message(MessageId::servedElsewhere, MessageDetail::name("1-1.3")), "served_elsewhere",
+         Cp1251Text{u8"Телефон в месте "}.str() + "1-1.3" +
+             Cp1251Text{u8" обслуживает другая программа Norvale"}.str() + "\r\n"},
     };
 }
 
@@ -249,6 +255,7 @@ TEST(ExitCode, FollowsTheMessageThatEndedTheRun) {
         {MessageId::phoneInUse, ExitCode::noPhone},
         {MessageId::stoppedByOperator, ExitCode::interrupted},
         {MessageId::readStoppedByOperator, ExitCode::interrupted},
+        {MessageId::writeInterrupted, ExitCode::interrupted},
         {MessageId::verifyMismatch, ExitCode::verifyDifference},
         {MessageId::fileExists, ExitCode::fileProblem},
         {MessageId::cannotWriteFile, ExitCode::fileProblem},

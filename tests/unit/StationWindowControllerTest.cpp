@@ -182,11 +182,7 @@ TEST(StationWindowController, RowsSayTheStepTheTransferAndTheResultInTheWindowsL
               "Время 1:02:03   в работе 2   готово 5   ошибка 1");
     // Of three the engine counts as failed, the two Stop ended are counted as stopped.
     status.failed = 3;
-    status.rows.resize(3);
-    for (PhoneRow& stopped : status.rows) stopped.state = PhoneRow::State::failed;
-    status.rows[0].reasonId = MessageId::stoppedByOperator;
-    status.rows[2].reasonId = MessageId::readStoppedByOperator;
-    status.rows[1].reasonId = MessageId::phoneNotConnected;
+    status.stopped = 2;
     EXPECT_EQ(stationStatusLine(status, Language::english),
               "Elapsed 1:02:03   running 2   done 5   failed 1   stopped 2");
     EXPECT_EQ(byteCountText(512), "512 B");

@@ -321,5 +321,25 @@ TEST_F(Win32DriverPortRealPendingTest, IsCancelledAfterTheWaitAndCanBeIssuedAgai
     EXPECT_TRUE(second.completed);
 }
 
+// A stop from another thread ends a request the driver never completes long before its wait,
+// on the overlapped handle the interfaces are opened with. The canceller keeps cancelling until
+// the request has ended, since one cancel may come before the request was issued.
+TEST_F(Win32DriverPortRealPendingTest, CancelFromAnotherThreadEndsAPendingRequestAtOnce) {
+    Win32DriverPort port;
+    std::atomic<bool> ended{false};
+    std::thread stopper([&] {
+        while (!ended.load()) {
+            port.cancel(toDeviceHandle(pipe_));
+            ::Sleep(10);
+        }
+    });
+    const ULONGLONG start = ::GetTickCount64();
+    const ControlResult result = port.control(toDeviceHandle(pipe_), kPipeListen, {}, {}, 60000);
+    ended = true;
+    stopper.join();
+    EXPECT_FALSE(result.completed);
+    EXPECT_LT(::GetTickCount64() - start, 5000u);
+}
+
 }  // namespace
 }  // namespace norvale

@@ -159,6 +159,8 @@ TEST_F(Win32FileSystemTest, ReportsWhyANameCantBeOpened) {
     EXPECT_EQ(files_.createNew("").error, FileError::invalidName);
     EXPECT_EQ(files_.createNew(folder_ + "\\CG?.bin").error, FileError::invalidName);
     EXPECT_EQ(files_.openForReading(folder_ + "\\<ram>.bin").error, FileError::invalidName);
+    // Names are UTF-8: bytes that are none are refused, never opened as a look-alike.
+    EXPECT_EQ(files_.openForReading(folder_ + "\\r\xE4m.bin").error, FileError::invalidName);
     EXPECT_EQ(files_.openForReading(folder_ + "\\ram.bin").error, FileError::notFound);
     EXPECT_EQ(files_.openForReading(folder_ + "\\bin\\ram.bin").error, FileError::notFound);
     EXPECT_EQ(files_.createNew(folder_ + "\\bin\\1001FFFF.bin").error, FileError::notFound);

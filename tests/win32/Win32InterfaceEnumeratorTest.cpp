@@ -66,6 +66,24 @@ TEST(Win32InterfaceEnumeratorTest, OpeningAPathWithNoDeviceYieldsTheInvalidHandl
     EXPECT_EQ(interfaces.open(""), kInvalidDevice);
 }
 
+// The device is opened without sharing: while one session holds it, no second program (nor a
+// second open here) can talk to the phone. A file stands in for the device's path.
+TEST(Win32InterfaceEnumeratorTest, APhoneOpenedOnceCantBeOpenedAgainUntilClosed) {
+    char folder[MAX_PATH] = {};
+    char path[MAX_PATH] = {};
+    ASSERT_NE(::GetTempPathA(MAX_PATH, folder), 0u);
+    ASSERT_NE(::GetTempFileNameA(folder, "nvd", 0, path), 0u);
+    Win32InterfaceEnumerator interfaces;
+    const DeviceHandle first = interfaces.open(path);
+    ASSERT_NE(first, kInvalidDevice);
+    EXPECT_EQ(interfaces.open(path), kInvalidDevice);
+    interfaces.close(first);
+    const DeviceHandle again = interfaces.open(path);
+    EXPECT_NE(again, kInvalidDevice);
+    if (again != kInvalidDevice) interfaces.close(again);
+    ::DeleteFileA(path);
+}
+
 class Win32RegisteredInterfaceTest : public ::testing::Test {
 protected:
     void SetUp() override {

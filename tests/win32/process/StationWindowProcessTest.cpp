@@ -259,7 +259,7 @@ std::map<std::string, std::map<std::wstring, std::string>> phoneFolders(const st
 }
 
 // The journal's lines without the times they were written at (in the fields and in the phones'
-// folder names), in order.
+// folder names) and the commands took, in order.
 std::vector<std::string> journalWithoutTimes(const std::wstring& path) {
     std::vector<std::string> lines;
     std::istringstream text(readFile(path));
@@ -270,6 +270,8 @@ std::vector<std::string> journalWithoutTimes(const std::wstring& path) {
             const std::size_t value = at + std::strlen(field);
             line.replace(value, line.find('"', value) - value, "TIME");
         }
+        // Each command's own time, too.
+        line = std::regex_replace(line, std::regex("\"ms\":[0-9]+"), "\"ms\":MS");
         lines.push_back(
             std::regex_replace(line, std::regex("(sim-[0-9]+)-[0-9]{8}-[0-9]{6}"), "$1-TIME"));
     }
