@@ -89,6 +89,7 @@ std::string formatStationSetup(const StationSetup& setup) {
     }
     line(out, "verify", setup.verify ? "1" : "0");
     line(out, "changed-only", setup.changedOnly ? "1" : "0");
+    line(out, "clone-pds", setup.clonePds ? "1" : "0");
     line(out, "folder", setup.folder);
     line(out, "journal", setup.journal);
     line(out, "places", setup.allPlaces ? "all" : "ticked");
@@ -115,6 +116,8 @@ StationSetup parseStationSetup(std::string_view text) {
             setup.verify = value != "0";
         } else if (key == "changed-only") {
             setup.changedOnly = value == "1";
+        } else if (key == "clone-pds") {
+            setup.clonePds = value == "1";
         } else if (key == "folder") {
             setup.folder = value;
         } else if (key == "journal") {

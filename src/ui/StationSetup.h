@@ -24,8 +24,9 @@ struct StationSetup {
     std::vector<SetupStep> steps;
     bool verify = true;
     bool changedOnly = false;
-    std::string folder;   // "" until chosen: the program's working folder
-    std::string journal;  // "" for none
+    bool clonePds = false;  // a restore writes its PDS to every phone too
+    std::string folder;     // "" until chosen: the program's working folder
+    std::string journal;    // "" for none
     bool allPlaces = true;
     std::vector<std::string> knownPlaces;   // every place a phone was seen at, in order
     std::vector<std::string> tickedPlaces;  // served when !allPlaces

@@ -72,6 +72,7 @@ std::optional<StationPlan> stationPlan(const StationSetup& setup, bool simulated
         plan.ports = setup.tickedPlaces;
     }
     plan.simulated = simulated;
+    plan.clonePds = setup.clonePds;
     return plan;
 }
 

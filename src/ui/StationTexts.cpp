@@ -85,6 +85,15 @@ constexpr TextPair kTexts[] = {
     {StationText::noneServed, "Ни один телефон сейчас не в работе.",
      "No phone is being served now."},
     {StationText::shutdownReason, "Идёт запись телефонов", "Phones are being written"},
+    {StationText::clonePds, "Копировать PDS на каж&дый телефон", "Clone P&DS to every phone"},
+    {StationText::clonePdsWarning,
+     "PDS хранит данные самого телефона: только для телефонов, которые должны их разделять",
+     "PDS holds the phone's own data: only for phones meant to share it"},
+    {StationText::journalLinesLost, "не записано строк журнала:", "journal lines not written:"},
+    {StationText::journalAlarmHide, "(щёлкните, чтобы скрыть)", "(click to hide)"},
+    {StationText::journalIncomplete, "Журнал неполон: не все строки удалось записать.",
+     "The journal is incomplete: not every line could be written."},
+    {StationText::askClose, "Закрыть окно?", "Close the window?"},
 };
 
 // The table is in the enumeration's order, checked when the program is compiled, so a lookup is
@@ -93,7 +102,7 @@ constexpr bool inOrder() {
     for (std::size_t i = 0; i < std::size(kTexts); ++i) {
         if (static_cast<std::size_t>(kTexts[i].id) != i) return false;
     }
-    return static_cast<std::size_t>(StationText::shutdownReason) + 1 == std::size(kTexts);
+    return static_cast<std::size_t>(StationText::askClose) + 1 == std::size(kTexts);
 }
 static_assert(inOrder(), "kTexts must hold every StationText once, in order");
 

@@ -73,6 +73,12 @@ enum class StationText {
     servedCount,
     noneServed,
     shutdownReason,
+    clonePds,
+    clonePdsWarning,
+    journalLinesLost,
+    journalAlarmHide,
+    journalIncomplete,
+    askClose,
 };
 
 // `text` in `language`: UTF-8 bytes. The file filters hold NUL-separated pairs, as the file

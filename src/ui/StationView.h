@@ -51,6 +51,8 @@ public:
     virtual void enable(int control, bool enabled) = 0;
     virtual void setChecked(int control, bool checked) = 0;
     virtual bool checked(int control) = 0;
+    // A control shown or hidden; the window's layout makes room for it only while it is shown.
+    virtual void show(int control, bool shown) = 0;
 
     // The chain's list: one line per step; the index of the selected one, or -1.
     virtual void setSteps(const std::vector<std::string>& lines) = 0;

@@ -15,17 +15,12 @@ namespace {
 
 // The controls that change the chain or what it is run with: locked while phones are served.
 constexpr int kChainControls[] = {
-    IDC_ST_BACKUP,      IDC_ST_RESTORE,
-    IDC_ST_START_PHONE, IDC_ST_BLANK,
-    IDC_ST_WRITE_BOOT,  IDC_ST_WRITE_PDS,
-    IDC_ST_WRITE_PANIC, IDC_ST_WRITE_BLOCKS,
-    IDC_ST_FROM,        IDC_ST_TO,
-    IDC_ST_VERIFY,      IDC_ST_CHANGED_ONLY,
-    IDC_ST_STEPS,       IDC_ST_REMOVE_STEP,
-    IDC_ST_CLEAR_STEPS, IDC_ST_CHOOSE_FOLDER,
-    IDC_ST_JOURNAL,     IDC_ST_CHOOSE_JOURNAL,
-    IDC_ST_ALL_PLACES,  IDC_ST_TICKED_PLACES,
-    IDC_ST_PLACES,      IDC_ST_START,
+    IDC_ST_BACKUP,        IDC_ST_RESTORE,   IDC_ST_START_PHONE,    IDC_ST_BLANK,
+    IDC_ST_WRITE_BOOT,    IDC_ST_WRITE_PDS, IDC_ST_WRITE_PANIC,    IDC_ST_WRITE_BLOCKS,
+    IDC_ST_FROM,          IDC_ST_TO,        IDC_ST_VERIFY,         IDC_ST_CHANGED_ONLY,
+    IDC_ST_CLONE_PDS,     IDC_ST_STEPS,     IDC_ST_REMOVE_STEP,    IDC_ST_CLEAR_STEPS,
+    IDC_ST_CHOOSE_FOLDER, IDC_ST_JOURNAL,   IDC_ST_CHOOSE_JOURNAL, IDC_ST_ALL_PLACES,
+    IDC_ST_TICKED_PLACES, IDC_ST_PLACES,    IDC_ST_START,
 };
 
 struct Label {
@@ -47,6 +42,8 @@ constexpr Label kLabels[] = {
     {IDC_ST_TO_LABEL, StationText::to},
     {IDC_ST_VERIFY, StationText::verify},
     {IDC_ST_CHANGED_ONLY, StationText::changedOnly},
+    {IDC_ST_CLONE_PDS, StationText::clonePds},
+    {IDC_ST_CLONE_PDS_WARNING, StationText::clonePdsWarning},
     {IDC_ST_REMOVE_STEP, StationText::removeStep},
     {IDC_ST_CLEAR_STEPS, StationText::clearSteps},
     {IDC_ST_FOLDER_LABEL, StationText::folder},
@@ -97,6 +94,7 @@ void StationWindowController::onInit(bool startAtOnce) {
     if (setup_.folder.empty()) setup_.folder = view_.currentFolder();
     showSetup();
     view_.enable(IDC_ST_STOP, false);
+    view_.show(IDC_ST_JOURNAL_ALARM, false);
     view_.setText(IDC_ST_STATUS, stationStatusLine(StationStatus{}, language_));
     if (startAtOnce) start();
 }
@@ -107,6 +105,7 @@ void StationWindowController::showSetup() {
     view_.setSteps(lines);
     view_.setChecked(IDC_ST_VERIFY, setup_.verify);
     view_.setChecked(IDC_ST_CHANGED_ONLY, setup_.changedOnly);
+    view_.setChecked(IDC_ST_CLONE_PDS, setup_.clonePds);
     view_.setText(IDC_ST_FOLDER, setup_.folder);
     view_.setText(IDC_ST_JOURNAL, setup_.journal);
     view_.setChecked(IDC_ST_ALL_PLACES, setup_.allPlaces);
@@ -199,6 +198,11 @@ void StationWindowController::onCommand(int control) {
         view_.enable(IDC_ST_STOP, false);
         return;
     }
+    // The red line goes once the operator clicked it: seen. The close question still asks.
+    if (control == IDC_ST_JOURNAL_ALARM) {
+        view_.show(IDC_ST_JOURNAL_ALARM, false);
+        return;
+    }
     // Nothing of the chain changes while it runs, even if a click slips past the locked buttons.
     if (running()) return;
     switch (control) {
@@ -231,6 +235,10 @@ void StationWindowController::onCommand(int control) {
             return;
         case IDC_ST_CHANGED_ONLY:
             setup_.changedOnly = view_.checked(IDC_ST_CHANGED_ONLY);
+            refresh();
+            return;
+        case IDC_ST_CLONE_PDS:
+            setup_.clonePds = view_.checked(IDC_ST_CLONE_PDS);
             refresh();
             return;
         case IDC_ST_ALL_PLACES:
@@ -298,6 +306,8 @@ void StationWindowController::start() {
     // The log window keeps the last run's lines; it follows no phone of the new run.
     loggedArrival_.reset();
     closing_ = false;
+    journalLost_ = 0;
+    view_.show(IDC_ST_JOURNAL_ALARM, false);
     engine_.reset();
     std::unique_ptr<StationEngine> engine = launcher_(*plan);
     if (!engine) {
@@ -332,17 +342,30 @@ void StationWindowController::finish() {
         return;
     }
     refresh();
-    // The station's own lines (a file it could not read, a journal it could not write) belong to
-    // no row: the operator is told them once it ended.
-    if (!status.stationLines.empty()) {
-        std::string told;
-        for (const Message& line : status.stationLines) {
-            if (!told.empty()) told += "\n";
-            told += consoleText(line, language_,
-                                [](std::string_view utf8) { return std::string(utf8); });
-        }
-        view_.tell(told);
+    // The station's own lines (a file it could not read) belong to no row: the operator is told
+    // them once it ended. A journal line it could not write is in the red line already.
+    std::string told;
+    for (const Message& line : status.stationLines) {
+        if (line == status.journalFailure) continue;
+        if (!told.empty()) told += "\n";
+        told +=
+            consoleText(line, language_, [](std::string_view utf8) { return std::string(utf8); });
     }
+    if (!told.empty()) view_.tell(told);
+}
+
+// A journal line lost is said while the run goes on, not after it: a shift's run may last all
+// day, and the rows stay green whatever the journal missed.
+void StationWindowController::showJournalLoss(const StationStatus& snapshot) {
+    if (snapshot.journalFailures <= journalLost_ || !snapshot.journalFailure) return;
+    journalLost_ = snapshot.journalFailures;
+    view_.setText(IDC_ST_JOURNAL_ALARM,
+                  consoleText(*snapshot.journalFailure, language_,
+                              [](std::string_view utf8) { return std::string(utf8); }) +
+                      "; " + std::string(text(StationText::journalLinesLost)) + " " +
+                      std::to_string(journalLost_) + " " +
+                      std::string(text(StationText::journalAlarmHide)));
+    view_.show(IDC_ST_JOURNAL_ALARM, true);
 }
 
 StationStatus StationWindowController::redraw() {
@@ -374,6 +397,7 @@ StationStatus StationWindowController::redraw() {
         view_.blockShutdown(writing);
         shutdownBlocked_ = writing;
     }
+    showJournalLoss(snapshot);
     followLog(snapshot);
     return snapshot;
 }
@@ -422,13 +446,19 @@ void StationWindowController::closeWindow() {
 }
 
 void StationWindowController::onClose() {
+    // A journal that lost lines is asked about even when the red line was clicked away: closing
+    // is how a shift ends, and the operator may not have been there to see it.
+    const std::string lost =
+        journalLost_ > 0 ? std::string(text(StationText::journalIncomplete)) + "\n" : "";
     if (!running()) {
+        if (journalLost_ > 0 && !view_.ask(lost + std::string(text(StationText::askClose)))) return;
         closeWindow();
         return;
     }
     if (closing_) return;
     const std::size_t served = engine_->snapshot().running;
     const std::string question =
+        lost +
         (served > 0 ? std::string(text(StationText::servedCount)) + " " + std::to_string(served)
                     : std::string(text(StationText::noneServed))) +
         "\n" + std::string(text(StationText::askStop));

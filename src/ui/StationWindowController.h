@@ -52,7 +52,8 @@ public:
     // window that follows the phone until it is closed.
     void onRowActivated(int row);
     // The close box, WM_CLOSE: at once when idle; while the station runs, after asking (saying
-    // how many phones are being served), once every session has stopped.
+    // how many phones are being served), once every session has stopped. When the last run's
+    // journal lost lines the question says so, idle or not.
     void onClose();
     // WM_QUERYENDSESSION: true lets Windows end the session. While a phone is being written the
     // answer is no, with the window's reason shown by Windows.
@@ -82,6 +83,7 @@ private:
     void lockChain(bool locked);
     void closeWindow();
     void followLog(const StationStatus& snapshot);
+    void showJournalLoss(const StationStatus& snapshot);
     std::string stepLine(const SetupStep& step);
     std::string_view text(StationText id) const;
 
@@ -98,6 +100,8 @@ private:
     bool closing_ = false;
     bool placesBeingShown_ = false;
     bool shutdownBlocked_ = false;
+    // How many journal lines the run could not write, as the red line says.
+    std::size_t journalLost_ = 0;
     // The phone whose log window is open, and how many of its lines it shows.
     std::optional<std::size_t> loggedArrival_;
     std::size_t loggedLines_ = 0;

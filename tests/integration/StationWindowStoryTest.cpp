@@ -1,6 +1,7 @@
 // The station window's controller over the real engine and simulated phones, as the operator
 // meets it through the view: the rows through a chain with one phone unplugged, Stop in the
-// middle of a read, closing while phones are served, and the settings kept for the next start.
+// middle of a read, closing while phones are served, a journal that can't be written, and the
+// settings kept for the next start.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -62,6 +63,7 @@ public:
             controller_ = std::make_unique<StationWindowController>(
                 view, settings,
                 [this](const StationPlan& plan) {
+                    plans.push_back(plan);
                     return std::make_unique<StationEngine>(bindings_, plan);
                 },
                 Language::english, true);
@@ -88,6 +90,7 @@ public:
     FakeStationView view;
     MemorySettings settings;
     std::vector<std::string> enteredFolders;  // by the engine's worker, read after it ended
+    std::vector<StationPlan> plans;           // each Start's, as the engine got it
 
 private:
     StationRig& rig_;
@@ -328,6 +331,52 @@ TEST(StationWindowStory, WhatTheWindowWasSetToIsThereAtTheNextStart) {
     EXPECT_EQ(again.view.texts[IDC_ST_COMMAND_LINE],
               "norvale-cli --station --sim --dir station --journal line.jsonl backup write pds "
               "new-pds.bin --changed-only");
+}
+
+TEST(StationWindowStory,
+     AJournalThatLosesLinesIsShownAtOnceAndAskedAboutOnCloseAndPdsClonedOnlyIfTicked) {
+    StationRig rig(1);
+    // The journal's share goes away before its first line.
+    rig.cli.files.failAppending("lost.jsonl", 1, FileError::other);
+    StationWindow window(rig);
+    StationWindowController& controller = window.controller();
+    FakeStationView& view = window.view;
+    EXPECT_TRUE(view.hidden[IDC_ST_JOURNAL_ALARM]);
+    controller.onCommand(IDC_ST_START_PHONE);
+    view.texts[IDC_ST_JOURNAL] = "lost.jsonl";
+    controller.onJournalEdited();
+    view.checks[IDC_ST_CLONE_PDS] = true;
+    controller.onCommand(IDC_ST_CLONE_PDS);
+    EXPECT_EQ(view.texts[IDC_ST_COMMAND_LINE],
+              "norvale-cli --station --sim --dir . --journal lost.jsonl --clone-pds start");
+    EXPECT_NE(window.settings.saved->find("clone-pds=1\n"), std::string::npos);
+
+    controller.onCommand(IDC_ST_START);
+    ASSERT_EQ(window.plans.size(), 1u);
+    EXPECT_TRUE(window.plans[0].clonePds);
+    // Said while the station still watches for phones, not once it ended.
+    ASSERT_TRUE(window.tickUntil([&] { return !view.hidden[IDC_ST_JOURNAL_ALARM]; }));
+    EXPECT_TRUE(controller.running());
+    EXPECT_EQ(view.texts[IDC_ST_JOURNAL_ALARM],
+              "ERROR - could not write the journal's line to the file lost.jsonl; journal lines "
+              "not written: 1 (click to hide)");
+    // Clicked: seen, and gone.
+    controller.onCommand(IDC_ST_JOURNAL_ALARM);
+    EXPECT_TRUE(view.hidden[IDC_ST_JOURNAL_ALARM]);
+    controller.onCommand(IDC_ST_STOP);
+    ASSERT_TRUE(window.tickUntilEnded());
+    EXPECT_TRUE(view.told.empty());
+
+    // Closing, idle, still asks: the operator may keep the window to mend the journal.
+    view.answerYes = false;
+    controller.onClose();
+    EXPECT_EQ(view.asked,
+              std::vector<std::string>{"The journal is incomplete: not every line could "
+                                       "be written.\nClose the window?"});
+    EXPECT_EQ(view.closed, 0);
+    view.answerYes = true;
+    controller.onClose();
+    EXPECT_EQ(view.closed, 1);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ public:
     void enable(int control, bool enabled) override { disabled[control] = !enabled; }
     void setChecked(int control, bool checked) override { checks[control] = checked; }
     bool checked(int control) override { return checks[control]; }
+    void show(int control, bool shown) override { hidden[control] = !shown; }
     void setSteps(const std::vector<std::string>& lines) override { steps = lines; }
     int selectedStep() override { return selected; }
     void setPlaces(const std::vector<std::string>& shown,
@@ -73,6 +74,7 @@ public:
     std::map<int, std::string> texts;
     std::map<int, bool> disabled;
     std::map<int, bool> checks;
+    std::map<int, bool> hidden;
     std::vector<std::string> steps;
     int selected = -1;
     std::vector<std::string> places;

@@ -151,6 +151,19 @@ SIZE layoutStationWindow(HWND window, HFONT font) {
         place(IDC_ST_CHANGED_ONLY, left, y, changedWidth, checkHeight);
     }
     y += checkHeight + vgap;
+    // Cloning PDS with its warning beside it, or under it, in two lines, when it does not fit.
+    const int cloneWidth = m.check(IDC_ST_CLONE_PDS);
+    const int warningWidth = m.text(IDC_ST_CLONE_PDS_WARNING);
+    place(IDC_ST_CLONE_PDS, left, y, cloneWidth, checkHeight);
+    if (cloneWidth + gap + warningWidth <= inner) {
+        place(IDC_ST_CLONE_PDS_WARNING, left + cloneWidth + gap,
+              y + (checkHeight - labelHeight) / 2, inner - cloneWidth - gap, labelHeight);
+        y += checkHeight + vgap;
+    } else {
+        y += checkHeight;
+        place(IDC_ST_CLONE_PDS_WARNING, left + m.x(16), y, inner - m.x(16), 2 * labelHeight);
+        y += 2 * labelHeight + vgap;
+    }
     const int stepsTop = y;
     const int sideWidth =
         std::max(m.x(40), m.widest({IDC_ST_REMOVE_STEP, IDC_ST_CLEAR_STEPS}, &Metrics::button));
@@ -215,6 +228,11 @@ SIZE layoutStationWindow(HWND window, HFONT font) {
     place(IDC_ST_START, width - margin - 2 * runWidth - gap, y, runWidth, commandHeight);
     place(IDC_ST_COMMAND_LINE, margin, y, width - 2 * margin - 2 * (runWidth + gap), commandHeight);
     y += commandHeight + vgap;
+    // The journal's red line, only while it is shown.
+    if (IsWindowVisible(GetDlgItem(window, IDC_ST_JOURNAL_ALARM)) != FALSE) {
+        place(IDC_ST_JOURNAL_ALARM, margin, y, width - 2 * margin, labelHeight);
+        y += labelHeight + vgap;
+    }
     const int phonesTop = y;
     const int statusHeight = std::max(m.y(10), labelHeight + 2);
     const int statusTop = std::max(static_cast<int>(client.bottom) - margin - statusHeight,

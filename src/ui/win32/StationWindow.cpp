@@ -64,7 +64,8 @@ INT_PTR CALLBACK stationWindowProc(HWND window, UINT message, WPARAM wParam, LPA
                 }
                 return TRUE;
             }
-            // Clicks only: a click carries the button's window in lParam.
+            // Clicks only: a click carries the button's window in lParam. The journal's red line
+            // is a static that notifies: its STN_CLICKED is BN_CLICKED's code.
             if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
                 binding->controller.onCommand(LOWORD(wParam));
             } else if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == IDC_ST_JOURNAL) {
@@ -76,6 +77,10 @@ INT_PTR CALLBACK stationWindowProc(HWND window, UINT message, WPARAM wParam, LPA
             if (wParam != IDC_ST_PHONES) return FALSE;
             binding->view.drawRow(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
             return TRUE;
+        case WM_CTLCOLORSTATIC:
+            // A dialog procedure returns the brush itself for this message.
+            return reinterpret_cast<INT_PTR>(binding->view.colorStatic(
+                reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
         case WM_NOTIFY: return onNotify(*binding, *reinterpret_cast<NMHDR*>(lParam));
         case WM_CONTEXTMENU:
             if (reinterpret_cast<HWND>(wParam) != GetDlgItem(window, IDC_ST_PHONES)) return FALSE;

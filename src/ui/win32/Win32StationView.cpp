@@ -28,6 +28,7 @@ constexpr COLORREF kBarFailedFill = RGB(218, 38, 38);
 constexpr COLORREF kBarStoppedFill = RGB(150, 150, 150);
 constexpr COLORREF kBarFrame = RGB(160, 160, 160);
 constexpr COLORREF kGridLine = RGB(224, 224, 224);
+constexpr COLORREF kAlarmText = RGB(200, 0, 0);
 
 int dialogUnitsToPixels(HWND window, int units) {
     RECT rect{0, 0, units, 0};
@@ -361,6 +362,21 @@ void Win32StationView::setChecked(int control, bool checked) {
 
 bool Win32StationView::checked(int control) {
     return IsDlgButtonChecked(window_, control) == BST_CHECKED;
+}
+
+void Win32StationView::show(int control, bool shown) {
+    HWND item = GetDlgItem(window_, control);
+    if ((IsWindowVisible(item) != FALSE) == shown) return;
+    ShowWindow(item, shown ? SW_SHOWNA : SW_HIDE);
+    // The phone list moves down for the line, or back up.
+    layout();
+}
+
+HBRUSH Win32StationView::colorStatic(HDC dc, HWND control) const {
+    if (GetDlgCtrlID(control) != IDC_ST_JOURNAL_ALARM) return nullptr;
+    SetTextColor(dc, kAlarmText);
+    SetBkMode(dc, TRANSPARENT);
+    return GetSysColorBrush(COLOR_BTNFACE);
 }
 
 void Win32StationView::setSteps(const std::vector<std::string>& lines) {

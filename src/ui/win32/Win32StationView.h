@@ -47,6 +47,7 @@ public:
     void enable(int control, bool enabled) override;
     void setChecked(int control, bool checked) override;
     bool checked(int control) override;
+    void show(int control, bool shown) override;
     void setSteps(const std::vector<std::string>& lines) override;
     int selectedStep() override;
     void setPlaces(const std::vector<std::string>& places,
@@ -88,6 +89,9 @@ public:
     // The phone list's mouse moves, for the whole text of a cut cell as a tooltip.
     void trackCell(POINT client);
     void fillTip(NMTTDISPINFOW& info) const;
+
+    // WM_CTLCOLORSTATIC: the journal's red line drawn red; null for the system's colours.
+    HBRUSH colorStatic(HDC dc, HWND control) const;
 
     // LVN_GETDISPINFOW of the phone list.
     void fillCell(NMLVDISPINFOW& info) const;

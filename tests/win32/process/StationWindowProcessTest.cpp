@@ -517,7 +517,7 @@ std::string cutLabels(const StationWindow& station) {
         return static_cast<int>(rect.right);
     };
     std::string cut;
-    for (int id = IDC_ST_BACKUP; id <= IDC_ST_STOP; ++id) {
+    for (int id = IDC_ST_BACKUP; id <= IDC_ST_CLONE_PDS; ++id) {
         HWND item = station.item(id);
         const std::wstring kind = testing::windowClass(item);
         const LONG style = GetWindowLongW(item, GWL_STYLE) & BS_TYPEMASK;
