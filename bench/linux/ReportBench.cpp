@@ -55,7 +55,8 @@ void writeJournal(const std::string& name) {
                                    failed ? 32768u : 131072u,
                                    12000 + n % 700,
                                    {}});
-        record.commands.push_back({"start", failed ? "not_run" : "done", 0, std::uint64_t{failed ? 0u : 300u}, {}});
+        record.commands.push_back(
+            {"start", failed ? "not_run" : "done", 0, std::uint64_t{failed ? 0u : 300u}, {}});
         record.verify = failed ? "" : "passed";
         record.exitCode = failed ? 3 : 0;
         record.reason = failed ? (n % 3 == 0 ? "write_not_confirmed" : "no_answer") : "";

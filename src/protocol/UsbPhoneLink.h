@@ -76,9 +76,9 @@ std::string decodeStringDescriptor(std::span<const std::uint8_t> descriptor);
 // - A failed data transfer on a phone still attached leaves its pipe unusable until it is reset:
 //   a write whose wait ran out or that stalled or overflowed, and a read that stalled or
 //   overflowed, reset their pipe (UsbPort::resetPipe) before the call returns. One that cancel()
-//   ended (a stop) does not: the stop must not wait on a phone that may answer nothing. A read whose wait
-//   ran out after part of a reply had come, and a reply stream that ends so after its first
-//   reply, drain the IN pipe (see kUsbDrainWaitMs).
+//   ended (a stop) does not: the stop must not wait on a phone that may answer nothing. A read
+//   whose wait ran out after part of a reply had come, and a reply stream that ends so after its
+//   first reply, drain the IN pipe (see kUsbDrainWaitMs).
 // - queryString() reads a string descriptor with a control transfer, which its status stage
 //   ends whatever the descriptor's length: nothing there waits for more.
 class UsbPhoneLink final : public PhoneLink {

@@ -93,12 +93,15 @@ private:
             return nullptr;
         }
         if (depth_ != 1) return nullptr;
-        for (const auto& [name, field] :
-             {std::pair{"started", &fields_.started}, {"ended", &fields_.ended},
-              {"location", &fields_.location}, {"road", &fields_.road},
-              {"serial", &fields_.serial}, {"reason", &fields_.reason},
-              {"recipe", &fields_.recipe}, {"recipe_sha256", &fields_.recipeSha256},
-              {"result", &fields_.result}}) {
+        for (const auto& [name, field] : {std::pair{"started", &fields_.started},
+                                          {"ended", &fields_.ended},
+                                          {"location", &fields_.location},
+                                          {"road", &fields_.road},
+                                          {"serial", &fields_.serial},
+                                          {"reason", &fields_.reason},
+                                          {"recipe", &fields_.recipe},
+                                          {"recipe_sha256", &fields_.recipeSha256},
+                                          {"result", &fields_.result}}) {
             if (key_ == name) return field;
         }
         return nullptr;

@@ -71,13 +71,13 @@ protected:
 
     // The command line's commands and options, as an operator types them.
     static std::vector<std::string> commands() {
-        return sorted(
-            {"backup", "blank", "help", "info", "list", "read", "restore", "start", "write"});
+        return sorted({"backup", "blank", "help", "info", "list", "read", "recipe", "report",
+                       "restore", "start", "write"});
     }
     static std::vector<std::string> optionNames() {
         return sorted({"--backup", "--changed-only", "--count", "--device", "--dir", "--dry-run",
                        "--help", "-h", "--journal", "--lang", "--no-verify", "--port", "--quiet",
-                       "-q", "--sim", "--station", "--version", "--wait"});
+                       "-q", "--recipe", "--sim", "--station", "--version", "--wait"});
     }
 
     fs::path folder_;

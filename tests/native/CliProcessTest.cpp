@@ -310,9 +310,10 @@ TEST_F(StationProcess, ARecipesShiftAndItsReportWithAWellFormedPage) {
     EXPECT_EQ(lineCount(fileText(folder_ / "shift.jsonl")), 3u);
     EXPECT_EQ(run({"report", "shift.jsonl", "--html", "shift.html", "--csv", "shift.csv"}), 0)
         << err();
-    EXPECT_NE(out().find("\n  sim-2         1     0       1        0       100.0%\n"),
+    EXPECT_NE(out().find("\n  sim-2        1     0       1        0        100.0%\n"),
               std::string::npos)
         << out();
+    EXPECT_NE(out().find("\n  line.toml "), std::string::npos);
     EXPECT_EQ(lineCount(fileText(folder_ / "shift.csv")), 4u);
     const std::string lint = "xmllint --noout '" + (folder_ / "shift.html").string() + "'";
     EXPECT_EQ(std::system(lint.c_str()), 0);  // NOLINT(concurrency-mt-unsafe): one thread
