@@ -75,9 +75,10 @@ protected:
                        "restore", "start", "write"});
     }
     static std::vector<std::string> optionNames() {
-        return sorted({"--backup", "--changed-only", "--count", "--device", "--dir", "--dry-run",
-                       "--help", "-h", "--journal", "--lang", "--no-verify", "--port", "--quiet",
-                       "-q", "--recipe", "--sim", "--station", "--version", "--wait"});
+        return sorted({"--backup", "--changed-only", "--clone-pds", "--count",   "--device",
+                       "--dir",    "--dry-run",      "--help",      "-h",        "--journal",
+                       "--lang",   "--no-verify",    "--port",      "--quiet",   "-q",
+                       "--recipe", "--sim",          "--station",   "--version", "--wait"});
     }
 
     fs::path folder_;
