@@ -415,12 +415,16 @@ void StationWindowController::followLog(const StationStatus& snapshot) {
     if (row == snapshot.rows.end() || row->logLines == loggedLines_) return;
     const std::vector<Message> log = engine_->logOf(*loggedArrival_);
     const std::string place = row->place;
-    std::vector<std::string> lines;
+    // A phone that ended while its log was followed has handed its lines to its log file: the
+    // window keeps what it showed and adds where the whole log now is, rather than losing it.
+    const bool movedToFile = log.size() == 1 && log.front().id == MessageId::phoneLogInFile;
+    std::vector<std::string> lines = movedToFile ? loggedText_ : std::vector<std::string>{};
     for (const Message& message : log) {
         lines.push_back(consoleText(message, language_,
                                     [](std::string_view utf8) { return std::string(utf8); }));
     }
     loggedLines_ = row->logLines;
+    loggedText_ = lines;
     view_.showLog(std::string(text(StationText::logTitle)) + ": " + place, lines);
 }
 
@@ -430,6 +434,7 @@ void StationWindowController::onRowActivated(int row) {
     if (static_cast<std::size_t>(row) >= snapshot.rows.size()) return;
     loggedArrival_ = snapshot.rows[static_cast<std::size_t>(row)].arrival;
     loggedLines_ = static_cast<std::size_t>(-1);  // shown afresh, even when as long as the last
+    loggedText_.clear();
     // The window is opened before its lines are read, so that it stays open to follow them.
     view_.showLog(std::string(text(StationText::logTitle)) + ": " +
                       snapshot.rows[static_cast<std::size_t>(row)].place,

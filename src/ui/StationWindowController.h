@@ -105,6 +105,7 @@ private:
     // The phone whose log window is open, and how many of its lines it shows.
     std::optional<std::size_t> loggedArrival_;
     std::size_t loggedLines_ = 0;
+    std::vector<std::string> loggedText_;  // what the log window shows of that phone
 };
 
 }  // namespace norvale
