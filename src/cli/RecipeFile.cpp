@@ -40,8 +40,10 @@ std::size_t lineOf(const toml::source_region& source) {
 std::optional<RecipeProblem> checkKeys(const toml::table& table, std::initializer_list<Key> keys) {
     std::optional<RecipeProblem> first;
     for (auto&& [key, node] : table) {
+        // A name of its own: clang before 16 lets no lambda capture a structured binding.
+        const std::string_view name = key.str();
         const auto known = std::find_if(keys.begin(), keys.end(),
-                                        [&](const Key& rule) { return rule.name == key.str(); });
+                                        [&](const Key& rule) { return rule.name == name; });
         std::optional<RecipeProblem> problem;
         if (known == keys.end()) {
             problem = RecipeProblem{MessageId::recipeUnknownKey, lineOf(key.source()),
