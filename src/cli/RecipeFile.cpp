@@ -191,9 +191,53 @@ toml::table stepTable(const ChainStep& step) {
     return table;
 }
 
+// The line of the first letter beyond ASCII that stands outside a string or a comment, 0 when
+// none does. TOML allows such letters only there, and the TOML reader's own test for whitespace
+// is undefined for many of them (Cyrillic among them), so the text is refused before it reads it.
+// Strings and comments are only skipped here, never read: their text is the TOML reader's.
+std::size_t strayLetterLine(std::string_view text) {
+    std::size_t line = 1;
+    std::size_t i = 0;
+    const auto opens = [&](std::string_view quote) {
+        return text.substr(i, quote.size()) == quote;
+    };
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '\n') {
+            ++line;
+            ++i;
+        } else if (c == '#') {
+            while (i < text.size() && text[i] != '\n') ++i;
+        } else if (c == '"' || c == '\'') {
+            const bool basic = c == '"';
+            const bool multiline = opens(basic ? "\"\"\"" : "'''");
+            const std::string_view quote = text.substr(i, multiline ? 3 : 1);
+            i += quote.size();
+            while (i < text.size() && !opens(quote)) {
+                if (text[i] == '\n') {
+                    if (!multiline) break;
+                    ++line;
+                }
+                const bool escape = basic && text[i] == '\\' && i + 1 < text.size();
+                i += escape && text[i + 1] != '\n' ? 2 : 1;
+            }
+            if (i < text.size() && opens(quote)) i += quote.size();
+        } else if (static_cast<unsigned char>(c) >= 0x80) {
+            return line;
+        } else {
+            ++i;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::variant<RecipeDocument, RecipeProblem> readRecipeText(std::string_view text) {
+    if (const std::size_t line = strayLetterLine(text)) {
+        return RecipeProblem{MessageId::recipeNotToml, line,
+                             "a letter beyond ASCII outside a string or a comment"};
+    }
     try {
         const toml::table root = toml::parse(text);
         return readDocument(root);

@@ -49,6 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A refusal is told as an error message, never as a line that is none.
     if (line.kind == CommandLine::Kind::usageError && !isErrorMessage(line.reason)) std::abort();
     if (line.kind != CommandLine::Kind::run) return 0;
+    // A recipe's commands are read from its file later, not from the command line.
+    if (line.options.recipe) return 0;
     if (line.steps.empty()) std::abort();
 
     // The sizes a run's files could have: each image just long enough, so its last chunk has one
