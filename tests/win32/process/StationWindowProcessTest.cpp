@@ -249,10 +249,18 @@ std::map<std::string, std::map<std::wstring, std::string>> phoneFolders(const st
     std::map<std::string, std::map<std::wstring, std::string>> folders;
     for (const std::wstring& name : namesIn(work, L"sim-*", true)) {
         // "sim-1-20261208-213159": the place, then when the phone came.
-        auto& files =
-            folders[narrow(name.substr(0, name.size() - std::min<std::size_t>(16, name.size())))];
+        const std::string place =
+            narrow(name.substr(0, name.size() - std::min<std::size_t>(16, name.size())));
+        auto& files = folders[place];
         for (const std::wstring& file : namesIn(work + L"\\" + name, L"*", false)) {
-            files[file] = readFile(work + L"\\" + name + L"\\" + file);
+            std::string bytes = readFile(work + L"\\" + name + L"\\" + file);
+            // The phone's log names its folder, whose name holds when the phone came.
+            const std::string folder = narrow(name);
+            for (std::size_t at = bytes.find(folder); at != std::string::npos;
+                 at = bytes.find(folder, at + 1)) {
+                bytes.replace(at, folder.size(), place + "-TIME");
+            }
+            files[file] = bytes;
         }
     }
     return folders;
