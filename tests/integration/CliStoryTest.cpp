@@ -371,6 +371,9 @@ TEST(CliStory, ARecipeThatCantBeTakenIsRefusedAtItsLineAndReachesNoPhone) {
         {"version = 1\n" + write + "[[step]]\ncommand = 'format'\n",
          "ERROR - the recipe r.toml:9: invalid value of command"},
         {"version = 1\n[[step]\n", "ERROR - the recipe r.toml:2 is not TOML: "},
+        // Letters beyond ASCII are the text of strings and comments, never of keys.
+        {"version = 1\n# схема\n[[step]]\nкоманда = 'start'\n",
+         "ERROR - the recipe r.toml:4 is not TOML: "},
     };
     for (const auto& [text, error] : cases) {
         putFile("r.toml", Bytes(text.begin(), text.end()));
