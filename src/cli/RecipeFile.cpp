@@ -191,24 +191,31 @@ toml::table stepTable(const ChainStep& step) {
     return table;
 }
 
-// The line of the first letter beyond ASCII that stands outside a string or a comment, 0 when
-// none does. TOML allows such letters only there, and the TOML reader's own test for whitespace
-// is undefined for many of them (Cyrillic among them), so the text is refused before it reads it.
-// Strings and comments are only skipped here, never read: their text is the TOML reader's.
+// The line of the first letter beyond ASCII that stands outside a string or a comment, or that
+// follows a backslash in a string (past the blanks a line-ending one trims); 0 when none does. TOML
+// allows such letters only as the text of strings and comments, and the TOML reader's own test for
+// whitespace is undefined for many of them (Cyrillic among them), so a text that would put one to
+// it is refused before it is read. Strings and comments are only skipped here, never read: their
+// text is the TOML reader's. A quote opens a string only where TOML has one (a key at the start of
+// a line or after a dot, a value after '=', '[', ',' or '{'); anywhere else it is a stray character
+// like any other.
 std::size_t strayLetterLine(std::string_view text) {
     std::size_t line = 1;
     std::size_t i = 0;
+    char before = '\n';  // the last character outside strings and comments that is no blank
     const auto opens = [&](std::string_view quote) {
         return text.substr(i, quote.size()) == quote;
     };
     while (i < text.size()) {
         const char c = text[i];
+        const bool stringHere = std::string_view("\n=[,{.").find(before) != std::string_view::npos;
         if (c == '\n') {
             ++line;
             ++i;
+            before = c;
         } else if (c == '#') {
             while (i < text.size() && text[i] != '\n') ++i;
-        } else if (c == '"' || c == '\'') {
+        } else if ((c == '"' || c == '\'') && stringHere) {
             const bool basic = c == '"';
             const bool multiline = opens(basic ? "\"\"\"" : "'''");
             const std::string_view quote = text.substr(i, multiline ? 3 : 1);
@@ -218,13 +225,23 @@ std::size_t strayLetterLine(std::string_view text) {
                     if (!multiline) break;
                     ++line;
                 }
-                const bool escape = basic && text[i] == '\\' && i + 1 < text.size();
-                i += escape && text[i + 1] != '\n' ? 2 : 1;
+                if (basic && text[i] == '\\' && i + 1 < text.size()) {
+                    // What follows the backslash, past the blanks a line-ending one trims.
+                    const std::size_t next = text.find_first_not_of(" \t\r\n", i + 1);
+                    if (next != std::string_view::npos &&
+                        static_cast<unsigned char>(text[next]) >= 0x80) {
+                        return line;
+                    }
+                    if (text[i + 1] != '\n') ++i;
+                }
+                ++i;
             }
             if (i < text.size() && opens(quote)) i += quote.size();
+            before = c;
         } else if (static_cast<unsigned char>(c) >= 0x80) {
             return line;
         } else {
+            if (c != ' ' && c != '\t' && c != '\r') before = c;
             ++i;
         }
     }
