@@ -208,7 +208,7 @@ std::size_t strayLetterLine(std::string_view text) {
     };
     while (i < text.size()) {
         const char c = text[i];
-        const bool stringHere = std::string_view("\n=[,{.").find(before) != std::string_view::npos;
+        const bool stringHere = std::string_view("\n=[,{").find(before) != std::string_view::npos;
         if (c == '\n') {
             ++line;
             ++i;

@@ -464,7 +464,9 @@ void StationEngine::finish(const std::shared_ptr<Run>& run, bool failed) {
         gone_.emplace_back(revisions_.fetch_add(1) + 1, finished_.front().row.arrival);
         finished_.pop_front();
     }
-    while (gone_.size() > bindings_.finishedRowsKept) {
+    // The rows that left are remembered a while longer than the rows themselves (a few numbers
+    // each), so a face that looked a moment ago is told what left rather than sent the whole list.
+    while (gone_.size() > std::max<std::size_t>(4 * bindings_.finishedRowsKept, 64)) {
         goneForgotten_ = gone_.front().first;
         gone_.pop_front();
     }
