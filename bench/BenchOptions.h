@@ -19,6 +19,7 @@ inline constexpr const char* kPartStation = "station";     // 1 to 16 phones at 
 inline constexpr const char* kPartStop = "stop";           // Stop with a phone that never answers
 inline constexpr const char* kPartSoak = "soak";           // 100 phone runs, arriving and leaving
 inline constexpr const char* kPartWatch = "watch";  // 64 idle USB phones watched, under umockdev
+inline constexpr const char* kPartWatchWin32 = "watch-win32";  // the same through WinUSB, stand-ins
 inline constexpr const char* kPartStationWindow = "station-window";  // 64 rows redrawn, Win32
 inline constexpr const char* kPartReport = "report";  // a 100,000-phone journal's report
 inline constexpr const char* kPartShift = "shift";    // 10 000 arrivals through the engine

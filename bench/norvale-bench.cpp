@@ -30,10 +30,10 @@ std::vector<PlatformPart> allParts() {
     };
     for (PlatformPart& part : platformParts()) found.push_back(std::move(part));
     // In the order the parts are numbered, whichever build provides them.
-    const char* const order[] = {kPartDump, kPartLink,          kPartWrites,  kPartMemory,
-                                 kPartLog,  kPartLogWin32,      kPartStation, kPartStop,
-                                 kPartSoak, kPartStationWindow, kPartWatch,   kPartReport,
-                                 kPartShift};
+    const char* const order[] = {kPartDump,   kPartLink,          kPartWrites,  kPartMemory,
+                                 kPartLog,    kPartLogWin32,      kPartStation, kPartStop,
+                                 kPartSoak,   kPartStationWindow, kPartWatch,   kPartWatchWin32,
+                                 kPartReport, kPartShift};
     std::vector<PlatformPart> parts;
     for (const char* name : order) {
         for (const PlatformPart& part : found) {

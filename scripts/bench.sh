@@ -7,7 +7,7 @@
 #   scripts/bench.sh --parts link --repeat 7
 #
 # Parts: dump, link, writes, memory, log, station, stop, soak, report, watch, shift (native; watch under
-# umockdev-wrapper), log-win32 and station-window (under Wine). Every other option
+# umockdev-wrapper), log-win32, station-window and watch-win32 (under Wine). Every other option
 # goes to both programs; see `norvale-bench --help`. Build trees go to build/bench and
 # build/bench-w64 (NORVALE_BUILD_PREFIX as for scripts/test.sh); the Wine prefix is the
 # project's own, build/wineprefix, unless WINEPREFIX names another. Exits non-zero when a
@@ -19,7 +19,7 @@ build_prefix=${NORVALE_BUILD_PREFIX:-$root/build/}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 native_parts=(dump link writes memory log station stop soak report watch shift)
-wine_parts=(log-win32 station-window)
+wine_parts=(log-win32 station-window watch-win32)
 
 # Split --parts between the two programs; pass everything else to both.
 requested=""

@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstring>
 #include <map>
@@ -26,6 +30,7 @@
 #include "platform/win32/Win32HandleBits.h"
 #include "platform/win32/WinUsbPort.h"
 #include "presence/AttachedPhones.h"
+#include "presence/PhoneWatcher.h"
 #include "presence/PresenceHandling.h"
 #include "protocol/CommandWorker.h"
 #include "protocol/UsbPhoneLink.h"
@@ -113,6 +118,11 @@ struct FakeBus {
     DWORD cancelLatencyMs = 0;  // how long an aborted read takes to complete, from another thread
     std::vector<std::thread> completers;
     std::atomic<ULONGLONG> cancelledAt{0};
+    // The one device notification registration CM_Register_Notification makes, while it lasts.
+    PCM_NOTIFY_CALLBACK notify = nullptr;
+    PVOID notifyContext = nullptr;
+    std::mutex callbackInProgress;  // CM_Unregister_Notification waits for a callback to end
+    int registrations = 0;
 };
 FakeBus* bus = nullptr;
 
@@ -222,11 +232,15 @@ BOOL WINAPI deviceProperty(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property
     return TRUE;
 }
 
+// Windows keeps a device instance id upper-cased, the serial number the hub driver took from the
+// device included.
 BOOL WINAPI instanceId(HDEVINFO set, PSP_DEVINFO_DATA device, PSTR id, DWORD size,
                        PDWORD required) {
     const std::lock_guard lock(bus->mutex);
     const FakeDevice* const phone = deviceInSet(set, device);
-    const std::string value = phone ? phone->instanceId : "USB\\VID_046D&PID_C52B\\6&2A&0&1";
+    std::string value = phone ? phone->instanceId : "USB\\VID_046D&PID_C52B\\6&2A&0&1";
+    std::transform(value.begin(), value.end(), value.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     if (required != nullptr) *required = static_cast<DWORD>(value.size() + 1);
     if (size < value.size() + 1) return failWith(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(id, value.c_str(), value.size() + 1);
@@ -476,11 +490,57 @@ BOOL WINAPI overlappedResult(WINUSB_INTERFACE_HANDLE, LPOVERLAPPED overlapped, L
     return ::GetOverlappedResult(nullptr, overlapped, count, wait);
 }
 
+// As cfgmgr32 takes a registration: the filter's size checked, one callback for the interfaces
+// of one class.
+CONFIGRET WINAPI registerNotification(PCM_NOTIFY_FILTER filter, PVOID context,
+                                      PCM_NOTIFY_CALLBACK callback, PHCMNOTIFICATION handle) {
+    const std::lock_guard callbacks(bus->callbackInProgress);
+    const std::lock_guard lock(bus->mutex);
+    if (filter->cbSize != sizeof *filter) return CR_INVALID_STRUCTURE_SIZE;
+    if (filter->FilterType != CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE ||
+        filter->u.DeviceInterface.ClassGuid != kUsbDeviceInterfaceClass || bus->notify) {
+        return CR_INVALID_DATA;
+    }
+    bus->notify = callback;
+    bus->notifyContext = context;
+    ++bus->registrations;
+    *handle = reinterpret_cast<HCMNOTIFICATION>(0xC0F1);
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI unregisterNotification(HCMNOTIFICATION) {
+    const std::lock_guard callback(bus->callbackInProgress);
+    const std::lock_guard lock(bus->mutex);
+    bus->notify = nullptr;
+    --bus->registrations;
+    return CR_SUCCESS;
+}
+
+// The system tells the registration of an interface that arrived or left, on a thread of its own
+// pool: the event data holds the interface's path in UTF-16, EventDataSize counts it and its end.
+void notice(CM_NOTIFY_ACTION action, const std::string& path) {
+    const std::lock_guard lock(bus->mutex);
+    bus->completers.emplace_back([action, path] {
+        const std::lock_guard callback(bus->callbackInProgress);
+        if (!bus->notify) return;
+        const DWORD size =
+            offsetof(CM_NOTIFY_EVENT_DATA, u.DeviceInterface.SymbolicLink) + (path.size() + 1) * 2;
+        std::vector<DWORD> record(size / sizeof(DWORD) + 1);
+        auto* const data = reinterpret_cast<PCM_NOTIFY_EVENT_DATA>(record.data());
+        data->FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
+        data->u.DeviceInterface.ClassGuid = kUsbDeviceInterfaceClass;
+        std::copy(path.begin(), path.end(), data->u.DeviceInterface.SymbolicLink);
+        bus->notify(reinterpret_cast<HCMNOTIFICATION>(0xC0F1), bus->notifyContext, action, data,
+                    size);
+    });
+}
+
 // The phone is pulled out: transfers in flight end with the device gone (or, as the I/O manager
-// may end them, cancelled: 995), later requests fail.
+// may end them, cancelled: 995), later requests fail, and its interface's removal is told.
 void unplug(std::size_t device) {
     const std::lock_guard lock(bus->mutex);
     bus->devices.at(device).attached = false;
+    notice(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, bus->devices.at(device).path);
     for (auto* list : {&bus->pending, &bus->pendingWrites}) {
         for (const auto& [owner, overlapped] : *list) {
             if (owner == device) complete(overlapped, bus->devices.at(device).unplugStatus, 0);
@@ -490,10 +550,28 @@ void unplug(std::size_t device) {
 }
 
 WinUsbApi standIns() {
-    return {getClassDevs,     enumInterfaces, interfaceDetail, destroySet,        createFile,
-            closeFile,        initialize,     freeUsb,         interfaceSettings, queryPipe,
-            setPolicy,        getDescriptor,  writePipe,       readPipe,          abortPipe,
-            overlappedResult, resetPipe,      controlTransfer, deviceProperty,    instanceId};
+    return {getClassDevs,
+            enumInterfaces,
+            interfaceDetail,
+            destroySet,
+            createFile,
+            closeFile,
+            initialize,
+            freeUsb,
+            interfaceSettings,
+            queryPipe,
+            setPolicy,
+            getDescriptor,
+            writePipe,
+            readPipe,
+            abortPipe,
+            overlappedResult,
+            resetPipe,
+            controlTransfer,
+            deviceProperty,
+            instanceId,
+            registerNotification,
+            unregisterNotification};
 }
 
 class WinUsbPortTest : public ::testing::Test {
@@ -865,9 +943,10 @@ TEST_F(WinUsbPortTest, OnlyWinUsbPhonesFullyInstalledAreListedEachByItsSocketWit
     EXPECT_EQ(listed[0].road, Road::driver);
 }
 
-TEST(UsbSocketName, NamesTheHubAndPortOfTheHubDriversWordingAndNothingElse) {
+TEST(UsbSocketName, NamesTheHubAndPortOfTheHubDriversDecimalWordingAndNothingElse) {
     EXPECT_EQ(usbSocketName("Port_#0003.Hub_#0001"), "hub1-port3");
     EXPECT_EQ(usbSocketName("Port_#0012.Hub_#0104"), "hub104-port12");
+    EXPECT_EQ(usbSocketName("Port_#0002.Hub_#10104"), "hub10104-port2");  // "%04d": four or more
     EXPECT_EQ(usbSocketName("Port_#003.Hub_#0001"), "");
     EXPECT_EQ(usbSocketName("Port_#00x3.Hub_#0001"), "");
     EXPECT_EQ(usbSocketName("0000.0014.0000.001.003.000.000.000.000"), "");
@@ -1017,6 +1096,63 @@ TEST_F(WinUsbPortTest, ABusyPhoneAFailedBusReadAFailedWriteAndAWrongSerialAreTol
     port.close(same);
     fake.devices[0].strings[7] = "SN0043";
     EXPECT_FALSE(port.open(kPhonePath).valid());
+}
+
+// The watch of the bus for a station's phones: the system's notice of a phone's interface wakes
+// it (another device's does not); a bus that can't be read keeps every phone and its session; a
+// removal is seen.
+TEST_F(WinUsbPortTest, TheSystemsNoticeWakesTheWatchAndAnUnreadBusKeepsEverySession) {
+    StopSource stop;
+    EXPECT_FALSE(port.waitForBusChange(stop.token(), 50));  // registers
+    EXPECT_EQ(fake.registrations, 1);
+    notice(CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, fake.otherDevice);
+    EXPECT_FALSE(port.waitForBusChange(stop.token(), 300));
+    const ULONGLONG start = ::GetTickCount64();
+    notice(CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kPhonePath);
+    EXPECT_TRUE(port.waitForBusChange(stop.token(), 60000));
+    EXPECT_LT(::GetTickCount64() - start, 10000u);
+
+    fake.devices.resize(2);
+    fake.devices[1].path = "\\\\?\\usb#vid_22b8&pid_4903#5&2f&0&4#{a5dcbf10-6530-11d2-901f}";
+    fake.devices[1].locationInformation = "Port_#0004.Hub_#0001";
+    OperationsRig rig;
+    rig.sim.driver.detachAll();
+    Win32Clock clock;
+    Platform platform{rig.sim.driver, rig.sim.driver,  rig.sim.driver, port,
+                      rig.sim.files,  rig.sim.chooser, clock,          rig.sim.threads};
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> left;
+    int unread = 0;
+    std::vector<std::shared_ptr<SessionState>> sessions;
+    PhoneWatcher watcher(
+        platform, [&](const WatchedPhone&) { return sessions.emplace_back(new SessionState); },
+        [&](const WatchedPhone& phone) {
+            const std::lock_guard lock(mutex);
+            left.push_back(phone.phone.location);
+            changed.notify_all();
+        },
+        [&] {
+            const std::lock_guard lock(mutex);
+            ++unread;
+            changed.notify_all();
+        });
+    watcher.scan();
+    ASSERT_EQ(sessions.size(), 2u);
+    for (const auto& session : sessions) session->connected = true;
+
+    std::unique_lock lock(mutex);
+    fake.setsFail = true;
+    notice(CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kPhonePath);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return unread == 1; }));
+    EXPECT_EQ(watcher.watching(), 2u);
+    EXPECT_TRUE(left.empty() && sessions[0]->connected && sessions[1]->connected);
+    fake.setsFail = false;
+    unplug(1);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return !left.empty(); }));
+    EXPECT_EQ(left, std::vector<std::string>{"hub1-port4"});
+    EXPECT_TRUE(sessions[0]->connected);
+    EXPECT_FALSE(sessions[1]->connected);
 }
 
 }  // namespace

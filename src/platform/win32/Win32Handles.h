@@ -84,12 +84,12 @@ using UniqueHkey = UniqueResource<HkeyTraits>;
 // The same owner for a binding whose system entry points are injectable: the handle goes back
 // through the entry point that made it, so a fake's handle never reaches the real system call.
 // The traits give the handle kind and its invalid value; the release function comes with the
-// handle.
-template <typename Traits>
+// handle, returning what that entry point returns (a BOOL, or cfgmgr32's CONFIGRET).
+template <typename Traits, typename Result = BOOL>
 class UniqueReleasedBy {
 public:
     using Value = typename Traits::Value;
-    using Release = BOOL(WINAPI*)(Value);
+    using Release = Result(WINAPI*)(Value);
 
     UniqueReleasedBy() = default;
     UniqueReleasedBy(Value value, Release release) : value_(value), release_(release) {}

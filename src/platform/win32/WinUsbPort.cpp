@@ -5,14 +5,14 @@
 #include <array>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <cwctype>
 #include <optional>
 #include <string_view>
 #include <utility>
-
-#include <cfgmgr32.h>
 
 #include "platform/win32/UsbSocketName.h"
 #include "platform/win32/Win32HandleBits.h"
@@ -56,7 +56,30 @@ void setPolicy(const WinUsbApi& api, WINUSB_INTERFACE_HANDLE handle, UCHAR pipe,
     api.setPipePolicy(handle, pipe, policy, sizeof value, &value);
 }
 
+// cfgmgr32.dll from the system's own folder, loaded once and kept for the life of the process
+// (setupapi.dll, which the program imports, uses it anyway); null where it can't be loaded.
+HMODULE configManager() {
+    static const HMODULE module =
+        ::LoadLibraryExA("cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return module;
+}
+
+template <typename Call>
+Call configManagerCall(const char* name) {
+    const HMODULE module = configManager();
+    return module ? reinterpret_cast<Call>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
+                  : nullptr;
+}
+
 }  // namespace
+
+CmRegisterNotification systemRegisterNotification() {
+    return configManagerCall<CmRegisterNotification>("CM_Register_Notification");
+}
+
+CmUnregisterNotification systemUnregisterNotification() {
+    return configManagerCall<CmUnregisterNotification>("CM_Unregister_Notification");
+}
 
 struct WinUsbPort::Device {
     // Declared in this order so the WinUSB handle is freed before its file handle is closed.
@@ -193,6 +216,59 @@ UsbBusLook WinUsbPort::lookAtBus() {
     return look;
 }
 
+DWORD CALLBACK WinUsbPort::noticed(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action,
+                                   PCM_NOTIFY_EVENT_DATA data, DWORD size) {
+    // Called on a thread of the system's pool, which waits for it: it only counts the notice.
+    // Other devices of the class (a mouse, a hub) wake nobody: only an interface whose path
+    // holds the phone's ids, as the listing looks for them.
+    constexpr DWORD link = offsetof(CM_NOTIFY_EVENT_DATA, u.DeviceInterface.SymbolicLink);
+    if ((action != CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL &&
+         action != CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL) ||
+        data == nullptr || size <= link ||
+        data->FilterType != CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE) {
+        return ERROR_SUCCESS;
+    }
+    const std::size_t units = (size - link) / sizeof(WCHAR);
+    std::string path;
+    for (std::size_t i = 0; i < units && data->u.DeviceInterface.SymbolicLink[i] != L'\0'; ++i) {
+        const wchar_t unit = data->u.DeviceInterface.SymbolicLink[i];
+        path += unit < 0x80 ? static_cast<char>(std::towlower(unit)) : '?';
+    }
+    if (path.find(idsInPath()) == std::string::npos) return ERROR_SUCCESS;
+    auto& port = *static_cast<WinUsbPort*>(context);
+    const std::lock_guard lock(port.noticesMutex_);
+    ++port.notices_;
+    port.noticesChanged_.notify_all();
+    return ERROR_SUCCESS;
+}
+
+bool WinUsbPort::waitForBusChange(StopToken stop, std::uint32_t waitMs) {
+    std::call_once(registerOnce_, [this] {
+        if (api_.registerNotification == nullptr || api_.unregisterNotification == nullptr) return;
+        CM_NOTIFY_FILTER filter{};
+        filter.cbSize = sizeof filter;
+        filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
+        filter.u.DeviceInterface.ClassGuid = kUsbDeviceInterfaceClass;
+        HCMNOTIFICATION registration = nullptr;
+        if (api_.registerNotification(&filter, this, &WinUsbPort::noticed, &registration) ==
+            CR_SUCCESS) {
+            registration_ = {registration, api_.unregisterNotification};
+        }
+    });
+    if (!registration_) return UsbPort::waitForBusChange(std::move(stop), waitMs);
+
+    const StopWake wake(stop, [this] {
+        const std::lock_guard lock(noticesMutex_);
+        noticesChanged_.notify_all();
+    });
+    std::unique_lock lock(noticesMutex_);
+    noticesChanged_.wait_for(lock, std::chrono::milliseconds(waitMs),
+                             [&] { return stop.stopRequested() || notices_ != noticesSeen_; });
+    const bool told = notices_ != noticesSeen_;
+    noticesSeen_ = notices_;
+    return told;
+}
+
 std::vector<std::string> WinUsbPort::listPhones() {
     std::vector<std::string> locations;
     for (Listed& phone : enumeratePhones().value_or(std::vector<Listed>{})) {
@@ -203,7 +279,9 @@ std::vector<std::string> WinUsbPort::listPhones() {
 
 std::string WinUsbPort::serialNumber(const std::string& location) {
     for (const Listed& phone : enumeratePhones().value_or(std::vector<Listed>{})) {
-        if (phone.named(location)) return phone.serial;
+        // Windows keeps instance ids upper-cased, and the Linux binding gives serials so: the
+        // same phone reads the same on both systems, whatever a driver wrote.
+        if (phone.named(location)) return upperCase(phone.serial);
     }
     return {};
 }

@@ -4,8 +4,16 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <winusb.h>
+// cfgmgr32.h declares the device notification records only when WINVER is Windows 8 or later;
+// this program is built to start on Windows 7 as well, where the binding does without them.
+#pragma push_macro("WINVER")
+#undef WINVER
+#define WINVER 0x0602
+#include <cfgmgr32.h>
+#pragma pop_macro("WINVER")
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -41,6 +49,16 @@ inline constexpr DWORD kUsbRemovalPollMs = 250;
 // is the driver road's, though the hub lists it under the USB device class as well.
 inline constexpr char kWinUsbService[] = "WinUSB";
 
+// CM_Register_Notification and CM_Unregister_Notification (cfgmgr32.dll, Windows 8 and later;
+// MinGW's headers declare neither). They are looked up when the program runs, so it starts where
+// cfgmgr32.dll has no such entry points (Windows 7, Wine 8) and watches the bus by timer there.
+using CmRegisterNotification = CONFIGRET(WINAPI*)(PCM_NOTIFY_FILTER, PVOID, PCM_NOTIFY_CALLBACK,
+                                                  PHCMNOTIFICATION);
+using CmUnregisterNotification = CONFIGRET(WINAPI*)(HCMNOTIFICATION);
+// The system's two entry points, each null where cfgmgr32.dll has none.
+CmRegisterNotification systemRegisterNotification();
+CmUnregisterNotification systemUnregisterNotification();
+
 // The system entry points the binding calls, so tests can stand fakes in for SetupAPI and
 // WinUSB. A fake must behave as the system does: SetupAPI's cbSize checks and two-call detail
 // fetch, a device's registry properties with their types and sizes (ERROR_INVALID_DATA for one
@@ -72,11 +90,19 @@ struct WinUsbApi {
     decltype(&::SetupDiGetDeviceRegistryPropertyA) getDeviceProperty =
         ::SetupDiGetDeviceRegistryPropertyA;
     decltype(&::SetupDiGetDeviceInstanceIdA) getDeviceInstanceId = ::SetupDiGetDeviceInstanceIdA;
+    CmRegisterNotification registerNotification = systemRegisterNotification();
+    CmUnregisterNotification unregisterNotification = systemUnregisterNotification();
 };
 
 // WinUsb_Initialize's handle; it goes back through WinUsb_Free before its file handle is closed.
 struct WinUsbInterfaceTraits {
     using Value = WINUSB_INTERFACE_HANDLE;
+    static Value invalid() { return nullptr; }
+};
+
+// A CM_Register_Notification registration; CM_Unregister_Notification ends it.
+struct CmNotificationTraits {
+    using Value = HCMNOTIFICATION;
     static Value invalid() { return nullptr; }
 };
 
@@ -114,6 +140,11 @@ std::string serialOfInstanceId(std::string_view instanceId);
 //   the open the device descriptor must give the phone's ids and, where the listing read a
 //   serial from the instance id, the device's own serial string must be that text (Windows
 //   keeps it upper-cased, so the two are compared so).
+// - waitForBusChange() is woken by the system's notices of a device of the USB device class with
+//   the phone's ids arriving or leaving (CM_Register_Notification, registered at the first wait
+//   and ended when the port goes). A notice that comes while nobody waits is kept for the next
+//   wait, so a look at the bus made between two waits misses no change. Where the registration
+//   can't be made, it waits its time as the seam's default does.
 // - A transfer that ends with ERROR_GEN_FAILURE asks the device for its endpoint's status on the
 //   control pipe: a device that answers stalled (and a halted endpoint is reset, so the next
 //   transfer finds it working; the IN pipe also has AUTO_CLEAR_STALL), one that does not is
@@ -129,9 +160,12 @@ std::string serialOfInstanceId(std::string_view instanceId);
 class WinUsbPort final : public UsbPort {
 public:
     explicit WinUsbPort(WinUsbApi api = {}) : api_(api) {}
+    WinUsbPort(const WinUsbPort&) = delete;
+    WinUsbPort& operator=(const WinUsbPort&) = delete;
 
     std::vector<std::string> listPhones() override;
     UsbBusLook lookAtBus() override;
+    bool waitForBusChange(StopToken stop, std::uint32_t waitMs) override;
     std::string serialNumber(const std::string& location) override;
     UsbOpenFailure openFailure(const std::string& location) override;
     DeviceHandle open(const std::string& location) override;
@@ -175,9 +209,21 @@ private:
     UsbTransfer transfer(Device& device, bool out, std::uint8_t* data, std::size_t size,
                          std::uint32_t waitMs);
 
+    // The system's callback for a device interface arriving or leaving; `context` is the port.
+    static DWORD CALLBACK noticed(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action,
+                                  PCM_NOTIFY_EVENT_DATA data, DWORD size);
+
     WinUsbApi api_;
     std::mutex mutex_;
     std::map<std::uintptr_t, std::shared_ptr<Device>> devices_;
+    // The notices of the phone's device interfaces: how many came, and how many a wait has seen.
+    std::mutex noticesMutex_;
+    std::condition_variable noticesChanged_;
+    std::uint64_t notices_ = 0;      // under noticesMutex_
+    std::uint64_t noticesSeen_ = 0;  // under noticesMutex_
+    std::once_flag registerOnce_;
+    // Last, so it is ended (and any callback in progress awaited) before what the callback uses.
+    UniqueReleasedBy<CmNotificationTraits, CONFIGRET> registration_;
 };
 
 }  // namespace norvale
