@@ -94,6 +94,13 @@ constexpr TextPair kTexts[] = {
     {StationText::journalIncomplete, "Журнал неполон: не все строки удалось записать.",
      "The journal is incomplete: not every line could be written."},
     {StationText::askClose, "Закрыть окно?", "Close the window?"},
+    // Every letter of the English labels has a button of its own already.
+    {StationText::openRecipe, "Откр&ыть рецепт...", "Open recipe..."},
+    {StationText::saveRecipe, "Со&хранить рецепт...", "Save recipe..."},
+    {StationText::recipeFilter, "Рецепты (*.toml)\0*.toml\0Все файлы\0*.*\0"sv,
+     "Recipes (*.toml)\0*.toml\0All files\0*.*\0"sv},
+    {StationText::recipeStepNotShown, "Этот шаг рецепта не собрать кнопками окна:",
+     "This step of the recipe is not one the window's buttons make:"},
 };
 
 // The table is in the enumeration's order, checked when the program is compiled, so a lookup is
@@ -102,7 +109,7 @@ constexpr bool inOrder() {
     for (std::size_t i = 0; i < std::size(kTexts); ++i) {
         if (static_cast<std::size_t>(kTexts[i].id) != i) return false;
     }
-    return static_cast<std::size_t>(StationText::askClose) + 1 == std::size(kTexts);
+    return static_cast<std::size_t>(StationText::recipeStepNotShown) + 1 == std::size(kTexts);
 }
 static_assert(inOrder(), "kTexts must hold every StationText once, in order");
 

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstring>
@@ -512,6 +513,159 @@ TEST(StationWindowProcess, StopMidReadKeepsEveryPartAndTheSettingsComeBackAfterA
     }
 }
 
+// Two phones on the USB road, one of which stops answering in the middle of writing its PDS, the
+// other served whole; Stop cuts the hung transfer, so the run ends at once rather than after the
+// phone's minute's wait, and the phone whose flash was written in part is a failure that says so.
+TEST(StationWindowProcess, StopWithAPhoneHungMidWriteEndsAtOnceAndFailsThatPhone) {
+    Scratch scratch;
+    const std::wstring work = scratch.workFolder(L"window");
+    putMadeUpBytes(work + L"\\new.bin", 0x10000, 11);
+    // The chain as the last run left it in the operator's settings; --start presses Start.
+    CreateDirectoryW((scratch.appData() + L"\\Norvale").c_str(), nullptr);
+    std::ofstream(std::filesystem::path(scratch.appData() + L"\\Norvale\\station.ini"),
+                  std::ios::binary)
+        << "step=backup\nstep=write-pds new.bin\njournal=hung.jsonl\n";
+    const std::wstring trace = scratch.root + L"\\trace.txt";
+    const std::vector<std::wstring> environment{
+        L"NORVALE_SIM_PHONES=2", L"NORVALE_SIM_FAULTS=2:hang@149", L"NORVALE_SIM_PACE=",
+        L"NORVALE_SIM_ARRIVE=",  L"NORVALE_SIM_RETURN=",           L"NORVALE_SIM_TRACE=" + trace,
+        L"NORVALE_SIM_ROAD=usb", L"APPDATA=" + scratch.appData()};
+
+    StationWindow station(work, environment, L"--start");
+    ASSERT_TRUE(station.opened()) << "the station window did not open";
+    const bool en = station.english;
+    const std::wstring done = word(en, L"done", L"готово");
+    // Phone 2's 149th transfer is the reply to the third chunk of its first PDS block.
+    ASSERT_TRUE(testing::pollUntil(
+        [&] {
+            return readFile(scratch.root + L"\\trace-2.txt").find(" FAIL\n") != std::string::npos;
+        },
+        30s))
+        << "phone 2 never hung";
+    station.awaitRows("phone 1 done",
+                      [&](const Rows& rows) { return !rows.empty() && rows[0][1] == done; }, 30s,
+                      {0, kResultColumn});
+
+    const ULONGLONG stopped = GetTickCount64();
+    station.click(IDC_ST_STOP);
+    ASSERT_TRUE(station.awaitIdle());
+    EXPECT_LT(GetTickCount64() - stopped, 2000u) << "the sessions took this long to end";
+    const Rows rows = station.rows({0, kResultColumn});
+    EXPECT_EQ(rows,
+              (Rows{{L"sim-1", done},
+                    {L"sim-2", word(en,
+                                    L"failed: writing interrupted: the phone's flash is "
+                                    L"incomplete and must be written again",
+                                    L"ошибка: запись прервана: флеш-память телефона записана не "
+                                    L"полностью, её нужно записать снова")}}))
+        << describe(rows);
+    EXPECT_TRUE(station.text(IDC_ST_STATUS).ends_with(word(en, L"   failed 1", L"   ошибка 1")))
+        << narrow(station.text(IDC_ST_STATUS));
+    station.closeBox();
+    ASSERT_TRUE(station.process().waitForExit(10000)) << "the program did not end";
+    EXPECT_EQ(station.process().exitCode(), 0u);
+
+    std::map<std::string, nlohmann::json> byPlace;
+    std::istringstream journal(readFile(work + L"\\hung.jsonl"));
+    for (std::string line; std::getline(journal, line);) {
+        nlohmann::json record = nlohmann::json::parse(line);
+        byPlace[record["location"].get<std::string>()] = {
+            {"results", {record["commands"][0]["result"], record["commands"][1]["result"]}},
+            {"exit_code", record["exit_code"]},
+            {"reason", record["reason"]},
+            {"error", record["error"]}};
+    }
+    EXPECT_EQ(byPlace["sim-1"],
+              (nlohmann::json{
+                  {"results", {"done", "done"}}, {"exit_code", 0}, {"reason", ""}, {"error", ""}}));
+    EXPECT_EQ(byPlace["sim-2"],
+              (nlohmann::json{{"results", {"done", "stopped"}},
+                              {"exit_code", 130},
+                              {"reason", "write_interrupted"},
+                              {"error", "ERROR - writing interrupted: the phone's flash is "
+                                        "incomplete and must be written again"}}));
+    EXPECT_EQ(byPlace.size(), 2u);
+}
+
+// A recipe made on the command line, in a Cyrillic folder, opened in the window and run on the
+// phones; then its image replaced on the shared folder: Start is refused as the command line
+// refuses the recipe, and no phone is touched.
+TEST(StationWindowProcess, ARecipeOpenedRunsItsPhonesAndAChangedImageRefusesStart) {
+    Scratch scratch;
+    const std::wstring work = scratch.workFolder(L"window");
+    const std::wstring shared = scratch.root + L"\\линия";
+    CreateDirectoryW(shared.c_str(), nullptr);
+    putMadeUpBytes(shared + L"\\new.bin", 0x10000, 11);
+    const std::wstring recipe = shared + L"\\рецепт.toml";
+    const std::wstring cliOutput = scratch.root + L"\\cli-output.txt";
+    const auto runCli = [&](const std::wstring& arguments) {
+        ChildProcess cli(testing::builtProgram(L"norvale-cli.exe"), L"--lang en " + arguments,
+                         shared, {}, cliOutput);
+        return cli.started() && cli.waitForExit(30000) ? cli.exitCode() : 99u;
+    };
+    ASSERT_EQ(runCli(L"recipe make -o рецепт.toml --journal recipe.jsonl write pds new.bin"), 0u)
+        << readFile(cliOutput);
+    const std::wstring trace = scratch.root + L"\\trace.txt";
+    const std::vector<std::wstring> environment{
+        L"NORVALE_SIM_PHONES=2", L"NORVALE_SIM_FAULTS=",         L"NORVALE_SIM_PACE=",
+        L"NORVALE_SIM_ARRIVE=",  L"NORVALE_SIM_RETURN=",         L"NORVALE_SIM_TRACE=" + trace,
+        L"NORVALE_SIM_ROAD=",    L"APPDATA=" + scratch.appData()};
+
+    StationWindow station(work, environment, L"--lang en");
+    ASSERT_TRUE(station.opened()) << "the station window did not open";
+    station.click(IDC_ST_OPEN_RECIPE);
+    HWND chooser = station.awaitDialog("the recipe file dialog");
+    ASSERT_NE(chooser, nullptr);
+    HWND name = GetDlgItem(chooser, 0x480);
+    if (name == nullptr) name = GetDlgItem(chooser, 0x47c);
+    ASSERT_NE(name, nullptr) << "the file dialog has no file name field";
+    testing::type(name, recipe);
+    testing::click(GetDlgItem(chooser, IDOK));
+    ASSERT_TRUE(testing::pollUntil([&] { return station.steps().size() == 1; }, 10s))
+        << "the recipe's chain never came";
+    EXPECT_EQ(station.steps(), std::vector<std::wstring>{L"write PDS " + shared + L"\\new.bin"});
+    EXPECT_TRUE(testing::windowText(station.window).ends_with(L" - рецепт.toml"))
+        << narrow(testing::windowText(station.window));
+    EXPECT_EQ(station.text(IDC_ST_JOURNAL), L"recipe.jsonl");
+    EXPECT_EQ(station.text(IDC_ST_COMMAND_LINE), L"norvale-cli --station --sim --dir " + work +
+                                                     L" --journal recipe.jsonl --recipe " + recipe);
+
+    station.click(IDC_ST_START);
+    station.awaitRows("both phones written",
+                      [&](const Rows& rows) {
+                          return rows == Rows{{L"done"}, {L"done"}};
+                      },
+                      60s, {kResultColumn});
+    station.click(IDC_ST_STOP);
+    ASSERT_TRUE(station.awaitIdle());
+    std::istringstream journal(readFile(work + L"\\recipe.jsonl"));
+    std::size_t lines = 0;
+    for (std::string line; std::getline(journal, line); ++lines) {
+        EXPECT_EQ(nlohmann::json::parse(line)["recipe"], narrow(recipe)) << line;
+    }
+    EXPECT_EQ(lines, 2u);
+
+    // The image replaced on the shared folder: the window tells what `recipe check` tells.
+    putMadeUpBytes(shared + L"\\new.bin", 0x10000, 12);
+    ASSERT_EQ(runCli(L"recipe check " + recipe), 4u);
+    std::string refusal = readFile(cliOutput);
+    while (!refusal.empty() && refusal.back() == '\n') refusal.pop_back();
+    const std::string traced =
+        readFile(scratch.root + L"\\trace-1.txt") + readFile(scratch.root + L"\\trace-2.txt");
+    station.click(IDC_ST_START);
+    HWND told = station.awaitDialog("the refusal");
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(narrow(testing::windowText(GetDlgItem(told, 0xFFFF))), refusal);
+    PostMessageW(told, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(station.awaitIdle());
+    EXPECT_EQ(station.rows(), Rows{});
+    EXPECT_EQ(readFile(scratch.root + L"\\trace-1.txt") + readFile(scratch.root + L"\\trace-2.txt"),
+              traced)
+        << "a phone was touched";
+    station.closeBox();
+    ASSERT_TRUE(station.process().waitForExit(10000)) << "the program did not end";
+}
+
 // Whether every button's, box's and column's text fits its control, measured as the window
 // draws it: with the template's font at the screen's DPI, a mnemonic's '&' left out.
 std::string cutLabels(const StationWindow& station) {
@@ -525,7 +679,7 @@ std::string cutLabels(const StationWindow& station) {
         return static_cast<int>(rect.right);
     };
     std::string cut;
-    for (int id = IDC_ST_BACKUP; id <= IDC_ST_CLONE_PDS; ++id) {
+    for (int id = IDC_ST_BACKUP; id <= IDC_ST_SAVE_RECIPE; ++id) {
         HWND item = station.item(id);
         const std::wstring kind = testing::windowClass(item);
         const LONG style = GetWindowLongW(item, GWL_STYLE) & BS_TYPEMASK;
