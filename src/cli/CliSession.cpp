@@ -2,6 +2,7 @@
 #include "cli/CliSession.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -23,6 +24,10 @@ namespace norvale {
 namespace {
 
 constexpr std::uint32_t kWaitPollMs = 1000;
+// How often the stop watch looks for Ctrl+C, and how long a command has to see it by itself
+// before the transfer it waits in is cut.
+constexpr std::chrono::milliseconds kStopLook{50};
+constexpr std::chrono::milliseconds kStopGrace{300};
 
 bool needsPhone(const CliStep& step) { return !std::holds_alternative<ListStep>(step); }
 
@@ -57,6 +62,29 @@ ExitCode CliSession::run() {
     const bool phoneNeeded = std::any_of(line_.steps.begin(), line_.steps.end(), needsPhone);
     if (const ExitCode code = findPhone(phoneNeeded); code != ExitCode::done) return code;
 
+    return runChain();
+}
+
+// A command sees Ctrl+C between its transfers, but not while it waits in one: a phone that never
+// answers would keep the program until the transfer's wait time. So a thread watches for the
+// stop while the chain runs and, when the command has not ended within kStopGrace, cuts the
+// transfer it is in (again each kStopGrace, for a transfer begun just as the cut came). A stop
+// the command sees by itself in time is left to it, so a dump stopped between two replies ends
+// its read on the phone as it always has.
+ExitCode CliSession::runChain() {
+    stopWatch_ = bindings_.threads.startJoinable([this] { watchForStop(); });
+    struct EndWatch {
+        CliSession& session;
+        ~EndWatch() {
+            {
+                const std::lock_guard<std::mutex> lock(session.watchMutex_);
+                session.chainEnded_ = true;
+            }
+            session.watchWake_.notify_all();
+            if (session.stopWatch_) session.stopWatch_->join();
+        }
+    } endWatch{*this};
+
     // Without a phone (list alone) the chain needs none: its steps never look for one.
     const AttachedPhone none;
     PhoneChain chain(*services_, line_.steps, images_, phone_ ? *phone_ : none);
@@ -64,6 +92,18 @@ ExitCode CliSession::run() {
         if (const auto* listStep = std::get_if<ListStep>(&step)) return list(listStep->json);
         return infoJson();
     });
+}
+
+void CliSession::watchForStop() {
+    std::unique_lock<std::mutex> lock(watchMutex_);
+    const auto ended = [this] { return chainEnded_; };
+    while (!chainEnded_) {
+        if (!state_.stopRequested.load()) {
+            watchWake_.wait_for(lock, kStopLook, ended);
+        } else if (!watchWake_.wait_for(lock, kStopGrace, ended)) {
+            stopSession(state_, *platform_);
+        }
+    }
 }
 
 ExitCode CliSession::prepareFiles() {

@@ -1,7 +1,9 @@
 // One run of norvale-cli: its files checked, its phone found, its commands run in one session.
 #pragma once
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "cli/CliView.h"
 #include "core/SessionState.h"
 #include "operations/TransferEstimate.h"
+#include "platform/JoinableThread.h"
 #include "presence/AttachedPhones.h"
 #include "protocol/CommandContext.h"
 #include "station/ExitCode.h"
@@ -48,6 +51,10 @@ private:
     ExitCode refuse(MessageId reason, std::string_view name) {
         return refuse(Message(reason, MessageDetail::name(name)));
     }
+    // The phone's commands, with the stop watch running while they do.
+    ExitCode runChain();
+    // The stop watch's thread: see runChain().
+    void watchForStop();
 
     CliBindings& bindings_;
     CliView& view_;
@@ -60,6 +67,12 @@ private:
     std::unique_ptr<Platform> platform_;
     std::unique_ptr<Services> services_;
     std::optional<AttachedPhone> phone_;
+
+    // The stop watch ends (and is joined) before the platform it cuts transfers on goes.
+    std::mutex watchMutex_;
+    std::condition_variable watchWake_;
+    bool chainEnded_ = false;
+    std::unique_ptr<JoinableThread> stopWatch_;
 };
 
 }  // namespace norvale

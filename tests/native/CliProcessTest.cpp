@@ -174,6 +174,37 @@ TEST_F(CliProcess, SigintStopsADumpWhichKeepsWhatArrivedAndEndsTheLoadersRead) {
     EXPECT_EQ(trace.substr(trace.rfind('\n') + 1), "W 2 5a");
 }
 
+// A phone that stops answering in the middle of a dump: Ctrl+C cuts the transfer it hangs in, so
+// the program ends at once rather than after the read's wait, on either road, every time.
+TEST_F(CliProcess, SigintWithAPhoneThatNeverAnswersEndsAtOnceEveryTime) {
+    for (int n = 0; n < 6; ++n) {
+        SCOPED_TRACE("run " + std::to_string(n + 1));
+        fs::remove(folder_ / "trace");
+        const pid_t pid = start({"--sim", "-q", "read", "pds", "-o", "pds.bin"},
+                                {n % 2 == 0 ? "NORVALE_SIM_ROAD=usb" : "NORVALE_SIM_ROAD=driver",
+                                 "NORVALE_SIM_FAULTS=hang@30"});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (fileText(folder_ / "trace").find(" FAIL\n") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const auto stopped = std::chrono::steady_clock::now();
+        ASSERT_EQ(::kill(pid, SIGINT), 0);
+        EXPECT_EQ(exitStatus(pid), 130);
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
+        // Four replies came before the one that never does; the loader's read is ended after.
+        EXPECT_EQ(err(),
+                  "ERROR - stopped by the operator, bytes saved: 16384 in the file pds.bin.part\n");
+        EXPECT_FALSE(fs::exists(folder_ / "pds.bin"));
+        std::string trace = fileText(folder_ / "trace");
+        ASSERT_FALSE(trace.empty());
+        trace.pop_back();
+        EXPECT_EQ(trace.substr(trace.rfind('\n') + 1), "W 2 5a");
+        fs::remove(folder_ / "pds.bin.part");
+        if (HasFailure()) break;
+    }
+}
+
 // A station ends with its own exit status in every run, however its phones ended: a thread of
 // the station's that outlived it (a watcher's removal wait, a phone's session) would use what
 // the station freed, which this build's AddressSanitizer reports and a plain build may crash on.
