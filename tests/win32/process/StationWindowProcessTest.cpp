@@ -255,14 +255,11 @@ std::vector<std::wstring> stationEnvironment(const Scratch& scratch, const std::
                                              const std::wstring& pace, int phones = 3,
                                              const std::wstring& trace = L"",
                                              const std::wstring& road = L"") {
-    return {L"NORVALE_SIM_PHONES=" + std::to_wstring(phones),
-            L"NORVALE_SIM_FAULTS=" + faults,
-            L"NORVALE_SIM_PACE=" + pace,
-            L"NORVALE_SIM_ARRIVE=",
-            L"NORVALE_SIM_RETURN=",
-            L"NORVALE_SIM_TRACE=" + trace,
-            L"NORVALE_SIM_ROAD=" + road,
-            L"APPDATA=" + scratch.appData()};
+    const std::wstring sim = L"NORVALE_SIM_", count = std::to_wstring(phones);
+    return {sim + L"PHONES=" + count, sim + L"FAULTS=" + faults,
+            sim + L"PACE=" + pace,    sim + L"ARRIVE=",
+            sim + L"RETURN=",         sim + L"TRACE=" + trace,
+            sim + L"ROAD=" + road,    L"APPDATA=" + scratch.appData()};
 }
 
 // Each phone's folder (by its name without the arrival time) and what its files hold.
@@ -541,11 +538,8 @@ TEST(StationWindowProcess, StopWithAPhoneHungMidWriteEndsAtOnceAndFailsThatPhone
         stationEnvironment(scratch, L"2:hang@149", L"", 2, scratch.root + L"\\trace.txt", L"usb"),
         L"--start --lang en");
     ASSERT_TRUE(station.opened()) << "the station window did not open";
-    ASSERT_TRUE(testing::pollUntil(
-        [&] {
-            return readFile(scratch.root + L"\\trace-2.txt").find(" FAIL\n") != std::string::npos;
-        },
-        30s));
+    const std::wstring trace = scratch.root + L"\\trace-2.txt";
+    ASSERT_TRUE(testing::pollUntil([&] { return readFile(trace).ends_with(" FAIL\n"); }, 30s));
     station.awaitRows("phone 1 done",
                       [](const Rows& rows) { return rows.size() == 2 && rows[0][0] == L"done"; },
                       30s, {kResultColumn});
@@ -623,7 +617,6 @@ TEST(StationWindowProcess, ARecipeOpenedRunsItsPhonesAndAChangedImageRefusesStar
     EXPECT_EQ(narrow(testing::windowText(GetDlgItem(told, 0xFFFF))) + "\n", refusal);
     PostMessageW(told, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(station.awaitIdle());
-    EXPECT_EQ(station.rows(), Rows{});
     EXPECT_EQ(traced(), before) << "a phone was touched";
 }
 
