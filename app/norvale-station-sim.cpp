@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "CommandLineRecipes.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32ThreadStarter.h"
@@ -30,5 +31,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     };
     // The program sets the language and the narrow text's conversion.
     StationBindings bindings{files, clock, threads, openRoads, {}};
-    return runStationProgram(instance, bindings, true, stationOptions(GetCommandLineW()));
+    return runStationProgram(instance, bindings, true, stationOptions(GetCommandLineW()),
+                             commandLineRecipes(bindings));
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "CommandLineRecipes.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32DriverPort.h"
 #include "platform/win32/Win32FileSystem.h"
@@ -32,5 +33,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     };
     // The program sets the language and the narrow text's conversion.
     StationBindings bindings{files, clock, threads, openRoads, {}};
-    return runStationProgram(instance, bindings, false, stationOptions(GetCommandLineW()));
+    return runStationProgram(instance, bindings, false, stationOptions(GetCommandLineW()),
+                             commandLineRecipes(bindings));
 }

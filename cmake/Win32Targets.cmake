@@ -38,10 +38,12 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/app/norvale.cpp)
     "${NORVALE_RESOURCE_DIR}/resource.h;${NORVALE_RESOURCE_DIR}/station-window.rc;\
 ${NORVALE_RESOURCE_DIR}/norvale.ico;${NORVALE_RESOURCE_DIR}/norvale-station.manifest")
   add_executable(norvale-station WIN32 app/norvale-station.cpp ${NORVALE_STATION_RESOURCES})
-  target_link_libraries(norvale-station PRIVATE norvale_win32 ${NORVALE_STATIC_RUNTIME})
+  # The command line's recipe code reads and writes the window's recipes too.
+  target_link_libraries(norvale-station PRIVATE norvale_cli norvale_win32
+                        ${NORVALE_STATIC_RUNTIME})
   add_executable(norvale-station-sim WIN32 app/norvale-station-sim.cpp
                  ${NORVALE_STATION_RESOURCES})
-  target_link_libraries(norvale-station-sim PRIVATE norvale_win32 norvale_sim
+  target_link_libraries(norvale-station-sim PRIVATE norvale_cli norvale_win32 norvale_sim
                         ${NORVALE_STATIC_RUNTIME})
   # The command line: a console program, with the simulator for --sim.
   add_executable(norvale-cli app/norvale-cli-windows.cpp)

@@ -24,11 +24,13 @@ std::string joined(const std::vector<std::string>& words) {
     return text;
 }
 
-// A file the recipe names, taken in the recipe's own folder.
+// A file the recipe names, taken in the recipe's own folder. Both names are UTF-8 (utf8Path):
+// a narrow path would read them in the ANSI code page on Windows and mangle a Cyrillic folder.
 std::string besideRecipe(const std::string& recipe, const std::string& name) {
-    const std::filesystem::path path(name);
-    if (path.is_absolute()) return name;
-    return (std::filesystem::path(recipe).parent_path() / path).lexically_normal().string();
+    const auto path = utf8Path(name);
+    const auto recipePath = utf8Path(recipe);
+    if (!path || !recipePath || path->is_absolute()) return name;
+    return pathUtf8((recipePath->parent_path() / *path).lexically_normal()).value_or(name);
 }
 
 // `name` (as typed, in the working folder) as the recipe `recipe` names it: relative to the
@@ -76,22 +78,10 @@ ExitCode makeRecipe(std::span<const std::string> args, FileSystem& files, CliVie
                                         {options.station.count.has_value(), "--count"}}) {
         if (given) return refuse(view, {named(MessageId::notInRecipe, option)});
     }
-    // Read as a run reads them, the same refusals for a file that can't be used.
-    std::vector<SharedImage> images;
-    if (auto refusal = loadChainImages(files, line.steps, images)) return refuse(view, {*refusal});
-    std::size_t next = 0;
-    for (ChainStep& step : line.steps) {
-        if (auto* write = std::get_if<WriteStep>(&step)) {
-            const Bytes& image = *images[next++];
-            write->pin = ImagePin{image.size(), sha256Hex(image)};
-            write->image = relativeToRecipe(name, write->image);
-        } else if (auto* restore = std::get_if<RestoreStep>(&step)) {
-            next += 3;  // Boot, PDS and Panic, vouched for by their own checksums
-            restore->folder = relativeToRecipe(name, restore->folder);
-        }
+    if (auto refusal =
+            writeRecipe(files, name, line.steps, options.station.ports, options.station.journal)) {
+        return refuse(view, {*refusal});
     }
-    const std::string text = recipeText(line.steps, options.station.ports, options.station.journal);
-    if (auto refusal = writeNewFile(files, name, text)) return refuse(view, {*refusal});
     view.append(named(MessageId::recipeWritten, name));
     return ExitCode::done;
 }
@@ -171,6 +161,37 @@ std::vector<Message> readRecipeInto(CommandLine& line, FileSystem& files,
                                         : named(refusal->reason, refusal->detail)};
     }
     return {};
+}
+
+std::variant<StationPlan, std::vector<Message>> readRecipePlan(const std::string& name,
+                                                               FileSystem& files,
+                                                               const NativeToUtf8& nativeToUtf8) {
+    CommandLine line;
+    line.options.recipe = name;
+    line.options.station.enabled = true;
+    if (auto refusal = readRecipeInto(line, files, nativeToUtf8); !refusal.empty()) return refusal;
+    return stationPlan(line);
+}
+
+std::optional<Message> writeRecipe(FileSystem& files, const std::string& name,
+                                   std::vector<ChainStep> steps,
+                                   const std::vector<std::string>& places,
+                                   const std::optional<std::string>& journal) {
+    // Read as a run reads them, the same refusals for a file that can't be used.
+    std::vector<SharedImage> images;
+    if (auto refusal = loadChainImages(files, steps, images)) return refusal;
+    std::size_t next = 0;
+    for (ChainStep& step : steps) {
+        if (auto* write = std::get_if<WriteStep>(&step)) {
+            const Bytes& image = *images[next++];
+            write->pin = ImagePin{image.size(), sha256Hex(image)};
+            write->image = relativeToRecipe(name, write->image);
+        } else if (auto* restore = std::get_if<RestoreStep>(&step)) {
+            next += 3;  // Boot, PDS and Panic, vouched for by their own checksums
+            restore->folder = relativeToRecipe(name, restore->folder);
+        }
+    }
+    return writeNewFile(files, name, recipeText(steps, places, journal));
 }
 
 ExitCode runRecipeTool(std::span<const std::string> args, FileSystem& files, CliView& view,

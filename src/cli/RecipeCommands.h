@@ -3,6 +3,7 @@
 
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "cli/CliArguments.h"
@@ -22,6 +23,21 @@ namespace norvale {
 // read, before any phone is touched.
 std::vector<Message> readRecipeInto(CommandLine& line, FileSystem& files,
                                     const NativeToUtf8& nativeToUtf8);
+
+// The recipe `name` read as `norvale-cli --station --recipe NAME` reads it (readRecipeInto), as
+// the station plan it asks for: the recipe's steps with their pins and texts, places, journal
+// and stamp. The messages of a refusal otherwise.
+std::variant<StationPlan, std::vector<Message>> readRecipePlan(const std::string& name,
+                                                               FileSystem& files,
+                                                               const NativeToUtf8& nativeToUtf8);
+
+// `steps` (their files named as in the working folder) written as the new recipe `name` with
+// `places` and `journal`, as `recipe make` writes one: each image read and pinned, the files
+// named relative to the recipe, the file whole under its name or not there (writeNewFile).
+std::optional<Message> writeRecipe(FileSystem& files, const std::string& name,
+                                   std::vector<ChainStep> steps,
+                                   const std::vector<std::string>& places,
+                                   const std::optional<std::string>& journal);
 
 // `recipe make -o FILE [OPTIONS] COMMAND...`: the chain of the command line after FILE (as a
 // station would take it; options --verify, --no-verify, --changed-only, --backup, --port and

@@ -20,12 +20,14 @@ namespace {
 // taken (a backup restored in the second it was made) or chosen already in this run.
 std::string folderBeside(const std::string& folder, FileSystem& files,
                          const std::set<std::string>& chosen) {
-    std::filesystem::path place(folder);
+    // UTF-8 both ways: a narrow path is the ANSI code page's on Windows (Utf8Path.h).
+    std::filesystem::path place = utf8Path(folder).value_or(std::filesystem::path());
     if (!place.has_filename()) place = place.parent_path();  // "saved/" is the folder "saved"
     const std::string base = defaultBackupFolderName();
     std::string name;
     for (unsigned n = 1; n < 100; ++n) {
-        name = (place.parent_path() / (n == 1 ? base : base + "-" + std::to_string(n))).string();
+        name = pathUtf8(place.parent_path() / (n == 1 ? base : base + "-" + std::to_string(n)))
+                   .value_or(std::string());
         if (files.checkNameFree(name) == FileError::none && chosen.count(name) == 0) break;
     }
     return name;  // after 99 taken names, the last: the check of the outputs refuses it

@@ -92,6 +92,11 @@ PhoneRow StationPhone::row(std::uint64_t nowMs) const {
 
 std::vector<Message> StationPhone::log() const {
     std::lock_guard lock(mutex_);
+    // Between its end and the engine's note of it a phone's lines are in its file already: a
+    // face that looks then is told where, as it is once the phone is counted finished.
+    if (!row_.logFile.empty()) {
+        return {Message(MessageId::phoneLogInFile, MessageDetail::name(row_.logFile))};
+    }
     return log_;
 }
 

@@ -36,6 +36,7 @@ public:
 
     // Any thread.
     PhoneRow row(std::uint64_t nowMs) const;
+    // Its lines; once they went to its log file, the one line that names the file.
     std::vector<Message> log() const;
     // The revision of its latest change.
     std::uint64_t revision() const;

@@ -96,6 +96,7 @@ std::string formatStationSetup(const StationSetup& setup) {
     for (const std::string& place : setup.knownPlaces) line(out, "place", place);
     for (const std::string& place : setup.tickedPlaces) line(out, "ticked", place);
     if (!setup.windowLayout.empty()) line(out, "window", setup.windowLayout);
+    if (!setup.recipe.empty()) line(out, "recipe", setup.recipe);
     return out;
 }
 
@@ -133,6 +134,8 @@ StationSetup parseStationSetup(std::string_view text) {
             setup.tickedPlaces.emplace_back(value);
         } else if (key == "window") {
             setup.windowLayout = value;
+        } else if (key == "recipe") {
+            setup.recipe = value;
         }
     }
     return setup;

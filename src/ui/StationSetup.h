@@ -31,6 +31,9 @@ struct StationSetup {
     std::vector<std::string> knownPlaces;   // every place a phone was seen at, in order
     std::vector<std::string> tickedPlaces;  // served when !allPlaces
     std::string windowLayout;  // the window's place and column widths, as the view gives them
+    // The recipe file the chain is (opened or saved as it stands), "" when the chain is the
+    // window's own: a change of the chain leaves the recipe.
+    std::string recipe;
 
     bool operator==(const StationSetup&) const = default;
 };

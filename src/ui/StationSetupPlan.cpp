@@ -56,6 +56,30 @@ std::optional<FlashRange> typedRange(const std::string& startText, const std::st
     return FlashRange{startText, endText, *start, *end};
 }
 
+std::optional<SetupStep> setupStep(const ChainStep& step) {
+    if (const auto* backup = std::get_if<BackupStep>(&step)) {
+        if (!backup->folder) return SetupStep{SetupStep::Kind::backup};
+    } else if (std::holds_alternative<StartStep>(step)) {
+        return SetupStep{SetupStep::Kind::start};
+    } else if (std::holds_alternative<BlankStep>(step)) {
+        return SetupStep{SetupStep::Kind::blank};
+    } else if (const auto* restore = std::get_if<RestoreStep>(&step)) {
+        if (restore->backupFirst && !restore->backupFolder) {
+            return SetupStep{SetupStep::Kind::restore, restore->folder};
+        }
+    } else if (const auto* write = std::get_if<WriteStep>(&step); write && !write->backup) {
+        switch (write->region) {
+            case Region::boot: return SetupStep{SetupStep::Kind::writeBoot, write->image};
+            case Region::pds: return SetupStep{SetupStep::Kind::writePds, write->image};
+            case Region::panic: return SetupStep{SetupStep::Kind::writePanic, write->image};
+            case Region::blocks:
+                return SetupStep{SetupStep::Kind::writeBlocks, write->image, write->range.startText,
+                                 write->range.endText};
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<StationPlan> stationPlan(const StationSetup& setup, bool simulated) {
     StationPlan plan;
     for (const SetupStep& step : setup.steps) {

@@ -15,17 +15,17 @@ using namespace std::string_view_literals;
 constexpr TextPair kTexts[] = {
     {StationText::caption, "Norvale: станция      v 0.5", "Norvale Station      v 0.5"},
     {StationText::chainGroup, "Цепочка для каждого телефона", "Chain for every phone"},
-    {StationText::backup, "Резервная &копия", "&Backup"},
+    {StationText::backup, "Резервная &копия", "Back&up"},
     {StationText::restore, "&Восстановить...", "&Restore..."},
     {StationText::startPhone, "Запустить телефо&н", "Start p&hone"},
     {StationText::blank, "&Режим BLANK", "BLANK &mode"},
     {StationText::writeBoot, "&Записать Boot...", "&Write Boot..."},
     {StationText::writePds, "З&аписать PDS...", "Write &PDS..."},
     {StationText::writePanic, "Зап&исать Panic...", "Wr&ite Panic..."},
-    {StationText::writeBlocks, "Записать &блоки...", "Write b&locks..."},
+    {StationText::writeBlocks, "Записать &блоки...", "Write &blocks..."},
     {StationText::from, "С:", "From:"},
     {StationText::to, "По:", "To:"},
-    {StationText::verify, "Пров&ерять запись", "&Verify writes"},
+    {StationText::verify, "Пров&ерять запись", "Verif&y writes"},
     {StationText::changedOnly, "Только из&менённые блоки", "Chan&ged blocks only"},
     {StationText::removeStep, "&Убрать", "R&emove"},
     {StationText::clearSteps, "&Очистить", "&Clear"},
@@ -78,7 +78,7 @@ constexpr TextPair kTexts[] = {
     {StationText::stepStart, "запустить", "start"},
     {StationText::stepBlank, "BLANK", "BLANK"},
     {StationText::stepWrite, "записать", "write"},
-    {StationText::chooseFolderButton, "&Папка...", "F&older..."},
+    {StationText::chooseFolderButton, "&Папка...", "Fo&lder..."},
     {StationText::chooseJournalButton, "&Файл...", "&File..."},
     {StationText::showLog, "&Строки телефона", "The phone's &lines"},
     {StationText::servedCount, "Телефонов в работе:", "Phones being served:"},
@@ -94,6 +94,12 @@ constexpr TextPair kTexts[] = {
     {StationText::journalIncomplete, "Журнал неполон: не все строки удалось записать.",
      "The journal is incomplete: not every line could be written."},
     {StationText::askClose, "Закрыть окно?", "Close the window?"},
+    {StationText::openRecipe, "Откр&ыть рецепт...", "&Open recipe..."},
+    {StationText::saveRecipe, "Со&хранить рецепт...", "Sa&ve recipe..."},
+    {StationText::recipeFilter, "Рецепты (*.toml)\0*.toml\0Все файлы\0*.*\0"sv,
+     "Recipes (*.toml)\0*.toml\0All files\0*.*\0"sv},
+    {StationText::recipeStepNotShown, "Этот шаг рецепта не собрать кнопками окна:",
+     "This step of the recipe is not one the window's buttons make:"},
 };
 
 // The table is in the enumeration's order, checked when the program is compiled, so a lookup is
@@ -102,7 +108,7 @@ constexpr bool inOrder() {
     for (std::size_t i = 0; i < std::size(kTexts); ++i) {
         if (static_cast<std::size_t>(kTexts[i].id) != i) return false;
     }
-    return static_cast<std::size_t>(StationText::askClose) + 1 == std::size(kTexts);
+    return static_cast<std::size_t>(StationText::recipeStepNotShown) + 1 == std::size(kTexts);
 }
 static_assert(inOrder(), "kTexts must hold every StationText once, in order");
 

@@ -79,6 +79,10 @@ enum class StationText {
     journalAlarmHide,
     journalIncomplete,
     askClose,
+    openRecipe,
+    saveRecipe,
+    recipeFilter,
+    recipeStepNotShown,
 };
 
 // `text` in `language`: UTF-8 bytes. The file filters hold NUL-separated pairs, as the file

@@ -73,6 +73,9 @@ public:
     virtual std::optional<std::string> chooseImageFile() = 0;
     virtual std::optional<std::string> chooseFolder(std::string_view title) = 0;
     virtual std::optional<std::string> chooseJournalFile() = 0;
+    // A recipe to open (`save` false: an existing file) or a name to save one under (`save`: the
+    // dialog asks nothing about an existing file, which the save refuses with its name).
+    virtual std::optional<std::string> chooseRecipeFile(bool save) = 0;
     // A yes/no question; true for yes.
     virtual bool ask(std::string_view question) = 0;
     virtual void tell(std::string_view text) = 0;

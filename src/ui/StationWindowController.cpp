@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
+#include <utility>
+#include <variant>
 
 #include "station/ConsoleText.h"
 #include "station/StationEngine.h"
@@ -20,7 +23,8 @@ constexpr int kChainControls[] = {
     IDC_ST_FROM,          IDC_ST_TO,        IDC_ST_VERIFY,         IDC_ST_CHANGED_ONLY,
     IDC_ST_CLONE_PDS,     IDC_ST_STEPS,     IDC_ST_REMOVE_STEP,    IDC_ST_CLEAR_STEPS,
     IDC_ST_CHOOSE_FOLDER, IDC_ST_JOURNAL,   IDC_ST_CHOOSE_JOURNAL, IDC_ST_ALL_PLACES,
-    IDC_ST_TICKED_PLACES, IDC_ST_PLACES,    IDC_ST_START,
+    IDC_ST_TICKED_PLACES, IDC_ST_PLACES,    IDC_ST_START,          IDC_ST_OPEN_RECIPE,
+    IDC_ST_SAVE_RECIPE,
 };
 
 struct Label {
@@ -56,6 +60,8 @@ constexpr Label kLabels[] = {
     {IDC_ST_STOP, StationText::stop},
     {IDC_ST_CHOOSE_FOLDER, StationText::chooseFolderButton},
     {IDC_ST_CHOOSE_JOURNAL, StationText::chooseJournalButton},
+    {IDC_ST_OPEN_RECIPE, StationText::openRecipe},
+    {IDC_ST_SAVE_RECIPE, StationText::saveRecipe},
 };
 
 // The block range's fields as the dialog starts them.
@@ -66,12 +72,13 @@ constexpr char kInitialEnd[] = "1001FFFF";
 
 StationWindowController::StationWindowController(StationView& view, SettingsStore& settings,
                                                  StationLauncher launcher, Language language,
-                                                 bool simulated)
+                                                 bool simulated, const RecipeShelf* recipes)
     : view_(view),
       settings_(settings),
       launcher_(std::move(launcher)),
       language_(language),
-      simulated_(simulated) {}
+      simulated_(simulated),
+      recipes_(recipes) {}
 
 StationWindowController::~StationWindowController() {
     // The window's objects outlive the controller; the engine must not outlive either.
@@ -130,9 +137,96 @@ void StationWindowController::showPlaces() {
 // The command line follows every change, and what the window is set to is saved with it, so a
 // crash loses nothing the operator chose.
 void StationWindowController::refresh() {
-    const auto plan = stationPlan(setup_, simulated_);
+    auto plan = stationPlan(setup_, simulated_);
+    std::string caption(text(StationText::caption));
+    if (!setup_.recipe.empty()) {
+        // The command line that runs the recipe names it, not its steps: the file is the chain.
+        if (plan) plan->recipe = RecipeStamp{setup_.recipe, {}};
+        const std::size_t slash = setup_.recipe.find_last_of("\\/");
+        caption += " - " + setup_.recipe.substr(slash == std::string::npos ? 0 : slash + 1);
+    }
+    view_.setCaption(caption);
     view_.setText(IDC_ST_COMMAND_LINE, plan ? stationCommandLine(*plan) : std::string());
     settings_.save(formatStationSetup(setup_));
+}
+
+void StationWindowController::chainChanged() {
+    setup_.recipe.clear();
+    showSetup();
+}
+
+void StationWindowController::tellMessages(const std::vector<Message>& messages) {
+    std::string told;
+    for (const Message& message : messages) {
+        if (!told.empty()) told += "\n";
+        told += consoleText(message, language_,
+                            [](std::string_view utf8) { return std::string(utf8); });
+    }
+    if (!told.empty()) view_.tell(told);
+}
+
+std::optional<StationPlan> StationWindowController::loadRecipe(const std::string& name,
+                                                               bool withPlaces) {
+    auto read = recipes_->open(name);
+    if (const auto* refusal = std::get_if<std::vector<Message>>(&read)) {
+        tellMessages(*refusal);
+        return std::nullopt;
+    }
+    StationPlan& plan = std::get<StationPlan>(read);
+    std::vector<SetupStep> steps;
+    std::optional<std::pair<bool, bool>> checks;  // the writes' verify and changed-only
+    for (std::size_t i = 0; i < plan.steps.size(); ++i) {
+        auto step = setupStep(plan.steps[i]);
+        const auto* write = std::get_if<WriteStep>(&plan.steps[i]);
+        const std::pair<bool, bool> own =
+            write ? std::pair{write->verify, write->changedOnly} : std::pair{false, false};
+        // The window's two boxes hold one choice for every write.
+        if (!step || (write && checks && *checks != own)) {
+            view_.tell(std::string(text(StationText::recipeStepNotShown)) + "\n" +
+                       plan.stepTexts[i]);
+            return std::nullopt;
+        }
+        if (write) checks = own;
+        steps.push_back(std::move(*step));
+    }
+    setup_.steps = std::move(steps);
+    if (checks) std::tie(setup_.verify, setup_.changedOnly) = *checks;
+    if (withPlaces && !plan.ports.empty()) {
+        setup_.allPlaces = false;
+        setup_.tickedPlaces = plan.ports;
+        for (const std::string& place : plan.ports) {
+            if (std::find(setup_.knownPlaces.begin(), setup_.knownPlaces.end(), place) ==
+                setup_.knownPlaces.end()) {
+                setup_.knownPlaces.push_back(place);
+            }
+        }
+    }
+    if (withPlaces && plan.journal) setup_.journal = *plan.journal;
+    setup_.recipe = name;
+    showSetup();
+    return std::move(plan);
+}
+
+void StationWindowController::openRecipe() {
+    if (recipes_ == nullptr) return;
+    if (const auto name = view_.chooseRecipeFile(false)) loadRecipe(*name, true);
+}
+
+void StationWindowController::saveRecipe() {
+    if (recipes_ == nullptr) return;
+    const auto plan = stationPlan(setup_, simulated_);
+    if (setup_.steps.empty() || !plan) {
+        view_.tell(text(setup_.steps.empty() ? StationText::noSteps : StationText::noPlaces));
+        return;
+    }
+    const auto name = view_.chooseRecipeFile(true);
+    if (!name) return;
+    if (const auto refusal = recipes_->save(*name, *plan)) {
+        tellMessages({*refusal});
+        return;
+    }
+    setup_.recipe = *name;
+    refresh();
 }
 
 std::string StationWindowController::stepLine(const SetupStep& step) {
@@ -158,7 +252,7 @@ std::string StationWindowController::stepLine(const SetupStep& step) {
 
 void StationWindowController::addStep(SetupStep step) {
     setup_.steps.push_back(std::move(step));
-    showSetup();
+    chainChanged();
 }
 
 void StationWindowController::addWrite(SetupStep::Kind kind) {
@@ -222,21 +316,23 @@ void StationWindowController::onCommand(int control) {
             const int selected = view_.selectedStep();
             if (selected < 0 || static_cast<std::size_t>(selected) >= setup_.steps.size()) return;
             setup_.steps.erase(setup_.steps.begin() + selected);
-            showSetup();
+            chainChanged();
             return;
         }
         case IDC_ST_CLEAR_STEPS:
             setup_.steps.clear();
-            showSetup();
+            chainChanged();
             return;
         case IDC_ST_VERIFY:
             setup_.verify = view_.checked(IDC_ST_VERIFY);
-            refresh();
+            chainChanged();
             return;
         case IDC_ST_CHANGED_ONLY:
             setup_.changedOnly = view_.checked(IDC_ST_CHANGED_ONLY);
-            refresh();
+            chainChanged();
             return;
+        case IDC_ST_OPEN_RECIPE: openRecipe(); return;
+        case IDC_ST_SAVE_RECIPE: saveRecipe(); return;
         case IDC_ST_CLONE_PDS:
             setup_.clonePds = view_.checked(IDC_ST_CLONE_PDS);
             refresh();
@@ -295,12 +391,25 @@ void StationWindowController::start() {
         view_.tell(text(StationText::noSteps));
         return;
     }
-    const auto plan = stationPlan(setup_, simulated_);
+    auto plan = stationPlan(setup_, simulated_);
     if (!plan) {
         view_.tell(text(!setup_.allPlaces && setup_.tickedPlaces.empty()
                             ? StationText::noPlaces
                             : StationText::badBlockRange));
         return;
+    }
+    // A recipe is read again at each Start, as the command line reads it at each run: the chain
+    // and the pins are the file's as it is now. The folder, the journal and the places are the
+    // window's, as a command line's own options go before the recipe's.
+    if (!setup_.recipe.empty() && recipes_ != nullptr) {
+        auto read = loadRecipe(setup_.recipe, false);
+        if (!read) return;
+        read->workingFolder = plan->workingFolder;
+        read->journal = plan->journal;
+        read->ports = plan->ports;
+        read->simulated = plan->simulated;
+        read->clonePds = plan->clonePds;
+        plan = std::move(read);
     }
     if (worker_.joinable()) worker_.join();
     // The log window keeps the last run's lines; it follows no phone of the new run.

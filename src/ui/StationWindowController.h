@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/MessageCatalogue.h"
+#include "station/RecipeShelf.h"
 #include "station/StationModel.h"
 #include "ui/StationSetup.h"
 #include "ui/StationTexts.h"
@@ -19,7 +20,6 @@
 namespace norvale {
 
 class StationEngine;
-struct StationPlan;
 
 // Makes the engine for one press of Start over the program's bindings, in the window's language.
 // What the plan names is looked at only when the engine runs: a refusal comes back as its
@@ -33,8 +33,10 @@ using StationLauncher = std::function<std::unique_ptr<StationEngine>(const Stati
 class StationWindowController {
 public:
     // `simulated`: the engine serves the simulated phones, and the command line says --sim.
+    // `recipes`: how recipes are read and written; without it the recipe buttons do nothing.
     StationWindowController(StationView& view, SettingsStore& settings, StationLauncher launcher,
-                            Language language, bool simulated = false);
+                            Language language, bool simulated = false,
+                            const RecipeShelf* recipes = nullptr);
     StationWindowController(const StationWindowController&) = delete;
     StationWindowController& operator=(const StationWindowController&) = delete;
     ~StationWindowController();
@@ -75,6 +77,14 @@ private:
     void addBlocks();
     void start();
     void finish();
+    // The chain changed by the operator: it is the window's own from now on, no recipe's.
+    void chainChanged();
+    void openRecipe();
+    void saveRecipe();
+    // The recipe `name` read into the setup: its chain and, `withPlaces`, its places and journal
+    // when it names them. Its plan, or nullopt when it was refused (the operator told why).
+    std::optional<StationPlan> loadRecipe(const std::string& name, bool withPlaces);
+    void tellMessages(const std::vector<Message>& messages);
     // The engine's snapshot drawn: rows, status line, taskbar; the places seen are kept.
     StationStatus redraw();
     void showSetup();
@@ -92,6 +102,7 @@ private:
     StationLauncher launcher_;
     Language language_;
     bool simulated_;
+    const RecipeShelf* recipes_;
     StationSetup setup_;
 
     std::unique_ptr<StationEngine> engine_;  // the last run's, kept for its rows and logs

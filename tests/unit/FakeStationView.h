@@ -42,6 +42,7 @@ public:
     std::optional<std::string> chooseImageFile() override { return next(files); }
     std::optional<std::string> chooseFolder(std::string_view) override { return next(folders); }
     std::optional<std::string> chooseJournalFile() override { return next(journals); }
+    std::optional<std::string> chooseRecipeFile(bool) override { return next(recipes); }
     bool ask(std::string_view question) override {
         asked.emplace_back(question);
         return answerYes;
@@ -84,7 +85,7 @@ public:
     int redraws = 0;
     std::optional<Overall> overall;
     // What the choosers give, in turn; nullopt (or nothing left) is a cancel.
-    std::deque<std::optional<std::string>> files, folders, journals;
+    std::deque<std::optional<std::string>> files, folders, journals, recipes;
     bool answerYes = true;
     std::vector<std::string> asked, told;
     std::string logTitle;

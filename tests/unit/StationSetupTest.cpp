@@ -27,6 +27,7 @@ StationSetup everyKindOfStep() {
     setup.allPlaces = false;
     setup.knownPlaces = {"sim-1", "sim-2", "1-1.3"};
     setup.tickedPlaces = {"sim-2"};
+    setup.recipe = R"(\\line\рецепты\pds.toml)";
     return setup;
 }
 
@@ -50,7 +51,8 @@ TEST(StationSetup, TheFileReadsBackAsItWasWritten) {
                     "place=sim-1\n"
                     "place=sim-2\n"
                     "place=1-1.3\n"
-                    "ticked=sim-2\n");
+                    "ticked=sim-2\n"
+                    "recipe=\\\\line\\рецепты\\pds.toml\n");
     EXPECT_EQ(parseStationSetup(file), setup);
     // Notepad's line ends change nothing.
     std::string crlf;

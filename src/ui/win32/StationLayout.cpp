@@ -165,9 +165,13 @@ SIZE layoutStationWindow(HWND window, HFONT font) {
         y += 2 * labelHeight + vgap;
     }
     const int stepsTop = y;
-    const int sideWidth =
-        std::max(m.x(40), m.widest({IDC_ST_REMOVE_STEP, IDC_ST_CLEAR_STEPS}, &Metrics::button));
-    const int chainBottomMin = stepsTop + m.y(50) + m.y(6);
+    constexpr int kSideButtons[] = {IDC_ST_REMOVE_STEP, IDC_ST_CLEAR_STEPS, IDC_ST_OPEN_RECIPE,
+                                    IDC_ST_SAVE_RECIPE};
+    const int sideWidth = std::max(m.x(40), m.widest({IDC_ST_REMOVE_STEP, IDC_ST_CLEAR_STEPS,
+                                                      IDC_ST_OPEN_RECIPE, IDC_ST_SAVE_RECIPE},
+                                                     &Metrics::button));
+    // The chain's list is as tall as the buttons beside it at least.
+    const int chainBottomMin = stepsTop + std::max(m.y(50), 4 * buttonHeight + 3 * vgap) + m.y(6);
 
     // The right-hand column: the folder, the journal and the places.
     const int right = margin + inner + 2 * groupSide + m.x(6);
@@ -210,9 +214,10 @@ SIZE layoutStationWindow(HWND window, HFONT font) {
     place(IDC_ST_CHAIN_GROUP, margin, margin, inner + 2 * groupSide, topBottom - margin);
     const int stepsHeight = topBottom - m.y(6) - stepsTop;
     place(IDC_ST_STEPS, left, stepsTop, inner - sideWidth - gap, stepsHeight);
-    place(IDC_ST_REMOVE_STEP, left + inner - sideWidth, stepsTop, sideWidth, buttonHeight);
-    place(IDC_ST_CLEAR_STEPS, left + inner - sideWidth, stepsTop + buttonHeight + vgap, sideWidth,
-          buttonHeight);
+    for (int i = 0; i < 4; ++i) {
+        place(kSideButtons[i], left + inner - sideWidth, stepsTop + i * (buttonHeight + vgap),
+              sideWidth, buttonHeight);
+    }
     place(IDC_ST_PLACES_GROUP, right, placesTop, rightWidth, topBottom - placesTop);
     place(IDC_ST_PLACES, placesLeft, placesListTop, placesInner,
           topBottom - m.y(6) - placesListTop);

@@ -17,8 +17,8 @@
 
 namespace norvale {
 
-StationOptions stationOptions(const wchar_t* commandLine) {
-    StationOptions options;
+StationWindowOptions stationOptions(const wchar_t* commandLine) {
+    StationWindowOptions options;
     int count = 0;
     LPWSTR* words = CommandLineToArgvW(commandLine, &count);
     if (words == nullptr) return options;
@@ -36,7 +36,7 @@ StationOptions stationOptions(const wchar_t* commandLine) {
 }
 
 int runStationProgram(HINSTANCE instance, StationBindings& bindings, bool simulated,
-                      const StationOptions& options) {
+                      const StationWindowOptions& options, const RecipeShelf& recipes) {
     // The phone list and the places' list come from the common controls.
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                   ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
@@ -59,7 +59,7 @@ int runStationProgram(HINSTANCE instance, StationBindings& bindings, bool simula
     };
     Win32SettingsFile settings = Win32SettingsFile::inProfile();
     Win32StationView view(language);
-    StationWindowController controller(view, settings, launcher, language, simulated);
+    StationWindowController controller(view, settings, launcher, language, simulated, &recipes);
     StationWindowBinding binding{view, controller, options.startAtOnce};
     runStationWindow(instance, binding);
     // The controller joins the engine's worker as it goes, before the view and the settings.

@@ -616,6 +616,27 @@ std::optional<std::string> Win32StationView::chooseFolder(std::string_view title
     return utf8FromWide(path);
 }
 
+std::optional<std::string> Win32StationView::chooseRecipeFile(bool save) {
+    const std::string_view filter = stationText(StationText::recipeFilter, language_);
+    const std::wstring wideFilter = wideFromUtf8(filter) + L'\0';
+    wchar_t path[kPathChars] = {};
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = window_;
+    dialog.lpstrFilter = wideFilter.c_str();
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = kPathChars;
+    dialog.lpstrDefExt = L"toml";
+    dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (save) {
+        if (!GetSaveFileNameW(&dialog)) return std::nullopt;
+    } else {
+        dialog.Flags |= OFN_FILEMUSTEXIST;
+        if (!GetOpenFileNameW(&dialog)) return std::nullopt;
+    }
+    return utf8FromWide(path);
+}
+
 std::optional<std::string> Win32StationView::chooseJournalFile() {
     const std::string_view filter = stationText(StationText::journalFilter, language_);
     const std::wstring wideFilter = wideFromUtf8(filter) + L'\0';

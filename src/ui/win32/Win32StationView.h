@@ -60,6 +60,7 @@ public:
     std::optional<std::string> chooseImageFile() override;
     std::optional<std::string> chooseFolder(std::string_view title) override;
     std::optional<std::string> chooseJournalFile() override;
+    std::optional<std::string> chooseRecipeFile(bool save) override;
     bool ask(std::string_view question) override;
     void tell(std::string_view text) override;
     void showLog(std::string_view title, const std::vector<std::string>& lines) override;

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstring>
@@ -190,6 +191,19 @@ public:
         return found;
     }
 
+    // Clicks `button` and gives its file dialog `path`; false when no file dialog came.
+    bool chooseFile(int button, const std::wstring& path) const {
+        click(button);
+        HWND chooser = awaitDialog("the file dialog");
+        // The file name field of the open dialog (edt1, or cmb13 in the newer layout).
+        HWND name = chooser == nullptr ? nullptr : GetDlgItem(chooser, 0x480);
+        if (chooser != nullptr && name == nullptr) name = GetDlgItem(chooser, 0x47c);
+        if (name == nullptr) return false;
+        testing::type(name, path);
+        testing::click(GetDlgItem(chooser, IDOK));
+        return true;
+    }
+
     // Polls the phone list until `done` holds for its rows; the rows last seen are named when it
     // never does.
     bool awaitRows(const char* what, const std::function<bool(const Rows&)>& done,
@@ -235,13 +249,17 @@ std::wstring word(bool english, const wchar_t* inEnglish, const wchar_t* inRussi
     return english ? inEnglish : inRussian;
 }
 
-// The environment of a station with three simulated phones, its settings kept in the scratch
-// profile.
+// The environment of a station with three simulated phones (or `phones`) on the driver road (or
+// `road`), its settings kept in the scratch profile.
 std::vector<std::wstring> stationEnvironment(const Scratch& scratch, const std::wstring& faults,
-                                             const std::wstring& pace) {
-    return {L"NORVALE_SIM_PHONES=3", L"NORVALE_SIM_FAULTS=" + faults, L"NORVALE_SIM_PACE=" + pace,
-            L"NORVALE_SIM_ARRIVE=",  L"NORVALE_SIM_RETURN=",          L"NORVALE_SIM_TRACE=",
-            L"NORVALE_SIM_ROAD=",    L"APPDATA=" + scratch.appData()};
+                                             const std::wstring& pace, int phones = 3,
+                                             const std::wstring& trace = L"",
+                                             const std::wstring& road = L"") {
+    const std::wstring sim = L"NORVALE_SIM_", count = std::to_wstring(phones);
+    return {sim + L"PHONES=" + count, sim + L"FAULTS=" + faults,
+            sim + L"PACE=" + pace,    sim + L"ARRIVE=",
+            sim + L"RETURN=",         sim + L"TRACE=" + trace,
+            sim + L"ROAD=" + road,    L"APPDATA=" + scratch.appData()};
 }
 
 // Each phone's folder (by its name without the arrival time) and what its files hold.
@@ -305,15 +323,7 @@ TEST(StationWindowProcess, ChainBuiltByClicksServesThreePhonesAsTheCommandLineDo
         station.click(IDC_ST_BACKUP);
         station.type(IDC_ST_FROM, L"10100000");
         station.type(IDC_ST_TO, L"1011FFFF");
-        station.click(IDC_ST_WRITE_BLOCKS);
-        HWND chooser = station.awaitDialog("the image file dialog");
-        ASSERT_NE(chooser, nullptr);
-        // The file name field of the open dialog (edt1, or cmb13 in the newer layout).
-        HWND name = GetDlgItem(chooser, 0x480);
-        if (name == nullptr) name = GetDlgItem(chooser, 0x47c);
-        ASSERT_NE(name, nullptr) << "the file dialog has no file name field";
-        testing::type(name, image);
-        testing::click(GetDlgItem(chooser, IDOK));
+        ASSERT_TRUE(station.chooseFile(IDC_ST_WRITE_BLOCKS, image));
         ASSERT_TRUE(testing::pollUntil([&] { return station.steps().size() == 2; }, 10s))
             << "the written block never joined the chain";
         station.click(IDC_ST_START_PHONE);
@@ -512,6 +522,104 @@ TEST(StationWindowProcess, StopMidReadKeepsEveryPartAndTheSettingsComeBackAfterA
     }
 }
 
+// Two phones, one hung in the middle of writing its PDS: Stop cuts the hung transfer, and the
+// phone whose flash was written in part is a failure that says so.
+TEST(StationWindowProcess, StopWithAPhoneHungMidWriteEndsAtOnceAndFailsThatPhone) {
+    Scratch scratch;
+    const std::wstring work = scratch.workFolder(L"window");
+    putMadeUpBytes(work + L"\\new.bin", 0x10000, 11);
+    // The chain as the last run left it in the operator's settings; --start presses Start.
+    CreateDirectoryW((scratch.appData() + L"\\Norvale").c_str(), nullptr);
+    std::ofstream(std::filesystem::path(scratch.appData() + L"\\Norvale\\station.ini"))
+        << "step=backup\nstep=write-pds new.bin\njournal=hung.jsonl\n";
+    // Phone 2's 149th transfer is the reply to the third chunk of its first PDS block.
+    StationWindow station(
+        work,
+        stationEnvironment(scratch, L"2:hang@149", L"", 2, scratch.root + L"\\trace.txt", L"usb"),
+        L"--start --lang en");
+    ASSERT_TRUE(station.opened()) << "the station window did not open";
+    const std::wstring trace = scratch.root + L"\\trace-2.txt";
+    ASSERT_TRUE(testing::pollUntil([&] { return readFile(trace).ends_with(" FAIL\n"); }, 30s));
+    station.awaitRows("phone 1 done",
+                      [](const Rows& rows) { return rows.size() == 2 && rows[0][0] == L"done"; },
+                      30s, {kResultColumn});
+    const ULONGLONG stopped = GetTickCount64();
+    station.click(IDC_ST_STOP);
+    ASSERT_TRUE(station.awaitIdle());
+    EXPECT_LT(GetTickCount64() - stopped, 2000u) << "the sessions took this long to end";
+    EXPECT_EQ(station.rows({0, kResultColumn}),
+              (Rows{{L"sim-1", L"done"},
+                    {L"sim-2", L"failed: writing interrupted: the phone's flash is incomplete "
+                               L"and must be written again"}}));
+    station.closeBox();
+    ASSERT_TRUE(station.process().waitForExit(10000)) << "the program did not end";
+    EXPECT_EQ(station.process().exitCode(), 0u);
+    std::map<std::string, nlohmann::json> byPlace;
+    std::istringstream journal(readFile(work + L"\\hung.jsonl"));
+    for (std::string line; std::getline(journal, line);) {
+        const nlohmann::json record = nlohmann::json::parse(line);
+        byPlace[record["location"].get<std::string>()] = {record["commands"][1]["result"],
+                                                          record["exit_code"], record["reason"]};
+    }
+    EXPECT_EQ(byPlace["sim-1"], nlohmann::json({"done", 0, ""}));
+    EXPECT_EQ(byPlace["sim-2"], nlohmann::json({"stopped", 130, "write_interrupted"}));
+}
+
+// A recipe made on the command line in a Cyrillic folder, opened, run and saved again as it was
+// made; its image replaced: Start refused as `recipe check` refuses, no phone touched.
+TEST(StationWindowProcess, ARecipeOpenedRunsItsPhonesAndAChangedImageRefusesStart) {
+    Scratch scratch;
+    const std::wstring work = scratch.workFolder(L"window");
+    const std::wstring shared = scratch.root + L"\\линия";
+    CreateDirectoryW(shared.c_str(), nullptr);
+    putMadeUpBytes(shared + L"\\new.bin", 0x10000, 11);
+    const std::wstring recipe = shared + L"\\рецепт.toml";
+    const std::wstring output = scratch.root + L"\\cli-output.txt";
+    const auto cli = [&](const std::wstring& arguments) {
+        ChildProcess run(testing::builtProgram(L"norvale-cli.exe"), L"--lang en " + arguments,
+                         shared, {}, output);
+        return run.started() && run.waitForExit(30000) ? run.exitCode() : 99u;
+    };
+    ASSERT_EQ(cli(L"recipe make -o рецепт.toml --journal recipe.jsonl write pds new.bin"), 0u);
+    const std::wstring trace = scratch.root + L"\\trace";
+    const auto traced = [&] { return readFile(trace + L"-1") + readFile(trace + L"-2"); };
+    StationWindow station(work, stationEnvironment(scratch, L"", L"", 2, trace), L"--lang en");
+    ASSERT_TRUE(station.opened()) << "the station window did not open";
+    ASSERT_TRUE(station.chooseFile(IDC_ST_OPEN_RECIPE, recipe));
+    ASSERT_TRUE(testing::pollUntil([&] { return station.steps().size() == 1; }, 10s));
+    EXPECT_EQ(station.steps(), std::vector<std::wstring>{L"write PDS " + shared + L"\\new.bin"});
+    EXPECT_TRUE(testing::windowText(station.window).ends_with(L" - рецепт.toml"));
+    EXPECT_EQ(station.text(IDC_ST_COMMAND_LINE), L"norvale-cli --station --sim --dir " + work +
+                                                     L" --journal recipe.jsonl --recipe " + recipe);
+    station.click(IDC_ST_START);
+    station.awaitRows("both phones written",
+                      [&](const Rows& rows) {
+                          return rows == Rows{{L"done"}, {L"done"}};
+                      },
+                      60s, {kResultColumn});
+    station.click(IDC_ST_STOP);
+    ASSERT_TRUE(station.awaitIdle());
+    EXPECT_NE(readFile(work + L"\\recipe.jsonl")
+                  .find(",\"recipe\":" + nlohmann::json(narrow(recipe)).dump()),
+              std::string::npos);
+
+    ASSERT_TRUE(station.chooseFile(IDC_ST_SAVE_RECIPE, shared + L"\\новый.toml"));
+    ASSERT_TRUE(testing::pollUntil(
+        [&] { return testing::windowText(station.window).ends_with(L" - новый.toml"); }, 10s));
+    EXPECT_EQ(readFile(shared + L"\\новый.toml"), readFile(recipe));
+    putMadeUpBytes(shared + L"\\new.bin", 0x10000, 12);
+    ASSERT_EQ(cli(L"recipe check " + recipe), 4u);
+    const std::string refusal = readFile(output);
+    const std::string before = traced();
+    station.click(IDC_ST_START);
+    HWND told = station.awaitDialog("the refusal");
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(narrow(testing::windowText(GetDlgItem(told, 0xFFFF))) + "\n", refusal);
+    PostMessageW(told, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(station.awaitIdle());
+    EXPECT_EQ(traced(), before) << "a phone was touched";
+}
+
 // Whether every button's, box's and column's text fits its control, measured as the window
 // draws it: with the template's font at the screen's DPI, a mnemonic's '&' left out.
 std::string cutLabels(const StationWindow& station) {
@@ -525,7 +633,7 @@ std::string cutLabels(const StationWindow& station) {
         return static_cast<int>(rect.right);
     };
     std::string cut;
-    for (int id = IDC_ST_BACKUP; id <= IDC_ST_CLONE_PDS; ++id) {
+    for (int id = IDC_ST_BACKUP; id <= IDC_ST_SAVE_RECIPE; ++id) {
         HWND item = station.item(id);
         const std::wstring kind = testing::windowClass(item);
         const LONG style = GetWindowLongW(item, GWL_STYLE) & BS_TYPEMASK;
@@ -567,14 +675,7 @@ TEST(StationWindowProcess, InRussianNamesInAnyScriptAndAPhoneLogFollowedWhileSto
 
     station.type(IDC_ST_FROM, L"10100000");
     station.type(IDC_ST_TO, L"1011FFFF");
-    station.click(IDC_ST_WRITE_BLOCKS);
-    HWND chooser = station.awaitDialog("the image file dialog");
-    ASSERT_NE(chooser, nullptr);
-    HWND name = GetDlgItem(chooser, 0x480);
-    if (name == nullptr) name = GetDlgItem(chooser, 0x47c);
-    ASSERT_NE(name, nullptr);
-    testing::type(name, image);
-    testing::click(GetDlgItem(chooser, IDOK));
+    ASSERT_TRUE(station.chooseFile(IDC_ST_WRITE_BLOCKS, image));
     ASSERT_TRUE(testing::pollUntil([&] { return station.steps().size() == 1; }, 10s));
     station.click(IDC_ST_BACKUP);
     station.type(IDC_ST_JOURNAL, L"日誌.jsonl");
