@@ -227,6 +227,22 @@ void EmulatedPhone::vanish() {
     umockdev_testbed_detach_ioctl(testbed_.get(), node_.c_str(), nullptr);
 }
 
+void EmulatedPhone::announce() { umockdev_testbed_uevent(testbed_.get(), sysPath_.c_str(), "add"); }
+
+void EmulatedPhone::sendLateRemove() {
+    gchar* const held = umockdev_testbed_get_property(testbed_.get(), sysPath_.c_str(), "DEVNAME");
+    if (!held) {
+        ADD_FAILURE() << "sendLateRemove: no device in the socket " << location_;
+        return;
+    }
+    // The record keeps DEVNAME as the kernel writes it, without "/dev/".
+    const std::string node = node_.substr(std::strlen("/dev/"));
+    umockdev_testbed_set_property(testbed_.get(), sysPath_.c_str(), "DEVNAME", node.c_str());
+    umockdev_testbed_uevent(testbed_.get(), sysPath_.c_str(), "remove");
+    umockdev_testbed_set_property(testbed_.get(), sysPath_.c_str(), "DEVNAME", held);
+    g_free(held);
+}
+
 // Under the lock.
 void EmulatedPhone::requestUnplug(std::chrono::milliseconds after) {
     if (unplugRequested_ || removed_) return;

@@ -91,6 +91,15 @@ public:
     // Pulls it out as a system without udev sees it: gone from sysfs and its node from /dev, and
     // no uevent at all.
     void vanish();
+    // Tells udev's listeners that the phone arrived (its "add" uevent). A phone the testbed holds
+    // without it is one no event announced: only a fresh look at the bus finds it.
+    void announce();
+    // The "remove" uevent of the phone vanish() pulled out, told late: by now another phone may
+    // sit in its socket. The kernel's event names the device that left: the socket's DEVPATH and
+    // this phone's DEVNAME, from which libusb takes the departed device's bus and number. umockdev
+    // builds an event from the record at the path when it is sent, so the socket's record names
+    // this phone's node for that moment.
+    void sendLateRemove();
     // Another program has claimed the interface (or not): usbfs refuses a claim with EBUSY.
     void heldElsewhere(bool held);
 

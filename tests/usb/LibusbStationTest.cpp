@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <optional>
 #include <thread>
 
@@ -120,6 +121,12 @@ protected:
     void note(std::string event) {
         const std::lock_guard lock(mutex);
         events_.push_back(std::move(event));
+        noted.notify_all();
+    }
+    bool waitForEvents(std::size_t count) {
+        std::unique_lock lock(mutex);
+        return noted.wait_for(lock, std::chrono::seconds(2),
+                              [&] { return events_.size() >= count; });
     }
     // The watcher and the sessions it made, both gone before the port and the phones of the
     // test that declared it after them.
@@ -162,6 +169,7 @@ protected:
     }
 
     std::mutex mutex;
+    std::condition_variable noted;
     std::vector<std::string> events_;
     std::vector<std::unique_ptr<UsbSession>> sessions;  // declared before the watcher goes
 };
@@ -240,6 +248,48 @@ TEST_F(UsbDay, NumbersComeRoundAndAQuickSwapOpenOnlyThePhoneAtTheSocket) {
     EXPECT_TRUE((*kept)->state.connected.load());
     EXPECT_TRUE((*kept)->state.device.load()->handle().valid());
     EXPECT_EQ(swapped->requests().front(), "detach-and-claim 0");
+}
+
+// With udev's events: a phone is pulled out and another put into its socket at once, announced by
+// its own "add" event, and only then comes the old phone's "remove" event. The watcher tells the
+// old phone gone once and the new one new; the late event, which names the old phone's device,
+// ends nothing of the new one's: not told gone, its session connected, its device open and
+// answering.
+TEST_F(UsbDay, ALateRemoveOfTheOldPhoneLeavesTheNewPhoneInItsSocket) {
+    EmulatedPhone first;  // 1-1.3, number 3
+    std::optional<EmulatedPhone> swapped;
+    LibusbPort port;
+    ASSERT_TRUE(port.hotplug());
+    StoryRig rig(&port);
+    auto watcher = watch(rig, port);
+    watcher->scan();
+    first.vanish();
+    swapped.emplace(first, 3, SimPhone::erasedFlashMaskOf(3), 9);
+    swapped->announce();
+    ASSERT_TRUE(waitForEvents(2));  // the one watch looks at the arrival's notice
+    watcher->scan();
+    EXPECT_EQ(events(), (std::vector<std::string>{"+1 1-1.3", "-1 1-1.3", "+2 1-1.3"}));
+
+    const std::uint64_t departures = port.hotplugDepartures();
+    first.sendLateRemove();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (port.hotplugDepartures() == departures && std::chrono::steady_clock::now() < until) {
+        port.waitForBusChange({}, 100);
+    }
+    ASSERT_EQ(port.hotplugDepartures(), departures + 1);
+    watcher->scan();
+    EXPECT_EQ(events().size(), 3u);
+    ASSERT_EQ(sessions.size(), 2u);
+    const SessionState& kept = sessions[1]->state;
+    EXPECT_TRUE(kept.connected.load());
+    const DeviceHandle device = kept.device.load()->handle();
+    ASSERT_TRUE(device.valid());
+    EXPECT_EQ(swapped->requests(), (std::vector<std::string>{"detach-and-claim 0"}));
+    const UsbPhoneLink link(port, rig.clock);
+    ASSERT_TRUE(link.writePipe(device, 2, rqhwPacket, 1000));
+    SimPhone reference;
+    reference.write(rqhwPacket);
+    EXPECT_EQ(link.readPipe(device, 2, 64, 1000).data, reference.read(64));
 }
 
 // A write the phone never takes fails at its wait time and resets the OUT pipe before the call

@@ -625,6 +625,13 @@ void LibusbPort::noteDeparture(const std::string& attachment) {
     removalChanged_.notify_all();
 }
 
+std::uint64_t LibusbPort::hotplugDepartures() {
+    const std::lock_guard lock(removalMutex_);
+    std::uint64_t told = 0;
+    for (const auto& [attachment, count] : departures_) told += count;
+    return told;
+}
+
 bool LibusbPort::waitForRemoval(const std::string& location, StopToken stop) {
     if (!context()) return false;
     // The wake takes the lock, so it can't fall between a look at the stop and the wait.

@@ -86,6 +86,10 @@ public:
         return hotplug_.registered();
     }
 
+    // Hotplug departures told so far, of any 22B8:4903 device: one who must know that such an
+    // event has been handled waits for this to grow (waitForBusChange() wakes at each).
+    std::uint64_t hotplugDepartures();
+
     std::vector<std::string> listPhones() override;
     UsbBusLook lookAtBus() override;
     bool waitForBusChange(StopToken stop, std::uint32_t waitMs) override;
