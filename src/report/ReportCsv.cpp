@@ -8,11 +8,16 @@ namespace norvale {
 namespace {
 
 void field(std::string& out, std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    // A serial is what the phone's own descriptor says, and a spreadsheet runs a cell that begins
+    // as a formula does: such a field is given a leading apostrophe, so it is read as text.
+    const bool formula =
+        !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+    if (!formula && text.find_first_of(",\"\r\n") == std::string_view::npos) {
         out += text;
         return;
     }
     out += '"';
+    if (formula) out += '\'';
     for (const char c : text) {
         if (c == '"') out += '"';
         out += c;

@@ -26,7 +26,8 @@ std::string shiftJournal() {
         JournalRecord record;
         record.location = place;
         record.road = "usb";
-        record.serial = place[4] == '3' ? "SN,\"3\"" : "";
+        // A phone's serial is the phone's to say, a spreadsheet formula included.
+        record.serial = place[4] == '3' ? "SN,\"3\"" : place[4] == '2' ? "=HYPERLINK(\"x\")" : "";
         record.started = at(8 + minute / 40, minute % 40);
         record.ended = record.started + std::chrono::seconds(30);
         ++minute;
@@ -101,6 +102,7 @@ Flash bytes moved: 1.2 MB, 6.6 KB/s
                         "done,,0,,,0,0\r\n"),
               std::string::npos)
         << rows;
+    EXPECT_NE(rows.find(",1-1.2,usb,\"'=HYPERLINK(\"\"x\"\")\",done,"), std::string::npos) << rows;
     const Bytes html = fileBytes("shift.html");
     const std::string page(html.begin(), html.end());
     EXPECT_NE(page.find("<tr class=\"flagged\"><td>1-1.3  FLAGGED</td>"), std::string::npos);

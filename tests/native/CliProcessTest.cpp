@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/PosixNamedLocks.h"
+
 namespace norvale {
 namespace {
 
@@ -203,6 +205,32 @@ TEST_F(CliProcess, SigintWithAPhoneThatNeverAnswersEndsAtOnceEveryTime) {
         fs::remove(folder_ / "pds.bin.part");
         if (HasFailure()) break;
     }
+}
+
+// Two programs of one computer share the places' locks: while one holds a place, another process
+// is refused it as held elsewhere (not as no lock to be had), and takes it once the holder has
+// let it go; a holder that ends, however, leaves no lock behind.
+TEST_F(CliProcess, APlaceHeldByOneProgramIsRefusedToAnotherUntilItGoes) {
+    const std::string folder = (folder_ / "locks").string();
+    PosixNamedLocks mine(folder);
+    // What another process finds for `name`: 0 held by it, 1 held elsewhere, 2 no lock at all.
+    const auto another = [&](const std::string& name) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            PosixNamedLocks theirs(folder);
+            const LockAttempt attempt = theirs.tryHold(name);
+            ::_exit(attempt.hold ? 0 : attempt.heldElsewhere ? 1 : 2);
+        }
+        return exitStatus(pid);
+    };
+    LockAttempt held = mine.tryHold("1-1.3");
+    ASSERT_TRUE(held.hold);
+    EXPECT_EQ(another("1-1.3"), 1);
+    EXPECT_TRUE(mine.tryHold("1-1.3").heldElsewhere);  // nor twice in one process
+    EXPECT_EQ(another("1-1.4"), 0);
+    EXPECT_TRUE(mine.tryHold("1-1.4").hold);  // the process that held it has ended
+    held.hold.reset();
+    EXPECT_EQ(another("1-1.3"), 0);
 }
 
 // A station ends with its own exit status in every run, however its phones ended: a thread of

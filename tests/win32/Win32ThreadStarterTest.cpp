@@ -1,4 +1,5 @@
-// Threads started through CreateThread, and the owners that close Win32 handles.
+// Threads started through CreateThread, the owners that close Win32 handles, and the places'
+// named mutexes.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,6 +8,7 @@
 #include <memory>
 
 #include "platform/win32/Win32Handles.h"
+#include "platform/win32/Win32NamedLocks.h"
 #include "platform/win32/Win32ThreadStarter.h"
 
 namespace norvale {
@@ -82,6 +84,27 @@ TEST(Win32HandlesTest, EachHandleIsClosedOnceByWhicheverOwnerHoldsIt) {
     EXPECT_EQ(missing.get(), INVALID_HANDLE_VALUE);
     EXPECT_FALSE(UniqueHkey{});
     EXPECT_FALSE(UniqueDevInfo{});
+}
+
+// A place's mutex is in the Global namespace, so another session of the computer sees it: while
+// one hold has it, a second is refused as held elsewhere, in this process as in any other, and
+// the name is free again once no handle to it is open.
+TEST(Win32NamedLocksTest, APlaceHeldIsRefusedToASecondHoldUntilTheFirstGoes) {
+    Win32NamedLocks places;
+    const std::string name = "norvale-test-" + std::to_string(::GetCurrentProcessId());
+    LockAttempt first = places.tryHold(name);
+    ASSERT_TRUE(first.hold);
+    UniqueHandle seen{::OpenMutexW(SYNCHRONIZE, FALSE,
+                                   (L"Global\\" + std::wstring(name.begin(), name.end())).c_str())};
+    EXPECT_TRUE(seen);  // by that name, where another program looks for it
+    const LockAttempt second = places.tryHold(name);
+    EXPECT_FALSE(second.hold);
+    EXPECT_TRUE(second.heldElsewhere);
+    // A named object lives while any handle to it is open, this one too.
+    first.hold.reset();
+    EXPECT_TRUE(places.tryHold(name).heldElsewhere);
+    seen.reset();
+    EXPECT_TRUE(places.tryHold(name).hold);
 }
 
 }  // namespace
