@@ -260,10 +260,14 @@ bool LibusbPort::waitForBusChange(StopToken stop, std::uint32_t waitMs) {
         removalChanged_.notify_all();
     });
     std::unique_lock lock(removalMutex_);
-    const std::uint64_t seen = busEvents_;
-    return removalChanged_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
-        return closing_ || stop.stopRequested() || busEvents_ != seen;
-    }) && busEvents_ != seen;
+    // Counted from the last wait's end, not this one's start: an event that came while the
+    // watcher was looking at the bus is told now rather than left to its next timed look.
+    removalChanged_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
+        return closing_ || stop.stopRequested() || busEvents_ != busEventsTold_;
+    });
+    const bool told = busEvents_ != busEventsTold_;
+    busEventsTold_ = busEvents_;
+    return told;
 }
 
 std::string LibusbPort::serialNumber(const std::string& location) {

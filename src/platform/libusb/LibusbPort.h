@@ -60,7 +60,9 @@ using LibusbInit = int (*)(libusb_context** context);
 // - An open device stays open until close() and every call still using it have let go of it.
 // - A hotplug departure is matched to the device that left by its bus and number, never by its
 //   socket: a phone put into the same socket since is not taken for gone. waitForBusChange()
-//   returns at any hotplug arrival or departure of a 22B8:4903 device.
+//   returns at any hotplug arrival or departure of a 22B8:4903 device, one that came since the
+//   last wait returned included, so a change made while its caller looked at the bus is not
+//   missed.
 // - waitForRemoval() returns at a hotplug departure of the device that was at `location` when it
 //   began, and also looks at the bus every kRemovalPollInterval, since the departure may never
 //   be told.
@@ -147,6 +149,7 @@ private:
     std::condition_variable removalChanged_;
     std::map<std::string, std::uint64_t> departures_;  // hotplug departures seen, per attachment
     std::uint64_t busEvents_ = 0;                      // hotplug arrivals and departures seen
+    std::uint64_t busEventsTold_ = 0;                  // of those, told by waitForBusChange()
     unsigned waiters_ = 0;
     bool closing_ = false;
 
