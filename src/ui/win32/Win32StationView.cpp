@@ -587,18 +587,7 @@ void Win32StationView::showOverall(std::uint64_t done, std::uint64_t total, bool
 void Win32StationView::endOverall() { taskbar_.end(window_); }
 
 std::optional<std::string> Win32StationView::chooseImageFile() {
-    const std::string_view filter = stationText(StationText::imageFilter, language_);
-    const std::wstring wideFilter = wideFromUtf8(filter) + L'\0';
-    wchar_t path[kPathChars] = {};
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = window_;
-    dialog.lpstrFilter = wideFilter.c_str();
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = kPathChars;
-    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameW(&dialog)) return std::nullopt;
-    return utf8FromWide(path);
+    return chooseFile(StationText::imageFilter, L"", nullptr, FileDialog::open);
 }
 
 std::optional<std::string> Win32StationView::chooseFolder(std::string_view title) {
@@ -617,40 +606,35 @@ std::optional<std::string> Win32StationView::chooseFolder(std::string_view title
 }
 
 std::optional<std::string> Win32StationView::chooseRecipeFile(bool save) {
-    const std::string_view filter = stationText(StationText::recipeFilter, language_);
-    const std::wstring wideFilter = wideFromUtf8(filter) + L'\0';
-    wchar_t path[kPathChars] = {};
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = window_;
-    dialog.lpstrFilter = wideFilter.c_str();
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = kPathChars;
-    dialog.lpstrDefExt = L"toml";
-    dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (save) {
-        if (!GetSaveFileNameW(&dialog)) return std::nullopt;
-    } else {
-        dialog.Flags |= OFN_FILEMUSTEXIST;
-        if (!GetOpenFileNameW(&dialog)) return std::nullopt;
-    }
-    return utf8FromWide(path);
+    return chooseFile(StationText::recipeFilter, L"", L"toml",
+                      save ? FileDialog::saveNew : FileDialog::open);
 }
 
 std::optional<std::string> Win32StationView::chooseJournalFile() {
-    const std::string_view filter = stationText(StationText::journalFilter, language_);
-    const std::wstring wideFilter = wideFromUtf8(filter) + L'\0';
-    wchar_t path[kPathChars] = L"journal.jsonl";
+    // A journal is appended to, never replaced: an existing one is a fine choice.
+    return chooseFile(StationText::journalFilter, L"journal.jsonl", L"jsonl", FileDialog::saveNew);
+}
+
+std::optional<std::string> Win32StationView::chooseFile(StationText filterText,
+                                                        std::wstring_view initial,
+                                                        const wchar_t* extension, FileDialog kind) {
+    const std::wstring wideFilter = wideFromUtf8(stationText(filterText, language_)) + L'\0';
+    wchar_t path[kPathChars] = {};
+    initial.copy(path, kPathChars - 1);
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = window_;
     dialog.lpstrFilter = wideFilter.c_str();
     dialog.lpstrFile = path;
     dialog.nMaxFile = kPathChars;
-    dialog.lpstrDefExt = L"jsonl";
-    // A journal is appended to, never replaced: an existing one is a fine choice.
+    dialog.lpstrDefExt = extension;
     dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!GetSaveFileNameW(&dialog)) return std::nullopt;
+    if (kind == FileDialog::open) {
+        dialog.Flags |= OFN_FILEMUSTEXIST;
+        if (!GetOpenFileNameW(&dialog)) return std::nullopt;
+    } else if (!GetSaveFileNameW(&dialog)) {
+        return std::nullopt;
+    }
     return utf8FromWide(path);
 }
 

@@ -5,11 +5,14 @@
 #include <commctrl.h>
 
 #include <array>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/MessageCatalogue.h"
 #include "platform/win32/Win32Handles.h"
+#include "ui/StationTexts.h"
 #include "ui/StationView.h"
 #include "ui/win32/TaskbarProgress.h"
 
@@ -106,6 +109,11 @@ public:
     }
 
 private:
+    // The open dialog takes an existing file only; the save dialog any name, and it asks about
+    // none: whoever writes refuses a name that exists, or appends to it.
+    enum class FileDialog { open, saveNew };
+    std::optional<std::string> chooseFile(StationText filter, std::wstring_view initial,
+                                          const wchar_t* extension, FileDialog kind);
     void drawProgress(HDC dc, const RECT& cell, COLORREF background,
                       const StationRowCells& row) const;
     void fitColumns(const std::array<std::string, kStationColumns>& headers);
