@@ -72,6 +72,26 @@ TEST(CliUsbStory, APhoneAnotherProgramHoldsIsToldAsInUse) {
     EXPECT_TRUE(phone.writes().empty());
 }
 
+// A phone whose node this user may not open (no udev rule for it, or a user away from the seat):
+// told what to do, and nothing is sent to it.
+TEST(CliUsbStory, APhoneThisUserMayNotOpenIsToldWithWhatToDo) {
+    ASSERT_TRUE(underUmockdevWrapper()) << "run the suite under umockdev-wrapper";
+    EmulatedPhone phone;
+    LibusbPort port;
+    CliRig rig;
+    rig.driver.detach(rig.phoneId);
+    rig.usbPort = &port;
+    phone.refuseOpen(true);
+    const auto result = rig.run({"info"});
+    phone.refuseOpen(false);
+    EXPECT_EQ(result.code, 2);
+    EXPECT_EQ(
+        result.err,
+        "ERROR - no permission to open the phone 1-1.3: the udev rule is needed, and a user "
+        "not at the seat needs the plugdev group, see \"Permissions\" in norvale-cli --help\n");
+    EXPECT_TRUE(phone.writes().empty());
+}
+
 // The same stories against a phone held to the bus's rules, with and without the zero-length
 // packet after a reply of whole packets.
 class CliUsbStrictBus : public ::testing::TestWithParam<bool> {};

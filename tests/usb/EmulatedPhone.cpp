@@ -1,11 +1,16 @@
 // The emulated phone's testbed and its usbfs ioctl handler.
 #include "EmulatedPhone.h"
 
+#include <linux/capability.h>
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -159,6 +164,19 @@ EmulatedPhone::~EmulatedPhone() {
     }
     bus_.join();
     if (!nodeGone_) umockdev_testbed_detach_ioctl(testbed_.get(), node_.c_str(), nullptr);
+}
+
+void EmulatedPhone::refuseOpen(bool refused) {
+    const std::string node = umockdev_testbed_get_root_dir(testbed_.get()) + node_;
+    EXPECT_EQ(::chmod(node.c_str(), refused ? 0 : 0666), 0) << node;
+    // The override is a capability of the thread; held in `permitted`, it can be taken again.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> caps{};
+    ASSERT_EQ(::syscall(SYS_capget, &header, caps.data()), 0);
+    constexpr std::uint32_t override = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    caps[0].effective = refused ? caps[0].effective & ~override
+                                : caps[0].effective | (caps[0].permitted & override);
+    ASSERT_EQ(::syscall(SYS_capset, &header, caps.data()), 0);
 }
 
 void EmulatedPhone::heldElsewhere(bool held) {

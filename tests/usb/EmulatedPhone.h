@@ -102,6 +102,10 @@ public:
     void sendLateRemove();
     // Another program has claimed the interface (or not): usbfs refuses a claim with EBUSY.
     void heldElsewhere(bool held);
+    // The node's mode bits as usbfs gives them without the udev rule's grant: nobody may open it
+    // (or, again, anybody). While refused, the calling thread is held to them even as root, its
+    // file-permission override set aside, so the open fails with EACCES as a plain user's does.
+    void refuseOpen(bool refused);
 
     // Bulk URBs submitted so far.
     std::uint64_t bulkUrbs() const;
