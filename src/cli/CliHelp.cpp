@@ -183,9 +183,9 @@ constexpr CliReference kReference{
     "norvale-cli read pds -o old.bin write pds new.bin start\n",
     kCommands,
     kOptions,
-    "Ctrl+C stops the running command at its next transfer: a dump keeps what arrived in its\n"
-    "FILE.part, the line says how much, and the phone's read is ended. A second Ctrl+C ends\n"
-    "the program.\n",
+    "Ctrl+C stops the running command at its next transfer (a transfer the phone never\n"
+    "answers is cut within a second): a dump keeps what arrived in its FILE.part, the line says\n"
+    "how much, and the phone's read is ended. A second Ctrl+C ends the program.\n",
     "On Linux a phone in flash mode is a USB device node that only root may open unless the\n"
     "udev rule 70-norvale.rules gives the user at the seat access to it (the package installs\n"
     "it in /usr/lib/udev/rules.d; by hand: copy it to /etc/udev/rules.d, then run\n"
