@@ -167,7 +167,9 @@ EmulatedPhone::~EmulatedPhone() {
 }
 
 void EmulatedPhone::refuseOpen(bool refused) {
-    const std::string node = umockdev_testbed_get_root_dir(testbed_.get()) + node_;
+    gchar* const root = umockdev_testbed_get_root_dir(testbed_.get());  // the caller's to free
+    const std::string node = root + node_;
+    g_free(root);
     EXPECT_EQ(::chmod(node.c_str(), refused ? 0 : 0666), 0) << node;
     // The override is a capability of the thread; held in `permitted`, it can be taken again.
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
