@@ -262,11 +262,15 @@ bool LibusbPort::waitForBusChange(StopToken stop, std::uint32_t waitMs) {
     std::unique_lock lock(removalMutex_);
     // Counted from the last wait's end, not this one's start: an event that came while the
     // watcher was looking at the bus is told now rather than left to its next timed look.
+    // Counted as waitForRemoval()'s callers are, so the destructor waits for it to leave.
+    ++waiters_;
     removalChanged_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
         return closing_ || stop.stopRequested() || busEvents_ != busEventsTold_;
     });
     const bool told = busEvents_ != busEventsTold_;
     busEventsTold_ = busEvents_;
+    --waiters_;
+    removalChanged_.notify_all();
     return told;
 }
 

@@ -93,6 +93,8 @@ struct WinUsbPort::Device {
     std::optional<USHORT> language;
     // Set by the first transfer that finds the device gone; later ones end at once.
     std::atomic<bool> gone{false};
+    // Raised by cancel() before it aborts the pipes, so a transfer it ended knows it was cut.
+    std::atomic<std::uint64_t> cancels{0};
 };
 
 UsbStatus usbStatusOfError(DWORD error) {
@@ -447,6 +449,7 @@ UsbTransfer WinUsbPort::transfer(Device& device, bool out, std::uint8_t* data, s
                                  std::uint32_t waitMs) {
     if (device.gone) return {UsbStatus::gone, 0};
     if (!std::in_range<ULONG>(size)) return {UsbStatus::failed, 0};
+    const std::uint64_t cancelsBefore = device.cancels.load();
     const UniqueHandle event{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     if (!event) return {UsbStatus::failed, 0};
     OVERLAPPED overlapped{};
@@ -479,9 +482,13 @@ UsbTransfer WinUsbPort::transfer(Device& device, bool out, std::uint8_t* data, s
                 }
             } else if (error == ERROR_OPERATION_ABORTED) {
                 // Not this call's abort: cancel(), or the I/O manager ending it as the phone
-                // was pulled out. Only the device can tell which.
+                // was pulled out. A cut is known without asking the device, which a phone that
+                // answers nothing would keep waiting for its control request's time; otherwise
+                // only the device can tell.
                 std::array<UCHAR, 2> halt{};
-                status = answers(device, pipe, halt) ? UsbStatus::failed : UsbStatus::gone;
+                status = device.cancels.load() != cancelsBefore || answers(device, pipe, halt)
+                             ? UsbStatus::failed
+                             : UsbStatus::gone;
             } else {
                 status = usbStatusOfError(error);
             }
@@ -636,6 +643,7 @@ void WinUsbPort::cancel(DeviceHandle device) {
     const auto found = find(device);
     if (!found) return;
     // Every transfer outstanding on either pipe completes with ERROR_OPERATION_ABORTED.
+    ++found->cancels;
     api_.abortPipe(found->usb.get(), found->outPipe);
     api_.abortPipe(found->usb.get(), found->inPipe);
 }
