@@ -80,11 +80,7 @@ double stopOnce(Road road) {
     station.join();
     const double ms = stopping.elapsedMs();
     const StationStatus status = engine.snapshot();
-    const auto stopped = [](const PhoneRow& row) {
-        return row.reasonId == MessageId::readStoppedByOperator ||
-               row.reasonId == MessageId::stoppedByOperator;
-    };
-    if (status.rows.size() != 2 || !stopped(status.rows[1])) {
+    if (status.rows.size() != 2 || !stoppedByOperator(status.rows[1])) {
         throw std::runtime_error("the hung phone did not end as stopped");
     }
     sim.detachAll();

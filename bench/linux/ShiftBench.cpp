@@ -188,12 +188,6 @@ std::vector<double> childFigures(const std::string& self, const std::string& kin
     return figures;
 }
 
-std::string fixed(double value, int digits) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", digits, value);
-    return text;
-}
-
 }  // namespace
 
 int runShiftChild(const std::string& kind) {
@@ -219,18 +213,19 @@ void benchShift(const std::string& self, ResultTable& table) {
     table.add({"9",
                "Shift, 10000 arrivals (chain start, 16 places): peak memory after the 100th "
                "phone / at the end; growth (the simulator's own, taken off)",
-               fixed(station[0], 0) + " / " + fixed(station[1], 0) + " kB; " +
+               formatFixed(station[0], 0) + " / " + formatFixed(station[1], 0) + " kB; " +
                    std::to_string(ownGrowth) + " kB (" + std::to_string(simulatorGrowth) + " kB)",
                "<= " + std::to_string(kFlatKb) + " kB", ownGrowth <= kFlatKb});
     // Three points each: 100, 1000 and 9900 phones ended; the target compares the last two.
     const auto three = [](const std::vector<double>& f, std::size_t at, const char* unit) {
-        return fixed(f[at], 1) + " / " + fixed(f[at + 1], 1) + " / " + fixed(f[at + 2], 1) + " " +
-               unit + " (x" + fixed(f[at + 2] / f[at + 1], 2) + ")";
+        return formatFixed(f[at], 1) + " / " + formatFixed(f[at + 1], 1) + " / " +
+               formatFixed(f[at + 2], 1) + " " + unit + " (x" +
+               formatFixed(f[at + 2] / f[at + 1], 2) + ")";
     };
     table.add({"9",
-               "Shift: snapshot() at 100 / 1000 / 9900 phones ended (" + fixed(station[8], 0) +
-                   " / " + fixed(station[9], 0) + " / " + fixed(station[10], 0) +
-                   " rows), median of " + std::to_string(kCopies),
+               "Shift: snapshot() at 100 / 1000 / 9900 phones ended (" +
+                   formatFixed(station[8], 0) + " / " + formatFixed(station[9], 0) + " / " +
+                   formatFixed(station[10], 0) + " rows), median of " + std::to_string(kCopies),
                three(station, 2, "us"), "<= x1.5", station[4] / station[3] <= 1.5});
     table.add({"9", "Shift: the console's redraw at 100 / 1000 / 9900 phones ended",
                three(station, 5, "us"), "<= x1.5", station[7] / station[6] <= 1.5});

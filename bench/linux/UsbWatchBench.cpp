@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "CpuClock.h"
+#include "WatchCost.h"
 #include "platform/StopSignal.h"
 #include "platform/libusb/LibusbPort.h"
 #include "presence/PhoneWatcher.h"
@@ -73,26 +73,6 @@ std::string testbedRecord(unsigned count) {
     return record;
 }
 
-struct Cost {
-    double cpuPercent = 0;  // of one core
-    double looksPerSecond = 0;
-};
-
-// The figures of `kIdle` of watching, after `start` has begun it.
-template <class Idle>
-Cost measure(Idle&& idle) {
-    const std::uint64_t looksBefore = looks.load();
-    const double cpuBefore = processCpuMs();
-    const auto begin = std::chrono::steady_clock::now();
-    idle();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    Cost cost;
-    cost.cpuPercent = (processCpuMs() - cpuBefore) / (seconds * 1000.0) * 100.0;
-    cost.looksPerSecond = static_cast<double>(looks.load() - looksBefore) / seconds;
-    return cost;
-}
-
 }  // namespace
 
 void benchUsbWatch(ResultTable& table) {
@@ -116,7 +96,7 @@ void benchUsbWatch(ResultTable& table) {
 
     // Before: each phone's own removal wait (a look at the bus every 250 ms each), and a scan for
     // arrivals once a second.
-    const Cost before = measure([&] {
+    const WatchCost before = measureWatch(looks, [&] {
         StopSource stop;
         std::vector<std::thread> waits;
         for (const std::string& location : port.listPhones()) {
@@ -138,7 +118,7 @@ void benchUsbWatch(ResultTable& table) {
         [](const WatchedPhone&) {});
     watcher.scan();
     if (watcher.watching() != kPhones) throw std::runtime_error("the watcher missed phones");
-    const Cost after = measure([&] {
+    const WatchCost after = measureWatch(looks, [&] {
         const auto end = std::chrono::steady_clock::now() + kIdle;
         while (std::chrono::steady_clock::now() < end) {
             watcher.scan();

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "CpuClock.h"
+#include "WatchCost.h"
 #include "platform/StopSignal.h"
 #include "platform/win32/WinUsbPort.h"
 #include "presence/PhoneWatcher.h"
@@ -174,25 +174,8 @@ WinUsbApi standIns(bool notices) {
     return api;
 }
 
-struct Cost {
-    double cpuPercent = 0;  // of one core
-    double enumerationsPerSecond = 0;
-};
-
-template <class Idle>
-Cost measure(Idle&& idle) {
-    const std::uint64_t before = enumerations.load();
-    const double cpuBefore = processCpuMs();
-    const auto begin = std::chrono::steady_clock::now();
-    idle();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    return {(processCpuMs() - cpuBefore) / (seconds * 1000.0) * 100.0,
-            static_cast<double>(enumerations.load() - before) / seconds};
-}
-
 // The station's watcher over `port`: its first scan (every arrival) made before the measure.
-Cost watchedByOne(WinUsbPort& port) {
+WatchCost watchedByOne(WinUsbPort& port) {
     SimPlatform sim(SimPlatform::Phone::none);
     Platform platform{sim.driver, sim.driver,  sim.driver, port,
                       sim.files,  sim.chooser, sim.clock,  sim.threads};
@@ -201,7 +184,7 @@ Cost watchedByOne(WinUsbPort& port) {
         [](const WatchedPhone&) {});
     watcher.scan();
     if (watcher.watching() != kPhones) throw std::runtime_error("the watcher missed phones");
-    const Cost cost = measure([&] {
+    const WatchCost cost = measureWatch(enumerations, [&] {
         const auto end = std::chrono::steady_clock::now() + kIdle;
         while (std::chrono::steady_clock::now() < end) {
             watcher.scan();
@@ -221,7 +204,7 @@ void benchWinUsbWatch(ResultTable& table) {
 
     // Before: each phone's own removal wait (a SetupDi enumeration every 250 ms each), and a
     // scan for arrivals once a second.
-    const Cost before = measure([&] {
+    const WatchCost before = measureWatch(enumerations, [&] {
         StopSource stop;
         std::vector<std::thread> waits;
         for (const std::string& location : port.listPhones()) {
@@ -236,10 +219,10 @@ void benchWinUsbWatch(ResultTable& table) {
         stop.requestStop();
         for (std::thread& wait : waits) wait.join();
     });
-    const Cost after = watchedByOne(port);
+    const WatchCost after = watchedByOne(port);
     if (registrations.load() != 1) throw std::runtime_error("the watch made no registration");
     WinUsbPort timed(standIns(false));
-    const Cost fallback = watchedByOne(timed);
+    const WatchCost fallback = watchedByOne(timed);
 
     const std::string who = std::to_string(kPhones) + " idle phones (WinUSB, stand-in SetupAPI)";
     table.add({"watch-win32",
@@ -248,9 +231,9 @@ void benchWinUsbWatch(ResultTable& table) {
                    " % / " + formatFixed(fallback.cpuPercent, 2) + " % of a core",
                "< 1 %", after.cpuPercent < 1.0});
     table.add({"watch-win32", who + ": bus enumerations a second, the same three",
-               formatFixed(before.enumerationsPerSecond, 1) + " / " +
-                   formatFixed(after.enumerationsPerSecond, 1) + " / " +
-                   formatFixed(fallback.enumerationsPerSecond, 1),
+               formatFixed(before.looksPerSecond, 1) + " / " +
+                   formatFixed(after.looksPerSecond, 1) + " / " +
+                   formatFixed(fallback.looksPerSecond, 1),
                "", std::nullopt});
 }
 

@@ -2,9 +2,7 @@
 #include "cli/CliProgram.h"
 
 #include <chrono>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "cli/CliArguments.h"
 #include "cli/CliHelp.h"
@@ -29,9 +27,6 @@ std::string withoutFinalNewline(std::string text) {
     return text;
 }
 
-// As `--dir` does for one phone: the console's program runs in the folder it was given.
-bool enterFolder(const std::string& folder) { return enterUtf8Folder(folder); }
-
 NativeToUtf8 nativeToUtf8(CliBindings& bindings) {
     Console& console = bindings.console;
     return [&console](std::string_view text) { return console.nativeToUtf8(text); };
@@ -41,14 +36,11 @@ NativeToUtf8 nativeToUtf8(CliBindings& bindings) {
 
 StationBindings stationBindings(CliBindings& bindings, Language language) {
     Console& console = bindings.console;
-    return StationBindings{bindings.files,
-                           bindings.clock,
-                           bindings.threads,
-                           bindings.openRoads,
+    return StationBindings{bindings.files, bindings.clock, bindings.threads, bindings.openRoads,
                            [&console](std::string_view text) { return console.nativeToUtf8(text); },
-                           language,
-                           [] { return std::chrono::system_clock::now(); },
-                           enterFolder};
+                           language, [] { return std::chrono::system_clock::now(); },
+                           // As `--dir` does for one phone: the program runs in that folder.
+                           enterUtf8Folder};
 }
 
 int runCli(std::span<const std::string> args, CliBindings& bindings) {

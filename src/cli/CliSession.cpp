@@ -3,9 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <set>
-#include <system_error>
 
 #include "cli/DryRunPlan.h"
 #include "core/Cp1251.h"

@@ -69,12 +69,6 @@ void sortByArrival(std::vector<PhoneRow>& rows) {
               [](const PhoneRow& a, const PhoneRow& b) { return a.arrival < b.arrival; });
 }
 
-bool stoppedRun(const PhoneRow& row) {
-    return row.state == PhoneRow::State::failed &&
-           (row.reasonId == MessageId::stoppedByOperator ||
-            row.reasonId == MessageId::readStoppedByOperator);
-}
-
 }  // namespace
 
 struct StationEngine::Run {
@@ -332,7 +326,7 @@ std::shared_ptr<SessionState> StationEngine::arrived(const WatchedPhone& watched
     }
     std::unique_ptr<HeldLock> place;
     if (roads_->placeLocks != nullptr && !ours) {
-        LockAttempt attempt = roads_->placeLocks->tryHold(placeLockName(watched.phone));
+        LockAttempt attempt = roads_->placeLocks->tryHold(placeName);
         if (!attempt.hold && attempt.heldElsewhere) {
             // Said once for this arrival: the watcher asks again only when it comes back.
             stationLine(Message(MessageId::servedElsewhere, MessageDetail::name(run->location)));
@@ -456,7 +450,7 @@ void StationEngine::finish(const std::shared_ptr<Run>& run, bool failed) {
     std::lock_guard lock(mutex_);
     --running_;
     ++(failed ? failed_ : done_);
-    if (stoppedRun(entry.row)) ++stopped_;
+    if (stoppedByOperator(entry.row)) ++stopped_;
     live_.erase(run->arrival);
     finishing_.push_back(run);
     finished_.push_back(std::move(entry));

@@ -23,4 +23,10 @@ std::optional<std::uint64_t> PhoneTransfer::secondsLeft() const {
     return static_cast<std::uint64_t>(std::llround(static_cast<double>(left) / perSecond));
 }
 
+bool stoppedByOperator(const PhoneRow& row) {
+    return row.state == PhoneRow::State::failed &&
+           (row.reasonId == MessageId::stoppedByOperator ||
+            row.reasonId == MessageId::readStoppedByOperator);
+}
+
 }  // namespace norvale

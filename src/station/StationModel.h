@@ -53,6 +53,9 @@ struct PhoneRow {
     friend bool operator==(const PhoneRow&, const PhoneRow&) = default;
 };
 
+// A run Stop ended (between transfers or in a read): counted as failed, and told as stopped.
+bool stoppedByOperator(const PhoneRow& row);
+
 // The whole station at one moment, or what changed of it since an earlier copy.
 struct StationStatus {
     std::uint64_t elapsedMs = 0;  // since the station began watching

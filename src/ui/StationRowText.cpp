@@ -47,12 +47,6 @@ std::array<std::string, kStationColumns> stationColumnHeaders(Language language)
         t(StationText::columnRate),  t(StationText::columnLeft),     t(StationText::columnResult)};
 }
 
-bool stoppedByOperator(const PhoneRow& row) {
-    return row.state == PhoneRow::State::failed &&
-           (row.reasonId == MessageId::stoppedByOperator ||
-            row.reasonId == MessageId::readStoppedByOperator);
-}
-
 std::size_t failedPhones(const StationStatus& snapshot) {
     // The engine counts them: the list holds only the latest finished rows.
     return snapshot.failed - std::min(snapshot.stopped, snapshot.failed);

@@ -16,9 +16,6 @@ std::array<std::string, kStationColumns> stationColumnHeaders(Language language)
 // "Elapsed 0:01:05   running 2   done 5   failed 1", then "   stopped 2" once Stop ended phones.
 std::string stationStatusLine(const StationStatus& status, Language language);
 
-// A phone Stop ended (between transfers or in a read): the engine counts it as failed; the window
-// shows it as stopped.
-bool stoppedByOperator(const PhoneRow& row);
 // The phones that failed of themselves, those Stop ended left out.
 std::size_t failedPhones(const StationStatus& snapshot);
 

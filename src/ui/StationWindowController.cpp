@@ -16,6 +16,11 @@
 namespace norvale {
 namespace {
 
+// A message as the window shows it: its names are UTF-8 already.
+std::string windowText(const Message& message, Language language) {
+    return consoleText(message, language, [](std::string_view utf8) { return std::string(utf8); });
+}
+
 // The controls that change the chain or what it is run with: locked while phones are served.
 constexpr int kChainControls[] = {
     IDC_ST_BACKUP,        IDC_ST_RESTORE,   IDC_ST_START_PHONE,    IDC_ST_BLANK,
@@ -159,8 +164,7 @@ void StationWindowController::tellMessages(const std::vector<Message>& messages)
     std::string told;
     for (const Message& message : messages) {
         if (!told.empty()) told += "\n";
-        told += consoleText(message, language_,
-                            [](std::string_view utf8) { return std::string(utf8); });
+        told += windowText(message, language_);
     }
     if (!told.empty()) view_.tell(told);
 }
@@ -230,22 +234,21 @@ void StationWindowController::saveRecipe() {
 }
 
 std::string StationWindowController::stepLine(const SetupStep& step) {
-    const auto path = [&] { return step.path; };
     switch (step.kind) {
         case SetupStep::Kind::backup: return std::string(text(StationText::stepBackup));
         case SetupStep::Kind::start: return std::string(text(StationText::stepStart));
         case SetupStep::Kind::blank: return std::string(text(StationText::stepBlank));
         case SetupStep::Kind::restore:
-            return std::string(text(StationText::stepRestore)) + " " + path();
+            return std::string(text(StationText::stepRestore)) + " " + step.path;
         case SetupStep::Kind::writeBoot:
-            return std::string(text(StationText::stepWrite)) + " Boot " + path();
+            return std::string(text(StationText::stepWrite)) + " Boot " + step.path;
         case SetupStep::Kind::writePds:
-            return std::string(text(StationText::stepWrite)) + " PDS " + path();
+            return std::string(text(StationText::stepWrite)) + " PDS " + step.path;
         case SetupStep::Kind::writePanic:
-            return std::string(text(StationText::stepWrite)) + " Panic " + path();
+            return std::string(text(StationText::stepWrite)) + " Panic " + step.path;
         case SetupStep::Kind::writeBlocks:
             return std::string(text(StationText::stepWrite)) + " " + step.startText + "-" +
-                   step.endText + " " + path();
+                   step.endText + " " + step.path;
     }
     return {};
 }
@@ -453,14 +456,11 @@ void StationWindowController::finish() {
     refresh();
     // The station's own lines (a file it could not read) belong to no row: the operator is told
     // them once it ended. A journal line it could not write is in the red line already.
-    std::string told;
+    std::vector<Message> told;
     for (const Message& line : status.stationLines) {
-        if (line == status.journalFailure) continue;
-        if (!told.empty()) told += "\n";
-        told +=
-            consoleText(line, language_, [](std::string_view utf8) { return std::string(utf8); });
+        if (line != status.journalFailure) told.push_back(line);
     }
-    if (!told.empty()) view_.tell(told);
+    tellMessages(told);
 }
 
 // A journal line lost is said while the run goes on, not after it: a shift's run may last all
@@ -468,12 +468,10 @@ void StationWindowController::finish() {
 void StationWindowController::showJournalLoss(const StationStatus& snapshot) {
     if (snapshot.journalFailures <= journalLost_ || !snapshot.journalFailure) return;
     journalLost_ = snapshot.journalFailures;
-    view_.setText(IDC_ST_JOURNAL_ALARM,
-                  consoleText(*snapshot.journalFailure, language_,
-                              [](std::string_view utf8) { return std::string(utf8); }) +
-                      "; " + std::string(text(StationText::journalLinesLost)) + " " +
-                      std::to_string(journalLost_) + " " +
-                      std::string(text(StationText::journalAlarmHide)));
+    view_.setText(IDC_ST_JOURNAL_ALARM, windowText(*snapshot.journalFailure, language_) + "; " +
+                                            std::string(text(StationText::journalLinesLost)) + " " +
+                                            std::to_string(journalLost_) + " " +
+                                            std::string(text(StationText::journalAlarmHide)));
     view_.show(IDC_ST_JOURNAL_ALARM, true);
 }
 
@@ -529,8 +527,7 @@ void StationWindowController::followLog(const StationStatus& snapshot) {
     const bool movedToFile = log.size() == 1 && log.front().id == MessageId::phoneLogInFile;
     std::vector<std::string> lines = movedToFile ? loggedText_ : std::vector<std::string>{};
     for (const Message& message : log) {
-        lines.push_back(consoleText(message, language_,
-                                    [](std::string_view utf8) { return std::string(utf8); }));
+        lines.push_back(windowText(message, language_));
     }
     loggedLines_ = row->logLines;
     loggedText_ = lines;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "core/Utf8Path.h"
 #include "platform/win32/WideName.h"
 #include "station/StationEngine.h"
 #include "ui/StationWindowController.h"
@@ -50,10 +51,7 @@ int runStationProgram(HINSTANCE instance, StationBindings& bindings, bool simula
     bindings.nativeToUtf8 = [](std::string_view text) {
         return isUtf8(text) ? std::string(text) : utf8Name(wideName(text, CP_ACP).value_or(L""));
     };
-    bindings.enterFolder = [](const std::string& folder) {
-        const auto wide = wideName(folder, CP_UTF8);
-        return wide && !wide->empty() && SetCurrentDirectoryW(wide->c_str()) != FALSE;
-    };
+    bindings.enterFolder = enterUtf8Folder;
     const StationLauncher launcher = [&bindings](const StationPlan& plan) {
         return std::make_unique<StationEngine>(bindings, plan);
     };

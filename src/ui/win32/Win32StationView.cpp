@@ -144,8 +144,6 @@ void Win32StationView::attach(HWND window) {
     }
 }
 
-UINT Win32StationView::dpi() const { return dpi_; }
-
 HFONT Win32StationView::font() const {
     if (scaledFont_) return static_cast<HFONT>(scaledFont_.get());
     return reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0));
@@ -521,6 +519,9 @@ void Win32StationView::drawRow(const DRAWITEMSTRUCT& item) const {
     RECT clip{};
     GetClipBox(dc, &clip);
     const int pad = MulDiv(6, static_cast<int>(dpi_), 96);
+    // Every cell's text is one line of the list's font: one height centres them all.
+    TEXTMETRICW font{};
+    GetTextMetricsW(dc, &font);
     RECT cell = item.rcItem;
     for (std::size_t c = 0; c < kStationColumns; ++c) {
         cell.left = c == 0 ? item.rcItem.left : cell.right;
@@ -542,11 +543,10 @@ void Win32StationView::drawRow(const DRAWITEMSTRUCT& item) const {
         // The background and the text in one call, the text clipped to its cell; a cut text is
         // read whole in the cell's tooltip.
         const std::wstring& text = wideRows_[row][c];
-        SIZE extent{};
-        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
         RECT textRect = inside;
         textRect.left += pad;
-        ExtTextOutW(dc, textRect.left, inside.top + (inside.bottom - inside.top - extent.cy) / 2,
+        ExtTextOutW(dc, textRect.left,
+                    inside.top + (inside.bottom - inside.top - font.tmHeight) / 2,
                     ETO_OPAQUE | ETO_CLIPPED, &inside, text.c_str(), static_cast<UINT>(text.size()),
                     nullptr);
     }

@@ -116,8 +116,6 @@ private:
                                           const wchar_t* extension, FileDialog kind);
     void drawProgress(HDC dc, const RECT& cell, COLORREF background,
                       const StationRowCells& row) const;
-    void fitColumns(const std::array<std::string, kStationColumns>& headers);
-    UINT dpi() const;
     HFONT font() const;
 
     Language language_;
