@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <optional>
 #include <sstream>
+#include <utility>
 
 #define TOML_HEADER_ONLY 1
 #include <toml++/toml.h>
@@ -191,77 +193,109 @@ toml::table stepTable(const ChainStep& step) {
     return table;
 }
 
-// The line of the first letter beyond ASCII that stands outside a string or a comment, or that
-// follows a backslash in a string (past the blanks a line-ending one trims); 0 when none does. TOML
-// allows such letters only as the text of strings and comments, and the TOML reader's own test for
-// whitespace is undefined for many of them (Cyrillic among them), so a text that would put one to
-// it is refused before it is read. Strings and comments are only skipped here, never read: their
-// text is the TOML reader's. A quote opens a string only where TOML has one (a key at the start of
-// a line or after a dot, a value after '=', '[', ',' or '{'); anywhere else it is a stray character
-// like any other.
-std::size_t strayLetterLine(std::string_view text) {
-    std::size_t line = 1;
-    std::size_t i = 0;
-    char before = '\n';  // the last character outside strings and comments that is no blank
-    const auto opens = [&](std::string_view quote) {
-        return text.substr(i, quote.size()) == quote;
-    };
-    while (i < text.size()) {
-        const char c = text[i];
-        const bool stringHere = std::string_view("\n=[,{").find(before) != std::string_view::npos;
-        if (c == '\n') {
-            ++line;
-            ++i;
-            before = c;
-        } else if (c == '#') {
-            while (i < text.size() && text[i] != '\n') ++i;
-        } else if ((c == '"' || c == '\'') && stringHere) {
-            const bool basic = c == '"';
-            const bool multiline = opens(basic ? "\"\"\"" : "'''");
-            const std::string_view quote = text.substr(i, multiline ? 3 : 1);
-            i += quote.size();
-            while (i < text.size() && !opens(quote)) {
-                if (text[i] == '\n') {
-                    if (!multiline) break;
-                    ++line;
-                }
-                if (basic && text[i] == '\\' && i + 1 < text.size()) {
-                    // What follows the backslash, past the blanks a line-ending one trims.
-                    const std::size_t next = text.find_first_not_of(" \t\r\n", i + 1);
-                    if (next != std::string_view::npos &&
-                        static_cast<unsigned char>(text[next]) >= 0x80) {
-                        return line;
-                    }
-                    if (text[i + 1] != '\n') ++i;
-                }
-                ++i;
-            }
-            if (i < text.size() && opens(quote)) i += quote.size();
-            before = c;
-        } else if (static_cast<unsigned char>(c) >= 0x80) {
-            return line;
-        } else {
-            if (c != ' ' && c != '\t' && c != '\r') before = c;
-            ++i;
+// toml++ 3.3.0 tests every letter beyond ASCII it meets for whitespace, and that test is undefined
+// for the letters from U+00A1 to U+0499 (Latin-1's and Cyrillic among them), from U+2C5E to U+3057
+// and from U+FB26 to U+FEFE. So the text it reads has those letters moved, one for one, into the
+// Private Use Area, where the test is sound, and what is read from it (strings, keys, its error's
+// words) has them moved back. A recipe has no use for letters of that area: one that holds one is
+// refused.
+struct Shelter {
+    char32_t first;
+    char32_t last;
+    char32_t at;
+};
+constexpr Shelter kShelters[] = {
+    {0xA1, 0x499, 0xE000}, {0x2C5E, 0x3057, 0xE400}, {0xFB26, 0xFEFE, 0xE800}};
+constexpr char32_t kShelterFirst = 0xE000;
+constexpr char32_t kShelterLast = 0xEBFF;
+
+// The code point of the sound UTF-8 sequence at `i` and its length; length 0 where there is none
+// (the TOML reader refuses such bytes itself).
+std::pair<char32_t, std::size_t> codePointAt(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || i + length > text.size()) return {0, 0};
+    char32_t c = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return {0, 0};
+        c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    return {c, length};
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (c & 0x3F));
+}
+
+// `text` with the sheltered letters moved in (`in`) or back out.
+std::string moved(std::string_view text, bool in) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto [c, length] = codePointAt(text, i);
+        std::optional<char32_t> to;
+        for (const Shelter& shelter : kShelters) {
+            const char32_t last = shelter.at + (shelter.last - shelter.first);
+            if (in && c >= shelter.first && c <= shelter.last)
+                to = shelter.at + (c - shelter.first);
+            if (!in && c >= shelter.at && c <= last) to = shelter.first + (c - shelter.at);
         }
+        if (to) {
+            appendUtf8(out, *to);
+        } else {
+            out.append(text.substr(i, std::max<std::size_t>(length, 1)));
+        }
+        i += std::max<std::size_t>(length, 1);
+    }
+    return out;
+}
+
+// The line of the first letter of the shelters' area; 0 when there is none.
+std::size_t shelterLetterLine(std::string_view text) {
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto [c, length] = codePointAt(text, i);
+        if (c >= kShelterFirst && c <= kShelterLast) return line;
+        if (text[i] == '\n') ++line;
+        i += std::max<std::size_t>(length, 1);
     }
     return 0;
+}
+
+void moveBack(RecipeDocument& document) {
+    for (std::string& place : document.places) place = moved(place, false);
+    if (document.journal) document.journal = moved(*document.journal, false);
+    for (RecipeEntry& step : document.steps) {
+        for (std::string& word : step.words) word = moved(word, false);
+    }
 }
 
 }  // namespace
 
 std::variant<RecipeDocument, RecipeProblem> readRecipeText(std::string_view text) {
-    if (const std::size_t line = strayLetterLine(text)) {
+    if (const std::size_t line = shelterLetterLine(text)) {
         return RecipeProblem{MessageId::recipeNotToml, line,
-                             "a letter beyond ASCII outside a string or a comment"};
+                             "a letter of the Private Use Area from U+E000 to U+EBFF"};
     }
+    std::variant<RecipeDocument, RecipeProblem> read;
     try {
-        const toml::table root = toml::parse(text);
-        return readDocument(root);
+        read = readDocument(toml::parse(moved(text, true)));
     } catch (const toml::parse_error& error) {
-        return RecipeProblem{MessageId::recipeNotToml, lineOf(error.source()),
+        read = RecipeProblem{MessageId::recipeNotToml, lineOf(error.source()),
                              std::string(error.description())};
     }
+    if (auto* document = std::get_if<RecipeDocument>(&read)) moveBack(*document);
+    if (auto* problem = std::get_if<RecipeProblem>(&read)) {
+        problem->detail = moved(problem->detail, false);
+    }
+    return read;
 }
 
 std::string recipeText(const std::vector<ChainStep>& steps, const std::vector<std::string>& places,
