@@ -129,7 +129,7 @@ step_tsan() {
   cmake --build "$dir" --parallel "$jobs" --target norvale_tests
   local log=$dir/tsan-tests.log rc=0
   # A race is reported where it happens and fails the run once every test has run.
-  TSAN_OPTIONS="exitcode=66 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
+  TSAN_OPTIONS="exitcode=66 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp ${TSAN_OPTIONS:-}" \
     "$dir/tests/norvale_tests" --gtest_filter="$tsan_tests" >"$log" 2>&1 || rc=$?
   count_gtest "$log"
   grep -E '^(WARNING: ThreadSanitizer|SUMMARY: ThreadSanitizer)' "$log" || true
